@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs everything Plexavo needs to build, test and run on Debian 12.
+# Idempotent and non-interactive; works as root or through sudo.
+set -euo pipefail
+
+PKGS=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev
+  qt6-base-dev qt6-l10n-tools qt6-tools-dev libgl-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  libswresample-dev libavfilter-dev libx264-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  ffmpeg xvfb xauth x11-apps imagemagick xdg-utils
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
