@@ -1,0 +1,41 @@
+// Debug log: one line per message appended to g_szLogPath, serialised across
+// threads and running copies by the lock "RUDOREZ". Nothing is written while
+// the path is empty; PLEXAVO_LOG in the environment sets it at start.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <string>
+#include <type_traits>
+
+extern char g_szLogPath[PATH_MAX];
+
+// A message whose text begins with this marker is written time-stamped and
+// without an added line break.
+inline constexpr char kLogFileLineMarker[] = "#FILE_LINE#";
+
+void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+namespace plexavo::log {
+
+inline constexpr std::size_t kFormattedBufferSize = 516;
+
+// Sets or clears the log path (text beyond the buffer is refused: returns false).
+bool setLogPath(const std::string& path);
+
+// Formats like the window system's wvsprintf: floating-point conversions are
+// not formatted (they are written as they stand) and the text is cut at 515.
+std::string formatWithoutFloat(const char* format, ...);
+
+} // namespace plexavo::log
+
+// The calling object is not used; it keeps call sites uniform with the player.
+// Floating-point arguments are refused at compile time, as the formatter has
+// no conversion for them.
+template <typename... Args>
+void LogFormatted(const void* /*object*/, const char* format, Args... args) {
+    static_assert(((!std::is_floating_point_v<Args>) && ...),
+                  "LogFormatted has no floating-point conversions");
+    const std::string text = plexavo::log::formatWithoutFloat(format, args...);
+    WriteLog("%s", text.c_str());
+}

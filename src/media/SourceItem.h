@@ -1,0 +1,79 @@
+// One file of the source list: where it is, what the probe found in it, the
+// part to convert, where its output goes and how far its conversion has come.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace plexavo {
+
+enum SourceStatus : std::int32_t {
+    kStatusReady = 0,
+    kStatusWaiting = 1,
+    kStatusDoing = 2,
+    kStatusSkip = 3,
+    kStatusDone = 4,
+    kStatusError = 5,
+};
+
+// String ids of the status texts, indexed by status code.
+inline constexpr unsigned kStatusStringIds[] = {61323, 61335, 61316, 61328, 61317, 61313};
+
+// The probe's failure value (a negative result).
+inline constexpr int kProbeFailed = static_cast<int>(0x80040200u);
+
+class CSourceItem {
+public:
+    std::string path;
+    std::string extension; // without the dot
+    std::string title;     // file name without folder and extension
+    std::int32_t bitsPerSample = 0;
+    std::int32_t sampleRate = 0;
+    std::int32_t channels = 0;
+    std::int32_t durationSeconds = 0;
+    std::int32_t formatTag = 0;
+    std::int32_t averageBytesPerSecond = 0;
+    std::int32_t blockAlign = 0;
+    std::string outputFolder; // ends with '/'
+    std::string outputName;   // without extension
+    std::string outputExtension;
+    std::uint32_t startSeconds = 0;
+    std::uint32_t endSeconds = 0;
+    bool converted = false;
+    std::int32_t status = kStatusReady;
+    std::string durationText;
+    std::string bitrateText;
+    std::string videoDescription;
+    std::string audioDescription;
+
+    CSourceItem() = default;
+    virtual ~CSourceItem() = default;
+    // A copy (made when the main view is rebuilt) leaves the four probe texts
+    // empty: they are shown again only after a new probe.
+    CSourceItem(const CSourceItem& other);
+    CSourceItem& operator=(const CSourceItem& other);
+
+    std::string getPath() const { return path; }
+    std::string getTitle() const { return title; }
+
+    std::string displayName() const { return title + "." + extension; }
+    std::string outputFileName() const { return outputName + "." + outputExtension; }
+    std::string outputFilePath() const { return outputFolder + outputName + "." + outputExtension; }
+
+    // Runs the encoder core on the file and fills the probe fields. 0 when a
+    // duration of at least one second was read, else kProbeFailed.
+    int probe(const std::string& path);
+
+    // Fills the probe fields from the core's text (as far as it allows) and
+    // returns what probe() returns.
+    int parseProbeOutput(const std::string& path, const char* text);
+
+    // Names the output file in folder, never over an existing file while one
+    // of 1000 numbered names is free. Returns true.
+    bool assignOutputName(const std::string& folder, const std::string& extension, const std::string& suffix);
+
+    // The probe's command line as logged.
+    static std::string probeCommandLine(const std::string& path);
+};
+
+} // namespace plexavo

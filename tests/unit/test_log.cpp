@@ -1,0 +1,100 @@
+#include "app/DebugLog.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(plexavo::log::setLogPath(m_dir / "debug.log")); }
+    void TearDown() override { plexavo::log::setLogPath(""); }
+    std::string logText() const { return readFile(m_dir / "debug.log"); }
+    std::string logPath() const { return m_dir / "debug.log"; }
+
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        std::stringstream ss(logText());
+        for (std::string line; std::getline(ss, line);)
+            out.push_back(line);
+        return out;
+    }
+
+    TempDir m_dir;
+};
+
+// Two writers' lines: each must come out whole, never mixed with another.
+void expectWholeLines(const std::vector<std::string>& lines, std::size_t expected, std::size_t width) {
+    ASSERT_EQ(lines.size(), expected);
+    for (const auto& line : lines) {
+        ASSERT_EQ(line.size(), width) << line.substr(0, 40);
+        EXPECT_EQ(line.find_first_not_of(line[0]), std::string::npos) << "mixed line: " << line.substr(0, 40);
+    }
+}
+
+} // namespace
+
+TEST_F(LogTest, LongMessagesAreCutAndEachEndsWithALineBreak) {
+    const std::string huge(9000, 'x');
+    WriteLog("%s", huge.c_str());
+    WriteLog("load %d/%d:%s", 1, 3, "/m/a b.avi");
+    EXPECT_EQ(logText(), std::string(8191, 'x') + "\nload 1/3:/m/a b.avi\n");
+}
+
+TEST_F(LogTest, MarkedMessagesAreTimeStampedWithoutALineBreak) {
+    WriteLog("#FILE_LINE#first part");
+    WriteLog("#FILE_LINE#second line\n");
+    WriteLog("plain");
+    const std::regex shape(R"(^\d\d:\d\d:\d\d \(-?\d+\): first part\d\d:\d\d:\d\d \(-?\d+\): second line\nplain\n$)");
+    EXPECT_TRUE(std::regex_match(logText(), shape)) << logText();
+}
+
+TEST_F(LogTest, NothingIsWrittenWithoutAPath) {
+    plexavo::log::setLogPath("");
+    WriteLog("dropped");
+    EXPECT_FALSE(fileExists(logPath()));
+    EXPECT_FALSE(plexavo::log::setLogPath(std::string(PATH_MAX, 'p'))) << "a path beyond the buffer is refused";
+    plexavo::log::setLogPath(m_dir / "missing-folder/debug.log");
+    WriteLog("dropped silently"); // the file cannot be opened
+}
+
+TEST_F(LogTest, TwoThreadsWriteWholeLines) {
+    constexpr int kLines = 400;
+    auto writer = [](char c) {
+        const std::string text(3000, c);
+        for (int i = 0; i < kLines; ++i)
+            WriteLog("%s", text.c_str());
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    a.join();
+    b.join();
+    expectWholeLines(lines(), 2 * kLines, 3000);
+}
+
+TEST_F(LogTest, TwoProcessesWriteWholeLines) {
+    constexpr int kLines = 300;
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    const std::string text(5000, pid == 0 ? 'c' : 'p');
+    for (int i = 0; i < kLines; ++i)
+        WriteLog("%s", text.c_str());
+    if (pid == 0)
+        _exit(0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    expectWholeLines(lines(), 2 * kLines, 5000);
+}
+
+TEST_F(LogTest, FormattedMessagesHaveNoFloatingPointAndACutAt515) {
+    const std::string longText(600, 'y');
+    LogFormatted(this, "%s", longText.c_str());
+    LogFormatted(nullptr, "Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
+    EXPECT_EQ(logText(), std::string(515, 'y') + "\nFailed in StopWhenReady!  hr=0x80004005 at %f%, 7\n");
+}

@@ -1,0 +1,89 @@
+#include "convert/OutputNaming.h"
+#include "media/SourceItem.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using plexavo::CSourceItem;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+CSourceItem itemTitled(const std::string& title) {
+    CSourceItem item;
+    item.title = title;
+    return item;
+}
+
+} // namespace
+
+TEST(OutputNaming, NamesNeverOverAnExistingFileWhileACounterIsFree) {
+    TempDir dir;
+    CSourceItem item = itemTitled("clip");
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(item.outputFolder, dir.path() + "/") << "a folder without a trailing separator gets one";
+    EXPECT_EQ(item.outputName, "clip-cvt");
+    EXPECT_EQ(item.outputExtension, "mp4");
+    EXPECT_EQ(item.outputFilePath(), dir / "clip-cvt.mp4");
+
+    writeFile(dir / "clip-cvt.mp4", "x");
+    item.assignOutputName(dir.path() + "/", "mp4", "cvt");
+    EXPECT_EQ(item.outputFileName(), "clip-cvt[1].mp4");
+    writeFile(dir / "clip-cvt[1].mp4", "x");
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(item.outputFileName(), "clip-cvt[2].mp4") << "the counter never stacks";
+
+    item.assignOutputName(dir.path(), "mov", "cvt");
+    EXPECT_EQ(item.outputFileName(), "clip-cvt.mov") << "names are per extension";
+
+    writeFile(dir / "clip.mp4", "x");
+    item.assignOutputName(dir.path(), "mp4", "");
+    EXPECT_EQ(item.outputFileName(), "clip[1].mp4");
+
+    // A folder of that name is in the way as much as a file.
+    std::filesystem::create_directory(dir / "dir-cvt.mp4");
+    CSourceItem other = itemTitled("dir");
+    other.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(other.outputFileName(), "dir-cvt[1].mp4");
+}
+
+TEST(OutputNaming, StopsAfterAThousandNumberedNames) {
+    TempDir dir;
+    writeFile(dir / "c-cvt.mp4", "");
+    for (int n = 1; n <= 1000; ++n)
+        writeFile(dir / ("c-cvt[" + std::to_string(n) + "].mp4"), "");
+    CSourceItem item = itemTitled("c");
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(item.outputFileName(), "c-cvt[1000].mp4");
+    std::filesystem::remove(dir / "c-cvt[999].mp4");
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(item.outputFileName(), "c-cvt[999].mp4");
+}
+
+TEST(OutputFolders, EnsureFolderCreatesEveryMissingLevel) {
+    TempDir dir;
+    const std::string deep = dir / "one/two three/été/";
+    EXPECT_FALSE(plexavo::folderExists(deep));
+    plexavo::ensureFolder(deep);
+    EXPECT_TRUE(plexavo::folderExists(deep));
+    EXPECT_TRUE(plexavo::folderExists(dir / "one"));
+    plexavo::ensureFolder(deep); // already there: nothing happens
+
+    writeFile(dir / "file", "x");
+    EXPECT_TRUE(plexavo::fileExists(dir / "file"));
+    EXPECT_FALSE(plexavo::folderExists(dir / "file"));
+    plexavo::ensureFolder(dir / "file/sub"); // blocked by a file: silently not made
+    EXPECT_FALSE(plexavo::folderExists(dir / "file/sub"));
+    EXPECT_FALSE(plexavo::fileExists(""));
+    EXPECT_FALSE(plexavo::folderExists(dir / "nothing"));
+}
+
+TEST(FormatSeconds, ClockTextWithUnwrappedHours) {
+    EXPECT_EQ(plexavo::FormatSeconds(3723), "01:02:03");
+    EXPECT_EQ(plexavo::FormatSeconds(0), "00:00:00");
+    EXPECT_EQ(plexavo::FormatSeconds(59), "00:00:59");
+    EXPECT_EQ(plexavo::FormatSeconds(86399), "23:59:59");
+    EXPECT_EQ(plexavo::FormatSeconds(360000), "100:00:00");
+}

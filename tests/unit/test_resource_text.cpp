@@ -1,0 +1,59 @@
+#include "app/DebugLog.h"
+#include "app/ResourceText.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace plexavo::res;
+using namespace testing_support;
+
+namespace {
+
+const Entry kPackEntries[] = {
+    {Kind::String, 0, 61337, 0, "Original behalten"},
+    {Kind::String, 0, 61212, 0, "Erkenne.\nNr.%d/%d: \"%s\""},
+    {Kind::String, 0, 61205, 0, "Bad %s %s %s"}, // asks for more than callers pass
+};
+const Module kPack{"Deutsch", 0x0407, kPackEntries, std::size(kPackEntries)};
+
+class ResourceTextTest : public ::testing::Test {
+protected:
+    void SetUp() override { plexavo::log::setLogPath(m_dir / "log"); }
+    void TearDown() override {
+        setCurrentModule(nullptr);
+        plexavo::log::setLogPath("");
+    }
+    TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ResourceTextTest, FormatsTheCurrentModulesText) {
+    EXPECT_EQ(LoadResString(61337), "Keep Original");
+    EXPECT_EQ(LoadResString(61212, 2, 4, "/m/a b.avi"), "Detecting selected files.\nNo.2/4: \"/m/a b.avi\"");
+    setCurrentModule(&kPack);
+    EXPECT_EQ(&currentModule(), &kPack);
+    EXPECT_EQ(LoadResString(61337), "Original behalten");
+    EXPECT_EQ(LoadResString(61212, 1, 3, "/x"), "Erkenne.\nNr.1/3: \"/x\"");
+    setCurrentModule(nullptr);
+    EXPECT_EQ(LoadResString(61337), "Keep Original");
+}
+
+TEST_F(ResourceTextTest, MissingTextIsEmptyAndLogged) {
+    setCurrentModule(&kPack);
+    EXPECT_EQ(LoadResString(61323), "") << "no fallback to the program's own text";
+    EXPECT_EQ(LoadResString(4242), "");
+    EXPECT_EQ(readFile(m_dir / "log"),
+              "**Error Loading Resource String:id=61323\n**Error Loading Resource String:id=4242\n");
+}
+
+TEST_F(ResourceTextTest, APackTextWithOtherPlaceholdersIsNotFormatted) {
+    setCurrentModule(&kPack);
+    EXPECT_EQ(LoadResString(61205), "Bad %s %s %s");
+    EXPECT_NE(readFile(m_dir / "log").find("61205"), std::string::npos);
+}
+
+TEST(ResourceSignature, ConversionLettersInOrder) {
+    EXPECT_EQ(conversionSignature("No.%d/%d: \"%s\" 100%% %-5.2f %*d %lu"), "ddsf*du");
+}
