@@ -15,6 +15,11 @@ PKGS=(
   ffmpeg xvfb xauth x11-apps imagemagick xdg-utils
 )
 
+# The benchmark also measures the peers and needs GNU time for peak memory.
+if [ "${1:-}" = "--bench" ]; then
+  PKGS+=(handbrake-cli time)
+fi
+
 missing=()
 for p in "${PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
