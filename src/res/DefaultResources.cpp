@@ -97,9 +97,10 @@ const Entry kEntries[] = {
     {Kind::String, 0, 61339, 0, "2 Channels, Stereo"},
     {Kind::String, 0, 61340, 0, "Disable Audio"},
 
-    // A bound value longer than its limit. "%1" is the framework's insert
-    // (QString::arg), not a printf directive: never pass it to LoadResString.
-    {Kind::String, 0, 61716, 0, "Please enter no more than %1 characters."},
+    // A bound value longer than its limit (the framework's own message). Its
+    // "%1" insert is written "%d": every string is formatted printf-style, and
+    // "%1 c" would read as a "%c" directive.
+    {Kind::String, 0, 61716, 0, "Please enter no more than %d characters."},
 
     // ---- Main menu 128 ------------------------------------------------------
     // The document commands, the Save entries and the target formats after
