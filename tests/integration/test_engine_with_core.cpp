@@ -1,0 +1,167 @@
+// The probe and the conversion run of the engine against the real encoder
+// core, as the program uses them.
+#include "convert/ChildProcess.h"
+#include "convert/Core.h"
+#include "convert/EncodeJob.h"
+#include "convert/EncodingOptions.h"
+#include "convert/OutputNaming.h"
+#include "media/SourceItem.h"
+#include "view/ConversionSettings.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace plexavo;
+using testing_support::TempDir;
+
+namespace {
+
+// Runs a tool to its end and returns what it printed (output and error).
+std::string runTool(std::vector<std::string> args, int* exitCode = nullptr) {
+    CChildProcess child;
+    child.arguments = std::move(args);
+    child.flags = CChildProcess::PipeStdout;
+    if (child.start() != 0)
+        return "cannot start " + child.arguments[0];
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(child.stdoutRead, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(n));
+    child.waitForExit(60000);
+    if (exitCode)
+        *exitCode = child.exitCode();
+    child.close();
+    return text;
+}
+
+double probeDuration(const std::string& file) {
+    const std::string out = runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
+                                     "default=noprint_wrappers=1:nokey=1", file});
+    return std::atof(out.c_str());
+}
+
+class EngineWithCore : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new TempDir;
+        // 12 s of 320x240 video with sound, in a folder and a name that need care.
+        std::filesystem::create_directories(*s_dir / "in put");
+        s_source = *s_dir / "in put/-été \"clip\".mp4";
+        int code = -1;
+        const std::string log =
+            runTool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi",
+                     "-i", "sine=frequency=440:sample_rate=44100", "-t", "12", "-c:v", "libx264", "-preset",
+                     "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", "-y", s_source},
+                    &code);
+        ASSERT_EQ(code, 0) << log;
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    void SetUp() override { core::setFolder(PLEXCORE_FOLDER); }
+    void TearDown() override { core::setFolder(""); }
+
+    static TempDir* s_dir;
+    static std::string s_source;
+};
+
+TempDir* EngineWithCore::s_dir = nullptr;
+std::string EngineWithCore::s_source;
+
+} // namespace
+
+TEST_F(EngineWithCore, ProbeReadsTheRealCoresDescription) {
+    CSourceItem item;
+    ASSERT_EQ(item.probe(s_source), 0) << item.durationText;
+    EXPECT_EQ(item.durationSeconds, 12);
+    EXPECT_EQ(item.endSeconds, 12u);
+    EXPECT_EQ(item.title, "-été \"clip\"");
+    EXPECT_EQ(item.extension, "mp4");
+    EXPECT_NE(item.durationText.find("(12 s)"), std::string::npos) << item.durationText;
+    EXPECT_NE(item.bitrateText.find(" kb/s"), std::string::npos);
+    EXPECT_NE(item.videoDescription.find("h264"), std::string::npos) << item.videoDescription;
+    EXPECT_NE(item.videoDescription.find("320x240"), std::string::npos) << item.videoDescription;
+    EXPECT_NE(item.audioDescription.find("aac"), std::string::npos) << item.audioDescription;
+    EXPECT_NE(item.audioDescription.find("44100 Hz"), std::string::npos) << item.audioDescription;
+
+    const std::string notMedia = *s_dir / "notes.mp4";
+    testing_support::writeFile(notMedia, "this is not a video\n");
+    CSourceItem bad;
+    EXPECT_EQ(bad.probe(notMedia), kProbeFailed);
+    EXPECT_EQ(bad.probe(*s_dir / "missing.mp4"), kProbeFailed);
+}
+
+TEST_F(EngineWithCore, ConvertsTheSelectedPartForEachDeviceTarget) {
+    CSourceItem item;
+    ASSERT_EQ(item.probe(s_source), 0);
+    item.startSeconds = 2;
+    item.endSeconds = 6;
+
+    for (int target : {kTargetMpeg4, kTargetH264}) {
+        ConversionSettings settings;
+        settings.targetFormat = target;
+        settings.sizeChoice = 5; // 320x240, the iPod nano
+        settings.applySizeChoice();
+        settings.videoBitRateChoice = 3;
+        settings.outputPath = *s_dir / "out/deeper";
+        ensureFolder(settings.outputPath);
+        ASSERT_TRUE(folderExists(settings.outputPath));
+        item.assignOutputName(settings.outputPath, TargetExtensions[target], "cvt");
+
+        CEncodeJob job;
+        const std::string options = buildOptionText(settings);
+        EXPECT_EQ(job.run(item.path, item.outputFilePath(), item.title, options, item.startSeconds,
+                          item.endSeconds),
+                  0)
+            << job.errorText();
+        EXPECT_EQ(job.percent, 100);
+        EXPECT_EQ(job.duration, 4);
+        ASSERT_TRUE(fileExists(item.outputFilePath()));
+        EXPECT_NEAR(probeDuration(item.outputFilePath()), 4.0, 0.1);
+        const std::string codec = runTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                           "stream=codec_name,width,height", "-of", "default=noprint_wrappers=1",
+                                           item.outputFilePath()});
+        EXPECT_NE(codec.find(target == kTargetH264 ? "codec_name=h264" : "codec_name=mpeg4"), std::string::npos)
+            << codec;
+        EXPECT_NE(codec.find("width=320\nheight=240"), std::string::npos) << codec;
+    }
+}
+
+TEST_F(EngineWithCore, AFailingConversionIsAnErrorAndAStoppedOneLeavesAPlayableFile) {
+    CSourceItem item;
+    ASSERT_EQ(item.probe(s_source), 0);
+    CEncodeJob job;
+    ConversionSettings settings;
+    const std::string options = buildOptionText(settings);
+
+    // An output folder that does not exist and was not made.
+    EXPECT_LT(job.run(item.path, *s_dir / "no/such/folder/x.mp4", item.title, options, 0, 12), 0);
+    EXPECT_NE(job.errorText().find("Error: "), std::string::npos);
+
+    // Stopped half-way: not an error, and the shorter file plays to its end.
+    const std::string stopped = *s_dir / "stopped.mp4";
+    settings.sizeChoice = 14; // 1280x720 makes the run long enough to stop
+    settings.applySizeChoice();
+    settings.targetFormat = kTargetH264;
+    const std::string slowOptions = buildOptionText(settings);
+    std::thread stopper([&] {
+        while (job.percent < 10 && fileExists(stopped) == false)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        job.stopRequested = true;
+    });
+    EXPECT_EQ(job.run(item.path, stopped, item.title, slowOptions, 0, 12), 0);
+    stopper.join();
+    ASSERT_TRUE(fileExists(stopped));
+    int code = -1;
+    const std::string errors = runTool({"ffmpeg", "-v", "error", "-i", stopped, "-f", "null", "-"}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(errors, "");
+    const double length = probeDuration(stopped);
+    EXPECT_GT(length, 0.0);
+    EXPECT_LT(length, 12.0);
+}
