@@ -1,0 +1,188 @@
+#include "Console.h"
+
+#include "FFmpeg.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace plex {
+namespace {
+
+std::mutex g_outMutex;
+volatile sig_atomic_t g_signals = 0;
+std::atomic<bool> g_stop{false};
+int g_warnings = 0;
+
+void writeAll(const std::string& s) {
+    std::lock_guard lock(g_outMutex);
+    const char* p = s.data();
+    size_t left = s.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return; // nobody is listening any more; nothing useful to do
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+extern "C" void onStopSignal(int) {
+    g_signals = g_signals + 1;
+    if (g_signals > 1)
+        _exit(255);
+    g_stop.store(true);
+}
+
+// Only there to make a blocked read return with EINTR.
+extern "C" void onWake(int) {}
+
+extern "C" void libraryLog(void* avcl, int level, const char* fmt, va_list vl) {
+    av_log_default_callback(avcl, level, fmt, vl);
+}
+
+} // namespace
+
+void printLine(const std::string& line) {
+    writeAll(line + "\n");
+}
+void printRaw(const std::string& text) {
+    writeAll(text);
+}
+
+void warn(const std::string& message) {
+    // A badly damaged file could otherwise flood the pipe with identical lines.
+    if (++g_warnings > 20) {
+        if (g_warnings == 21)
+            printLine("Warning: further warnings are suppressed");
+        return;
+    }
+    printLine("Warning: " + message);
+}
+
+void installStopHandlers() {
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    // No SA_RESTART: a read blocked on a slow input must return so the stop is seen.
+    sa.sa_flags = 0;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    struct sigaction wake {};
+    wake.sa_handler = onWake;
+    sigemptyset(&wake.sa_mask);
+    sigaction(SIGUSR2, &wake, nullptr);
+    // A vanished reader must not kill us before the output is finished.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool stopRequested() {
+    return g_stop.load(std::memory_order_relaxed);
+}
+
+void quietLibraryLogs() {
+    if (std::getenv("PLEXCORE_DEBUG")) {
+        av_log_set_level(AV_LOG_VERBOSE);
+        av_log_set_callback(libraryLog);
+    } else {
+        av_log_set_level(AV_LOG_QUIET);
+    }
+}
+
+ProgressTicker::ProgressTicker(const ProgressState& state)
+    : state_(state), begin_(std::chrono::steady_clock::now()) {}
+
+ProgressTicker::~ProgressTicker() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void ProgressTicker::start() {
+    begin_ = std::chrono::steady_clock::now();
+    mainThread_ = pthread_self();
+    // The signals must land on the main thread, where they interrupt blocking reads.
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
+    thread_ = std::thread([this] { run(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void ProgressTicker::finish() {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_)
+            return;
+        finished_ = true;
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+    printRaw(line() + "\n");
+}
+
+void ProgressTicker::finishSilently() {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_)
+            return;
+        finished_ = true;
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+    if (printed_)
+        printRaw(line() + "\n");
+}
+
+void ProgressTicker::run() {
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        if (wake_.wait_for(lock, std::chrono::milliseconds(400), [this] { return quit_; }))
+            break;
+        lock.unlock();
+        // A stop signal may have landed on a codec thread while the main thread sits in a
+        // read of a stalled input; wake it so the read returns and the stop is seen.
+        if (stopRequested() && state_.reading.load())
+            pthread_kill(mainThread_, SIGUSR2);
+        printRaw(line() + "\r");
+        printed_ = true;
+        lock.lock();
+    }
+}
+
+std::string ProgressTicker::line() const {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
+    const int64_t frames = state_.frames.load();
+    const int64_t bytes = state_.bytes.load();
+    const double t = static_cast<double>(state_.outUs.load()) / 1e6;
+    const double fps = elapsed > 0.05 ? static_cast<double>(frames) / elapsed : 0.0;
+    const double kbits = t > 0.0 ? static_cast<double>(bytes) * 8.0 / 1000.0 / t : 0.0;
+    const double speed = elapsed > 0.05 ? t / elapsed : 0.0;
+    char buf[256];
+    std::snprintf(buf, sizeof buf,
+                  "frame=%lld fps=%.1f size=%lldkB time=%.2f bitrate=%.1fkbits/s speed=%.2fx",
+                  static_cast<long long>(frames), fps, static_cast<long long>(bytes / 1024), t,
+                  kbits, speed);
+    return buf;
+}
+
+} // namespace plex

@@ -1,0 +1,65 @@
+// Everything the core prints, the progress ticker, and the stop signals.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace plex {
+
+// One complete line per write(), so lines from the ticker and the main thread never mix.
+void printLine(const std::string& line);
+void printRaw(const std::string& text);
+void warn(const std::string& message);
+
+// SIGTERM/SIGINT: the first asks for a graceful stop, the second exits at once.
+void installStopHandlers();
+bool stopRequested();
+
+// Library messages are off unless PLEXCORE_DEBUG is set: the program reads our lines only.
+void quietLibraryLogs();
+
+// Shared counters the transcoder updates and the ticker reads.
+struct ProgressState {
+    std::atomic<int64_t> frames{0};
+    std::atomic<int64_t> bytes{0};
+    std::atomic<int64_t> outUs{0};    // output time written since the start point
+    std::atomic<bool> reading{false}; // the main thread may be blocked in an input read
+};
+
+// Prints a progress line every 400 ms from its own thread, so a line still appears while
+// the main thread is blocked reading a slow input or writing the trailer.
+class ProgressTicker {
+  public:
+    explicit ProgressTicker(const ProgressState& state);
+    ~ProgressTicker();
+    ProgressTicker(const ProgressTicker&) = delete;
+    ProgressTicker& operator=(const ProgressTicker&) = delete;
+
+    void start();
+    // Stops the thread and prints the last line, ended by a line feed.
+    void finish();
+    // Stops the thread; if a progress line is open, ends it so the next message starts clean.
+    void finishSilently();
+
+  private:
+    std::string line() const;
+    void run();
+
+    const ProgressState& state_;
+    std::chrono::steady_clock::time_point begin_;
+    std::thread thread_;
+    pthread_t mainThread_{};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool quit_ = false;
+    bool finished_ = false;
+    std::atomic<bool> printed_{false};
+};
+
+} // namespace plex

@@ -1,0 +1,48 @@
+// A libavfilter chain between a decoder and an encoder: frame rate, scaling, black bars and
+// pixel format for pictures; trimming, resampling, mixing down and framing for sound.
+#pragma once
+
+#include "FFmpeg.h"
+#include "Targets.h"
+
+#include <string>
+
+namespace plex {
+
+class FilterChain {
+  public:
+    // startSec: the output time the first frame belongs to (0, or where a rebuilt chain
+    // takes over).
+    void configureVideo(const AVFrame* frame, AVRational timeBase, const VideoPlan& plan,
+                        double startSec);
+    // The output is in the encoder's first sample format. firstSample: the output sample the
+    // chain starts at; endSec > 0 cuts there.
+    void configureAudio(const AVFrame* frame, AVRational timeBase, const AudioPlan& plan,
+                        int frameSize, int64_t firstSample, double endSec);
+
+    bool ready() const { return graph_ != nullptr; }
+    // Whether a frame still fits the chain's input, or the chain must be rebuilt.
+    bool accepts(const AVFrame* frame) const;
+
+    // Takes the frame's data.
+    void push(AVFrame* frame);
+    // Signals the end; endPts (input time base) is where the last frame stops, so the
+    // frame-rate filter knows how long to show it.
+    void close(int64_t endPts);
+    // 0 with a frame, AVERROR(EAGAIN) when more input is needed, AVERROR_EOF at the end.
+    int pull(AVFrame* out);
+    AVRational outputTimeBase() const;
+
+  private:
+    void build(const std::string& srcArgs, const char* srcName, const char* sinkName,
+               const std::string& chain);
+
+    GraphPtr graph_;
+    AVFilterContext* src_ = nullptr;
+    AVFilterContext* sink_ = nullptr;
+    bool video_ = false;
+    int width_ = 0, height_ = 0, format_ = -1, sampleRate_ = 0;
+    std::string layout_;
+};
+
+} // namespace plex

@@ -1,0 +1,216 @@
+#include "Options.h"
+
+#include "FFmpeg.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+namespace plex {
+namespace {
+
+// The program may put its access code first; it carries no meaning for the core.
+bool isAccessCode(const std::string& a) {
+    return a == " wpx93knTR&! " || a == "wpx93knTR&!";
+}
+
+[[noreturn]] void bad(const std::string& msg) {
+    throw UsageError{msg};
+}
+
+double parseNumber(const std::string& opt, const std::string& v) {
+    if (v.empty())
+        bad("option " + opt + " needs a number");
+    char* end = nullptr;
+    double d = std::strtod(v.c_str(), &end);
+    if (end == v.c_str() || *end != '\0' || !std::isfinite(d))
+        bad("option " + opt + ": '" + v + "' is not a number");
+    return d;
+}
+
+int parseInt(const std::string& opt, const std::string& v, int lo, int hi) {
+    double d = parseNumber(opt, v);
+    if (d != std::floor(d) || d < lo || d > hi)
+        bad("option " + opt + ": '" + v + "' must be a whole number from " + std::to_string(lo) +
+            " to " + std::to_string(hi));
+    return static_cast<int>(d);
+}
+
+// The program writes rates in kb/s; a trailing k or M is accepted for hand use.
+int64_t parseRate(const std::string& opt, const std::string& v) {
+    std::string num = v;
+    double scale = 1000.0;
+    if (!num.empty() && (num.back() == 'k' || num.back() == 'K')) {
+        num.pop_back();
+    } else if (!num.empty() && num.back() == 'M') {
+        num.pop_back();
+        scale = 1000000.0;
+    }
+    double d = parseNumber(opt, num);
+    double bps = d * scale;
+    if (bps < 1000.0 || bps > 200e6)
+        bad("option " + opt + ": rate '" + v + "' (kb/s) is out of range");
+    return static_cast<int64_t>(std::llround(bps));
+}
+
+// A rate of 0 is the natural way to say "not set".
+std::optional<int64_t> parseOptionalRate(const std::string& opt, const std::string& v) {
+    if (v == "0" || v == "0k" || v == "0.0")
+        return std::nullopt;
+    return parseRate(opt, v);
+}
+
+int64_t parseTime(const std::string& opt, const std::string& v) {
+    int64_t us = 0;
+    if (v.empty() || av_parse_time(&us, v.c_str(), 1) < 0)
+        bad("option " + opt + ": '" + v + "' is not a time (seconds or HH:MM:SS)");
+    if (us < 0)
+        bad("option " + opt + ": time must not be negative");
+    return us;
+}
+
+// Rates typed as decimals (29.97) are snapped to the exact NTSC fractions the codecs expect.
+Rational snapRate(AVRational r) {
+    const AVRational standard[] = {{24000, 1001}, {30000, 1001}, {60000, 1001}};
+    double v = av_q2d(r);
+    for (AVRational s : standard)
+        if (std::fabs(v - av_q2d(s)) < 0.006)
+            return {s.num, s.den};
+    if (r.den > 1001) {
+        AVRational q = av_d2q(v, 1001);
+        return {q.num, q.den};
+    }
+    return {r.num, r.den};
+}
+
+void parseTarget(const std::string& v, Options& o) {
+    std::string kind = v;
+    auto strip = [&](const char* prefix, TvNorm n) {
+        size_t len = std::char_traits<char>::length(prefix);
+        if (kind.compare(0, len, prefix) == 0) {
+            o.norm = n;
+            kind = kind.substr(len);
+            return true;
+        }
+        return false;
+    };
+    strip("ntsc-", TvNorm::Ntsc) || strip("pal-", TvNorm::Pal) || strip("film-", TvNorm::Film);
+    if (kind == "dvd")
+        o.disc = DiscKind::Dvd;
+    else if (kind == "vcd")
+        o.disc = DiscKind::Vcd;
+    else if (kind == "svcd")
+        o.disc = DiscKind::Svcd;
+    else if (kind == "dv")
+        o.disc = DiscKind::Dv;
+    else
+        bad("option -target: unknown target '" + v +
+            "' (use ntsc-, pal- or film- followed by dvd, vcd, svcd or dv)");
+}
+
+} // namespace
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options o;
+    size_t i = 0;
+    if (!args.empty() && isAccessCode(args[0]))
+        i = 1;
+
+    using Handler = std::function<void(const std::string& opt, const std::string& v)>;
+    const std::map<std::string, Handler> withValue = {
+        {"-i", [&](auto&, auto& v) { o.input = v; }},
+        {"-title", [&](auto&, auto& v) { o.title = v; }},
+        {"-vcodec",
+         [&](auto& opt, auto& v) {
+             if (v == "xvid" || v == "mpeg4")
+                 o.vcodec = VideoCodecChoice::Xvid;
+             else if (v == "h264" || v == "libx264")
+                 o.vcodec = VideoCodecChoice::H264;
+             else
+                 bad("option " + opt + ": unknown codec '" + v + "' (use xvid or h264)");
+         }},
+        {"-pix_fmt",
+         [&](auto& opt, auto& v) {
+             if (av_get_pix_fmt(v.c_str()) == AV_PIX_FMT_NONE)
+                 bad("option " + opt + ": unknown pixel format '" + v + "'");
+             o.pixFmt = v;
+         }},
+        {"-s",
+         [&](auto& opt, auto& v) {
+             int w = 0, h = 0;
+             if (av_parse_video_size(&w, &h, v.c_str()) < 0 || w < 16 || h < 16 || w > 4096 ||
+                 h > 4096)
+                 bad("option " + opt + ": '" + v + "' is not a size like 640x480");
+             o.width = w;
+             o.height = h;
+         }},
+        {"-r",
+         [&](auto& opt, auto& v) {
+             AVRational r{0, 1};
+             if (av_parse_video_rate(&r, v.c_str()) < 0 || av_q2d(r) < 1.0 || av_q2d(r) > 120.0)
+                 bad("option " + opt + ": '" + v + "' is not a frame rate from 1 to 120");
+             o.frameRate = snapRate(r);
+         }},
+        {"-b", [&](auto& opt, auto& v) { o.videoBitrate = parseOptionalRate(opt, v); }},
+        {"-bt", [&](auto& opt, auto& v) { o.varBitrate = parseOptionalRate(opt, v); }},
+        {"-maxrate", [&](auto& opt, auto& v) { o.maxRate = parseOptionalRate(opt, v); }},
+        {"-minrate", [&](auto& opt, auto& v) { o.minRate = parseOptionalRate(opt, v); }},
+        {"-ab", [&](auto& opt, auto& v) { o.audioBitrate = parseOptionalRate(opt, v); }},
+        {"-ac", [&](auto& opt, auto& v) { o.channels = parseInt(opt, v, 1, 8); }},
+        {"-ar", [&](auto& opt, auto& v) { o.sampleRate = parseInt(opt, v, 8000, 96000); }},
+        {"-ss", [&](auto& opt, auto& v) { o.startUs = parseTime(opt, v); }},
+        {"-t",
+         [&](auto& opt, auto& v) {
+             int64_t t = parseTime(opt, v);
+             if (t > 0)
+                 o.durationUs = t;
+             else
+                 o.durationUs.reset();
+         }},
+        {"-target", [&](auto&, auto& v) { parseTarget(v, o); }},
+        {"-can-write",
+         [&](auto& opt, auto& v) {
+             if (v != "wmv" && v != "ogm")
+                 bad("option " + opt + ": unknown target '" + v + "' (use wmv or ogm)");
+             o.askedForCapability = true;
+             o.capability = v;
+         }},
+    };
+
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool last = i + 1 == args.size();
+        auto it = withValue.find(a);
+        if (it != withValue.end()) {
+            if (last)
+                bad("option " + a + " needs a value");
+            it->second(a, args[++i]);
+            continue;
+        }
+        if (a == "-y") {
+            o.overwrite = true;
+            continue;
+        }
+        // The output path is always the last argument and may itself begin with '-'.
+        if (last && !a.empty()) {
+            o.output = a;
+            continue;
+        }
+        if (!a.empty() && a[0] == '-')
+            bad("unknown option '" + a + "'");
+        bad("unexpected argument '" + a + "' (the output file must come last)");
+    }
+
+    if (o.askedForCapability)
+        return o;
+    if (!o.input)
+        bad("no input file given (use -i FILE)");
+    if (o.input->empty())
+        bad("the input file name is empty");
+    if (o.maxRate && o.minRate && *o.minRate > *o.maxRate)
+        bad("option -minrate must not be above -maxrate");
+    return o;
+}
+
+} // namespace plex

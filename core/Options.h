@@ -1,0 +1,49 @@
+// The command line as the program writes it, parsed and checked before any file is touched.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plex {
+
+enum class VideoCodecChoice { Default, Xvid, H264 };
+enum class TvNorm { Guess, Ntsc, Pal, Film };
+enum class DiscKind { None, Dvd, Vcd, Svcd, Dv };
+
+struct Rational {
+    int num = 0;
+    int den = 1;
+};
+
+struct Options {
+    bool askedForCapability = false;
+    std::string capability; // "wmv" or "ogm"
+
+    std::optional<std::string> input;
+    std::optional<std::string> output;
+    std::optional<std::string> title;
+    VideoCodecChoice vcodec = VideoCodecChoice::Default;
+    std::optional<std::string> pixFmt;
+    std::optional<int> width, height;
+    std::optional<Rational> frameRate;
+    // Rates in bits per second, converted from the kb/s the program writes.
+    std::optional<int64_t> videoBitrate, varBitrate, maxRate, minRate, audioBitrate;
+    std::optional<int> channels;
+    std::optional<int> sampleRate;
+    std::optional<int64_t> startUs;    // -ss
+    std::optional<int64_t> durationUs; // -t, absent or 0 = to the end
+    bool overwrite = false;
+    DiscKind disc = DiscKind::None;
+    TvNorm norm = TvNorm::Guess;
+};
+
+// Throws UsageError with a one-line message for anything unknown or malformed.
+Options parseOptions(const std::vector<std::string>& args);
+
+struct UsageError {
+    std::string message;
+};
+
+} // namespace plex

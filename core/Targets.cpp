@@ -1,0 +1,531 @@
+#include "Targets.h"
+
+#include "Console.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+namespace plex {
+namespace {
+
+constexpr int64_t kbps(int64_t k) {
+    return k * 1000;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string extensionOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    return lower(path.substr(dot + 1));
+}
+
+AVRational sourceSar(const AVStream* st) {
+    AVRational sar = st->sample_aspect_ratio.num > 0 ? st->sample_aspect_ratio
+                                                     : st->codecpar->sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0)
+        return {1, 1};
+    return sar;
+}
+
+// The picture as it is shown: phone recordings carry a rotation in a display matrix.
+struct Shape {
+    int width = 0, height = 0;
+    AVRational sar{1, 1};
+    int rotation = 0; // clockwise degrees: 0, 90, 180 or 270
+    double dar() const { return static_cast<double>(width) * sar.num / (height * sar.den); }
+};
+
+Shape shapeOf(const AVStream* st) {
+    Shape s{st->codecpar->width, st->codecpar->height, sourceSar(st), 0};
+    if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+        double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(m));
+        if (std::isfinite(theta)) {
+            theta -= 360.0 * std::floor(theta / 360.0 + 0.9 / 360.0);
+            s.rotation = static_cast<int>(std::lround(theta / 90.0) % 4) * 90;
+        }
+    }
+    if (s.rotation == 90 || s.rotation == 270) {
+        std::swap(s.width, s.height);
+        s.sar = {s.sar.den, s.sar.num};
+    }
+    return s;
+}
+
+AVRational snapRate(AVRational r) {
+    const AVRational standard[] = {{24000, 1001}, {30000, 1001}, {60000, 1001}};
+    double v = av_q2d(r);
+    for (AVRational s : standard)
+        if (std::fabs(v - av_q2d(s)) < 0.006)
+            return s;
+    if (r.den > 1001 || r.num > 1000000) {
+        AVRational q = av_d2q(v, 1001);
+        av_reduce(&q.num, &q.den, q.num, q.den, 1 << 20);
+        return q;
+    }
+    return r;
+}
+
+AVRational sourceRate(const AVStream* st, AVFormatContext* ic) {
+    AVRational r = av_guess_frame_rate(ic, const_cast<AVStream*>(st), nullptr);
+    if (r.num <= 0 || r.den <= 0 || av_q2d(r) < 1.0 || av_q2d(r) > 240.0)
+        r = {25, 1};
+    return snapRate(r);
+}
+
+int roundEven(double v) {
+    return std::max(2, static_cast<int>(std::lround(v / 2.0)) * 2);
+}
+
+// Fits the source's display shape into the frame without stretching; the rest is black.
+void letterbox(VideoPlan& v, const AVStream* src) {
+    const Shape shape = shapeOf(src);
+    v.rotation = shape.rotation;
+    const double srcDar = shape.dar();
+    const double frameDar = static_cast<double>(v.width) * v.sar.num / (v.height * v.sar.den);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(v.pixFmt);
+    const int ax = std::max(2, 1 << d->log2_chroma_w);
+    const int ay = std::max(2, 1 << d->log2_chroma_h);
+    auto align = [](double val, int a) {
+        return std::max(a, static_cast<int>(std::lround(val / a)) * a);
+    };
+    v.innerW = v.width;
+    v.innerH = v.height;
+    if (srcDar > frameDar * 1.0001)
+        v.innerH = std::min(v.height, align(v.height * frameDar / srcDar, ay));
+    else if (srcDar < frameDar / 1.0001)
+        v.innerW = std::min(v.width, align(v.width * srcDar / frameDar, ax));
+    // Bars of a pixel or two only cost bits and look like a flaw.
+    if (v.width - v.innerW <= ax)
+        v.innerW = v.width;
+    if (v.height - v.innerH <= ay)
+        v.innerH = v.height;
+    v.padX = (v.width - v.innerW) / 2 / ax * ax;
+    v.padY = (v.height - v.innerH) / 2 / ay * ay;
+}
+
+struct H264Level {
+    const char* profile;
+    int level;
+    int maxMbs;
+    int64_t maxMbps;
+    int64_t maxBr; // kb/s
+    int64_t cpb;   // kbit
+};
+
+// Baseline 3.0 is what every device here plays; Main 3.1 covers 720p on the newer ones.
+// Above that the stream is still correct, only not for these devices.
+const H264Level kH264Levels[] = {
+    {"baseline", 30, 1200, 36000, 10000, 10000}, {"main", 31, 3600, 108000, 14000, 14000},
+    {"main", 40, 8192, 245760, 20000, 25000},    {"main", 42, 8704, 522240, 50000, 62500},
+    {"main", 51, 36864, 983040, 240000, 240000},
+};
+
+void planH264(VideoPlan& v, const Options& opt) {
+    v.encoder = "libx264";
+    const int mbs = ((v.width + 15) / 16) * ((v.height + 15) / 16);
+    const double mbps = mbs * av_q2d(v.rate);
+    const H264Level* lv = &kH264Levels[std::size(kH264Levels) - 1];
+    for (const H264Level& l : kH264Levels)
+        if (mbs <= l.maxMbs && mbps <= l.maxMbps + 0.5) {
+            lv = &l;
+            break;
+        }
+    if (lv->level > 31)
+        warn("the size and frame rate need H.264 level " + std::to_string(lv->level / 10) + "." +
+             std::to_string(lv->level % 10) + ", beyond what the devices play");
+    v.level = lv->level;
+    v.profile = lv->level == 30 ? FF_PROFILE_H264_BASELINE : FF_PROFILE_H264_MAIN;
+    v.profileName = std::string(lv->profile) + " " + std::to_string(lv->level / 10) + "." +
+                    std::to_string(lv->level % 10);
+    v.codecOptions.push_back({"preset", "medium"});
+    v.codecOptions.push_back({"profile", lv->profile});
+
+    const int64_t levelMax = kbps(lv->maxBr);
+    const int64_t levelCpb = kbps(lv->cpb);
+    // Every buffer holds one second at the ceiling: what the devices' decoders expect.
+    if (opt.varBitrate || opt.videoBitrate) {
+        v.bitrate = opt.varBitrate ? *opt.varBitrate : *opt.videoBitrate;
+        if (v.bitrate > levelMax) {
+            warn("video bit rate lowered to " + std::to_string(lv->maxBr) +
+                 " kb/s, the ceiling of H.264 level " + std::to_string(lv->level / 10) + "." +
+                 std::to_string(lv->level % 10));
+            v.bitrate = levelMax;
+        }
+        v.maxRate = opt.maxRate ? std::min(std::max(*opt.maxRate, v.bitrate), levelMax) : levelMax;
+    } else {
+        // Quality first, with a ceiling the players keep up with.
+        v.codecOptions.push_back({"crf", "23"});
+        const int64_t cap = lv->level == 30 ? kbps(2500) : lv->level == 31 ? kbps(6000) : levelMax;
+        v.maxRate = std::min(opt.maxRate.value_or(cap), levelMax);
+    }
+    // x264 has no floor of its own; a floor at the target asks for a constant rate, which its
+    // HRD mode gives by padding.
+    if (v.bitrate > 0 && opt.minRate && *opt.minRate >= v.bitrate) {
+        v.maxRate = v.bitrate;
+        v.minRate = v.bitrate;
+        v.codecOptions.push_back({"nal-hrd", "cbr"});
+    }
+    v.bufSize = std::min(v.maxRate, levelCpb);
+}
+
+void planMpeg4(VideoPlan& v, const Options& opt) {
+    v.encoder = "mpeg4";
+    v.codecTag = MKTAG('m', 'p', '4', 'v');
+    v.maxBFrames = 0;
+    v.gop = 250;
+    v.profile = FF_PROFILE_MPEG4_SIMPLE;
+    const int mbs = ((v.width + 15) / 16) * ((v.height + 15) / 16);
+    // Simple Profile levels by picture size: 1, 3, 4a, 5, 6.
+    v.level = mbs <= 99 ? 1 : mbs <= 396 ? 3 : mbs <= 1200 ? 4 : mbs <= 1620 ? 5 : 6;
+    v.profileName = "simple level " + std::string(v.level == 4 ? "4a" : std::to_string(v.level));
+    v.codecOptions.push_back({"mbd", "rd"});
+    v.codecOptions.push_back({"flags", "+mv4"});
+    if (opt.varBitrate || opt.videoBitrate) {
+        v.bitrate = opt.varBitrate ? *opt.varBitrate : *opt.videoBitrate;
+        if (opt.maxRate)
+            v.maxRate = std::max(*opt.maxRate, v.bitrate);
+        // libavcodec's rate control treats any floor as a request for a near-constant rate
+        // and then runs at the ceiling, so a floor is passed on only when that is asked for.
+        if (opt.minRate && *opt.minRate >= v.bitrate)
+            v.minRate = *opt.minRate;
+    } else {
+        // About 0.12 bit per pixel looks clean for MPEG-4 Visual at these sizes; 2.5 Mb/s is the
+        // devices' ceiling for it.
+        const double bits = 0.12 * v.width * v.height * av_q2d(v.rate);
+        v.bitrate = std::clamp<int64_t>(static_cast<int64_t>(bits), kbps(300), kbps(2500));
+        v.maxRate = std::min(opt.maxRate.value_or(kbps(2500)), kbps(2500));
+        v.maxRate = std::max(v.maxRate, v.bitrate);
+    }
+    // The default tolerance lets short clips drift far off the target.
+    v.tolerance = v.bitrate;
+    if (v.maxRate > 0)
+        v.bufSize = v.maxRate; // one second at the ceiling
+    if (v.minRate > v.maxRate && v.maxRate > 0)
+        v.minRate = v.maxRate;
+}
+
+void planAppleAudio(AudioPlan& a, const Options& opt, const AVStream* src) {
+    a.enabled = true;
+    a.encoder = "aac";
+    static const int deviceRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    if (opt.sampleRate) {
+        if (std::find(std::begin(deviceRates), std::end(deviceRates), *opt.sampleRate) ==
+            std::end(deviceRates))
+            throw UsageError{"option -ar: AAC for the devices takes 8000 to 48000 Hz at the "
+                             "standard rates, not " +
+                             std::to_string(*opt.sampleRate)};
+        a.sampleRate = *opt.sampleRate;
+    } else {
+        const int r = src->codecpar->sample_rate;
+        a.sampleRate =
+            std::find(std::begin(deviceRates), std::end(deviceRates), r) != std::end(deviceRates)
+                ? r
+                : 48000;
+    }
+    const int srcCh =
+        src->codecpar->ch_layout.nb_channels > 0 ? src->codecpar->ch_layout.nb_channels : 2;
+    a.channels = opt.channels ? *opt.channels : std::min(srcCh, 2);
+    if (a.channels > 2) {
+        warn("the devices play at most 2 audio channels; mixing down to stereo");
+        a.channels = 2;
+    }
+    a.bitrate = opt.audioBitrate.value_or(kbps(128));
+    // The AAC encoder refuses more than 6144 bits per channel and frame.
+    const int64_t ceiling = 6LL * a.sampleRate * a.channels * 95 / 100;
+    if (a.bitrate > ceiling) {
+        warn("audio bit rate lowered to " + std::to_string(ceiling / 1000) + " kb/s for " +
+             std::to_string(a.sampleRate) + " Hz");
+        a.bitrate = ceiling;
+    }
+}
+
+OutputPlan planApple(const Options& opt, const std::string& out, const AVStream* video,
+                     const AVStream* audio, AVFormatContext* ic) {
+    OutputPlan p;
+    const std::string ext = extensionOf(out);
+    p.muxer = ext == "mov" || ext == "qt" ? "mov" : ext == "m4v" || ext == "m4a" ? "ipod" : "mp4";
+    p.muxerOptions.push_back({"movflags", "+faststart"});
+
+    if (opt.pixFmt && *opt.pixFmt != "yuv420p")
+        throw UsageError{"option -pix_fmt: the devices play yuv420p only, not " + *opt.pixFmt};
+
+    if (video) {
+        VideoPlan& v = p.video;
+        v.enabled = true;
+        v.pixFmt = AV_PIX_FMT_YUV420P;
+        if (opt.width && opt.height) {
+            v.width = *opt.width & ~1;
+            v.height = *opt.height & ~1;
+        } else {
+            const Shape shape = shapeOf(video);
+            v.width = roundEven(shape.width * av_q2d(shape.sar));
+            v.height = roundEven(shape.height);
+            if (v.width > 4096 || v.height > 4096)
+                throw Failure("the input picture is " + std::to_string(v.width) + "x" +
+                              std::to_string(v.height) + ", too large to convert at its own size");
+        }
+        if (opt.frameRate) {
+            v.rate = {opt.frameRate->num, opt.frameRate->den};
+        } else {
+            v.rate = sourceRate(video, ic);
+            // The devices stop at 30 frames a second: 50 and 60 become 25 and 30.
+            if (av_q2d(v.rate) > 30.01) {
+                AVRational half = av_mul_q(v.rate, {1, 2});
+                v.rate = av_q2d(half) <= 30.01 ? snapRate(half) : AVRational{30, 1};
+            }
+        }
+        letterbox(v, video);
+        if (opt.vcodec == VideoCodecChoice::Xvid)
+            planMpeg4(v, opt);
+        else
+            planH264(v, opt);
+    }
+    if (audio)
+        planAppleAudio(p.audio, opt, audio);
+    return p;
+}
+
+OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* audio,
+                    AVFormatContext* ic) {
+    OutputPlan p;
+    p.appleTarget = false;
+    TvNorm norm = opt.norm;
+    if (norm == TvNorm::Guess) {
+        // Like the common transcoders: 25 and 50 Hz sources go to PAL, the rest to NTSC.
+        double r = video ? av_q2d(sourceRate(video, ic)) : 0.0;
+        norm =
+            (std::fabs(r - 25.0) < 0.01 || std::fabs(r - 50.0) < 0.01) ? TvNorm::Pal : TvNorm::Ntsc;
+    }
+    const bool pal = norm == TvNorm::Pal;
+    AVRational rate = pal                    ? AVRational{25, 1}
+                      : norm == TvNorm::Film ? AVRational{24000, 1001}
+                                             : AVRational{30000, 1001};
+    const int gop = pal ? 15 : 18;
+    const double srcDar = video ? shapeOf(video).dar() : 4.0 / 3.0;
+    const bool wide = srcDar > 1.54; // nearer to 16:9 than to 4:3
+
+    VideoPlan& v = p.video;
+    AudioPlan& a = p.audio;
+    AVRational frameDar{4, 3};
+    switch (opt.disc) {
+    case DiscKind::Vcd:
+        p.muxer = "vcd";
+        p.muxerOptions = {{"packetsize", "2324"}, {"muxrate", "1411200"}, {"preload", "440000"}};
+        v.encoder = "mpeg1video";
+        v.width = 352;
+        v.height = pal ? 288 : 240;
+        v.gop = gop;
+        v.bitrate = v.maxRate = v.minRate = kbps(1150);
+        v.bufSize = 327680;
+        v.profileName = "VCD";
+        a.encoder = "mp2";
+        a.bitrate = kbps(224);
+        a.sampleRate = 44100;
+        a.channels = 2;
+        break;
+    case DiscKind::Svcd:
+        p.muxer = "svcd";
+        p.muxerOptions = {{"packetsize", "2324"}};
+        v.encoder = "mpeg2video";
+        v.width = 480;
+        v.height = pal ? 576 : 480;
+        v.gop = gop;
+        v.bitrate = kbps(2040);
+        v.maxRate = kbps(2516);
+        v.bufSize = 1835008;
+        v.codecOptions.push_back({"scan_offset", "1"});
+        v.profileName = "SVCD";
+        if (wide)
+            frameDar = {16, 9};
+        a.encoder = "mp2";
+        a.bitrate = kbps(224);
+        a.sampleRate = 44100;
+        break;
+    case DiscKind::Dvd:
+        p.muxer = "dvd";
+        p.muxerOptions = {{"packetsize", "2048"}, {"muxrate", "10080000"}};
+        v.encoder = "mpeg2video";
+        v.width = 720;
+        v.height = pal ? 576 : 480;
+        v.gop = gop;
+        v.bitrate = kbps(6000);
+        v.maxRate = kbps(9000);
+        v.bufSize = 1835008;
+        v.profileName = "DVD";
+        if (wide)
+            frameDar = {16, 9};
+        a.encoder = "ac3";
+        a.bitrate = kbps(448);
+        a.sampleRate = 48000;
+        break;
+    case DiscKind::Dv:
+        p.muxer = "dv";
+        v.encoder = "dvvideo";
+        v.width = 720;
+        v.height = pal ? 576 : 480;
+        v.pixFmt = pal ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P;
+        // DV has no 24p frame structure; film material goes out at the NTSC rate.
+        if (norm == TvNorm::Film)
+            rate = {30000, 1001};
+        v.profileName = "DV";
+        if (wide)
+            frameDar = {16, 9};
+        a.encoder = "pcm_s16le";
+        a.sampleRate = 48000;
+        a.channels = 2;
+        break;
+    case DiscKind::None:
+        break;
+    }
+    // The MPEG program stream muxers schedule packs against this delay, as ffmpeg sets it.
+    if (p.muxer != "dv")
+        p.muxerOptions.push_back({"max_delay", "700000"});
+    v.rate = rate;
+    av_reduce(&v.sar.num, &v.sar.den, static_cast<int64_t>(frameDar.num) * v.height,
+              static_cast<int64_t>(frameDar.den) * v.width, 255);
+
+    // Only the video bit rate may be lowered or raised inside the standard's ceiling.
+    if (opt.videoBitrate && (opt.disc == DiscKind::Dvd || opt.disc == DiscKind::Svcd))
+        v.bitrate = std::min(*opt.videoBitrate, v.maxRate);
+
+    if (video) {
+        v.enabled = true;
+        letterbox(v, video);
+    } else if (opt.disc == DiscKind::Dv) {
+        throw Failure("a DV file needs a picture, and the input has none");
+    }
+    if (audio) {
+        a.enabled = true;
+        const int srcCh =
+            audio->codecpar->ch_layout.nb_channels > 0 ? audio->codecpar->ch_layout.nb_channels : 2;
+        if (opt.disc == DiscKind::Svcd)
+            a.channels = std::min(srcCh, 2);
+        if (opt.disc == DiscKind::Dvd)
+            a.channels = srcCh >= 6 ? 6 : std::min(srcCh, 2);
+    }
+    return p;
+}
+
+} // namespace
+
+OutputPlan makePlan(const Options& opt, const std::string& outputPath, const AVStream* video,
+                    const AVStream* audio, AVFormatContext* ic) {
+    if (opt.disc != DiscKind::None)
+        return planDisc(opt, video, audio, ic);
+    return planApple(opt, outputPath, video, audio, ic);
+}
+
+std::string videoFilterChain(const VideoPlan& v) {
+    char buf[512];
+    std::string chain;
+    std::snprintf(buf, sizeof buf, "fps=%d/%d:start_time=0", v.rate.num, v.rate.den);
+    chain = buf;
+    // Turned upright as players show it, the way the ffmpeg tool does by default.
+    if (v.rotation == 90)
+        chain += ",transpose=clock";
+    else if (v.rotation == 180)
+        chain += ",hflip,vflip";
+    else if (v.rotation == 270)
+        chain += ",transpose=cclock";
+    std::snprintf(buf, sizeof buf, ",scale=%d:%d:flags=bicubic", v.innerW, v.innerH);
+    chain += buf;
+    if (v.innerW != v.width || v.innerH != v.height) {
+        std::snprintf(buf, sizeof buf, ",pad=%d:%d:%d:%d:black", v.width, v.height, v.padX, v.padY);
+        chain += buf;
+    }
+    std::snprintf(buf, sizeof buf, ",setsar=%d/%d,format=%s", v.sar.num, v.sar.den,
+                  av_get_pix_fmt_name(v.pixFmt));
+    chain += buf;
+    return chain;
+}
+
+} // namespace plex
+
+namespace plex {
+
+std::string audioFilterChain(const AudioPlan& a, double endSec) {
+    char end[64] = "";
+    if (endSec > 0.0)
+        std::snprintf(end, sizeof end, ":end=%.6f", endSec);
+    AVChannelLayout layout{};
+    if (a.channels == 6)
+        layout = AV_CHANNEL_LAYOUT_5POINT1;
+    else
+        av_channel_layout_default(&layout, a.channels);
+    char name[64] = {};
+    av_channel_layout_describe(&layout, name, sizeof name);
+    const AVCodec* codec = avcodec_find_encoder_by_name(a.encoder.c_str());
+    const char* fmt =
+        codec && codec->sample_fmts ? av_get_sample_fmt_name(codec->sample_fmts[0]) : "s16";
+    char buf[512];
+    // atrim cuts to the sample at the start and end points; aresample fills a late start or
+    // gaps with silence (async) so sound and picture stay together, and mixes down.
+    std::snprintf(buf, sizeof buf,
+                  "atrim=start=0%s,aresample=%d:async=1:first_pts=0,"
+                  "aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s",
+                  end, a.sampleRate, fmt, a.sampleRate, name);
+    return buf;
+}
+
+std::string equivalentCommand(const OutputPlan& p, const Options& opt) {
+    auto k = [](int64_t bps) { return std::to_string(bps / 1000) + "k"; };
+    std::string c = "ffmpeg";
+    if (opt.startUs && *opt.startUs > 0)
+        c += " -ss " + std::to_string(static_cast<double>(*opt.startUs) / 1e6);
+    c += " -i IN";
+    if (opt.durationUs)
+        c += " -t " + std::to_string(static_cast<double>(*opt.durationUs) / 1e6);
+    const VideoPlan& v = p.video;
+    if (v.enabled) {
+        c += " -map 0:v:0 -vf \"" + videoFilterChain(v) + "\" -c:v " + v.encoder;
+        for (const auto& [key, val] : v.codecOptions)
+            c += " -" + key + (key == "profile" ? ":v " : " ") + val;
+        if (v.encoder == "libx264") {
+            char lv[16];
+            std::snprintf(lv, sizeof lv, "%d.%d", v.level / 10, v.level % 10);
+            c += std::string(" -level ") + lv;
+        }
+        if (v.encoder == "mpeg4")
+            c += " -tag:v mp4v -profile:v 0 -level " + std::to_string(v.level);
+        if (v.maxBFrames >= 0)
+            c += " -bf " + std::to_string(v.maxBFrames);
+        if (v.gop >= 0)
+            c += " -g " + std::to_string(v.gop);
+        if (v.bitrate)
+            c += " -b:v " + k(v.bitrate);
+        if (v.tolerance)
+            c += " -bt " + k(v.tolerance);
+        if (v.maxRate)
+            c += " -maxrate " + k(v.maxRate);
+        if (v.minRate)
+            c += " -minrate " + k(v.minRate);
+        if (v.bufSize)
+            c += " -bufsize " + std::to_string(v.bufSize);
+    }
+    const AudioPlan& a = p.audio;
+    if (a.enabled) {
+        c += " -map 0:a:0 -af \"" + audioFilterChain(a, 0.0) + "\" -c:a " + a.encoder;
+        if (a.bitrate)
+            c += " -b:a " + k(a.bitrate);
+    }
+    c += " -f " + p.muxer;
+    for (const auto& [key, val] : p.muxerOptions)
+        c += " -" + key + " " + val;
+    if (opt.title && p.appleTarget)
+        c += " -metadata title=...";
+    return c + " OUT";
+}
+
+} // namespace plex
