@@ -1,0 +1,224 @@
+// Progress reports and stopping. A slow or stalled source is simulated by
+// feeding a streamed Matroska file through a FIFO on a schedule.
+#include "support/Checks.h"
+#include "support/Core.h"
+#include "support/Fixtures.h"
+#include "support/Media.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+
+using namespace coretest;
+using namespace std::chrono;
+
+namespace {
+
+struct ProgressLine {
+    std::string text;
+    char end = 0;         // '\r' or '\n'
+    Clock::time_point at; // when the read carrying its end arrived
+    int frame = 0;
+    double time = 0;
+};
+
+const std::regex& progressPattern() {
+    static const std::regex re(
+        R"(^frame=\s*(\d+) fps=\s*\d+(\.\d+)? size=\s*\d+kB time=(\d+\.\d+) )"
+        R"(bitrate=\s*(N/A|\d+(\.\d+)?kbits/s) speed=\s*(N/A|\d+(\.\d+)?x)\s*$)");
+    return re;
+}
+
+// Every line that starts with "frame=", with its terminator and arrival time.
+// Lines that start so but do not match the format are kept with frame = -1.
+std::vector<ProgressLine> progressLines(const Child& child) {
+    std::vector<ProgressLine> lines;
+    size_t start = 0;
+    size_t chunk = 0;
+    for (size_t i = 0; i < child.out.size(); ++i) {
+        const char c = child.out[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        while (chunk + 1 < child.arrivals.size() && child.arrivals[chunk + 1].first <= i)
+            ++chunk;
+        const std::string text = child.out.substr(start, i - start);
+        start = i + 1;
+        if (text.rfind("frame=", 0) != 0)
+            continue;
+        ProgressLine line{text, c, child.arrivals[chunk].second};
+        std::smatch m;
+        if (std::regex_match(text, m, progressPattern())) {
+            line.frame = std::stoi(m[1]);
+            line.time = std::stod(m[3]);
+        } else {
+            line.frame = -1;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Reads the child's output until a progress line reaches `seconds` of converted time.
+bool waitForProgress(Child& child, double seconds, int timeoutMs) {
+    const auto deadline = Clock::now() + milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        const auto lines = progressLines(child);
+        if (!lines.empty() && lines.back().time >= seconds)
+            return true;
+        if (!child.pump(100) && child.wait(0))
+            return false;
+    }
+    return false;
+}
+
+void expectWellFormed(const std::vector<ProgressLine>& lines) {
+    ASSERT_FALSE(lines.empty()) << "no progress lines";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_GE(lines[i].frame, 0) << "malformed progress line: " << lines[i].text;
+        if (i + 1 < lines.size()) {
+            EXPECT_EQ(lines[i].end, '\r') << "progress line not ended by CR: " << lines[i].text;
+        }
+        if (i > 0) {
+            EXPECT_GE(lines[i].time, lines[i - 1].time) << "time went back: " << lines[i].text;
+        }
+    }
+    EXPECT_EQ(lines.back().end, '\n') << "the last progress line does not end the line";
+}
+
+Job fifoJob(const TempDir& dir, const std::string& fifo) {
+    Job job;
+    job.input = fifo;
+    job.output = dir / "out.mp4";
+    job.length = "12";
+    return job;
+}
+
+} // namespace
+
+// time= counts from the start point, so the last report equals the length asked for.
+TEST(Progress, FinalLineReportsTheWholeLength) {
+    TempDir dir;
+    Job job;
+    job.input = fixture("mp4");
+    job.output = dir / "out.mp4";
+    job.start = "1";
+    job.length = "3";
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.wait(120000)) << "did not finish";
+    child.drain(2000);
+    ASSERT_EQ(child.exitCode(), 0) << child.out;
+    const auto lines = progressLines(child);
+    expectWellFormed(lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NEAR(lines.back().time, 3.0, 0.1) << lines.back().text;
+    EXPECT_NEAR(lines.back().frame, 3.0 * 24000 / 1001, 2) << lines.back().text;
+    EXPECT_EQ(child.out.back(), '\n');
+}
+
+TEST(Progress, KeepsComingWhileTheSourceStalls) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    const size_t first = data.size() * 35 / 100;
+    std::vector<Trickle::Step> steps = {{first, 2500}}; // then nothing for 2.5 s
+    for (size_t i = 0; i < 10; ++i)
+        steps.push_back({(data.size() - first) / 10 + 1, 80});
+    Trickle feed(fifo, data, steps);
+
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.wait(90000)) << "did not finish";
+    child.drain(2000);
+    ASSERT_EQ(child.exitCode(), 0)
+        << child.out.substr(child.out.size() > 2000 ? child.out.size() - 2000 : 0);
+
+    const auto lines = progressLines(child);
+    expectWellFormed(lines);
+    ASSERT_GE(lines.size(), 5u);
+    int stalledReports = 0;
+    double worstGap = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const double gap = duration<double>(lines[i].at - lines[i - 1].at).count();
+        worstGap = std::max(worstGap, gap);
+        stalledReports += lines[i].time == lines[i - 1].time;
+        EXPECT_LE(gap, 0.7) << "no progress for " << gap << " s before: " << lines[i].text;
+    }
+    // The 2.5 s stall must show up as repeated reports, else this test saw no stall.
+    EXPECT_GE(stalledReports, 3) << "worst gap " << worstGap << " s";
+    EXPECT_NEAR(lines.back().time, 12.0, 0.2);
+    EXPECT_EQ(decodeErrors(job.output), "");
+}
+
+TEST(Stop, TermKeepsAPlayableFile) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0)); // about real time
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitForProgress(child, 2.0, 60000)) << "no progress reached 2 s:\n" << child.out;
+
+    child.signal(SIGTERM);
+    ASSERT_TRUE(child.wait(10000)) << "still running 10 s after SIGTERM";
+    feed.stop();
+    EXPECT_EQ(child.termSignal(), 0) << "killed by the signal instead of stopping";
+    EXPECT_EQ(child.exitCode(), 255);
+
+    ASSERT_TRUE(fileExists(job.output)) << "output removed on stop";
+    EXPECT_EQ(decodeErrors(job.output), "");
+    const ProbeInfo p = ProbeInfo::of(job.output);
+    ASSERT_TRUE(p.ok) << p.error;
+    const double length = p.formatNum("duration").value_or(0);
+    EXPECT_GT(length, 1.0);
+    EXPECT_LT(length, 11.0);
+    EXPECT_EQ(p.count("video"), 1);
+    EXPECT_EQ(p.count("audio"), 1);
+}
+
+// Stalled source: the user's stop must not wait for data that may never come.
+TEST(Stop, TermWhileTheSourceStalls) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, {{data.size() * 40 / 100, 60000}});
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitForProgress(child, 0.5, 60000)) << "no progress:\n" << child.out;
+    child.wait(1500); // the core has drained what was written and waits
+
+    child.signal(SIGTERM);
+    const bool stopped = child.wait(5000);
+    if (!stopped) {
+        ADD_FAILURE() << "still running 5 s after SIGTERM while the source stalls";
+        child.signal(SIGTERM);
+        EXPECT_TRUE(child.wait(2000)) << "a second SIGTERM did not end it either";
+        return;
+    }
+    EXPECT_EQ(child.termSignal(), 0);
+    EXPECT_EQ(child.exitCode(), 255);
+    ASSERT_TRUE(fileExists(job.output));
+    EXPECT_EQ(decodeErrors(job.output), "");
+    EXPECT_GT(ProbeInfo::of(job.output).formatNum("duration").value_or(0), 0.0);
+}
+
+TEST(Stop, SecondSignalEndsAtOnce) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, {{data.size() * 40 / 100, 60000}});
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitForProgress(child, 0.5, 60000)) << "no progress:\n" << child.out;
+    child.wait(1000);
+
+    child.signal(SIGTERM);
+    child.wait(200);
+    child.signal(SIGTERM);
+    EXPECT_TRUE(child.wait(1000)) << "still running 1 s after the second signal";
+}

@@ -1,0 +1,59 @@
+// Checks shared by several test files.
+#pragma once
+
+#include "support/Media.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace coretest {
+
+// What a failed run said, for the failure message.
+inline std::string describe(const RunResult& r) {
+    std::string text = "exit " + std::to_string(r.exitCode);
+    if (r.termSignal)
+        text += ", signal " + std::to_string(r.termSignal);
+    if (r.timedOut)
+        text += ", timed out";
+    const std::string tail =
+        r.out.size() > 1500 ? "..." + r.out.substr(r.out.size() - 1500) : r.out;
+    return text + ", output:\n" + tail;
+}
+
+// Players need the index (moov) before the media data (mdat) to start without seeking.
+inline void expectIndexBeforeMedia(const std::string& path) {
+    const auto boxes = topLevelBoxes(path);
+    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    ASSERT_NE(moov, boxes.end()) << path << " has no moov box";
+    ASSERT_NE(mdat, boxes.end()) << path << " has no mdat box";
+    EXPECT_LT(moov - boxes.begin(), mdat - boxes.begin()) << "moov after mdat in " << path;
+}
+
+inline std::vector<std::string> linesStartingWith(const std::string& text,
+                                                  const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& line : splitLines(text))
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line);
+    return found;
+}
+
+// Index of the value closest to `v`.
+inline int nearestIndex(const std::vector<double>& values, double v) {
+    int best = -1;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (best < 0 || std::fabs(values[i] - v) < std::fabs(values[best] - v))
+            best = static_cast<int>(i);
+    return best;
+}
+
+inline double streamDuration(const ProbeInfo& p, int index) {
+    return p.streamNum(index, "duration").value_or(p.formatNum("duration").value_or(-1));
+}
+
+} // namespace coretest

@@ -1,0 +1,357 @@
+#include "support/Fixtures.h"
+
+#include "support/Media.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef PLEXCORE_FIXTURE_DIR
+#define PLEXCORE_FIXTURE_DIR "/tmp/plexcore-fixtures"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace coretest {
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct Recipe {
+    using Maker = std::function<void(const std::string& out)>;
+    Recipe() = default;
+    Recipe(std::string e, Args a) : ext(std::move(e)), args(std::move(a)) {}
+    // For the odd ones that plain ffmpeg arguments cannot make; bump `v` when `m` changes.
+    Recipe(std::string e, Args a, Maker m, std::string v)
+        : ext(std::move(e)), args(std::move(a)), make(std::move(m)), version(std::move(v)) {}
+
+    std::string ext;
+    Args args; // ffmpeg arguments, the output comes last
+    Maker make;
+    std::string version;
+};
+
+Args lavfi(const std::string& graph) {
+    return {"-f", "lavfi", "-i", graph};
+}
+
+Args operator+(Args a, const Args& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string video(const std::string& size, double seconds, int rate = 25) {
+    return "testsrc2=s=" + size + ":r=" + std::to_string(rate) + ":d=" + std::to_string(seconds);
+}
+
+std::string tone(int rate, double seconds, int hz = 440) {
+    return "sine=f=" + std::to_string(hz) + ":sample_rate=" + std::to_string(rate) +
+           ":d=" + std::to_string(seconds);
+}
+
+// Flat grey with grain: the picture's edges are easy to find against black bars.
+std::string grey(const std::string& size, const std::string& extra = "") {
+    return "color=c=0xB4B4B4:s=" + size + ":r=25:d=2,noise=alls=16:allf=t" + extra;
+}
+
+const Args kX264 = {"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p"};
+
+std::string fixtureDir() {
+    if (const char* env = std::getenv("PLEXCORE_TEST_FIXTURES"); env && *env)
+        return env;
+    return PLEXCORE_FIXTURE_DIR;
+}
+
+void ffmpeg(const Args& args, const std::string& out) {
+    Args argv = {"ffmpeg", "-v", "error", "-nostdin", "-y"};
+    argv = argv + args;
+    argv.push_back(out);
+    const RunResult r = run(argv, 300);
+    if (r.exitCode != 0)
+        throw std::runtime_error("making " + out + " failed: " + r.out);
+}
+
+// ffmpeg writing to a pipe cannot go back to fill in the duration or an index.
+void ffmpegToPipe(const Args& args, const std::string& out) {
+    Args argv = {"ffmpeg", "-v", "error", "-nostdin", "-y"};
+    argv = argv + args;
+    argv.push_back("pipe:1");
+    const RunResult r = run(argv, 300, separateStderr());
+    if (r.exitCode != 0 || r.out.empty())
+        throw std::runtime_error("making " + out + " failed: " + r.err);
+    writeFile(out, r.out);
+}
+
+void requireUnreadable(const std::string& path) {
+    if (ProbeInfo::of(path).ok)
+        throw std::runtime_error(path + " is still readable by ffprobe: not a damaged file");
+}
+
+const std::map<std::string, Recipe>& recipes() {
+    static const std::map<std::string, Recipe> table = [] {
+        std::map<std::string, Recipe> t;
+        t["mp4"] = {".mp4", lavfi(video("320x240", 5)) + lavfi(tone(44100, 5)) + kX264 +
+                                Args{"-ac", "2", "-c:a", "aac", "-b:a", "128k", "-metadata",
+                                     "title=Source title", "-movflags", "+faststart"}};
+        t["mkv"] = {".mkv", lavfi(video("320x240", 3)) + lavfi(tone(48000, 3)) + kX264 +
+                                Args{"-c:a", "libmp3lame", "-metadata:s:v:0", "language=jpn",
+                                     "-metadata:s:a:0", "language=eng"}};
+        t["avi"] = {".avi",
+                    lavfi(video("320x240", 3)) + lavfi(tone(44100, 3)) +
+                        Args{"-c:v", "mpeg4", "-q:v", "5", "-ac", "2", "-c:a", "libmp3lame"}};
+        t["mov"] = {".mov", lavfi(video("320x240", 3)) + lavfi(tone(44100, 3)) + kX264 +
+                                Args{"-c:a", "aac", "-metadata:s:a:0", "language=eng"}};
+        t["webm"] = {".webm", lavfi(video("320x240", 3)) + lavfi(tone(48000, 3)) +
+                                  Args{"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used",
+                                       "8", "-b:v", "300k", "-c:a", "libopus"}};
+        t["ts"] = {".ts",
+                   lavfi(video("320x240", 3)) + lavfi(tone(48000, 3)) +
+                       Args{"-c:v", "mpeg2video", "-b:v", "1M", "-c:a", "mp2", "-f", "mpegts"}};
+        t["mp3"] = {".mp3",
+                    lavfi(tone(44100, 4)) + Args{"-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k"}};
+        t["wav"] = {".wav", lavfi(tone(44100, 3)) + Args{"-ac", "2", "-c:a", "pcm_s16le"}};
+        t["m4a"] = {".m4a", lavfi(tone(48000, 3)) + Args{"-ac", "2", "-c:a", "aac"}};
+        t["video-only"] = {".mp4", lavfi(video("320x240", 3)) + kX264};
+        t["odd"] = {".mkv", lavfi(video("321x241", 2)) + Args{"-c:v", "ffv1"}};
+        t["wide"] = {".mp4", lavfi(grey("640x360")) + kX264};
+        t["tall"] = {".mp4", lavfi(grey("240x320")) + kX264};
+        t["sar"] = {".mp4", lavfi(grey("720x480", ",setsar=32/27")) + kX264};
+        t["hd"] = {".mp4", lavfi(video("1280x720", 2)) + lavfi(tone(48000, 2)) + kX264 +
+                               Args{"-c:a", "aac"}};
+        t["raw-h264"] = {".h264", lavfi(video("320x240", 3)) + kX264 + Args{"-f", "h264"}};
+        t["pipe-mkv"] = {".mkv",
+                         {},
+                         [](const std::string& out) {
+                             ffmpegToPipe(lavfi(video("320x240", 3)) + lavfi(tone(44100, 3)) +
+                                              kX264 + Args{"-c:a", "aac", "-f", "matroska"},
+                                          out);
+                         },
+                         "1"};
+        t["surround"] = {".mkv",
+                         lavfi(video("160x120", 3)) +
+                             lavfi("aevalsrc=0.3*sin(2*PI*220*t)|0.3*sin(2*PI*330*t)|"
+                                   "0.3*sin(2*PI*440*t)|0.2*sin(2*PI*60*t)|"
+                                   "0.3*sin(2*PI*550*t)|0.3*sin(2*PI*660*t):c=5.1:s=48000:d=3") +
+                             kX264 + Args{"-c:a", "ac3", "-b:a", "384k"}};
+        t["audio-96k"] = {".wav", lavfi(tone(96000, 2)) + Args{"-ac", "2", "-c:a", "pcm_s16le"}};
+        t["audio-22k"] = {".mp3", lavfi(tone(22050, 2)) + Args{"-ac", "1", "-c:a", "libmp3lame"}};
+        const std::string rampAudio = "aevalsrc=0.9*t/5*sin(2*PI*440*t):s=44100:d=5";
+        t["ramp"] = {".mkv",
+                     lavfi("color=c=black:s=160x120:r=25:d=5,format=yuv420p,"
+                           "geq=lum=16+1.6*N:cb=128:cr=128") +
+                         lavfi(rampAudio) + kX264 +
+                         Args{"-crf", "8", "-x264-params", "keyint=250:min-keyint=250:scenecut=0",
+                              "-ac", "2", "-c:a", "pcm_s16le"}};
+        t["ramp-audio"] = {".wav", lavfi(rampAudio) + Args{"-ac", "2", "-c:a", "pcm_s16le"}};
+        t["noisy"] = {".mp4", lavfi(video("320x240", 4) + ",noise=alls=12:allf=t+u") +
+                                  lavfi(tone(44100, 4)) + kX264 +
+                                  Args{"-crf", "14", "-ac", "2", "-c:a", "aac"}};
+        t["burst"] = {".mp4",
+                      lavfi(video("320x240", 4) + ",noise=alls=40:allf=t:enable=gte(t\\,2)") +
+                          kX264 + Args{"-crf", "14"}};
+        t["vfr"] = {
+            ".mkv",
+            lavfi(video("320x240", 4) +
+                  ",settb=1/1000,select=not(between(n\\,40\\,55)),setpts=PTS+0.012*mod(N\\,3)/TB") +
+                kX264 + Args{"-fps_mode", "passthrough"}};
+        {
+            Args a = lavfi(video("160x120", 2));
+            const char* langs[] = {"eng", "fra", "deu", "spa"};
+            for (int i = 0; i < 4; ++i)
+                a = a + lavfi(tone(44100, 2, 300 + 100 * i));
+            a = a + Args{"-map", "0:v"};
+            for (int i = 1; i <= 4; ++i)
+                a = a + Args{"-map", std::to_string(i) + ":a"};
+            a = a + kX264 + Args{"-c:a", "aac"};
+            for (int i = 0; i < 4; ++i)
+                a = a + Args{"-metadata:s:a:" + std::to_string(i),
+                             std::string("language=") + langs[i],
+                             "-metadata:s:a:" + std::to_string(i),
+                             "title=Audio commentary number " + std::to_string(i + 1) +
+                                 " with a rather long descriptive title"};
+            a = a + Args{"-metadata", "title=A file with many streams and long tags",
+                         "-metadata", "comment=" + std::string(1200, 'c'),
+                         "-metadata", "artist=" + std::string(300, 'a')};
+            t["many-streams"] = {".mkv", a};
+        }
+        t["stream-long"] = {".mkv",
+                            {},
+                            [](const std::string& out) {
+                                ffmpegToPipe(lavfi(video("320x240", 12)) + lavfi(tone(44100, 12)) +
+                                                 kX264 +
+                                                 Args{"-g", "25", "-c:a", "aac", "-f", "matroska"},
+                                             out);
+                            },
+                            "1"};
+        t["truncated"] = {".mp4",
+                          {},
+                          [](const std::string& out) {
+                              // Without +faststart the index sits at the end, so half a file has
+                              // none.
+                              const std::string whole = out + ".whole.mp4";
+                              ffmpeg(lavfi(video("320x240", 3)) + lavfi(tone(44100, 3)) + kX264 +
+                                         Args{"-c:a", "aac"},
+                                     whole);
+                              const std::string data = readFile(whole);
+                              fs::remove(whole);
+                              writeFile(out, data.substr(0, data.size() / 2));
+                              requireUnreadable(out);
+                          },
+                          "1"};
+        t["garbled"] = {".mp4",
+                        {},
+                        [](const std::string& out) {
+                            std::string data = readFile(fixture("mp4"));
+                            unsigned state = 12345;
+                            for (size_t i = 0; i < 16384 && i < data.size(); ++i) {
+                                state = state * 1103515245u + 12345u;
+                                data[i] = static_cast<char>(state >> 16);
+                            }
+                            writeFile(out, data);
+                            requireUnreadable(out);
+                        },
+                        "1"};
+        t["document"] = {".pdf",
+                         {},
+                         [](const std::string& out) {
+                             std::string pdf =
+                                 "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+                             for (int i = 0; i < 100; ++i)
+                                 pdf += "% padding line " + std::to_string(i) + "\n";
+                             writeFile(out, pdf + "%%EOF\n");
+                             requireUnreadable(out);
+                         },
+                         "1"};
+        t["text"] = {".txt",
+                     {},
+                     [](const std::string& out) {
+                         std::string text;
+                         for (int i = 0; i < 200; ++i)
+                             text += "This is a shopping list, not a film. Line " +
+                                     std::to_string(i) + "\n";
+                         writeFile(out, text);
+                     },
+                     "1"};
+        return t;
+    }();
+    return table;
+}
+
+// FNV-1a: a stable name for a recipe, so a changed recipe never reuses an old file.
+std::string recipeKey(const Recipe& r) {
+    unsigned long long h = 1469598103934665603ull;
+    auto mix = [&h](const std::string& s) {
+        for (unsigned char c : s) {
+            h ^= c;
+            h *= 1099511628211ull;
+        }
+        h ^= 0xff;
+        h *= 1099511628211ull;
+    };
+    for (const auto& a : r.args)
+        mix(a);
+    mix(r.version);
+    char buf[17];
+    snprintf(buf, sizeof buf, "%016llx", h);
+    return buf;
+}
+
+} // namespace
+
+std::string fixture(const std::string& name) {
+    const auto it = recipes().find(name);
+    if (it == recipes().end())
+        throw std::runtime_error("no fixture named " + name);
+    const Recipe& recipe = it->second;
+    if (name == "webm" && !(hasEncoder("libvpx-vp9") && hasEncoder("libopus")))
+        throw std::runtime_error("this ffmpeg cannot make VP9 + Opus");
+
+    const std::string dir = fixtureDir();
+    fs::create_directories(dir);
+    const std::string path = dir + "/" + name + "-" + recipeKey(recipe) + recipe.ext;
+    if (fileExists(path))
+        return path;
+
+    // Test processes run side by side: one makes the file, the others wait for it.
+    const std::string lockPath = dir + "/." + name + ".lock";
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0)
+        throw std::runtime_error("cannot lock " + lockPath);
+    struct Unlock {
+        int fd;
+        ~Unlock() { ::close(fd); }
+    } unlock{lock};
+    if (fileExists(path))
+        return path;
+
+    const std::string partial = dir + "/." + name + ".partial" + recipe.ext;
+    fs::remove(partial);
+    if (recipe.make)
+        recipe.make(partial);
+    else
+        ffmpeg(recipe.args, partial);
+    fs::rename(partial, path);
+    return path;
+}
+
+TempDir::TempDir() {
+    char templ[] = "/tmp/plexcore-test-XXXXXX";
+    if (!mkdtemp(templ))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = templ;
+}
+
+TempDir::~TempDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (info && info->result() && info->result()->Failed()) {
+        std::fprintf(stderr, "kept for a look: %s\n", m_path.c_str());
+        return;
+    }
+    std::error_code ec;
+    // Undo any permission a test took away so everything inside can go.
+    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto& e : fs::recursive_directory_iterator(m_path, ec))
+        if (e.is_directory(ec))
+            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(m_path, ec);
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+long long fileSize(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    return ec ? -1 : static_cast<long long>(size);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+} // namespace coretest

@@ -1,0 +1,242 @@
+#include "support/Process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace coretest {
+
+namespace {
+
+// Writing to a pipe whose reader died must fail, not kill the test.
+struct IgnoreSigpipe {
+    IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
+} g_ignoreSigpipe;
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+int msLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+} // namespace
+
+Child::Child(const std::vector<std::string>& argv, const SpawnOptions& options) {
+    if (argv.empty())
+        return;
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    if (pipe2(outPipe, O_CLOEXEC) != 0)
+        return;
+    if (!options.joinStderr && pipe2(errPipe, O_CLOEXEC) != 0) {
+        closeFd(outPipe[0]);
+        closeFd(outPipe[1]);
+        return;
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.stdinNull)
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, options.joinStderr ? outPipe[1] : errPipe[1], 2);
+    if (!options.cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<std::string> copy = argv;
+    std::vector<char*> cargv;
+    for (auto& a : copy)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const bool hasSlash = copy[0].find('/') != std::string::npos;
+    const int rc =
+        hasSlash ? posix_spawn(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), environ)
+                 : posix_spawnp(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    closeFd(outPipe[1]);
+    closeFd(errPipe[1]);
+    if (rc != 0) {
+        closeFd(outPipe[0]);
+        closeFd(errPipe[0]);
+        return;
+    }
+    m_pid = pid;
+    m_out = outPipe[0];
+    m_err = errPipe[0];
+}
+
+Child::~Child() {
+    if (m_pid > 0 && !reap(false)) {
+        kill(m_pid, SIGKILL);
+        reap(true);
+    }
+    closeFd(m_out);
+    closeFd(m_err);
+}
+
+std::string Child::readOnce(size_t n) {
+    std::string buf(n, '\0');
+    ssize_t got;
+    do {
+        got = ::read(m_out, buf.data(), n);
+    } while (got < 0 && errno == EINTR);
+    buf.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    if (!buf.empty()) {
+        arrivals.emplace_back(out.size(), Clock::now());
+        out += buf;
+    }
+    return buf;
+}
+
+bool Child::pump(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_out >= 0 || m_err >= 0) {
+        pollfd fds[2];
+        int n = 0;
+        if (m_out >= 0)
+            fds[n++] = {m_out, POLLIN, 0};
+        if (m_err >= 0)
+            fds[n++] = {m_err, POLLIN, 0};
+        const int r = poll(fds, n, msLeft(deadline));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return true;
+        for (int i = 0; i < n; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[65536];
+            const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
+            if (got < 0 && errno == EINTR)
+                continue;
+            const bool isOut = fds[i].fd == m_out;
+            if (got <= 0) {
+                closeFd(isOut ? m_out : m_err);
+                continue;
+            }
+            if (isOut) {
+                arrivals.emplace_back(out.size(), Clock::now());
+                out.append(buf, static_cast<size_t>(got));
+            } else {
+                err.append(buf, static_cast<size_t>(got));
+            }
+        }
+        if (msLeft(deadline) == 0)
+            return m_out >= 0 || m_err >= 0;
+    }
+    return false;
+}
+
+void Child::drain(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (msLeft(deadline) > 0 && pump(msLeft(deadline))) {
+    }
+}
+
+void Child::signal(int sig) {
+    if (m_pid > 0 && !m_reaped)
+        kill(m_pid, sig);
+}
+
+bool Child::reap(bool block) {
+    if (m_reaped)
+        return true;
+    if (m_pid <= 0)
+        return false;
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r != m_pid)
+        return false;
+    m_reaped = true;
+    if (WIFEXITED(status)) {
+        m_exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        m_termSignal = WTERMSIG(status);
+    }
+    return true;
+}
+
+bool Child::wait(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!reap(false)) {
+        if (msLeft(deadline) == 0)
+            return false;
+        // Keep reading meanwhile so a chatty child never blocks on a full pipe.
+        if (m_out >= 0 || m_err >= 0)
+            pump(std::min(20, msLeft(deadline)));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+RunResult run(const std::vector<std::string>& argv, double timeoutSec,
+              const SpawnOptions& options) {
+    RunResult result;
+    const auto start = Clock::now();
+    Child child(argv, options);
+    if (!child.started())
+        return result;
+    result.started = true;
+    const int timeoutMs = static_cast<int>(timeoutSec * 1000);
+    child.drain(timeoutMs);
+    if (!child.wait(std::max(msLeft(start + std::chrono::milliseconds(timeoutMs)), 1))) {
+        result.timedOut = true;
+        child.signal(SIGKILL);
+        child.wait(5000);
+    }
+    result.exitCode = result.timedOut ? -1 : child.exitCode();
+    result.termSignal = child.termSignal();
+    result.out = std::move(child.out);
+    result.err = std::move(child.err);
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return result;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string cur;
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!cur.empty())
+                lines.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        lines.push_back(cur);
+    return lines;
+}
+
+} // namespace coretest

@@ -1,0 +1,92 @@
+// Runs a program from an argv vector (no shell), so file names with blanks,
+// quotes, non-ASCII text or a leading '-' reach it byte for byte.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace coretest {
+
+using Clock = std::chrono::steady_clock;
+
+struct SpawnOptions {
+    std::string cwd;        // empty: the test's own
+    bool joinStderr = true; // like the program: output and error in one pipe
+    bool stdinNull = true;  // a child that reads its input must not steal the terminal's
+};
+
+inline SpawnOptions separateStderr() {
+    SpawnOptions o;
+    o.joinStderr = false;
+    return o;
+}
+
+inline SpawnOptions inFolder(const std::string& cwd) {
+    SpawnOptions o;
+    o.cwd = cwd;
+    return o;
+}
+
+// A running child whose output arrives through a pipe.
+class Child {
+  public:
+    explicit Child(const std::vector<std::string>& argv, const SpawnOptions& options = {});
+    ~Child(); // a child still running is killed and reaped
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
+    int outFd() const { return m_out; }
+
+    // Exactly one blocking read() of up to n bytes, as the program does when probing.
+    std::string readOnce(size_t n);
+    // Reads whatever arrives within timeoutMs into `out` (and `err` when not joined).
+    // False once both pipes are at their end.
+    bool pump(int timeoutMs);
+    // Reads until both pipes end or the deadline passes.
+    void drain(int timeoutMs);
+
+    void signal(int sig);
+    // True once the child has exited or died; does not block past timeoutMs.
+    bool wait(int timeoutMs);
+    bool exited() const { return m_reaped; }
+    // The exit code when it exited normally, -1 when a signal ended it.
+    int exitCode() const { return m_exitCode; }
+    int termSignal() const { return m_termSignal; }
+
+    std::string out; // stdout (and stderr when joined)
+    std::string err; // stderr when not joined
+    // When each chunk of `out` arrived: (offset in out where it starts, time).
+    std::vector<std::pair<size_t, Clock::time_point>> arrivals;
+
+  private:
+    bool reap(bool block);
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+    bool m_reaped = false;
+    int m_exitCode = -1;
+    int m_termSignal = 0;
+};
+
+struct RunResult {
+    bool started = false;
+    bool timedOut = false;
+    int exitCode = -1; // -1 when ended by a signal or timed out
+    int termSignal = 0;
+    std::string out;
+    std::string err;
+    double seconds = 0;
+};
+
+// Runs to the end (or kills it after timeoutSec) and collects everything it wrote.
+RunResult run(const std::vector<std::string>& argv, double timeoutSec = 120,
+              const SpawnOptions& options = {});
+
+// Splits text into lines at '\n' or '\r', dropping the terminators and empty pieces.
+std::vector<std::string> splitLines(const std::string& text);
+
+} // namespace coretest
