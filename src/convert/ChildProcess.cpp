@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -19,6 +20,8 @@ extern char** environ;
 namespace plexavo {
 
 namespace {
+
+constexpr int kExitingGraceMs = 500;
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -173,6 +176,13 @@ bool CChildProcess::waitForExit(int timeoutMs) {
 int CChildProcess::terminate() {
     if (processId <= 0 || reap(false))
         return -1;
+    // A child whose output has ended is on its way out: let it finish rather
+    // than count it as stopped.
+    if (stdoutRead >= 0) {
+        pollfd pfd{stdoutRead, POLLIN, 0};
+        if (poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLHUP) && waitForExit(kExitingGraceMs))
+            return -1;
+    }
     if (kill(processId, SIGTERM) != 0) {
         reap(false);
         return -1;
