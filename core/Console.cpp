@@ -123,31 +123,29 @@ void ProgressTicker::start() {
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
-void ProgressTicker::finish() {
+bool ProgressTicker::stopThread() {
     {
         std::lock_guard lock(mutex_);
         if (finished_)
-            return;
+            return false;
         finished_ = true;
         quit_ = true;
     }
     wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
+    return true;
+}
+
+void ProgressTicker::finish() {
+    if (!stopThread())
+        return;
     printRaw(line() + "\n");
 }
 
 void ProgressTicker::finishSilently() {
-    {
-        std::lock_guard lock(mutex_);
-        if (finished_)
-            return;
-        finished_ = true;
-        quit_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
+    if (!stopThread())
+        return;
     if (printed_)
         printRaw(line() + "\n");
 }

@@ -50,6 +50,8 @@ class ProgressTicker {
   private:
     std::string line() const;
     void run();
+    // Ends the ticker thread once; false when it was already ended.
+    bool stopThread();
 
     const ProgressState& state_;
     std::chrono::steady_clock::time_point begin_;

@@ -1,5 +1,6 @@
 // The compiled-in English resource table: keys, placeholders, platform texts,
 // menu shape and dialog captions.
+#include "app/ResourceText.h"
 #include "res/ResourceModule.h"
 
 #include <gtest/gtest.h>
@@ -44,23 +45,6 @@ std::string str(int id) {
     return t ? t : "";
 }
 
-// Conversion letters of the printf directives in a text ("dds"); "%%" is none.
-std::string printfSignature(const char* text) {
-    std::string sig;
-    for (const char* p = text; *p; ++p) {
-        if (*p != '%')
-            continue;
-        ++p;
-        if (*p == '%')
-            continue;
-        while (*p && std::strchr("-+ #0123456789.*hljztL", *p))
-            ++p;
-        if (!*p)
-            break;
-        sig += *p;
-    }
-    return sig;
-}
 
 bool isSeparator(const Entry& e) { return e.id == 0 && e.text[0] == '\0'; }
 bool isPopup(const Entry& e) { return e.id == 0 && e.text[0] != '\0'; }
@@ -182,7 +166,7 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
         auto it = formatted.find(e.id);
-        EXPECT_EQ(printfSignature(e.text), it == formatted.end() ? "" : it->second);
+        EXPECT_EQ(plexavo::res::conversionSignature(e.text), it == formatted.end() ? "" : it->second);
     }
     // Texts that no one formats must not look formatted either.
     for (Kind kind : {Kind::Menu, Kind::Prompt, Kind::Dialog})
