@@ -287,6 +287,9 @@ OutputPlan planApple(const Options& opt, const std::string& out, const AVStream*
             }
         }
         letterbox(v, video);
+        const AVFieldOrder order = video->codecpar->field_order;
+        v.deinterlace = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
+                        order == AV_FIELD_BT;
         if (opt.vcodec == VideoCodecChoice::Xvid)
             planMpeg4(v, opt);
         else
@@ -430,8 +433,12 @@ OutputPlan makePlan(const Options& opt, const std::string& outputPath, const AVS
 std::string videoFilterChain(const VideoPlan& v) {
     char buf[512];
     std::string chain;
+    // Only frames flagged interlaced are touched, so a mixed source keeps its
+    // progressive parts as they are.
+    if (v.deinterlace)
+        chain = "yadif=mode=send_frame:parity=auto:deint=interlaced,";
     std::snprintf(buf, sizeof buf, "fps=%d/%d:start_time=0", v.rate.num, v.rate.den);
-    chain = buf;
+    chain += buf;
     // Turned upright as players show it, the way the ffmpeg tool does by default.
     if (v.rotation == 90)
         chain += ",transpose=clock";

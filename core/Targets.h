@@ -19,6 +19,7 @@ struct VideoPlan {
     int innerW = 0, innerH = 0, padX = 0, padY = 0; // the picture inside its black bars
     AVRational sar{1, 1};
     int rotation = 0; // clockwise degrees the source must be turned to stand upright
+    bool deinterlace = false; // the handhelds show progressive pictures only
     AVRational rate{25, 1};
     AVPixelFormat pixFmt = AV_PIX_FMT_YUV420P;
     int64_t bitrate = 0, maxRate = 0, minRate = 0, bufSize = 0;

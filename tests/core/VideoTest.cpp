@@ -302,6 +302,25 @@ TEST(Geometry, WithoutSizeKeepsTheSourceSizeRoundedToEven) {
 // ---------------------------------------------------------------------------
 // Frame rate: -r makes a constant rate even from a source with irregular timing.
 
+TEST(Interlace, InterlacedSourceComesOutProgressive) {
+    const std::string source = fixture("interlaced");
+    const FieldCounts before = detectFields(source);
+    ASSERT_GT(before.interlaced, before.progressive) << "the fixture must show combing";
+
+    TempDir dir;
+    Job job;
+    job.input = source;
+    job.output = dir / "out.mov";
+    job.vcodec = "h264";
+    job.size = std::nullopt; // scaling would blur the combing out of idet's sight
+    job.rate = std::nullopt;
+    const RunResult r = job.run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const FieldCounts after = detectFields(job.output);
+    EXPECT_GT(after.progressive, 0);
+    EXPECT_LT(after.interlaced * 10, after.progressive) << "combing left in the picture";
+}
+
 TEST(FrameRate, IrregularSourceBecomesConstantRate) {
     TempDir dir;
     Job job;

@@ -124,6 +124,10 @@ const std::map<std::string, Recipe>& recipes() {
         t["m4a"] = {".m4a", lavfi(tone(48000, 3)) + Args{"-ac", "2", "-c:a", "aac"}};
         t["video-only"] = {".mp4", lavfi(video("320x240", 3)) + kX264};
         t["odd"] = {".mkv", lavfi(video("321x241", 2)) + Args{"-c:v", "ffv1"}};
+        // Two fields per frame, coded as interlaced top field first, as camcorders and DVDs do.
+        t["interlaced"] = {".mpg", lavfi(video("720x576", 2, 50)) +
+                                       Args{"-vf", "tinterlace=mode=interleave_top", "-c:v", "mpeg2video",
+                                            "-b:v", "6M", "-flags", "+ilme+ildct", "-top", "1"}};
         t["wide"] = {".mp4", lavfi(grey("640x360")) + kX264};
         t["tall"] = {".mp4", lavfi(grey("240x320")) + kX264};
         t["sar"] = {".mp4", lavfi(grey("720x480", ",setsar=32/27")) + kX264};

@@ -17,6 +17,7 @@ namespace coretest {
 //   mp3 wav m4a  audio only, 3-4 s
 //   video-only   H.264 without audio, 3 s
 //   odd          321x241 FFV1, 2 s
+//   interlaced   720x576 MPEG-2, 25 frames a second of two 50 Hz fields each, 2 s
 //   wide tall    flat grey 640x360 / 240x320 (square pixels), 2 s
 //   sar          flat grey 720x480 with SAR 32:27 (16:9 on screen), 2 s
 //   hd           1280x720 H.264 + AAC, 2 s

@@ -254,6 +254,21 @@ std::string decodeErrors(const std::string& path) {
     return r.out;
 }
 
+FieldCounts detectFields(const std::string& path) {
+    const RunResult r = run({"ffmpeg", "-hide_banner", "-nostdin", "-i", path, "-an", "-vf", "idet", "-f", "null", "-"}, 300);
+    FieldCounts counts;
+    const auto at = r.out.find("Multi frame detection:");
+    if (at == std::string::npos)
+        return counts;
+    int tff = 0, bff = 0, progressive = 0;
+    if (std::sscanf(r.out.c_str() + at, "Multi frame detection: TFF: %d BFF: %d Progressive: %d", &tff, &bff,
+                    &progressive) == 3) {
+        counts.interlaced = tff + bff;
+        counts.progressive = progressive;
+    }
+    return counts;
+}
+
 std::vector<std::string> topLevelBoxes(const std::string& path) {
     std::vector<std::string> boxes;
     std::ifstream in(path, std::ios::binary);

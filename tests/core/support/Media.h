@@ -68,6 +68,13 @@ std::optional<double> rmsDb(const std::string& path, double start, double length
 // Everything ffmpeg complains about while decoding the whole file ("" when clean).
 std::string decodeErrors(const std::string& path);
 
+// How many frames ffmpeg's idet filter takes for interlaced (TFF or BFF) and for progressive.
+struct FieldCounts {
+    int interlaced = 0;
+    int progressive = 0;
+};
+FieldCounts detectFields(const std::string& path);
+
 // The four-letter types of the top-level boxes of an MP4/QuickTime file, in order.
 std::vector<std::string> topLevelBoxes(const std::string& path);
 
