@@ -61,14 +61,10 @@ void ConversionSettings::applySizeChoice() {
 }
 
 bool ConversionSettings::equalizeSize() {
-    const bool widthZero = isZeroSide(width);
-    const bool heightZero = isZeroSide(height);
-    if (widthZero)
-        height = "0";
-    if (heightZero || widthZero)
+    if (isZeroSide(width) || isZeroSide(height)) {
         width = "0";
-    if (heightZero)
         height = "0";
+    }
     return true;
 }
 
