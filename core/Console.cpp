@@ -1,4 +1,5 @@
 #include "Console.h"
+#include "PlexcoreContract.h"
 
 #include "FFmpeg.h"
 
@@ -37,7 +38,7 @@ void writeAll(const std::string& s) {
 extern "C" void onStopSignal(int) {
     g_signals = g_signals + 1;
     if (g_signals > 1)
-        _exit(255);
+        _exit(plexavo::contract::kExitStopped);
     g_stop.store(true);
 }
 

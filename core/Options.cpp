@@ -1,4 +1,5 @@
 #include "Options.h"
+#include "PlexcoreContract.h"
 
 #include "FFmpeg.h"
 
@@ -12,7 +13,14 @@ namespace {
 
 // The program may put its access code first; it carries no meaning for the core.
 bool isAccessCode(const std::string& a) {
-    return a == " wpx93knTR&! " || a == "wpx93knTR&!";
+    // Also accepted trimmed, as a shell user would type it.
+    static const std::string trimmed = [] {
+        std::string s = plexavo::contract::kAccessCode;
+        s.erase(0, s.find_first_not_of(' '));
+        s.erase(s.find_last_not_of(' ') + 1);
+        return s;
+    }();
+    return a == plexavo::contract::kAccessCode || a == trimmed;
 }
 
 [[noreturn]] void bad(const std::string& msg) {
@@ -169,7 +177,7 @@ Options parseOptions(const std::vector<std::string>& args) {
                  o.durationUs.reset();
          }},
         {"-target", [&](auto&, auto& v) { parseTarget(v, o); }},
-        {"-can-write",
+        {plexavo::contract::kCanWriteOption,
          [&](auto& opt, auto& v) {
              if (v != "wmv" && v != "ogm")
                  bad("option " + opt + ": unknown target '" + v + "' (use wmv or ogm)");

@@ -1,4 +1,5 @@
 #include "Probe.h"
+#include "PlexcoreContract.h"
 
 #include "Console.h"
 
@@ -322,8 +323,8 @@ int runProbe(const std::string& path) {
             (total > 0 ? std::to_string(total / 1000) + " kb/s" : std::string("N/A")) + "\n";
     const std::string tail = "At least one output file must be specified\n";
 
-    // The program reads a single write of at most 2047 bytes: whole lines only.
-    const size_t limit = 2047;
+    // The program reads a single write: whole lines only, within its buffer.
+    const size_t limit = plexavo::contract::kProbeReportMax;
     std::string out = head;
     for (const auto& l : streamLines)
         if (out.size() + l.size() + tail.size() <= limit)

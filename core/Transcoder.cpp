@@ -1,4 +1,5 @@
 #include "Transcoder.h"
+#include "PlexcoreContract.h"
 
 #include "Console.h"
 #include "FFmpeg.h"
@@ -550,7 +551,7 @@ int Conversion::run() {
     progress_.reading = true; // opening a slow input blocks too
     in_ = openInput(inPath_);
     if (stopRequested())
-        return 255;
+        return plexavo::contract::kExitStopped;
     pickStreams();
     const AVStream* v = nullptr;
     const AVStream* a = nullptr;
@@ -575,14 +576,14 @@ int Conversion::run() {
     }
     if (packetsWritten_ == 0) {
         if (stopped)
-            return 255; // stopped before anything was written: nothing worth keeping
+            return plexavo::contract::kExitStopped; // stopped before anything was written: nothing worth keeping
         if (opt_.startUs && *opt_.startUs > 0)
             throw Failure("nothing to convert: the start point lies past the end of '" + inPath_ +
                           "'");
         throw Failure("nothing in '" + inPath_ + "' could be decoded");
     }
     keepOutput_ = true;
-    return stopped ? 255 : 0;
+    return stopped ? plexavo::contract::kExitStopped : plexavo::contract::kExitDone;
 }
 
 } // namespace
@@ -599,19 +600,19 @@ int runConversion(const Options& opt) {
     } catch (const Failure& f) {
         ticker.finishSilently();
         if (stopRequested()) {
-            printLine(std::string("Error: stopped: ") + f.what());
-            return 255;
+            printLine(std::string(plexavo::contract::kErrorPrefix) + "stopped: " + f.what());
+            return plexavo::contract::kExitStopped;
         }
-        printLine(std::string("Error: ") + f.what());
-        return 1;
+        printLine(plexavo::contract::kErrorPrefix + std::string(f.what()));
+        return plexavo::contract::kExitFailed;
     } catch (const UsageError& u) {
         ticker.finishSilently();
-        printLine("Error: " + u.message);
-        return 2;
+        printLine(plexavo::contract::kErrorPrefix + u.message);
+        return plexavo::contract::kExitUsage;
     } catch (const std::bad_alloc&) {
         ticker.finishSilently();
-        printLine("Error: out of memory");
-        return 1;
+        printLine(plexavo::contract::kErrorPrefix + std::string("out of memory"));
+        return plexavo::contract::kExitFailed;
     }
 }
 

@@ -1,5 +1,6 @@
 // Plexcore: probes and converts media files for the Plexavo program.
 #include "Console.h"
+#include "PlexcoreContract.h"
 #include "FFmpeg.h"
 #include "Options.h"
 #include "Probe.h"
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv) {
     using namespace plex;
+    namespace contract = plexavo::contract;
     quietLibraryLogs();
     installStopHandlers();
 
@@ -17,26 +19,26 @@ int main(int argc, char** argv) {
     try {
         opt = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& e) {
-        printLine("Error: " + e.message);
-        return 2;
+        printLine(contract::kErrorPrefix + e.message);
+        return contract::kExitUsage;
     }
 
     if (opt.askedForCapability) {
         const bool yes = canWrite(opt.capability);
         printLine(opt.capability + (yes ? ": can be written" : ": cannot be written") +
                   " with this build");
-        return yes ? 0 : 1;
+        return yes ? contract::kExitDone : contract::kExitFailed;
     }
 
     if (!opt.output) {
         try {
             return runProbe(*opt.input);
         } catch (const Failure& f) {
-            printLine(std::string("Error: ") + f.what());
-            return 1;
+            printLine(contract::kErrorPrefix + std::string(f.what()));
+            return contract::kExitFailed;
         } catch (const std::bad_alloc&) {
-            printLine("Error: out of memory");
-            return 1;
+            printLine(contract::kErrorPrefix + std::string("out of memory"));
+            return contract::kExitFailed;
         }
     }
     return runConversion(opt);

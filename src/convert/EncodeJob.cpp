@@ -1,8 +1,8 @@
 #include "convert/EncodeJob.h"
 
 #include "app/DebugLog.h"
-#include "convert/ChildProcess.h"
-#include "convert/Core.h"
+#include "platform/ChildProcess.h"
+#include "platform/CoreLocator.h"
 #include "platform/Platform.h"
 
 #include <algorithm>
@@ -184,7 +184,8 @@ int CEncodeJob::parseProgress(const char* text, std::size_t length) {
 
 void CEncodeJob::noteErrorLine(const char* text) {
     const char* at = nullptr;
-    for (const char* p = std::strstr(text, "Error: "); p; p = std::strstr(p + 1, "Error: "))
+    for (const char* p = std::strstr(text, contract::kErrorPrefix); p;
+         p = std::strstr(p + 1, contract::kErrorPrefix))
         if (p == text || p[-1] == '\n' || p[-1] == '\r')
             at = p;
     if (!at)

@@ -2,6 +2,8 @@
 // turns the "time=" field into a percentage.
 #pragma once
 
+#include "PlexcoreContract.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -14,8 +16,8 @@ class CChildProcess;
 class CEncodeJob {
 public:
     // Buffer rules of the output pump.
-    static constexpr std::size_t kBufferSize = 2048;
-    static constexpr std::uint32_t kLookIntervalMs = 500;
+    static constexpr std::size_t kBufferSize = contract::kProbeReadSize; // same buffer as the probe
+    static constexpr std::uint32_t kLookIntervalMs = contract::kProgressIntervalMs;
 
     // 0..99 while the core runs, 100 once its output has ended.
     std::atomic<int> percent{0};

@@ -1,8 +1,9 @@
 #include "media/SourceItem.h"
 
 #include "app/DebugLog.h"
-#include "convert/ChildProcess.h"
-#include "convert/Core.h"
+#include "platform/ChildProcess.h"
+#include "platform/CoreLocator.h"
+#include "platform/Files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +18,7 @@ namespace plexavo {
 namespace {
 
 // Sizes of the probe's text buffers.
-constexpr std::size_t kOutputBufferSize = 2048;
+constexpr std::size_t kOutputBufferSize = contract::kProbeReadSize;
 constexpr std::size_t kLineMax = 199;
 constexpr std::size_t kDurationMax = 99;
 // A core that says nothing for this long is taken as hung, not waited for forever.
@@ -200,6 +201,28 @@ int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
         title = stem.substr(slash + 1);
 
     return durationSeconds > 0 ? 0 : kProbeFailed;
+}
+
+// Never over an existing file while one of the numbered names is free.
+bool CSourceItem::assignOutputName(const std::string& folder, const std::string& extension,
+                                   const std::string& suffix) {
+    constexpr int kMaxCounter = 1000;
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    const std::string base = suffix.empty() ? title : title + "-" + suffix;
+    std::string stem = base;
+    std::string candidate = stem + "." + extension;
+    for (int n = 1; fileExists(dir + candidate);) {
+        stem = base + "[" + std::to_string(n) + "]";
+        candidate = stem + "." + extension;
+        if (++n > kMaxCounter)
+            break;
+    }
+    outputFolder = dir;
+    outputName = stem;
+    outputExtension = extension;
+    return true;
 }
 
 } // namespace plexavo

@@ -3,13 +3,14 @@
 // thread and returns once that thread has carried it out.
 #pragma once
 
+#include "view/ConversionSettings.h"
+
 #include <string>
 
 namespace plexavo {
 
 class CSourceItem;
 class CEncodeJob;
-struct ConversionSettings;
 
 class ISourceList {
 public:
@@ -25,7 +26,12 @@ public:
     // Inserts a row after the last one; returns the row.
     virtual int insertRow(const std::string& text, int tag) = 0;
     virtual void refreshRow(int row) = 0;
-    virtual ConversionSettings& settings() = 0;
+    // A copy of the panel's settings, taken on the user-interface thread: the
+    // controls own the real values and a worker must never write into them.
+    virtual ConversionSettings settings() = 0;
+    // Shows a frame size that the batch decided on (the equalised size) back
+    // in the panel's size edits.
+    virtual void showFrameSize(const std::string& width, const std::string& height) = 0;
     virtual CEncodeJob& job() = 0;
 };
 

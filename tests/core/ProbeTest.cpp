@@ -1,5 +1,5 @@
 // Probing a source: the program starts the core with only an input, does ONE
-// blocking read of 2047 bytes and kills it. Everything it needs (duration and
+// blocking read of one buffer (less its terminator) and kills it. Everything it needs (duration and
 // every stream) must therefore arrive in that one read, in the shape it parses.
 #include "support/Checks.h"
 #include "support/Core.h"
@@ -21,7 +21,7 @@ std::string probeLikeTheProgram(const std::string& input) {
     Child child(coreArgv({"-i", input}));
     if (!child.started())
         return {};
-    std::string text = child.readOnce(2047);
+    std::string text = child.readOnce(plexavo::contract::kProbeReportMax);
     child.signal(SIGKILL);
     child.wait(5000);
     return text;
@@ -173,7 +173,7 @@ TEST_P(ProbeReport, EndsSayingAnOutputFileIsNeeded) {
     // Whatever follows the report, the report itself is what the single read sees first.
     const auto streamsEnd = r.out.rfind("    Stream #");
     ASSERT_NE(streamsEnd, std::string::npos);
-    EXPECT_LE(r.out.find('\n', streamsEnd) + 1, 2047u) << "the report outgrows one read";
+    EXPECT_LE(r.out.find('\n', streamsEnd) + 1, plexavo::contract::kProbeReportMax) << "the report outgrows one read";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,7 +1,7 @@
 // The probe and the conversion run of the engine against the real encoder
 // core, as the program uses them.
-#include "convert/ChildProcess.h"
-#include "convert/Core.h"
+#include "platform/ChildProcess.h"
+#include "platform/CoreLocator.h"
 #include "convert/EncodeJob.h"
 #include "convert/EncodingOptions.h"
 #include "convert/OutputNaming.h"

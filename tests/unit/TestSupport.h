@@ -2,7 +2,7 @@
 // encoder core made from the scripted child.
 #pragma once
 
-#include "convert/Core.h"
+#include "platform/CoreLocator.h"
 
 #include <cstdlib>
 #include <filesystem>

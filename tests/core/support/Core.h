@@ -1,6 +1,7 @@
 // How the tests address the encoder core: the same argument order the program uses.
 #pragma once
 
+#include "PlexcoreContract.h"
 #include "support/Process.h"
 
 #include <atomic>
@@ -11,7 +12,7 @@
 
 namespace coretest {
 
-inline constexpr char kAccessCode[] = " wpx93knTR&! ";
+using plexavo::contract::kAccessCode;
 
 std::string corePath();
 // The core's argv: its path, the access code, then `args`.

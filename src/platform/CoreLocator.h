@@ -1,13 +1,15 @@
-// Where the encoder core lives and how it is addressed.
+// Where the encoder core lives. What it is called and how it is addressed
+// belong to the contract both sides share.
 #pragma once
+
+#include "PlexcoreContract.h"
 
 #include <string>
 
 namespace plexavo::core {
 
-inline constexpr char kProgramName[] = "Plexcore";
-// Always the core's first argument, passed verbatim.
-inline constexpr char kAccessCode[] = " wpx93knTR&! ";
+using contract::kAccessCode;
+using contract::kProgramName;
 
 // The core's folder: the running program's own unless set (tests point it elsewhere).
 std::string folder();

@@ -1,4 +1,4 @@
-#include "convert/ChildProcess.h"
+#include "platform/ChildProcess.h"
 
 #include "platform/Platform.h"
 

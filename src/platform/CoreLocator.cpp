@@ -1,4 +1,4 @@
-#include "convert/Core.h"
+#include "platform/CoreLocator.h"
 
 #include "platform/Platform.h"
 
