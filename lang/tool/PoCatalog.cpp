@@ -214,8 +214,11 @@ bool parse(const std::string& text, Catalog& catalog, std::string& error) {
         if (!cur.hasContext && cur.msg.id.empty()) {
             parseHeader(cur.msg.str, catalog.header);
         } else {
-            if (!seen.insert(cur.msg.context).second)
-                return fail("msgctxt \"" + cur.msg.context + "\" appears twice");
+            if (!seen.insert(cur.msg.context).second) {
+                error = "line " + std::to_string(cur.msg.line) + ": msgctxt \"" + cur.msg.context +
+                        "\" appears twice";
+                return false;
+            }
             cur.msg.fuzzy = cur.fuzzy;
             catalog.messages.push_back(cur.msg);
         }

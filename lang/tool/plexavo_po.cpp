@@ -2,7 +2,7 @@
 // resources, and compiles a translated catalog into a language pack's source.
 //
 //   plexavo-po template OUT.pot
-//   plexavo-po compile IN.po OUT.cpp
+//   plexavo-po compile [--quiet] IN.po OUT.cpp   (--quiet: a count instead of each warning)
 #include "PoCatalog.h"
 
 #include <cstdio>
@@ -40,7 +40,7 @@ bool writeIfChanged(const std::string& path, const std::string& text) {
 
 int usage() {
     std::cerr << "usage: plexavo-po template OUT.pot\n"
-                 "       plexavo-po compile IN.po OUT.cpp\n";
+                 "       plexavo-po compile [--quiet] IN.po OUT.cpp\n";
     return 2;
 }
 
@@ -56,10 +56,12 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (mode != "compile" || argc != 4)
+    const bool quiet = argc > 2 && std::string(argv[2]) == "--quiet";
+    if (mode != "compile" || argc != 4 + quiet)
         return usage();
+    const std::string source = argv[2 + quiet];
+    const std::string output = argv[3 + quiet];
 
-    const std::string source = argv[2];
     std::string text, error;
     if (!readAll(source, text)) {
         std::cerr << source << ": cannot read the file\n";
@@ -75,13 +77,16 @@ int main(int argc, char** argv) {
         std::cerr << source << ": error: " << e << "\n";
     if (!pack.errors.empty())
         return 1;
+    if (quiet && !pack.warnings.empty())
+        std::cerr << source << ": " << pack.warnings.size() << " warnings\n";
     for (const std::string& w : pack.warnings)
-        std::cerr << source << ": warning: " << w << "\n";
+        if (!quiet)
+            std::cerr << source << ": warning: " << w << "\n";
 
     const auto slash = source.rfind('/');
     const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
-    if (!writeIfChanged(argv[3], po::writePackSource(pack, name))) {
-        std::cerr << "plexavo-po: cannot write " << argv[3] << "\n";
+    if (!writeIfChanged(output, po::writePackSource(pack, name))) {
+        std::cerr << "plexavo-po: cannot write " << output << "\n";
         return 1;
     }
     return 0;

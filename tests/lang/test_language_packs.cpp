@@ -1,0 +1,277 @@
+// Finding, querying, listing and switching language packs, against packs
+// built for the tests (some deliberately broken).
+#include "LangTestSupport.h"
+
+#include "app/DebugLog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+using namespace plexavo;
+using namespace plexavo::lang;
+using lang_test::PackFolder;
+using res::Kind;
+
+namespace {
+
+bool isMapped(const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!h)
+        return false;
+    dlclose(h);
+    return true;
+}
+
+} // namespace
+
+TEST(LanguageIds, OnlyEnglishUnitedStatesIsTheBuiltInLanguage) {
+    EXPECT_TRUE(isUsEnglish(0x0409));
+    EXPECT_TRUE(isUsEnglish(0x7FFF0409)) << "bits above 15 do not count";
+    EXPECT_FALSE(isUsEnglish(0x0809)) << "English (United Kingdom)";
+    EXPECT_FALSE(isUsEnglish(0x0C09)) << "English (Australia)";
+    EXPECT_FALSE(isUsEnglish(0x0407));
+    EXPECT_FALSE(isUsEnglish(0));
+}
+
+TEST(PackNames, MatchTheLibraryPatternIgnoringCase) {
+    for (const char* yes : {"LanResDeuDll.so", "lanresdeudll.so", "LANRESXDLL.SO", "LanResDll.so",
+                            "LanRes Two Words Dll.so", "LanRes-Ü-Dll.so"})
+        EXPECT_TRUE(isPackFileName(yes)) << yes;
+    for (const char* no : {"LanResDeuDll.dll", "LanResDeuDll.so.1", "xLanResDeuDll.so", "LanRes.so",
+                           "LanResDeu.so", "ResDeuDll.so", "LanResDeuDll.so~", "LanResDl.so", ""})
+        EXPECT_FALSE(isPackFileName(no)) << no;
+}
+
+TEST(EnumLanguagePacks, ListsPackNamedFilesButNotFolders) {
+    PackFolder folder;
+    folder.add("LanResBetaDll.so");
+    folder.add("lanresZetaDLL.SO");
+    folder.write("LanResJunkDll.so", "not a library");
+    folder.write("LanResBeta.txt", "");
+    folder.write("libLanResXDll.so", "");
+    mkdir((folder.path() + "LanResFolderDll.so").c_str(), 0755);
+
+    std::vector<std::string> list{"kept"};
+    EnumLanguagePacks(folder.path(), list);
+    ASSERT_EQ(list.size(), 4u) << "appends to what the list holds";
+    EXPECT_EQ(list[0], "kept");
+    std::vector<std::string> found(list.begin() + 1, list.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{folder.path() + "LanResBetaDll.so",
+                                               folder.path() + "LanResJunkDll.so",
+                                               folder.path() + "lanresZetaDLL.SO"}));
+
+    std::vector<std::string> none;
+    EnumLanguagePacks(folder.path() + "missing/", none);
+    EXPECT_TRUE(none.empty());
+    // A folder given without its trailing slash still yields full paths.
+    std::vector<std::string> noSlash;
+    EnumLanguagePacks(folder.path().substr(0, folder.path().size() - 1), noSlash);
+    EXPECT_EQ(noSlash.size(), 3u);
+    for (const auto& p : noSlash)
+        EXPECT_EQ(p.rfind(folder.path(), 0), 0u) << p;
+}
+
+TEST(QueryLanguagePack, ReadsIdAndNameOnlyFromCompletePacks) {
+    PackFolder folder;
+    std::uint16_t id = 0;
+    std::string name;
+    const std::string beta = folder.add("LanResBetaDll.so");
+    ASSERT_TRUE(QueryLanguagePack(beta, id, name));
+    EXPECT_EQ(id, 0x040C) << "the high bits the pack returns are dropped";
+    EXPECT_EQ(name, "Beta");
+    EXPECT_FALSE(isMapped(beta)) << "a query must not leave the pack loaded";
+
+    ASSERT_TRUE(QueryLanguagePack(folder.add("LanResAlphaDll.so"), id, name));
+    EXPECT_EQ(id, 0x0407);
+    EXPECT_EQ(name, "&Alpha");
+
+    for (const char* broken : {"LanResNoLanguageDll.so", "LanResNoNameDll.so",
+                               "LanResNoTableDll.so", "LanResBadTableDll.so"}) {
+        id = 0xFFFF;
+        name = "unchanged";
+        EXPECT_FALSE(QueryLanguagePack(folder.add(broken), id, name)) << broken;
+    }
+    EXPECT_FALSE(QueryLanguagePack(folder.write("LanResJunkDll.so", "junk"), id, name));
+    EXPECT_FALSE(QueryLanguagePack(folder.path() + "LanResMissingDll.so", id, name));
+}
+
+TEST(BuildLanguageList, SortsByNameInByteOrderAndLeavesOutBrokenPacks) {
+    PackFolder folder;
+    for (const char* pack : {"LanResBetaDll.so", "lanresZetaDLL.SO", "LanResAlphaDll.so",
+                             "LanResGammaDll.so", "LanResNoNameDll.so", "LanResNoTableDll.so",
+                             "LanResBadTableDll.so", "LanResNoLanguageDll.so"})
+        folder.add(pack);
+    folder.write("LanResJunkDll.so", "junk");
+
+    std::vector<std::uint16_t> ids;
+    std::vector<std::string> names, paths;
+    BuildLanguageList(ids, names, paths);
+    // "&Alpha" sorts first: '&' is below every letter. Upper case before lower.
+    EXPECT_EQ(names, (std::vector<std::string>{"&Alpha", "Beta", "Gamma", "Zeta"}));
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0407, 0x040C, 0x040C, 0x0804}));
+    ASSERT_EQ(paths.size(), 4u);
+    EXPECT_EQ(paths[1], folder.path() + "LanResBetaDll.so");
+    EXPECT_EQ(paths[3], folder.path() + "lanresZetaDLL.SO");
+}
+
+TEST(BuildLanguageList, EqualNamesKeepTheFolderOrder) {
+    PackFolder folder;
+    folder.add("LanResBetaDll.so");
+    folder.add("LanResBeta2Dll.so");
+    folder.add("LanResBetaDll.so", "LanResBeta3Dll.so");
+    std::vector<std::string> enumerated;
+    EnumLanguagePacks(folder.path(), enumerated);
+
+    std::vector<std::uint16_t> ids;
+    std::vector<std::string> names, paths;
+    BuildLanguageList(ids, names, paths);
+    EXPECT_EQ(names, (std::vector<std::string>(3, "Beta")));
+    EXPECT_EQ(paths, enumerated) << "a stable insertion keeps the file system's order";
+}
+
+TEST(FindLanguagePack, ReturnsTheFirstPackWithTheLanguageInFolderOrder) {
+    PackFolder folder;
+    folder.add("LanResBetaDll.so");
+    folder.add("LanResGammaDll.so"); // same language as Beta
+    folder.add("lanresZetaDLL.SO");
+    folder.add("LanResNoNameDll.so"); // 0x0412, but incomplete
+
+    std::vector<std::string> order;
+    EnumLanguagePacks(folder.path(), order);
+    const auto firstFrench = std::find_if(order.begin(), order.end(), [](const std::string& p) {
+        return p.find("Beta") != std::string::npos || p.find("Gamma") != std::string::npos;
+    });
+    ASSERT_NE(firstFrench, order.end());
+    EXPECT_EQ(FindLanguagePack(0x040C), *firstFrench);
+    EXPECT_EQ(FindLanguagePack(0x10804), folder.path() + "lanresZetaDLL.SO")
+        << "compares the low 16 bits";
+    EXPECT_EQ(FindLanguagePack(0x0412), "") << "an incomplete pack is never found";
+    EXPECT_EQ(FindLanguagePack(0x0419), "");
+}
+
+class LanguageStateTest : public ::testing::Test {
+  protected:
+    PackFolder m_folder;
+};
+
+TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
+    const std::string zeta = m_folder.add("lanresZetaDLL.SO");
+    CLanguagePacks packs;
+    ASSERT_TRUE(packs.SelectLanguage(kChineseSimplified));
+    EXPECT_EQ(packs.m_wCurLanguage, kChineseSimplified);
+    EXPECT_NE(packs.m_hLangDll, nullptr);
+    EXPECT_EQ(LoadResString(61308), "Zeta Add");
+    EXPECT_EQ(LoadResString(61212, 2, 5, "a b.avi"), "Zeta 2/5 \"a b.avi\"");
+    EXPECT_STREQ(res::currentModule().name, "Zeta");
+
+    EXPECT_FALSE(packs.SelectLanguage(kChineseSimplified)) << "already current: nothing to do";
+    EXPECT_EQ(LoadResString(61308), "Zeta Add");
+
+    ASSERT_TRUE(packs.SelectLanguage(kEnglishUs));
+    EXPECT_EQ(packs.m_wCurLanguage, kEnglishUs);
+    EXPECT_EQ(packs.m_hLangDll, nullptr);
+    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(LoadResString(61308), "Add");
+    EXPECT_FALSE(isMapped(zeta)) << "the pack is released when English takes over";
+    EXPECT_TRUE(packs.SelectLanguage(kEnglishUs)) << "English is selected even when current";
+}
+
+TEST_F(LanguageStateTest, TheOldPackIsReleasedBeforeTheNewOneLoads) {
+    const std::string beta = m_folder.add("LanResBetaDll.so");
+    const std::string zeta = m_folder.add("lanresZetaDLL.SO");
+    CLanguagePacks packs;
+    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+    EXPECT_TRUE(isMapped(beta));
+    ASSERT_TRUE(packs.SelectLanguage(0x0804));
+    EXPECT_FALSE(isMapped(beta));
+    EXPECT_TRUE(isMapped(zeta));
+    EXPECT_EQ(LoadResString(61308), "Zeta Add");
+}
+
+TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
+    m_folder.add("LanResBetaDll.so");
+    m_folder.add("LanResNoTableDll.so"); // 0x0413
+    CLanguagePacks packs;
+    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+
+    EXPECT_FALSE(packs.SelectLanguage(0x0419)) << "no pack for Russian";
+    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+    EXPECT_EQ(LoadResString(61308), "Beta Add") << "nothing was unloaded for a missing pack";
+
+    EXPECT_FALSE(packs.SelectLanguage(0x0413)) << "a pack without its table is not found";
+    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+
+    // A pack that disappears or breaks between listing and switching: the
+    // program's own texts take over, and the language id stays.
+    EXPECT_FALSE(packs.LoadLanguagePack(m_folder.write("LanResJunkDll.so", "junk")));
+    EXPECT_EQ(packs.m_hLangDll, nullptr);
+    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+    EXPECT_FALSE(packs.LoadLanguagePack(m_folder.add("LanResNoTableDll.so")));
+    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_FALSE(packs.LoadLanguagePack("")) << "an empty path restores the program's own texts";
+}
+
+TEST_F(LanguageStateTest, AStringThePackLacksIsEmpty) {
+    m_folder.add("LanResAlphaDll.so");
+    CLanguagePacks packs;
+    ASSERT_TRUE(packs.SelectLanguage(0x0407));
+    EXPECT_EQ(LoadResString(61323), "") << "untranslated in the catalog: no English fallback";
+    EXPECT_EQ(LoadResString(61310), "") << "fuzzy translations are not shipped";
+    EXPECT_EQ(LoadResString(61315), "") << "nor translations of an older English text";
+    EXPECT_EQ(LoadResString(61221, "Plexavo"), "") << "nor ones with other printf directives";
+}
+
+TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
+    m_folder.add("lanresZetaDLL.SO");
+    m_folder.add("LanResBetaDll.so");
+    m_folder.add("LanResNoNameDll.so");
+    CLanguagePacks packs;
+    packs.m_aLangIds = {1, 2, 3};
+    packs.m_aLangNames = {"stale"};
+    packs.RefreshLanguageList();
+    EXPECT_EQ(packs.m_aLangIds, (std::vector<std::uint16_t>{0x0409, 0x040C, 0x0804}));
+    EXPECT_EQ(packs.m_aLangNames, (std::vector<std::string>{"&English", "Beta", "Zeta"}));
+    ASSERT_EQ(packs.m_aLangPaths.size(), 3u);
+    EXPECT_EQ(packs.m_aLangPaths[0], "");
+    EXPECT_EQ(packs.m_aLangPaths[2], m_folder.path() + "lanresZetaDLL.SO");
+
+    PackFolder empty;
+    packs.RefreshLanguageList();
+    EXPECT_EQ(packs.m_aLangNames, (std::vector<std::string>{"&English"}));
+}
+
+TEST_F(LanguageStateTest, EndingTheStateRestoresTheProgramsOwnTexts) {
+    const std::string beta = m_folder.add("LanResBetaDll.so");
+    {
+        CLanguagePacks packs;
+        ASSERT_TRUE(packs.SelectLanguage(0x040C));
+        EXPECT_EQ(LoadResString(61308), "Beta Add");
+    }
+    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(LoadResString(61308), "Add");
+    EXPECT_FALSE(isMapped(beta));
+}
+
+TEST(WellFormedTables, RejectTablesThatCannotBeRead) {
+    using res::Entry;
+    using res::Module;
+    const Entry good[] = {{Kind::String, 0, 1, 0, "a"}, {Kind::Dialog, 101, -3, 0, ""}};
+    const Entry nullText[] = {{Kind::String, 0, 1, 0, nullptr}};
+    const Entry badKind[] = {{static_cast<Kind>(9), 0, 1, 0, "a"}};
+    const Module ok{"ok", 1, good, 2};
+    const Module empty{"empty", 1, nullptr, 0};
+    const Module noEntries{"none", 1, nullptr, 3};
+    const Module withNull{"null", 1, nullText, 1};
+    const Module withBadKind{"kind", 1, badKind, 1};
+    EXPECT_TRUE(isWellFormed(&ok));
+    EXPECT_TRUE(isWellFormed(&empty));
+    EXPECT_FALSE(isWellFormed(nullptr));
+    EXPECT_FALSE(isWellFormed(&noEntries));
+    EXPECT_FALSE(isWellFormed(&withNull));
+    EXPECT_FALSE(isWellFormed(&withBadKind));
+}
