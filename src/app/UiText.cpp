@@ -1,5 +1,6 @@
 #include "app/UiText.h"
 
+#include "app/DebugLog.h"
 #include "app/ResourceText.h"
 
 #include <cstdarg>
@@ -11,9 +12,20 @@ namespace plexavo::ui {
 using res::Kind;
 
 QString str(unsigned id, ...) {
-    const char* format = res::findText(res::currentModule(), Kind::String, 0, static_cast<int>(id));
+    const res::Module& module = res::currentModule();
+    const char* format = res::findText(module, Kind::String, 0, static_cast<int>(id));
     if (!format)
         return QString::fromStdString(LoadResString(id)); // logs the missing id, yields ""
+    // As in LoadResString: a pack text asking for other arguments than the
+    // caller passes would read garbage, so it is shown unformatted.
+    if (&module != &res::defaultModule()) {
+        const char* reference =
+            res::findText(res::defaultModule(), Kind::String, 0, static_cast<int>(id));
+        if (reference && res::conversionSignature(format) != res::conversionSignature(reference)) {
+            WriteLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
+            return QString::fromUtf8(format);
+        }
+    }
     va_list args;
     va_start(args, id);
     va_list again;
@@ -42,9 +54,15 @@ QString promptPart(int command, bool tip) {
 }
 } // namespace
 
-QString commandStatus(int command) { return promptPart(command, false); }
-QString commandTip(int command) { return promptPart(command, true); }
+QString commandStatus(int command) {
+    return promptPart(command, false);
+}
+QString commandTip(int command) {
+    return promptPart(command, true);
+}
 
-QString productName() { return QStringLiteral("Plexavo"); }
+QString productName() {
+    return QStringLiteral("Plexavo");
+}
 
 } // namespace plexavo::ui
