@@ -281,6 +281,36 @@ TEST_F(ShippedPacks, UseOneTranslationForOneEnglishTerm) {
     }
 }
 
+TEST_F(ShippedPacks, KeepFileDialogPatternsAsTheyAre) {
+    // "Description|patterns|...||": only the descriptions are words.
+    auto fields = [](const std::string& s) {
+        std::vector<std::string> out(1);
+        for (char c : s) {
+            if (c == '|')
+                out.emplace_back();
+            else
+                out.back() += c;
+        }
+        return out;
+    };
+    const auto englishTexts = textsByKey(res::defaultModule());
+    for (const auto& p : packs()) {
+        if (!p->module)
+            continue;
+        SCOPED_TRACE(p->name);
+        const auto texts = textsByKey(*p->module);
+        for (const auto& [key, en] : englishTexts) {
+            if (en.find('|') == std::string::npos || !texts.count(key))
+                continue;
+            SCOPED_TRACE(key);
+            const auto enFields = fields(en), trFields = fields(texts.at(key));
+            ASSERT_EQ(trFields.size(), enFields.size());
+            for (std::size_t i = 1; i < enFields.size(); i += 2)
+                EXPECT_EQ(trFields[i], enFields[i]) << "pattern field " << i;
+        }
+    }
+}
+
 TEST_F(ShippedPacks, SwitchTheProgramsTexts) {
     lang_test::PackFolder folder;
     lang::setPackFolder(SHIPPED_PACKS_DIR);
