@@ -169,6 +169,7 @@ bool CLanguagePacks::LoadLanguagePack(const std::string& path) {
     if (m_hLangDll) {
         dlclose(m_hLangDll);
         m_hLangDll = nullptr;
+        m_strLangPath.clear();
     }
     if (path.empty())
         return false;
@@ -184,6 +185,7 @@ bool CLanguagePacks::LoadLanguagePack(const std::string& path) {
         return false;
     }
     m_hLangDll = lib.release();
+    m_strLangPath = path;
     res::setCurrentModule(module);
     return true;
 }
@@ -200,8 +202,14 @@ bool CLanguagePacks::SelectLanguage(unsigned langId) {
     const std::string path = FindLanguagePack(langId);
     if (path.empty())
         return false;
-    if (!LoadLanguagePack(path))
+    const std::string previous = m_strLangPath;
+    if (!LoadLanguagePack(path)) {
+        // The old pack was released first; take it back rather than leave
+        // the program's own texts under another language's name.
+        if (!previous.empty() && !LoadLanguagePack(previous))
+            m_wCurLanguage = 0;
         return false;
+    }
     m_wCurLanguage = id;
     return true;
 }

@@ -73,7 +73,9 @@ class CLanguagePacks {
     CLanguagePacks& operator=(const CLanguagePacks&) = delete;
 
     // Makes langId the current language; false when there is nothing to do or
-    // its pack cannot be found or loaded.
+    // its pack cannot be found or loaded. A pack that is listed but fails to
+    // load leaves the previous language current, so the texts on screen, the
+    // texts to come and the checked menu entry stay one language.
     bool SelectLanguage(unsigned langId);
     // Releases the loaded pack, then makes the pack at path current. An empty
     // path, or a pack that fails to load, leaves the program's own module current.
@@ -82,6 +84,7 @@ class CLanguagePacks {
     void RefreshLanguageList();
 
     void* m_hLangDll = nullptr;       // the loaded pack, null for the program's own texts
+    std::string m_strLangPath;        // its path, "" for the program's own texts
     std::uint16_t m_wCurLanguage = 0; // 0 until a language has been selected
     std::vector<std::uint16_t> m_aLangIds;
     std::vector<std::string> m_aLangPaths; // "" for the built-in English

@@ -216,6 +216,35 @@ TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
     EXPECT_FALSE(packs.LoadLanguagePack("")) << "an empty path restores the program's own texts";
 }
 
+TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurrent) {
+    const std::string beta = m_folder.add("LanResBetaDll.so");
+    m_folder.add("LanResFlakyDll.so"); // 0x0415: found, then fails to load
+    CLanguagePacks packs;
+    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+
+    setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
+    EXPECT_FALSE(packs.SelectLanguage(0x0415));
+    EXPECT_EQ(std::string(getenv("PLEXAVO_TEST_FLAKY_CALLS")), "2") << "found, then loaded";
+    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+    EXPECT_EQ(packs.m_strLangPath, beta);
+    EXPECT_EQ(LoadResString(61308), "Beta Add") << "the texts still match the checked language";
+
+    // From English, the failure simply leaves English.
+    ASSERT_TRUE(packs.SelectLanguage(kEnglishUs));
+    setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
+    EXPECT_FALSE(packs.SelectLanguage(0x0415));
+    EXPECT_EQ(packs.m_wCurLanguage, kEnglishUs);
+    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+
+    // When the previous pack is gone as well, nothing claims to be current.
+    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+    std::filesystem::remove(beta);
+    setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
+    EXPECT_FALSE(packs.SelectLanguage(0x0415));
+    EXPECT_EQ(packs.m_wCurLanguage, 0);
+    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+}
+
 TEST_F(LanguageStateTest, AStringThePackLacksIsEmpty) {
     m_folder.add("LanResAlphaDll.so");
     CLanguagePacks packs;

@@ -1,7 +1,10 @@
 // A small language pack for the tests, shaped by compile definitions:
 // PACK_ID, PACK_NAME, HIGH_BITS, and NO_LANGUAGE / NO_NAME / NO_TABLE / BAD_TABLE to leave
-// out an export or to break the table.
+// out an export or to break the table (FLAKY_TABLE: after the first look).
 #include "res/ResourceModule.h"
+
+#include <cstdlib>
+#include <string>
 
 #define PACK_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -45,7 +48,17 @@ PACK_EXPORT const char* GetLanguageName() {
     return PACK_NAME;
 }
 #endif
-#ifndef NO_TABLE
+#if defined(FLAKY_TABLE)
+// Good for the first caller only, then broken: a pack that breaks between the
+// listing and the switch. The count lives in the environment because the
+// library is unloaded after each query.
+PACK_EXPORT const Module* GetResourceModuleV1() {
+    const char* seen = std::getenv("PLEXAVO_TEST_FLAKY_CALLS");
+    const int calls = seen ? std::atoi(seen) : 0;
+    setenv("PLEXAVO_TEST_FLAKY_CALLS", std::to_string(calls + 1).c_str(), 1);
+    return calls == 0 ? &kModule : nullptr;
+}
+#elif !defined(NO_TABLE)
 PACK_EXPORT const Module* GetResourceModuleV1() {
     return &kModule;
 }
