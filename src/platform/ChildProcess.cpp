@@ -12,9 +12,9 @@
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -66,7 +66,9 @@ template <typename Fn> bool forEachThread(pid_t pid, Fn fn) {
 
 // Through the system call: the C library's wrapper of this release has no C
 // linkage in its header. -1 where the kernel has no pidfds.
-int openPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+int openPidfd(pid_t pid) {
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
 
 std::int64_t fileSize(const std::string& path) {
     struct stat st {};
