@@ -102,11 +102,18 @@ TEST(ProgressParse, WildTimesSaturateInsteadOfOverflowing) {
 }
 
 TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
+    // The access code is 13 characters with a blank at each end, so two
+    // blanks stand before "-i" in the logged text.
+    const std::string code = plexavo::contract::kAccessCode;
+    ASSERT_EQ(code.size(), 13u);
+    ASSERT_EQ(code.front(), ' ');
+    ASSERT_EQ(code.back(), ' ');
     const std::string options = " -vcodec xvid -pix_fmt yuv420p -s 320x240";
     EXPECT_EQ(
         CEncodeJob::formatCommandLine("/in/a b.avi", "/out/a b-cvt.mp4", "a b", options, 30, 60),
-        "Plexcore wpx93knTR&!  -i \"/in/a b.avi\" -title \"a b\"  -vcodec xvid -pix_fmt yuv420p "
-        "-s 320x240 -ss 30 -t 60 -y \"/out/a b-cvt.mp4\"");
+        std::string("Plexcore") + plexavo::contract::kAccessCode +
+            " -i \"/in/a b.avi\" -title \"a b\"  -vcodec xvid -pix_fmt yuv420p "
+            "-s 320x240 -ss 30 -t 60 -y \"/out/a b-cvt.mp4\"");
     // Only the low 32 bits of the second counts are written.
     EXPECT_NE(
         CEncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -y"),
@@ -115,15 +122,16 @@ TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
     const auto args = CEncodeJob::buildArguments("-odd \"name\".avi", "/o/x.mp4", "-odd \"name\"",
                                                  options, 30, 60);
     const std::vector<std::string> tail(args.begin() + 1, args.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{" wpx93knTR&! ", "-i", "-odd \"name\".avi", "-title",
-                                              "-odd \"name\"", "-vcodec", "xvid", "-pix_fmt",
-                                              "yuv420p", "-s", "320x240", "-ss", "30", "-t", "60",
-                                              "-y", "/o/x.mp4"}));
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        plexavo::contract::kAccessCode, "-i", "-odd \"name\".avi", "-title",
+                        "-odd \"name\"", "-vcodec", "xvid", "-pix_fmt", "yuv420p", "-s", "320x240",
+                        "-ss", "30", "-t", "60", "-y", "/o/x.mp4"}));
     EXPECT_EQ(args[0].substr(args[0].size() - 9), "/Plexcore");
 }
 
 TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     CEncodeJob job;
+    job.lookIntervalMs = 100; // updates 550 ms apart always fall into separate looks
     {
         FakeCore core(
             "t|w:banner\\n|s:100|w:frame=1 time=2.50 \\r|s:550|w:frame=2 time=5.00 \\r|s:550|"

@@ -228,7 +228,8 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
         EXPECT_EQ(item.durationSeconds, 3723);
         EXPECT_EQ(item.title, "-odd \"name\" été");
         EXPECT_EQ(readFile(argvFile).substr(readFile(argvFile).find('\0') + 1),
-                  std::string(" wpx93knTR&! \0-i\0", 17) + file + std::string(1, '\0'));
+                  std::string(plexavo::contract::kAccessCode) + std::string("\0-i\0", 4) + file +
+                      std::string(1, '\0'));
     }
     {
         FakeCore core("x:0");
@@ -237,7 +238,8 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
         EXPECT_EQ(item.probe("/media/clip.mp4"), kProbeFailed) << "no core, no duration";
         EXPECT_EQ(item.title, "clip");
     }
-    EXPECT_EQ(CSourceItem::probeCommandLine("/m/a.mp4"), "Plexcore wpx93knTR&!  -i \"/m/a.mp4\"");
+    EXPECT_EQ(CSourceItem::probeCommandLine("/m/a.mp4"),
+              std::string("Plexcore") + plexavo::contract::kAccessCode + " -i \"/m/a.mp4\"");
 }
 
 // The probe waits for the core's answer by the core's own work, not by the
