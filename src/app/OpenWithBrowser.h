@@ -81,13 +81,17 @@ int openWithDesktop(const std::string& pathOrUrl);
 namespace plexavo::pages {
 
 // The maker's pages and the help page are shipped with the program. Each is
-// looked for in the program's folder, then in ../share/plexavo/ beside it; the
-// first one found is used (the program's folder when none is). A build with
+// looked for in the program's folder, then in PREFIX/share/plexavo/ for a
+// program in PREFIX/bin or PREFIX/lib/plexavo; the first one found is used
+// (the program's folder when none is). A build with
 // PLEXAVO_MAKER_SITE set points the two maker's pages at that web host instead.
 std::string homePageUrl(); // file:///.../index.html
 std::string
 downloadPageUrl(const std::string& anchor); // anchor "#directx" -> .../download.html#directx
 std::string helpFilePath();                 // /.../Plexavo.html (a path, for xdg-open)
+
+// Where a shipped file `name` is for a program in `programFolder` (see above).
+std::string locateShipped(const std::string& programFolder, const std::string& name);
 
 // file:// address of an absolute path, with every byte that needs it escaped.
 std::string fileUrl(const std::string& absolutePath);
