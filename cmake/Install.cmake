@@ -5,6 +5,8 @@
 # them together in PREFIX/lib/plexavo/, with PREFIX/bin/plexavo a link to the
 # program there.
 
+include(${CMAKE_CURRENT_LIST_DIR}/VersionInfo.cmake)
+
 # ---- the pages beside the program (help, the maker's home and download pages)
 set(PLEXAVO_PAGES Plexavo.html index.html download.html plexavo.css)
 set(_plexavo_page_outputs)
