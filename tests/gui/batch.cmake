@@ -16,3 +16,8 @@ add_dependencies(plexgui_testsupport scripted_child)
 
 plexavo_add_gui_test(test_batch_window ${CMAKE_CURRENT_LIST_DIR}/test_batch_window.cpp)
 target_link_libraries(test_batch_window PRIVATE plexgui_testsupport)
+
+plexavo_add_gui_test(test_progress_bar ${CMAKE_CURRENT_LIST_DIR}/test_progress_bar.cpp)
+
+plexavo_add_gui_test(test_batch_driver ${CMAKE_CURRENT_LIST_DIR}/test_batch_driver.cpp)
+target_link_libraries(test_batch_driver PRIVATE plexgui_testsupport)
