@@ -21,3 +21,15 @@ plexavo_add_gui_test(test_progress_bar ${CMAKE_CURRENT_LIST_DIR}/test_progress_b
 
 plexavo_add_gui_test(test_batch_driver ${CMAKE_CURRENT_LIST_DIR}/test_batch_driver.cpp)
 target_link_libraries(test_batch_driver PRIVATE plexgui_testsupport)
+
+plexavo_add_gui_test(test_detect_window ${CMAKE_CURRENT_LIST_DIR}/test_detect_window.cpp)
+target_link_libraries(test_detect_window PRIVATE plexgui_testsupport)
+if(TARGET Plexcore)
+  add_dependencies(test_detect_window Plexcore)
+endif()
+
+if(TARGET Plexcore)
+  plexavo_add_gui_test(test_batch_core ${CMAKE_CURRENT_LIST_DIR}/test_batch_core.cpp)
+  target_link_libraries(test_batch_core PRIVATE plexgui_testsupport)
+  add_dependencies(test_batch_core Plexcore)
+endif()

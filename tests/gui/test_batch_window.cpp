@@ -11,6 +11,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -285,6 +286,22 @@ class BatchWindowTest : public QObject {
         QTRY_COMPARE(size->text(), QStringLiteral("3K"));
         QTest::mouseClick(button(dlg, 1022), Qt::LeftButton);
         QVERIFY(!dlg.isVisible());
+    }
+
+    void estimateLineAppearsOnceThereIsProgress() {
+        ScriptedCore fake(kSlowScript);
+        addRows(2);
+        CConvertProgressDlg dlg(*m_list, m_list);
+        auto* line = dlg.findChild<QLabel*>(QStringLiteral("estimateLine"));
+        QVERIFY(line);
+        dlg.open();
+        QVERIFY(line->text().isEmpty());
+        // 20 s of media in all, converted at a few seconds per second.
+        const QRegularExpression shape(
+            QStringLiteral("^Elapsed 0:00:\\d\\d   Left about 0:00:\\d\\d   \\d+\\.\\dx$"));
+        QTRY_VERIFY_WITH_TIMEOUT(shape.match(line->text()).hasMatch(), 10000);
+        QCOMPARE(line->accessibleName(), line->text());
+        QTest::mouseClick(button(dlg, 1022), Qt::LeftButton);
     }
 
     void equalisedSizeIsShownBackInThePanel() {
