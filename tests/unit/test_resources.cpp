@@ -166,6 +166,10 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61215, "ddss"}, // item number, item count, source, output
         {61221, "s"},    // product name
         {61716, "d"},    // character limit of an over-long field
+        {61900, "s"},    // batch time so far
+        {61901, "s"},    // time left
+        {61902, "s"},    // speed
+        {61903, "sss"},  // the three above on one line
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
