@@ -2,8 +2,9 @@
 BUILD ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench install clean
 
 all: build
 
@@ -26,6 +27,11 @@ test: build
 
 bench: build
 	bash bench/run.sh $(BUILD)
+
+# The program and everything it finds beside itself go to PREFIX/lib/plexavo,
+# with PREFIX/bin/plexavo linking to it; DESTDIR stages the tree for packaging.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD)
