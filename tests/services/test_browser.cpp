@@ -116,6 +116,8 @@ TEST_F(BrowserTest, TheAddressTakesThePlaceOfTheFieldCodeAndWhatFollowsIsDropped
                   {"--new-window", url}},                      // cut after the address
              Case{"%PROG% \"%U\" -x", {url}},                  // quoted code
              Case{"%PROG% --url=%u --more", {"--url=" + url}}, // code inside an argument
+             Case{"%PROG% run --file-forwarding org.mozilla.firefox @@u %u @@ --x",
+                  {"run", "--file-forwarding", "org.mozilla.firefox", "@@u", url, "@@"}}, // Flatpak
              Case{"%PROG% --name %c %i %k %% %d %u",
                   {"--name", "Fake Browser", "--icon", "web", "%K", "%", url}},
          }) {
