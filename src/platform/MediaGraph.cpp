@@ -960,6 +960,22 @@ HResult MediaGraph::setBalance(long balance) {
     return hasAudio() ? hr::kOk : hr::kNoInterface;
 }
 
+bool MediaGraph::audioLevels(double& gain, double& panorama) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& attempt : m_attempts) {
+        if (!attempt->volume || !attempt->panorama)
+            continue;
+        gdouble volume = 0;
+        gfloat pan = 0;
+        g_object_get(attempt->volume, "volume", &volume, nullptr);
+        g_object_get(attempt->panorama, "panorama", &pan, nullptr);
+        gain = volume;
+        panorama = pan;
+        return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Facts
 

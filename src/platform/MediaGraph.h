@@ -158,6 +158,8 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     HResult setVolume(long volume);
     HResult setBalance(long balance);
     long volume() const { return m_volume; }
+    // The gain and pan position the audio units hold now; false without sound.
+    bool audioLevels(double& gain, double& panorama) const;
     long balance() const { return m_balance; }
 
     bool hasVideo() const;

@@ -1,0 +1,14 @@
+# The preview: the player and graph helpers without Qt (GoogleTest), and the
+# dialog, the Preview command and the codec checks offscreen (Qt Test). Each
+# program makes its clips with ffmpeg once, so each runs as one test.
+include(GoogleTest)
+set(PLEXAVO_PREVIEW_TESTS ${PROJECT_SOURCE_DIR}/tests/preview)
+
+add_executable(preview_graph_tests
+  ${PLEXAVO_PREVIEW_TESTS}/test_graph_helpers.cpp
+  ${PLEXAVO_PREVIEW_TESTS}/test_media_graph.cpp)
+target_link_libraries(preview_graph_tests PRIVATE plexmedia GTest::gtest_main)
+target_include_directories(preview_graph_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
+add_test(NAME preview_graph_tests COMMAND preview_graph_tests)
+set_tests_properties(preview_graph_tests PROPERTIES
+  LABELS preview TIMEOUT 300 ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake")
