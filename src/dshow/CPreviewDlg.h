@@ -67,10 +67,12 @@ class CPreviewDlg final : public QDialog {
     platform::MediaGraph* graph() const { return m_graph.get(); }
     CVideoSurface* videoSurface() const { return m_surface; }
 
+    // Cancel and the close box: leaves without handing the part back.
+    void reject() override;
+
   protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void reject() override;
 
   private:
     void buildControls();

@@ -180,15 +180,13 @@ struct MediaGraph::Callbacks {
     // a bus that nobody reads while the preview is paused.
     static GstBusSyncReply busSync(GstBus*, GstMessage* message, gpointer self) {
         auto* graph = static_cast<MediaGraph*>(self);
-        switch (GST_MESSAGE_TYPE(message)) {
-        case GST_MESSAGE_ERROR:
-        case GST_MESSAGE_EOS:
+        const auto type = GST_MESSAGE_TYPE(message);
+        if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS ||
+            (type == GST_MESSAGE_ASYNC_DONE && graph->m_passAsyncDone))
             return GST_BUS_PASS;
-        case GST_MESSAGE_ASYNC_DONE:
-            return graph->m_passAsyncDone ? GST_BUS_PASS : GST_BUS_DROP;
-        default:
-            return GST_BUS_DROP;
-        }
+        // A dropped message is ours to release; it holds its source element.
+        gst_message_unref(message);
+        return GST_BUS_DROP;
     }
 
     static void padAdded(GstElement* element, GstPad* pad, gpointer data) {
@@ -622,7 +620,10 @@ void MediaGraph::linkVideo(Attempt& attempt, void* padPtr) {
     if (m_videoWidth > 0 && m_videoHeight > 0)
         gst_caps_set_simple(caps, "width", G_TYPE_INT, m_videoWidth, "height", G_TYPE_INT,
                             m_videoHeight, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
-    g_object_set(sink, "caps", caps, "sync", TRUE, "qos", TRUE, "max-buffers", 2u, "drop", TRUE,
+    // Late frames are dropped (and reported upstream, so the decoder skips
+    // ahead) instead of letting the picture fall behind the sound.
+    g_object_set(sink, "caps", caps, "sync", TRUE, "qos", TRUE, "max-lateness",
+                 static_cast<gint64>(20 * GST_MSECOND), "max-buffers", 2u, "drop", TRUE,
                  "enable-last-sample", FALSE, "emit-signals", FALSE, nullptr);
     gst_caps_unref(caps);
     GstAppSinkCallbacks callbacks{};

@@ -26,3 +26,5 @@ set_property(TEST preview_dialog_tests APPEND PROPERTY LABELS preview)
 
 plexavo_add_gui_test(preview_codec_check_tests ${PLEXAVO_PREVIEW_TESTS}/test_codec_checks.cpp)
 set_property(TEST preview_codec_check_tests APPEND PROPERTY LABELS preview)
+
+include(${PROJECT_SOURCE_DIR}/bench/preview/preview.cmake)

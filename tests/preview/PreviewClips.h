@@ -148,6 +148,12 @@ inline int openHandlesTo(const std::string& path) {
     return count;
 }
 
+inline int openHandles() {
+    std::error_code ec;
+    return static_cast<int>(
+        std::distance(fs::directory_iterator("/proc/self/fd", ec), fs::directory_iterator()));
+}
+
 inline int threadCount() {
     std::error_code ec;
     return static_cast<int>(

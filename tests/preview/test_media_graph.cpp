@@ -269,6 +269,20 @@ TEST_F(MediaGraphTest, ClosingReleasesTheFileAndTheStreamingThreads) {
     }
     EXPECT_EQ(preview_test::openHandlesTo(s_mkv), 0);
     EXPECT_LE(preview_test::threadCount(), threadsBefore);
+
+    // Nothing else stays behind either: the bus, its wake-up sockets and
+    // every element go with the graph, however many previews come and go.
+    const int handlesBefore = preview_test::openHandles();
+    for (int round = 0; round < 3; ++round) {
+        auto graph = newGraph();
+        ASSERT_EQ(RenderMediaFile(graph.get(), s_mp4), S_OK);
+        graph->run();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        graph->pause();
+        SetPositionsInMediaTime(graph.get(), 10'000'000, Positioning::Absolute, 0,
+                                Positioning::None);
+    }
+    EXPECT_EQ(preview_test::openHandles(), handlesBefore);
 }
 
 TEST(MediaFramework, VersionRule) {
