@@ -127,7 +127,11 @@ void CPreviewDlg::buildControls() {
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(controlName(kVideoArea));
     m_videoArea->setAccessibleName(ui::str(61971));
-    m_videoArea->setFixedSize(du.x(250), du.y(150));
+    // At least the template's size; wider when long texts widen the window,
+    // so the picture always spans the window like the slider under it.
+    m_videoArea->setMinimumWidth(du.x(250));
+    m_videoArea->setFixedHeight(du.y(150));
+    m_videoArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_videoArea->setAutoFillBackground(true);
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);
@@ -159,9 +163,14 @@ void CPreviewDlg::buildControls() {
     row->addSpacing(du.x(12));
     row->addWidget(addButton(kOk));
     row->addWidget(addButton(kCancel));
-    for (QPushButton* button : std::as_const(m_buttons))
-        button->setMinimumWidth(
-            du.x(button == m_buttons.value(kOk) || button == m_buttons.value(kCancel) ? 35 : 24));
+    // The template's narrow buttons, widened only as far as their text needs
+    // (the style's usual minimum would push the window far past the picture).
+    for (auto it = m_buttons.cbegin(); it != m_buttons.cend(); ++it) {
+        QPushButton* button = it.value();
+        const int least = du.x(it.key() == kOk || it.key() == kCancel ? 35 : 24);
+        const int needed = button->fontMetrics().horizontalAdvance(button->text()) + du.x(8);
+        button->setFixedWidth(std::max(least, needed));
+    }
     layout->addWidget(transport);
 
     auto* information = new QGroupBox(labelText(lv::kInformationGroup), this);

@@ -34,9 +34,13 @@ void CSelectionSlider::paintEvent(QPaintEvent*) {
     initStyleOption(&option);
 
     // Groove and ticks first, the selection over the groove, the thumb last
-    // so that it stays on top of the band.
-    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderTickmarks;
-    painter.drawComplexControl(QStyle::CC_Slider, option);
+    // so that it stays on top of the band. Some styles fill the groove up to
+    // the thumb; drawn as if at the start, only the part is highlighted.
+    QStyleOptionSlider grooveOption = option;
+    grooveOption.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderTickmarks;
+    grooveOption.sliderPosition = grooveOption.upsideDown ? maximum() : minimum();
+    grooveOption.sliderValue = grooveOption.sliderPosition;
+    painter.drawComplexControl(QStyle::CC_Slider, grooveOption);
 
     const QRect groove =
         style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
@@ -47,14 +51,11 @@ void CSelectionSlider::paintEvent(QPaintEvent*) {
     const int bandHeight = std::max(4, groove.height() / 2);
     painter.fillRect(
         QRect(left, groove.center().y() - bandHeight / 2 + 1, right - left + 1, bandHeight), band);
-    // Marks at both ends above the groove, like a trackbar's selection arrows.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(band);
-    const int top = groove.top() - 1;
-    for (int x : {left, right}) {
-        const QPoint mark[3] = {QPoint(x - 4, top - 5), QPoint(x + 4, top - 5), QPoint(x, top)};
-        painter.drawPolygon(mark, 3);
-    }
+    // Both ends marked across the groove, so an empty part still shows.
+    const int markTop = groove.center().y() - bandHeight / 2 - 3;
+    const int markHeight = bandHeight + 7;
+    for (int x : {left, right})
+        painter.fillRect(QRect(x - 1, markTop, 3, markHeight), band.darker(130));
 
     option.subControls = QStyle::SC_SliderHandle;
     if (isSliderDown())
