@@ -105,6 +105,39 @@ TEST_F(MediaGraphTest, CommonFilesRenderAutomaticallyWithTheirDurationInMediaTim
     }
 }
 
+TEST_F(MediaGraphTest, OddFileNamesAreOpenedAsTheyStand) {
+    for (const char* name : {"-leading dash.mp4", "quote \" and 'apostrophe'.mp4",
+                             "\xc3\xa7a \xe6\x97\xa5\xe6\x9c\xac #1 %d.mp4"}) {
+        SCOPED_TRACE(name);
+        const std::string path = s_clips->copy(s_mp4, name);
+        auto graph = newGraph();
+        EXPECT_EQ(RenderMediaFile(graph.get(), path), S_OK) << graph->lastErrorText();
+        EXPECT_TRUE(graph->hasVideo());
+    }
+}
+
+TEST_F(MediaGraphTest, WithoutASoundDeviceTheSoundGoesSilentlyAndStillKeepsTime) {
+    // The desktop's output as chosen for real use: where there is no device
+    // (as on a build machine) the preview must play all the same.
+    MediaGraph::setDefaultAudioOutput(MediaGraph::AudioOutput::Automatic);
+    auto graph = newGraph();
+    MediaGraph::setDefaultAudioOutput(MediaGraph::AudioOutput::Fake);
+    ASSERT_EQ(RenderMediaFile(graph.get(), s_audio), S_OK) << graph->lastErrorText();
+    ASSERT_TRUE(graph->hasAudio());
+    ASSERT_EQ(SetPositionsInMediaTime(graph.get(), 25'000'000, Positioning::Absolute, 0,
+                                      Positioning::None),
+              S_OK);
+    ASSERT_GE(graph->run(), 0);
+    const auto started = std::chrono::steady_clock::now();
+    long event = 0;
+    while (graph->waitForCompletion(100, event) != S_OK &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(30)) {
+    }
+    EXPECT_EQ(event, plexavo::platform::kEventComplete);
+    // Half a second of sound takes about half a second, device or not.
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(350));
+}
+
 TEST_F(MediaGraphTest, FirstFrameIsReadyWhenTheRenderReturnsAndFitsTheBox) {
     auto graph = newGraph();
     graph->setVideoSize(200, 200); // 4:3 picture in a square: black bands above and below

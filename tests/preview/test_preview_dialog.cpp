@@ -364,6 +364,47 @@ class PreviewDialogTest : public QObject {
         QVERIFY(seen.contains(control<QWidget>(*dialog, CPreviewDlg::kOk)));
     }
 
+    void drivenByTheKeyboardAlone() {
+        std::int32_t start = 0, end = 30;
+        auto dialog = openDialog(m_long, start, end);
+        dialog->activateWindow();
+        CSelectionSlider* slider = positionSlider(*dialog);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(slider));
+        // Tabs (counted, at most a round) until `target` has the focus.
+        auto tabTo = [&](QWidget* target) {
+            for (int i = 0; i < 20 && QApplication::focusWidget() != target; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            return QApplication::focusWidget() == target;
+        };
+        auto press = [&](int id) {
+            QWidget* button = control<QWidget>(*dialog, id);
+            QVERIFY(tabTo(button));
+            QTest::keyClick(button, Qt::Key_Space);
+        };
+        press(CPreviewDlg::kPause);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+
+        QVERIFY(tabTo(slider));
+        QTest::keyClick(slider, Qt::Key_Home);
+        QTest::keyClick(slider, Qt::Key_Right); // one step is 5 s on a 30 s file
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(slider->value(), 10);
+        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{100'000'000});
+        press(CPreviewDlg::kStart);
+        QVERIFY(tabTo(slider));
+        QTest::keyClick(slider, Qt::Key_PageUp); // a page is four steps
+        QCOMPARE(slider->value(), 30);
+        QTest::keyClick(slider, Qt::Key_Left);
+        press(CPreviewDlg::kEnd);
+        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:25"));
+
+        QVERIFY(tabTo(slider));
+        QTest::keyClick(slider, Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(start, 10);
+        QCOMPARE(end, 25);
+    }
+
     void previewCommandStoresThePartOnOk() {
         CSourceItem item;
         item.path = m_long;
