@@ -2,7 +2,7 @@
 //   open   FILE       open to first frame painted, 5 runs after a cold one
 //   drag   FILE       seeks while playing: time until the frame at the new
 //                     position is painted, and the longest stall of the UI thread
-//   play   FILE SECS  frames shown and dropped over SECS seconds, picture
+//   play   FILE SECS FPS  frames shown and dropped over SECS seconds, picture
 //                     against sound position
 //   release FILE      threads and file handles before opening and after closing
 //   shot   FILE PNG   a picture of the window showing a frame
@@ -177,37 +177,46 @@ int benchDrag(const std::string& path) {
     return 0;
 }
 
-int benchPlay(const std::string& path, int seconds) {
+int benchPlay(const std::string& path, int seconds, double fps) {
     Open open;
     if (openAndTime(path, open) < 0)
         return 1;
     CPreviewDlg& dialog = *open.dialog;
     platform::MediaGraph* graph = dialog.graph();
     CVideoSurface* surface = dialog.videoSurface();
+    spin(500);
+    std::int64_t firstPosition = 0;
+    GetCurrentPositionInMediaTime(graph, firstPosition);
+    const std::uint64_t renderedBefore = graph->framesRendered();
     const std::uint64_t paintedBefore = surface->paintedFrames();
-    double worstOffset = 0;
+    std::vector<double> offsets;
     QElapsedTimer timer;
     timer.start();
     StallMeter stalls;
     while (timer.elapsed() < seconds * 1000) {
         spin(250);
-        // Picture against sound: the frame shown against the pipeline's position.
+        // Picture against sound: the frame on screen against the playing
+        // position (the sound sink's), paint latency included.
         std::int64_t position = 0;
         if (GetCurrentPositionInMediaTime(graph, position) >= 0 && surface->paintedPosition() >= 0)
-            worstOffset = std::max(
-                worstOffset,
-                std::abs(static_cast<double>(position - surface->paintedPosition())) / 1e4);
+            offsets.push_back(std::abs(static_cast<double>(position - surface->paintedPosition())) /
+                              1e4);
     }
-    const std::uint64_t rendered = graph->framesRendered();
-    const std::uint64_t dropped = graph->framesDropped();
+    std::int64_t lastPosition = 0;
+    GetCurrentPositionInMediaTime(graph, lastPosition);
+    const double expected = (lastPosition - firstPosition) / double(kUnitsPerSecond) * fps;
+    const double shown = static_cast<double>(graph->framesRendered() - renderedBefore);
+    const double missing = std::max(0.0, expected - shown);
     const std::uint64_t painted = surface->paintedFrames() - paintedBefore;
-    const double total = static_cast<double>(rendered + dropped);
-    std::printf("played %d s: %llu frames shown by the sink, %llu dropped (%.2f %%), %llu painted; "
-                "picture within %.0f ms of the playing position; UI stall %.0f ms; sound %s\n",
-                seconds, static_cast<unsigned long long>(rendered),
-                static_cast<unsigned long long>(dropped), total > 0 ? 100.0 * dropped / total : 0.0,
-                static_cast<unsigned long long>(painted), worstOffset, stalls.worstMs(),
-                graph->audioIsSilent() ? "to a silent sink (no sound device)" : "to the device");
+    std::printf(
+        "played %d s: %.0f frames due, %.0f shown by the sink, %.0f dropped (%.2f %%, "
+        "late drops at the sink %llu), %llu painted; frame on screen vs playing position: "
+        "median %.0f ms, worst %.0f ms; UI stall %.0f ms; sound %s\n",
+        seconds, expected, shown, missing, expected > 0 ? 100.0 * missing / expected : 0.0,
+        static_cast<unsigned long long>(graph->framesDropped()),
+        static_cast<unsigned long long>(painted), median(offsets),
+        offsets.empty() ? 0.0 : *std::max_element(offsets.begin(), offsets.end()), stalls.worstMs(),
+        graph->audioIsSilent() ? "to a silent clocked sink (no sound device)" : "to the device");
     return 0;
 }
 
@@ -290,13 +299,13 @@ int main(int argc, char** argv) {
         return benchOpen(args[1]);
     if (args.size() >= 2 && args[0] == "drag")
         return benchDrag(args[1]);
-    if (args.size() >= 3 && args[0] == "play")
-        return benchPlay(args[1], std::atoi(args[2].c_str()));
+    if (args.size() >= 4 && args[0] == "play")
+        return benchPlay(args[1], std::atoi(args[2].c_str()), std::atof(args[3].c_str()));
     if (args.size() >= 2 && args[0] == "release")
         return benchRelease(args[1]);
     if (args.size() >= 3 && args[0] == "shot")
         return shot(args[1], args[2]);
-    std::fprintf(stderr, "usage: preview_bench open|drag|release FILE | play FILE SECS | shot "
+    std::fprintf(stderr, "usage: preview_bench open|drag|release FILE | play FILE SECS FPS | shot "
                          "FILE PNG\n");
     return 2;
 }

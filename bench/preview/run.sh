@@ -35,5 +35,5 @@ run() {
 export PLEXAVO_AUDIO_SINK="${PLEXAVO_AUDIO_SINK:-fake}"
 run open "$work/h264-720p.mp4" 2>/dev/null
 run drag "$work/h264-720p.mp4" 2>/dev/null
-run play "$work/h264-1080p30.mp4" 20 2>/dev/null
+run play "$work/h264-1080p30.mp4" 20 30 2>/dev/null
 run release "$work/h264-720p.mp4" 2>/dev/null
