@@ -25,6 +25,11 @@ set_property(TEST preview_dialog_tests APPEND PROPERTY ENVIRONMENT "PLEXAVO_AUDI
 set_property(TEST preview_dialog_tests APPEND PROPERTY LABELS preview)
 
 plexavo_add_gui_test(preview_codec_check_tests ${PLEXAVO_PREVIEW_TESTS}/test_codec_checks.cpp)
+if(TARGET Plexcore)
+  target_compile_definitions(preview_codec_check_tests PRIVATE
+    PLEXCORE_FOLDER="$<TARGET_FILE_DIR:Plexcore>")
+  add_dependencies(preview_codec_check_tests Plexcore)
+endif()
 set_property(TEST preview_codec_check_tests APPEND PROPERTY LABELS preview)
 
 include(${PROJECT_SOURCE_DIR}/bench/preview/preview.cmake)

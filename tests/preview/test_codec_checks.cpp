@@ -136,6 +136,19 @@ class CodecChecksTest : public QObject {
         QCOMPARE(MessageBox::shownTexts().size(), 1);
     }
 
+#ifdef PLEXCORE_FOLDER
+    void theRealCoreAnswersForBothFormats() {
+        core::setFolder(PLEXCORE_FOLDER);
+        const bool wmv = coreCanWrite("wmv");
+        const bool ogm = coreCanWrite("ogm");
+        core::setFolder(m_core.path().toStdString());
+        // This build's core has the ASF, WMV2, Ogg, Theora and Vorbis pieces.
+        QVERIFY(wmv);
+        QVERIFY(ogm);
+        QVERIFY(!coreCanWrite("nonsense")); // a usage error is no yes
+    }
+#endif
+
     void downloadPageSitsNextToTheProgram() {
         const QString address = QString::fromStdString(downloadPageAddress("quicktime"));
         QVERIFY(address.startsWith(QStringLiteral("file:///")));
