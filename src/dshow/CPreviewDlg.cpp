@@ -10,6 +10,7 @@
 #include <QFontMetricsF>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -316,7 +317,11 @@ void CPreviewDlg::openMedia() {
     CVideoSurface* surface = m_surface;
     m_graph->setFrameListener([surface] { surface->frameArrived(); });
 
+    // Opening waits for the first frame: quick for a local file, but a
+    // damaged one or a slow disk can take a while.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     hr = RenderMediaFile(m_graph.get(), m_filePath);
+    QGuiApplication::restoreOverrideCursor();
     if (hr < 0) {
         LogFormatted(this, "*** Failed(%08lx) in RenderFile(%s)!\r\n", longHex(hr),
                      m_filePath.c_str());
