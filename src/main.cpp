@@ -5,6 +5,7 @@
 #include "convert/EncodingOptions.h"
 #include "convert/OutputNaming.h"
 #include "media/SourceItem.h"
+#include "platform/Platform.h"
 #include "view/ConversionSettings.h"
 
 #include <cstdio>
@@ -45,14 +46,14 @@ int main(int argc, char** argv) {
             settings.sizeChoice = std::atoi(argv[++i]);
             settings.applySizeChoice();
         } else if (arg == "--out" && i + 1 < argc)
-            settings.outputPath = argv[++i];
+            settings.outputPath = platform::absolutePath(argv[++i]);
         else if (arg == "--help" || arg == "-h") {
             usage();
             return 0;
         } else if (arg == "--")
             continue;
         else
-            files.push_back(arg);
+            files.push_back(platform::absolutePath(arg));
     }
     if (files.empty()) {
         usage();
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
         item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
         std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n  Output: %s\n",
                     item.displayName().c_str(), item.durationText.c_str(), item.bitrateText.c_str(),
-                    item.videoDescription.c_str(), item.audioDescription.c_str(), item.outputFileName().c_str());
+                    item.videoDescription.c_str(), item.audioDescription.c_str(),
+                    item.outputFileName().c_str());
         items.push_back(item);
     }
     if (!convert)
@@ -82,8 +84,10 @@ int main(int argc, char** argv) {
     CEncodeJob job;
     for (auto& item : items) {
         item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
-        std::printf("Converting %s -> %s\n", item.displayName().c_str(), item.outputFilePath().c_str());
-        if (job.run(item.path, item.outputFilePath(), item.title, options, item.startSeconds, item.endSeconds) < 0) {
+        std::printf("Converting %s -> %s\n", item.displayName().c_str(),
+                    item.outputFilePath().c_str());
+        if (job.run(item.path, item.outputFilePath(), item.title, options, item.startSeconds,
+                    item.endSeconds) < 0) {
             std::printf("  failed: %s\n", job.errorText().c_str());
             ++failures;
         }
