@@ -55,13 +55,14 @@ bool coreCanWrite(const char* format) {
     waited.start();
     while (!child.waitForExit(20)) {
         if (waited.elapsed() > kAnswerTimeoutMs) {
-            child.terminateGraceMs = 500;
+            child.stopPolicy.silenceMs = 500;
+            child.stopPolicy.limitMs = 1000;
             child.terminate();
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
-    return child.exitCode() == contract::kExitDone;
+    return child.exitStatusKnown() && child.exitCode() == contract::kExitDone;
 }
 
 bool CheckWindowsMediaRuntime(QWidget* parent) {

@@ -1,9 +1,6 @@
 #include "dshow/DownloadPage.h"
 
-#include "platform/Platform.h"
-
-#include <QDesktopServices>
-#include <QUrl>
+#include "app/OpenWithBrowser.h"
 
 namespace plexavo::dshow {
 
@@ -15,11 +12,7 @@ PageOpener& opener() {
 } // namespace
 
 std::string downloadPageAddress(const char* anchor) {
-    QUrl url = QUrl::fromLocalFile(QString::fromStdString(platform::programFolder()) +
-                                   QStringLiteral("download.html"));
-    if (anchor && *anchor)
-        url.setFragment(QString::fromUtf8(anchor));
-    return url.toString(QUrl::FullyEncoded).toStdString();
+    return pages::downloadPageUrl(std::string("#") + (anchor ? anchor : ""));
 }
 
 void setPageOpener(PageOpener replacement) {
@@ -30,7 +23,7 @@ bool openDownloadPage(const char* anchor) {
     const std::string address = downloadPageAddress(anchor);
     if (opener())
         return opener()(address);
-    return QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+    return OpenWithBrowser(address.c_str(), SW_SHOWNORMAL) > kStartNoAssociation;
 }
 
 } // namespace plexavo::dshow

@@ -1,6 +1,6 @@
-// The maker's download page, as the codec checks open it. The address comes
-// from the program's pages next to the binary; opening it goes through a
-// replaceable opener so that tests never start a browser.
+// The maker's download page, as the codec checks open it: the shipped page's
+// address, opened with the desktop's browser exactly as the Download menu
+// does. The opener can be replaced so that tests never start a browser.
 #pragma once
 
 #include <functional>
@@ -8,13 +8,13 @@
 
 namespace plexavo::dshow {
 
-// "file:///<program folder>/download.html#<anchor>" (anchor without '#').
+// The download page's address at `anchor` (without '#').
 std::string downloadPageAddress(const char* anchor);
 
 using PageOpener = std::function<bool(const std::string& address)>;
-// nullptr restores the desktop's opener.
+// nullptr restores the browser.
 void setPageOpener(PageOpener opener);
-// Opens the download page at the anchor; false when nothing could open it.
+// Opens the download page at the anchor; false when no browser started.
 bool openDownloadPage(const char* anchor);
 
 } // namespace plexavo::dshow
