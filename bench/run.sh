@@ -31,4 +31,6 @@ if [ "$missing" = 1 ]; then
   bash "$root/scripts/install-deps.sh" --bench
 fi
 
+bash "$here/preview/run.sh" "$build" || echo "bench: the preview benchmark failed"
+
 exec python3 "$here/core/bench.py" --core "$core" --work "$build/bench" "$@"
