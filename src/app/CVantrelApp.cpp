@@ -1,0 +1,82 @@
+#include "app/CVantrelApp.h"
+
+#include "app/CMainFrame.h"
+#include "app/CVantrelApp_Services.h"
+#include "view/CVantrelView.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSessionManager>
+#include <QTimer>
+
+#include <clocale>
+
+namespace plexavo {
+
+namespace {
+CVantrelApp* g_app = nullptr;
+} // namespace
+
+void initProcessLocale() {
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+CVantrelApp::CVantrelApp() {
+    g_app = this;
+}
+
+CVantrelApp::~CVantrelApp() {
+    m_frame.reset();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+CVantrelApp* CVantrelApp::instance() {
+    return g_app;
+}
+
+bool CVantrelApp::InitInstance(const QStringList& files) {
+    QCoreApplication::setApplicationName(QStringLiteral("Plexavo"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
+    initProcessLocale();
+
+    // The toolbar's images: the desktop's theme first, Adwaita where it has
+    // no such image (or where no desktop names a theme at all).
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+
+    // A value that differs from "TRUE" only in letter case counts; anything
+    // else (a trailing blank too) leaves the help window to open.
+    const auto hidden = shell::readString(shell::kHiddenToolTips);
+    shell::setToolTipsHiddenAtStart(hidden && QString::fromStdString(*hidden).compare(
+                                                  QLatin1String("TRUE"), Qt::CaseInsensitive) == 0);
+
+    m_frame = std::make_unique<CMainFrame>();
+    m_frame->RebuildMenus(false);
+    m_frame->UpdateTitle();
+    m_frame->show();
+
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::commitDataRequest, this, &CVantrelApp::onCommitData);
+
+    if (!files.isEmpty()) {
+        // Once the window is on screen, so the detection window has a parent to sit on.
+        QTimer::singleShot(0, m_frame.get(), [this, files] {
+            if (m_frame && m_frame->view())
+                m_frame->view()->addSourcePaths(files);
+        });
+    }
+    return true;
+}
+
+void CVantrelApp::onCommitData(QSessionManager& manager) {
+    // Log-off or shutdown asks the same question; Cancel keeps the program.
+    if (!m_frame || !manager.allowsInteraction())
+        return;
+    if (!m_frame->confirmExit())
+        manager.cancel();
+    manager.release();
+}
+
+} // namespace plexavo
