@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "app/CVantrelApp_Services.h"
 #include "view/CVantrelView.h"
+#include "widgets/CImageToolBar.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -40,11 +41,7 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
     initProcessLocale();
 
-    // The toolbar's images: the desktop's theme first, Adwaita where it has
-    // no such image (or where no desktop names a theme at all).
-    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
-        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    CImageToolBar::prepareIconThemes();
 
     // A value that differs from "TRUE" only in letter case counts; anything
     // else (a trailing blank too) leaves the help window to open.

@@ -1,6 +1,7 @@
 #include "widgets/CImageToolBar.h"
 
 #include <QAction>
+#include <QDir>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -56,7 +57,41 @@ QIcon drawnIcon(const QString& name) {
 
 } // namespace
 
+void CImageToolBar::prepareIconThemes() {
+    // Without a desktop platform theme (offscreen, a bare X server) Qt looks
+    // for themes only in its own resources: add the XDG icon folders.
+    QStringList paths = QIcon::themeSearchPaths();
+    QStringList dataDirs;
+    const QString home = QDir::homePath();
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    dataDirs.append(dataHome.isEmpty() ? home + QStringLiteral("/.local/share")
+                                       : QString::fromLocal8Bit(dataHome));
+    const QByteArray systemDirs = qgetenv("XDG_DATA_DIRS");
+    dataDirs.append(QString::fromLocal8Bit(systemDirs.isEmpty()
+                                               ? QByteArray("/usr/local/share:/usr/share")
+                                               : systemDirs)
+                        .split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    QStringList wanted{home + QStringLiteral("/.icons")};
+    for (const QString& dir : dataDirs)
+        wanted.append(dir + QStringLiteral("/icons"));
+    bool changed = false;
+    for (const QString& dir : wanted) {
+        if (!paths.contains(dir) && QDir(dir).exists()) {
+            paths.append(dir);
+            changed = true;
+        }
+    }
+    if (changed)
+        QIcon::setThemeSearchPaths(paths);
+    // The desktop's theme first, Adwaita for what it lacks; with no desktop
+    // theme at all (Qt then asks no fallback) Adwaita is the theme.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
 CImageToolBar::CImageToolBar(QWidget* parent) : QToolBar(parent) {
+    prepareIconThemes();
     setObjectName(QStringLiteral("ctl%1").arg(0xE800));
     setMovable(false);
     setFloatable(false);

@@ -27,6 +27,9 @@ class CImageToolBar : public QToolBar {
     // slot). With resize the buttons get their fixed size again.
     void SetButtonTexts(const QStringList& texts, bool resize);
 
+    // Makes the desktop's icon themes reachable, with Adwaita as the fallback.
+    static void prepareIconThemes();
+
     // An icon of the theme, or of the fallback theme, or one drawn here.
     static QIcon themeIcon(const QString& name, bool* fromTheme = nullptr);
 };
