@@ -2,3 +2,16 @@
 # locale, and one run from adding files to converted output with the real core.
 plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupport.h)
 plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
+
+# The decimal point under a German locale (installed by scripts/install-deps.sh).
+plexavo_add_gui_test(test_mainwin_locale mainwin/test_mainwin_locale.cpp)
+set_property(TEST test_mainwin_locale APPEND PROPERTY ENVIRONMENT "LC_ALL=de_DE.UTF-8")
+
+# From Add to converted files with the real core, under the German locale.
+if(TARGET Plexcore)
+  plexavo_add_gui_test(test_mainwin_endtoend mainwin/test_mainwin_endtoend.cpp)
+  target_compile_definitions(test_mainwin_endtoend PRIVATE PLEXCORE_FOLDER="$<TARGET_FILE_DIR:Plexcore>/")
+  add_dependencies(test_mainwin_endtoend Plexcore)
+  set_property(TEST test_mainwin_endtoend APPEND PROPERTY ENVIRONMENT "LC_ALL=de_DE.UTF-8")
+  set_property(TEST test_mainwin_endtoend APPEND PROPERTY LABELS integration)
+endif()
