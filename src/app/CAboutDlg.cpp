@@ -1,8 +1,11 @@
 #include "app/CAboutDlg.h"
 
-#include "app/CVantrelApp_Services.h"
+#include "app/CVantrelApp.h"
+#include "app/FileVersion.h"
+#include "app/OpenWithBrowser.h"
 #include "app/UiText.h"
 #include "res/DialogLabels.h"
+#include "widgets/CHyperLink.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -27,9 +30,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("programIcon"));
-    const QIcon programIcon =
-        QIcon::fromTheme(QStringLiteral("plexavo"), QIcon(QStringLiteral(":/plexavo/plexavo.svg")));
-    icon->setPixmap(programIcon.pixmap(64, 64));
+    icon->setPixmap(programIcon().pixmap(64, 64));
     icon->setAlignment(Qt::AlignTop);
 
     m_title = new QLabel(ui::str(61928, product.constData()));
@@ -40,8 +41,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     m_title->setFont(titleFont);
 
     // Zeros when the version cannot be read, as an unreadable file gives.
-    const shell::Version v = shell::programVersion();
-    m_version = new QLabel(ui::str(61920, v.major, v.minor, v.build));
+    int major = 0, minor = 0, build = 0;
+    CFileVersion().GetVersion(CFileVersion::ownModulePath().c_str(), &major, &minor, &build);
+    m_version = new QLabel(ui::str(61920, major, minor, build));
     m_version->setObjectName(controlName(kVersion));
     m_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -49,18 +51,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     notice->setObjectName(QStringLiteral("labelNotice"));
     notice->setWordWrap(true);
 
-    m_target = QString::fromStdString(shell::makerPageAddress("index.html"));
-    m_link = new QLabel(
-        QStringLiteral("<a href=\"%1\">%2</a>")
-            .arg(m_target.toHtmlEscaped(), ui::dialogText(kDialogId, kLink).toHtmlEscaped()));
+    m_link = new CHyperLink(ui::dialogText(kDialogId, kLink));
     m_link->setObjectName(controlName(kLink));
     m_link->setAccessibleName(ui::dialogText(kDialogId, kLink));
-    m_link->setToolTip(m_target);
-    m_link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    m_link->setFocusPolicy(Qt::StrongFocus);
-    m_link->setOpenExternalLinks(false);
-    connect(m_link, &QLabel::linkActivated, this,
-            [](const QString& target) { shell::openWithBrowser(target.toStdString()); });
+    m_link->SetTarget(QString::fromStdString(pages::homePageUrl()));
 
     auto* buttons = new QDialogButtonBox;
     auto* ok = buttons->addButton(ui::dialogText(kDialogId, 1), QDialogButtonBox::AcceptRole);

@@ -9,6 +9,8 @@ class QPushButton;
 
 namespace plexavo {
 
+class CHyperLink;
+
 class CAboutDlg final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CAboutDlg)
@@ -22,13 +24,12 @@ class CAboutDlg final : public QDialog {
     explicit CAboutDlg(QWidget* parent = nullptr);
 
     QString versionText() const;
-    QString linkTarget() const { return m_target; }
+    QString linkTarget() const;
 
   private:
     QLabel* m_title = nullptr;
     QLabel* m_version = nullptr;
-    QLabel* m_link = nullptr;
-    QString m_target;
+    CHyperLink* m_link = nullptr;
 };
 
 } // namespace plexavo

@@ -1,6 +1,7 @@
 // The frame's geometry, bars, view and closing.
 #include "app/CMainFrame.h"
 
+#include "app/CVantrelApp.h"
 #include "app/MessageBox.h"
 #include "app/UiText.h"
 #include "view/CVantrelView.h"
@@ -68,8 +69,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("plexavo"),
-                                   QIcon(QStringLiteral(":/plexavo/plexavo.svg"))));
+    setWindowIcon(programIcon());
 
     m_wndToolBar = new CImageToolBar(this);
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <string>
 
 class QAction;
 class QLabel;
@@ -62,6 +63,8 @@ class CMainFrame : public QMainWindow {
     void updateCommandUi();
 
     void OnHelpContents();
+    // The help document; empty: the one shipped with the program.
+    std::string helpDocumentPath;
     void OnAppAbout();
 
     // Asks the exit question; true when the user agreed to close.

@@ -3,8 +3,8 @@
 #include "app/CMainFrame.h"
 
 #include "app/CAboutDlg.h"
-#include "app/CVantrelApp_Services.h"
 #include "app/MessageBox.h"
+#include "app/OpenWithBrowser.h"
 #include "app/ResourceText.h"
 #include "app/UiText.h"
 #include "view/CVantrelView.h"
@@ -189,10 +189,8 @@ void CMainFrame::onCommand(int id) {
         m_view->OnDownload(id);
         break;
     case cmd::kDownloadReal:
-        shell::openWithBrowser(shell::makerPageAddress("download.html", "#realplayer"));
-        break;
     case cmd::kDownloadQuickTime:
-        shell::openWithBrowser(shell::makerPageAddress("download.html", "#quicktime"));
+        OpenWithBrowser(pages::downloadPageUrl(pages::downloadAnchor(id)).c_str(), SW_SHOWNORMAL);
         break;
     case cmd::kHelpContents:
         OnHelpContents();
@@ -212,13 +210,14 @@ void CMainFrame::onCommand(int id) {
 }
 
 void CMainFrame::OnHelpContents() {
-    const std::string path = shell::helpDocumentPath();
+    const std::string path = helpDocumentPath.empty() ? pages::helpFilePath() : helpDocumentPath;
     if (!QFileInfo::exists(QString::fromStdString(path))) {
-        // The browser would open on an error page, or nothing at all.
+        // xdg-open would fail on it without a word to the user.
         MessageBox::show(this, ui::str(61927, path.c_str()), QMessageBox::Warning);
         return;
     }
-    if (!shell::startDetached("xdg-open", {path}))
+    const int result = openWithDesktop(path);
+    if (result == kStartFileNotFound || result == kStartPathNotFound)
         MessageBox::show(this, ui::str(61923), QMessageBox::NoIcon);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CVantrelApp_Services.h"
+#include "app/RegistryKey.h"
 #include "view/CVantrelView.h"
 #include "widgets/CImageToolBar.h"
 
@@ -17,6 +18,11 @@ namespace plexavo {
 namespace {
 CVantrelApp* g_app = nullptr;
 } // namespace
+
+QIcon programIcon() {
+    return QIcon::fromTheme(QStringLiteral("com.vantrel.Plexavo"),
+                            QIcon(QStringLiteral(":/plexavo/com.vantrel.Plexavo.svg")));
+}
 
 void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
@@ -45,9 +51,12 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
 
     // A value that differs from "TRUE" only in letter case counts; anything
     // else (a trailing blank too) leaves the help window to open.
-    const auto hidden = shell::readString(shell::kHiddenToolTips);
-    shell::setToolTipsHiddenAtStart(hidden && QString::fromStdString(*hidden).compare(
-                                                  QLatin1String("TRUE"), Qt::CaseInsensitive) == 0);
+    // The media framework's version, read once: the view's tip depends on it.
+    const shell::Version media = shell::mediaFrameworkVersion();
+    g_nQuartzMajor = media.major;
+    g_nQuartzMinor = media.minor;
+    settings::initRegKey();
+    g_bToolTipsHidden = settings::readToolTipsHidden();
 
     m_frame = std::make_unique<CMainFrame>();
     m_frame->RebuildMenus(false);

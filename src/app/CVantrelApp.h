@@ -2,6 +2,7 @@
 // reads, and the main frame it creates.
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QStringList>
 
@@ -17,6 +18,9 @@ class CMainFrame;
 // German one would print the core's options as "-r 29,970", which it refuses.
 // Call right after QApplication is constructed.
 void initProcessLocale();
+
+// The program's icon: the installed one of the icon theme, else the built-in.
+QIcon programIcon();
 
 class CVantrelApp : public QObject {
     Q_OBJECT

@@ -55,6 +55,8 @@ int runFrontEnd(const std::vector<std::string>& args) {
         } else if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             return 0;
+        } else if (std::error_code ec; std::filesystem::exists(arg, ec)) {
+            files.push_back(arg); // a file whose name starts with '-'
         } else {
             std::fprintf(stderr, "plexavo: unknown option %s (see plexavo --help)\n", arg.c_str());
             return 2;

@@ -41,7 +41,8 @@ void WriteLog(const char* format, ...) {
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
 
-    const bool marked = std::strncmp(buffer, kLogFileLineMarker, sizeof kLogFileLineMarker - 1) == 0;
+    const bool marked =
+        std::strncmp(buffer, kLogFileLineMarker, sizeof kLogFileLineMarker - 1) == 0;
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -49,8 +50,8 @@ void WriteLog(const char* format, ...) {
     if (g_szLogPath[0] != '\0') {
         if (std::FILE* file = std::fopen(g_szLogPath, "a")) {
             if (marked)
-                std::fprintf(file, "%02d:%02d:%02d (%d): %s", local.tm_hour, local.tm_min, local.tm_sec,
-                             static_cast<int>(plexavo::platform::tickCount()),
+                std::fprintf(file, "%02d:%02d:%02d (%d): %s", local.tm_hour, local.tm_min,
+                             local.tm_sec, static_cast<int>(plexavo::platform::tickCount()),
                              buffer + sizeof kLogFileLineMarker - 1);
             else
                 std::fprintf(file, "%s\n", buffer);
@@ -65,8 +66,20 @@ namespace plexavo::log {
 bool setLogPath(const std::string& path) {
     if (path.size() >= sizeof g_szLogPath)
         return false;
+    // Under the writers' lock: a window may change the path while a worker logs.
+    auto& lock = logLock();
+    lock.lock();
     std::memcpy(g_szLogPath, path.c_str(), path.size() + 1);
+    lock.unlock();
     return true;
+}
+
+std::string logPath() {
+    auto& lock = logLock();
+    lock.lock();
+    std::string path = g_szLogPath;
+    lock.unlock();
+    return path;
 }
 
 std::string formatWithoutFloat(const char* format, ...) {

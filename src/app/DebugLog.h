@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+// Read and written only under the log's lock (setLogPath, logPath).
 extern char g_szLogPath[PATH_MAX];
 
 // A message whose text begins with this marker is written time-stamped and
@@ -21,7 +22,9 @@ namespace plexavo::log {
 inline constexpr std::size_t kFormattedBufferSize = 516;
 
 // Sets or clears the log path (text beyond the buffer is refused: returns false).
+// Both hold the writers' lock, so a path changes only between two messages.
 bool setLogPath(const std::string& path);
+std::string logPath();
 
 // Formats like the window system's wvsprintf: floating-point conversions are
 // not formatted (they are written as they stand) and the text is cut at 515.
@@ -34,7 +37,7 @@ std::string formatWithoutFloat(const char* format, ...);
 // no conversion for them.
 template <typename... Args>
 void LogFormatted(const void* /*object*/, const char* format, Args... args) {
-    static_assert(((!std::is_floating_point_v<Args>) && ...),
+    static_assert(((!std::is_floating_point_v<Args>)&&...),
                   "LogFormatted has no floating-point conversions");
     const std::string text = plexavo::log::formatWithoutFloat(format, args...);
     WriteLog("%s", text.c_str());

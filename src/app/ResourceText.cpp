@@ -14,7 +14,9 @@ namespace {
 std::atomic<const Module*> g_current{nullptr};
 }
 
-void setCurrentModule(const Module* module) { g_current.store(module); }
+void setCurrentModule(const Module* module) {
+    g_current.store(module);
+}
 
 const Module& currentModule() {
     const Module* m = g_current.load();

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plexavo {
@@ -14,28 +16,58 @@ namespace plexavo {
 class CChildProcess;
 
 class CEncodeJob {
-public:
+  public:
     // Buffer rules of the output pump.
     static constexpr std::size_t kBufferSize = contract::kProbeReadSize; // same buffer as the probe
     static constexpr std::uint32_t kLookIntervalMs = contract::kProgressIntervalMs;
+
+    // How the last run ended.
+    enum class Outcome : std::uint8_t {
+        Finished,   // the core exited on its own and reported success
+        Stopped,    // stopped on request; the core closed its file
+        NotStarted, // the core could not be started
+        Failed,     // the core reported a failure
+        Killed,     // the core had to be killed; its unfinished output was removed
+    };
 
     // 0..99 while the core runs, 100 once its output has ended.
     std::atomic<int> percent{0};
     // Length of the part being converted, whole seconds.
     std::int64_t duration = 0;
-    // Set from the window thread to end the running conversion early.
+    // Set from the window thread to end the running conversion early. The core
+    // is asked to stop and given time to finish its file.
     std::atomic<bool> stopRequested{false};
+    // Set from the window thread when a stopping core must not be waited for
+    // any longer (the second, explicit request: the program is closing).
+    std::atomic<bool> killRequested{false};
+
+    // The pump's clock in milliseconds (monotonic unless a test sets it).
+    std::function<std::uint64_t()> clock;
+    // How often the pump looks at the output.
+    std::uint32_t lookIntervalMs = kLookIntervalMs;
+    // A core asked to stop is killed after this long without output or
+    // growth of its file, or this long after the request.
+    int stopSilenceMs = 10000;
+    int stopLimitMs = 120000;
 
     virtual ~CEncodeJob() = default;
 
     // Runs one conversion to its end on the calling thread. 0 when the core
     // finished or was stopped on request; negative when it could not be started
-    // (-1), failed (-2), or had to be killed without a request (-3).
-    int run(const std::string& sourcePath, const std::string& outputFilePath, const std::string& title,
-            const std::string& options, std::uint64_t startSeconds, std::uint64_t endSeconds);
+    // (-1), failed (-2), or had to be killed (-3: its unfinished output is
+    // removed; when the stop was asked for, the item still counts as skipped).
+    int run(const std::string& sourcePath, const std::string& outputFilePath,
+            const std::string& title, const std::string& options, std::uint64_t startSeconds,
+            std::uint64_t endSeconds);
+    Outcome outcome() const { return m_outcome; }
 
     // The read loop of a started child.
     void pumpOutput(CChildProcess& child);
+    // The pump's rule apart from any pipe: text arriving at time now, in
+    // pieces as the pipe would deliver them. True when a look saw a stop request.
+    bool pumpText(const char* text, std::size_t length, std::uint64_t now);
+    // Starts the pump's gathering afresh, as a run does.
+    void resetPump(std::uint64_t now);
 
     // One parse of a chunk of output: 0 when a "time=" value was taken.
     int parseProgress(const char* text, std::size_t length);
@@ -44,18 +76,27 @@ public:
     const std::string& errorText() const { return m_errorText; }
 
     // The command line of one conversion as logged, and the argv that runs it.
-    static std::string formatCommandLine(const std::string& sourcePath, const std::string& outputFilePath,
+    static std::string formatCommandLine(const std::string& sourcePath,
+                                         const std::string& outputFilePath,
                                          const std::string& title, const std::string& options,
                                          std::uint64_t startSeconds, std::uint64_t length);
-    static std::vector<std::string> buildArguments(const std::string& sourcePath,
-                                                   const std::string& outputFilePath,
-                                                   const std::string& title, const std::string& options,
-                                                   std::uint64_t startSeconds, std::uint64_t length);
+    static std::vector<std::string>
+    buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
+                   const std::string& title, const std::string& options, std::uint64_t startSeconds,
+                   std::uint64_t length);
 
-private:
-    void noteErrorLine(const char* text);
+  private:
+    std::uint64_t now() const;
+    // One read of n bytes into the buffer has been made at time now.
+    bool afterRead(std::size_t n, std::uint64_t now);
+    void noteErrorLine(std::string_view text);
 
     std::string m_errorText;
+    Outcome m_outcome = Outcome::Finished;
+    char m_buffer[kBufferSize] = {};
+    std::size_t m_fill = 0;
+    std::uint64_t m_last = 0;
+    bool m_first = true;
 };
 
 } // namespace plexavo

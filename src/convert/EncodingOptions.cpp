@@ -8,13 +8,15 @@ namespace plexavo {
 
 namespace {
 
-bool isSet(const std::string& rate) { return !rate.empty() && rate != "0"; }
+bool isSet(const std::string& rate) {
+    return !rate.empty() && rate != "0";
+}
 
-std::string deviceOptions(ConversionSettings& s, const char* codecOptions) {
+std::string deviceOptions(const ConversionSettings& s, const char* codecOptions) {
     std::string text = codecOptions;
-    s.equalizeSize();
-    if (s.width != "0" && s.height != "0")
-        text += " -s " + s.width + "x" + s.height;
+    const FrameSize size = equalizedFrameSize(s);
+    if (size.width != "0" && size.height != "0")
+        text += " -s " + size.width + "x" + size.height;
     if (auto rate = s.frameRate()) {
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, " -r %.3f", *rate);
@@ -50,7 +52,13 @@ const char* targetStandardPrefix(int tvStandard) {
     }
 }
 
-std::string buildOptionText(ConversionSettings& s) {
+FrameSize equalizedFrameSize(const ConversionSettings& settings) {
+    ConversionSettings copy = settings;
+    copy.equalizeSize();
+    return {copy.width, copy.height};
+}
+
+std::string buildOptionText(const ConversionSettings& s) {
     switch (s.targetFormat) {
     case kTargetMpeg4:
         return deviceOptions(s, " -vcodec xvid -pix_fmt yuv420p");

@@ -7,9 +7,17 @@ namespace plexavo {
 
 struct ConversionSettings;
 
-// The option text for the settings' target format. Applies the size rule to
-// the settings first, as the panel shows it afterwards.
-std::string buildOptionText(ConversionSettings& settings);
+// The option text for the settings' target format, with the size rule
+// applied (a zero or empty side drops the size). The settings are not
+// changed: the batch shows equalizedFrameSize() in the panel itself.
+std::string buildOptionText(const ConversionSettings& settings);
+
+// The frame size the option text uses, as the panel should show it afterwards.
+struct FrameSize {
+    std::string width;
+    std::string height;
+};
+FrameSize equalizedFrameSize(const ConversionSettings& settings);
 
 // The "-target <standard>-" prefix for a TV standard.
 const char* targetStandardPrefix(int tvStandard);

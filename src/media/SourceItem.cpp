@@ -5,10 +5,13 @@
 #include "platform/CoreLocator.h"
 #include "platform/Files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <poll.h>
 #include <string_view>
 #include <unistd.h>
@@ -21,13 +24,13 @@ namespace {
 constexpr std::size_t kOutputBufferSize = contract::kProbeReadSize;
 constexpr std::size_t kLineMax = 199;
 constexpr std::size_t kDurationMax = 99;
-// A core that says nothing for this long is taken as hung, not waited for forever.
-constexpr int kProbeTimeoutMs = 30000;
+// How long a probing core may take to stop once its answer is read.
+constexpr int kProbeStopMs = 2000;
 
 // strtok's rules on a view: leading delimiters are skipped, a token ends at
 // the next delimiter, which is consumed.
 class Tokenizer {
-public:
+  public:
     explicit Tokenizer(std::string_view text) : m_rest(text) {}
 
     bool next(std::string_view delimiters, std::string_view& token) {
@@ -45,42 +48,111 @@ public:
 
     std::string_view rest() const { return m_rest; }
 
-private:
+  private:
     std::string_view m_rest;
 };
 
-// Leading white space, a sign and digits, like atoi.
-int leadingInt(std::string_view token) { return std::atoi(std::string(token).c_str()); }
+// Leading white space, a sign and digits, like atoi, but saturating far
+// beyond any duration instead of overflowing.
+std::int64_t leadingInt(std::string_view token) {
+    constexpr std::int64_t kCap = std::int64_t{1} << 40;
+    std::size_t i = 0;
+    while (i < token.size() && std::isspace(static_cast<unsigned char>(token[i])))
+        ++i;
+    bool negative = false;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
+        negative = token[i++] == '-';
+    std::int64_t value = 0;
+    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i)
+        value = std::min(kCap, value * 10 + (token[i] - '0'));
+    return negative ? -value : value;
+}
+
+// Processor time (in clock ticks), state letter and bytes read of a running
+// process, from /proc. Missing values read as 0 / '?'.
+struct CoreActivity {
+    std::uint64_t cpuTicks = 0;
+    std::uint64_t bytesRead = 0;
+    char state = '?';
+};
+
+CoreActivity readActivity(pid_t pid) {
+    CoreActivity a;
+    const std::string base = "/proc/" + std::to_string(pid);
+    char buffer[1024];
+    if (std::FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+        std::fclose(f);
+        buffer[n] = '\0';
+        // The command name may hold blanks and brackets: fields start after the last ')'.
+        if (const char* close = std::strrchr(buffer, ')')) {
+            unsigned long utime = 0, stime = 0;
+            char state = '?';
+            if (std::sscanf(close + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu",
+                            &state, &utime, &stime) == 3) {
+                a.state = state;
+                a.cpuTicks = utime + stime;
+            }
+        }
+    }
+    if (std::FILE* f = std::fopen((base + "/io").c_str(), "r")) {
+        unsigned long long rchar = 0;
+        if (std::fscanf(f, "rchar: %llu", &rchar) == 1)
+            a.bytesRead = rchar;
+        std::fclose(f);
+    }
+    return a;
+}
+
+// Waits for the core's first output; false (and a log line) when the core
+// has worked or slept too long without answering.
+bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const std::string& file) {
+    constexpr int kSliceMs = 100;
+    const long ticksPerSecond = std::max(1L, sysconf(_SC_CLK_TCK));
+    const CoreActivity first = readActivity(child.processId);
+    CoreActivity last = first;
+    int stalledMs = 0;
+    for (;;) {
+        pollfd pfd{child.stdoutRead, POLLIN, 0};
+        const int ready = poll(&pfd, 1, kSliceMs);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+
+        const CoreActivity now = readActivity(child.processId);
+        const auto cpuMs =
+            static_cast<std::int64_t>((now.cpuTicks - first.cpuTicks) * 1000 / ticksPerSecond);
+        if (cpuMs >= limits.cpuMs) {
+            WriteLog("The encoder core used %lld ms of processor time on %s without an answer; "
+                     "the probe gives up.",
+                     static_cast<long long>(cpuMs), file.c_str());
+            return false;
+        }
+        const bool progressed = now.cpuTicks != last.cpuTicks || now.bytesRead != last.bytesRead;
+        // Runnable but not running is a busy machine, not a stuck core.
+        if (progressed || now.state == 'R')
+            stalledMs = 0;
+        else
+            stalledMs += kSliceMs;
+        last = now;
+        if (stalledMs >= limits.stallMs) {
+            WriteLog("The encoder core made no progress on %s for %d ms without an answer; "
+                     "the probe gives up.",
+                     file.c_str(), stalledMs);
+            return false;
+        }
+    }
+}
 
 } // namespace
 
-CSourceItem::CSourceItem(const CSourceItem& other) { *this = other; }
-
-CSourceItem& CSourceItem::operator=(const CSourceItem& other) {
-    if (this == &other)
-        return *this;
-    path = other.path;
-    extension = other.extension;
-    title = other.title;
-    bitsPerSample = other.bitsPerSample;
-    sampleRate = other.sampleRate;
-    channels = other.channels;
-    durationSeconds = other.durationSeconds;
-    formatTag = other.formatTag;
-    averageBytesPerSecond = other.averageBytesPerSecond;
-    blockAlign = other.blockAlign;
-    outputFolder = other.outputFolder;
-    outputName = other.outputName;
-    outputExtension = other.outputExtension;
-    startSeconds = other.startSeconds;
-    endSeconds = other.endSeconds;
-    converted = other.converted;
-    status = other.status;
+void CSourceItem::copyForRebuild(const CSourceItem& from) {
+    *this = from;
     durationText.clear();
     bitrateText.clear();
     videoDescription.clear();
     audioDescription.clear();
-    return *this;
 }
 
 std::string CSourceItem::probeCommandLine(const std::string& file) {
@@ -88,6 +160,10 @@ std::string CSourceItem::probeCommandLine(const std::string& file) {
 }
 
 int CSourceItem::probe(const std::string& file) {
+    return probe(file, ProbeLimits{});
+}
+
+int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     char output[kOutputBufferSize];
     std::memset(output, 0, sizeof output);
 
@@ -95,23 +171,18 @@ int CSourceItem::probe(const std::string& file) {
     child.commandLine = probeCommandLine(file);
     child.arguments = {core::programPath(), core::kAccessCode, "-i", file};
     child.flags = CChildProcess::PipeStdout;
-    child.terminateGraceMs = 2000;
+    // A probe writes nothing worth waiting for once its answer is read.
+    child.stopPolicy.silenceMs = kProbeStopMs;
+    child.stopPolicy.limitMs = kProbeStopMs;
     WriteLog("%s", child.commandLine.c_str());
 
     if (child.start() == 0) {
         child.setPriority(1);
-        pollfd pfd{child.stdoutRead, POLLIN, 0};
-        int ready;
-        do {
-            ready = poll(&pfd, 1, kProbeTimeoutMs);
-        } while (ready < 0 && errno == EINTR);
-        if (ready > 0) {
+        if (awaitAnswer(child, limits, file)) {
             ssize_t n;
             do {
                 n = read(child.stdoutRead, output, kOutputBufferSize - 1);
             } while (n < 0 && errno == EINTR);
-        } else {
-            WriteLog("The encoder core gave no answer for %s", file.c_str());
         }
     }
     child.terminate();
@@ -130,27 +201,40 @@ int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
         const auto restBegin = durationAt + std::strlen("Duration: ");
         const auto lineFeed = text.find('\n', restBegin);
         if (lineFeed != std::string_view::npos) {
-            const std::string_view rest = text.substr(restBegin, std::min(lineFeed - restBegin, kLineMax));
+            const std::string_view rest =
+                text.substr(restBegin, std::min(lineFeed - restBegin, kLineMax));
             const auto comma = rest.find(',');
             const std::string_view printed = rest.substr(0, std::min(comma, kDurationMax));
 
             // Hours, minutes and seconds must all lie in the printed duration:
             // "N/A, start: 0.000000, bitrate: 512 kb/s" is no duration.
-            Tokenizer clock(comma == std::string_view::npos ? std::string_view{} : rest.substr(0, comma));
+            Tokenizer clock(comma == std::string_view::npos ? std::string_view{}
+                                                            : rest.substr(0, comma));
             std::string_view h, m, s;
             const bool parsed = clock.next(":", h) && clock.next(":", m) && clock.next(",", s);
-            if (parsed) {
-                durationSeconds = (leadingInt(h) * 60 + leadingInt(m)) * 60 + leadingInt(s);
+            const std::int64_t total =
+                parsed ? (leadingInt(h) * 60 + leadingInt(m)) * 60 + leadingInt(s) : 0;
+            if (parsed && (total < 0 || total > std::numeric_limits<std::int32_t>::max())) {
+                // A container may claim any length; one the item cannot hold
+                // is no duration at all, rather than a wrapped one.
+                WriteLog("The duration %.*s of %s is out of range; the file is not added.",
+                         static_cast<int>(printed.size()), printed.data(), file.c_str());
+                durationSeconds = 0;
+                durationText = "0 (0 s)";
+                scanFrom = lineFeed + 1;
+            } else if (parsed) {
+                durationSeconds = static_cast<std::int32_t>(total);
                 char buffer[kLineMax + 32];
-                std::snprintf(buffer, sizeof buffer, "%.*s (%d s)", static_cast<int>(printed.size()),
-                              printed.data(), durationSeconds);
+                std::snprintf(buffer, sizeof buffer, "%.*s (%d s)",
+                              static_cast<int>(printed.size()), printed.data(), durationSeconds);
                 durationText = buffer;
 
                 // After the seconds: the start field's name, its value with the
                 // next field's name, then the bit rate.
                 Tokenizer fields(rest.substr(comma + 1));
                 std::string_view skipped, bitrate;
-                if (fields.next(":", skipped) && fields.next(":", skipped) && fields.next(" ", bitrate))
+                if (fields.next(":", skipped) && fields.next(":", skipped) &&
+                    fields.next(" ", bitrate))
                     bitrateText = std::string(bitrate) + " kb/s";
                 scanFrom = lineFeed + 1;
             } else {
@@ -168,7 +252,8 @@ int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
         const auto lineFeed = text.find('\n', lineBegin);
         if (lineFeed == std::string_view::npos)
             break;
-        const std::string_view line = text.substr(lineBegin, std::min(lineFeed - lineBegin, kLineMax));
+        const std::string_view line =
+            text.substr(lineBegin, std::min(lineFeed - lineBegin, kLineMax));
         std::string* target = nullptr;
         if (line.find("Video:") != std::string_view::npos)
             target = &videoDescription;

@@ -22,8 +22,20 @@ inline constexpr unsigned kStatusStringIds[] = {61323, 61335, 61316, 61328, 6131
 // The probe's failure value (a negative result).
 inline constexpr int kProbeFailed = static_cast<int>(0x80040200u);
 
+// When the probe stops waiting for the core's answer. Both limits measure the
+// core's own work, not the clock on the wall: the core runs at idle priority,
+// and on a busy machine a good file may take long to get any processor time.
+struct ProbeLimits {
+    // The core has used this much processor time without answering.
+    int cpuMs = 30000;
+    // The core has been asleep this long without using processor time or
+    // reading anything (stuck on a dead mount, say). Time spent runnable but
+    // waiting for a processor does not count.
+    int stallMs = 30000;
+};
+
 class CSourceItem {
-public:
+  public:
     std::string path;
     std::string extension; // without the dot
     std::string title;     // file name without folder and extension
@@ -48,10 +60,17 @@ public:
 
     CSourceItem() = default;
     virtual ~CSourceItem() = default;
-    // A copy (made when the main view is rebuilt) leaves the four probe texts
-    // empty: they are shown again only after a new probe.
-    CSourceItem(const CSourceItem& other);
-    CSourceItem& operator=(const CSourceItem& other);
+    // Ordinary copies and moves keep every field (containers of items copy
+    // and move them as they grow).
+    CSourceItem(const CSourceItem&) = default;
+    CSourceItem(CSourceItem&&) noexcept = default;
+    CSourceItem& operator=(const CSourceItem&) = default;
+    CSourceItem& operator=(CSourceItem&&) noexcept = default;
+
+    // The copy made when the main view is rebuilt for another language: every
+    // field of from but the four probe texts, which stay empty until the file
+    // is probed again.
+    void copyForRebuild(const CSourceItem& from);
 
     std::string getPath() const { return path; }
     std::string getTitle() const { return title; }
@@ -63,6 +82,7 @@ public:
     // Runs the encoder core on the file and fills the probe fields. 0 when a
     // duration of at least one second was read, else kProbeFailed.
     int probe(const std::string& path);
+    int probe(const std::string& path, const ProbeLimits& limits);
 
     // Fills the probe fields from the core's text (as far as it allows) and
     // returns what probe() returns.
@@ -70,7 +90,8 @@ public:
 
     // Names the output file in folder, never over an existing file while one
     // of 1000 numbered names is free. Returns true.
-    bool assignOutputName(const std::string& folder, const std::string& extension, const std::string& suffix);
+    bool assignOutputName(const std::string& folder, const std::string& extension,
+                          const std::string& suffix);
 
     // The probe's command line as logged.
     static std::string probeCommandLine(const std::string& path);

@@ -3,7 +3,10 @@
 // a shell, so no file name can turn into an option or a command.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -11,12 +14,39 @@
 
 namespace plexavo {
 
+// How terminate() lets a child finish before it kills it. A converter asked
+// to stop may need long to close a large file (an index moved to the front,
+// a slow disk), so it is killed only when it shows no sign of life, when it
+// has had more than enough time, or when someone insists.
+struct StopPolicy {
+    // Kill after this long with no output and no growth of watchedFile.
+    int silenceMs = 10000;
+    // Kill this long after the request, whatever the child does.
+    int limitMs = 120000;
+    // A file whose growth counts as a sign of life (the output being written).
+    std::string watchedFile;
+    // Set from any thread to kill at once: the second, explicit request.
+    const std::atomic<bool>* killRequest = nullptr;
+    // Receives what the child prints while it stops. The pipe is drained in
+    // any case, so that a full pipe can never stall the child.
+    std::function<void(const char* text, std::size_t length)> onOutput;
+};
+
+// How the last terminate() ended.
+enum class StopOutcome : std::uint8_t {
+    NotStopped,      // nothing to stop: no child, or it had ended on its own
+    Exited,          // the child finished after the request
+    KilledSilent,    // killed after silenceMs without a sign of life
+    KilledLimit,     // killed limitMs after the request
+    KilledOnRequest, // killed on the second request
+};
+
 class CChildProcess {
-public:
+  public:
     enum Flags : std::uint8_t {
-        ShowChild = 2,      // kept for the callers' sake; children have no window here
-        PipeStdin = 4,      // the child's input is a new pipe; the parent writes stdinWrite
-        PipeStdout = 8,     // the child's output and error go to one pipe; the parent reads stdoutRead
+        ShowChild = 2,  // kept for the callers' sake; children have no window here
+        PipeStdin = 4,  // the child's input is a new pipe; the parent writes stdinWrite
+        PipeStdout = 8, // the child's output and error go to one pipe; the parent reads stdoutRead
         StderrToStdout = 16 // without PipeStdout: the child's error goes where its output goes
     };
 
@@ -30,40 +60,56 @@ public:
     int stdinWrite = -1;
     pid_t processId = 0;
     std::uint8_t flags = 0;
-    // How long terminate() lets the child finish its file before killing it.
-    int terminateGraceMs = 8000;
+    // How terminate() stops the child.
+    StopPolicy stopPolicy;
 
     CChildProcess() = default;
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // 0 when the child runs, -1 on any failure (nothing started, nothing left open).
+    // 0 when the child runs, -1 on any failure (nothing started, nothing left
+    // open). Without PipeStdin the child reads from /dev/null: it must never
+    // compete with the program for the terminal.
     int start();
-    // Asks the child to stop, then kills it after the grace; always reaps it.
-    // -1 when there is no child or it had already exited on its own.
+    // Asks the child to stop (SIGTERM) and waits as stopPolicy says, killing
+    // it when the policy runs out; always reaps it. 0 when it stopped it, -1
+    // when there is no child or it had already exited on its own.
     int terminate();
     // Priority by index: 0-1 idle, 2 normal, 3-4 high, 5 real-time. -1 when
     // refused, out of range or without a child.
     int setPriority(int index);
     // Releases the pipe ends and forgets the child. A child still running is
-    // left to run and reaped in the background, so it never turns zombie.
+    // left to run; one shared reaper collects it, so it never turns zombie.
     void close();
 
     // Waits up to timeoutMs for the child to exit on its own; true if it has.
     bool waitForExit(int timeoutMs);
     bool hasExited() const { return m_reaped; }
-    // The exit code once reaped: the code the child gave, or 128 + signal.
+    // The exit code once reaped: the code the child gave, or 128 + signal;
+    // -1 when the status is unknown.
     int exitCode() const { return m_exitCode; }
+    // False when someone else reaped the child (a SIGCHLD set to be ignored,
+    // another waitpid): it has ended, but how is unknown.
+    bool exitStatusKnown() const { return m_statusKnown; }
     // True when the child ended because terminate() stopped it.
     bool endedByTerminate() const { return m_terminated; }
+    StopOutcome stopOutcome() const { return m_stopOutcome; }
 
-private:
+  private:
     bool reap(bool block);
+    bool sendSignal(int signal);
+    void waitOutStop();
 
+    int m_pidfd = -1;
     bool m_reaped = false;
+    bool m_statusKnown = true;
     bool m_terminated = false;
     int m_exitCode = 0;
+    StopOutcome m_stopOutcome = StopOutcome::NotStopped;
 };
+
+// How many children closed while still running wait for the shared reaper.
+std::size_t pendingReaps();
 
 } // namespace plexavo

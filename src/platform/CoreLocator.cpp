@@ -23,6 +23,8 @@ void setFolder(const std::string& dir) {
         g_folder += '/';
 }
 
-std::string programPath() { return folder() + kProgramName; }
+std::string programPath() {
+    return folder() + kProgramName;
+}
 
 } // namespace plexavo::core

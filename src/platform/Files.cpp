@@ -5,12 +5,12 @@
 namespace plexavo {
 
 bool fileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
 bool folderExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -9,7 +9,7 @@
 namespace plexavo::platform {
 
 class NamedLock {
-public:
+  public:
     explicit NamedLock(std::string name);
     ~NamedLock();
     NamedLock(const NamedLock&) = delete;
@@ -18,7 +18,7 @@ public:
     void lock();
     void unlock();
 
-private:
+  private:
     std::string m_path;
     std::mutex m_mutex;
     int m_fd = -1;

@@ -1,19 +1,26 @@
 #include "platform/Platform.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace plexavo::platform {
 
-std::uint32_t tickCount() {
+std::uint64_t monotonicMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const std::uint64_t ms =
-        static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec / 1000000);
-    return static_cast<std::uint32_t>(ms);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec / 1000000);
+}
+
+std::uint32_t tickCount() {
+    return static_cast<std::uint32_t>(monotonicMs());
 }
 
 std::string programFolder() {
@@ -26,10 +33,42 @@ std::string programFolder() {
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+std::string absolutePath(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::string joined;
+    if (path[0] == '/') {
+        joined = path;
+    } else {
+        std::string cwd(256, '\0');
+        while (!getcwd(cwd.data(), cwd.size())) {
+            if (errno != ERANGE)
+                return path; // no current folder (removed): nothing better to offer
+            cwd.resize(cwd.size() * 2);
+        }
+        cwd.resize(std::strlen(cwd.c_str()));
+        joined = cwd + "/" + path;
+    }
+    std::string out;
+    std::size_t at = 0;
+    while (at <= joined.size()) {
+        const std::size_t slash = std::min(joined.find('/', at), joined.size());
+        const std::string_view part(joined.data() + at, slash - at);
+        if (!part.empty() && part != ".") {
+            out += '/';
+            out += part;
+        }
+        at = slash + 1;
+    }
+    if (out.empty() || (joined.back() == '/' && out != "/"))
+        out += '/'; // the root, or a folder written with its separator
+    return out;
+}
+
 std::string runtimeFolder() {
-    struct stat st{};
-    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir && stat(dir, &st) == 0 &&
-                                                          S_ISDIR(st.st_mode) && access(dir, W_OK) == 0)
+    struct stat st {};
+    if (const char* dir = std::getenv("XDG_RUNTIME_DIR");
+        dir && *dir && stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK) == 0)
         return dir;
     if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
         return tmp;

@@ -8,9 +8,18 @@ namespace plexavo::platform {
 
 // Milliseconds since an arbitrary start, wrapping at 2^32 like a tick counter.
 std::uint32_t tickCount();
+// Milliseconds of the monotonic clock, without the wrap.
+std::uint64_t monotonicMs();
 
 // Folder of the running executable, with a trailing '/'.
 std::string programFolder();
+
+// path made absolute against the current folder, as every path that enters
+// the program must be (a bare "clip.mp4" has no folder to split a title
+// from). Symbolic links are not resolved, "." parts and repeated separators
+// are dropped, ".." stays as written, and the file need not exist. Empty
+// stays empty.
+std::string absolutePath(const std::string& path);
 
 // Folder for per-user runtime files (locks): $XDG_RUNTIME_DIR or the temp folder.
 std::string runtimeFolder();

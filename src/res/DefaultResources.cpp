@@ -70,6 +70,13 @@ const Entry kEntries[] = {
     // Conversion: head of the failure report.
     {Kind::String, 0, 61243, 0,
      "Unknown file format . Please ensure your computer can playback the file normally."},
+    // Conversion window, the line under the current bar: batch time so far,
+    // estimated time left (clock texts "0:01:02"), the core's speed ("3.4"),
+    // and how the three stand together.
+    {Kind::String, 0, 61900, 0, "Elapsed %s"},
+    {Kind::String, 0, 61901, 0, "Left about %s"},
+    {Kind::String, 0, 61902, 0, "%sx"},
+    {Kind::String, 0, 61903, 0, "%s   %s   %s"},
 
     // Toolbar button texts, list column titles and item status texts.
     {Kind::String, 0, 61308, 0, "Add"},

@@ -4,6 +4,7 @@
 
 #include "app/CVantrelApp_Services.h"
 #include "app/DebugLog.h"
+#include "app/RegistryKey.h"
 #include "app/UiText.h"
 #include "app/UiThread.h"
 #include "convert/EncodeJob.h"
@@ -45,28 +46,14 @@ CVantrelView::~CVantrelView() {
 }
 
 void CVantrelView::readOutputPath() {
-    // A stored folder that no longer exists falls back to the default; the
-    // batch makes the folder when it first writes there.
-    QString path;
-    if (auto stored = shell::readString(shell::kOutputPath)) {
-        path = QString::fromStdString(*stored).trimmed();
-        // "~/Videos" or "Videos" would otherwise land wherever the program
-        // happened to be started.
-        if (path == QLatin1String("~"))
-            path = QDir::homePath();
-        else if (path.startsWith(QLatin1String("~/")))
-            path = QDir::homePath() + path.mid(1);
-        else if (!path.isEmpty() && !QDir::isAbsolutePath(path))
-            path = QDir::homePath() + QLatin1Char('/') + path;
-    }
-    if (path.isEmpty() || !QFileInfo(path).isDir())
-        path = QString::fromStdString(defaultOutputPath());
-    m_outputPath = path;
+    // A stored folder that no longer exists falls back to the default, and
+    // "~/Videos" or a relative name is found in the home folder; the batch
+    // makes the folder when it first writes there.
+    m_outputPath = QString::fromStdString(settings::readOutputPath());
 }
 
 void CVantrelView::OnInitialUpdate() {
-    const shell::Version media = shell::mediaFrameworkVersion();
-    m_mediaTip->setVisible(!shell::mediaFrameworkPresent(media));
+    m_mediaTip->setVisible(!shell::mediaFrameworkPresent(g_nQuartzMajor, g_nQuartzMinor));
 
     if (!m_job)
         m_job = std::make_unique<CEncodeJob>();
@@ -82,7 +69,7 @@ void CVantrelView::OnInitialUpdate() {
     showBoundValues();
     m_initialised = true;
 
-    if (!shell::toolTipsHiddenAtStart())
+    if (!g_bToolTipsHidden)
         QTimer::singleShot(1000, this, [this] { OnToolTips(); });
 }
 
@@ -226,8 +213,15 @@ void CVantrelView::copyStateFrom(CVantrelView& old) {
 
     m_sourceItems.clear();
     m_list->clear();
-    for (const auto& item : old.m_sourceItems)
-        m_sourceItems.emplace_back(item ? new CSourceItem(*item) : nullptr);
+    for (const auto& item : old.m_sourceItems) {
+        if (!item) {
+            m_sourceItems.emplace_back(nullptr);
+            continue;
+        }
+        auto copy = std::make_unique<CSourceItem>();
+        copy->copyForRebuild(*item);
+        m_sourceItems.push_back(std::move(copy));
+    }
     const QList<int> selected = old.selectedRows();
     const int current = old.m_list->currentIndex().row();
     for (int row = 0; row < old.m_list->topLevelItemCount(); ++row) {

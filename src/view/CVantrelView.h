@@ -176,7 +176,7 @@ class CVantrelView : public QWidget, public ISourceList {
     void selectOnly(int row);
     void afterDrop();
 
-    // Built-in long work until the shell supplies its windows.
+    // The detection and conversion windows, run modally.
     void defaultDetection(const std::vector<std::string>& paths);
     void defaultBatch();
 

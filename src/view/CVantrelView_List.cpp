@@ -4,9 +4,11 @@
 
 #include "app/MessageBox.h"
 #include "app/UiText.h"
+#include "convert/CConvertProgressDlg.h"
 #include "convert/EncodeJob.h"
 #include "convert/EncodingOptions.h"
 #include "convert/OutputNaming.h"
+#include "media/CDetectDlg.h"
 #include "media/SourceItem.h"
 #include "view/SourcePaths.h"
 
@@ -326,61 +328,16 @@ void CVantrelView::refreshInfo() {
     showBoundValues();
 }
 
-// ---- Built-in long work --------------------------------------------------------
+// ---- The long work ------------------------------------------------------------
 
-// Probes on the user-interface thread, one file after another. The shell's
-// detection window (with its progress and failure report) replaces this.
 void CVantrelView::defaultDetection(const std::vector<std::string>& paths) {
-    const ConversionSettings s = settings();
-    QStringList failed;
-    for (const auto& path : paths) {
-        auto item = std::make_unique<CSourceItem>();
-        if (item->probe(path) < 0) {
-            failed.append(QString::fromStdString(path));
-            continue;
-        }
-        item->assignOutputName(s.outputPath,
-                               TargetExtensions[static_cast<std::size_t>(s.targetFormat)], "cvt");
-        const std::string name = item->displayName();
-        const int tag = appendItem(item.release());
-        refreshRow(insertRow(name, tag));
-    }
-    if (!failed.isEmpty())
-        MessageBox::show(window(),
-                         ui::str(61205) + QStringLiteral("\n") + failed.join(QLatin1Char('\n')) +
-                             QStringLiteral("\n\n") + ui::str(61222),
-                         QMessageBox::Warning);
+    CDetectDlg dialog(*this, paths, window());
+    dialog.exec();
 }
 
-// Converts the rows in order on the user-interface thread. The shell's batch
-// window (with progress, Skip and Cancel) replaces this.
 void CVantrelView::defaultBatch() {
-    ConversionSettings s = settings();
-    s.equalizeSize();
-    showFrameSize(s.width, s.height);
-    const std::string options = buildOptionText(s);
-    ensureFolder(s.outputPath);
-    QStringList failed;
-    for (int row = 0; row < rowCount(); ++row) {
-        CSourceItem* item = itemAt(rowTag(row));
-        if (!item)
-            continue;
-        item->assignOutputName(s.outputPath,
-                               TargetExtensions[static_cast<std::size_t>(s.targetFormat)], "cvt");
-        item->status = kStatusDoing;
-        refreshRow(row);
-        const int result = job().run(item->path, item->outputFilePath(), item->title, options,
-                                     item->startSeconds, item->endSeconds);
-        item->status = result < 0 ? kStatusError : kStatusDone;
-        if (result < 0)
-            failed.append(QString::fromStdString(item->path));
-        refreshRow(row);
-    }
-    if (!failed.isEmpty())
-        MessageBox::show(window(),
-                         ui::str(61243) + QStringLiteral("\n") + failed.join(QLatin1Char('\n')),
-                         QMessageBox::Warning);
-    MessageBox::show(window(), ui::str(61209));
+    CConvertProgressDlg dialog(*this, window());
+    dialog.exec();
 }
 
 } // namespace plexavo

@@ -3,8 +3,9 @@
 #include "view/CVantrelView.h"
 
 #include "app/CHelpTipsDlg.h"
-#include "app/CVantrelApp_Services.h"
 #include "app/MessageBox.h"
+#include "app/OpenWithBrowser.h"
+#include "app/RegistryKey.h"
 #include "app/UiText.h"
 #include "res/DialogLabels.h"
 
@@ -443,7 +444,7 @@ void CVantrelView::OnBrowse() {
     if (!m_outputPath.isEmpty() && !m_outputPath.endsWith(QLatin1Char('/')))
         m_outputPath += QLatin1Char('/');
     showBoundValues();
-    shell::writeString(shell::kOutputPath, m_outputPath.toStdString());
+    settings::writeOutputPath(m_outputPath.toStdString());
 }
 
 void CVantrelView::OnGo() {
@@ -452,15 +453,14 @@ void CVantrelView::OnGo() {
         MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
         return;
     }
-    if (!shell::startDetached("xdg-open", {m_outputPath.toStdString()}))
+    const int result = openWithDesktop(m_outputPath.toStdString());
+    if (result == kStartFileNotFound || result == kStartPathNotFound)
         MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
 }
 
 void CVantrelView::OnDownload(int id) {
-    const char* anchor = id == cmd::kDownloadRuntime   ? "#directx"
-                         : id == cmd::kDownloadPlugins ? "#wmplayer"
-                                                       : "#oggcodecs";
-    shell::openWithBrowser(shell::makerPageAddress("download.html", anchor));
+    if (const char* anchor = pages::downloadAnchor(id))
+        OpenWithBrowser(pages::downloadPageUrl(anchor).c_str(), SW_SHOWNORMAL);
 }
 
 // ---- The help window -------------------------------------------------------------
@@ -480,7 +480,7 @@ void CVantrelView::OnToolTips() {
     m_hideToolTips = !m_hideToolTips;
     emit toolTipsShown(!m_hideToolTips);
     showBoundValues();
-    shell::writeString(shell::kHiddenToolTips, "TRUE");
+    settings::writeToolTipsHidden();
 }
 
 } // namespace plexavo

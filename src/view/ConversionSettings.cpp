@@ -17,7 +17,9 @@ auto choiceValue(const Table& table, int choice) -> std::optional<typename Table
 }
 
 // An empty edit means the same as "0": keep the source size.
-bool isZeroSide(const std::string& side) { return side.empty() || side == "0"; }
+bool isZeroSide(const std::string& side) {
+    return side.empty() || side == "0";
+}
 
 std::string format(const char* fmt, auto... args) {
     char buffer[256];
@@ -25,7 +27,9 @@ std::string format(const char* fmt, auto... args) {
     return buffer;
 }
 
-std::vector<std::string> withKeepOriginal() { return {LoadResString(kStrKeepOriginal)}; }
+std::vector<std::string> withKeepOriginal() {
+    return {LoadResString(kStrKeepOriginal)};
+}
 
 } // namespace
 
@@ -37,17 +41,25 @@ std::string defaultOutputPath() {
     return base + "ConvertedMedia/";
 }
 
-std::optional<double> ConversionSettings::frameRate() const { return choiceValue(FrameRates, frameRateChoice); }
+std::optional<double> ConversionSettings::frameRate() const {
+    return choiceValue(FrameRates, frameRateChoice);
+}
 std::optional<int> ConversionSettings::videoBitRate() const {
     return choiceValue(VideoBitRates, videoBitRateChoice);
 }
-std::optional<int> ConversionSettings::channels() const { return choiceValue(AudioChannels, channelsChoice); }
+std::optional<int> ConversionSettings::channels() const {
+    return choiceValue(AudioChannels, channelsChoice);
+}
 std::optional<int> ConversionSettings::audioBitRate() const {
     auto row = choiceValue(AudioBitRates, audioBitRateChoice);
     return row ? std::optional<int>(row->kbps) : std::nullopt;
 }
-std::optional<int> ConversionSettings::sampleRate() const { return choiceValue(SampleRates, sampleRateChoice); }
-std::optional<double> ConversionSettings::volume() const { return choiceValue(VolumeFactors, volumeChoice); }
+std::optional<int> ConversionSettings::sampleRate() const {
+    return choiceValue(SampleRates, sampleRateChoice);
+}
+std::optional<double> ConversionSettings::volume() const {
+    return choiceValue(VolumeFactors, volumeChoice);
+}
 
 void ConversionSettings::applySizeChoice() {
     auto row = choiceValue(VideoSizes, sizeChoice);
@@ -115,8 +127,8 @@ std::vector<std::string> audioBitRateListTexts() {
     auto texts = withKeepOriginal();
     for (const auto& r : AudioBitRates) {
         if (r.kbps == 64)
-            texts.push_back(
-                format("%d kbps - %s (%s)", r.kbps, r.label, LoadResString(kStrRecommended).c_str()));
+            texts.push_back(format("%d kbps - %s (%s)", r.kbps, r.label,
+                                   LoadResString(kStrRecommended).c_str()));
         else
             texts.push_back(format("%d kbps - %s", r.kbps, r.label));
     }
@@ -134,7 +146,8 @@ std::vector<std::string> volumeListTexts() {
     auto texts = withKeepOriginal();
     for (double factor : VolumeFactors) {
         if (factor == 0.0)
-            texts.push_back(format("%.0f%% - %s", factor * 100, LoadResString(kStrDisableAudio).c_str()));
+            texts.push_back(
+                format("%.0f%% - %s", factor * 100, LoadResString(kStrDisableAudio).c_str()));
         else
             texts.push_back(format("%.0f%%", factor * 100));
     }

@@ -62,7 +62,7 @@ inline constexpr std::array<VideoSize, 14> VideoSizes = {{
     {1280, 720, "iPad1/2 Best"},
 }};
 inline constexpr std::array<double, 3> FrameRates = {14.985, 23.976, 29.97};
-inline constexpr std::array<int, 11> VideoBitRates = {128, 256, 384, 512, 576, 640,
+inline constexpr std::array<int, 11> VideoBitRates = {128, 256, 384,  512,  576, 640,
                                                       768, 900, 1500, 2000, 2500};
 inline constexpr std::array<AudioBitRate, 8> AudioBitRates = {{
     {32, "Near FM radio"},
@@ -76,9 +76,9 @@ inline constexpr std::array<AudioBitRate, 8> AudioBitRates = {{
 }};
 inline constexpr std::array<int, 2> AudioChannels = {1, 2};
 inline constexpr std::array<int, 3> SampleRates = {24000, 44100, 48000};
-inline constexpr std::array<double, 19> VolumeFactors = {0.0,  0.25, 0.5, 0.75, 1.25, 1.5, 1.75,
-                                                         2.0,  2.25, 2.5, 2.75, 3.0,  3.5, 4.0,
-                                                         4.5,  5.0,  6.0, 7.0,  8.0};
+inline constexpr std::array<double, 19> VolumeFactors = {0.0, 0.25, 0.5, 0.75, 1.25, 1.5, 1.75,
+                                                         2.0, 2.25, 2.5, 2.75, 3.0,  3.5, 4.0,
+                                                         4.5, 5.0,  6.0, 7.0,  8.0};
 
 // String ids of the translated list texts.
 inline constexpr unsigned kStrKeepOriginal = 61337;

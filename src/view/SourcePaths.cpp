@@ -1,5 +1,7 @@
 #include "view/SourcePaths.h"
 
+#include "platform/Platform.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fnmatch.h>
@@ -99,13 +101,7 @@ std::vector<std::string> expandSourcePaths(const std::vector<std::string>& paths
 }
 
 std::string absoluteSourcePath(const std::string& path) {
-    if (path.empty())
-        return path;
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(path, ec);
-    if (ec)
-        return path;
-    return absolute.lexically_normal().string();
+    return platform::absolutePath(path);
 }
 
 } // namespace plexavo

@@ -2,6 +2,8 @@
 # locale, and one run from adding files to converted output with the real core.
 plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupport.h)
 plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
+# The About box reads the version of the program it runs in.
+plexavo_embed_version(test_mainframe 3.4.5.6)
 
 # The decimal point under a German locale (installed by scripts/install-deps.sh).
 plexavo_add_gui_test(test_mainwin_locale mainwin/test_mainwin_locale.cpp)

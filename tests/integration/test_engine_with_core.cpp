@@ -1,11 +1,11 @@
 // The probe and the conversion run of the engine against the real encoder
 // core, as the program uses them.
-#include "platform/ChildProcess.h"
-#include "platform/CoreLocator.h"
 #include "convert/EncodeJob.h"
 #include "convert/EncodingOptions.h"
 #include "convert/OutputNaming.h"
 #include "media/SourceItem.h"
+#include "platform/ChildProcess.h"
+#include "platform/CoreLocator.h"
 #include "view/ConversionSettings.h"
 
 #include "TestSupport.h"
@@ -19,10 +19,13 @@ using testing_support::TempDir;
 namespace {
 
 // Runs a tool to its end and returns what it printed (output and error).
-std::string runTool(std::vector<std::string> args, int* exitCode = nullptr) {
+std::string runTool(std::vector<std::string> args, int* exitCode = nullptr,
+                    const std::string& folder = {}) {
     CChildProcess child;
     child.arguments = std::move(args);
     child.flags = CChildProcess::PipeStdout;
+    if (!folder.empty())
+        child.workingDirectory = folder;
     if (child.start() != 0)
         return "cannot start " + child.arguments[0];
     std::string text;
@@ -38,24 +41,44 @@ std::string runTool(std::vector<std::string> args, int* exitCode = nullptr) {
 }
 
 double probeDuration(const std::string& file) {
-    const std::string out = runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
-                                     "default=noprint_wrappers=1:nokey=1", file});
+    const std::string out = runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration",
+                                     "-of", "default=noprint_wrappers=1:nokey=1", file});
     return std::atof(out.c_str());
 }
 
 class EngineWithCore : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         s_dir = new TempDir;
         // 12 s of 320x240 video with sound, in a folder and a name that need care.
         std::filesystem::create_directories(*s_dir / "in put");
         s_source = *s_dir / "in put/-été \"clip\".mp4";
         int code = -1;
-        const std::string log =
-            runTool({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi",
-                     "-i", "sine=frequency=440:sample_rate=44100", "-t", "12", "-c:v", "libx264", "-preset",
-                     "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", "-y", s_source},
-                    &code);
+        const std::string log = runTool({"ffmpeg",
+                                         "-v",
+                                         "error",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "testsrc2=size=320x240:rate=25",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "sine=frequency=440:sample_rate=44100",
+                                         "-t",
+                                         "12",
+                                         "-c:v",
+                                         "libx264",
+                                         "-preset",
+                                         "ultrafast",
+                                         "-pix_fmt",
+                                         "yuv420p",
+                                         "-c:a",
+                                         "aac",
+                                         "-shortest",
+                                         "-y",
+                                         s_source},
+                                        &code);
         ASSERT_EQ(code, 0) << log;
     }
     static void TearDownTestSuite() {
@@ -122,10 +145,11 @@ TEST_F(EngineWithCore, ConvertsTheSelectedPartForEachDeviceTarget) {
         EXPECT_EQ(job.duration, 4);
         ASSERT_TRUE(fileExists(item.outputFilePath()));
         EXPECT_NEAR(probeDuration(item.outputFilePath()), 4.0, 0.1);
-        const std::string codec = runTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                           "stream=codec_name,width,height", "-of", "default=noprint_wrappers=1",
-                                           item.outputFilePath()});
-        EXPECT_NE(codec.find(target == kTargetH264 ? "codec_name=h264" : "codec_name=mpeg4"), std::string::npos)
+        const std::string codec = runTool({"ffprobe", "-v", "error", "-select_streams", "v:0",
+                                           "-show_entries", "stream=codec_name,width,height", "-of",
+                                           "default=noprint_wrappers=1", item.outputFilePath()});
+        EXPECT_NE(codec.find(target == kTargetH264 ? "codec_name=h264" : "codec_name=mpeg4"),
+                  std::string::npos)
             << codec;
         EXPECT_NE(codec.find("width=320\nheight=240"), std::string::npos) << codec;
     }
@@ -158,10 +182,26 @@ TEST_F(EngineWithCore, AFailingConversionIsAnErrorAndAStoppedOneLeavesAPlayableF
     stopper.join();
     ASSERT_TRUE(fileExists(stopped));
     int code = -1;
-    const std::string errors = runTool({"ffmpeg", "-v", "error", "-i", stopped, "-f", "null", "-"}, &code);
+    const std::string errors =
+        runTool({"ffmpeg", "-v", "error", "-i", stopped, "-f", "null", "-"}, &code);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(errors, "");
     const double length = probeDuration(stopped);
     EXPECT_GT(length, 0.0);
     EXPECT_LT(length, 12.0);
+}
+
+// A file named without its folder on the program's command line is found in
+// the current folder, titled by its own name, and its output named after it.
+TEST_F(EngineWithCore, AFileNamedWithoutAFolderKeepsItsTitle) {
+    const std::string folder = *s_dir / "here";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(s_source, folder + "/-clip one.mp4");
+    int code = -1;
+    const std::string shown =
+        runTool({std::string(PLEXCORE_FOLDER) + "/plexavo", "--probe", "-clip one.mp4", "--out", "converted"},
+                &code, folder);
+    EXPECT_EQ(code, 0) << shown;
+    EXPECT_EQ(shown.rfind("-clip one.mp4\n", 0), 0u) << shown;
+    EXPECT_NE(shown.find("Output: -clip one-cvt.mp4"), std::string::npos) << shown;
 }

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
@@ -44,7 +45,9 @@ void startScripted(CChildProcess& child, std::vector<std::string> steps) {
 }
 
 // A zombie still answers kill(pid, 0); a reaped child does not.
-bool processGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+bool processGone(pid_t pid) {
+    return kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 } // namespace
 
@@ -81,9 +84,10 @@ TEST(ChildProcess, MissingProgramFailsAndLeavesNothingOpen) {
 TEST(ChildProcess, ArgumentsArePassedExactly) {
     TempDir dir;
     const std::string argvFile = dir / "argv";
-    setenv("SCRIPTED_ARGV_FILE", argvFile.c_str(), 1);
-    const std::vector<std::string> tricky = {
-        "-clip.mp4", "a \"quoted\" name.mp4", "  blanks  ", "été 東京.mkv", "$(touch x); `id` | *", "", "\\back\\"};
+    EnvGuard argvTarget("SCRIPTED_ARGV_FILE", argvFile);
+    const std::vector<std::string> tricky = {"-clip.mp4",    "a \"quoted\" name.mp4", "  blanks  ",
+                                             "été 東京.mkv", "$(touch x); `id` | *",  "",
+                                             "\\back\\"};
     CChildProcess child;
     child.arguments = {SCRIPTED_CHILD_PATH, "a"};
     child.arguments.insert(child.arguments.end(), tricky.begin(), tricky.end());
@@ -104,13 +108,12 @@ TEST(ChildProcess, ArgumentsArePassedExactly) {
     EXPECT_EQ(seen[1], "a");
     for (std::size_t i = 0; i < tricky.size(); ++i)
         EXPECT_EQ(seen[i + 2], tricky[i]);
-    unsetenv("SCRIPTED_ARGV_FILE");
 }
 
 TEST(ChildProcess, NoDescriptorOfTheParentLeaksIntoTheChild) {
     TempDir dir;
     const std::string fdFile = dir / "fds";
-    setenv("SCRIPTED_FD_FILE", fdFile.c_str(), 1);
+    EnvGuard fdTarget("SCRIPTED_FD_FILE", fdFile);
     // A descriptor opened without close-on-exec, as a careless library would.
     const int stray = open("/dev/null", O_RDONLY);
     ASSERT_GE(stray, 3);
@@ -121,7 +124,6 @@ TEST(ChildProcess, NoDescriptorOfTheParentLeaksIntoTheChild) {
     child.close();
     ::close(stray);
     EXPECT_EQ(readFile(fdFile), "0\n1\n2\n");
-    unsetenv("SCRIPTED_FD_FILE");
 }
 
 TEST(ChildProcess, TerminateStopsAndReapsARunningChild) {
@@ -140,13 +142,14 @@ TEST(ChildProcess, TerminateStopsAndReapsARunningChild) {
 
 TEST(ChildProcess, TerminateKillsAChildThatIgnoresTheRequest) {
     CChildProcess child;
-    child.terminateGraceMs = 200;
+    child.stopPolicy.silenceMs = 200;
     startScripted(child, {"i", "w:ready\n", "s:20000"});
     char buf[16];
     ASSERT_GT(read(child.stdoutRead, buf, sizeof buf), 0);
     const pid_t pid = child.processId;
     EXPECT_EQ(child.terminate(), 0);
     EXPECT_EQ(child.exitCode(), 128 + SIGKILL);
+    EXPECT_EQ(child.stopOutcome(), plexavo::StopOutcome::KilledSilent);
     child.close();
     EXPECT_TRUE(processGone(pid));
 }
@@ -201,4 +204,182 @@ TEST(ChildProcess, StdinPipeFeedsTheChild) {
     EXPECT_EQ(readToEnd(child.stdoutRead), "echo");
     EXPECT_TRUE(child.waitForExit(5000));
     child.close();
+}
+
+TEST(ChildProcess, TheChildReadsNothingFromTheProgramsInput) {
+    // Even with a terminal or a pipe full of text on the program's own input,
+    // the child gets /dev/null: it must never steal the user's keystrokes.
+    int fake[2];
+    ASSERT_EQ(pipe(fake), 0);
+    ASSERT_EQ(write(fake[1], "typed", 5), 5);
+    const int savedStdin = dup(0);
+    ASSERT_GE(savedStdin, 0);
+    ASSERT_EQ(dup2(fake[0], 0), 0);
+    CChildProcess child;
+    child.arguments = {SCRIPTED_CHILD_PATH, "r"};
+    child.flags = CChildProcess::PipeStdout;
+    const int started = child.start();
+    dup2(savedStdin, 0);
+    ::close(savedStdin);
+    ::close(fake[0]);
+    ::close(fake[1]);
+    ASSERT_EQ(started, 0);
+    EXPECT_EQ(readToEnd(child.stdoutRead), "stdin=/dev/null read=0\n");
+    EXPECT_TRUE(child.waitForExit(5000));
+    child.close();
+}
+
+TEST(ChildProcess, ASpawnThatFailsLeavesNothingBehind) {
+    const int before = openDescriptorCount();
+    CChildProcess child;
+    child.arguments = {SCRIPTED_CHILD_PATH, "x:0"};
+    child.flags = CChildProcess::PipeStdout | CChildProcess::PipeStdin;
+    child.workingDirectory = "/nonexistent/folder";
+    EXPECT_EQ(child.start(), -1) << "a working folder that cannot be entered fails the start";
+    EXPECT_EQ(child.processId, 0);
+    EXPECT_EQ(child.stdoutRead, -1);
+    EXPECT_EQ(child.stdinWrite, -1);
+    child.close();
+    EXPECT_EQ(openDescriptorCount(), before);
+
+    TempDir dir;
+    child.workingDirectory = dir.path();
+    EnvGuard fdTarget("SCRIPTED_FD_FILE", dir / "fds");
+    child.arguments = {SCRIPTED_CHILD_PATH, "f"};
+    ASSERT_EQ(child.start(), 0) << "a working folder that exists is entered";
+    readToEnd(child.stdoutRead);
+    EXPECT_TRUE(child.waitForExit(5000));
+    EXPECT_EQ(child.exitCode(), 0);
+    child.close();
+}
+
+// A child reaped by someone else (SIGCHLD ignored makes the kernel reap it)
+// has ended; how is unknown, and nothing may be signalled in its name.
+TEST(ChildProcess, AChildReapedBySomeoneElseCountsAsEndedWithAnUnknownStatus) {
+    SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
+    CChildProcess child;
+    startScripted(child, {"w:bye\n", "x:3"});
+    EXPECT_EQ(readToEnd(child.stdoutRead), "bye\n");
+    EXPECT_TRUE(child.waitForExit(5000));
+    EXPECT_TRUE(child.hasExited());
+    EXPECT_FALSE(child.exitStatusKnown());
+    EXPECT_EQ(child.exitCode(), -1);
+    EXPECT_EQ(child.terminate(), -1) << "nothing left to stop";
+    EXPECT_EQ(child.setPriority(1), -1);
+    child.close();
+}
+
+TEST(ChildProcess, ChildrenClosedWhileRunningShareOneReaper) {
+    auto threadCount = [] {
+        int n = 0;
+        if (DIR* dir = opendir("/proc/self/task")) {
+            while (dirent* e = readdir(dir))
+                n += e->d_name[0] != '.';
+            closedir(dir);
+        }
+        return n;
+    };
+    const int threadsBefore = threadCount();
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 8; ++i) {
+        CChildProcess child;
+        startScripted(child, {"s:300", "x:0"});
+        pids.push_back(child.processId);
+        child.close();
+    }
+    EXPECT_LE(threadCount(), threadsBefore + 1) << "not one thread per child";
+    for (int i = 0; i < 500 && plexavo::pendingReaps() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(plexavo::pendingReaps(), 0u);
+    for (pid_t pid : pids)
+        EXPECT_TRUE(processGone(pid)) << "zombie " << pid;
+}
+
+// The stop policy: a child asked to stop is given time while it shows signs
+// of life, and killed only when it shows none, runs past the limit, or a
+// second request comes.
+class StopPolicyTest : public ::testing::Test {
+  protected:
+    void startReady(const std::vector<std::string>& steps) {
+        m_child.arguments = {SCRIPTED_CHILD_PATH};
+        m_child.arguments.insert(m_child.arguments.end(), steps.begin(), steps.end());
+        m_child.arguments.push_back(m_dir / "out.bin"); // the file g: and o: write
+        m_child.flags = CChildProcess::PipeStdout;
+        ASSERT_EQ(m_child.start(), 0);
+        char buf[6];
+        ASSERT_EQ(read(m_child.stdoutRead, buf, sizeof buf), 6) << "the child says ready first";
+    }
+    std::chrono::milliseconds stopTime() {
+        const auto begin = std::chrono::steady_clock::now();
+        EXPECT_EQ(m_child.terminate(), 0);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - begin);
+    }
+
+    TempDir m_dir;
+    CChildProcess m_child;
+};
+
+TEST_F(StopPolicyTest, AChildThatKeepsPrintingIsLetFinish) {
+    // Prints for longer than the silence limit, then exits as a core does.
+    m_child.stopPolicy.silenceMs = 300;
+    std::string printed;
+    m_child.stopPolicy.onOutput = [&](const char* text, std::size_t n) { printed.append(text, n); };
+    startReady({"q", "w:ready\n", "W", "p:1200:50:time=1 \\r", "w:Error: none\n", "x:255"});
+    EXPECT_GE(stopTime(), std::chrono::milliseconds(1000));
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::Exited);
+    EXPECT_EQ(m_child.exitCode(), 255) << "not killed";
+    EXPECT_NE(printed.find("Error: none\n"), std::string::npos)
+        << "its last words reach the caller";
+}
+
+TEST_F(StopPolicyTest, AChildWhoseFileGrowsIsLetFinishWithoutPrinting) {
+    m_child.stopPolicy.silenceMs = 300;
+    m_child.stopPolicy.watchedFile = m_dir / "out.bin";
+    startReady({"q", "w:ready\n", "W", "g:1200:50", "x:255"});
+    EXPECT_GE(stopTime(), std::chrono::milliseconds(1000));
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::Exited);
+    EXPECT_EQ(m_child.exitCode(), 255);
+}
+
+TEST_F(StopPolicyTest, AChildThatPrintsALotWhileStoppingIsNotStalledByAFullPipe) {
+    m_child.stopPolicy.silenceMs = 500;
+    startReady({"q", "w:ready\n", "W", "n:1000000:x", "x:255"});
+    stopTime();
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::Exited);
+    EXPECT_EQ(m_child.exitCode(), 255);
+}
+
+TEST_F(StopPolicyTest, ASilentChildIgnoringTheRequestIsKilledAfterTheSilence) {
+    m_child.stopPolicy.silenceMs = 400;
+    startReady({"i", "w:ready\n", "s:20000"});
+    const auto took = stopTime();
+    EXPECT_GE(took, std::chrono::milliseconds(400));
+    EXPECT_LT(took, std::chrono::milliseconds(15000));
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::KilledSilent);
+    EXPECT_EQ(m_child.exitCode(), 128 + SIGKILL);
+}
+
+TEST_F(StopPolicyTest, AChildThatNeverStopsIsKilledAtTheLimit) {
+    m_child.stopPolicy.silenceMs = 300;
+    m_child.stopPolicy.limitMs = 900;
+    startReady({"i", "w:ready\n", "p:20000:30:time=2 \\r"});
+    const auto took = stopTime();
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::milliseconds(15000));
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::KilledLimit);
+}
+
+TEST_F(StopPolicyTest, ASecondRequestKillsAtOnce) {
+    std::atomic<bool> second{false};
+    m_child.stopPolicy.killRequest = &second;
+    startReady({"i", "w:ready\n", "p:20000:30:time=2 \\r"});
+    std::thread insist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        second = true;
+    });
+    const auto took = stopTime();
+    insist.join();
+    EXPECT_LT(took, std::chrono::milliseconds(9000)) << "neither silence nor limit was waited for";
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::KilledOnRequest);
 }

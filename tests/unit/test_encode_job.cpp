@@ -1,6 +1,6 @@
 #include "convert/EncodeJob.h"
 
-#include "TestSupport.h"
+#include "FakeCore.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,11 +14,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int parse(CEncodeJob& job, const std::string& text) { return job.parseProgress(text.c_str(), text.size()); }
+int parse(CEncodeJob& job, const std::string& text) {
+    return job.parseProgress(text.c_str(), text.size());
+}
 
 // Records every percentage the job shows while it runs, as the window's timer would.
 class PercentWatcher {
-public:
+  public:
     explicit PercentWatcher(CEncodeJob& job)
         : m_thread([this, &job] {
               while (!m_stop) {
@@ -32,7 +34,7 @@ public:
         return m_seen;
     }
 
-private:
+  private:
     std::atomic<bool> m_stop{false};
     std::set<int> m_seen;
     std::thread m_thread;
@@ -40,11 +42,21 @@ private:
 
 } // namespace
 
-TEST(ProgressParse, TakesTheFirstTimeAfterTheLastLineFeed) {
+TEST(ProgressParse, TakesTheNewestTimeAfterTheLastLineFeed) {
     CEncodeJob job;
     job.duration = 100;
-    EXPECT_EQ(parse(job, "banner time=90 \nframe=1 time=5.00 \rframe=2 time=6.00 \rframe=3 time=7.00 \r"), 0);
-    EXPECT_EQ(job.percent, 5);
+    EXPECT_EQ(
+        parse(job, "banner time=90 \nframe=1 time=5.00 \rframe=2 time=6.00 \rframe=3 time=7.00 \r"),
+        0);
+    EXPECT_EQ(job.percent, 7) << "the newest update, not the oldest";
+    job.duration = 4;
+    EXPECT_EQ(parse(job, "frame=1 time=1.00 \rframe=2 time=3.00 \r"), 0);
+    EXPECT_EQ(job.percent, 75);
+    // A value the chunk cuts off may be the front of a larger one: the last
+    // complete value is used instead.
+    EXPECT_EQ(parse(job, "frame=3 time=2.00 \rframe=4 time=3"), 0);
+    EXPECT_EQ(job.percent, 50);
+    job.duration = 100;
     EXPECT_EQ(parse(job, "frame=9 fps=1 size=1kB time=12.97 bitrate=1kbits/s"), 0);
     EXPECT_EQ(job.percent, 12) << "decimals are dropped";
 }
@@ -62,7 +74,8 @@ TEST(ProgressParse, TextWithoutAUsableTimeLeavesThePercentage) {
     CEncodeJob job;
     job.duration = 100;
     job.percent = 40;
-    EXPECT_EQ(parse(job, "time=50 \nframe=3 fps=0"), -1) << "time= before the last line feed is not looked at";
+    EXPECT_EQ(parse(job, "time=50 \nframe=3 fps=0"), -1)
+        << "time= before the last line feed is not looked at";
     EXPECT_EQ(parse(job, "frame=3 time="), -1);
     EXPECT_EQ(parse(job, "frame=3 time=   "), -1);
     EXPECT_EQ(job.percent, 40);
@@ -74,28 +87,55 @@ TEST(ProgressParse, TextWithoutAUsableTimeLeavesThePercentage) {
     EXPECT_EQ(job.percent, 40) << "no division by a zero duration";
 }
 
-TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
-    const std::string options = " -vcodec xvid -pix_fmt yuv420p -s 320x240";
-    EXPECT_EQ(CEncodeJob::formatCommandLine("/in/a b.avi", "/out/a b-cvt.mp4", "a b", options, 30, 60),
-              "Plexcore wpx93knTR&!  -i \"/in/a b.avi\" -title \"a b\"  -vcodec xvid -pix_fmt yuv420p "
-              "-s 320x240 -ss 30 -t 60 -y \"/out/a b-cvt.mp4\"");
-    // Only the low 32 bits of the second counts are written.
-    EXPECT_NE(CEncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -y"),
-              std::string::npos);
+TEST(ProgressParse, WildTimesSaturateInsteadOfOverflowing) {
+    CEncodeJob job;
+    job.duration = 100;
+    EXPECT_EQ(parse(job, "time=92233720368547759 "), 0) << "times 100 is past 2^63";
+    EXPECT_EQ(job.percent, 99);
+    EXPECT_EQ(parse(job, "time=999999999999999999999999 "), 0);
+    EXPECT_EQ(job.percent, 99);
+    EXPECT_EQ(parse(job, "time=-5.00 "), 0);
+    EXPECT_EQ(job.percent, 0);
+    job.duration = 1;
+    EXPECT_EQ(parse(job, "time=-9223372036854775807 "), 0);
+    EXPECT_EQ(job.percent, 0);
+}
 
-    const auto args = CEncodeJob::buildArguments("-odd \"name\".avi", "/o/x.mp4", "-odd \"name\"", options, 30, 60);
+TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
+    // The access code is 13 characters with a blank at each end, so two
+    // blanks stand before "-i" in the logged text.
+    const std::string code = plexavo::contract::kAccessCode;
+    ASSERT_EQ(code.size(), 13u);
+    ASSERT_EQ(code.front(), ' ');
+    ASSERT_EQ(code.back(), ' ');
+    const std::string options = " -vcodec xvid -pix_fmt yuv420p -s 320x240";
+    EXPECT_EQ(
+        CEncodeJob::formatCommandLine("/in/a b.avi", "/out/a b-cvt.mp4", "a b", options, 30, 60),
+        std::string("Plexcore") + plexavo::contract::kAccessCode +
+            " -i \"/in/a b.avi\" -title \"a b\"  -vcodec xvid -pix_fmt yuv420p "
+            "-s 320x240 -ss 30 -t 60 -y \"/out/a b-cvt.mp4\"");
+    // Only the low 32 bits of the second counts are written.
+    EXPECT_NE(
+        CEncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -y"),
+        std::string::npos);
+
+    const auto args = CEncodeJob::buildArguments("-odd \"name\".avi", "/o/x.mp4", "-odd \"name\"",
+                                                 options, 30, 60);
     const std::vector<std::string> tail(args.begin() + 1, args.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{" wpx93knTR&! ", "-i", "-odd \"name\".avi", "-title", "-odd \"name\"",
-                                              "-vcodec", "xvid", "-pix_fmt", "yuv420p", "-s", "320x240", "-ss", "30",
-                                              "-t", "60", "-y", "/o/x.mp4"}));
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        plexavo::contract::kAccessCode, "-i", "-odd \"name\".avi", "-title",
+                        "-odd \"name\"", "-vcodec", "xvid", "-pix_fmt", "yuv420p", "-s", "320x240",
+                        "-ss", "30", "-t", "60", "-y", "/o/x.mp4"}));
     EXPECT_EQ(args[0].substr(args[0].size() - 9), "/Plexcore");
 }
 
 TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     CEncodeJob job;
+    job.lookIntervalMs = 100; // updates 550 ms apart always fall into separate looks
     {
-        FakeCore core("t|w:banner\\n|s:100|w:frame=1 time=2.50 \\r|s:550|w:frame=2 time=5.00 \\r|s:550|"
-                      "w:frame=3 time=7.50 \\r|s:100|w:frame=4 time=10.0 \\n|x:0");
+        FakeCore core(
+            "t|w:banner\\n|s:100|w:frame=1 time=2.50 \\r|s:550|w:frame=2 time=5.00 \\r|s:550|"
+            "w:frame=3 time=7.50 \\r|s:100|w:frame=4 time=10.0 \\n|x:0");
         PercentWatcher watcher(job);
         EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", " -vcodec xvid", 0, 10), 0);
         const auto seen = watcher.stop();
@@ -105,39 +145,78 @@ TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     }
     {
         FakeCore core("w:Error: cannot open '/in.avi': No such file\\n|x:1");
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -2) << "a failing core is an error";
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -2)
+            << "a failing core is an error";
         EXPECT_EQ(job.errorText(), "Error: cannot open '/in.avi': No such file");
         EXPECT_EQ(job.percent, 100);
     }
     {
         FakeCore core("x:0");
         plexavo::core::setFolder(core.dir() / "missing");
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -1) << "a core that cannot start is an error";
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -1)
+            << "a core that cannot start is an error";
     }
 }
 
-TEST(EncodeJob, OverflowInsideOneLookIsDropped) {
+TEST(OutputPump, OverflowInsideOneLookIsDropped) {
     // 2100 bytes arrive within one look: the text gathered so far (time=50)
     // is dropped, and the look sees only what came after it.
     CEncodeJob job;
-    FakeCore core("s:50|w:frame=1 time=50 \\r|n:2100:x|s:700|w:frame=2 time=20 \\r|s:700|x:0");
-    PercentWatcher watcher(job);
-    EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 100), 0);
-    const auto seen = watcher.stop();
-    EXPECT_TRUE(seen.count(20));
-    EXPECT_FALSE(seen.count(50));
+    job.duration = 100;
+    job.resetPump(0);
+    const std::string flood(2100, 'x');
+    EXPECT_FALSE(job.pumpText("frame=1 time=50 \r", 17, 50));
+    EXPECT_FALSE(job.pumpText(flood.data(), flood.size(), 60));
+    EXPECT_EQ(job.percent, 0) << "no look yet";
+    EXPECT_FALSE(job.pumpText("frame=2 time=20 \r", 17, 700));
+    EXPECT_EQ(job.percent, 20) << "the older text was dropped with the flood";
+}
+
+TEST(OutputPump, LooksAtMostOncePerIntervalAndHonoursAStopAtTheNextLook) {
+    CEncodeJob job;
+    job.duration = 100;
+    job.resetPump(1000);
+    EXPECT_FALSE(job.pumpText("time=10 \r", 9, 1200));
+    EXPECT_EQ(job.percent, 0) << "within the first interval";
+    EXPECT_FALSE(job.pumpText("time=30 \r", 9, 1500));
+    EXPECT_EQ(job.percent, 30) << "the newest value of the gathered text";
+    job.stopRequested = true;
+    EXPECT_FALSE(job.pumpText("time=40 \r", 9, 1900)) << "the stop waits for the next look";
+    EXPECT_EQ(job.percent, 30);
+    EXPECT_TRUE(job.pumpText("time=45 \r", 9, 2000));
+    EXPECT_EQ(job.percent, 45);
+
+    // A shorter interval looks more often; the clock wrap of 32-bit ticks is no issue here.
+    job.stopRequested = false;
+    job.lookIntervalMs = 100;
+    job.resetPump(5000);
+    job.pumpText("time=60 \r", 9, 5100);
+    EXPECT_EQ(job.percent, 60);
+}
+
+TEST(OutputPump, ErrorLinesAreFoundWhereverTheyFallInTheText) {
+    CEncodeJob job;
+    job.duration = 10;
+    job.resetPump(0);
+    const std::string text = "banner\nnot an Error: here\nError: first\nframe=1 time=1 \r";
+    job.pumpText(text.data(), text.size(), 600);
+    EXPECT_EQ(job.errorText(), "Error: first");
+    const std::string later = "Error: second one\r\n";
+    job.pumpText(later.data(), later.size(), 1200);
+    EXPECT_EQ(job.errorText(), "Error: second one");
 }
 
 TEST(EncodeJob, StopIsHonouredAtTheNextLookAndIsNotAnError) {
     TempDir dir;
     const std::string marker = dir / "finished";
-    setenv("SCRIPTED_ARGV_FILE", marker.c_str(), 1);
+    EnvGuard argvTarget("SCRIPTED_ARGV_FILE", marker);
     CEncodeJob job;
     {
         // A core that keeps writing progress: stopped at the next look.
         std::string script = "t";
         for (int i = 0; i < 100; ++i)
-            script += "|w:frame=" + std::to_string(i) + " time=" + std::to_string(i) + ".00 \\r|s:100";
+            script +=
+                "|w:frame=" + std::to_string(i) + " time=" + std::to_string(i) + ".00 \\r|s:100";
         script += "|a|x:0";
         FakeCore core(script);
         std::thread stopper([&] {
@@ -169,5 +248,83 @@ TEST(EncodeJob, StopIsHonouredAtTheNextLookAndIsNotAnError) {
         EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 100), 0);
         EXPECT_TRUE(fileExists(marker)) << "the core ran to its end";
     }
-    unsetenv("SCRIPTED_ARGV_FILE");
+}
+
+// A stop must never break the file: the core is given time while it shows
+// signs of life, and a core that had to be killed leaves no file behind.
+class EncodeJobStop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_job.lookIntervalMs = 50;
+        m_job.stopSilenceMs = 400;
+        m_output = m_dir / "out put.mp4";
+    }
+    // Runs the job against a fake core and asks it to stop once the core has
+    // written its output file.
+    int runAndStop(const std::string& script, bool insist = false) {
+        FakeCore core(script);
+        std::thread stopper([&] {
+            for (int i = 0; i < 1000 && !fileExists(m_output); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            m_job.stopRequested = true;
+            if (insist) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                m_job.killRequested = true;
+            }
+        });
+        const int result = m_job.run("/in.avi", m_output, "in", "", 0, 100);
+        stopper.join();
+        return result;
+    }
+
+    TempDir m_dir;
+    std::string m_output;
+    CEncodeJob m_job;
+};
+
+TEST_F(EncodeJobStop, ACoreThatKeepsPrintingAfterTheRequestFinishesItsFile) {
+    EXPECT_EQ(runAndStop("q|o:partial|w:time=1 \\r|W|p:1500:50:time=2 \\r|o:complete|x:255"), 0);
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Stopped);
+    EXPECT_EQ(readFile(m_output), "complete") << "the core was not killed";
+}
+
+TEST_F(EncodeJobStop, ACoreSilentAfterTheRequestIsKilledAndItsFileRemoved) {
+    EXPECT_EQ(runAndStop("i|o:broken|w:time=1 \\r|s:20000|x:0"), -3);
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
+    EXPECT_FALSE(fileExists(m_output)) << "no broken file under the final name";
+    EXPECT_TRUE(m_job.stopRequested) << "the caller can still tell a skip from a failure";
+}
+
+TEST_F(EncodeJobStop, ASecondRequestKillsAtOnce) {
+    m_job.stopSilenceMs = 60000;
+    const auto begin = Clock::now();
+    EXPECT_EQ(runAndStop("i|o:broken|p:30000:30:time=1 \\r", true), -3);
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
+    EXPECT_FALSE(fileExists(m_output));
+}
+
+TEST_F(EncodeJobStop, ACoreGrowingItsFileSilentlyIsWaitedFor) {
+    m_job.stopSilenceMs = 300;
+    EXPECT_EQ(runAndStop("q|o:x|w:time=1 \\r|W|g:1200:40|x:255"), 0);
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Stopped);
+    EXPECT_GT(readFile(m_output).size(), 5u);
+}
+
+// Qt or GStreamer may reap children behind the engine's back; a finished
+// conversion must not turn into an error for it.
+TEST(EncodeJob, AnUnknownExitStatusIsJudgedByTheCoresOwnWords) {
+    SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
+    CEncodeJob job;
+    job.lookIntervalMs = 50;
+    {
+        FakeCore core("w:frame=1 time=5.00 \\r|s:100|w:frame=2 time=10.00 \\n|x:0");
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), 0);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Finished);
+    }
+    {
+        FakeCore core("w:Error: cannot read\\n|x:1");
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_EQ(job.errorText(), "Error: cannot read");
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/wait.h>
@@ -12,7 +13,7 @@ using namespace testing_support;
 namespace {
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(plexavo::log::setLogPath(m_dir / "debug.log")); }
     void TearDown() override { plexavo::log::setLogPath(""); }
     std::string logText() const { return readFile(m_dir / "debug.log"); }
@@ -30,11 +31,13 @@ protected:
 };
 
 // Two writers' lines: each must come out whole, never mixed with another.
-void expectWholeLines(const std::vector<std::string>& lines, std::size_t expected, std::size_t width) {
+void expectWholeLines(const std::vector<std::string>& lines, std::size_t expected,
+                      std::size_t width) {
     ASSERT_EQ(lines.size(), expected);
     for (const auto& line : lines) {
         ASSERT_EQ(line.size(), width) << line.substr(0, 40);
-        EXPECT_EQ(line.find_first_not_of(line[0]), std::string::npos) << "mixed line: " << line.substr(0, 40);
+        EXPECT_EQ(line.find_first_not_of(line[0]), std::string::npos)
+            << "mixed line: " << line.substr(0, 40);
     }
 }
 
@@ -51,7 +54,8 @@ TEST_F(LogTest, MarkedMessagesAreTimeStampedWithoutALineBreak) {
     WriteLog("#FILE_LINE#first part");
     WriteLog("#FILE_LINE#second line\n");
     WriteLog("plain");
-    const std::regex shape(R"(^\d\d:\d\d:\d\d \(-?\d+\): first part\d\d:\d\d:\d\d \(-?\d+\): second line\nplain\n$)");
+    const std::regex shape(
+        R"(^\d\d:\d\d:\d\d \(-?\d+\): first part\d\d:\d\d:\d\d \(-?\d+\): second line\nplain\n$)");
     EXPECT_TRUE(std::regex_match(logText(), shape)) << logText();
 }
 
@@ -59,7 +63,8 @@ TEST_F(LogTest, NothingIsWrittenWithoutAPath) {
     plexavo::log::setLogPath("");
     WriteLog("dropped");
     EXPECT_FALSE(fileExists(logPath()));
-    EXPECT_FALSE(plexavo::log::setLogPath(std::string(PATH_MAX, 'p'))) << "a path beyond the buffer is refused";
+    EXPECT_FALSE(plexavo::log::setLogPath(std::string(PATH_MAX, 'p')))
+        << "a path beyond the buffer is refused";
     plexavo::log::setLogPath(m_dir / "missing-folder/debug.log");
     WriteLog("dropped silently"); // the file cannot be opened
 }
@@ -96,5 +101,37 @@ TEST_F(LogTest, FormattedMessagesHaveNoFloatingPointAndACutAt515) {
     const std::string longText(600, 'y');
     LogFormatted(this, "%s", longText.c_str());
     LogFormatted(nullptr, "Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
-    EXPECT_EQ(logText(), std::string(515, 'y') + "\nFailed in StopWhenReady!  hr=0x80004005 at %f%, 7\n");
+    EXPECT_EQ(logText(),
+              std::string(515, 'y') + "\nFailed in StopWhenReady!  hr=0x80004005 at %f%, 7\n");
+}
+
+// The path may change (from the window) while workers log: each message
+// goes whole to the path in force when it is written, and nothing races
+// (the sanitizer build checks the latter).
+TEST_F(LogTest, ThePathChangesSafelyWhileOthersWrite) {
+    constexpr int kLines = 300;
+    const std::string other = m_dir / "other.log";
+    std::atomic<bool> done{false};
+    std::thread writer([] {
+        const std::string text(200, 'w');
+        for (int i = 0; i < kLines; ++i)
+            WriteLog("%s", text.c_str());
+    });
+    std::thread switcher([&] {
+        for (int i = 0; !done; ++i) {
+            plexavo::log::setLogPath(i % 2 ? logPath() : other);
+            std::this_thread::yield();
+        }
+    });
+    writer.join();
+    done = true;
+    switcher.join();
+    plexavo::log::setLogPath(logPath());
+    EXPECT_EQ(plexavo::log::logPath(), logPath());
+
+    std::vector<std::string> all = lines();
+    std::stringstream ss(readFile(other));
+    for (std::string line; std::getline(ss, line);)
+        all.push_back(line);
+    expectWholeLines(all, kLines, 200);
 }

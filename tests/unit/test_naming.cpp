@@ -23,7 +23,8 @@ TEST(OutputNaming, NamesNeverOverAnExistingFileWhileACounterIsFree) {
     TempDir dir;
     CSourceItem item = itemTitled("clip");
     item.assignOutputName(dir.path(), "mp4", "cvt");
-    EXPECT_EQ(item.outputFolder, dir.path() + "/") << "a folder without a trailing separator gets one";
+    EXPECT_EQ(item.outputFolder, dir.path() + "/")
+        << "a folder without a trailing separator gets one";
     EXPECT_EQ(item.outputName, "clip-cvt");
     EXPECT_EQ(item.outputExtension, "mp4");
     EXPECT_EQ(item.outputFilePath(), dir / "clip-cvt.mp4");

@@ -9,7 +9,8 @@ TEST(OptionText, KeepOriginalEverywhereGivesOnlyTheCodec) {
     ConversionSettings s;
     EXPECT_EQ(buildOptionText(s), " -vcodec xvid -pix_fmt yuv420p");
     s.targetFormat = kTargetH264;
-    EXPECT_EQ(buildOptionText(s), " -vcodec h264 -pix_fmt yuv420p") << "H.264 is asked for as H.264";
+    EXPECT_EQ(buildOptionText(s), " -vcodec h264 -pix_fmt yuv420p")
+        << "H.264 is asked for as H.264";
 }
 
 TEST(OptionText, EveryChosenValueInItsPlace) {
@@ -27,14 +28,16 @@ TEST(OptionText, EveryChosenValueInItsPlace) {
 
     s.variableBitRate = true;
     s.minRate = "0";
-    EXPECT_EQ(buildOptionText(s), " -vcodec xvid -pix_fmt yuv420p -s 320x240 -r 23.976 -bt 768 -maxrate 1000 "
-                                  "-ac 2 -ab 128 -ar 44100");
+    EXPECT_EQ(buildOptionText(s),
+              " -vcodec xvid -pix_fmt yuv420p -s 320x240 -r 23.976 -bt 768 -maxrate 1000 "
+              "-ac 2 -ab 128 -ar 44100");
     s.minRate = "200";
     s.maxRate = "";
     s.frameRateChoice = 3;
     s.targetFormat = kTargetH264;
-    EXPECT_EQ(buildOptionText(s), " -vcodec h264 -pix_fmt yuv420p -s 320x240 -r 29.970 -bt 768 -minrate 200 "
-                                  "-ac 2 -ab 128 -ar 44100");
+    EXPECT_EQ(buildOptionText(s),
+              " -vcodec h264 -pix_fmt yuv420p -s 320x240 -r 29.970 -bt 768 -minrate 200 "
+              "-ac 2 -ab 128 -ar 44100");
 
     // Limits without a chosen rate still travel; the rate itself is never given as -b then.
     s.videoBitRateChoice = 0;
@@ -51,9 +54,19 @@ TEST(OptionText, AZeroOrEmptySideDropsTheSizeAndShowsZeroes) {
         s.width = w;
         s.height = h;
         EXPECT_EQ(buildOptionText(s), " -vcodec xvid -pix_fmt yuv420p") << w << "x" << h;
-        EXPECT_EQ(s.width, "0");
-        EXPECT_EQ(s.height, "0");
+        // The settings a worker holds are left alone; the size to show comes apart.
+        EXPECT_EQ(s.width, w);
+        EXPECT_EQ(s.height, h);
+        const FrameSize shown = equalizedFrameSize(s);
+        EXPECT_EQ(shown.width, "0");
+        EXPECT_EQ(shown.height, "0");
     }
+    ConversionSettings sized;
+    sized.width = "320";
+    sized.height = "240";
+    const FrameSize kept = equalizedFrameSize(sized);
+    EXPECT_EQ(kept.width, "320");
+    EXPECT_EQ(kept.height, "240");
     ConversionSettings s;
     s.width = "00"; // only the text "0" means keep
     s.height = "240";

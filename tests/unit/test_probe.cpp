@@ -1,8 +1,13 @@
 #include "media/SourceItem.h"
 
-#include "TestSupport.h"
+#include "FakeCore.h"
 
+#include "app/DebugLog.h"
+
+#include <chrono>
 #include <gtest/gtest.h>
+#include <type_traits>
+#include <vector>
 
 using plexavo::CSourceItem;
 using plexavo::kProbeFailed;
@@ -14,7 +19,8 @@ const char kTypicalOutput[] =
     "Plexcore 1.0 encoder core\n"
     "Input #0, mov,mp4,m4a,3gp,3g2,mj2, from '/media/clip.mp4':\n"
     "  Duration: 01:02:03.99, start: 0.000000, bitrate: 512 kb/s\n"
-    "    Stream #0.0(und): Video: h264 (High), yuv420p, 1280x720 [SAR 1:1 DAR 16:9], 380 kb/s, 25 fps\r\n"
+    "    Stream #0.0(und): Video: h264 (High), yuv420p, 1280x720 [SAR 1:1 DAR 16:9], 380 kb/s, 25 "
+    "fps\r\n"
     "    Stream #0.1(eng): Audio: aac (LC), 44100 Hz, stereo, fltp, 128 kb/s\n"
     "    Stream #0.2(fre): Audio: ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s\n"
     "At least one output file must be specified\n";
@@ -27,7 +33,8 @@ TEST(ProbeParse, ReadsDurationBitRateAndTheLastStreamOfEachKind) {
     EXPECT_EQ(item.durationSeconds, 3723);
     EXPECT_EQ(item.durationText, "01:02:03.99 (3723 s)");
     EXPECT_EQ(item.bitrateText, "512 kb/s");
-    EXPECT_EQ(item.videoDescription, " h264 (High), yuv420p, 1280x720 [SAR 1:1 DAR 16:9], 380 kb/s, 25 fps\r");
+    EXPECT_EQ(item.videoDescription,
+              " h264 (High), yuv420p, 1280x720 [SAR 1:1 DAR 16:9], 380 kb/s, 25 fps\r");
     EXPECT_EQ(item.audioDescription, " ac3, 48000 Hz, 5.1(side), fltp, 384 kb/s");
     EXPECT_EQ(item.startSeconds, 0u);
     EXPECT_EQ(item.endSeconds, 3723u);
@@ -39,7 +46,8 @@ TEST(ProbeParse, ReadsDurationBitRateAndTheLastStreamOfEachKind) {
 
 TEST(ProbeParse, DurationsThatDoNotCount) {
     CSourceItem shortClip;
-    EXPECT_EQ(shortClip.parseProbeOutput("/a/b.wav", "  Duration: 00:00:00.80, start: 0.000000, bitrate: 1411 kb/s\n"),
+    EXPECT_EQ(shortClip.parseProbeOutput(
+                  "/a/b.wav", "  Duration: 00:00:00.80, start: 0.000000, bitrate: 1411 kb/s\n"),
               kProbeFailed)
         << "under one second cannot be added";
     EXPECT_EQ(shortClip.durationSeconds, 0);
@@ -47,15 +55,19 @@ TEST(ProbeParse, DurationsThatDoNotCount) {
 
     // Not a duration at all: the bit rate must not be mistaken for seconds.
     CSourceItem unknown;
-    EXPECT_EQ(unknown.parseProbeOutput("/a/b.ts", "  Duration: N/A, start: 0.000000, bitrate: 512 kb/s\n"
-                                                  "    Stream #0.0: Video: mpeg2video, yuv420p, 720x576\n"),
+    EXPECT_EQ(unknown.parseProbeOutput("/a/b.ts",
+                                       "  Duration: N/A, start: 0.000000, bitrate: 512 kb/s\n"
+                                       "    Stream #0.0: Video: mpeg2video, yuv420p, 720x576\n"),
               kProbeFailed);
     EXPECT_EQ(unknown.durationSeconds, 0);
     EXPECT_EQ(unknown.durationText, "0 (0 s)");
-    EXPECT_EQ(unknown.videoDescription, " mpeg2video, yuv420p, 720x576") << "streams are still read";
+    EXPECT_EQ(unknown.videoDescription, " mpeg2video, yuv420p, 720x576")
+        << "streams are still read";
 
     CSourceItem noLineFeed;
-    EXPECT_EQ(noLineFeed.parseProbeOutput("/a/b.ts", "  Duration: 00:10:00.00, start: 0.0, bitrate: 5"), kProbeFailed);
+    EXPECT_EQ(
+        noLineFeed.parseProbeOutput("/a/b.ts", "  Duration: 00:10:00.00, start: 0.0, bitrate: 5"),
+        kProbeFailed);
     EXPECT_TRUE(noLineFeed.durationText.empty());
 
     CSourceItem banner;
@@ -66,10 +78,11 @@ TEST(ProbeParse, DurationsThatDoNotCount) {
 
 TEST(ProbeParse, StreamLineCutByTheReadLimitEndsTheScan) {
     CSourceItem item;
-    EXPECT_EQ(item.parseProbeOutput("/a/b.mkv", "  Duration: 00:00:05.00, start: 0.000000, bitrate: N/A\n"
-                                                "    Stream #0.0: Video: vp9, yuv420p, 320x240\n"
-                                                "    Stream #0.1: Audio: opus, 48000 Hz, stereo\n"
-                                                "    Stream #0.2: Video: mjpeg, yuvj420p, 600x600, 90k tb"),
+    EXPECT_EQ(item.parseProbeOutput("/a/b.mkv",
+                                    "  Duration: 00:00:05.00, start: 0.000000, bitrate: N/A\n"
+                                    "    Stream #0.0: Video: vp9, yuv420p, 320x240\n"
+                                    "    Stream #0.1: Audio: opus, 48000 Hz, stereo\n"
+                                    "    Stream #0.2: Video: mjpeg, yuvj420p, 600x600, 90k tb"),
               0);
     EXPECT_EQ(item.durationSeconds, 5);
     EXPECT_EQ(item.bitrateText, "N/A kb/s");
@@ -101,7 +114,7 @@ TEST(ProbeParse, PathSplit) {
     EXPECT_EQ(root.extension, "avi");
 }
 
-TEST(SourceItem, CopyLeavesTheProbeTextsBehind) {
+TEST(SourceItem, TheRebuildCopyLeavesTheProbeTextsBehind) {
     CSourceItem item;
     item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
     item.startSeconds = 30;
@@ -109,7 +122,9 @@ TEST(SourceItem, CopyLeavesTheProbeTextsBehind) {
     item.status = plexavo::kStatusDone;
     item.converted = true;
     item.assignOutputName("/out", "mp4", "cvt");
-    const CSourceItem copy(item);
+    CSourceItem copy;
+    copy.videoDescription = "stale";
+    copy.copyForRebuild(item);
     EXPECT_EQ(copy.path, item.path);
     EXPECT_EQ(copy.title, "clip");
     EXPECT_EQ(copy.durationSeconds, 3723);
@@ -123,12 +138,75 @@ TEST(SourceItem, CopyLeavesTheProbeTextsBehind) {
     EXPECT_TRUE(copy.bitrateText.empty());
     EXPECT_TRUE(copy.videoDescription.empty());
     EXPECT_TRUE(copy.audioDescription.empty());
+    EXPECT_EQ(item.durationText, "01:02:03.99 (3723 s)") << "the original keeps its texts";
+}
+
+TEST(SourceItem, OrdinaryCopiesAndMovesKeepEveryField) {
+    static_assert(std::is_nothrow_move_constructible_v<CSourceItem>);
+    CSourceItem item;
+    item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
+    item.status = plexavo::kStatusError;
+    const CSourceItem copy(item);
+    EXPECT_EQ(copy.durationText, item.durationText);
+    EXPECT_EQ(copy.bitrateText, "512 kb/s");
+    EXPECT_EQ(copy.videoDescription, item.videoDescription);
+    EXPECT_EQ(copy.audioDescription, item.audioDescription);
+    EXPECT_EQ(copy.status, plexavo::kStatusError);
+
+    CSourceItem assigned;
+    assigned = item;
+    EXPECT_EQ(assigned.audioDescription, item.audioDescription);
+
+    // A growing container moves or copies its items: nothing may get lost.
+    std::vector<CSourceItem> items;
+    for (int i = 0; i < 50; ++i)
+        items.push_back(item);
+    for (const auto& each : items)
+        ASSERT_EQ(each.durationText, "01:02:03.99 (3723 s)");
+    CSourceItem moved(std::move(items.front()));
+    EXPECT_EQ(moved.videoDescription, item.videoDescription);
+}
+
+TEST(ProbeParse, ADurationBeyondTheItemsFieldIsAFailedProbe) {
+    TempDir dir;
+    plexavo::log::setLogPath(dir / "log");
+    // 1e13 ms, as a damaged container claimed: 2777777 h 46 min 40 s.
+    CSourceItem huge;
+    EXPECT_EQ(huge.parseProbeOutput("/m/a.flv", "  Duration: 2777777:46:40.00, start: 0.000000, "
+                                                "bitrate: 1 kb/s\n"),
+              kProbeFailed);
+    EXPECT_EQ(huge.durationSeconds, 0);
+    EXPECT_EQ(huge.endSeconds, 0u);
+    EXPECT_EQ(huge.durationText, "0 (0 s)") << "never a wrapped value";
+    // Just past the signed 32-bit range, and far past any integer.
+    CSourceItem past;
+    EXPECT_EQ(past.parseProbeOutput("/m/a.ts",
+                                    "  Duration: 596524:00:00.00, start: 0, bitrate: 1 kb/s\n"),
+              kProbeFailed);
+    CSourceItem digits;
+    EXPECT_EQ(digits.parseProbeOutput("/m/a.ts", "  Duration: 99999999999999999999999999:00:00.00, "
+                                                 "start: 0, bitrate: 1 kb/s\n"),
+              kProbeFailed);
+    CSourceItem negative;
+    EXPECT_EQ(negative.parseProbeOutput("/m/a.ts",
+                                        "  Duration: -01:00:00.00, start: 0, bitrate: 1 kb/s\n"),
+              kProbeFailed);
+    // The largest length that fits is still a length.
+    CSourceItem largest;
+    EXPECT_EQ(largest.parseProbeOutput("/m/a.ts",
+                                       "  Duration: 596523:14:07.00, start: 0, bitrate: 1 kb/s\n"),
+              0);
+    EXPECT_EQ(largest.durationSeconds, 2147483647);
+    EXPECT_EQ(largest.endSeconds, 2147483647u);
+    plexavo::log::setLogPath("");
+    EXPECT_NE(readFile(dir / "log").find("2777777:46:40.00 of /m/a.flv is out of range"),
+              std::string::npos);
 }
 
 TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
     TempDir dir;
     const std::string argvFile = dir / "argv";
-    setenv("SCRIPTED_ARGV_FILE", argvFile.c_str(), 1);
+    EnvGuard argvTarget("SCRIPTED_ARGV_FILE", argvFile);
     std::string escaped;
     for (char c : std::string(kTypicalOutput)) {
         if (c == '\n')
@@ -142,14 +220,16 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
     }
     {
         // The core's later output is never read: only the first chunk counts.
-        FakeCore core("a|w:" + escaped + "|s:300|w:  Duration: 09:09:09.00, start: 0, bitrate: 1 kb/s\\n|x:1");
+        FakeCore core("a|w:" + escaped +
+                      "|s:300|w:  Duration: 09:09:09.00, start: 0, bitrate: 1 kb/s\\n|x:1");
         CSourceItem item;
         const std::string file = "/media/-odd \"name\" été.mp4";
         EXPECT_EQ(item.probe(file), 0);
         EXPECT_EQ(item.durationSeconds, 3723);
         EXPECT_EQ(item.title, "-odd \"name\" été");
         EXPECT_EQ(readFile(argvFile).substr(readFile(argvFile).find('\0') + 1),
-                  std::string(" wpx93knTR&! \0-i\0", 17) + file + std::string(1, '\0'));
+                  std::string(plexavo::contract::kAccessCode) + std::string("\0-i\0", 4) + file +
+                      std::string(1, '\0'));
     }
     {
         FakeCore core("x:0");
@@ -158,6 +238,46 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
         EXPECT_EQ(item.probe("/media/clip.mp4"), kProbeFailed) << "no core, no duration";
         EXPECT_EQ(item.title, "clip");
     }
-    unsetenv("SCRIPTED_ARGV_FILE");
-    EXPECT_EQ(CSourceItem::probeCommandLine("/m/a.mp4"), "Plexcore wpx93knTR&!  -i \"/m/a.mp4\"");
+    EXPECT_EQ(CSourceItem::probeCommandLine("/m/a.mp4"),
+              std::string("Plexcore") + plexavo::contract::kAccessCode + " -i \"/m/a.mp4\"");
+}
+
+// The probe waits for the core's answer by the core's own work, not by the
+// wall clock: at idle priority on a busy machine a good file may take long.
+TEST(Probe, GivesUpOnTheCoresWorkNotOnTheWallClock) {
+    TempDir dir;
+    plexavo::log::setLogPath(dir / "log");
+    const char* answer = "w:  Duration: 00:00:05.00, start: 0.000000, bitrate: 64 kb/s\\n";
+    plexavo::ProbeLimits limits;
+    limits.cpuMs = 100;
+    limits.stallMs = 5000;
+    {
+        // Asleep (as a starved core would be, to the wall clock) for longer
+        // than the processor budget, then it answers: accepted.
+        FakeCore core(std::string("s:800|") + answer + "|x:1");
+        CSourceItem item;
+        EXPECT_EQ(item.probe("/m/slow.mp4", limits), 0);
+        EXPECT_EQ(item.durationSeconds, 5);
+    }
+    {
+        // Spinning without a word: given up once it has used its budget (at
+        // idle priority that may take a while on a busy machine, which is
+        // the point).
+        FakeCore core(std::string("b:60000|") + answer + "|x:1");
+        CSourceItem item;
+        EXPECT_EQ(item.probe("/m/spin.mp4", limits), kProbeFailed);
+    }
+    {
+        // Asleep without any progress for the stall limit: given up too.
+        limits.stallMs = 400;
+        FakeCore core(std::string("s:20000|") + answer + "|x:1");
+        CSourceItem item;
+        EXPECT_EQ(item.probe("/m/stuck.mp4", limits), kProbeFailed);
+    }
+    plexavo::log::setLogPath("");
+    const std::string log = readFile(dir / "log");
+    EXPECT_NE(log.find("of processor time on /m/spin.mp4 without an answer"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("made no progress on /m/stuck.mp4"), std::string::npos) << log;
+    EXPECT_EQ(log.find("slow.mp4 without"), std::string::npos) << log;
 }

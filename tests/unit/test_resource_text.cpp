@@ -18,7 +18,7 @@ const Entry kPackEntries[] = {
 const Module kPack{"Deutsch", 0x0407, kPackEntries, std::size(kPackEntries)};
 
 class ResourceTextTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { plexavo::log::setLogPath(m_dir / "log"); }
     void TearDown() override {
         setCurrentModule(nullptr);
@@ -31,7 +31,8 @@ protected:
 
 TEST_F(ResourceTextTest, FormatsTheCurrentModulesText) {
     EXPECT_EQ(LoadResString(61337), "Keep Original");
-    EXPECT_EQ(LoadResString(61212, 2, 4, "/m/a b.avi"), "Detecting selected files.\nNo.2/4: \"/m/a b.avi\"");
+    EXPECT_EQ(LoadResString(61212, 2, 4, "/m/a b.avi"),
+              "Detecting selected files.\nNo.2/4: \"/m/a b.avi\"");
     setCurrentModule(&kPack);
     EXPECT_EQ(&currentModule(), &kPack);
     EXPECT_EQ(LoadResString(61337), "Original behalten");
@@ -44,8 +45,9 @@ TEST_F(ResourceTextTest, MissingTextIsEmptyAndLogged) {
     setCurrentModule(&kPack);
     EXPECT_EQ(LoadResString(61323), "") << "no fallback to the program's own text";
     EXPECT_EQ(LoadResString(4242), "");
-    EXPECT_EQ(readFile(m_dir / "log"),
-              "**Error Loading Resource String:id=61323\n**Error Loading Resource String:id=4242\n");
+    EXPECT_EQ(
+        readFile(m_dir / "log"),
+        "**Error Loading Resource String:id=61323\n**Error Loading Resource String:id=4242\n");
 }
 
 TEST_F(ResourceTextTest, APackTextWithOtherPlaceholdersIsNotFormatted) {

@@ -45,9 +45,12 @@ std::string str(int id) {
     return t ? t : "";
 }
 
-
-bool isSeparator(const Entry& e) { return e.id == 0 && e.text[0] == '\0'; }
-bool isPopup(const Entry& e) { return e.id == 0 && e.text[0] != '\0'; }
+bool isSeparator(const Entry& e) {
+    return e.id == 0 && e.text[0] == '\0';
+}
+bool isPopup(const Entry& e) {
+    return e.id == 0 && e.text[0] != '\0';
+}
 
 // The letter after a single "&" (a "&&" is a literal ampersand), or 0.
 char mnemonic(const char* text) {
@@ -120,18 +123,19 @@ TEST(DefaultResources, KeysAreUniqueAndEntriesWellShaped) {
 }
 
 TEST(DefaultResources, HasEveryDescribedStringAndControl) {
-    const int strings[] = {
-        100,   128,   57345, 61200, 61201, 61205, 61207, 61208, 61209, 61210, 61212,
-        61215, 61221, 61222, 61224, 61225, 61226, 61242, 61243, 61308, 61310, 61311,
-        61313, 61315, 61316, 61317, 61319, 61320, 61322, 61323, 61324, 61325, 61328,
-        61329, 61330, 61332, 61335, 61336, 61337, 61338, 61339, 61340};
+    const int strings[] = {100,   128,   57345, 61200, 61201, 61205, 61207, 61208, 61209,
+                           61210, 61212, 61215, 61221, 61222, 61224, 61225, 61226, 61242,
+                           61243, 61308, 61310, 61311, 61313, 61315, 61316, 61317, 61319,
+                           61320, 61322, 61323, 61324, 61325, 61328, 61329, 61330, 61332,
+                           61335, 61336, 61337, 61338, 61339, 61340};
     for (int id : strings)
         EXPECT_NE(find(Kind::String, 0, id), nullptr) << "string " << id;
 
     const std::map<int, std::vector<int>> controls = {
         {100, {1, 1032, 1046, 1103}},
-        {101, {1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012, 1013,
-               1015, 1016, 1017, 1077, 1101, 1118, 32792}},
+        {101,
+         {1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012, 1013, 1015, 1016, 1017,
+          1077, 1101, 1118, 32792}},
         {106, {1022, 1028, 1030, 1036}},
         {107, {1, 1037, 1049, 1050, 1051, 1052, 1053, 1054}},
         {137, {1030}},
@@ -145,11 +149,11 @@ TEST(DefaultResources, HasEveryDescribedStringAndControl) {
     std::set<int> menuCommands;
     for (const Entry& e : entries(Kind::Menu, kMainMenu))
         menuCommands.insert(e.id);
-    const int commands[] = {
-        57600, 57601, 57603, 57604, 32801, 32803, 32804, 57665, 32805, 32806, 32807, 32808,
-        32750, 32703, 32708, 32709, 32710, 32712, 32713, 32717, 32702, 32701, 32718, 32719,
-        32720, 32721, 32733, 32722, 32723, 32730, 32725, 32724, 32726, 32727, 32776, 32778,
-        32777, 32779, 32780, 32791, 32792, 57664};
+    const int commands[] = {57600, 57601, 57603, 57604, 32801, 32803, 32804, 57665, 32805,
+                            32806, 32807, 32808, 32750, 32703, 32708, 32709, 32710, 32712,
+                            32713, 32717, 32702, 32701, 32718, 32719, 32720, 32721, 32733,
+                            32722, 32723, 32730, 32725, 32724, 32726, 32727, 32776, 32778,
+                            32777, 32779, 32780, 32791, 32792, 57664};
     for (int id : commands)
         EXPECT_EQ(menuCommands.count(id), 1u) << "command " << id;
 }
@@ -162,6 +166,10 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61215, "ddss"}, // item number, item count, source, output
         {61221, "s"},    // product name
         {61716, "d"},    // character limit of an over-long field
+        {61900, "s"},    // batch time so far
+        {61901, "s"},    // time left
+        {61902, "s"},    // speed
+        {61903, "sss"},  // the three above on one line
         // main window
         {61920, "ddd"}, // version parts
         {61921, "s"},   // About caption: product name
@@ -173,7 +181,8 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
         auto it = formatted.find(e.id);
-        EXPECT_EQ(plexavo::res::conversionSignature(e.text), it == formatted.end() ? "" : it->second);
+        EXPECT_EQ(plexavo::res::conversionSignature(e.text),
+                  it == formatted.end() ? "" : it->second);
     }
     // Texts that no one formats must not look formatted either.
     for (Kind kind : {Kind::Menu, Kind::Prompt, Kind::Dialog})
@@ -214,19 +223,21 @@ TEST(DefaultResources, UsesTheLinuxPlatformTexts) {
     }
 
     const std::string reasons = str(61222);
-    EXPECT_EQ(reasons.rfind("Please note the following reasons:\n"
-                            "1. This file is not an available media file or doesn't include audio data.\n"
-                            "2. The file is damaged, incomplete or protected.\n"
-                            "3. The encoder core has no decoder for this format.\n"
-                            "4. The file plays for less than one second.\n"
-                            "5. You need install other third-party codec.\n\n",
-                            0),
-              0u);
+    EXPECT_EQ(
+        reasons.rfind("Please note the following reasons:\n"
+                      "1. This file is not an available media file or doesn't include audio data.\n"
+                      "2. The file is damaged, incomplete or protected.\n"
+                      "3. The encoder core has no decoder for this format.\n"
+                      "4. The file plays for less than one second.\n"
+                      "5. You need install other third-party codec.\n\n",
+                      0),
+        0u);
     EXPECT_NE(reasons.find("Please click menu \"Download\" to get more."), std::string::npos);
 
     // Windows-only components must not surface anywhere on this platform.
-    const char* windowsOnly[] = {"DirectX", "hh.exe", "quartz", "C:\\", "RealPlayer",
-                                 "Real Player", "Quicktime Player", "explorer.exe", ".chm"};
+    const char* windowsOnly[] = {"DirectX",    "hh.exe",      "quartz",           "C:\\",
+                                 "RealPlayer", "Real Player", "Quicktime Player", "explorer.exe",
+                                 ".chm"};
     const auto& m = defaultModule();
     for (std::size_t i = 0; i < m.count; ++i)
         for (const char* word : windowsOnly)
@@ -278,8 +289,8 @@ TEST(DefaultResources, MainMenuIsWellFormed) {
     for (const Entry& e : menu)
         if (e.level == 0)
             bar.push_back(e.text);
-    const std::vector<std::string> expected = {"&File",          "&Action",   "&Language", "&Source Format",
-                                               "&Target Format", "&Download", "&Help"};
+    const std::vector<std::string> expected = {
+        "&File", "&Action", "&Language", "&Source Format", "&Target Format", "&Download", "&Help"};
     EXPECT_EQ(bar, expected);
 }
 

@@ -13,7 +13,8 @@ TEST(SettingsLists, EntryTextsToTheCharacter) {
     EXPECT_EQ(sizes[9], "640x480 - iPhone4 (Recommended)");
     EXPECT_EQ(sizes[14], "1280x720 - iPad1/2 Best");
 
-    EXPECT_EQ(frameRateListTexts(), (std::vector<std::string>{"Keep Original", "14.985 fps", "23.976 fps", "29.970 fps"}));
+    EXPECT_EQ(frameRateListTexts(), (std::vector<std::string>{"Keep Original", "14.985 fps",
+                                                              "23.976 fps", "29.970 fps"}));
 
     const auto video = videoBitRateListTexts();
     ASSERT_EQ(video.size(), 12u);
@@ -31,7 +32,8 @@ TEST(SettingsLists, EntryTextsToTheCharacter) {
     EXPECT_EQ(audio[4], "80 kbps - ");
     EXPECT_EQ(audio[8], "160 kbps - Better than CD");
 
-    EXPECT_EQ(sampleRateListTexts(), (std::vector<std::string>{"Keep Original", "24000 HZ", "44100 HZ", "48000 HZ"}));
+    EXPECT_EQ(sampleRateListTexts(),
+              (std::vector<std::string>{"Keep Original", "24000 HZ", "44100 HZ", "48000 HZ"}));
 
     const auto volume = volumeListTexts();
     ASSERT_EQ(volume.size(), 20u);

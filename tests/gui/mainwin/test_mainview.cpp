@@ -3,8 +3,8 @@
 // information box, drops, the help toggle, the output folder and the rebuild.
 #include "MainWinSupport.h"
 
-#include "app/CVantrelApp_Services.h"
 #include "app/MessageBox.h"
+#include "app/RegistryKey.h"
 #include "convert/EncodeJob.h"
 #include "view/CVantrelView.h"
 
@@ -47,7 +47,16 @@ class TestMainView : public QObject {
     }
 
   private slots:
-    void initTestCase() { shell::setToolTipsHiddenAtStart(true); }
+    void initTestCase() {
+        settings::initRegKey();
+        g_bToolTipsHidden = true;
+    }
+
+    static std::string storedOutputPath() {
+        std::string value = "<none>";
+        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, 3).ReadString(settings::kOutputPath, value);
+        return value;
+    }
 
     void init() {
         MessageBox::shownTexts().clear();
@@ -474,7 +483,7 @@ class TestMainView : public QObject {
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0][0].toBool(), true);
         QCOMPARE(shown[1][0].toBool(), false);
-        QCOMPARE(shell::readString(shell::kHiddenToolTips).value_or(""), std::string("TRUE"));
+        QVERIFY(settings::readToolTipsHidden());
     }
 
     void browseAppendsTheSlashAndStoresTheFolder() {
@@ -482,28 +491,26 @@ class TestMainView : public QObject {
         m_view->chooseOutputFolder = [&](const QString&) { return dir.path(); };
         m_view->OnBrowse();
         QCOMPARE(m_view->outputPath(), dir.path() + "/");
-        QCOMPARE(QString::fromStdString(shell::readString(shell::kOutputPath).value_or("")),
-                 dir.path() + "/");
+        QCOMPARE(QString::fromStdString(storedOutputPath()), dir.path() + "/");
         QCOMPARE(m_view->findChild<QLineEdit*>("ctl1001")->text(), dir.path() + "/");
         // Cancelled: the folder stays, and is stored again.
-        shell::writeString(shell::kOutputPath, "");
+        settings::writeOutputPath("");
         m_view->chooseOutputFolder = [](const QString&) { return QString(); };
         m_view->OnBrowse();
         QCOMPARE(m_view->outputPath(), dir.path() + "/");
-        QCOMPARE(QString::fromStdString(shell::readString(shell::kOutputPath).value_or("")),
-                 dir.path() + "/");
+        QCOMPARE(QString::fromStdString(storedOutputPath()), dir.path() + "/");
     }
 
     void storedOutputPathIsResolvedAgainstHome() {
         QTemporaryDir dir(QDir::homePath() + QStringLiteral("/plexavo-test-XXXXXX"));
         const QString name = QFileInfo(dir.path()).fileName();
-        shell::writeString(shell::kOutputPath, name.toStdString());
+        settings::writeOutputPath(name.toStdString());
         QCOMPARE(CVantrelView().outputPath(), dir.path());
-        shell::writeString(shell::kOutputPath, ("~/" + name).toStdString());
+        settings::writeOutputPath(("~/" + name).toStdString());
         QCOMPARE(CVantrelView().outputPath(), dir.path());
-        shell::writeString(shell::kOutputPath, dir.path().toStdString() + "/gone");
+        settings::writeOutputPath(dir.path().toStdString() + "/gone");
         QCOMPARE(CVantrelView().outputPath().toStdString(), defaultOutputPath());
-        shell::writeString(shell::kOutputPath, "");
+        settings::writeOutputPath("");
         QCOMPARE(CVantrelView().outputPath().toStdString(), defaultOutputPath());
     }
 

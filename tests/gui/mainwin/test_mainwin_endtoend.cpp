@@ -3,8 +3,8 @@
 // view's Add path, convert them, and find two playable files and both rows Done.
 #include "app/CMainFrame.h"
 #include "app/CVantrelApp.h"
-#include "app/CVantrelApp_Services.h"
 #include "app/MessageBox.h"
+#include "app/RegistryKey.h"
 #include "platform/CoreLocator.h"
 #include "view/CVantrelView.h"
 
@@ -73,10 +73,10 @@ class TestMainWinEndToEnd : public QObject {
         QVERIFY2(code == 0, qPrintable(log));
         m_sources = {plain, hostile};
         core::setFolder(PLEXCORE_FOLDER);
-        shell::setToolTipsHiddenAtStart(true);
-        shell::writeString(shell::kHiddenToolTips, "TRUE");
+        settings::initRegKey();
+        settings::writeToolTipsHidden();
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("out")));
-        shell::writeString(shell::kOutputPath, m_dir.filePath(QStringLiteral("out")).toStdString());
+        settings::writeOutputPath(m_dir.filePath(QStringLiteral("out")).toStdString());
         MessageBox::setAutoAnswer(QMessageBox::Ok);
     }
 

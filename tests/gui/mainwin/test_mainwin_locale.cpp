@@ -3,8 +3,8 @@
 // leaves the rest of the user's locale alone. Runs with LC_ALL=de_DE.UTF-8.
 #include "app/CMainFrame.h"
 #include "app/CVantrelApp.h"
-#include "app/CVantrelApp_Services.h"
 #include "app/MessageBox.h"
+#include "app/RegistryKey.h"
 #include "convert/EncodingOptions.h"
 #include "view/CVantrelView.h"
 
@@ -32,7 +32,8 @@ class TestMainWinLocale : public QObject {
         // The precondition: QApplication really adopted a German locale.
         if (printed(29.97) != "29,970")
             QFAIL("the de_DE.UTF-8 locale is not active; scripts/install-deps.sh generates it");
-        shell::setToolTipsHiddenAtStart(true);
+        settings::initRegKey();
+        settings::writeToolTipsHidden();
         MessageBox::setAutoAnswer(QMessageBox::Ok);
     }
 

@@ -13,11 +13,21 @@
 //   f           write the open descriptor numbers to $SCRIPTED_FD_FILE, one a line
 //   t           on SIGTERM write "stopping\n" and exit 255 (as the core does)
 //   i           ignore SIGTERM
+//   q           note SIGTERM and go on (for W and the steps after it)
+//   W           wait until SIGTERM has arrived (after q)
+//   p:MS:EVERY:TEXT  write TEXT every EVERY ms for MS ms
+//   g:MS:EVERY  append a byte to the output file (the last argument) every EVERY ms for MS ms
+//   o:TEXT      write TEXT into the output file (the last argument)
+//   b:MS        burn MS ms of processor time without a word
+//   r           write where standard input comes from (the /proc link) and what one read got
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -65,6 +75,33 @@ std::vector<std::string> splitScript(const std::string& script) {
     return steps;
 }
 
+volatile std::sig_atomic_t g_termSeen = 0;
+
+void noteTerm(int) {
+    g_termSeen = 1;
+}
+
+long elapsedMs(const timespec& since) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
+}
+
+void sleepMs(long ms) {
+    timespec t{ms / 1000, (ms % 1000) * 1000000};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+// "MS:EVERY:rest" -> MS, EVERY and the rest.
+void splitTimes(const std::string& args, long& total, long& every, std::string& rest) {
+    const auto first = args.find(':');
+    const auto second = args.find(':', first + 1);
+    total = std::atol(args.substr(0, first).c_str());
+    every = std::max(1L, std::atol(args.substr(first + 1, second - first - 1).c_str()));
+    rest = second == std::string::npos ? std::string() : args.substr(second + 1);
+}
+
 void onTerm(int) {
     static const char msg[] = "stopping\n";
     (void)!write(1, msg, sizeof msg - 1);
@@ -90,7 +127,7 @@ int main(int argc, char** argv) {
             const long count = std::atol(step.substr(2, colon - 2).c_str());
             writeAll(std::string(static_cast<std::size_t>(count), step[colon + 1]));
         } else if (step.rfind("s:", 0) == 0) {
-            usleep(static_cast<useconds_t>(std::atol(step.c_str() + 2)) * 1000);
+            sleepMs(std::atol(step.c_str() + 2));
         } else if (step.rfind("x:", 0) == 0) {
             return std::atoi(step.c_str() + 2);
         } else if (step == "a") {
@@ -116,6 +153,57 @@ int main(int argc, char** argv) {
             std::signal(SIGTERM, onTerm);
         } else if (step == "i") {
             std::signal(SIGTERM, SIG_IGN);
+        } else if (step == "q") {
+            std::signal(SIGTERM, noteTerm);
+        } else if (step == "W") {
+            while (!g_termSeen)
+                sleepMs(5);
+        } else if (step.rfind("p:", 0) == 0 || step.rfind("g:", 0) == 0) {
+            long total = 0, every = 1;
+            std::string text;
+            splitTimes(step.substr(2), total, every, text);
+            text = unescape(text);
+            timespec begin{};
+            clock_gettime(CLOCK_MONOTONIC, &begin);
+            while (elapsedMs(begin) < total) {
+                if (step[0] == 'p') {
+                    writeAll(text);
+                } else if (argc > 1) {
+                    const int fd = open(argv[argc - 1], O_WRONLY | O_CREAT | O_APPEND, 0644);
+                    if (fd >= 0) {
+                        (void)!write(fd, "x", 1);
+                        close(fd);
+                    }
+                }
+                sleepMs(every);
+            }
+        } else if (step.rfind("o:", 0) == 0 && argc > 1) {
+            if (std::FILE* f = std::fopen(argv[argc - 1], "wb")) {
+                const std::string text = unescape(step.substr(2));
+                std::fwrite(text.data(), 1, text.size(), f);
+                std::fclose(f);
+            }
+        } else if (step.rfind("b:", 0) == 0) {
+            const long budget = std::atol(step.c_str() + 2);
+            timespec begin{};
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &begin);
+            volatile unsigned long spin = 0;
+            for (;;) {
+                for (int i = 0; i < 100000; ++i)
+                    spin = spin + 1;
+                timespec now{};
+                clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+                if ((now.tv_sec - begin.tv_sec) * 1000 + (now.tv_nsec - begin.tv_nsec) / 1000000 >=
+                    budget)
+                    break;
+            }
+        } else if (step == "r") {
+            char target[256] = {0};
+            const ssize_t n = readlink("/proc/self/fd/0", target, sizeof target - 1);
+            char byte = 0;
+            const ssize_t got = read(0, &byte, 1);
+            writeAll(std::string("stdin=") + (n > 0 ? target : "closed") +
+                     " read=" + std::to_string(got) + "\n");
         }
     }
     return 0;

@@ -1,0 +1,949 @@
+#include "app/RegistryKey.h"
+
+#include "app/DebugLog.h"
+#include "platform/Files.h"
+#include "view/ConversionSettings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+std::string g_strRegKey;
+int g_nQuartzMajor = 0;
+int g_nQuartzMinor = 0;
+bool g_bToolTipsHidden = false;
+
+namespace plexavo {
+
+namespace {
+
+constexpr char kProductName[] = "Plexavo";
+constexpr char kHeader4[] = "REGEDIT4";
+constexpr char kHeader5[] = "Windows Registry Editor Version 5.00";
+// Far beyond any hive this program writes; a bigger file is not ours.
+constexpr std::size_t kMaxHiveBytes = 1u << 20;
+constexpr int kLockWaitMs = 5000;
+
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_DWORD = 4;
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+std::string trim(const std::string& s) {
+    const auto begin = s.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return {};
+    const auto end = s.find_last_not_of(" \t");
+    return s.substr(begin, end - begin + 1);
+}
+
+const char* rootName(HKEY root) {
+    switch (root) {
+    case HKEY::ClassesRoot:
+        return "HKEY_CLASSES_ROOT";
+    case HKEY::CurrentUser:
+        return "HKEY_CURRENT_USER";
+    case HKEY::LocalMachine:
+        return "HKEY_LOCAL_MACHINE";
+    default:
+        return nullptr;
+    }
+}
+
+bool validUtf8(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        int follow = 0;
+        std::uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            follow = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            follow = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            follow = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + static_cast<std::size_t>(follow) >= s.size())
+            return false;
+        for (int k = 1; k <= follow; ++k) {
+            const auto f = static_cast<unsigned char>(s[i + k]);
+            if ((f & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (f & 0x3F);
+        }
+        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[follow] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += static_cast<std::size_t>(follow) + 1;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- the hive text
+
+// One value as stored: its type and its data bytes (strings without the
+// terminator, in UTF-8).
+struct Value {
+    DWORD type = 0;
+    std::string data;
+    bool deleted = false; // "name"=-
+};
+
+// One logical line of the file; a hex value continued over several physical
+// lines is one logical line. Lines this reader does not understand are kept
+// as they stand, so rewriting the file never loses them.
+struct Line {
+    enum Kind { Other, Section, DeletedSection, ValueLine } kind = Other;
+    std::string raw;  // the text as in the file, without the final line break
+    std::string name; // Section: the key path; ValueLine: the value name ("" for @)
+    std::optional<Value> value;
+};
+
+struct Hive {
+    bool unicodeHeader = false; // "Windows Registry Editor Version 5.00": hex(1) holds UTF-16
+    bool crlf = false;
+    bool hasHeader = false;
+    std::vector<Line> lines;
+};
+
+// A quoted text at s[pos] with the .reg escapes \\ and \"; pos ends after the quote.
+std::optional<std::string> parseQuoted(const std::string& s, std::size_t& pos) {
+    if (pos >= s.size() || s[pos] != '"')
+        return std::nullopt;
+    std::string out;
+    for (std::size_t i = pos + 1; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
+            out += s[++i];
+        } else if (c == '"') {
+            pos = i + 1;
+            return out;
+        } else {
+            out += c;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string quote(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> parseHexBytes(const std::string& text) {
+    std::string bytes;
+    std::string compact;
+    for (const char c : text)
+        if (c != ' ' && c != '\t' && c != '\\' && c != '\n' && c != '\r')
+            compact += c;
+    if (compact.empty())
+        return bytes;
+    std::size_t i = 0;
+    while (true) {
+        if (i + 2 > compact.size())
+            return std::nullopt;
+        const int hi = hexDigit(compact[i]);
+        const int lo = hexDigit(compact[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        bytes += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        if (i == compact.size())
+            return bytes;
+        if (compact[i] != ',')
+            return std::nullopt;
+        ++i;
+    }
+}
+
+std::string utf16ToUtf8(const std::string& bytes) {
+    std::string out;
+    std::size_t i = 0;
+    auto unit = [&](std::size_t at) {
+        return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                          (static_cast<unsigned char>(bytes[at + 1]) << 8));
+    };
+    while (i + 1 < bytes.size()) {
+        std::uint32_t cp = unit(i);
+        i += 2;
+        if (cp == 0)
+            break;
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < bytes.size()) {
+            const std::uint16_t low = unit(i);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string utf8ToUtf16(const std::string& s) {
+    std::string out;
+    auto put = [&](std::uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::uint32_t cp;
+        int n;
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            n = 3;
+        } else {
+            cp = c & 0x07;
+            n = 4;
+        }
+        for (int k = 1; k < n; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        i += static_cast<std::size_t>(n);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    put(0);
+    return out;
+}
+
+// The data after '=' of a value line.
+std::optional<Value> parseData(const std::string& text, bool unicode) {
+    const std::string data = trim(text);
+    Value v;
+    if (data == "-") {
+        v.deleted = true;
+        return v;
+    }
+    if (!data.empty() && data[0] == '"') {
+        std::size_t pos = 0;
+        auto s = parseQuoted(data, pos);
+        if (!s || pos != data.size())
+            return std::nullopt;
+        v.type = REG_SZ;
+        v.data = *s;
+        return v;
+    }
+    if (data.compare(0, 6, "dword:") == 0) {
+        const std::string digits = data.substr(6);
+        if (digits.empty() || digits.size() > 8 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
+            return std::nullopt;
+        const DWORD n = static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 16));
+        v.type = REG_DWORD;
+        v.data.assign(reinterpret_cast<const char*>(&n), 4); // little-endian host
+        return v;
+    }
+    std::string rest;
+    if (data.compare(0, 4, "hex:") == 0) {
+        v.type = 3; // REG_BINARY
+        rest = data.substr(4);
+    } else if (data.compare(0, 4, "hex(") == 0) {
+        const auto close = data.find("):", 4);
+        if (close == std::string::npos || close == 4 || close > 12)
+            return std::nullopt;
+        const std::string digits = data.substr(4, close - 4);
+        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
+            return std::nullopt;
+        v.type = static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 16));
+        rest = data.substr(close + 2);
+    } else {
+        return std::nullopt;
+    }
+    auto bytes = parseHexBytes(rest);
+    if (!bytes)
+        return std::nullopt;
+    v.data = *bytes;
+    if (v.type == REG_SZ) {
+        // Stored with its terminator; UTF-16 in a version 5 file, narrow text otherwise.
+        if (unicode) {
+            v.data = utf16ToUtf8(v.data);
+        } else {
+            const auto nul = v.data.find('\0');
+            if (nul != std::string::npos)
+                v.data.resize(nul);
+        }
+    }
+    return v;
+}
+
+void classify(Line& line, bool unicode) {
+    const std::string t = trim(line.raw);
+    if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
+        if (t[1] == '-') {
+            line.kind = Line::DeletedSection;
+            line.name = t.substr(2, t.size() - 3);
+        } else {
+            line.kind = Line::Section;
+            line.name = t.substr(1, t.size() - 2);
+        }
+        return;
+    }
+    std::string name;
+    std::size_t pos = 0;
+    if (!t.empty() && t[0] == '@') {
+        pos = 1;
+    } else if (auto quoted = parseQuoted(t, pos)) {
+        name = *quoted;
+    } else {
+        return; // blank, comment, or a line this reader does not know
+    }
+    while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t'))
+        ++pos;
+    if (pos >= t.size() || t[pos] != '=')
+        return;
+    if (auto value = parseData(t.substr(pos + 1), unicode)) {
+        line.kind = Line::ValueLine;
+        line.name = name;
+        line.value = std::move(*value);
+    }
+}
+
+// Parses a whole file. nullopt when it is not a hive at all (no header,
+// binary content): such a file is damaged, not merely unknown.
+std::optional<Hive> parseHive(std::string text) {
+    Hive hive;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    if (text.find('\0') != std::string::npos)
+        return std::nullopt; // binary, or a UTF-16 export
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return hive; // empty: nothing to keep
+    hive.crlf = text.find("\r\n") != std::string::npos;
+
+    std::vector<std::string> physical;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        physical.push_back(std::move(line));
+        start = end + 1;
+    }
+
+    std::size_t i = 0;
+    while (i < physical.size() && trim(physical[i]).empty())
+        hive.lines.push_back(Line{Line::Other, physical[i++], {}, {}});
+    if (i == physical.size())
+        return hive;
+    const std::string header = trim(physical[i]);
+    if (header == kHeader5)
+        hive.unicodeHeader = true;
+    else if (header != kHeader4)
+        return std::nullopt;
+    hive.hasHeader = true;
+    hive.lines.push_back(Line{Line::Other, physical[i++], {}, {}});
+
+    for (; i < physical.size(); ++i) {
+        Line line;
+        line.raw = physical[i];
+        // A hex value goes on over the next lines while a line ends with '\'.
+        while (!line.raw.empty() && line.raw.back() == '\\' &&
+               line.raw.find("=hex") != std::string::npos && i + 1 < physical.size())
+            line.raw += "\n" + physical[++i];
+        classify(line, hive.unicodeHeader);
+        hive.lines.push_back(std::move(line));
+    }
+    return hive;
+}
+
+std::string serialize(const Hive& hive) {
+    const char* eol = hive.crlf ? "\r\n" : "\n";
+    std::string out;
+    for (const auto& line : hive.lines) {
+        std::string raw = line.raw;
+        if (hive.crlf) {
+            std::string withCr;
+            for (const char c : raw) {
+                if (c == '\n')
+                    withCr += '\r';
+                withCr += c;
+            }
+            raw = withCr;
+        }
+        out += raw;
+        out += eol;
+    }
+    return out;
+}
+
+std::string hexData(const std::string& head, const std::string& bytes) {
+    std::string out = head;
+    std::size_t column = out.size();
+    char buf[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(bytes[i]));
+        out += buf;
+        column += 2;
+        if (i + 1 < bytes.size()) {
+            out += ',';
+            ++column;
+            if (column > 76) {
+                out += "\\\n  ";
+                column = 2;
+            }
+        }
+    }
+    return out;
+}
+
+// The text of a value line; nullopt when the value cannot be put into this file.
+std::optional<std::string> valueLine(const std::string& name, DWORD type, const std::string& data,
+                                     bool unicode) {
+    const std::string head = (name.empty() ? std::string("@") : quote(name)) + "=";
+    if (type == REG_DWORD) {
+        DWORD n = 0;
+        std::memcpy(&n, data.data(), 4);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "dword:%08x", n);
+        return head + buf;
+    }
+    const bool plain = validUtf8(data) && std::none_of(data.begin(), data.end(), [](char c) {
+                           return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+                       });
+    if (plain)
+        return head + quote(data);
+    // Line breaks and other control characters cannot sit inside quotes.
+    if (unicode) {
+        if (!validUtf8(data))
+            return std::nullopt;
+        return hexData(head + "hex(1):", utf8ToUtf16(data));
+    }
+    return hexData(head + "hex(1):", data + '\0');
+}
+
+// ---------------------------------------------------------------- the file
+
+enum class LoadState { Missing, Ok, Damaged, Unreadable };
+
+struct Loaded {
+    LoadState state = LoadState::Missing;
+    Hive hive;
+    std::string text; // what was read (Damaged: kept for the copy set aside)
+    bool complete = true;
+    mode_t mode = 0644;
+    int error = 0;
+};
+
+Loaded loadHive(const std::string& path) {
+    Loaded result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = errno;
+        result.state = errno == ENOENT ? LoadState::Missing : LoadState::Unreadable;
+        return result;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0) {
+        result.mode = st.st_mode & 07777;
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd);
+            result.state = LoadState::Unreadable;
+            result.error = EISDIR;
+            return result;
+        }
+    }
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error = errno;
+            ::close(fd);
+            result.state = LoadState::Unreadable;
+            return result;
+        }
+        if (n == 0)
+            break;
+        result.text.append(buffer, static_cast<std::size_t>(n));
+        if (result.text.size() > kMaxHiveBytes) {
+            result.complete = false;
+            break;
+        }
+    }
+    ::close(fd);
+    std::optional<Hive> hive;
+    if (result.complete)
+        hive = parseHive(result.text);
+    if (!hive) {
+        result.state = LoadState::Damaged;
+        return result;
+    }
+    result.hive = std::move(*hive);
+    result.state = LoadState::Ok;
+    return result;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        ::close(fd);
+    }
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+                                      : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// The file a write replaces: the target of a symbolic link (a config folder
+// kept under version control links its files), else the path itself.
+std::string writeTarget(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            std::string target = real;
+            std::free(real);
+            return target;
+        }
+    }
+    return path;
+}
+
+// Keeps a damaged hive under a name of its own before a fresh one replaces it.
+bool setAside(const std::string& path, const Loaded& loaded) {
+    for (int n = 0; n < 100; ++n) {
+        const std::string backup =
+            path + ".damaged" + (n ? "." + std::to_string(n) : std::string());
+        if (::link(path.c_str(), backup.c_str()) == 0) {
+            WriteLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
+            return true;
+        }
+        if (errno == EEXIST)
+            continue;
+        // No hard links on this file system: copy what was read, if it was all.
+        if (!loaded.complete)
+            return false;
+        const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool ok = writeAll(fd, loaded.text) && fsync(fd) == 0;
+        ::close(fd);
+        if (ok)
+            WriteLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
+        return ok;
+    }
+    return false;
+}
+
+// The writers' lock: a file of its own, as the hive itself is replaced on
+// every write and a lock on it would guard a file nobody opens again.
+class HiveLock {
+  public:
+    explicit HiveLock(const std::string& hivePath) {
+        m_fd = ::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0)
+            return;
+        for (int waited = 0; waited < kLockWaitMs; waited += 10) {
+            if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                break;
+            usleep(10000);
+        }
+    }
+    ~HiveLock() {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    HiveLock(const HiveLock&) = delete;
+    HiveLock& operator=(const HiveLock&) = delete;
+    bool locked() const { return m_locked; }
+
+  private:
+    int m_fd = -1;
+    bool m_locked = false;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- the key
+
+struct CRegistryKey::Handle {
+    std::string hive;    // the file
+    std::string section; // "HKEY_LOCAL_MACHINE\Software\Vantrel\Plexavo"
+};
+
+std::string CRegistryKey::hiveFolder() {
+    if (const char* dir = std::getenv("PLEXAVO_CONFIG_DIR"); dir && *dir)
+        return dir;
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) {
+            const passwd* pw = getpwuid(getuid());
+            home = pw ? pw->pw_dir : "/tmp";
+        }
+        base = std::string(home) + "/.config";
+    }
+    return base + "/Vantrel";
+}
+
+std::string CRegistryKey::hivePath() {
+    return hiveFolder() + "/" + kProductName + ".reg";
+}
+
+CRegistryKey::CRegistryKey(HKEY root, const std::string& path, int mode)
+    : m_hRoot(root), m_strPath(path), m_strPathCopy(path), m_nMode(mode) {
+    const char* name = rootName(root);
+    bool ok = name != nullptr && (mode & (KEY_MODE_READ | KEY_MODE_WRITE)) != 0;
+    const std::string folder = hiveFolder();
+    if (ok && (mode & KEY_MODE_WRITE)) {
+        // Writing needs a folder to write in. Without one the key still reads:
+        // a read-only configuration is still a configuration.
+        ensureFolder(folder);
+        if (!folderExists(folder) || access(folder.c_str(), W_OK | X_OK) != 0) {
+            WriteLog("Settings: cannot write in %s", folder.c_str());
+            m_nMode &= ~KEY_MODE_WRITE;
+            ok = m_nMode != 0;
+        }
+    }
+    if (!ok) {
+        m_hRoot = HKEY::None;
+        m_strPath.clear();
+        m_strPathCopy.clear();
+        m_nMode = 0;
+        return;
+    }
+    std::string key = path;
+    while (!key.empty() && key.front() == '\\')
+        key.erase(0, 1);
+    while (!key.empty() && key.back() == '\\')
+        key.pop_back();
+    m_hKey = std::make_unique<Handle>();
+    m_hKey->hive = hivePath();
+    m_hKey->section = key.empty() ? std::string(name) : std::string(name) + "\\" + key;
+}
+
+CRegistryKey::~CRegistryKey() = default;
+
+namespace {
+
+// The value as the hive holds it now: the last line that sets it wins, as
+// when the file is imported.
+std::optional<Value> findValue(const Hive& hive, const std::string& section,
+                               const std::string& name) {
+    std::optional<Value> found;
+    bool inSection = false;
+    for (const auto& line : hive.lines) {
+        if (line.kind == Line::Section || line.kind == Line::DeletedSection) {
+            inSection = line.kind == Line::Section && equalsNoCase(line.name, section);
+            if (line.kind == Line::DeletedSection && equalsNoCase(line.name, section))
+                found.reset();
+        } else if (inSection && line.kind == Line::ValueLine && equalsNoCase(line.name, name)) {
+            found = line.value;
+        }
+    }
+    if (found && found->deleted)
+        return std::nullopt;
+    return found;
+}
+
+void setValue(Hive& hive, const std::string& section, const std::string& name,
+              const std::string& text, const Value& value) {
+    if (!hive.hasHeader) {
+        hive.lines.insert(hive.lines.begin(), {Line{Line::Other, kHeader4, {}, {}}, Line{}});
+        hive.hasHeader = true;
+    }
+    constexpr auto kNone = std::string::npos;
+    std::size_t lastValue = kNone; // the line that sets the value now
+    std::size_t insertAt = kNone;  // after the last content line of the key's last section
+    bool inSection = false;
+    for (std::size_t i = 0; i < hive.lines.size(); ++i) {
+        const Line& line = hive.lines[i];
+        if (line.kind == Line::Section || line.kind == Line::DeletedSection) {
+            inSection = line.kind == Line::Section && equalsNoCase(line.name, section);
+            if (inSection) {
+                insertAt = i + 1;
+            } else if (equalsNoCase(line.name, section)) {
+                // The key is deleted here: what came before no longer counts.
+                lastValue = kNone;
+                insertAt = kNone;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (!trim(line.raw).empty())
+            insertAt = i + 1;
+        if (line.kind == Line::ValueLine && equalsNoCase(line.name, name))
+            lastValue = i;
+    }
+    Line line{Line::ValueLine, text, name, value};
+    if (lastValue != kNone) {
+        hive.lines[lastValue] = std::move(line);
+    } else if (insertAt != kNone) {
+        hive.lines.insert(hive.lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                          std::move(line));
+    } else {
+        if (!hive.lines.empty() && !trim(hive.lines.back().raw).empty())
+            hive.lines.push_back(Line{});
+        hive.lines.push_back(Line{Line::Section, "[" + section + "]", section, {}});
+        hive.lines.push_back(std::move(line));
+    }
+}
+
+LONG writeValue(const std::string& hivePath, const std::string& section, const std::string& name,
+                DWORD type, const std::string& data) {
+    const HiveLock lock(hivePath);
+    if (!lock.locked()) {
+        WriteLog("Settings: %s is locked by another writer; \"%s\" not saved", hivePath.c_str(),
+                 name.c_str());
+        return ERROR_ACCESS_DENIED;
+    }
+    const std::string target = writeTarget(hivePath);
+    Loaded loaded = loadHive(target);
+    if (loaded.state == LoadState::Unreadable) {
+        WriteLog("Settings: cannot read %s (%s); \"%s\" not saved", target.c_str(),
+                 std::strerror(loaded.error), name.c_str());
+        return ERROR_ACCESS_DENIED;
+    }
+    if (loaded.state == LoadState::Damaged) {
+        if (!setAside(target, loaded))
+            return ERROR_ACCESS_DENIED;
+        loaded.hive = Hive{};
+    }
+    const auto text = valueLine(name, type, data, loaded.hive.unicodeHeader);
+    if (!text)
+        return ERROR_WRITE_FAULT;
+    Value value;
+    value.type = type;
+    value.data = data;
+    setValue(loaded.hive, section, name, *text, value);
+    const std::string content = serialize(loaded.hive);
+
+    // The new file is complete on disk before it takes the old one's name,
+    // so a crash at any point leaves one whole file or the other.
+    const std::string temp = target + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        WriteLog("Settings: cannot write %s (%s)", temp.c_str(), std::strerror(errno));
+        return ERROR_WRITE_FAULT;
+    }
+    const bool written = fchmod(fd, loaded.state == LoadState::Missing ? 0644 : loaded.mode) == 0 &&
+                         writeAll(fd, content) && fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
+        WriteLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(errno));
+        ::unlink(temp.c_str());
+        return ERROR_WRITE_FAULT;
+    }
+    syncFolder(folderOf(target));
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG CRegistryKey::ReadDword(const char* name, DWORD& value) {
+    if (!m_hKey || !name)
+        return ERROR_INVALID_HANDLE;
+    const Loaded loaded = loadHive(m_hKey->hive);
+    if (loaded.state != LoadState::Ok)
+        return ERROR_FILE_NOT_FOUND;
+    const auto found = findValue(loaded.hive, m_hKey->section, name);
+    if (!found)
+        return ERROR_FILE_NOT_FOUND;
+    if (found->type != REG_DWORD || found->data.size() != 4)
+        return ERROR_WRONG_TYPE;
+    std::memcpy(&value, found->data.data(), 4);
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryKey::ReadString(const char* name, std::string& value) {
+    if (!m_hKey || !name)
+        return ERROR_INVALID_HANDLE;
+    const Loaded loaded = loadHive(m_hKey->hive);
+    if (loaded.state != LoadState::Ok)
+        return ERROR_FILE_NOT_FOUND;
+    const auto found = findValue(loaded.hive, m_hKey->section, name);
+    if (!found)
+        return ERROR_FILE_NOT_FOUND;
+    if (found->type != REG_SZ)
+        return ERROR_WRONG_TYPE;
+    value = found->data;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegistryKey::WriteDword(const char* name, DWORD value) {
+    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE))
+        return ERROR_INVALID_HANDLE;
+    return writeValue(m_hKey->hive, m_hKey->section, name, REG_DWORD,
+                      std::string(reinterpret_cast<const char*>(&value), 4));
+}
+
+LONG CRegistryKey::WriteString(const char* name, const std::string& value) {
+    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE))
+        return ERROR_INVALID_HANDLE;
+    // A registry string ends at its first NUL.
+    return writeValue(m_hKey->hive, m_hKey->section, name, REG_SZ,
+                      value.substr(0, value.find('\0')));
+}
+
+} // namespace plexavo
+
+// ---------------------------------------------------------------- the three values
+
+namespace plexavo::settings {
+
+namespace {
+std::string keyPath() {
+    return g_strRegKey.empty() ? std::string("Software\\Vantrel\\") + kProductName : g_strRegKey;
+}
+} // namespace
+
+void initRegKey() {
+    g_strRegKey = std::string("Software\\Vantrel\\") + kProductName;
+}
+
+bool readToolTipsHidden() {
+    CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
+    std::string text;
+    key.ReadString(kHiddenToolTips, text);
+    return equalsNoCase(text, "TRUE");
+}
+
+void writeToolTipsHidden() {
+    CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
+    key.WriteString(kHiddenToolTips, "TRUE");
+}
+
+long readLanguage() {
+    CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
+    DWORD value = 0xFFFFFFFF;
+    key.ReadDword(kLanguage, value);
+    return static_cast<std::int32_t>(value);
+}
+
+void writeLanguage(DWORD languageId) {
+    CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
+    key.WriteDword(kLanguage, languageId);
+}
+
+std::string resolveOutputPath(const std::string& stored) {
+    if (stored.empty() || stored[0] == '/')
+        return stored;
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h) {
+        home = h;
+    } else if (const passwd* pw = getpwuid(getuid())) {
+        home = pw->pw_dir;
+    }
+    if (stored[0] == '~') {
+        const auto slash = stored.find('/');
+        const std::string user =
+            stored.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+        const std::string rest = slash == std::string::npos ? std::string() : stored.substr(slash);
+        if (user.empty())
+            return home + rest;
+        if (const passwd* pw = getpwnam(user.c_str()))
+            return std::string(pw->pw_dir) + rest;
+        // "~name" of nobody known: a plain relative name after all.
+    }
+    if (home.empty())
+        return stored;
+    return home + (home.back() == '/' ? "" : "/") + stored;
+}
+
+std::string readOutputPath() {
+    CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
+    std::string stored;
+    key.ReadString(kOutputPath, stored);
+    const std::string folder = resolveOutputPath(stored);
+    return folderExists(folder) ? folder : defaultOutputPath();
+}
+
+void writeOutputPath(const std::string& folder) {
+    CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
+    key.WriteString(kOutputPath, folder);
+}
+
+} // namespace plexavo::settings

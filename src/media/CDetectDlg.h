@@ -1,0 +1,77 @@
+// The detection pass: a small captionless window that probes each added file
+// on its own thread, in order, appends the files that can be converted to the
+// source list with their output names, and reports the others in one message
+// at the end. The user cannot close it while it works. Run it with exec();
+// the caller hands absolute paths.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QProgressBar;
+
+namespace plexavo {
+
+class CPathLabel;
+class ISourceList;
+
+class CDetectDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    static constexpr int kDialogId = 137;
+    static constexpr int kTimerId = 101;
+    static constexpr int kTimerMs = 100;
+
+    CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidget* parent = nullptr);
+    ~CDetectDlg() override;
+    Q_DISABLE_COPY_MOVE(CDetectDlg)
+
+    // "\npath" for each file that was not added, in order (tests, the bench).
+    std::string failures() const;
+    bool finished() const { return m_finished.load(); }
+
+  signals:
+    void workerEnded();
+
+  public:
+    void reject() override;
+    void accept() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void work();
+    void onTimer();
+    void onWorkerEnded();
+    void setStatusText(const std::string& text);
+
+    ISourceList& m_list;
+    const std::vector<std::string> m_paths;
+    std::thread m_worker;
+    QTimer m_timer;
+    bool m_started = false;
+    bool m_allowClose = false;
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_progress{0};
+
+    mutable std::mutex m_mutex; // guards the two texts below
+    std::string m_statusText;
+    std::string m_failures;
+
+    CPathLabel* m_status = nullptr;
+    QProgressBar* m_bar = nullptr;
+};
+
+} // namespace plexavo

@@ -1,0 +1,70 @@
+// A text label that opens a web address: underlined, blue until it has been
+// opened once (then purple), teal while it holds the focus or is pressed; a
+// pointing-hand cursor and the address as its tooltip. A click (press and
+// release on it) or the space bar while it has the focus opens the address
+// through OpenWithBrowser; a failure beeps and says why in a message box.
+// It takes the keyboard focus (Tab), and screen readers see it as a link
+// with a "press" action.
+//
+// Usage (About box):
+//   auto* link = new CHyperLink(ui::dialogText(100, 1032), dialog);
+//   link->setObjectName("ctl1032");
+//   link->SetTarget(QString::fromStdString(pages::homePageUrl()));
+#pragma once
+
+#include <QColor>
+#include <QLabel>
+#include <QString>
+
+namespace plexavo {
+
+class CHyperLink : public QLabel {
+    Q_OBJECT
+
+  public:
+    // An empty target takes the text as the address; an empty text shows the address.
+    explicit CHyperLink(const QString& text = QString(), QWidget* parent = nullptr);
+    ~CHyperLink() override;
+
+    void SetTarget(const QString& target);
+    QString target() const { return m_strTarget; }
+
+    // Opens the target; derived links may open it differently.
+    virtual void OpenTarget();
+
+    bool isArmed() const { return m_bArmed; }
+    bool isOpened() const { return m_bOpened; }
+    // The colour the text is drawn in now.
+    QColor textColor() const;
+
+    static const QColor kLinkColor;   // RGB(0, 0, 255): not yet opened
+    static const QColor kOpenedColor; // RGB(128, 0, 128): opened at least once
+    static const QColor kArmedColor;  // RGB(0, 128, 128): focused or pressed
+
+    // "Can't open link:\n\n" and the reason for an OpenWithBrowser result <= 31.
+    static QString errorText(int code);
+
+  signals:
+    // After the target was opened successfully.
+    void opened();
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void setUp();
+    void fitToText();
+    void updateColor();
+
+    bool m_bArmed = false;
+    bool m_bOpened = false;
+    bool m_bAutoSize = true;
+    QString m_strTarget;
+};
+
+} // namespace plexavo

@@ -1,0 +1,195 @@
+// The batch below the window: the overall percentage, the option-text table,
+// when a cancel counts, and the time-left estimate, on a plain list whose
+// operations run directly on the driver's thread.
+#include "convert/BatchDriver.h"
+#include "convert/EncodeJob.h"
+#include "media/SourceItem.h"
+#include "media/SourceList.h"
+#include "support/BatchTestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+using namespace plexavo;
+using namespace plexavo::testing;
+
+namespace {
+
+class PlainList : public ISourceList {
+  public:
+    std::vector<std::unique_ptr<CSourceItem>> items;
+    ConversionSettings s;
+    CEncodeJob theJob;
+    std::vector<int> refreshed;
+    std::function<void(int)> onRefresh;
+
+    int rowCount() override { return static_cast<int>(items.size()); }
+    int rowTag(int row) override { return row; }
+    CSourceItem* itemAt(int index) override {
+        return index >= 0 && index < rowCount() ? items[static_cast<std::size_t>(index)].get()
+                                                : nullptr;
+    }
+    int appendItem(CSourceItem* item) override {
+        items.emplace_back(item);
+        return rowCount() - 1;
+    }
+    int insertRow(const std::string&, int tag) override { return tag; }
+    void refreshRow(int row) override {
+        refreshed.push_back(row);
+        if (onRefresh)
+            onRefresh(row);
+    }
+    ConversionSettings settings() override { return s; }
+    void showFrameSize(const std::string&, const std::string&) override {}
+    CEncodeJob& job() override { return theJob; }
+
+    void add(const std::string& path, std::uint32_t start, std::uint32_t end) {
+        auto item = std::make_unique<CSourceItem>();
+        item->path = path;
+        item->title = path;
+        item->startSeconds = start;
+        item->endSeconds = end;
+        item->status = kStatusWaiting;
+        items.push_back(std::move(item));
+    }
+    std::vector<int> statuses() const {
+        std::vector<int> out;
+        for (const auto& item : items)
+            out.push_back(item->status);
+        return out;
+    }
+};
+
+BatchDriver::UiCall direct() {
+    return [](const std::function<void()>& fn) { fn(); };
+}
+
+} // namespace
+
+class BatchDriverTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void overallPercent() {
+        QCOMPARE(BatchDriver::overallPercent(50, 1, 4), 37);
+        QCOMPARE(BatchDriver::overallPercent(100, 3, 4), 100);
+        QCOMPARE(BatchDriver::overallPercent(0, 0, 3), 0);
+        QCOMPARE(BatchDriver::overallPercent(99, 0, 3), 33);
+        QCOMPARE(BatchDriver::overallPercent(0, -1, 3), 0); // before the first row
+        QCOMPARE(BatchDriver::overallPercent(40, 0, 0), 0);
+    }
+
+    void onlyDeviceAndDiscTargetsHaveAnOptionText() {
+        for (int f = 0; f < kTargetFormatCount; ++f) {
+            const bool expected = f == kTargetMpeg4 || f == kTargetH264 || f == kTargetDvd ||
+                                  f == kTargetVcd || f == kTargetSvcd || f == kTargetDv;
+            QCOMPARE(BatchDriver::hasOptionText(f), expected);
+        }
+    }
+
+    void cancelBeforeTheStartRunsNothing() {
+        ScriptedCore fake(QStringLiteral("x:0"));
+        PlainList list;
+        list.add("/a.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        driver.cancelAll();
+        driver.run();
+        QVERIFY(driver.finished());
+        QVERIFY(!driver.completed());
+        QCOMPARE(driver.rowsEnded(), 0);
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusWaiting});
+    }
+
+    void cancelAfterTheLastRowEndedUndoesNothing() {
+        ScriptedCore fake(QStringLiteral("w:frame=1 time=1.00 |x:0"));
+        QTemporaryDir out;
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add("/a.mp4", 0, 10);
+        list.add("/b.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        // The cancel arrives right as the last row gets its status.
+        list.onRefresh = [&](int row) {
+            if (row == 1 && list.items[1]->status == kStatusDone)
+                driver.cancelAll();
+        };
+        driver.run();
+        QVERIFY(driver.completed());
+        QCOMPARE(driver.rowsEnded(), 2);
+        QCOMPARE(list.statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
+    }
+
+    void cancelDuringARowLeavesItForTheWindow() {
+        ScriptedCore fake(QStringLiteral("t|w:frame=1 time=1.00 |s:20000|x:0"));
+        QTemporaryDir out;
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add("/a.mp4", 0, 10);
+        list.add("/b.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        std::thread worker([&] { driver.run(); });
+        QTRY_VERIFY_WITH_TIMEOUT(list.theJob.percent.load() == 10, 10000);
+        driver.cancelAll();
+        driver.waitFinished();
+        worker.join();
+        QVERIFY(!driver.completed());
+        QCOMPARE(driver.rowsEnded(), 0);
+        QCOMPARE(driver.currentIndex(), 0);
+        // The running row keeps Waiting: the window marks it and the rest as skipped.
+        QCOMPARE(list.statuses(), (std::vector<int>{kStatusWaiting, kStatusWaiting}));
+        QVERIFY(!driver.anyFailed());
+    }
+
+    void estimateFromConvertedMediaOverWallTime() {
+        BatchEstimate e;
+        e.start(1000, {10, 10});
+        QVERIFY(!e.ready());
+        e.update(2000, 0, 0);
+        QVERIFY(!e.ready());   // nothing converted yet: the line stays blank
+        e.update(3000, 0, 50); // 5 s of media in 2 s
+        QVERIFY(e.ready());
+        QCOMPARE(e.elapsedSeconds(), 2);
+        QCOMPARE(e.speed(), 2.5);
+        QCOMPARE(e.leftSeconds(), 6); // 15 s of media left at 2.5x
+        e.update(5000, 1, 0);         // row 1 ended at 50 % as last seen
+        QCOMPARE(e.speed(), 5.0 / 4.0);
+        QCOMPARE(e.leftSeconds(), 8);
+    }
+
+    void skippedRowCountsWhatWasConverted() {
+        BatchEstimate e;
+        e.start(0, {100, 100, 100});
+        e.update(1000, 0, 10); // 10 s
+        e.noteSkip();
+        e.update(1500, 0, 100); // the stopped job reports 100: not media
+        QCOMPARE(e.speed(), 10.0 / 1.5);
+        e.update(2000, 1, 0);
+        e.update(3000, 1, 20); // 10 + 20 s in 3 s
+        QCOMPARE(e.speed(), 10.0);
+        QCOMPARE(e.leftSeconds(), 18); // 80 + 100 s left at 10x
+    }
+
+    void leftIsRoundedUpAndRowsPassedOverAddNothing() {
+        BatchEstimate e;
+        e.start(0, {3, 7, 0, 4});
+        e.update(1000, 0, 100);
+        e.update(1100, 2, 0); // row 1 ended between two looks (it failed)
+        QCOMPARE(e.speed(), 3.0 / 1.1);
+        QCOMPARE(e.leftSeconds(), 2); // 4 s of media at 2.72x is 1.47 s
+    }
+
+    void clockText() {
+        QCOMPARE(formatClock(62), std::string("0:01:02"));
+        QCOMPARE(formatClock(130), std::string("0:02:10"));
+        QCOMPARE(formatClock(3723), std::string("1:02:03"));
+        QCOMPARE(formatClock(360000), std::string("100:00:00"));
+        QCOMPARE(formatClock(-5), std::string("0:00:00"));
+    }
+};
+
+QTEST_MAIN(BatchDriverTest)
+#include "test_batch_driver.moc"
