@@ -4,6 +4,7 @@ SHELL := /bin/bash
 BUILD ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= /usr/local
 JOBS ?= 2
 
 # ccache, when installed, makes the extra build trees cheap to rebuild.
@@ -30,7 +31,7 @@ FUZZ_SECONDS ?= 20
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 CLANGXX := $(shell command -v clang++ 2>/dev/null)
 
-.PHONY: all deps configure build run test bench clean test-asan test-tsan fuzz check-format
+.PHONY: all deps configure build run test bench install clean test-asan test-tsan fuzz check-format
 
 all: build
 
@@ -91,6 +92,11 @@ check-format:
 
 bench: build
 	bash bench/run.sh $(BUILD)
+
+# The program and everything it finds beside itself go to PREFIX/lib/plexavo,
+# with PREFIX/bin/plexavo linking to it; DESTDIR stages the tree for packaging.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

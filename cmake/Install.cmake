@@ -7,6 +7,10 @@
 
 include(${CMAKE_CURRENT_LIST_DIR}/VersionInfo.cmake)
 
+# `make install` puts that folder's contents into PREFIX/lib/plexavo/,
+# PREFIX/bin/plexavo links to the program there, and the desktop entry,
+# icons and AppStream data go where desktops look for them.
+
 # ---- the pages beside the program (help, the maker's home and download pages)
 set(PLEXAVO_PAGES Plexavo.html index.html download.html plexavo.css)
 set(_plexavo_page_outputs)
@@ -30,3 +34,93 @@ add_custom_command(
 list(APPEND _plexavo_page_outputs ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/plexavo.svg)
 add_custom_target(plexavo_pages ALL DEPENDS ${_plexavo_page_outputs})
 add_dependencies(plexavo plexavo_pages)
+
+# ---- the icon in the sizes desktops ask for, rendered from the SVG
+set(PLEXAVO_APP_ID com.vantrel.Plexavo)
+set(PLEXAVO_ICON_SVG ${PROJECT_SOURCE_DIR}/data/icons/${PLEXAVO_APP_ID}.svg)
+set(PLEXAVO_ICON_SIZES 16 22 24 32 48 64 128 256)
+find_program(RSVG_CONVERT rsvg-convert)
+set(_plexavo_icon_outputs)
+if(RSVG_CONVERT)
+  foreach(size IN LISTS PLEXAVO_ICON_SIZES)
+    set(png ${CMAKE_BINARY_DIR}/icons/hicolor/${size}x${size}/apps/${PLEXAVO_APP_ID}.png)
+    add_custom_command(
+      OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons/hicolor/${size}x${size}/apps
+      COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${PLEXAVO_ICON_SVG}
+      DEPENDS ${PLEXAVO_ICON_SVG}
+      VERBATIM)
+    list(APPEND _plexavo_icon_outputs ${png})
+  endforeach()
+else()
+  message(WARNING "rsvg-convert (package librsvg2-bin) not found: only the scalable icon is installed")
+endif()
+add_custom_target(plexavo_icons ALL DEPENDS ${_plexavo_icon_outputs})
+
+# ---- make install
+# Everything the program looks for beside itself goes into one folder.
+set(PLEXAVO_INSTALL_DIR lib/plexavo)
+
+install(TARGETS plexavo RUNTIME DESTINATION ${PLEXAVO_INSTALL_DIR})
+if(TARGET Plexcore)
+  install(TARGETS Plexcore RUNTIME DESTINATION ${PLEXAVO_INSTALL_DIR})
+endif()
+foreach(page IN LISTS PLEXAVO_PAGES)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/${page} DESTINATION ${PLEXAVO_INSTALL_DIR})
+endforeach()
+install(FILES ${PLEXAVO_ICON_SVG} DESTINATION ${PLEXAVO_INSTALL_DIR} RENAME plexavo.svg)
+
+# Language packs are whatever LanRes*Dll.so the build left beside the program
+# (any letter case), gathered when installing. PLEXAVO_PACKS_DIR in the
+# environment names another folder to gather them from.
+install(CODE "
+  set(_from \"${CMAKE_RUNTIME_OUTPUT_DIRECTORY}\")
+  if(DEFINED ENV{PLEXAVO_PACKS_DIR})
+    set(_from \"\$ENV{PLEXAVO_PACKS_DIR}\")
+  endif()
+  file(GLOB _candidates \"\${_from}/*\")
+  set(_packs)
+  foreach(_file IN LISTS _candidates)
+    get_filename_component(_name \"\${_file}\" NAME)
+    string(TOLOWER \"\${_name}\" _lower)
+    if(_lower MATCHES \"^lanres.*dll\\\\.so\$\" AND NOT IS_DIRECTORY \"\${_file}\")
+      list(APPEND _packs \"\${_file}\")
+    endif()
+  endforeach()
+  if(_packs)
+    file(INSTALL \${_packs} DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${PLEXAVO_INSTALL_DIR}\"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endif()
+")
+
+# PREFIX/bin/plexavo: a relative link, so the tree can be moved as a whole.
+install(CODE "
+  set(_bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+  file(MAKE_DIRECTORY \"\${_bin}\")
+  message(STATUS \"Installing: \${_bin}/plexavo -> ../${PLEXAVO_INSTALL_DIR}/plexavo\")
+  file(CREATE_LINK ../${PLEXAVO_INSTALL_DIR}/plexavo \"\${_bin}/plexavo\" SYMBOLIC)
+")
+
+# The desktop entry starts the installed program by its full path; the path
+# is known only when installing (cmake --install --prefix may change it).
+install(CODE "
+  file(READ \"${PROJECT_SOURCE_DIR}/data/${PLEXAVO_APP_ID}.desktop.in\" _entry)
+  string(REPLACE \"@PLEXAVO_BIN@\" \"\${CMAKE_INSTALL_PREFIX}/bin/plexavo\" _entry \"\${_entry}\")
+  set(_apps \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications\")
+  file(MAKE_DIRECTORY \"\${_apps}\")
+  message(STATUS \"Installing: \${_apps}/${PLEXAVO_APP_ID}.desktop\")
+  file(WRITE \"\${_apps}/${PLEXAVO_APP_ID}.desktop\" \"\${_entry}\")
+")
+
+configure_file(${PROJECT_SOURCE_DIR}/data/${PLEXAVO_APP_ID}.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/data/${PLEXAVO_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/data/${PLEXAVO_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+
+install(FILES ${PLEXAVO_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
+if(RSVG_CONVERT)
+  foreach(size IN LISTS PLEXAVO_ICON_SIZES)
+    install(FILES ${CMAKE_BINARY_DIR}/icons/hicolor/${size}x${size}/apps/${PLEXAVO_APP_ID}.png
+            DESTINATION share/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/plexavo)

@@ -83,8 +83,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     ok->setFocus();
 }
 
-QString CAboutDlg::versionText() const {
-    return m_version->text();
-}
+QString CAboutDlg::versionText() const { return m_version->text(); }
+QString CAboutDlg::linkTarget() const { return m_link->target(); }
 
 } // namespace plexavo

@@ -371,6 +371,13 @@ std::optional<std::vector<std::string>> commandFor(const DesktopEntry& entry,
         return std::nullopt;
     if (!placed)
         out.push_back(url);
+    // Flatpak's exported entries put the address between "@@u" and "@@";
+    // without the closing one Flatpak does not start the browser.
+    const bool forwarding = std::find(out.begin(), out.end(), "@@u") != out.end() ||
+                            std::find(out.begin(), out.end(), "@@") != out.end();
+    if (placed && forwarding && std::find(args->begin(), args->end(), "@@") != args->end() &&
+        out.back() != "@@")
+        out.push_back("@@");
     if (entry.terminal && onPath("x-terminal-emulator"))
         out.insert(out.begin(), {"x-terminal-emulator", "-e"});
     return out;

@@ -55,7 +55,8 @@ inline constexpr std::size_t kClassesValueSize = 1040;
 LONG ReadClassesDefault(HKEY root, const char* subKey, char* out);
 
 // Starts the text/html handler on `url` (one argv element, exactly as given).
-// Arguments after the address's field code are dropped, as they were before.
+// Arguments after the address's field code are dropped, as they were before,
+// but for the "@@" that closes a Flatpak entry's forwarded address.
 // Returns kStartOk, kStartNoAssociation when no browser is set up, or the
 // start failure's code (kStartFileNotFound ...). CHyperLink::errorText turns
 // a failure into words.

@@ -2,7 +2,6 @@
 
 #include "app/DebugLog.h"
 #include "platform/Files.h"
-#include "view/ConversionSettings.h"
 
 #include <algorithm>
 #include <cctype>

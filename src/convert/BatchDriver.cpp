@@ -111,14 +111,13 @@ void BatchDriver::run() {
         ensureFolder(settings.outputPath);
         if (!folderExists(settings.outputPath))
             WriteLog("Can't create the output folder %s.", settings.outputPath.c_str());
-        const std::string width = settings.width;
-        const std::string height = settings.height;
         options = buildOptionText(settings);
         // The size rule may have changed the frame size: the panel shows it.
-        if (settings.width != width || settings.height != height) {
-            const std::string w = settings.width;
-            const std::string h = settings.height;
-            m_onUi([&] { m_list.showFrameSize(w, h); });
+        const FrameSize size = equalizedFrameSize(settings);
+        if (size.width != settings.width || size.height != settings.height) {
+            settings.width = size.width;
+            settings.height = size.height;
+            m_onUi([&] { m_list.showFrameSize(size.width, size.height); });
         }
     }
 

@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
 
 namespace plexavo {
@@ -24,6 +25,14 @@ void ensureFolder(const std::string& path) {
     if (slash != std::string::npos && slash > 0)
         ensureFolder(p.substr(0, slash));
     mkdir(p.c_str(), 0777);
+}
+
+std::string defaultOutputPath() {
+    const char* home = std::getenv("HOME");
+    std::string base = home && *home ? home : "/tmp";
+    if (base.back() != '/')
+        base += '/';
+    return base + "ConvertedMedia/";
 }
 
 } // namespace plexavo

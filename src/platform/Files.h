@@ -11,5 +11,7 @@ void ensureFolder(const std::string& path);
 // True when something (a file or a folder) is at path.
 bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
+// Where converted files go unless the user chose a folder: ~/ConvertedMedia/.
+std::string defaultOutputPath();
 
 } // namespace plexavo

@@ -33,14 +33,6 @@ std::vector<std::string> withKeepOriginal() {
 
 } // namespace
 
-std::string defaultOutputPath() {
-    const char* home = std::getenv("HOME");
-    std::string base = home && *home ? home : "/tmp";
-    if (base.back() != '/')
-        base += '/';
-    return base + "ConvertedMedia/";
-}
-
 std::optional<double> ConversionSettings::frameRate() const {
     return choiceValue(FrameRates, frameRateChoice);
 }

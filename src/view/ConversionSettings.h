@@ -2,6 +2,8 @@
 // record the batch reads.
 #pragma once
 
+#include "platform/Files.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -87,7 +89,6 @@ inline constexpr unsigned kStrMono = 61338;
 inline constexpr unsigned kStrStereo = 61339;
 inline constexpr unsigned kStrDisableAudio = 61340;
 
-std::string defaultOutputPath();
 
 struct ConversionSettings {
     int targetFormat = kTargetMpeg4;

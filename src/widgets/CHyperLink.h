@@ -55,6 +55,7 @@ class CHyperLink : public QLabel {
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void setUp();

@@ -1,10 +1,13 @@
 #include "app/OpenWithBrowser.h"
 
+#include "platform/Platform.h"
+
 #include "Support.h"
 
 #include <chrono>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -113,6 +116,8 @@ TEST_F(BrowserTest, TheAddressTakesThePlaceOfTheFieldCodeAndWhatFollowsIsDropped
                   {"--new-window", url}},                      // cut after the address
              Case{"%PROG% \"%U\" -x", {url}},                  // quoted code
              Case{"%PROG% --url=%u --more", {"--url=" + url}}, // code inside an argument
+             Case{"%PROG% run --file-forwarding org.mozilla.firefox @@u %u @@ --x",
+                  {"run", "--file-forwarding", "org.mozilla.firefox", "@@u", url, "@@"}}, // Flatpak
              Case{"%PROG% --name %c %i %k %% %d %u",
                   {"--name", "Fake Browser", "--icon", "web", "%K", "%", url}},
          }) {
@@ -288,4 +293,63 @@ TEST(ShippedPages, AddressesPointAtTheFilesBesideTheProgram) {
     EXPECT_STREQ(pages::downloadAnchor(32779), "#quicktime");
     EXPECT_STREQ(pages::downloadAnchor(32780), "#oggcodecs");
     EXPECT_EQ(pages::downloadAnchor(32801), nullptr);
+}
+
+TEST(ShippedPages, TheAnchorsTheProgramOpensExist) {
+    auto ids = [](const std::string& html) {
+        std::set<std::string> out;
+        for (std::size_t at = html.find(" id=\""); at != std::string::npos;
+             at = html.find(" id=\"", at + 1)) {
+            const auto start = at + 5;
+            out.insert(html.substr(start, html.find('"', start) - start));
+        }
+        return out;
+    };
+    const std::string folder = plexavo::platform::programFolder();
+    const auto download = ids(readFile(folder + "download.html"));
+    for (int command : {32776, 32778, 32777, 32779, 32780})
+        EXPECT_TRUE(download.count(pages::downloadAnchor(command) + 1))
+            << pages::downloadAnchor(command);
+
+    // Every link inside a page, and from one page to another's section, lands somewhere.
+    for (const char* page : {"Plexavo.html", "index.html", "download.html"}) {
+        const std::string html = readFile(folder + page);
+        ASSERT_FALSE(html.empty()) << page;
+        for (std::size_t at = html.find("href=\""); at != std::string::npos;
+             at = html.find("href=\"", at + 1)) {
+            const auto start = at + 6;
+            const std::string href = html.substr(start, html.find('"', start) - start);
+            const auto hash = href.find('#');
+            const std::string file = hash == std::string::npos ? href : href.substr(0, hash);
+            if (file.find(':') != std::string::npos)
+                continue; // an outside address
+            const std::string target = file.empty() ? page : file;
+            EXPECT_TRUE(fs::exists(folder + target)) << page << " -> " << href;
+            if (hash != std::string::npos) {
+                EXPECT_TRUE(ids(readFile(folder + target)).count(href.substr(hash + 1)))
+                    << page << " -> " << href;
+            }
+        }
+    }
+}
+
+TEST(DesktopOpen, GoesThroughXdgOpenWithTheNameAsOneArgument) {
+    TempDir dir;
+    const std::string record = dir / "args";
+    writeFile(dir / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record +
+                                    ".part\" && mv \"" + record + ".part\" \"" + record + "\"\n");
+    chmod((dir / "xdg-open").c_str(), 0755);
+    ScopedEnv path("PATH", dir.path() + ":/usr/bin:/bin");
+    auto opened = [&](const std::string& target) {
+        fs::remove(record);
+        EXPECT_EQ(openWithDesktop(target), kStartOk);
+        for (int i = 0; i < 1000 && !fs::exists(record); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return readFile(record);
+    };
+    EXPECT_EQ(opened("/home/me/Converted Media/"), "1\n/home/me/Converted Media/\n");
+    EXPECT_EQ(opened("-rf folder"), "1\n./-rf folder\n") << "a leading '-' is no option";
+
+    ScopedEnv none("PATH", dir / "empty");
+    EXPECT_EQ(openWithDesktop("/tmp"), kStartFileNotFound);
 }

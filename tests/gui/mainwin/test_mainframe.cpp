@@ -253,8 +253,7 @@ class TestMainFrame : public QObject {
         m_frame->helpDocumentPath = "/no/such/folder/Plexavo.html";
         m_frame->action(32791)->trigger();
         QCOMPARE(MessageBox::shownTexts().value(0),
-                 QStringLiteral("Can't find the help document:
-/no/such/folder/Plexavo.html"));
+                 QStringLiteral("Can't find the help document:\n/no/such/folder/Plexavo.html"));
 
         // A document, but no xdg-open to show it.
         QTemporaryDir dir;

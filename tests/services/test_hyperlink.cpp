@@ -1,0 +1,277 @@
+// The hyperlink label: its looks in each state, the ways it opens, its
+// failure box and what a screen reader sees. A fake desktop supplies a
+// "browser" script that records what it was started with.
+#include "app/MessageBox.h"
+#include "widgets/CHyperLink.h"
+
+#include <QAccessible>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+using plexavo::CHyperLink;
+using plexavo::MessageBox;
+
+class TestHyperLink : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir m_root;
+    QString argvFile() const { return m_root.filePath(QStringLiteral("argv")); }
+
+    // A window holding the link and an edit to move the focus to.
+    struct Window {
+        QWidget widget;
+        CHyperLink* link;
+        QLineEdit* edit;
+        explicit Window(const QString& text, const QString& target = {}) {
+            auto* layout = new QVBoxLayout(&widget);
+            link = new CHyperLink(text, &widget);
+            link->setObjectName(QStringLiteral("ctl1032"));
+            if (!target.isEmpty())
+                link->SetTarget(target);
+            edit = new QLineEdit(&widget);
+            layout->addWidget(link);
+            layout->addWidget(edit);
+            widget.show();
+            widget.activateWindow();
+        }
+    };
+
+    void installBrowser(bool present) {
+        const QString apps = m_root.filePath(QStringLiteral("data/applications"));
+        QDir().mkpath(apps);
+        QDir().mkpath(m_root.filePath(QStringLiteral("config")));
+        QFile::remove(m_root.filePath(QStringLiteral("config/mimeapps.list")));
+        QFile::remove(argvFile());
+        if (!present)
+            return;
+        QFile mime(m_root.filePath(QStringLiteral("config/mimeapps.list")));
+        QVERIFY(mime.open(QIODevice::WriteOnly));
+        mime.write("[Default Applications]\ntext/html=fake.desktop\n");
+        mime.close();
+        QFile entry(apps + QStringLiteral("/fake.desktop"));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write(("[Desktop Entry]\nType=Application\nName=Fake\nExec=" +
+                     m_root.filePath(QStringLiteral("browser")) + " %u\n")
+                        .toUtf8());
+        entry.close();
+    }
+
+    // The address the browser was started with; empty when it was not.
+    QString openedAddress(int waitMs = 10000) {
+        QDeadlineTimer deadline(waitMs);
+        while (!QFile::exists(argvFile()) && !deadline.hasExpired())
+            QTest::qWait(10);
+        QFile f(argvFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray data = f.readAll();
+        QFile::remove(argvFile());
+        return QString::fromUtf8(data);
+    }
+
+    static bool drawnIn(QWidget* w, const QColor& color) {
+        const QImage image = w->grab().toImage();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).rgb() == color.rgb())
+                    return true;
+        return false;
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(m_root.isValid());
+        QFile script(m_root.filePath(QStringLiteral("browser")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$FAKE_OUT.part\" && mv \"$FAKE_OUT.part\" "
+                     "\"$FAKE_OUT\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_CONFIG_DIRS", m_root.filePath(QStringLiteral("none")).toUtf8());
+        qputenv("XDG_DATA_HOME", m_root.filePath(QStringLiteral("data")).toUtf8());
+        qputenv("XDG_DATA_DIRS", m_root.filePath(QStringLiteral("none")).toUtf8());
+        qputenv("FAKE_OUT", argvFile().toUtf8());
+    }
+
+    void init() {
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        MessageBox::shownTexts().clear();
+        installBrowser(true);
+    }
+
+    void textAndTargetStandInForEachOther() {
+        CHyperLink onlyText(QStringLiteral("https://vantrel.example/"));
+        QCOMPARE(onlyText.target(), QStringLiteral("https://vantrel.example/"));
+        QCOMPARE(onlyText.toolTip(), onlyText.target());
+
+        CHyperLink onlyTarget;
+        onlyTarget.SetTarget(QStringLiteral("file:///opt/plexavo/index.html"));
+        QCOMPARE(onlyTarget.text(), QStringLiteral("file:///opt/plexavo/index.html"));
+
+        CHyperLink both(QStringLiteral("Vantrel home page"));
+        both.SetTarget(QStringLiteral("file:///x/index.html"));
+        QCOMPARE(both.text(), QStringLiteral("Vantrel home page"));
+        QCOMPARE(both.toolTip(), QStringLiteral("file:///x/index.html"));
+
+        QVERIFY(both.font().underline());
+        QCOMPARE(both.cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(both.focusPolicy(), Qt::StrongFocus);
+        QCOMPARE(both.textFormat(), Qt::PlainText);
+        QCOMPARE(both.size(), both.sizeHint()); // fitted to its text
+    }
+
+    void aClickOpensOnReleaseAndTheColoursFollowTheState() {
+        Window w(QStringLiteral("Vantrel home page"),
+                 QStringLiteral("https://vantrel.example/a b"));
+        QVERIFY(QTest::qWaitForWindowActive(&w.widget));
+        w.edit->setFocus();
+        QTRY_VERIFY(w.edit->hasFocus());
+        QCOMPARE(w.link->textColor(), CHyperLink::kLinkColor);
+        QVERIFY(drawnIn(w.link, CHyperLink::kLinkColor));
+
+        // Hovering changes nothing but the cursor and the tooltip.
+        QTest::mouseMove(w.link, w.link->rect().center());
+        QCOMPARE(w.link->textColor(), CHyperLink::kLinkColor);
+
+        QSignalSpy opened(w.link, &CHyperLink::opened);
+        QTest::mousePress(w.link, Qt::LeftButton, {}, w.link->rect().center());
+        QVERIFY(w.link->hasFocus());
+        QCOMPARE(w.link->textColor(), CHyperLink::kArmedColor);
+        QVERIFY(!QFile::exists(argvFile()));
+        QTest::mouseRelease(w.link, Qt::LeftButton, {}, w.link->rect().center());
+        QCOMPARE(openedAddress(), QStringLiteral("https://vantrel.example/a b"));
+        QCOMPARE(opened.count(), 1);
+        QVERIFY(w.link->isOpened());
+        QCOMPARE(w.link->textColor(), CHyperLink::kArmedColor); // still focused
+        QVERIFY(drawnIn(w.link, CHyperLink::kArmedColor));
+
+        w.edit->setFocus();
+        QTRY_VERIFY(!w.link->hasFocus());
+        QCOMPARE(w.link->textColor(), CHyperLink::kOpenedColor);
+        QVERIFY(drawnIn(w.link, CHyperLink::kOpenedColor));
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+    }
+
+    void aReleaseOffTheLinkOpensNothing() {
+        Window w(QStringLiteral("link"), QStringLiteral("https://x.example/"));
+        QVERIFY(QTest::qWaitForWindowActive(&w.widget));
+        QTest::mousePress(w.link, Qt::LeftButton, {}, w.link->rect().center());
+        QTest::mouseRelease(w.link, Qt::LeftButton, {},
+                            w.link->rect().bottomRight() + QPoint(40, 40));
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(argvFile()));
+        QVERIFY(!w.link->isOpened());
+    }
+
+    void theSpaceBarOpensOtherKeysDoNot() {
+        Window w(QStringLiteral("link"), QStringLiteral("https://keys.example/"));
+        QVERIFY(QTest::qWaitForWindowActive(&w.widget));
+        w.edit->setFocus();
+        QTest::keyClick(w.edit, Qt::Key_Backtab); // back to the link, by keyboard alone
+        QTRY_VERIFY(w.link->hasFocus());
+        QCOMPARE(w.link->textColor(), CHyperLink::kArmedColor);
+        QTest::keyClick(w.link, Qt::Key_A);
+        QTest::keyClick(w.link, Qt::Key_Return);
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(argvFile()));
+        QTest::keyClick(w.link, Qt::Key_Space);
+        QCOMPARE(openedAddress(), QStringLiteral("https://keys.example/"));
+    }
+
+    void aFailedOpenBeepsAndSaysWhy() {
+        installBrowser(false);
+        Window w(QStringLiteral("link"), QStringLiteral("https://nowhere.example/"));
+        QVERIFY(QTest::qWaitForWindowActive(&w.widget));
+        QSignalSpy opened(w.link, &CHyperLink::opened);
+        QTest::mouseClick(w.link, Qt::LeftButton, {}, w.link->rect().center());
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral("Can't open link:\n\nThere is no application "
+                                            "associated\nwith the given filename extension.")});
+        QVERIFY(!w.link->isOpened());
+        QCOMPARE(opened.count(), 0);
+        w.edit->setFocus();
+        QTRY_COMPARE(w.link->textColor(), CHyperLink::kLinkColor);
+    }
+
+    void everyFailureHasItsText() {
+        QCOMPARE(CHyperLink::errorText(0),
+                 QStringLiteral(
+                     "Can't open link:\n\nThe operating system is out\nof memory or resources."));
+        QCOMPARE(CHyperLink::errorText(2),
+                 QStringLiteral("Can't open link:\n\nThe specified file was not found."));
+        QCOMPARE(
+            CHyperLink::errorText(5),
+            QStringLiteral(
+                "Can't open link:\n\nThe operating system denied\naccess to the specified file."));
+        QCOMPARE(CHyperLink::errorText(26),
+                 QStringLiteral("Can't open link:\n\nA sharing violation occurred. "));
+        QCOMPARE(CHyperLink::errorText(27),
+                 QStringLiteral(
+                     "Can't open link:\n\nThe filename association is\nincomplete or invalid."));
+        QCOMPARE(
+            CHyperLink::errorText(30),
+            QStringLiteral(
+                "Can't open link:\n\nThe DDE transaction could not\nbe completed because other "
+                "DDE transactions\nwere being processed."));
+        QCOMPARE(CHyperLink::errorText(32),
+                 QStringLiteral(
+                     "Can't open link:\n\nThe specified dynamic-link library was not found."));
+        QCOMPARE(CHyperLink::errorText(1),
+                 QStringLiteral("Can't open link:\n\nUnknown Error (1) occurred."));
+        QCOMPARE(CHyperLink::errorText(-4),
+                 QStringLiteral("Can't open link:\n\nUnknown Error (-4) occurred."));
+    }
+
+    void screenReadersSeeALinkTheyCanPress() {
+        Window w(QStringLiteral("Vantrel home page"), QStringLiteral("https://a11y.example/"));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.widget));
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w.link);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::Link);
+        QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Vantrel home page"));
+        QCOMPARE(iface->text(QAccessible::Description), QStringLiteral("https://a11y.example/"));
+        QVERIFY(iface->state().focusable);
+        QVERIFY(!iface->state().traversed);
+        QAccessibleActionInterface* actions = iface->actionInterface();
+        QVERIFY(actions);
+        QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(openedAddress(), QStringLiteral("https://a11y.example/"));
+        QVERIFY(iface->state().traversed);
+    }
+
+    void aDialogFontStaysUnderlined() {
+        CHyperLink link(QStringLiteral("link"));
+        QFont plain = link.font();
+        plain.setUnderline(false);
+        plain.setPointSize(plain.pointSize() + 6);
+        link.setFont(plain);
+        QVERIFY(link.font().underline());
+        QCOMPARE(link.size(), link.sizeHint());
+    }
+
+    void picture() {
+        // For a look by eye: PLEXAVO_SHOTS=<folder> saves the three states.
+        const QByteArray folder = qgetenv("PLEXAVO_SHOTS");
+        if (folder.isEmpty())
+            QSKIP("set PLEXAVO_SHOTS to save pictures");
+        Window w(QStringLiteral("Vantrel home page"), QStringLiteral("https://x.example/"));
+        QVERIFY(QTest::qWaitForWindowActive(&w.widget));
+        w.edit->setFocus();
+        QTRY_VERIFY(w.edit->hasFocus());
+        w.widget.grab().save(QString::fromUtf8(folder) + QStringLiteral("/hyperlink-new.png"));
+        w.link->setFocus();
+        QTRY_VERIFY(w.link->hasFocus());
+        w.widget.grab().save(QString::fromUtf8(folder) + QStringLiteral("/hyperlink-armed.png"));
+    }
+};
+
+QTEST_MAIN(TestHyperLink)
+#include "test_hyperlink.moc"
