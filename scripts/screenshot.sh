@@ -29,7 +29,7 @@ if [ $# -eq 0 ]; then
     -t 6 -c:v mpeg4 -c:a aac -shortest -y "$work/-été \"interview\".mov"
   # The help window opens by itself only on a first start; this is not one.
   mkdir -p "$work/config"
-  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n' \
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n' \
     > "$work/config/Plexavo.reg"
   export PLEXAVO_CONFIG_DIR="$work/config"
   set -- build/bin/plexavo -- "$work/holiday clip.mp4" "$work/-été \"interview\".mov"
@@ -44,6 +44,9 @@ DISPLAY=$display "$@" &
 app=$!
 sleep "$wait_s"
 if [ -n "$keys" ] && command -v xdotool >/dev/null; then
+  # No window manager gives the window the focus: take it by hand.
+  win=$(DISPLAY=$display xdotool search --onlyvisible --name '^Plexavo$' | head -1 || true)
+  [ -n "$win" ] && DISPLAY=$display xdotool windowfocus --sync "$win" || true
   for k in $keys; do DISPLAY=$display xdotool key "$k"; sleep 0.3; done
   sleep 1
 fi

@@ -31,7 +31,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("programIcon"));
     icon->setPixmap(programIcon().pixmap(64, 64));
-    icon->setAlignment(Qt::AlignTop);
+    icon->setFixedSize(64, 64);
 
     m_title = new QLabel(ui::str(61928, product.constData()));
     m_title->setObjectName(controlName(kTitle));
@@ -50,6 +50,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* notice = new QLabel(ui::dialogText(kDialogId, res::label::about::kNotice));
     notice->setObjectName(QStringLiteral("labelNotice"));
     notice->setWordWrap(true);
+    notice->setMinimumWidth(300);
 
     m_link = new CHyperLink(ui::dialogText(kDialogId, kLink));
     m_link->setObjectName(controlName(kLink));
@@ -72,18 +73,22 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
     auto* body = new QHBoxLayout;
     body->setSpacing(16);
-    body->addWidget(icon);
+    body->addWidget(icon, 0, Qt::AlignLeft | Qt::AlignTop);
     body->addLayout(texts, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 18, 18, 12);
     layout->addLayout(body);
     layout->addWidget(buttons);
-    setMinimumWidth(380);
+    setMinimumWidth(420);
     ok->setFocus();
 }
 
-QString CAboutDlg::versionText() const { return m_version->text(); }
-QString CAboutDlg::linkTarget() const { return m_link->target(); }
+QString CAboutDlg::versionText() const {
+    return m_version->text();
+}
+QString CAboutDlg::linkTarget() const {
+    return m_link->target();
+}
 
 } // namespace plexavo

@@ -125,6 +125,7 @@ void CMainFrame::createStatusBar() {
     auto* bar = statusBar();
     bar->setObjectName(QStringLiteral("ctl%1").arg(0xE801));
     bar->setSizeGripEnabled(false);
+    bar->setContentsMargins(0, 0, 4, 0); // the last pane off the window's edge
     m_ready = new QLabel;
     m_ready->setObjectName(QStringLiteral("statusReady"));
     bar->addWidget(m_ready, 1);

@@ -97,7 +97,8 @@ void CVantrelView::buildForm() {
     m_list->setTextElideMode(Qt::ElideMiddle);
     m_list->header()->setStretchLastSection(true);
     m_list->header()->setSectionsMovable(false);
-    const int widths[] = {100, 200, 128, 63};
+    // Wide enough for a whole clock range ("00:00:00-00:01:00") and a status.
+    const int widths[] = {100, 180, 124, 63};
     for (int column = 0; column < 4; ++column)
         m_list->setColumnWidth(column, widths[column]);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { refreshInfo(); });
@@ -114,7 +115,7 @@ void CVantrelView::buildForm() {
 
     auto* top = new QHBoxLayout;
     top->setSpacing(6);
-    top->addWidget(m_list, 3);
+    top->addWidget(m_list, 2);
     top->addWidget(m_info, 1);
 
     auto* layout = new QVBoxLayout(this);
