@@ -31,4 +31,7 @@ if [ "$missing" = 1 ]; then
   bash "$root/scripts/install-deps.sh" --bench
 fi
 
+# The main window's figures first (start-up, adding rows); they take seconds.
+bash "$here/mainwin/run.sh" "$build"
+
 exec python3 "$here/core/bench.py" --core "$core" --work "$build/bench" "$@"

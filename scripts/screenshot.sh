@@ -3,7 +3,8 @@
 #   scripts/screenshot.sh OUT.png [--wait SECONDS] [--keys "KEY ..."] -- PROGRAM [ARGS...]
 # With no program, starts build/bin/plexavo on two generated clips (one with
 # a name full of quotes and accents), so the main window shows a filled list.
-# --keys sends key presses (xdotool names) before the picture is taken.
+# --keys sends key presses (xdotool names) before the picture is taken, to
+# the window whose title matches --focus (default: the main window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,10 +12,12 @@ out=${1:-build/screenshot.png}
 shift || true
 wait_s=4
 keys=""
+focus='^Plexavo$'
 while [ $# -gt 0 ]; do
   case "$1" in
     --wait) wait_s=$2; shift 2 ;;
     --keys) keys=$2; shift 2 ;;
+    --focus) focus=$2; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
@@ -45,7 +48,7 @@ app=$!
 sleep "$wait_s"
 if [ -n "$keys" ] && command -v xdotool >/dev/null; then
   # No window manager gives the window the focus: take it by hand.
-  win=$(DISPLAY=$display xdotool search --onlyvisible --name '^Plexavo$' | head -1 || true)
+  win=$(DISPLAY=$display xdotool search --onlyvisible --name "$focus" | head -1 || true)
   [ -n "$win" ] && DISPLAY=$display xdotool windowfocus --sync "$win" || true
   for k in $keys; do DISPLAY=$display xdotool key "$k"; sleep 0.3; done
   sleep 1

@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <clocale>
+#include <cstdio>
+#include <ctime>
 
 namespace plexavo {
 
@@ -62,6 +64,7 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
     m_frame->RebuildMenus(false);
     m_frame->UpdateTitle();
     m_frame->show();
+    reportWhenShown();
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(gui, &QGuiApplication::commitDataRequest, this, &CVantrelApp::onCommitData);
@@ -74,6 +77,33 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
         });
     }
     return true;
+}
+
+void CVantrelApp::reportWhenShown() {
+    // The start-up benchmark: print the wall clock once the window has been
+    // painted, then leave. Only when asked for.
+    if (!qEnvironmentVariableIsSet("PLEXAVO_REPORT_SHOWN"))
+        return;
+    class FirstPaint : public QObject {
+      public:
+        using QObject::QObject;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && !m_done) {
+                m_done = true;
+                timespec now{};
+                clock_gettime(CLOCK_REALTIME, &now);
+                std::printf("shown %lld\n",
+                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+                std::fflush(stdout);
+                QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+            }
+            return QObject::eventFilter(watched, event);
+        }
+
+      private:
+        bool m_done = false;
+    };
+    m_frame->installEventFilter(new FirstPaint(m_frame.get()));
 }
 
 void CVantrelApp::onCommitData(QSessionManager& manager) {

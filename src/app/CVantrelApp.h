@@ -39,6 +39,7 @@ class CVantrelApp : public QObject {
 
   private:
     void onCommitData(QSessionManager& manager);
+    void reportWhenShown();
 
     std::unique_ptr<CMainFrame> m_frame;
 };

@@ -17,3 +17,7 @@ if(TARGET Plexcore)
   set_property(TEST test_mainwin_endtoend APPEND PROPERTY ENVIRONMENT "LC_ALL=de_DE.UTF-8")
   set_property(TEST test_mainwin_endtoend APPEND PROPERTY LABELS integration)
 endif()
+
+# Benchmark (not a test): bench/mainwin/run.sh runs it.
+add_executable(bench_mainwin_rows ${PROJECT_SOURCE_DIR}/bench/mainwin/bench_rows.cpp)
+target_link_libraries(bench_mainwin_rows PRIVATE plexgui)
