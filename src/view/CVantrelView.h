@@ -117,6 +117,9 @@ class CVantrelView : public QWidget, public ISourceList {
     // goes through the detection pass in order.
     void addSourcePaths(const QStringList& paths);
 
+    // The Add dialog's filters in the file dialog's form.
+    static QStringList sourceFileFilters();
+
     // Exchanges rows a and b: texts, tags and selection/focus states.
     void swapRows(int a, int b);
     void refreshInfo();

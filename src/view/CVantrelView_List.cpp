@@ -22,9 +22,8 @@
 
 namespace plexavo {
 
-namespace {
-
-QStringList qtNameFilters(const std::vector<FileFilter>& filters) {
+QStringList CVantrelView::sourceFileFilters() {
+    const auto filters = parseFilterList(ui::str(61926).toStdString());
     QStringList out;
     for (const auto& filter : filters) {
         QStringList patterns;
@@ -43,6 +42,8 @@ QStringList qtNameFilters(const std::vector<FileFilter>& filters) {
     }
     return out;
 }
+
+namespace {
 
 std::vector<std::string> mediaPatterns() {
     const auto filters = parseFilterList(ui::str(61926).toStdString());
@@ -91,7 +92,7 @@ void CVantrelView::OnAdd() {
         QFileDialog dialog(window());
         dialog.setFileMode(QFileDialog::ExistingFiles);
         dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-        dialog.setNameFilters(qtNameFilters(parseFilterList(ui::str(61926).toStdString())));
+        dialog.setNameFilters(sourceFileFilters());
         confirmed = dialog.exec() == QDialog::Accepted;
         files = dialog.selectedFiles();
     }

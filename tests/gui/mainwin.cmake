@@ -1,6 +1,7 @@
 # The main window: the view's rules, the frame, the numbers under a German
 # locale, and one run from adding files to converted output with the real core.
 plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupport.h)
+plexavo_add_gui_test(test_mainwin_paths mainwin/test_mainwin_paths.cpp)
 plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
 # The About box reads the version of the program it runs in.
 plexavo_embed_version(test_mainframe 3.4.5.6)
