@@ -6,6 +6,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CHelpTipsDlg.h"
 #include "app/CMainFrame.h"
+#include "app/CVantrelApp.h"
 #include "app/MessageBox.h"
 #include "app/RegistryKey.h"
 #include "view/CVantrelView.h"
@@ -61,6 +62,8 @@ class TestMainFrame : public QObject {
   private slots:
     void initTestCase() {
         settings::initRegKey();
+        // Not a first start: no help window may pop up over the tests.
+        settings::writeToolTipsHidden();
         g_bToolTipsHidden = true;
     }
 
@@ -286,6 +289,24 @@ class TestMainFrame : public QObject {
         // The kept actions still run the new view's commands.
         m_frame->action(32804)->trigger();
         QCOMPARE(fresh->rowCount(), 0);
+    }
+
+    void filesOnTheCommandLineGoThroughDetectionOnceShown() {
+        QTemporaryDir dir;
+        touch(dir.filePath(QStringLiteral("b.mp4")));
+        touch(dir.filePath(QStringLiteral("a.mov")));
+        CVantrelApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("/m/first clip.mp4"), dir.path()}));
+        QVERIFY(app.mainFrame()->isVisible());
+        std::vector<std::string> detected;
+        app.mainFrame()->view()->runDetection = [&](const std::vector<std::string>& paths) {
+            detected = paths;
+        };
+        const std::string folder = dir.path().toStdString();
+        QTRY_COMPARE(detected, (std::vector<std::string>{"/m/first clip.mp4", folder + "/a.mov",
+                                                         folder + "/b.mp4"}));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        app.mainFrame()->close();
     }
 
     // ---- Keyboard and screen reader -------------------------------------------

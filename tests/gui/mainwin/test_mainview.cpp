@@ -486,6 +486,33 @@ class TestMainView : public QObject {
         QVERIFY(settings::readToolTipsHidden());
     }
 
+    void aFirstStartOpensTheHelpWindowAboutASecondLater() {
+        g_bToolTipsHidden = false;
+        CVantrelView first;
+        int opened = 0;
+        first.runHelpTips = [&] { ++opened; };
+        first.OnInitialUpdate();
+        g_bToolTipsHidden = true;
+        QCOMPARE(opened, 0); // not at once
+        QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
+        QVERIFY(first.hideToolTips());
+        QVERIFY(settings::readToolTipsHidden());
+        QTest::qWait(1200);
+        QCOMPARE(opened, 1); // and only once
+    }
+
+    void goReportsAFolderThatIsNotThereYet() {
+        QTemporaryDir dir;
+        m_view->chooseOutputFolder = [&](const QString&) {
+            return dir.filePath(QStringLiteral("later"));
+        };
+        m_view->OnBrowse();
+        m_view->OnGo();
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        QVERIFY2(MessageBox::shownTexts()[0].contains(dir.filePath(QStringLiteral("later/"))),
+                 qPrintable(MessageBox::shownTexts()[0]));
+    }
+
     void browseAppendsTheSlashAndStoresTheFolder() {
         QTemporaryDir dir;
         m_view->chooseOutputFolder = [&](const QString&) { return dir.path(); };
