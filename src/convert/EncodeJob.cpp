@@ -121,7 +121,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     if (started)
         pumpOutput(child);
 
-    const bool stopped = stopRequested.load();
+    const bool stopped = stopRequested || killRequested;
     if (started && !stopped)
         child.waitForExit(kExitWaitMs);
     child.terminate();
@@ -198,7 +198,7 @@ bool CEncodeJob::afterRead(std::size_t n, std::uint64_t now) {
     noteErrorLine({m_buffer, m_fill});
     m_fill = 0;
     m_last = now;
-    return stopRequested;
+    return stopRequested || killRequested;
 }
 
 bool CEncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now) {

@@ -331,6 +331,7 @@ void CChildProcess::waitOutStop() {
     const std::uint32_t requested = platform::tickCount();
     std::uint32_t lastSign = requested;
     std::int64_t lastSize = fileSize(policy.watchedFile);
+    platform::ProcessActivity lastActivity = platform::readProcessActivity(processId);
     bool pipeOpen = stdoutRead >= 0;
     char buffer[4096];
 
@@ -369,11 +370,17 @@ void CChildProcess::waitOutStop() {
         } else {
             usleep(kStopLookMs * 1000);
         }
+        // Signs of life besides output: the file grows, or the child works
+        // (processor time, bytes written anywhere, as when an index moves to
+        // the front of the file). A child waiting for a processor on a busy
+        // machine is not silent either: it is runnable, just not running.
         const std::int64_t size = fileSize(policy.watchedFile);
-        if (size != lastSize) {
+        const platform::ProcessActivity activity = platform::readProcessActivity(processId);
+        if (size != lastSize || lastActivity.progressedTo(activity) || activity.state == 'R') {
             lastSize = size;
             lastSign = platform::tickCount();
         }
+        lastActivity = activity;
     }
 }
 

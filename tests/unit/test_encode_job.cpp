@@ -328,3 +328,19 @@ TEST(EncodeJob, AnUnknownExitStatusIsJudgedByTheCoresOwnWords) {
         EXPECT_EQ(job.errorText(), "Error: cannot read");
     }
 }
+
+TEST_F(EncodeJobStop, AKillRequestAloneEndsTheRunAtOnce) {
+    m_job.stopSilenceMs = 60000;
+    FakeCore core("q|o:broken|p:30000:30:time=1 \\r");
+    std::thread closer([&] {
+        for (int i = 0; i < 1000 && !fileExists(m_output); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        m_job.killRequested = true;
+    });
+    const auto begin = Clock::now();
+    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", 0, 100), -3);
+    closer.join();
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
+    EXPECT_FALSE(fileExists(m_output));
+}
