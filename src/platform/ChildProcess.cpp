@@ -28,6 +28,8 @@ namespace {
 constexpr int kExitingGraceMs = 500;
 // How often a stopping child is looked at.
 constexpr int kStopLookMs = 50;
+// How long a killed child is waited for before the shared reaper takes over.
+constexpr int kKilledExitMs = 5000;
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -350,7 +352,10 @@ void CChildProcess::waitOutStop() {
             kill = StopOutcome::KilledSilent;
         if (kill != StopOutcome::NotStopped) {
             sendSignal(SIGKILL);
-            reap(true);
+            // A child stuck in the kernel (a dead network mount) dies only
+            // when it leaves it: never wait for that here; close() hands it
+            // to the reaper.
+            waitForExit(kKilledExitMs);
             m_stopOutcome = kill;
             return;
         }
