@@ -146,6 +146,12 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
         m_outcome = Outcome::Killed;
         return -3;
     }
+    if (stopped && exitedAlone && statusKnown && exitCode == contract::kExitDone) {
+        // The request came as the core finished: the file is complete.
+        WriteLog("The encoder core finished before the stop request took effect.");
+        m_outcome = Outcome::Finished;
+        return 0;
+    }
     if (stopped) {
         m_outcome = Outcome::Stopped;
         return 0;
