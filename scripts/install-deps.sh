@@ -13,6 +13,7 @@ PKGS=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg python3 xvfb xauth x11-apps imagemagick xdg-utils
+  clang-format
 )
 
 # The benchmark also measures the peers and needs GNU time for peak memory.
