@@ -14,6 +14,8 @@ PKGS=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg python3 xvfb xauth x11-apps imagemagick xdg-utils
   librsvg2-bin desktop-file-utils appstream
+  adwaita-icon-theme locales libqt6svg6 xdotool
+  clang-format
   gettext fonts-noto-cjk  # catalog checks; glyphs of the Chinese and Japanese packs
 )
 
@@ -29,16 +31,28 @@ for p in "${PKGS[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
+fi
+
+# The window's tests run a conversion under a German locale (decimal comma).
+ensure_locale() {
+  if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    return 0
+  fi
+  $SUDO sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
+  exit 0
 fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_locale

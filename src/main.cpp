@@ -1,96 +1,38 @@
-// Until the main window lands, the program is a small command-line front end
-// on the engine: it probes the files it is given and can convert them.
-#include "app/ResourceText.h"
-#include "convert/EncodeJob.h"
-#include "convert/EncodingOptions.h"
-#include "convert/OutputNaming.h"
-#include "media/SourceItem.h"
-#include "platform/Platform.h"
-#include "view/ConversionSettings.h"
+// Plexavo: the window, or with --probe / --convert the command-line front end
+// for scripts.
+#include "app/CVantrelApp.h"
+#include "app/CommandLine.h"
+
+#include <QApplication>
+#include <QStringList>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-using namespace plexavo;
-
-namespace {
-
-void usage() {
-    std::printf("Plexavo: converts audio and video files for iPod, iPhone and iPad.\n\n"
-                "usage: plexavo [--convert] [--h264] [--size N] [--out FOLDER] FILE...\n"
-                "  FILE...       probe each file and show its duration, bit rate and streams\n"
-                "  --convert     convert the files too, into FOLDER (default %s)\n"
-                "  --h264        H.264 instead of MPEG-4\n"
-                "  --size N      frame size row N of the size list (0 keeps the source size):\n",
-                defaultOutputPath().c_str());
-    const auto sizes = sizeListTexts();
-    for (std::size_t i = 0; i < sizes.size(); ++i)
-        std::printf("                  %2zu  %s\n", i, sizes[i].c_str());
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    ConversionSettings settings;
-    bool convert = false;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--convert")
-            convert = true;
-        else if (arg == "--h264")
-            settings.targetFormat = kTargetH264;
-        else if (arg == "--size" && i + 1 < argc) {
-            settings.sizeChoice = std::atoi(argv[++i]);
-            settings.applySizeChoice();
-        } else if (arg == "--out" && i + 1 < argc)
-            settings.outputPath = platform::absolutePath(argv[++i]);
-        else if (arg == "--help" || arg == "-h") {
-            usage();
-            return 0;
-        } else if (arg == "--")
-            continue;
-        else
-            files.push_back(platform::absolutePath(arg));
-    }
-    if (files.empty()) {
-        usage();
-        return 0;
-    }
+    // The front end needs no display, so it runs before Qt is started.
+    if (auto code = plexavo::cli::runIfRequested(argc, argv))
+        return *code;
 
-    int failures = 0;
-    std::vector<CSourceItem> items;
-    for (const auto& file : files) {
-        CSourceItem item;
-        if (item.probe(file) < 0) {
-            std::printf("%s\n  %s\n", LoadResString(61205).c_str(), file.c_str());
-            ++failures;
-            continue;
-        }
-        item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
-        std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n  Output: %s\n",
-                    item.displayName().c_str(), item.durationText.c_str(), item.bitrateText.c_str(),
-                    item.videoDescription.c_str(), item.audioDescription.c_str(),
-                    item.outputFileName().c_str());
-        items.push_back(item);
-    }
-    if (!convert)
-        return failures ? 1 : 0;
+    QApplication application(argc, argv);
+    plexavo::initProcessLocale();
 
-    const std::string options = buildOptionText(settings);
-    ensureFolder(settings.outputPath);
-    CEncodeJob job;
-    for (auto& item : items) {
-        item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
-        std::printf("Converting %s -> %s\n", item.displayName().c_str(),
-                    item.outputFilePath().c_str());
-        if (job.run(item.path, item.outputFilePath(), item.title, options, item.startSeconds,
-                    item.endSeconds) < 0) {
-            std::printf("  failed: %s\n", job.errorText().c_str());
-            ++failures;
-        }
+    // QApplication has taken its own options out of argv; the rest are ours,
+    // as raw bytes, so no file name is lost to a text conversion.
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto parsed = plexavo::cli::parseWindowArguments(args);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "plexavo: unknown option %s\n\n", parsed.error.c_str());
+        plexavo::cli::printUsage(stderr);
+        return 2;
     }
-    return failures ? 1 : 0;
+    QStringList files;
+    for (const auto& file : parsed.files)
+        files.append(QString::fromStdString(file));
+
+    plexavo::CVantrelApp app;
+    if (!app.InitInstance(files))
+        return 1;
+    return application.exec();
 }

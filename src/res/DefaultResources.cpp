@@ -109,6 +109,42 @@ const Entry kEntries[] = {
     // "%1 c" would read as a "%c" directive.
     {Kind::String, 0, 61716, 0, "Please enter no more than %d characters."},
 
+    // Main window: About box, help, folder and list texts (61920-61949).
+    {Kind::String, 0, 61920, 0, "Version %d.%d.%d"},
+    {Kind::String, 0, 61921, 0, "About %s"},
+    {Kind::String, 0, 61922, 0, "&About %s ..."},
+    {Kind::String, 0, 61923, 0, "Can't find xdg-open. It's included in the xdg-utils package."},
+    {Kind::String, 0, 61924, 0, "Source files"},
+    {Kind::String, 0, 61925, 0, "File information"},
+    // The Add dialog's filters: description|patterns pairs, ended by "||".
+    {Kind::String, 0, 61926, 0,
+     "All Media Files|*.3gp; *.acp; *.aif; *.aifc; *.aiff; *.au; *.asf; *.avi; *.dat; *.m1v; *.m4a; *.m4p; "
+     "*.m4v; *.mov; *.mp1; *.mp2; *.mp3; *.mp4; *.mpa; *.mpe; *.mpeg; *.mpg; *.mpga; *.mov; *.oga; *.ogg; "
+     "*.ogm; *.ogv; *.qt; *.ra; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.snd; *.vcd; "
+     "*.vob; *.wav; *.wm; *.wma; *.wmd; *.wmv|"
+     "Video Files (*.3gp; *.asf; *.avi; *.dat; *.m1v; *.m4p; *.m4v; *.mov; .mp4; *.mpe; *.mpeg; *.mpg; "
+     "*.mov; *.ogg; *.ogm; *.ogv; *.qt; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.vcd; "
+     "*.vob; *.wm; *.wmd; *.wmv)|"
+     "*.asf; *.avi; *.dat; *.m1v; *.m4p; *.m4v; *.mov; .mp4; *.mpe; *.mpeg; *.mpg; *.mov; *.ogg; *.ogm; "
+     "*.ogv; *.qt; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.vcd; *.vob; *.wm; *.wmd; "
+     "*.wmv|"
+     "Windows Media Files (*.aifc; *.aiff; *.au; *.asf; *.avi; *.mp3; *.wav; *.wm; *.wma; *.wmd; *.wmv)|"
+     "*.aifc; *.aiff; *.au; *.asf; *.avi; *.mp3; *.wav; *.wm; *.wma; *.wmd; *.wmv|"
+     "QuickTime Media Files (*.3gp; *.mp4; *.mov; *.qt)|*.3gp; *.mp4; *.mov; *.qt|"
+     "Real Media Files (*.ra; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv)|"
+     "*.ra; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv|"
+     "OGG Files (*.oga; *.ogg; *.ogm; *.ogv)|*.oga; *.ogg; *.ogm; *.ogv|"
+     "All Files (*.*)|*.*||"},
+    {Kind::String, 0, 61927, 0, "Can't find the help document:\n%s"},
+    // About box title: product name.
+    {Kind::String, 0, 61928, 0, "%s ( tm )"},
+    {Kind::String, 0, 61929, 0, "Toolbar"},
+    // "Go" before the first conversion has made the output folder.
+    {Kind::String, 0, 61930, 0, "The output folder doesn't exist yet:\n%s\n\nIt is made by the first conversion."},
+    {Kind::String, 0, 61931, 0, "Caps Lock"},
+    {Kind::String, 0, 61932, 0, "Num Lock"},
+    {Kind::String, 0, 61933, 0, "Scroll Lock"},
+
     // ---- Main menu 128 ------------------------------------------------------
     // The document commands, the Save entries and the target formats after
     // H.264 stay in the resource; the menu rebuild deletes them by command id.

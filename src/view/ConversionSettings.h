@@ -89,7 +89,6 @@ inline constexpr unsigned kStrMono = 61338;
 inline constexpr unsigned kStrStereo = 61339;
 inline constexpr unsigned kStrDisableAudio = 61340;
 
-
 struct ConversionSettings {
     int targetFormat = kTargetMpeg4;
     int tvStandard = kTvNtsc;

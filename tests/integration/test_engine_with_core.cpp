@@ -199,7 +199,7 @@ TEST_F(EngineWithCore, AFileNamedWithoutAFolderKeepsItsTitle) {
     std::filesystem::copy_file(s_source, folder + "/-clip one.mp4");
     int code = -1;
     const std::string shown =
-        runTool({std::string(PLEXCORE_FOLDER) + "/plexavo", "-clip one.mp4", "--out", "converted"},
+        runTool({std::string(PLEXCORE_FOLDER) + "/plexavo", "--probe", "-clip one.mp4", "--out", "converted"},
                 &code, folder);
     EXPECT_EQ(code, 0) << shown;
     EXPECT_EQ(shown.rfind("-clip one.mp4\n", 0), 0u) << shown;

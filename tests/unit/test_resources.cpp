@@ -170,6 +170,13 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61901, "s"},    // time left
         {61902, "s"},    // speed
         {61903, "sss"},  // the three above on one line
+        // main window
+        {61920, "ddd"}, // version parts
+        {61921, "s"},   // About caption: product name
+        {61922, "s"},   // About menu entry: product name
+        {61927, "s"},   // help document path
+        {61928, "s"},   // About title: product name
+        {61930, "s"},   // output folder
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));

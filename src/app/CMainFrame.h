@@ -1,0 +1,102 @@
+// The program's only top-level window: a fixed-size frame with the menu bar,
+// the large-button toolbar, the main view and the status bar. Every command
+// is one QAction, made once and kept by its command id.
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+
+#include <functional>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace plexavo {
+
+class CImageToolBar;
+class CVantrelView;
+
+// Command ids the frame itself answers.
+namespace cmd {
+inline constexpr int kExit = 57665;
+inline constexpr int kAbout = 57664;
+inline constexpr int kHelpContents = 32791;
+inline constexpr int kDownloadReal = 32777;
+inline constexpr int kDownloadQuickTime = 32779;
+inline constexpr int kFirstLanguage = 32750;
+inline constexpr int kLastLanguage = 32769;
+} // namespace cmd
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    static constexpr int kWidth = 735;
+    static constexpr int kHeight = 564;
+    static constexpr int kMenuId = 128;
+
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CVantrelView* view() const { return m_view; }
+    CImageToolBar* toolBar() const { return m_wndToolBar; }
+    QAction* action(int id) const { return m_actions.value(id); }
+    const QHash<int, QAction*>& commandActions() const { return m_actions; }
+    QList<QMenu*> popups() const { return m_popups; }
+
+    // Builds the menu bar from the current module's menu (trimmed to the
+    // commands this program offers), re-texting the kept actions. The one
+    // path for the first build and for a language switch.
+    void RebuildMenus(bool reload);
+    void UpdateTitle();
+    // The toolbar's button texts from the current module.
+    void SetToolbarTexts(bool resize);
+    // A new view from the current module with the old one's state.
+    CVantrelView* RecreateView();
+
+    // Runs a command as its menu entry would.
+    void onCommand(int id);
+    // Enables each command by its rule.
+    void updateCommandUi();
+
+    void OnHelpContents();
+    // The help document; empty: the one shipped with the program.
+    std::string helpDocumentPath;
+    void OnAppAbout();
+
+    // Asks the exit question; true when the user agreed to close.
+    bool confirmExit();
+
+    // The language packs fill the Language menu and answer its commands;
+    // without them it holds the module's own entries.
+    std::function<void(QMenu* menu)> fillLanguageMenu;
+    std::function<void(int id)> onLanguageCommand;
+    // Called for every view the frame makes after the first (a language
+    // switch), so the shell can hand it what it gave the first one.
+    std::function<void(CVantrelView* view)> configureView;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QAction* ensureAction(int id);
+    void createStatusBar();
+    void retextStatusBar();
+    void updateLockIndicators();
+    void attachView(CVantrelView* view);
+    void centreOnScreen();
+
+    CImageToolBar* m_wndToolBar = nullptr;
+    CVantrelView* m_view = nullptr;
+    QLabel* m_ready = nullptr;
+    QLabel* m_indicators[3] = {};
+    QHash<int, QAction*> m_actions;
+    QList<QMenu*> m_popups;
+    bool m_exitConfirmed = false;
+};
+
+} // namespace plexavo

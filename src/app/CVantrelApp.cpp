@@ -1,0 +1,118 @@
+#include "app/CVantrelApp.h"
+
+#include "app/CMainFrame.h"
+#include "app/CVantrelApp_Services.h"
+#include "app/RegistryKey.h"
+#include "view/CVantrelView.h"
+#include "widgets/CImageToolBar.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSessionManager>
+#include <QTimer>
+
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+
+namespace plexavo {
+
+namespace {
+CVantrelApp* g_app = nullptr;
+} // namespace
+
+QIcon programIcon() {
+    return QIcon::fromTheme(QStringLiteral("com.vantrel.Plexavo"),
+                            QIcon(QStringLiteral(":/plexavo/com.vantrel.Plexavo.svg")));
+}
+
+void initProcessLocale() {
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+CVantrelApp::CVantrelApp() {
+    g_app = this;
+}
+
+CVantrelApp::~CVantrelApp() {
+    m_frame.reset();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+CVantrelApp* CVantrelApp::instance() {
+    return g_app;
+}
+
+bool CVantrelApp::InitInstance(const QStringList& files) {
+    QCoreApplication::setApplicationName(QStringLiteral("Plexavo"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
+    initProcessLocale();
+
+    CImageToolBar::prepareIconThemes();
+
+    // A value that differs from "TRUE" only in letter case counts; anything
+    // else (a trailing blank too) leaves the help window to open.
+    // The media framework's version, read once: the view's tip depends on it.
+    const shell::Version media = shell::mediaFrameworkVersion();
+    g_nQuartzMajor = media.major;
+    g_nQuartzMinor = media.minor;
+    settings::initRegKey();
+    g_bToolTipsHidden = settings::readToolTipsHidden();
+
+    m_frame = std::make_unique<CMainFrame>();
+    m_frame->RebuildMenus(false);
+    m_frame->UpdateTitle();
+    m_frame->show();
+    reportWhenShown();
+
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::commitDataRequest, this, &CVantrelApp::onCommitData);
+
+    if (!files.isEmpty()) {
+        // Once the window is on screen, so the detection window has a parent to sit on.
+        QTimer::singleShot(0, m_frame.get(), [this, files] {
+            if (m_frame && m_frame->view())
+                m_frame->view()->addSourcePaths(files);
+        });
+    }
+    return true;
+}
+
+void CVantrelApp::reportWhenShown() {
+    // The start-up benchmark: print the wall clock once the window has been
+    // painted, then leave. Only when asked for.
+    if (!qEnvironmentVariableIsSet("PLEXAVO_REPORT_SHOWN"))
+        return;
+    class FirstPaint : public QObject {
+      public:
+        using QObject::QObject;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && !m_done) {
+                m_done = true;
+                timespec now{};
+                clock_gettime(CLOCK_REALTIME, &now);
+                std::printf("shown %lld\n",
+                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+                std::fflush(stdout);
+                QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+            }
+            return QObject::eventFilter(watched, event);
+        }
+
+      private:
+        bool m_done = false;
+    };
+    m_frame->installEventFilter(new FirstPaint(m_frame.get()));
+}
+
+void CVantrelApp::onCommitData(QSessionManager& manager) {
+    // Log-off or shutdown asks the same question; Cancel keeps the program.
+    if (!m_frame || !manager.allowsInteraction())
+        return;
+    if (!m_frame->confirmExit())
+        manager.cancel();
+    manager.release();
+}
+
+} // namespace plexavo

@@ -1,0 +1,47 @@
+// The application object: the start-up sequence, the process-wide values it
+// reads, and the main frame it creates.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class QSessionManager;
+
+namespace plexavo {
+
+class CMainFrame;
+
+// Keeps numbers in the "C" form. QApplication adopts the user's locale, and a
+// German one would print the core's options as "-r 29,970", which it refuses.
+// Call right after QApplication is constructed.
+void initProcessLocale();
+
+// The program's icon: the installed one of the icon theme, else the built-in.
+QIcon programIcon();
+
+class CVantrelApp : public QObject {
+    Q_OBJECT
+
+  public:
+    CVantrelApp();
+    ~CVantrelApp() override;
+
+    static CVantrelApp* instance();
+
+    // Names the application, reads the stored values, creates and shows the
+    // main frame; the given files then go through the detection pass.
+    bool InitInstance(const QStringList& files = {});
+
+    CMainFrame* mainFrame() const { return m_frame.get(); }
+
+  private:
+    void onCommitData(QSessionManager& manager);
+    void reportWhenShown();
+
+    std::unique_ptr<CMainFrame> m_frame;
+};
+
+} // namespace plexavo

@@ -1,0 +1,24 @@
+# The main window: the view's rules, the frame, the numbers under a German
+# locale, and one run from adding files to converted output with the real core.
+plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupport.h)
+plexavo_add_gui_test(test_mainwin_paths mainwin/test_mainwin_paths.cpp)
+plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
+# The About box reads the version of the program it runs in.
+plexavo_embed_version(test_mainframe 3.4.5.6)
+
+# The decimal point under a German locale (installed by scripts/install-deps.sh).
+plexavo_add_gui_test(test_mainwin_locale mainwin/test_mainwin_locale.cpp)
+set_property(TEST test_mainwin_locale APPEND PROPERTY ENVIRONMENT "LC_ALL=de_DE.UTF-8")
+
+# From Add to converted files with the real core, under the German locale.
+if(TARGET Plexcore)
+  plexavo_add_gui_test(test_mainwin_endtoend mainwin/test_mainwin_endtoend.cpp)
+  target_compile_definitions(test_mainwin_endtoend PRIVATE PLEXCORE_FOLDER="$<TARGET_FILE_DIR:Plexcore>/")
+  add_dependencies(test_mainwin_endtoend Plexcore)
+  set_property(TEST test_mainwin_endtoend APPEND PROPERTY ENVIRONMENT "LC_ALL=de_DE.UTF-8")
+  set_property(TEST test_mainwin_endtoend APPEND PROPERTY LABELS integration)
+endif()
+
+# Benchmark (not a test): bench/mainwin/run.sh runs it.
+add_executable(bench_mainwin_rows ${PROJECT_SOURCE_DIR}/bench/mainwin/bench_rows.cpp)
+target_link_libraries(bench_mainwin_rows PRIVATE plexgui)

@@ -1,0 +1,370 @@
+// The main frame: geometry, the trimmed menu bar and its mnemonics, the
+// toolbar slots, the enabling rules through the actions, the exit question,
+// the About box and help, a rebuilt view, and a keyboard-only walk.
+#include "MainWinSupport.h"
+
+#include "app/CAboutDlg.h"
+#include "app/CHelpTipsDlg.h"
+#include "app/CMainFrame.h"
+#include "app/CVantrelApp.h"
+#include "app/MessageBox.h"
+#include "app/RegistryKey.h"
+#include "view/CVantrelView.h"
+#include "widgets/CImageToolBar.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace plexavo;
+using namespace mainwin_test;
+
+namespace {
+
+// The letter after a single '&', or 0.
+QChar mnemonic(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&'))
+            continue;
+        if (text[i + 1] == QLatin1Char('&')) {
+            ++i;
+            continue;
+        }
+        return text[i + 1].toLower();
+    }
+    return QChar();
+}
+
+QList<int> commandIds(QMenu* menu) {
+    QList<int> ids;
+    for (QAction* action : menu->actions())
+        ids.append(action->isSeparator() ? 0 : action->data().toInt());
+    return ids;
+}
+
+} // namespace
+
+class TestMainFrame : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CMainFrame> m_frame;
+
+  private slots:
+    void initTestCase() {
+        settings::initRegKey();
+        // Not a first start: no help window may pop up over the tests.
+        settings::writeToolTipsHidden();
+        g_bToolTipsHidden = true;
+    }
+
+    void init() {
+        MessageBox::shownTexts().clear();
+        MessageBox::setAutoAnswer(QMessageBox::NoButton);
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->view()->runDetection = [this](const std::vector<std::string>& paths) {
+            for (const auto& path : paths) {
+                auto* item = makeItem(
+                    QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString());
+                addRow(*m_frame->view(), item);
+            }
+        };
+    }
+
+    void cleanup() {
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        m_frame.reset();
+    }
+
+    void isAFixedCentredWindowWithoutMaximise() {
+        QCOMPARE(m_frame->size(), QSize(CMainFrame::kWidth, CMainFrame::kHeight));
+        QCOMPARE(m_frame->minimumSize(), m_frame->maximumSize());
+        QVERIFY(!(m_frame->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(m_frame->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QCOMPARE(m_frame->windowTitle(), QStringLiteral("Plexavo"));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(m_frame->pos(), QPoint(screen.x() + (screen.width() - CMainFrame::kWidth) / 2,
+                                        screen.y() + (screen.height() - CMainFrame::kHeight) / 2));
+    }
+
+    void menuBarIsTrimmedAndEveryEntryHasAMnemonic() {
+        const QList<QMenu*> popups = m_frame->popups();
+        QStringList titles;
+        for (QMenu* menu : popups)
+            titles.append(menu->title());
+        QCOMPARE(titles, (QStringList{"&File", "&Action", "&Language", "&Source Format",
+                                      "&Target Format", "&Download", "&Help"}));
+        QCOMPARE(commandIds(popups[0]), (QList<int>{32801, 32803, 32804, 0, 57665}));
+        QCOMPARE(commandIds(popups[1]), (QList<int>{32805, 32806, 0, 32807, 32808}));
+        QCOMPARE(commandIds(popups[2]), QList<int>{32750});
+        QCOMPARE(commandIds(popups[3]), (QList<int>{32703, 32708, 32709, 32710, 32712, 32713, 32717,
+                                                    32702, 32701, 32718}));
+        QCOMPARE(commandIds(popups[4]), (QList<int>{32719, 32720}));
+        QCOMPARE(commandIds(popups[5]), (QList<int>{32776, 32778, 32777, 32779, 0, 32780}));
+        QCOMPARE(commandIds(popups[6]), (QList<int>{32791, 32792, 0, 57664}));
+        QCOMPARE(m_frame->action(57664)->text(), QStringLiteral("&About Plexavo ..."));
+
+        // Titles have distinct mnemonics; so do the commands that act.
+        QSet<QChar> barKeys;
+        for (QMenu* menu : popups)
+            QVERIFY2(!mnemonic(menu->title()).isNull() &&
+                         !barKeys.contains(mnemonic(menu->title())),
+                     qPrintable(menu->title()));
+        for (int i : {0, 1, 6}) {
+            QSet<QChar> keys;
+            for (QAction* action : popups[i]->actions()) {
+                if (action->isSeparator())
+                    continue;
+                const QChar key = mnemonic(action->text());
+                QVERIFY2(!key.isNull() && !keys.contains(key), qPrintable(action->text()));
+                keys.insert(key);
+            }
+        }
+    }
+
+    void actionsCarryTheirIdsPromptsAndTips() {
+        for (auto it = m_frame->commandActions().cbegin(); it != m_frame->commandActions().cend();
+             ++it)
+            QCOMPARE(it.value()->data().toInt(), it.key());
+        QCOMPARE(m_frame->action(32801)->statusTip(), QStringLiteral("Add source file(s)"));
+        QCOMPARE(m_frame->action(32807)->statusTip(),
+                 QStringLiteral("Play first selected file and set selection part for converting."));
+        QCOMPARE(m_frame->action(32807)->toolTip(),
+                 QStringLiteral("Preview or set selection part"));
+        QCOMPARE(m_frame->action(57665)->toolTip(), QStringLiteral("Exit"));
+        QCOMPARE(m_frame->action(32708)->statusTip(),
+                 QStringLiteral("Mpeg file (MPEG,DVD,SVCD,VCD...)"));
+        QVERIFY(m_frame->action(32708)->isEnabled());
+        QCOMPARE(m_frame->action(32776)->text(), QStringLiteral("GStreamer Runtime"));
+    }
+
+    void toolbarHasItsElevenSlots() {
+        const QList<QAction*> slotActions = m_frame->toolBar()->actions();
+        QCOMPARE(slotActions.size(), 11);
+        const int ids[] = {32801, 32803, 32804, 0, 32805, 32806, 0, 32807, 32808, 0, 57665};
+        const char* texts[] = {"Add", "Remove",  "Remove All", "", "Move Up", "Move Down",
+                               "",    "Preview", "Convert",    "", "Exit"};
+        for (int i = 0; i < 11; ++i) {
+            QCOMPARE(slotActions[i]->isSeparator(), ids[i] == 0);
+            if (ids[i] == 0)
+                continue;
+            QCOMPARE(slotActions[i]->data().toInt(), ids[i]);
+            QCOMPARE(slotActions[i]->iconText(), QString::fromUtf8(texts[i]));
+            QVERIFY(!slotActions[i]->icon().isNull());
+            auto* button =
+                qobject_cast<QToolButton*>(m_frame->toolBar()->widgetForAction(slotActions[i]));
+            QVERIFY(button);
+            QVERIFY(button->minimumWidth() >= CImageToolBar::kButtonSize);
+            QCOMPARE(button->accessibleName(), QString::fromUtf8(texts[i]));
+        }
+        QCOMPARE(m_frame->toolBar()->iconSize(), QSize(48, 48));
+        bool fromTheme = false;
+        CImageToolBar::themeIcon(QStringLiteral("go-up"), &fromTheme);
+        QVERIFY2(fromTheme, "the Adwaita theme should have go-up");
+        bool unknown = true;
+        QVERIFY(!CImageToolBar::themeIcon(QStringLiteral("no-such-icon-here"), &unknown).isNull());
+        QVERIFY(!unknown);
+    }
+
+    void statusBarShowsReadyAndThreeIndicators() {
+        auto* ready = m_frame->statusBar()->findChild<QLabel*>(QStringLiteral("statusReady"));
+        QVERIFY(ready);
+        QCOMPARE(ready->text(), QStringLiteral("Ready"));
+        for (int i = 0; i < 3; ++i) {
+            auto* pane = m_frame->statusBar()->findChild<QLabel*>(
+                QStringLiteral("statusIndicator%1").arg(i));
+            QVERIFY(pane);
+            QVERIFY(!pane->accessibleName().isEmpty());
+            QVERIFY(pane->minimumWidth() > 0);
+        }
+    }
+
+    void actionsFollowTheViewsRules() {
+        auto enabled = [this](int id) { return m_frame->action(id)->isEnabled(); };
+        QVERIFY(enabled(32801));
+        for (int id : {32803, 32804, 32805, 32806, 32807, 32808})
+            QVERIFY2(!enabled(id), qPrintable(QString::number(id)));
+        addRows(*m_frame->view(), 1);
+        QVERIFY(enabled(32803) && enabled(32804) && enabled(32808));
+        QVERIFY(!enabled(32805) && !enabled(32806) && !enabled(32807));
+        addRows(*m_frame->view(), 1);
+        QVERIFY(enabled(32805) && enabled(32806));
+        m_frame->action(32804)->trigger();
+        QVERIFY(!enabled(32803) && !enabled(32808));
+    }
+
+    void cancellingTheExitQuestionKeepsTheWindow() {
+        m_frame->show();
+        addRows(*m_frame->view(), 2);
+        MessageBox::setNextAnswer(QMessageBox::Cancel);
+        m_frame->action(57665)->trigger();
+        QVERIFY(m_frame->isVisible());
+        QCOMPARE(MessageBox::shownTexts().value(0),
+                 QStringLiteral("Thanks for using Plexavo. Sure to exit?"));
+        QCOMPARE(m_frame->view()->rowCount(), 2);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(m_frame->close());
+        QVERIFY(!m_frame->isVisible());
+        QCOMPARE(MessageBox::shownTexts().size(), 2);
+    }
+
+    void aboutBoxShowsNameVersionAndLink() {
+        CAboutDlg about(m_frame.get());
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Plexavo"));
+        QCOMPARE(about.findChild<QLabel*>("ctl1046")->text(), QStringLiteral("Plexavo ( tm )"));
+        // The build puts version 3.4.5.6 into this test program.
+        QCOMPARE(about.versionText(), QStringLiteral("Version 3.4.5"));
+        QVERIFY(about.linkTarget().endsWith(QStringLiteral("index.html")));
+        QVERIFY(!about.findChild<QLabel*>("ctl1032")->accessibleName().isEmpty());
+        QVERIFY(!about.findChild<QLabel*>("programIcon")->pixmap().isNull());
+        // OK closes it.
+        QTimer::singleShot(0, &about, [&] { QTest::keyClick(&about, Qt::Key_Return); });
+        QCOMPARE(about.exec(), int(QDialog::Accepted));
+    }
+
+    void helpTipsCloseWhenTheirBoxIsClicked() {
+        CHelpTipsDlg tips(m_frame.get());
+        QCOMPARE(tips.windowTitle(), QStringLiteral("Help Tips"));
+        QVERIFY(tips.findChild<QLabel*>("labelSteps")
+                    ->text()
+                    .startsWith(QStringLiteral("Help 1-2-3-4\n\n   1. Add")));
+        QTimer::singleShot(0, &tips, [&] { QTest::keyClick(tips.hideBox(), Qt::Key_Space); });
+        QCOMPARE(tips.exec(), int(QDialog::Accepted));
+    }
+
+    void toolTipsCommandChecksTheMenuWhileTheWindowIsOpen() {
+        bool checkedWhileOpen = false;
+        m_frame->view()->runHelpTips = [&] {
+            checkedWhileOpen = m_frame->action(32792)->isChecked();
+        };
+        m_frame->action(32792)->trigger();
+        QVERIFY(checkedWhileOpen);
+        QVERIFY(!m_frame->action(32792)->isChecked());
+    }
+
+    void helpContentsReportsAMissingDocumentOrViewer() {
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        m_frame->helpDocumentPath = "/no/such/folder/Plexavo.html";
+        m_frame->action(32791)->trigger();
+        QCOMPARE(MessageBox::shownTexts().value(0),
+                 QStringLiteral("Can't find the help document:\n/no/such/folder/Plexavo.html"));
+
+        // A document, but no xdg-open to show it.
+        QTemporaryDir dir;
+        touch(dir.filePath(QStringLiteral("Plexavo.html")));
+        m_frame->helpDocumentPath = dir.filePath(QStringLiteral("Plexavo.html")).toStdString();
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", dir.path().toUtf8());
+        m_frame->action(32791)->trigger();
+        qputenv("PATH", path);
+        QCOMPARE(MessageBox::shownTexts().value(1),
+                 QStringLiteral("Can't find xdg-open. It's included in the xdg-utils package."));
+    }
+
+    void aRecreatedViewKeepsRowsAndToolbar() {
+        addRows(*m_frame->view(), 3);
+        select(*m_frame->view(), {2});
+        CVantrelView* old = m_frame->view();
+        int configured = 0;
+        m_frame->configureView = [&](CVantrelView*) { ++configured; };
+        CVantrelView* fresh = m_frame->RecreateView();
+        QVERIFY(fresh != old);
+        QCOMPARE(m_frame->view(), fresh);
+        QCOMPARE(configured, 1);
+        QCOMPARE(rowTitles(*fresh), (QStringList{"clip0", "clip1", "clip2"}));
+        QCOMPARE(fresh->selectedRows(), QList<int>{2});
+        QVERIFY(m_frame->action(32808)->isEnabled());
+        QCOMPARE(m_frame->toolBar()->actions()[0]->iconText(), QStringLiteral("Add"));
+        m_frame->RebuildMenus(true);
+        QCOMPARE(m_frame->popups().size(), 7);
+        // The kept actions still run the new view's commands.
+        m_frame->action(32804)->trigger();
+        QCOMPARE(fresh->rowCount(), 0);
+    }
+
+    void filesOnTheCommandLineGoThroughDetectionOnceShown() {
+        QTemporaryDir dir;
+        touch(dir.filePath(QStringLiteral("b.mp4")));
+        touch(dir.filePath(QStringLiteral("a.mov")));
+        CVantrelApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("/m/first clip.mp4"), dir.path()}));
+        QVERIFY(app.mainFrame()->isVisible());
+        std::vector<std::string> detected;
+        app.mainFrame()->view()->runDetection = [&](const std::vector<std::string>& paths) {
+            detected = paths;
+        };
+        const std::string folder = dir.path().toStdString();
+        QTRY_COMPARE(detected, (std::vector<std::string>{"/m/first clip.mp4", folder + "/a.mov",
+                                                         folder + "/b.mp4"}));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        app.mainFrame()->close();
+    }
+
+    // ---- Keyboard and screen reader -------------------------------------------
+
+    void everyControlIsNamedAndTabOrderRunsDownThePanel() {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        addRows(*m_frame->view(), 1);
+        auto* list = m_frame->view()->sourceList();
+        list->setFocus();
+        QStringList visited;
+        QWidget* start = QApplication::focusWidget();
+        QVERIFY(start == list);
+        for (int i = 0; i < 40; ++i) {
+            QWidget* w = QApplication::focusWidget();
+            QVERIFY(w);
+            QVERIFY2(w->objectName().startsWith(QStringLiteral("ctl")),
+                     qPrintable(w->objectName()));
+            QVERIFY2(
+                !w->accessibleName().isEmpty() ||
+                    !QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty(),
+                qPrintable(w->objectName()));
+            visited.append(w->objectName());
+            QTest::keyClick(w, Qt::Key_Tab);
+            if (QApplication::focusWidget() == start)
+                break;
+        }
+        const QStringList expected = {"ctl1000", "ctl1210", "ctl1004", "ctl1103",
+                                      "ctl1104", "ctl1105", "ctl1106", "ctl1107",
+                                      "ctl1118", "ctl1112", "ctl1113", "ctl1114",
+                                      "ctl1001", "ctl1002", "ctl1003", "ctl32792"};
+        QCOMPARE(visited, expected);
+    }
+
+    void keyboardAloneAddsMovesAndRemoves() {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        int asked = 0;
+        m_frame->view()->chooseSourceFiles = [&] {
+            ++asked;
+            return QStringList{QStringLiteral("/m/first.mp4"), QStringLiteral("/m/second.mp4")};
+        };
+        QTest::keyClick(m_frame.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QCOMPARE(rowTitles(*m_frame->view()), (QStringList{"first", "second"}));
+        auto* list = m_frame->view()->sourceList();
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Up, Qt::AltModifier); // the last row is selected
+        QCOMPARE(rowTitles(*m_frame->view()), (QStringList{"second", "first"}));
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(rowTitles(*m_frame->view()), QStringList{"first"});
+        // Delete in an edit edits; it does not remove rows.
+        auto* width = m_frame->view()->findChild<QWidget*>("ctl1104");
+        width->setFocus();
+        QTest::keyClick(width, Qt::Key_Delete);
+        QCOMPARE(m_frame->view()->rowCount(), 1);
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "test_mainframe.moc"

@@ -1,0 +1,603 @@
+// The main view's rules: list entries, size and bit-rate controls, the
+// commands on the source list and where the selection goes after each, the
+// information box, drops, the help toggle, the output folder and the rebuild.
+#include "MainWinSupport.h"
+
+#include "app/MessageBox.h"
+#include "app/RegistryKey.h"
+#include "convert/EncodeJob.h"
+#include "view/CVantrelView.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+#include <thread>
+
+using namespace plexavo;
+using namespace mainwin_test;
+
+class TestMainView : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CVantrelView> m_view;
+    std::vector<std::vector<std::string>> m_detections;
+    int m_batches = 0;
+
+    template <typename T> T* control(int id) {
+        return m_view->findChild<T*>(QStringLiteral("ctl%1").arg(id));
+    }
+
+    void drop(const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view.get(), &event);
+    }
+
+  private slots:
+    void initTestCase() {
+        settings::initRegKey();
+        g_bToolTipsHidden = true;
+    }
+
+    static std::string storedOutputPath() {
+        std::string value = "<none>";
+        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, 3).ReadString(settings::kOutputPath, value);
+        return value;
+    }
+
+    void init() {
+        MessageBox::shownTexts().clear();
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        m_view = std::make_unique<CVantrelView>();
+        m_view->OnInitialUpdate();
+        m_detections.clear();
+        m_batches = 0;
+        // Detection records the paths and adds a row for each, as the pass does.
+        m_view->runDetection = [this](const std::vector<std::string>& paths) {
+            m_detections.push_back(paths);
+            for (const auto& path : paths) {
+                auto* item = makeItem(
+                    QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString());
+                item->path = path;
+                addRow(*m_view, item);
+            }
+        };
+        m_view->runBatch = [this] { ++m_batches; };
+    }
+
+    void cleanup() { m_view.reset(); }
+
+    // ---- The settings lists ----------------------------------------------------
+
+    void listsHoldTheTableTextsWithTags() {
+        auto* size = control<QComboBox>(ctl::kSize);
+        QCOMPARE(size->count(), 15);
+        QCOMPARE(size->itemText(0), QStringLiteral("Keep Original"));
+        QCOMPARE(size->itemText(9), QStringLiteral("640x480 - iPhone4 (Recommended)"));
+        QCOMPARE(size->itemText(1), QStringLiteral("160x120 - "));
+        QCOMPARE(control<QComboBox>(ctl::kFrameRate)->itemText(3), QStringLiteral("29.970 fps"));
+        QCOMPARE(control<QComboBox>(ctl::kVideoBitRate)->itemText(7),
+                 QStringLiteral("768 kbps - Recommended"));
+        QCOMPARE(control<QComboBox>(ctl::kAudioBitRate)->itemText(3),
+                 QStringLiteral("64 kbps - Better than FM (Recommended)"));
+        QCOMPARE(control<QComboBox>(ctl::kChannels)->itemText(1),
+                 QStringLiteral("1 Channel, Mono"));
+        QCOMPARE(control<QComboBox>(ctl::kSampleRate)->itemText(2), QStringLiteral("44100 HZ"));
+        QCOMPARE(control<QComboBox>(ctl::kVolume)->itemText(1),
+                 QStringLiteral("0% - Disable Audio"));
+
+        const QList<int> tags = m_view->entryTags(ctl::kSize);
+        QCOMPARE(tags.size(), 15);
+        QCOMPARE(tags.first(), -1);
+        for (int i = 1; i < tags.size(); ++i)
+            QCOMPARE(tags[i], i - 1);
+        QCOMPARE(m_view->entryTags(ctl::kSampleRate), (QList<int>{-1, 0, 1, 2}));
+
+        // Every list starts at "Keep Original", and its drop-down shows the
+        // widest entry whole.
+        for (int id : {ctl::kSize, ctl::kFrameRate, ctl::kVideoBitRate, ctl::kChannels,
+                       ctl::kAudioBitRate, ctl::kSampleRate, ctl::kVolume}) {
+            auto* combo = control<QComboBox>(id);
+            QCOMPARE(combo->currentIndex(), 0);
+            int widest = 0;
+            for (int i = 0; i < combo->count(); ++i)
+                widest = std::max(
+                    widest, combo->view()->fontMetrics().horizontalAdvance(combo->itemText(i)));
+            QVERIFY2(combo->view()->minimumWidth() >= widest, qPrintable(QString::number(id)));
+        }
+        QVERIFY(control<QComboBox>(ctl::kVolume)->isHidden());
+        QVERIFY(!control<QRadioButton>(1006)->isVisibleTo(m_view.get()));
+        QVERIFY(control<QRadioButton>(1005)->isVisibleTo(m_view.get()));
+    }
+
+    void sizePresetFillsTheEditsAndEditsDoNotMoveTheList() {
+        auto* size = control<QComboBox>(ctl::kSize);
+        auto* width = control<QLineEdit>(ctl::kWidth);
+        auto* height = control<QLineEdit>(ctl::kHeight);
+        QCOMPARE(width->text(), QStringLiteral("0"));
+        size->setCurrentIndex(9);
+        QCOMPARE(width->text(), QStringLiteral("640"));
+        QCOMPARE(height->text(), QStringLiteral("480"));
+        width->clear();
+        QTest::keyClicks(width, QStringLiteral("7x2"));
+        QCOMPARE(width->text(), QStringLiteral("72")); // digits only
+        QCOMPARE(size->currentIndex(), 9);
+        size->setCurrentIndex(0);
+        QCOMPARE(width->text(), QStringLiteral("0"));
+        QCOMPARE(height->text(), QStringLiteral("0"));
+    }
+
+    void settingsAreReadFromTheControlsAndTheSizeIsShownBack() {
+        control<QComboBox>(ctl::kSize)->setCurrentIndex(13);
+        control<QLineEdit>(ctl::kHeight)->setText(QStringLiteral("0"));
+        control<QComboBox>(ctl::kFrameRate)->setCurrentIndex(3);
+        control<QComboBox>(ctl::kVideoBitRate)->setCurrentIndex(7);
+        control<QCheckBox>(ctl::kVariableBitRate)->setChecked(true);
+        control<QLineEdit>(ctl::kMaxRate)->setText(QStringLiteral("1000"));
+        control<QComboBox>(ctl::kChannels)->setCurrentIndex(2);
+        control<QComboBox>(ctl::kAudioBitRate)->setCurrentIndex(3);
+        control<QComboBox>(ctl::kSampleRate)->setCurrentIndex(2);
+        control<QRadioButton>(1005)->click();
+
+        ConversionSettings s = m_view->settings();
+        QCOMPARE(s.targetFormat, int(kTargetH264));
+        QCOMPARE(s.sizeChoice, 13);
+        QCOMPARE(s.width, std::string("1024"));
+        QCOMPARE(s.height, std::string("0"));
+        QCOMPARE(*s.frameRate(), 29.97);
+        QCOMPARE(*s.videoBitRate(), 768);
+        QVERIFY(s.variableBitRate);
+        QCOMPARE(s.maxRate, std::string("1000"));
+        QCOMPARE(*s.channels(), 2);
+        QCOMPARE(*s.audioBitRate(), 64);
+        QCOMPARE(*s.sampleRate(), 44100);
+        QVERIFY(!s.outputPath.empty() && s.outputPath.back() == '/');
+
+        // The batch equalises a half-zero size and shows the result.
+        s.equalizeSize();
+        m_view->showFrameSize(s.width, s.height);
+        QCOMPARE(control<QLineEdit>(ctl::kWidth)->text(), QStringLiteral("0"));
+        QCOMPARE(m_view->settings().width, std::string("0"));
+    }
+
+    void variableBitRateEnablesMaxAndMinAndKeepsTheirTexts() {
+        auto* box = control<QCheckBox>(ctl::kVariableBitRate);
+        auto* max = control<QLineEdit>(ctl::kMaxRate);
+        auto* min = control<QLineEdit>(ctl::kMinRate);
+        QVERIFY(!max->isEnabled() && !min->isEnabled());
+        box->click();
+        QVERIFY(max->isEnabled() && min->isEnabled());
+        max->setText(QStringLiteral("900"));
+        box->click();
+        QVERIFY(!max->isEnabled() && !min->isEnabled());
+        QCOMPARE(max->text(), QStringLiteral("900"));
+    }
+
+    void aClickedFormatStaysWhenTheSelectedRowChanges() {
+        addRows(*m_view, 2);
+        select(*m_view, {0});
+        control<QRadioButton>(1005)->click();
+        select(*m_view, {1});
+        QVERIFY(control<QRadioButton>(1005)->isChecked());
+        QCOMPARE(m_view->settings().targetFormat, int(kTargetH264));
+    }
+
+    // ---- Rows and commands -----------------------------------------------------
+
+    void rowsShowTheirItemsColumns() {
+        auto* item = makeItem("long", 3725);
+        item->status = kStatusDone;
+        addRow(*m_view, item);
+        QCOMPARE(m_view->cellText(0, 0), QStringLiteral("long.mp4"));
+        QCOMPARE(m_view->cellText(0, 1), QStringLiteral("long-cvt.mp4"));
+        QCOMPARE(m_view->cellText(0, 2), QStringLiteral("00:00:00-01:02:05"));
+        QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Done"));
+        // The part that will be converted, not always the whole file.
+        item->startSeconds = 5;
+        item->endSeconds = 60;
+        item->status = 42;
+        m_view->refreshRow(0);
+        QCOMPARE(m_view->cellText(0, 2), QStringLiteral("00:00:05-00:01:00"));
+        QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+    }
+
+    void commandsAreEnabledByTheRowCountAlone() {
+        QSignalSpy changed(m_view.get(), &CVantrelView::rowsChanged);
+        for (int id : {cmd::kRemove, cmd::kRemoveAll, cmd::kConvert, cmd::kMoveUp, cmd::kMoveDown})
+            QVERIFY(!m_view->isCommandEnabled(id));
+        QVERIFY(m_view->isCommandEnabled(cmd::kAdd));
+        addRows(*m_view, 1);
+        QVERIFY(!changed.isEmpty());
+        QVERIFY(m_view->isCommandEnabled(cmd::kRemove));
+        QVERIFY(m_view->isCommandEnabled(cmd::kConvert));
+        QVERIFY(!m_view->isCommandEnabled(cmd::kMoveUp));
+        // Without a preview window the command stays off.
+        QVERIFY(!m_view->isCommandEnabled(cmd::kPreview));
+        addRows(*m_view, 1);
+        m_view->sourceList()->clearSelection();
+        QVERIFY(m_view->isCommandEnabled(cmd::kMoveUp));
+        QVERIFY(m_view->isCommandEnabled(cmd::kMoveDown));
+        m_view->runPreview = [](const std::string&, int&, int&) { return true; };
+        QVERIFY(m_view->isCommandEnabled(cmd::kPreview));
+    }
+
+    void moveUpMovesEachSelectedBlockByOneRow() {
+        addRows(*m_view, 3);
+        select(*m_view, {1, 2});
+        m_view->OnMoveUp();
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip2", "clip0"}));
+        QCOMPARE(m_view->selectedRows(), (QList<int>{0, 1}));
+        m_view->OnMoveUp(); // a block at the top stays
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip2", "clip0"}));
+        // Texts and tags travel together.
+        QCOMPARE(m_view->cellText(2, 0), QStringLiteral("clip0.mp4"));
+        QCOMPARE(m_view->rowTag(2), 0);
+    }
+
+    void moveDownMovesEachSelectedBlockByOneRow() {
+        addRows(*m_view, 4);
+        select(*m_view, {0, 2});
+        m_view->OnMoveDown();
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip0", "clip3", "clip2"}));
+        QCOMPARE(m_view->selectedRows(), (QList<int>{1, 3}));
+        m_view->OnMoveDown(); // the lower block is at the end and stays
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip3", "clip0", "clip2"}));
+        m_view->sourceList()->clearSelection();
+        m_view->OnMoveDown(); // nothing selected: nothing moves
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip3", "clip0", "clip2"}));
+    }
+
+    void swapRowsMovesTheFocusAndIgnoresBadIndexes() {
+        addRows(*m_view, 3);
+        auto* list = m_view->sourceList();
+        list->setCurrentItem(list->topLevelItem(0));
+        m_view->swapRows(0, 2);
+        QCOMPARE(list->currentIndex().row(), 2);
+        QCOMPARE(m_view->selectedRows(), QList<int>{2});
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip2", "clip1", "clip0"}));
+        m_view->swapRows(-1, 0);
+        m_view->swapRows(0, 3);
+        m_view->swapRows(1, 1);
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip2", "clip1", "clip0"}));
+    }
+
+    void removeSelectsTheRowAfterTheRemovedOnes() {
+        addRows(*m_view, 5);
+        select(*m_view, {1, 2});
+        m_view->OnRemove();
+        QCOMPARE(rowTitles(*m_view), (QStringList{"clip0", "clip3", "clip4"}));
+        QCOMPARE(m_view->selectedRows(), QList<int>{1});
+        // The removed items' slots are empty and never reused.
+        QCOMPARE(m_view->itemAt(1), nullptr);
+        QCOMPARE(m_view->itemAt(2), nullptr);
+        addRows(*m_view, 1);
+        QCOMPARE(m_view->rowTag(3), 5);
+    }
+
+    void removingTheLastRowSelectsTheNewLastRow() {
+        addRows(*m_view, 5);
+        select(*m_view, {4});
+        m_view->OnRemove();
+        QCOMPARE(m_view->rowCount(), 4);
+        QCOMPARE(m_view->selectedRows(), QList<int>{3});
+    }
+
+    void removeWithoutSelectionRemovesNothingAndSelectsTheLastRow() {
+        addRows(*m_view, 3);
+        m_view->sourceList()->clearSelection();
+        m_view->OnRemove();
+        QCOMPARE(m_view->rowCount(), 3);
+        QCOMPARE(m_view->selectedRows(), QList<int>{2});
+    }
+
+    void removeAllForgetsTheShownRow() {
+        addRows(*m_view, 2);
+        select(*m_view, {0});
+        QVERIFY(m_view->infoText().startsWith(QStringLiteral("clip0.mp4")));
+        m_view->OnRemoveAll();
+        QCOMPARE(m_view->rowCount(), 0);
+        QCOMPARE(m_view->infoText(), QString());
+        QCOMPARE(m_view->lastInfoRow(), -1);
+        QCOMPARE(m_view->itemAt(0), nullptr);
+        m_view->chooseSourceFiles = [] { return QStringList{QStringLiteral("/media/fresh.mp4")}; };
+        m_view->OnAdd();
+        QVERIFY2(m_view->infoText().startsWith(QStringLiteral("fresh.mp4")),
+                 qPrintable(m_view->infoText()));
+    }
+
+    void addRunsDetectionOnAbsolutePathsAndSelectsTheLastRow() {
+        addRows(*m_view, 1);
+        select(*m_view, {0});
+        m_view->chooseSourceFiles = [] {
+            return QStringList{QStringLiteral("/media/b b.mp4"), QStringLiteral("relative/a.mov")};
+        };
+        m_view->OnAdd();
+        QCOMPARE(m_detections.size(), std::size_t(1));
+        QCOMPARE(m_detections[0].size(), std::size_t(2));
+        QCOMPARE(m_detections[0][0], std::string("/media/b b.mp4"));
+        QCOMPARE(QString::fromStdString(m_detections[0][1]),
+                 QDir::current().absoluteFilePath("relative/a.mov"));
+        QCOMPARE(m_view->selectedRows(), QList<int>{2});
+        QCOMPARE(m_view->sourceList()->currentIndex().row(), 2);
+
+        // Cancelled: nothing runs and the selection stays.
+        m_view->chooseSourceFiles = [] { return QStringList{}; };
+        select(*m_view, {0});
+        m_view->OnAdd();
+        QCOMPARE(m_detections.size(), std::size_t(1));
+        QCOMPARE(m_view->selectedRows(), QList<int>{0});
+    }
+
+    void theSameFileAddedTwiceGivesTwoRows() {
+        m_view->chooseSourceFiles = [] {
+            return QStringList{QStringLiteral("/m/x.mp4"), QStringLiteral("/m/x.mp4")};
+        };
+        m_view->OnAdd();
+        QCOMPARE(m_view->rowCount(), 2);
+        QVERIFY(m_view->rowTag(0) != m_view->rowTag(1));
+    }
+
+    // ---- Drops -----------------------------------------------------------------
+
+    void aDropKeepsAnExistingSelection() {
+        addRows(*m_view, 3);
+        select(*m_view, {0, 1});
+        drop({QUrl::fromLocalFile("/m/one.mp4"), QUrl::fromLocalFile("/m/two.mp4")});
+        QCOMPARE(m_view->rowCount(), 5);
+        QCOMPARE(m_view->selectedRows(), (QList<int>{0, 1}));
+    }
+
+    void aDropWithoutSelectionSelectsTheLastRowAndSkipsAddresses() {
+        addRows(*m_view, 1);
+        m_view->sourceList()->clearSelection();
+        drop({QUrl(QStringLiteral("https://example.org/movie.mp4")),
+              QUrl::fromLocalFile("/m/it's \"x\".mp4")});
+        QCOMPARE(m_detections.size(), std::size_t(1));
+        QCOMPARE(m_detections[0], (std::vector<std::string>{"/m/it's \"x\".mp4"}));
+        QCOMPARE(m_view->selectedRows(), QList<int>{1});
+        drop({QUrl(QStringLiteral("https://example.org/only.mp4"))});
+        QCOMPARE(m_detections.size(), std::size_t(1)); // nothing local: no pass at all
+    }
+
+    void aDroppedFolderAddsItsMediaFilesByName() {
+        QTemporaryDir dir;
+        for (const char* name : {"b.MP4", "a.mkv", "c.avi", ".hidden.mp4", "notes.txt", "a.wav"})
+            touch(dir.filePath(QString::fromUtf8(name)));
+        QDir(dir.path()).mkdir(QStringLiteral("sub.mp4"));
+        touch(dir.filePath("sub.mp4/inner.mp4"));
+        drop({QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile("/m/single.mp4")});
+        QCOMPARE(m_detections.size(), std::size_t(1));
+        const std::string folder = dir.path().toStdString() + "/";
+        QCOMPARE(m_detections[0], (std::vector<std::string>{folder + "a.wav", folder + "b.MP4",
+                                                            folder + "c.avi", "/m/single.mp4"}));
+    }
+
+    // ---- Information box -------------------------------------------------------
+
+    void infoBoxSplitsStreamsAtTheSecondComma() {
+        addRow(*m_view, makeItem("a", 60, "mpeg4, yuv420p, 640x480, 25 fps", "aac, 44100 Hz"));
+        addRow(*m_view, makeItem("b", 60, "novideo", "mp3 with no comma"));
+        auto* unknown = makeItem("c");
+        unknown->durationText.clear();
+        addRow(*m_view, unknown);
+
+        select(*m_view, {0});
+        QCOMPARE(m_view->infoText(),
+                 QStringLiteral("a.mp4\r\n\r\nDuration:00:01:00.00\r\nBitrate:512 kb/s"
+                                "\r\nVideo:\r\n mpeg4, yuv420p,\r\n  640x480, 25 fps"
+                                "\r\nAudio:\r\n aac, 44100 Hz"));
+        select(*m_view, {1});
+        QCOMPARE(m_view->infoText(),
+                 QStringLiteral("b.mp4\r\n\r\nDuration:00:01:00.00\r\nBitrate:512 kb/s"));
+        select(*m_view, {2});
+        QCOMPARE(m_view->infoText(), QStringLiteral("c.mp4\r\n\r\nUnknown file format."));
+        QCOMPARE(m_view->findChild<QPlainTextEdit*>("ctl1210")->toPlainText(),
+                 QStringLiteral("c.mp4\n\nUnknown file format."));
+        // Losing the selection in a filled list leaves the box as it was.
+        m_view->sourceList()->clearSelection();
+        QCOMPARE(m_view->infoText(), QStringLiteral("c.mp4\r\n\r\nUnknown file format."));
+    }
+
+    // ---- Convert and Preview ---------------------------------------------------
+
+    void convertMarksEveryRowWaitingAndRunsTheBatch() {
+        addRows(*m_view, 2);
+        m_view->OnConvert();
+        QCOMPARE(m_batches, 1);
+        QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Waiting"));
+        QCOMPARE(m_view->itemAt(m_view->rowTag(1))->status, int(kStatusWaiting));
+    }
+
+    void aRefusedCodecCheckChangesNothing() {
+        addRows(*m_view, 1);
+        int asked = -1;
+        m_view->checkTargetCodecs = [&](int target) {
+            asked = target;
+            return false;
+        };
+        control<QRadioButton>(1005)->click();
+        m_view->OnConvert();
+        QCOMPARE(asked, int(kTargetH264));
+        QCOMPARE(m_batches, 0);
+        QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+    }
+
+    void aTooLongOutputPathIsReportedAndTheBatchStillRuns() {
+        QTemporaryDir dir;
+        QString deep = dir.path();
+        while (deep.size() <= CVantrelView::kOutputPathLimit)
+            deep += QStringLiteral("/") + QString(60, QLatin1Char('d'));
+        QVERIFY(QDir().mkpath(deep));
+        m_view->chooseOutputFolder = [&](const QString&) { return deep; };
+        m_view->OnBrowse();
+        addRows(*m_view, 1);
+        m_view->OnConvert();
+        QVERIFY(MessageBox::shownTexts().contains(
+            QStringLiteral("Please enter no more than 256 characters.")));
+        QCOMPARE(m_batches, 1);
+    }
+
+    void previewStoresTheChosenPartAndShowsIt() {
+        addRows(*m_view, 2);
+        select(*m_view, {1});
+        std::string previewed;
+        m_view->runPreview = [&](const std::string& path, int& start, int& end) {
+            previewed = path;
+            start = 5;
+            end = 42;
+            return true;
+        };
+        m_view->OnPreview();
+        QCOMPARE(previewed, std::string("/media/clip1.mp4"));
+        auto* item = m_view->itemAt(m_view->rowTag(1));
+        QCOMPARE(item->startSeconds, 5u);
+        QCOMPARE(item->endSeconds, 42u);
+        QCOMPARE(m_view->cellText(1, 2), QStringLiteral("00:00:05-00:00:42"));
+    }
+
+    // ---- Help toggle and output folder -----------------------------------------
+
+    void toolTipsToggleOpensTheWindowOnceAndRemembers() {
+        auto* box = control<QCheckBox>(ctl::kHideToolTips);
+        QVERIFY(box->isChecked());
+        QSignalSpy shown(m_view.get(), &CVantrelView::toolTipsShown);
+        bool hiddenWhileOpen = true;
+        m_view->runHelpTips = [&] { hiddenWhileOpen = m_view->hideToolTips() || box->isChecked(); };
+        box->click(); // unchecks, then the toggle runs
+        QVERIFY(!hiddenWhileOpen);
+        QVERIFY(box->isChecked());
+        QVERIFY(m_view->hideToolTips());
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[0][0].toBool(), true);
+        QCOMPARE(shown[1][0].toBool(), false);
+        QVERIFY(settings::readToolTipsHidden());
+    }
+
+    void aFirstStartOpensTheHelpWindowAboutASecondLater() {
+        g_bToolTipsHidden = false;
+        CVantrelView first;
+        int opened = 0;
+        first.runHelpTips = [&] { ++opened; };
+        first.OnInitialUpdate();
+        g_bToolTipsHidden = true;
+        QCOMPARE(opened, 0); // not at once
+        QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
+        QVERIFY(first.hideToolTips());
+        QVERIFY(settings::readToolTipsHidden());
+        QTest::qWait(1200);
+        QCOMPARE(opened, 1); // and only once
+    }
+
+    void goReportsAFolderThatIsNotThereYet() {
+        QTemporaryDir dir;
+        m_view->chooseOutputFolder = [&](const QString&) {
+            return dir.filePath(QStringLiteral("later"));
+        };
+        m_view->OnBrowse();
+        m_view->OnGo();
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        QVERIFY2(MessageBox::shownTexts()[0].contains(dir.filePath(QStringLiteral("later/"))),
+                 qPrintable(MessageBox::shownTexts()[0]));
+    }
+
+    void browseAppendsTheSlashAndStoresTheFolder() {
+        QTemporaryDir dir;
+        m_view->chooseOutputFolder = [&](const QString&) { return dir.path(); };
+        m_view->OnBrowse();
+        QCOMPARE(m_view->outputPath(), dir.path() + "/");
+        QCOMPARE(QString::fromStdString(storedOutputPath()), dir.path() + "/");
+        QCOMPARE(m_view->findChild<QLineEdit*>("ctl1001")->text(), dir.path() + "/");
+        // Cancelled: the folder stays, and is stored again.
+        settings::writeOutputPath("");
+        m_view->chooseOutputFolder = [](const QString&) { return QString(); };
+        m_view->OnBrowse();
+        QCOMPARE(m_view->outputPath(), dir.path() + "/");
+        QCOMPARE(QString::fromStdString(storedOutputPath()), dir.path() + "/");
+    }
+
+    void storedOutputPathIsResolvedAgainstHome() {
+        QTemporaryDir dir(QDir::homePath() + QStringLiteral("/plexavo-test-XXXXXX"));
+        const QString name = QFileInfo(dir.path()).fileName();
+        settings::writeOutputPath(name.toStdString());
+        QCOMPARE(CVantrelView().outputPath(), dir.path());
+        settings::writeOutputPath(("~/" + name).toStdString());
+        QCOMPARE(CVantrelView().outputPath(), dir.path());
+        settings::writeOutputPath(dir.path().toStdString() + "/gone");
+        QCOMPARE(CVantrelView().outputPath().toStdString(), defaultOutputPath());
+        settings::writeOutputPath("");
+        QCOMPARE(CVantrelView().outputPath().toStdString(), defaultOutputPath());
+    }
+
+    // ---- Workers and the rebuild -----------------------------------------------
+
+    void workersReachTheListOnTheUiThread() {
+        std::thread worker([this] {
+            for (int i = 0; i < 3; ++i)
+                addRow(*m_view, makeItem("w" + std::to_string(i)));
+            m_view->showFrameSize("320", "240");
+        });
+        while (m_view->sourceList()->topLevelItemCount() < 3 || m_view->settings().width != "320")
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        worker.join();
+        QCOMPARE(rowTitles(*m_view), (QStringList{"w0", "w1", "w2"}));
+        QCOMPARE(m_view->cellText(2, 3), QStringLiteral("Ready"));
+    }
+
+    void aRebuiltViewCarriesTheStateOver() {
+        addRows(*m_view, 3);
+        select(*m_view, {0});
+        m_view->OnRemove(); // a null slot at index 0
+        addRows(*m_view, 1);
+        select(*m_view, {0, 2});
+        m_view->OnMoveDown();
+        control<QRadioButton>(1005)->click();
+        control<QComboBox>(ctl::kSize)->setCurrentIndex(5);
+        control<QLineEdit>(ctl::kWidth)->setText(QStringLiteral("333"));
+        control<QComboBox>(ctl::kAudioBitRate)->setCurrentIndex(4);
+        control<QCheckBox>(ctl::kVariableBitRate)->setChecked(true);
+        control<QLineEdit>(ctl::kMinRate)->setText(QStringLiteral("100"));
+        const QStringList order = rowTitles(*m_view);
+        const QList<int> selection = m_view->selectedRows();
+        QList<int> tags;
+        for (int row = 0; row < m_view->rowCount(); ++row)
+            tags.append(m_view->rowTag(row));
+
+        CVantrelView fresh;
+        fresh.OnInitialUpdate();
+        fresh.copyStateFrom(*m_view);
+        QCOMPARE(rowTitles(fresh), order);
+        QCOMPARE(fresh.selectedRows(), selection);
+        for (int row = 0; row < fresh.rowCount(); ++row)
+            QCOMPARE(fresh.rowTag(row), tags[row]);
+        QCOMPARE(fresh.itemAt(0), nullptr);
+        QCOMPARE(fresh.settings().targetFormat, int(kTargetH264));
+        QCOMPARE(fresh.settings().sizeChoice, 5);
+        QCOMPARE(fresh.settings().width, std::string("333"));
+        QCOMPARE(fresh.settings().audioBitRateChoice, 4);
+        QVERIFY(fresh.settings().variableBitRate);
+        QVERIFY(fresh.findChild<QLineEdit*>("ctl1110")->isEnabled());
+        QCOMPARE(fresh.settings().minRate, std::string("100"));
+        // The copies have no probe texts: the box calls them unknown.
+        fresh.sourceList()->clearSelection();
+        select(fresh, {1});
+        QVERIFY2(fresh.infoText().endsWith(QStringLiteral("Unknown file format.")),
+                 qPrintable(fresh.infoText()));
+        QCOMPARE(fresh.cellText(1, 1), m_view->cellText(1, 1));
+    }
+};
+
+QTEST_MAIN(TestMainView)
+#include "test_mainview.moc"

@@ -1,0 +1,111 @@
+// What counts as a source file: the Add dialog's filters, folder expansion,
+// and the program's command line (window files and the scripting front end).
+#include "app/CommandLine.h"
+#include "app/UiText.h"
+#include "view/CVantrelView.h"
+#include "view/SourcePaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace plexavo;
+
+namespace {
+void touch(const QString& path) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+} // namespace
+
+class TestMainWinPaths : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void filterListReadsAsTheAddDialogShowsIt() {
+        const auto filters = parseFilterList(ui::str(61926).toStdString());
+        QCOMPARE(filters.size(), std::size_t(7));
+        QCOMPARE(filters[0].description, std::string("All Media Files"));
+        QCOMPARE(filters[0].patterns.size(), std::size_t(47));
+        QCOMPARE(filters[0].patterns.front(), std::string("*.3gp"));
+        QCOMPARE(filters[0].patterns.back(), std::string("*.wmv"));
+        QVERIFY(filters[1].description.rfind("Video Files (*.3gp; *.asf;", 0) == 0);
+        QCOMPARE(filters[1].patterns.front(), std::string("*.asf"));
+        QCOMPARE(filters[1].patterns[7], std::string(".mp4"));
+        QCOMPARE(filters[6].description, std::string("All Files (*.*)"));
+        QCOMPARE(filters[6].patterns, std::vector<std::string>{"*.*"});
+
+        const QStringList dialog = CVantrelView::sourceFileFilters();
+        QCOMPARE(dialog.size(), 7);
+        QVERIFY(dialog[0].startsWith(QStringLiteral("All Media Files (*.3gp *.acp ")));
+        // The pattern listed without its star still finds MP4 files.
+        QVERIFY(dialog[1].contains(QStringLiteral(" *.mov *.mp4 *.mpe ")));
+        QCOMPARE(dialog[6], QStringLiteral("All Files (*.*) (*)"));
+    }
+
+    void patternsIgnoreCaseAndStarDotStarTakesEverything() {
+        const std::vector<std::string> media{"*.mp4", "*.mov"};
+        QVERIFY(matchesAnyPattern("CLIP0001.MP4", media));
+        QVERIFY(matchesAnyPattern("a b.Mov", media));
+        QVERIFY(!matchesAnyPattern("clip.mp4.part", media));
+        QVERIFY(!matchesAnyPattern("mp4", media));
+        QVERIFY(matchesAnyPattern("README", {"*.*"}));
+    }
+
+    void foldersExpandInPlaceAndOtherPathsPassThrough() {
+        QTemporaryDir dir;
+        touch(dir.filePath("z.mp3"));
+        touch(dir.filePath("A.mov"));
+        touch(dir.filePath("notes.txt"));
+        QVERIFY(QFile::link(dir.filePath("A.mov"), dir.filePath("link.mp4")));
+        QVERIFY(QDir(dir.path()).mkdir("empty"));
+        const std::string folder = dir.path().toStdString();
+        const auto out = expandSourcePaths(
+            {"/missing/one.mp4", folder + "/", folder + "/empty", folder + "/notes.txt"},
+            {"*.mp4", "*.mov", "*.mp3"});
+        QCOMPARE(out, (std::vector<std::string>{"/missing/one.mp4", folder + "/A.mov",
+                                                folder + "/link.mp4", folder + "/z.mp3",
+                                                folder + "/notes.txt"}));
+    }
+
+    void windowArgumentsAreFilesMadeAbsolute() {
+        QTemporaryDir dir;
+        touch(dir.filePath("-dash.mp4"));
+        const QString saved = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        auto parsed = cli::parseWindowArguments({"clip.mp4", "-dash.mp4", "--", "--weird", ""});
+        QDir::setCurrent(saved);
+        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+        const std::string base = QDir(dir.path()).canonicalPath().toStdString();
+        QCOMPARE(parsed.files.size(), std::size_t(3));
+        QCOMPARE(QDir(QString::fromStdString(parsed.files[0])).canonicalPath().isEmpty(),
+                 true); // not there
+        QCOMPARE(parsed.files[0].substr(parsed.files[0].size() - 9), std::string("/clip.mp4"));
+        QVERIFY(parsed.files[1].front() == '/' && parsed.files[1].ends_with("/-dash.mp4"));
+        QVERIFY(parsed.files[2].front() == '/' && parsed.files[2].ends_with("/--weird"));
+
+        parsed = cli::parseWindowArguments({"a.mp4", "--frobnicate", "b.mp4"});
+        QCOMPARE(parsed.error, std::string("--frobnicate"));
+    }
+
+    void frontEndRunsOnlyWhenAskedFor() {
+        auto run = [](std::vector<std::string> args) {
+            args.insert(args.begin(), "plexavo");
+            std::vector<char*> argv;
+            for (auto& a : args)
+                argv.push_back(a.data());
+            return cli::runIfRequested(static_cast<int>(argv.size()), argv.data());
+        };
+        QVERIFY(!run({"clip.mp4"}).has_value());
+        QVERIFY(!run({"--", "--probe"}).has_value()); // a file called "--probe"
+        QCOMPARE(run({"--help"}).value_or(-1), 0);
+        QCOMPARE(run({"--convert", "--size", "99", "x.mp4"}).value_or(-1), 2);
+        QCOMPARE(run({"--probe", "--bogus", "x.mp4"}).value_or(-1), 2);
+        QCOMPARE(run({"--probe"}).value_or(-1), 2); // nothing to probe
+        QCOMPARE(run({"--probe", "/no/such/file.mp4"}).value_or(-1), 1);
+    }
+};
+
+QTEST_MAIN(TestMainWinPaths)
+#include "test_mainwin_paths.moc"
