@@ -2,7 +2,11 @@
 
 #include "app/CMainFrame.h"
 #include "app/CVantrelApp_Services.h"
+#include "app/DebugLog.h"
+#include "app/MessageBox.h"
 #include "app/RegistryKey.h"
+#include "app/UiText.h"
+#include "platform/MediaGraph.h"
 #include "view/CVantrelView.h"
 #include "widgets/CImageToolBar.h"
 
@@ -51,16 +55,27 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
 
     CImageToolBar::prepareIconThemes();
 
-    // A value that differs from "TRUE" only in letter case counts; anything
-    // else (a trailing blank too) leaves the help window to open.
     // The media framework's version, read once: the view's tip depends on it.
     const shell::Version media = shell::mediaFrameworkVersion();
     g_nQuartzMajor = media.major;
     g_nQuartzMinor = media.minor;
     settings::initRegKey();
+    // A value that differs from "TRUE" only in letter case counts; anything
+    // else (a trailing blank too) leaves the help window to open.
     g_bToolTipsHidden = settings::readToolTipsHidden();
 
+    std::string why;
+    if (!platform::initializeMediaFramework(&why)) {
+        WriteLog("Media framework initialization failed: %s", why.c_str());
+        MessageBox::show(nullptr, ui::str(100), QMessageBox::NoIcon);
+        return false;
+    }
+
+    // Before any window: every menu, view and dialog is built from its texts.
+    m_languages.applyStoredLanguage();
+
     m_frame = std::make_unique<CMainFrame>();
+    m_languages.attach(m_frame.get());
     m_frame->RebuildMenus(false);
     m_frame->UpdateTitle();
     m_frame->show();

@@ -2,6 +2,8 @@
 // reads, and the main frame it creates.
 #pragma once
 
+#include "app/LanguagePacksUi.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QStringList>
@@ -36,11 +38,14 @@ class CVantrelApp : public QObject {
     bool InitInstance(const QStringList& files = {});
 
     CMainFrame* mainFrame() const { return m_frame.get(); }
+    // The language state and the Language menu's commands.
+    CLanguageSwitch& languages() { return m_languages; }
 
   private:
     void onCommitData(QSessionManager& manager);
     void reportWhenShown();
 
+    CLanguageSwitch m_languages; // outlives the frame: it owns the pack the frame's texts came from
     std::unique_ptr<CMainFrame> m_frame;
 };
 

@@ -145,6 +145,10 @@ const Entry kEntries[] = {
     {Kind::String, 0, 61932, 0, "Num Lock"},
     {Kind::String, 0, 61933, 0, "Scroll Lock"},
 
+    // Language packs (61990-61999): the notice after a switch, with the
+    // address translators are asked to write to.
+    {Kind::String, 0, 61990, 0, "If you find any translation error, please mail to %s, thanks a lot."},
+
     // ---- Main menu 128 ------------------------------------------------------
     // The document commands, the Save entries and the target formats after
     // H.264 stay in the resource; the menu rebuild deletes them by command id.

@@ -177,6 +177,7 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61927, "s"},   // help document path
         {61928, "s"},   // About title: product name
         {61930, "s"},   // output folder
+        {61990, "s"},   // translation notice: the address to write to
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
