@@ -148,6 +148,13 @@ const Entry kEntries[] = {
     // Language packs (61990-61999): the notice after a switch, with the
     // address translators are asked to write to.
     {Kind::String, 0, 61990, 0, "If you find any translation error, please mail to %s, thanks a lot."},
+    // The source list's information box: its headings, and its text for a
+    // file without probe details.
+    {Kind::String, 0, 61991, 0, "Duration:"},
+    {Kind::String, 0, 61992, 0, "Bitrate:"},
+    {Kind::String, 0, 61993, 0, "Video"},
+    {Kind::String, 0, 61994, 0, "Audio"},
+    {Kind::String, 0, 61995, 0, "Unknown file format."},
 
     // ---- Main menu 128 ------------------------------------------------------
     // The document commands, the Save entries and the target formats after

@@ -218,9 +218,9 @@ void CVantrelView::copyStateFrom(CVantrelView& old) {
             m_sourceItems.emplace_back(nullptr);
             continue;
         }
-        auto copy = std::make_unique<CSourceItem>();
-        copy->copyForRebuild(*item);
-        m_sourceItems.push_back(std::move(copy));
+        // A whole copy: the probe details stay, so the information box does
+        // not call a file it has described an unknown format after a switch.
+        m_sourceItems.push_back(std::make_unique<CSourceItem>(*item));
     }
     const QList<int> selected = old.selectedRows();
     const int current = old.m_list->currentIndex().row();

@@ -318,12 +318,15 @@ void CVantrelView::refreshInfo() {
     m_lastInfoRow = row;
     const CSourceItem* item = itemAt(rowTag(row));
     std::string text;
+    // The headings come from the current module, like every other text.
+    auto heading = [](unsigned id) { return ui::str(id).toStdString(); };
     if (item && !item->durationText.empty()) {
-        text = item->displayName() + "\r\n\r\nDuration:" + item->durationText +
-               "\r\nBitrate:" + item->bitrateText + streamBlock("Video", item->videoDescription) +
-               streamBlock("Audio", item->audioDescription);
+        text = item->displayName() + "\r\n\r\n" + heading(61991) + item->durationText + "\r\n" +
+               heading(61992) + item->bitrateText +
+               streamBlock(heading(61993).c_str(), item->videoDescription) +
+               streamBlock(heading(61994).c_str(), item->audioDescription);
     } else if (item) {
-        text = item->displayName() + "\r\n\r\nUnknown file format.";
+        text = item->displayName() + "\r\n\r\n" + heading(61995);
     }
     m_infoText = QString::fromStdString(text);
     showBoundValues();
