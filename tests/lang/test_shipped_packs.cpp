@@ -183,7 +183,10 @@ TEST_F(ShippedPacks, HoldEveryEnglishTextWithItsDirectivesAndAccessKeys) {
                 EXPECT_NE(tr[trKeys[0] + 1], ' ') << tr;
             }
             if (endsWith(en, ":")) {
-                EXPECT_TRUE(endsWith(tr, ":") || endsWith(tr, "\xEF\xBC\x9A")) << "label " << tr;
+                // A blank may follow where the language sets one after a colon.
+                const std::string label = tr.substr(0, tr.find_last_not_of(' ') + 1);
+                EXPECT_TRUE(endsWith(label, ":") || endsWith(label, "\xEF\xBC\x9A"))
+                    << "label " << tr;
             }
             if (endsWith(en, "...")) {
                 EXPECT_TRUE(endsWith(tr, "...")) << "opens something: " << tr;
