@@ -86,7 +86,7 @@ TEST(QueryLanguagePack, ReadsIdAndNameOnlyFromCompletePacks) {
     EXPECT_FALSE(isMapped(beta)) << "a query must not leave the pack loaded";
 
     ASSERT_TRUE(QueryLanguagePack(folder.add("LanResAlphaDll.so"), id, name));
-    EXPECT_EQ(id, 0x0407);
+    EXPECT_EQ(id, 0x0436);
     EXPECT_EQ(name, "&Alpha");
 
     for (const char* broken : {"LanResNoLanguageDll.so", "LanResNoNameDll.so",
@@ -112,7 +112,7 @@ TEST(BuildLanguageList, SortsByNameInByteOrderAndLeavesOutBrokenPacks) {
     BuildLanguageList(ids, names, paths);
     // "&Alpha" sorts first: '&' is below every letter. Upper case before lower.
     EXPECT_EQ(names, (std::vector<std::string>{"&Alpha", "Beta", "Gamma", "Zeta"}));
-    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0407, 0x040C, 0x040C, 0x0804}));
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0436, 0x040C, 0x040C, 0x0804}));
     ASSERT_EQ(paths.size(), 4u);
     EXPECT_EQ(paths[1], folder.path() + "LanResBetaDll.so");
     EXPECT_EQ(paths[3], folder.path() + "lanresZetaDLL.SO");
@@ -248,7 +248,7 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
 TEST_F(LanguageStateTest, AStringThePackLacksIsEmpty) {
     m_folder.add("LanResAlphaDll.so");
     CLanguagePacks packs;
-    ASSERT_TRUE(packs.SelectLanguage(0x0407));
+    ASSERT_TRUE(packs.SelectLanguage(0x0436));
     EXPECT_EQ(LoadResString(61323), "") << "untranslated in the catalog: no English fallback";
     EXPECT_EQ(LoadResString(61310), "") << "fuzzy translations are not shipped";
     EXPECT_EQ(LoadResString(61315), "") << "nor translations of an older English text";

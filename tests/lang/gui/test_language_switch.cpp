@@ -1,0 +1,301 @@
+// Switching the language from the menu: the Language menu's order and checks,
+// the routing of its commands, the rebuilt window with its state carried over,
+// the translation notice, and packs that fail at the last moment.
+#include "gui/mainwin/MainWinSupport.h"
+
+#include "app/CMainFrame.h"
+#include "app/LanguagePacksUi.h"
+#include "app/MessageBox.h"
+#include "app/RegistryKey.h"
+#include "app/ResourceText.h"
+#include "app/UiText.h"
+#include "view/CVantrelView.h"
+#include "widgets/CImageToolBar.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace plexavo;
+using namespace mainwin_test;
+
+namespace {
+
+const QString kAlpha = QStringLiteral("&Alpha");
+const QString kChinese =
+    QString::fromUtf8("&Chinese Simplified (\xE7\xAE\x80\xE4\xBD\x93\xE4\xB8\xAD\xE6\x96\x87)");
+const QString kGerman = QStringLiteral("&German (Deutsch)");
+
+bool copyPack(const QString& from, const QString& to) {
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+} // namespace
+
+class TestLanguageSwitch : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_packs;
+    std::unique_ptr<CLanguageSwitch> m_switch;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    QMenu* languageMenu() const { return m_frame->popups().value(2); }
+    QStringList languageEntries() const {
+        QStringList texts;
+        for (QAction* action : languageMenu()->actions())
+            texts.append(action->text());
+        return texts;
+    }
+    QList<bool> checks() const {
+        QList<bool> checked;
+        for (QAction* action : languageMenu()->actions())
+            checked.append(action->isChecked());
+        return checked;
+    }
+    template <typename T> T* control(int id) const {
+        return m_frame->view()->findChild<T*>(QStringLiteral("ctl%1").arg(id));
+    }
+    // A command as the menu gives it: queued, then the event loop runs it.
+    void choose(int id) {
+        QAction* entry = nullptr;
+        for (QAction* action : languageMenu()->actions())
+            if (action->data().toInt() == id)
+                entry = action;
+        QVERIFY2(entry, qPrintable(QString::number(id)));
+        entry->trigger();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(m_packs.isValid());
+        const QString shipped = QStringLiteral(SHIPPED_PACKS_DIR "/");
+        const QString test = QStringLiteral(LANG_TEST_PACKS "/");
+        QVERIFY(copyPack(shipped + "LanResDeuDll.so", m_packs.filePath("LanResDeuDll.so")));
+        QVERIFY(copyPack(shipped + "LanResChsDll.so", m_packs.filePath("LanResChsDll.so")));
+        // "&Alpha" sorts before the Chinese pack, so it holds the second entry.
+        QVERIFY(copyPack(test + "LanResAlphaDll.so", m_packs.filePath("LanResAlphaDll.so")));
+        lang::setPackFolder(m_packs.path().toStdString());
+
+        settings::initRegKey();
+        settings::writeToolTipsHidden();
+        g_bToolTipsHidden = true;
+    }
+
+    void cleanupTestCase() { lang::setPackFolder(""); }
+
+    void init() {
+        MessageBox::shownTexts().clear();
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        m_switch = std::make_unique<CLanguageSwitch>();
+        m_frame = std::make_unique<CMainFrame>();
+        m_switch->attach(m_frame.get());
+        m_frame->RebuildMenus(false);
+    }
+
+    void cleanup() {
+        m_frame.reset();
+        m_switch.reset();
+        QCOMPARE(&res::currentModule(), &res::defaultModule());
+    }
+
+    void theMenuListsEnglishThenThePacksByName() {
+        QCOMPARE(languageEntries(), (QStringList{"&English", kAlpha, kChinese, kGerman}));
+        QList<int> ids;
+        for (QAction* action : languageMenu()->actions()) {
+            ids.append(action->data().toInt());
+            QCOMPARE(action->objectName(), QStringLiteral("cmd%1").arg(action->data().toInt()));
+            QVERIFY(action->isEnabled());
+        }
+        QCOMPARE(ids, (QList<int>{32750, 32751, 32752, 32753}));
+        QCOMPARE(checks(), (QList<bool>{false, false, false, false})); // nothing chosen yet
+        // The rest of the bar is the module's own.
+        QCOMPARE(m_frame->popups().first()->title(), QStringLiteral("&File"));
+    }
+
+    void theCurrentLanguageIsChecked() {
+        QVERIFY(m_switch->packs().SelectLanguage(1031));
+        m_frame->RebuildMenus(true);
+        QCOMPARE(checks(), (QList<bool>{false, false, false, true}));
+        QCOMPARE(m_frame->popups().first()->title(), QStringLiteral("&Datei"));
+        QVERIFY(m_switch->packs().SelectLanguage(1033));
+        m_frame->RebuildMenus(true);
+        QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
+    }
+
+    void theSecondEntrySelectsChineseWhateverItSays() {
+        const QPointer<CVantrelView> before = m_frame->view();
+        choose(32751); // the "&Alpha" entry
+        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kChineseSimplified);
+        QCOMPARE(res::currentModule().language, lang::kChineseSimplified);
+        QCOMPARE(settings::readLanguage(), 2052L);
+        QVERIFY(MessageBox::shownTexts().isEmpty()); // no notice for the second entry
+        QVERIFY(before.isNull());                    // the view was rebuilt
+        QCOMPARE(m_frame->popups().first()->title(),
+                 QString::fromUtf8("\xE6\x96\x87\xE4\xBB\xB6(&F)"));
+        QCOMPARE(checks(), (QList<bool>{false, false, true, false}));
+
+        // Chosen again, it rebuilds again: the other entries would do nothing.
+        const QPointer<CVantrelView> second = m_frame->view();
+        choose(32751);
+        QVERIFY(second.isNull());
+        const QPointer<CVantrelView> third = m_frame->view();
+        choose(32752); // the Chinese entry itself: already current
+        QVERIFY(!third.isNull());
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+    }
+
+    void theSecondEntryIsStoredEvenWithoutAChinesePack() {
+        QFile::rename(m_packs.filePath("LanResChsDll.so"), m_packs.filePath("away.so"));
+        m_frame->RebuildMenus(true);
+        QCOMPARE(languageEntries(), (QStringList{"&English", kAlpha, kGerman}));
+        settings::writeLanguage(1031);
+        choose(32751);
+        QFile::rename(m_packs.filePath("away.so"), m_packs.filePath("LanResChsDll.so"));
+        QCOMPARE(settings::readLanguage(), 2052L);
+        QCOMPARE(&res::currentModule(), &res::defaultModule());
+        QCOMPARE(checks(), (QList<bool>{false, false, false})); // 0 is no language
+    }
+
+    void laterEntriesSwitchWithTheNotice() {
+        choose(32753);
+        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        const QString notice = MessageBox::shownTexts().first();
+        QVERIFY2(notice.contains(QString::fromUtf8(translationContact())), qPrintable(notice));
+        QCOMPARE(notice, ui::str(kTranslationNotice, translationContact())); // in the new language
+        QVERIFY(notice.startsWith(QStringLiteral("Wenn Sie")));
+
+        // The window speaks German: menus, title, toolbar, view.
+        QCOMPARE(m_frame->windowTitle(), QStringLiteral("Plexavo"));
+        QCOMPARE(m_frame->action(cmd::kAdd)->text(), QString::fromUtf8("&Hinzuf\xC3\xBCgen..."));
+        QCOMPARE(m_frame->action(cmd::kAbout)->text(), QString::fromUtf8("\xC3\x9C&"
+                                                                         "ber Plexavo..."));
+        auto* addButton = qobject_cast<QToolButton*>(
+            m_frame->toolBar()->widgetForAction(m_frame->action(cmd::kAdd)));
+        QVERIFY(addButton);
+        QCOMPARE(addButton->text(), QString::fromUtf8("Hinzuf\xC3\xBCgen"));
+        QCOMPARE(control<QPushButton>(ctl::kBrowse)->text(), QStringLiteral("Durchsuchen..."));
+
+        // The checked entry again: nothing happens.
+        const QPointer<CVantrelView> view = m_frame->view();
+        choose(32753);
+        QVERIFY(!view.isNull());
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+
+        // Back to English through the first entry: no notice.
+        choose(32750);
+        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kEnglishUs);
+        QCOMPARE(settings::readLanguage(), 1033L);
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
+        QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
+    }
+
+    void theViewKeepsItsRowsAndSettings() {
+        CVantrelView* view = m_frame->view();
+        addRows(*view, 3);
+        select(*view, {0});
+        view->OnRemove(); // leaves an empty slot in the item array
+        addRows(*view, 2);
+        select(*view, {0, 2});
+        view->OnMoveDown();
+        control<QRadioButton>(1005)->click();
+        control<QComboBox>(ctl::kSize)->setCurrentIndex(4);
+        control<QLineEdit>(ctl::kWidth)->setText(QStringLiteral("352"));
+        control<QComboBox>(ctl::kFrameRate)->setCurrentIndex(2);
+        control<QComboBox>(ctl::kChannels)->setCurrentIndex(1);
+        control<QComboBox>(ctl::kSampleRate)->setCurrentIndex(3);
+        control<QCheckBox>(ctl::kVariableBitRate)->setChecked(true);
+        control<QLineEdit>(ctl::kMaxRate)->setText(QStringLiteral("900"));
+        control<QLineEdit>(ctl::kMinRate)->setText(QStringLiteral("300"));
+        const QStringList order = rowTitles(*view);
+        const QList<int> selection = view->selectedRows();
+        QList<int> tags;
+        for (int row = 0; row < view->rowCount(); ++row)
+            tags.append(view->rowTag(row));
+        const ConversionSettings before = view->settings();
+        // The output folder comes from the store, not from the old view.
+        QTemporaryDir out;
+        settings::writeOutputPath(out.path().toStdString() + "/");
+
+        choose(32753);
+        CVantrelView* fresh = m_frame->view();
+        QVERIFY(fresh != view);
+        QCOMPARE(rowTitles(*fresh), order);
+        QCOMPARE(fresh->selectedRows(), selection);
+        for (int row = 0; row < fresh->rowCount(); ++row) {
+            QCOMPARE(fresh->rowTag(row), tags[row]);
+            QCOMPARE(fresh->cellText(row, 3), QStringLiteral("Bereit")); // columns refilled
+        }
+        QCOMPARE(fresh->itemAt(0), nullptr);
+        const ConversionSettings after = fresh->settings();
+        QCOMPARE(after.targetFormat, before.targetFormat);
+        QCOMPARE(after.sizeChoice, 4);
+        QCOMPARE(after.width, std::string("352"));
+        QCOMPARE(after.height, before.height);
+        QCOMPARE(after.frameRateChoice, 2);
+        QCOMPARE(after.channelsChoice, 1);
+        QCOMPARE(after.sampleRateChoice, 3);
+        QVERIFY(after.variableBitRate);
+        QCOMPARE(after.maxRate, std::string("900"));
+        QCOMPARE(after.minRate, std::string("300"));
+        QVERIFY(control<QLineEdit>(ctl::kMaxRate)->isEnabled());
+        QCOMPARE(fresh->outputPath(), out.path() + "/");
+        // The probe details survive: the box still describes the file, in German.
+        QVERIFY2(fresh->infoText().contains(QStringLiteral("Dauer:00:01:00.00")),
+                 qPrintable(fresh->infoText()));
+    }
+
+    void aPackThatBreaksBeforeTheSwitchChangesNothing() {
+        QVERIFY(copyPack(QStringLiteral(LANG_TEST_PACKS "/LanResFlakyDll.so"),
+                         m_packs.filePath("LanResFlakyDll.so")));
+        choose(32753); // German first
+        MessageBox::shownTexts().clear();
+        qputenv("PLEXAVO_TEST_FLAKY_CALLS", "0");
+        m_frame->RebuildMenus(true);
+        QCOMPARE(languageEntries().last(), QStringLiteral("Flaky"));
+        const QPointer<CVantrelView> view = m_frame->view();
+        qputenv("PLEXAVO_TEST_FLAKY_CALLS", "0"); // listed again by the switch, then broken
+        choose(32754);
+        QFile::remove(m_packs.filePath("LanResFlakyDll.so"));
+        QVERIFY(!view.isNull()); // no rebuild
+        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(res::currentModule().language, 1031);
+        QCOMPARE(settings::readLanguage(), 1031L);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+    }
+
+    void entriesPastTheLastCommandAreDisabled() {
+        QStringList copies;
+        for (int i = 0; i < 20; ++i) {
+            const QString name = m_packs.filePath(QStringLiteral("LanResAlpha%1Dll.so").arg(i));
+            QVERIFY(copyPack(QStringLiteral(LANG_TEST_PACKS "/LanResAlphaDll.so"), name));
+            copies.append(name);
+        }
+        m_frame->RebuildMenus(true);
+        const QList<QAction*> entries = languageMenu()->actions();
+        QCOMPARE(entries.size(), 24);
+        for (QAction* action : entries)
+            QCOMPARE(action->isEnabled(), action->data().toInt() <= 32769);
+        for (const QString& copy : copies)
+            QFile::remove(copy);
+    }
+};
+
+QTEST_MAIN(TestLanguageSwitch)
+#include "test_language_switch.moc"
