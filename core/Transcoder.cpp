@@ -5,11 +5,14 @@
 #include "FFmpeg.h"
 #include "Graph.h"
 #include "Probe.h"
+#include "Source.h"
 #include "Targets.h"
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -49,8 +52,7 @@ struct Lane {
 
 class Conversion {
   public:
-    Conversion(const Options& opt, ProgressState& progress)
-        : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output) {}
+    Conversion(const Options& opt, ProgressState& progress);
     ~Conversion();
 
     int run();
@@ -73,12 +75,14 @@ class Conversion {
     void noteDamage(Lane& lane, int err);
     void checkWriteError(int err);
     bool allDone() const;
+    void injectFault() const;
 
     const Options& opt_;
     ProgressState& progress_;
     std::string inPath_, outPath_;
     InputPtr in_;
     OutputPtr out_;
+    SourceInfo source_;
     OutputPlan plan_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<Lane*> laneOfStream_;
@@ -90,7 +94,24 @@ class Conversion {
     bool keepOutput_ = false;
     int64_t packetsWritten_ = 0;
     int readErrors_ = 0;
+    int64_t faultAfter_ = -1; // test hook: packets written before the injected fault
+    std::string faultKind_;
 };
+
+Conversion::Conversion(const Options& opt, ProgressState& progress)
+    : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output) {
+    // Tests prove that nothing the conversion throws escapes the core's error handling.
+    if (const char* fault = std::getenv("PLEXCORE_TEST_FAULT")) {
+        faultKind_ = fault;
+        faultAfter_ = 10;
+    }
+}
+
+void Conversion::injectFault() const {
+    if (faultKind_ == "exception")
+        throw std::out_of_range("injected fault");
+    throw 42;
+}
 
 Conversion::~Conversion() {
     lanes_.clear();
@@ -99,6 +120,7 @@ Conversion::~Conversion() {
     struct stat st {};
     if (createdOutput_ && !keepOutput_ && ::stat(outPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         ::unlink(outPath_.c_str());
+    setUnfinishedOutput(nullptr); // only now: a second signal until here still removes it
 }
 
 void Conversion::checkPaths() {
@@ -238,8 +260,8 @@ void Conversion::openAudioEncoder(Lane& lane) {
         c->ch_layout = AV_CHANNEL_LAYOUT_5POINT1;
     else
         av_channel_layout_default(&c->ch_layout, a.channels);
-    // The filter chain delivers the encoder's first listed format.
-    c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    // The filter chain delivers the plan's format, the encoder's first choice.
+    c->sample_fmt = a.sampleFormat;
     if (a.bitrate > 0)
         c->bit_rate = a.bitrate;
     c->time_base = {1, a.sampleRate};
@@ -280,6 +302,7 @@ void Conversion::openOutput() {
         if (err < 0)
             throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
         createdOutput_ = true;
+        setUnfinishedOutput(&outPath_);
     }
     Dict opts;
     for (const auto& [k, v] : plan_.muxerOptions)
@@ -298,9 +321,9 @@ void Conversion::seekToStart() {
         lane->offset = av_rescale_q(origin, AV_TIME_BASE_Q, lane->in->time_base);
         if (lane->video) {
             AVRational r = plan_.video.rate;
-            AVRational src = av_guess_frame_rate(ic, lane->in, nullptr);
+            const Rational src = source_.video ? source_.video->rate : Rational{0, 1};
             if (src.num > 0 && src.den > 0)
-                r = src;
+                r = {src.num, src.den};
             lane->step = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(r), lane->in->time_base));
         }
     }
@@ -346,6 +369,8 @@ void Conversion::decode(Lane& lane, const AVPacket* pkt) {
             continue;
         }
         ++lane.decoded;
+        if (!lane.video)
+            nameChannelLayout(frame_.get());
         if (!lane.done) {
             if (lane.video)
                 onVideoFrame(lane, frame_.get());
@@ -368,14 +393,14 @@ void Conversion::onVideoFrame(Lane& lane, AVFrame* f) {
         return;
     }
     if (!lane.filter.accepts(f)) {
-        double startSec = 0.0;
+        int64_t first = 0;
         if (lane.filter.ready()) {
             // The picture changed size or format mid-stream: finish the old chain first.
             lane.filter.close(f->pts);
             drainFilter(lane);
-            startSec = static_cast<double>(lane.nextOutFrame) / av_q2d(plan_.video.rate);
+            first = lane.nextOutFrame;
         }
-        lane.filter.configureVideo(f, lane.in->time_base, plan_.video, startSec);
+        lane.filter.configureVideo(f, lane.in->time_base, plan_.video, first);
     }
     lane.filterEnd = f->pts + lane.step;
     if (endSec_ > 0.0)
@@ -484,7 +509,8 @@ void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
     }
     int err = av_interleaved_write_frame(out_.get(), pkt);
     checkWriteError(err);
-    ++packetsWritten_;
+    if (++packetsWritten_ == faultAfter_)
+        injectFault();
     if (out_->pb)
         progress_.bytes.store(avio_tell(out_->pb), std::memory_order_relaxed);
 }
@@ -557,7 +583,10 @@ int Conversion::run() {
     const AVStream* a = nullptr;
     for (auto& lane : lanes_)
         (lane->video ? v : a) = lane->in;
-    plan_ = makePlan(opt_, outPath_, v, a, in_.get());
+    source_ = describeSource(in_.get(), v, a);
+    plan_ = makePlan(opt_, outPath_, source_);
+    for (const std::string& w : plan_.warnings)
+        warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
         printLine("Plan: " + equivalentCommand(plan_, opt_));
     openOutput();
@@ -576,13 +605,15 @@ int Conversion::run() {
     }
     if (packetsWritten_ == 0) {
         if (stopped)
-            return plexavo::contract::kExitStopped; // stopped before anything was written: nothing worth keeping
+            return plexavo::contract::kExitStopped; // stopped before anything was written: nothing
+                                                    // worth keeping
         if (opt_.startUs && *opt_.startUs > 0)
             throw Failure("nothing to convert: the start point lies past the end of '" + inPath_ +
                           "'");
         throw Failure("nothing in '" + inPath_ + "' could be decoded");
     }
     keepOutput_ = true;
+    setUnfinishedOutput(nullptr);
     return stopped ? plexavo::contract::kExitStopped : plexavo::contract::kExitDone;
 }
 
@@ -590,30 +621,14 @@ int Conversion::run() {
 
 int runConversion(const Options& opt) {
     ProgressState progress;
+    // Declared first so it is destroyed last: the conversion's own clean-up (removing a
+    // failed output) runs before the ticker ends its line and the caller prints the error.
     ProgressTicker ticker(progress);
     ticker.start();
-    try {
-        Conversion conversion(opt, progress);
-        const int status = conversion.run();
-        ticker.finish();
-        return status;
-    } catch (const Failure& f) {
-        ticker.finishSilently();
-        if (stopRequested()) {
-            printLine(std::string(plexavo::contract::kErrorPrefix) + "stopped: " + f.what());
-            return plexavo::contract::kExitStopped;
-        }
-        printLine(plexavo::contract::kErrorPrefix + std::string(f.what()));
-        return plexavo::contract::kExitFailed;
-    } catch (const UsageError& u) {
-        ticker.finishSilently();
-        printLine(plexavo::contract::kErrorPrefix + u.message);
-        return plexavo::contract::kExitUsage;
-    } catch (const std::bad_alloc&) {
-        ticker.finishSilently();
-        printLine(plexavo::contract::kErrorPrefix + std::string("out of memory"));
-        return plexavo::contract::kExitFailed;
-    }
+    Conversion conversion(opt, progress);
+    const int status = conversion.run();
+    ticker.finish();
+    return status;
 }
 
 bool canWrite(const std::string& target) {
