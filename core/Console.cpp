@@ -70,6 +70,13 @@ void printRaw(const std::string& text) {
     writeAll(text);
 }
 
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return text;
+}
+
 void warn(const std::string& message) {
     // A badly damaged file could otherwise flood the pipe with identical lines.
     if (++g_warnings > 20) {
@@ -77,7 +84,7 @@ void warn(const std::string& message) {
             printLine("Warning: further warnings are suppressed");
         return;
     }
-    printLine("Warning: " + message);
+    printLine("Warning: " + oneLine(message));
 }
 
 void installStopHandlers() {

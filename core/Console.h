@@ -16,6 +16,9 @@ namespace plex {
 void printLine(const std::string& line);
 void printRaw(const std::string& text);
 void warn(const std::string& message);
+// The text with control characters (a line feed in a file name, say) shown as '?', so a
+// message stays the one line the program reads.
+std::string oneLine(std::string text);
 
 // SIGTERM/SIGINT: the first asks for a graceful stop; the second exits at once, removing the
 // unfinished output, if any.

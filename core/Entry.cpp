@@ -18,7 +18,7 @@ namespace contract = plexavo::contract;
 
 int report(const std::string& reason, int status) noexcept {
     try {
-        printLine(contract::kErrorPrefix + reason);
+        printLine(contract::kErrorPrefix + oneLine(reason));
     } catch (...) {
         // Out of memory for the line itself: the status still tells.
     }
