@@ -21,8 +21,8 @@ class FilterChain {
     void configureVideo(const AVFrame* frame, AVRational timeBase, const VideoPlan& plan,
                         int64_t firstFrame);
     // The output is in the plan's sample format. The frame's channel layout must have an
-    // order (see nameChannelLayout). firstSample: the output sample the chain starts at;
-    // endSec > 0 cuts there.
+    // order (see nameChannelLayout). firstSample: where the chain starts, in samples at the
+    // frame's rate; endSec > 0 cuts there.
     void configureAudio(const AVFrame* frame, AVRational timeBase, const AudioPlan& plan,
                         int frameSize, int64_t firstSample, double endSec);
 

@@ -82,8 +82,9 @@ struct PictureFit {
 PictureFit fitPicture(int frameW, int frameH, AVRational frameSar, double sourceDar,
                       AVPixelFormat format);
 
-// The libavfilter chains, in the ffmpeg tool's syntax. firstFrame / firstSample: where a
-// rebuilt chain takes over, in output frames / samples; endSec > 0 cuts the sound there.
+// The libavfilter chains, in the ffmpeg tool's syntax. Where a rebuilt chain takes over:
+// firstFrame in output frames, firstSample in samples at the chain's input rate (aresample
+// counts its first_pts so). endSec > 0 cuts the sound there.
 std::string videoFilterChain(const VideoPlan& v, int64_t firstFrame = 0);
 std::string audioFilterChain(const AudioPlan& a, int64_t firstSample = 0, double endSec = 0.0);
 

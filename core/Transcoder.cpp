@@ -7,11 +7,13 @@
 #include "Probe.h"
 #include "Source.h"
 #include "Targets.h"
+#include "Timeline.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,17 +39,23 @@ struct Lane {
     CodecPtr enc;
     AVStream* out = nullptr;
     FilterChain filter;
-    int64_t offset = 0;                  // the start point, in the input stream's time base
-    int64_t lastPts = AV_NOPTS_VALUE;    // video: last decoded picture, input time base
-    int64_t filterEnd = 0;               // where the last frame fed to the chain ends
-    int64_t step = 1;                    // video: one source frame, input time base
-    int64_t nextSample = AV_NOPTS_VALUE; // audio: expected next input sample (relative)
-    int inRate = 0;
+    int64_t offset = 0;    // the start point, in the input stream's time base
+    int64_t filterEnd = 0; // where the last frame fed to the chain ends
+    int64_t step = 1;      // video: one source frame, input time base
+    // Places frames on the clock (video: input time base; audio: samples at inRate), both
+    // relative to the start point; holds back a frame whose timestamp it doubts.
+    std::optional<Timeline> timeline;
+    FramePtr held = makeFrame();
+    int inRate = 0;            // audio: the sample rate the timeline counts in
+    int filterRate = 0;        // audio: the sample rate the chain was built for
+    int64_t nextSample = 0;    // audio: where the last frame placed ends
     int64_t nextOutFrame = 0;  // video: next output frame number
     int64_t nextOutSample = 0; // audio: next output sample
     bool done = false;         // past the end point: further input is ignored
+    int pastEnd = 0;           // packets in a row that lie well past the end point
     int64_t decoded = 0;
     int64_t errors = 0;
+    int64_t repairs = 0; // damaged timestamps replaced, from timelines already finished
 };
 
 class Conversion {
@@ -69,6 +77,11 @@ class Conversion {
     void decode(Lane& lane, const AVPacket* pkt);
     void onVideoFrame(Lane& lane, AVFrame* f);
     void onAudioFrame(Lane& lane, AVFrame* f);
+    void placeVideo(Lane& lane, AVFrame* f, int64_t pts);
+    void placeAudio(Lane& lane, AVFrame* f, int64_t pts);
+    void releaseHeld(Lane& lane, int64_t pts);
+    void boundTimeline(Lane& lane, AVRational unit);
+    void finishTimeline(Lane& lane);
     void drainFilter(Lane& lane);
     void encode(Lane& lane, AVFrame* f);
     void writePacket(Lane& lane, AVPacket* pkt);
@@ -90,10 +103,14 @@ class Conversion {
     FramePtr filtered_ = makeFrame();
     PacketPtr encoded_ = makePacket();
     double endSec_ = 0.0; // relative end point, 0 = to the end
+    // Where timestamps can lie at all, relative to the start point; both 0 when unknown.
+    int64_t earliestUs_ = 0, latestUs_ = 0;
     bool createdOutput_ = false;
     bool keepOutput_ = false;
     int64_t packetsWritten_ = 0;
-    int readErrors_ = 0;
+    int64_t readErrors_ = 0;
+    int64_t lastErrorPos_ = -1; // where the demuxer last failed, and how often in a row
+    int stuckErrors_ = 0;
     int64_t faultAfter_ = -1; // test hook: packets written before the injected fault
     std::string faultKind_;
 };
@@ -325,8 +342,23 @@ void Conversion::seekToStart() {
             if (src.num > 0 && src.den > 0)
                 r = {src.num, src.den};
             lane->step = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(r), lane->in->time_base));
+            // Real gaps in variable-rate sources are mostly shorter than a second; what
+            // strays further is doubted until the next frame confirms it.
+            const int64_t second = av_rescale_q(1, {1, 1}, lane->in->time_base);
+            lane->timeline.emplace(std::max(second, 3 * lane->step), false);
         }
     }
+    // A timestamp well outside the container's stated length is damage, not a jump. An
+    // estimate from the bit rate is too rough to judge by.
+    if (ic->duration > 0 && ic->duration != AV_NOPTS_VALUE &&
+        ic->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+        const int64_t margin = 10 * int64_t{AV_TIME_BASE} + ic->duration / 10;
+        earliestUs_ = -startUs - margin;
+        latestUs_ = ic->duration - startUs + margin;
+    }
+    for (auto& lane : lanes_)
+        if (lane->video)
+            boundTimeline(*lane, lane->in->time_base);
     if (opt_.durationUs)
         endSec_ = static_cast<double>(*opt_.durationUs) / 1e6;
     if (startUs > 0) {
@@ -381,13 +413,45 @@ void Conversion::decode(Lane& lane, const AVPacket* pkt) {
     }
 }
 
+void Conversion::releaseHeld(Lane& lane, int64_t pts) {
+    if (lane.video)
+        placeVideo(lane, lane.held.get(), pts);
+    else
+        placeAudio(lane, lane.held.get(), pts);
+    av_frame_unref(lane.held.get());
+}
+
+void Conversion::boundTimeline(Lane& lane, AVRational unit) {
+    if (latestUs_ > earliestUs_)
+        lane.timeline->setBounds(av_rescale_q(earliestUs_, AV_TIME_BASE_Q, unit),
+                                 av_rescale_q(latestUs_, AV_TIME_BASE_Q, unit));
+}
+
+void Conversion::finishTimeline(Lane& lane) {
+    if (!lane.timeline)
+        return;
+    if (const std::optional<int64_t> pts = lane.timeline->finish()) {
+        if (!lane.done)
+            releaseHeld(lane, *pts);
+        av_frame_unref(lane.held.get());
+    }
+}
+
 void Conversion::onVideoFrame(Lane& lane, AVFrame* f) {
-    int64_t pts = f->best_effort_timestamp;
-    // Streams without timestamps advance one source frame at a time.
-    if (pts == AV_NOPTS_VALUE)
-        pts = lane.lastPts != AV_NOPTS_VALUE ? lane.lastPts + lane.step : lane.offset;
-    lane.lastPts = pts;
-    f->pts = pts - lane.offset;
+    const int64_t raw = f->best_effort_timestamp != AV_NOPTS_VALUE
+                            ? f->best_effort_timestamp - lane.offset
+                            : Timeline::kNoTime; // advances one source frame
+    const Timeline::Step s = lane.timeline->arrive(raw, lane.step);
+    if (s.releaseHeld)
+        releaseHeld(lane, s.heldPts);
+    if (s.hold)
+        av_frame_move_ref(lane.held.get(), f);
+    else if (!lane.done)
+        placeVideo(lane, f, s.pts);
+}
+
+void Conversion::placeVideo(Lane& lane, AVFrame* f, int64_t pts) {
+    f->pts = pts;
     if (endSec_ > 0.0 && static_cast<double>(f->pts) * av_q2d(lane.in->time_base) >= endSec_) {
         lane.done = true;
         return;
@@ -414,21 +478,36 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
     const int sr = f->sample_rate;
     if (sr <= 0 || f->nb_samples <= 0)
         return;
-    int64_t measured = AV_NOPTS_VALUE;
-    if (f->best_effort_timestamp != AV_NOPTS_VALUE)
-        measured =
-            av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr});
-    // Coarse container clocks jitter; keep the sample count running unless they really jump.
-    int64_t pts;
-    if (lane.nextSample != AV_NOPTS_VALUE && lane.inRate == sr &&
-        (measured == AV_NOPTS_VALUE || std::llabs(measured - lane.nextSample) <= sr / 50))
-        pts = lane.nextSample;
-    else
-        pts = measured != AV_NOPTS_VALUE ? measured : 0;
-    const int oldRate = lane.inRate;
-    lane.nextSample = pts + f->nb_samples;
-    lane.inRate = sr;
+    if (sr != lane.inRate) {
+        // A new sample rate is a new clock: settle the old one first.
+        finishTimeline(lane);
+        if (lane.timeline)
+            lane.repairs += lane.timeline->repairs();
+        // Coarse container clocks jitter by a few milliseconds; the sample count keeps
+        // running unless they stray further (a gap, which is filled with silence).
+        lane.timeline.emplace(sr / 50, true);
+        boundTimeline(lane, {1, sr});
+        lane.inRate = sr;
+        if (lane.done)
+            return;
+    }
+    const int64_t raw =
+        f->best_effort_timestamp != AV_NOPTS_VALUE
+            ? av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr})
+            : Timeline::kNoTime;
+    const Timeline::Step s = lane.timeline->arrive(raw, f->nb_samples);
+    if (s.releaseHeld)
+        releaseHeld(lane, s.heldPts);
+    if (s.hold)
+        av_frame_move_ref(lane.held.get(), f);
+    else if (!lane.done)
+        placeAudio(lane, f, s.pts);
+}
+
+void Conversion::placeAudio(Lane& lane, AVFrame* f, int64_t pts) {
+    const int sr = f->sample_rate;
     f->pts = pts;
+    lane.nextSample = pts + f->nb_samples;
     if (endSec_ > 0.0 && static_cast<double>(pts) / sr >= endSec_) {
         lane.done = true;
         return;
@@ -439,14 +518,18 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
     if (!lane.filter.accepts(f)) {
         int64_t first = 0;
         if (lane.filter.ready()) {
-            lane.filter.close(av_rescale_q(pts, {1, sr}, {1, oldRate > 0 ? oldRate : sr}));
+            lane.filter.close(av_rescale_q(pts, {1, sr}, {1, lane.filterRate}));
             drainFilter(lane);
-            first = lane.nextOutSample;
+            // aresample counts its first sample at the input's rate. Rounded up, the new
+            // chain can only start a fraction of a sample late, never overlap the old one.
+            first = av_rescale_q_rnd(lane.nextOutSample, {1, plan_.audio.sampleRate}, {1, sr},
+                                     AV_ROUND_UP);
         }
         const AVCodecContext* enc = lane.enc.get();
         const int frameSize =
             (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : enc->frame_size;
         lane.filter.configureAudio(f, {1, sr}, plan_.audio, frameSize, first, endSec_);
+        lane.filterRate = sr;
     }
     lane.filter.push(f);
     drainFilter(lane);
@@ -534,13 +617,19 @@ void Conversion::readLoop() {
         if (err == AVERROR_EOF || err == AVERROR_EXIT)
             break;
         if (err < 0) {
-            // Demuxers resync after most damage; give up when they keep failing.
-            if ((ic->pb && avio_feof(ic->pb)) || ++readErrors_ > 50) {
+            // Demuxers resynchronise after most damage: keep reading while they move on
+            // through the file, give up when they fail at the same place again and again.
+            const int64_t pos = ic->pb ? avio_tell(ic->pb) : -1;
+            if (pos != lastErrorPos_) {
+                lastErrorPos_ = pos;
+                stuckErrors_ = 0;
+            }
+            if ((ic->pb && avio_feof(ic->pb)) || ++stuckErrors_ > 50) {
                 warn("the input could not be read to its end (" + avErrorText(err) +
                      "); the output stops there");
                 break;
             }
-            if (readErrors_ == 1)
+            if (++readErrors_ == 1)
                 warn("skipped unreadable input data (" + avErrorText(err) + ")");
             continue;
         }
@@ -548,12 +637,15 @@ void Conversion::readLoop() {
                          ? laneOfStream_[pkt->stream_index]
                          : nullptr;
         if (lane && !lane->done) {
-            // Safety net for streams whose decoder never reaches the end point.
+            // Safety net for streams whose decoder never reaches the end point. One packet
+            // far past the end may be a damaged timestamp; a run of them is not.
             if (endSec_ > 0.0 && pkt->dts != AV_NOPTS_VALUE &&
                 static_cast<double>(pkt->dts - lane->offset) * av_q2d(lane->in->time_base) >
                     endSec_ + 5.0)
-                lane->done = true;
+                lane->done = ++lane->pastEnd >= 16;
             else
+                lane->pastEnd = 0;
+            if (!lane->done)
                 decode(*lane, pkt.get());
         }
         av_packet_unref(pkt.get());
@@ -564,6 +656,12 @@ void Conversion::flushAll() {
     for (auto& lane : lanes_) {
         if (!lane->done)
             decode(*lane, nullptr);
+        finishTimeline(*lane);
+        if (lane->timeline)
+            lane->repairs += lane->timeline->repairs();
+        if (lane->repairs > 0)
+            warn(std::string("replaced ") + std::to_string(lane->repairs) + " damaged " +
+                 (lane->video ? "video" : "audio") + " timestamp" + (lane->repairs > 1 ? "s" : ""));
         if (lane->filter.ready()) {
             lane->filter.close(lane->video ? lane->filterEnd : lane->nextSample);
             drainFilter(*lane);

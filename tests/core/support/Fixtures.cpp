@@ -118,6 +118,11 @@ const std::map<std::string, Recipe>& recipes() {
         t["ts"] = {".ts",
                    lavfi(video("320x240", 3)) + lavfi(tone(48000, 3)) +
                        Args{"-c:v", "mpeg2video", "-b:v", "1M", "-c:a", "mp2", "-f", "mpegts"}};
+        // One encoder thread: the bytes, and so the damage done to them, are the same on
+        // every machine.
+        t["flv"] = {".flv", lavfi(video("320x240", 4)) + lavfi(tone(44100, 4)) +
+                                Args{"-c:v", "libx264", "-preset", "ultrafast", "-threads", "1",
+                                     "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-f", "flv"}};
         t["mp3"] = {".mp3",
                     lavfi(tone(44100, 4)) + Args{"-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k"}};
         t["wav"] = {".wav", lavfi(tone(44100, 3)) + Args{"-ac", "2", "-c:a", "pcm_s16le"}};

@@ -14,6 +14,7 @@ namespace coretest {
 //   mov          H.264 + AAC (language eng), 3 s
 //   webm         VP9 + Opus, 3 s (needs both encoders)
 //   ts           MPEG-2 video + MP2 in MPEG-TS, 3 s
+//   flv          H.264 + AAC 44.1 kHz stereo in FLV, 4 s
 //   mp3 wav m4a  audio only, 3-4 s
 //   video-only   H.264 without audio, 3 s
 //   odd          321x241 FFV1, 2 s
