@@ -27,6 +27,7 @@ namespace coretest {
 //   surround     H.264 + AC-3 5.1 48 kHz, 3 s
 //   audio-96k    96 kHz stereo WAV, 2 s
 //   audio-22k    22.05 kHz mono MP3, 2 s
+//   rate-change  MPEG audio, 2 s of 32 kHz mono, then 2 s of 48 kHz stereo
 //   ramp         160x120 25 fps, luma rising every frame, one key frame; PCM whose
 //                loudness rises with time, 5 s: shows which source instant a frame came from
 //   ramp-audio   the same rising audio alone, WAV
