@@ -71,7 +71,7 @@ std::vector<std::string> randomLine(std::mt19937& rng) {
 TEST(OptionsFuzz, RandomCommandLinesAreAcceptedInRangeOrRefused) {
     std::mt19937 rng(20240611u);
     int accepted = 0, refused = 0;
-    for (int i = 0; i < 30000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         const std::vector<std::string> args = randomLine(rng);
         const std::string why = optionsfuzz::violation(args);
         ASSERT_EQ(why, "") << "line " << i << ": " << ::testing::PrintToString(args);
