@@ -33,3 +33,7 @@ if(TARGET Plexcore)
   target_link_libraries(test_batch_core PRIVATE plexgui_testsupport)
   add_dependencies(test_batch_core Plexcore)
 endif()
+
+# Not a test: a program to try both windows by hand or from scripts/screenshot.sh.
+add_executable(plexavo_try_windows ${CMAKE_CURRENT_LIST_DIR}/support/try_windows.cpp)
+target_link_libraries(plexavo_try_windows PRIVATE plexgui_testsupport)
