@@ -96,6 +96,32 @@ class TestMainFrame : public QObject {
                                         screen.y() + (screen.height() - CMainFrame::kHeight) / 2));
     }
 
+    void theFixedWindowHoldsItsControlsAtLargerFonts() {
+        // A desktop may use 10 or 11 point fonts; nothing may be squeezed
+        // below the size it needs to show its text (the media tip shows, as
+        // no media framework version was read here).
+        const QFont original = QApplication::font();
+        for (qreal points : {9.0, 10.0, 11.0}) {
+            QFont font = original;
+            font.setPointSizeF(points);
+            QApplication::setFont(font);
+            CMainFrame frame;
+            frame.show();
+            QCoreApplication::processEvents();
+            const QSize need = frame.view()->minimumSizeHint();
+            const QSize have = frame.view()->size();
+            qInfo("%.0f pt: the view needs %dx%d and has %dx%d", points, need.width(),
+                  need.height(), have.width(), have.height());
+            QVERIFY2(need.width() <= have.width() && need.height() <= have.height(),
+                     qPrintable(QString::number(points)));
+            // Every toolbar button shows, none is pushed into an overflow menu.
+            const int toolbarNeeds = frame.toolBar()->sizeHint().width();
+            qInfo("%.0f pt: the toolbar needs %d of %d", points, toolbarNeeds, frame.width());
+            QVERIFY2(toolbarNeeds <= frame.width(), qPrintable(QString::number(points)));
+        }
+        QApplication::setFont(original);
+    }
+
     void menuBarIsTrimmedAndEveryEntryHasAMnemonic() {
         const QList<QMenu*> popups = m_frame->popups();
         QStringList titles;
