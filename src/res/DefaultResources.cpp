@@ -331,6 +331,9 @@ const Entry kEntries[] = {
     {Kind::Dialog, 107, lv::kBalanceLeft, 0, "Left"},
     {Kind::Dialog, 107, lv::kBalanceRight, 0, "Right"},
     {Kind::Dialog, 107, lv::kHint, 0, "? You can select a part from the full duration to convert."},
+    // Preview: names that screen readers give the controls without a label.
+    {Kind::String, 0, 61970, 0, "Position"}, // slider 1043
+    {Kind::String, 0, 61971, 0, "Video"},    // video area 1062
 
     // Detection window (137): no caption; the worker replaces the status text.
     {Kind::Dialog, 137, 1030, 0, "Detecting selected files..."},

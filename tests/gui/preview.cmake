@@ -1,0 +1,35 @@
+# The preview: the player and graph helpers without Qt (GoogleTest), and the
+# dialog, the Preview command and the codec checks offscreen (Qt Test). Each
+# program makes its clips with ffmpeg once, so each runs as one test.
+include(GoogleTest)
+set(PLEXAVO_PREVIEW_TESTS ${PROJECT_SOURCE_DIR}/tests/preview)
+
+add_executable(preview_graph_tests
+  ${PLEXAVO_PREVIEW_TESTS}/test_graph_helpers.cpp
+  ${PLEXAVO_PREVIEW_TESTS}/test_media_graph.cpp)
+target_link_libraries(preview_graph_tests PRIVATE plexmedia GTest::gtest_main)
+target_include_directories(preview_graph_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
+add_test(NAME preview_graph_tests COMMAND preview_graph_tests)
+set_tests_properties(preview_graph_tests PROPERTIES
+  LABELS preview TIMEOUT 300 ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake")
+
+plexavo_add_gui_test(preview_dialog_tests ${PLEXAVO_PREVIEW_TESTS}/test_preview_dialog.cpp)
+target_include_directories(preview_dialog_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
+if(TARGET Plexcore)
+  # The marked part, converted by the real core, is checked by its length.
+  target_compile_definitions(preview_dialog_tests PRIVATE
+    PLEXCORE_FOLDER="$<TARGET_FILE_DIR:Plexcore>")
+  add_dependencies(preview_dialog_tests Plexcore)
+endif()
+set_property(TEST preview_dialog_tests APPEND PROPERTY ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake")
+set_property(TEST preview_dialog_tests APPEND PROPERTY LABELS preview)
+
+plexavo_add_gui_test(preview_codec_check_tests ${PLEXAVO_PREVIEW_TESTS}/test_codec_checks.cpp)
+if(TARGET Plexcore)
+  target_compile_definitions(preview_codec_check_tests PRIVATE
+    PLEXCORE_FOLDER="$<TARGET_FILE_DIR:Plexcore>")
+  add_dependencies(preview_codec_check_tests Plexcore)
+endif()
+set_property(TEST preview_codec_check_tests APPEND PROPERTY LABELS preview)
+
+include(${PROJECT_SOURCE_DIR}/bench/preview/preview.cmake)

@@ -1,0 +1,478 @@
+// The preview window offscreen with a silent sound sink: opening and the
+// automatic play, the end of the media, the part rules of Start, End and
+// Full, seeking while paused, the keys, and what OK and Cancel hand back.
+#include "PreviewClips.h"
+#include "app/DebugLog.h"
+#include "dshow/CPreviewDlg.h"
+#include "dshow/GraphHelpers.h"
+#include "dshow/PreviewCommand.h"
+#include "dshow/PreviewWidgets.h"
+#include "media/SourceItem.h"
+
+#ifdef PLEXCORE_FOLDER
+#include "convert/EncodeJob.h"
+#include "convert/EncodingOptions.h"
+#include "platform/CoreLocator.h"
+#include "view/ConversionSettings.h"
+#endif
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QtTest>
+
+#include <fstream>
+#include <memory>
+
+using namespace plexavo;
+using namespace plexavo::dshow;
+using platform::MediaGraph;
+
+namespace {
+
+constexpr int kOpenTimeoutMs = 15000;
+
+template <typename T> T* control(QWidget& dialog, int id) {
+    return dialog.findChild<T*>(QStringLiteral("ctl%1").arg(id));
+}
+
+QString text(QWidget& dialog, int id) {
+    return control<QLineEdit>(dialog, id)->text();
+}
+bool enabled(QWidget& dialog, int id) {
+    return control<QWidget>(dialog, id)->isEnabled();
+}
+void click(QWidget& dialog, int id) {
+    control<QPushButton>(dialog, id)->click();
+}
+
+CSelectionSlider* positionSlider(QWidget& dialog) {
+    return control<CSelectionSlider>(dialog, CPreviewDlg::kPosition);
+}
+
+// Moves the thumb as a drag does: every step notifies and seeks.
+void dragTo(QWidget& dialog, int seconds) {
+    QSlider* slider = positionSlider(dialog);
+    slider->setSliderDown(true);
+    slider->setSliderPosition(seconds);
+    slider->setSliderDown(false);
+}
+
+std::int64_t graphPosition(CPreviewDlg& dialog) {
+    std::int64_t position = -1;
+    GetCurrentPositionInMediaTime(dialog.graph(), position);
+    return position;
+}
+
+} // namespace
+
+class PreviewDialogTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<preview_test::Clips> m_clips;
+    std::string m_mp4, m_long, m_audio, m_logPath;
+
+    std::string logText() const {
+        std::ifstream in(m_logPath, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // A shown dialog whose file has opened and started playing.
+    std::unique_ptr<CPreviewDlg> openDialog(const std::string& path, std::int32_t& start,
+                                            std::int32_t& end) {
+        auto dialog = std::make_unique<CPreviewDlg>(path, start, end);
+        dialog->show();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs); }();
+        return dialog;
+    }
+
+  private slots:
+    void initTestCase() {
+        MediaGraph::setDefaultAudioOutput(MediaGraph::AudioOutput::Fake);
+        m_clips = std::make_unique<preview_test::Clips>();
+        m_mp4 = m_clips->mp4("clip one.mp4", 3);
+        m_long = m_clips->mp4("-long 'clip'.mp4", 30);
+        m_audio = m_clips->audioOnly();
+        m_logPath = m_clips->path("preview.log");
+        QVERIFY(log::setLogPath(m_logPath));
+    }
+
+    void cleanupTestCase() { log::setLogPath(""); }
+
+    void init() { std::ofstream(m_logPath, std::ios::trunc); }
+
+    void opensOnTheFirstTickAndPlays() {
+        std::int32_t start = 0, end = 3;
+        CPreviewDlg dialog(m_mp4, start, end);
+        QVERIFY(!dialog.opened()); // nothing opens before the window is up
+        for (int id : {CPreviewDlg::kPlay, CPreviewDlg::kPause, CPreviewDlg::kStop,
+                       CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
+            QVERIFY(!enabled(dialog, id));
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.opened(), kOpenTimeoutMs);
+        QVERIFY(dialog.openSucceeded());
+        QCOMPARE(dialog.playState(), int(CPreviewDlg::kRunning));
+        QVERIFY(!dialog.audioOnly());
+        QCOMPARE(text(dialog, CPreviewDlg::kDuration), QStringLiteral("00:00:03"));
+        QCOMPARE(text(dialog, CPreviewDlg::kStartTime), QStringLiteral("00:00:00"));
+        QCOMPARE(text(dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:03"));
+        QCOMPARE(positionSlider(dialog)->maximum(), 3);
+        QCOMPARE(positionSlider(dialog)->tickInterval(), 5);
+        QCOMPARE(positionSlider(dialog)->pageStep(), 20);
+        QVERIFY(!enabled(dialog, CPreviewDlg::kPlay));
+        for (int id : {CPreviewDlg::kPause, CPreviewDlg::kStop, CPreviewDlg::kStart,
+                       CPreviewDlg::kEnd, CPreviewDlg::kFull})
+            QVERIFY(enabled(dialog, id));
+        // The picture reaches the screen, inside the black area.
+        CVideoSurface* surface = dialog.videoSurface();
+        QVERIFY(surface->isVisible());
+        QCOMPARE(surface->geometry(), control<QWidget>(dialog, CPreviewDlg::kVideoArea)->rect());
+        QTRY_VERIFY_WITH_TIMEOUT(surface->paintedFrames() > 2, kOpenTimeoutMs);
+    }
+
+    void endOfTheMediaStopsAndRewinds() {
+        std::int32_t start = 0, end = 3;
+        auto dialog = openDialog(m_mp4, start, end);
+        QTRY_COMPARE_WITH_TIMEOUT(text(*dialog, CPreviewDlg::kElapsedTime),
+                                  QStringLiteral("00:00:02"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->playState(), int(CPreviewDlg::kStopped), 20000);
+        QCOMPARE(positionSlider(*dialog)->value(), 0);
+        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), QStringLiteral("00:00:00"));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kPlay));
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kPause));
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kStop));
+        QTRY_VERIFY(std::abs(dialog->videoSurface()->paintedPosition()) < 400000);
+        // And it plays again from the start.
+        click(*dialog, CPreviewDlg::kPlay);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+    }
+
+    void startEndAndFullFollowTheThumb() {
+        std::int32_t start = 10, end = 20;
+        auto dialog = openDialog(m_long, start, end);
+        click(*dialog, CPreviewDlg::kPause);
+        CSelectionSlider* slider = positionSlider(*dialog);
+        QCOMPARE(slider->maximum(), 30);
+        QCOMPARE(text(*dialog, CPreviewDlg::kStartTime), QStringLiteral("00:00:10"));
+
+        slider->setValue(25); // beyond the end: the old end becomes the start
+        click(*dialog, CPreviewDlg::kStart);
+        QCOMPARE(slider->selectionStart(), 20);
+        QCOMPARE(slider->selectionEnd(), 25);
+
+        slider->setValue(5); // before the start: the thumb starts, the old start ends
+        click(*dialog, CPreviewDlg::kEnd);
+        QCOMPARE(slider->selectionStart(), 5);
+        QCOMPARE(slider->selectionEnd(), 20);
+        QCOMPARE(text(*dialog, CPreviewDlg::kStartTime), QStringLiteral("00:00:05"));
+        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:20"));
+
+        slider->setValue(12);
+        click(*dialog, CPreviewDlg::kStart);
+        QCOMPARE(slider->selectionStart(), 12);
+        click(*dialog, CPreviewDlg::kEnd);
+        QCOMPARE(slider->selectionEnd(), 12); // an empty part is allowed
+
+        click(*dialog, CPreviewDlg::kFull);
+        QCOMPARE(slider->selectionStart(), 0);
+        QCOMPARE(slider->selectionEnd(), 30);
+        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:30"));
+        // Marking never touches the playing state.
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+    }
+
+    void okHandsThePartBackCancelAndTheCloseBoxDoNot() {
+        std::int32_t start = 0, end = 30;
+        {
+            auto dialog = openDialog(m_long, start, end);
+            positionSlider(*dialog)->setValue(7);
+            click(*dialog, CPreviewDlg::kStart);
+            click(*dialog, CPreviewDlg::kCancel);
+            QVERIFY(!dialog->isVisible());
+            QVERIFY(!dialog->graph()); // released at once
+            QCOMPARE(start, 0);
+            QCOMPARE(end, 30);
+        }
+        {
+            auto dialog = openDialog(m_long, start, end);
+            positionSlider(*dialog)->setValue(7);
+            click(*dialog, CPreviewDlg::kStart);
+            dialog->close(); // the caption's close box
+            QVERIFY(!dialog->graph());
+            QCOMPARE(start, 0);
+        }
+        {
+            auto dialog = openDialog(m_long, start, end);
+            positionSlider(*dialog)->setValue(7);
+            click(*dialog, CPreviewDlg::kStart);
+            positionSlider(*dialog)->setValue(9);
+            click(*dialog, CPreviewDlg::kEnd);
+            click(*dialog, CPreviewDlg::kOk);
+            QCOMPARE(dialog->result(), int(QDialog::Accepted));
+            QVERIFY(!dialog->graph());
+            QCOMPARE(start, 7);
+            QCOMPARE(end, 9);
+        }
+    }
+
+    void escapeIsSwallowedAndEnterMeansOk() {
+        std::int32_t start = 0, end = 30;
+        auto dialog = openDialog(m_long, start, end);
+        positionSlider(*dialog)->setValue(4);
+        click(*dialog, CPreviewDlg::kStart);
+
+        positionSlider(*dialog)->setFocus();
+        QTest::keyClick(positionSlider(*dialog), Qt::Key_Escape);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->graph());
+
+        // Enter on a push button presses that button...
+        QPushButton* pause = control<QPushButton>(*dialog, CPreviewDlg::kPause);
+        pause->setFocus();
+        QTest::keyClick(pause, Qt::Key_Return);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+        QVERIFY(dialog->isVisible());
+
+        // ...anywhere else it is OK.
+        QLineEdit* edit = control<QLineEdit>(*dialog, CPreviewDlg::kDuration);
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Enter);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(start, 4);
+        QCOMPARE(end, 30);
+    }
+
+    void draggingSeeksWhilePausedAndStopped() {
+        std::int32_t start = 0, end = 30;
+        auto dialog = openDialog(m_long, start, end);
+        click(*dialog, CPreviewDlg::kPause);
+        const QString elapsed = text(*dialog, CPreviewDlg::kElapsedTime);
+
+        dragTo(*dialog, 12);
+        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{120'000'000});
+        QTRY_VERIFY(std::abs(dialog->videoSurface()->paintedPosition() - 120'000'000) < 400'000);
+        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), elapsed); // waits for playback
+
+        click(*dialog, CPreviewDlg::kStop);
+        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), QStringLiteral("0"));
+        QCOMPARE(positionSlider(*dialog)->value(), 0);
+        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{0});
+        dragTo(*dialog, 21);
+        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{210'000'000});
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kStopped));
+
+        // Playing on from there, the thumb follows the playback.
+        click(*dialog, CPreviewDlg::kPlay);
+        QTRY_COMPARE_WITH_TIMEOUT(text(*dialog, CPreviewDlg::kElapsedTime),
+                                  QStringLiteral("00:00:22"), 10000);
+        QVERIFY(positionSlider(*dialog)->value() >= 22);
+    }
+
+    void pauseAndResumeFollowTheButtonTable() {
+        std::int32_t start = 0, end = 30;
+        auto dialog = openDialog(m_long, start, end);
+        click(*dialog, CPreviewDlg::kPause);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kPlay));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kStop));
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kPause));
+        QVERIFY(logText().find("*** Media is PAUSED.\r\n") != std::string::npos);
+        click(*dialog, CPreviewDlg::kPlay);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kPlay));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kPause));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kStop));
+        click(*dialog, CPreviewDlg::kStop);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kStopped));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kPlay));
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kStop));
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kPause));
+    }
+
+    void fileThatCannotOpenLeavesThePartAlone() {
+        const std::string missing = m_clips->path("gone away.mp4");
+        std::int32_t start = 3, end = 8;
+        auto dialog = openDialog(missing, start, end);
+        QVERIFY(!dialog->openSucceeded());
+        for (int id : {CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
+            QVERIFY(!enabled(*dialog, id));
+        // The automatic Play still switches the transport buttons.
+        QVERIFY(!enabled(*dialog, CPreviewDlg::kPlay));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kPause));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kStop));
+        const std::string expected = "*** Failed(8000ffff) in RenderFile(" + missing + ")!\r\n";
+        QVERIFY2(logText().find(expected) != std::string::npos, logText().c_str());
+        click(*dialog, CPreviewDlg::kPause);
+        click(*dialog, CPreviewDlg::kStop);
+        click(*dialog, CPreviewDlg::kOk);
+        QCOMPARE(start, 3);
+        QCOMPARE(end, 8);
+    }
+
+    void soundOnlyPlaysInFrontOfTheBlackArea() {
+        std::int32_t start = 0, end = 3;
+        auto dialog = openDialog(m_audio, start, end);
+        QVERIFY(dialog->openSucceeded());
+        QVERIFY(dialog->audioOnly());
+        QVERIFY(!dialog->videoSurface()->isVisible());
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kFull));
+        const QImage shot = control<QWidget>(*dialog, CPreviewDlg::kVideoArea)->grab().toImage();
+        QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() / 2), QColor(Qt::black));
+
+        control<QSlider>(*dialog, CPreviewDlg::kVolume)->setValue(-2000);
+        control<QSlider>(*dialog, CPreviewDlg::kBalance)->setValue(10000);
+        double gain = 0, panorama = 0;
+        QVERIFY(dialog->graph()->audioLevels(gain, panorama));
+        QVERIFY(std::abs(gain - 0.1) < 1e-6);
+        QVERIFY(std::abs(panorama - 1.0) < 1e-6);
+    }
+
+    void everyControlCanBeReachedAndNamed() {
+        std::int32_t start = 0, end = 3;
+        auto dialog = openDialog(m_mp4, start, end);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Preview and select a part to convert"));
+        for (int id : {1, 1037, 1043, 1049, 1050, 1051, 1052, 1053, 1054, 1056, 1057, 1058, 1059,
+                       1060, 1061, 1062}) {
+            QWidget* widget = control<QWidget>(*dialog, id);
+            QVERIFY2(widget, qPrintable(QStringLiteral("ctl%1").arg(id)));
+            QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(QString::number(id)));
+        }
+        QCOMPARE(control<QPushButton>(*dialog, 1037)->text(), QStringLiteral("Cancel"));
+        // No push button is the default one.
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            QVERIFY(!button->isDefault() && !button->autoDefault());
+
+        // Tab runs through every enabled control once, each with a name.
+        dialog->activateWindow();
+        positionSlider(*dialog)->setFocus();
+        QSet<QWidget*> seen;
+        QWidget* current = positionSlider(*dialog);
+        for (int i = 0; i < 40 && !seen.contains(current); ++i) {
+            seen.insert(current);
+            QVERIFY2(!current->accessibleName().isEmpty(), qPrintable(current->objectName()));
+            current = current->nextInFocusChain();
+            while (!(current->focusPolicy() & Qt::TabFocus) || !current->isEnabled() ||
+                   !current->isVisible())
+                current = current->nextInFocusChain();
+        }
+        QVERIFY(seen.contains(control<QWidget>(*dialog, CPreviewDlg::kBalance)));
+        QVERIFY(seen.contains(control<QWidget>(*dialog, CPreviewDlg::kOk)));
+    }
+
+    void drivenByTheKeyboardAlone() {
+        std::int32_t start = 0, end = 30;
+        auto dialog = openDialog(m_long, start, end);
+        dialog->activateWindow();
+        CSelectionSlider* slider = positionSlider(*dialog);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(slider));
+        // Tabs (counted, at most a round) until `target` has the focus.
+        auto tabTo = [&](QWidget* target) {
+            for (int i = 0; i < 20 && QApplication::focusWidget() != target; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            return QApplication::focusWidget() == target;
+        };
+        auto press = [&](int id) {
+            QWidget* button = control<QWidget>(*dialog, id);
+            QVERIFY(tabTo(button));
+            QTest::keyClick(button, Qt::Key_Space);
+        };
+        press(CPreviewDlg::kPause);
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+
+        QVERIFY(tabTo(slider));
+        QTest::keyClick(slider, Qt::Key_Home);
+        QTest::keyClick(slider, Qt::Key_Right); // one step is 5 s on a 30 s file
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(slider->value(), 10);
+        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{100'000'000});
+        press(CPreviewDlg::kStart);
+        QVERIFY(tabTo(slider));
+        QTest::keyClick(slider, Qt::Key_PageUp); // a page is four steps
+        QCOMPARE(slider->value(), 30);
+        QTest::keyClick(slider, Qt::Key_Left);
+        press(CPreviewDlg::kEnd);
+        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:25"));
+
+        QVERIFY(tabTo(slider));
+        QTest::keyClick(slider, Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(start, 10);
+        QCOMPARE(end, 25);
+    }
+
+    void previewCommandStoresThePartOnOk() {
+        CSourceItem item;
+        item.path = m_long;
+        item.startSeconds = 0;
+        item.endSeconds = 30;
+        // Drives the modal window as a user would, once it is up.
+        auto drive = [](bool ok) {
+            QTimer::singleShot(0, [ok] {
+                auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs);
+                click(*dialog, CPreviewDlg::kPause);
+                dragTo(*dialog, 5);
+                click(*dialog, CPreviewDlg::kStart);
+                dragTo(*dialog, 17);
+                click(*dialog, CPreviewDlg::kEnd);
+                click(*dialog, ok ? CPreviewDlg::kOk : CPreviewDlg::kCancel);
+            });
+        };
+        drive(false);
+        QVERIFY(!runPreview(nullptr, item));
+        QCOMPARE(item.startSeconds, 0u);
+        QCOMPARE(item.endSeconds, 30u);
+
+        drive(true);
+        QVERIFY(runPreview(nullptr, item));
+        QCOMPARE(item.startSeconds, 5u);
+        QCOMPARE(item.endSeconds, 17u);
+        QCOMPARE(partText(item), std::string("00:00:05-00:00:17"));
+
+        // The same part again changes nothing.
+        drive(true);
+        QVERIFY(!runPreview(nullptr, item));
+    }
+
+#ifdef PLEXCORE_FOLDER
+    void theConversionCoversExactlyThePartMarked() {
+        CSourceItem item;
+        item.path = m_long;
+        item.title = "marked";
+        item.startSeconds = 0;
+        item.endSeconds = 30;
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs);
+            click(*dialog, CPreviewDlg::kPause);
+            dragTo(*dialog, 11);
+            click(*dialog, CPreviewDlg::kStart);
+            dragTo(*dialog, 15);
+            click(*dialog, CPreviewDlg::kEnd);
+            click(*dialog, CPreviewDlg::kOk);
+        });
+        QVERIFY(runPreview(nullptr, item));
+
+        core::setFolder(PLEXCORE_FOLDER);
+        ConversionSettings settings;
+        const std::string output = m_clips->path("marked-cvt.mp4");
+        CEncodeJob job;
+        const int result = job.run(item.path, output, item.title, buildOptionText(settings),
+                                   item.startSeconds, item.endSeconds);
+        core::setFolder("");
+        QCOMPARE(result, 0);
+        const double seconds = preview_test::probeDuration(output);
+        QVERIFY2(std::abs(seconds - 4.0) < 0.25, qPrintable(QString::number(seconds)));
+    }
+#endif
+};
+
+QTEST_MAIN(PreviewDialogTest)
+#include "test_preview_dialog.moc"
