@@ -31,8 +31,8 @@ if [ "$missing" = 1 ]; then
   bash "$root/scripts/install-deps.sh" --bench
 fi
 
+# The main window's figures first (start-up, adding rows); they take seconds.
+bash "$here/mainwin/run.sh" "$build" || echo "bench: the main-window benchmark failed"
 bash "$here/preview/run.sh" "$build" || echo "bench: the preview benchmark failed"
-# The main window's figures (start-up, adding rows); they take seconds.
-bash "$here/mainwin/run.sh" "$build" || echo "bench: the main window benchmark failed"
 
 exec python3 "$here/core/bench.py" --core "$core" --work "$build/bench" "$@"

@@ -15,6 +15,7 @@ PKGS=(
   ffmpeg python3 xvfb xauth x11-apps imagemagick xdg-utils
   librsvg2-bin desktop-file-utils appstream
   adwaita-icon-theme locales libqt6svg6 xdotool
+  clang-format
 )
 
 # The benchmark also measures the peers and needs GNU time for peak memory.

@@ -121,7 +121,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     if (started)
         pumpOutput(child);
 
-    const bool stopped = stopRequested.load();
+    const bool stopped = stopRequested || killRequested;
     if (started && !stopped)
         child.waitForExit(kExitWaitMs);
     child.terminate();
@@ -145,6 +145,12 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
             WriteLog("Removed the unfinished output %s", outputFilePath.c_str());
         m_outcome = Outcome::Killed;
         return -3;
+    }
+    if (stopped && exitedAlone && statusKnown && exitCode == contract::kExitDone) {
+        // The request came as the core finished: the file is complete.
+        WriteLog("The encoder core finished before the stop request took effect.");
+        m_outcome = Outcome::Finished;
+        return 0;
     }
     if (stopped) {
         m_outcome = Outcome::Stopped;
@@ -198,7 +204,7 @@ bool CEncodeJob::afterRead(std::size_t n, std::uint64_t now) {
     noteErrorLine({m_buffer, m_fill});
     m_fill = 0;
     m_last = now;
-    return stopRequested;
+    return stopRequested || killRequested;
 }
 
 bool CEncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now) {

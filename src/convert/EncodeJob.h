@@ -38,7 +38,8 @@ class CEncodeJob {
     // is asked to stop and given time to finish its file.
     std::atomic<bool> stopRequested{false};
     // Set from the window thread when a stopping core must not be waited for
-    // any longer (the second, explicit request: the program is closing).
+    // any longer (the second, explicit request: the program is closing). Set
+    // alone, it stops the conversion and kills the core at once.
     std::atomic<bool> killRequested{false};
 
     // The pump's clock in milliseconds (monotonic unless a test sets it).

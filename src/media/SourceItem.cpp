@@ -4,6 +4,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/CoreLocator.h"
 #include "platform/Files.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,49 +69,13 @@ std::int64_t leadingInt(std::string_view token) {
     return negative ? -value : value;
 }
 
-// Processor time (in clock ticks), state letter and bytes read of a running
-// process, from /proc. Missing values read as 0 / '?'.
-struct CoreActivity {
-    std::uint64_t cpuTicks = 0;
-    std::uint64_t bytesRead = 0;
-    char state = '?';
-};
-
-CoreActivity readActivity(pid_t pid) {
-    CoreActivity a;
-    const std::string base = "/proc/" + std::to_string(pid);
-    char buffer[1024];
-    if (std::FILE* f = std::fopen((base + "/stat").c_str(), "r")) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
-        std::fclose(f);
-        buffer[n] = '\0';
-        // The command name may hold blanks and brackets: fields start after the last ')'.
-        if (const char* close = std::strrchr(buffer, ')')) {
-            unsigned long utime = 0, stime = 0;
-            char state = '?';
-            if (std::sscanf(close + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu",
-                            &state, &utime, &stime) == 3) {
-                a.state = state;
-                a.cpuTicks = utime + stime;
-            }
-        }
-    }
-    if (std::FILE* f = std::fopen((base + "/io").c_str(), "r")) {
-        unsigned long long rchar = 0;
-        if (std::fscanf(f, "rchar: %llu", &rchar) == 1)
-            a.bytesRead = rchar;
-        std::fclose(f);
-    }
-    return a;
-}
-
 // Waits for the core's first output; false (and a log line) when the core
 // has worked or slept too long without answering.
 bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const std::string& file) {
     constexpr int kSliceMs = 100;
-    const long ticksPerSecond = std::max(1L, sysconf(_SC_CLK_TCK));
-    const CoreActivity first = readActivity(child.processId);
-    CoreActivity last = first;
+    const long ticksPerSecond = platform::cpuTicksPerSecond();
+    const platform::ProcessActivity first = platform::readProcessActivity(child.processId);
+    platform::ProcessActivity last = first;
     int stalledMs = 0;
     for (;;) {
         pollfd pfd{child.stdoutRead, POLLIN, 0};
@@ -120,7 +85,7 @@ bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const st
         if (ready < 0 && errno != EINTR)
             return false;
 
-        const CoreActivity now = readActivity(child.processId);
+        const platform::ProcessActivity now = platform::readProcessActivity(child.processId);
         const auto cpuMs =
             static_cast<std::int64_t>((now.cpuTicks - first.cpuTicks) * 1000 / ticksPerSecond);
         if (cpuMs >= limits.cpuMs) {
@@ -129,7 +94,7 @@ bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const st
                      static_cast<long long>(cpuMs), file.c_str());
             return false;
         }
-        const bool progressed = now.cpuTicks != last.cpuTicks || now.bytesRead != last.bytesRead;
+        const bool progressed = last.progressedTo(now);
         // Runnable but not running is a busy machine, not a stuck core.
         if (progressed || now.state == 'R')
             stalledMs = 0;

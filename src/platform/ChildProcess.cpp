@@ -28,6 +28,8 @@ namespace {
 constexpr int kExitingGraceMs = 500;
 // How often a stopping child is looked at.
 constexpr int kStopLookMs = 50;
+// How long a killed child is waited for before the shared reaper takes over.
+constexpr int kKilledExitMs = 5000;
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -331,6 +333,7 @@ void CChildProcess::waitOutStop() {
     const std::uint32_t requested = platform::tickCount();
     std::uint32_t lastSign = requested;
     std::int64_t lastSize = fileSize(policy.watchedFile);
+    platform::ProcessActivity lastActivity = platform::readProcessActivity(processId);
     bool pipeOpen = stdoutRead >= 0;
     char buffer[4096];
 
@@ -349,7 +352,10 @@ void CChildProcess::waitOutStop() {
             kill = StopOutcome::KilledSilent;
         if (kill != StopOutcome::NotStopped) {
             sendSignal(SIGKILL);
-            reap(true);
+            // A child stuck in the kernel (a dead network mount) dies only
+            // when it leaves it: never wait for that here; close() hands it
+            // to the reaper.
+            waitForExit(kKilledExitMs);
             m_stopOutcome = kill;
             return;
         }
@@ -369,11 +375,17 @@ void CChildProcess::waitOutStop() {
         } else {
             usleep(kStopLookMs * 1000);
         }
+        // Signs of life besides output: the file grows, or the child works
+        // (processor time, bytes written anywhere, as when an index moves to
+        // the front of the file). A child waiting for a processor on a busy
+        // machine is not silent either: it is runnable, just not running.
         const std::int64_t size = fileSize(policy.watchedFile);
-        if (size != lastSize) {
+        const platform::ProcessActivity activity = platform::readProcessActivity(processId);
+        if (size != lastSize || lastActivity.progressedTo(activity) || activity.state == 'R') {
             lastSize = size;
             lastSign = platform::tickCount();
         }
+        lastActivity = activity;
     }
 }
 

@@ -73,8 +73,9 @@ class CChildProcess {
     // compete with the program for the terminal.
     int start();
     // Asks the child to stop (SIGTERM) and waits as stopPolicy says, killing
-    // it when the policy runs out; always reaps it. 0 when it stopped it, -1
-    // when there is no child or it had already exited on its own.
+    // it when the policy runs out; reaps it (a killed child that cannot die
+    // within 5 s is left to the shared reaper at close()). 0 when it stopped
+    // it, -1 when there is no child or it had already exited on its own.
     int terminate();
     // Priority by index: 0-1 idle, 2 normal, 3-4 high, 5 real-time. -1 when
     // refused, out of range or without a child.

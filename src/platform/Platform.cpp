@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -63,6 +64,40 @@ std::string absolutePath(const std::string& path) {
     if (out.empty() || (joined.back() == '/' && out != "/"))
         out += '/'; // the root, or a folder written with its separator
     return out;
+}
+
+ProcessActivity readProcessActivity(pid_t pid) {
+    ProcessActivity a;
+    const std::string base = "/proc/" + std::to_string(pid);
+    char buffer[1024];
+    if (std::FILE* f = std::fopen((base + "/stat").c_str(), "re")) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+        std::fclose(f);
+        buffer[n] = '\0';
+        // The command name may hold blanks and brackets: fields start after the last ')'.
+        if (const char* close = std::strrchr(buffer, ')')) {
+            unsigned long utime = 0, stime = 0;
+            char state = '?';
+            if (std::sscanf(close + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu",
+                            &state, &utime, &stime) == 3) {
+                a.state = state;
+                a.cpuTicks = utime + stime;
+            }
+        }
+    }
+    if (std::FILE* f = std::fopen((base + "/io").c_str(), "re")) {
+        unsigned long long rchar = 0, wchar = 0;
+        if (std::fscanf(f, "rchar: %llu wchar: %llu", &rchar, &wchar) == 2) {
+            a.bytesRead = rchar;
+            a.bytesWritten = wchar;
+        }
+        std::fclose(f);
+    }
+    return a;
+}
+
+long cpuTicksPerSecond() {
+    return std::max(1L, sysconf(_SC_CLK_TCK));
 }
 
 std::string runtimeFolder() {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace plexavo::platform {
 
@@ -20,6 +21,26 @@ std::string programFolder();
 // are dropped, ".." stays as written, and the file need not exist. Empty
 // stays empty.
 std::string absolutePath(const std::string& path);
+
+// What a running process is doing, from /proc: its processor time, the bytes
+// it has read and written (any file or pipe), and its state letter ('R'
+// runnable, 'S' asleep, 'D' in the disk, 'Z' ended ...). Values that cannot be
+// read stay 0 and '?'.
+struct ProcessActivity {
+    std::uint64_t cpuTicks = 0;
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesWritten = 0;
+    char state = '?';
+
+    // True when other shows work done since this sample.
+    bool progressedTo(const ProcessActivity& other) const {
+        return other.cpuTicks != cpuTicks || other.bytesRead != bytesRead ||
+               other.bytesWritten != bytesWritten;
+    }
+};
+ProcessActivity readProcessActivity(pid_t pid);
+// Clock ticks of ProcessActivity::cpuTicks per second.
+long cpuTicksPerSecond();
 
 // Folder for per-user runtime files (locks): $XDG_RUNTIME_DIR or the temp folder.
 std::string runtimeFolder();

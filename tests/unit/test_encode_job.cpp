@@ -328,3 +328,37 @@ TEST(EncodeJob, AnUnknownExitStatusIsJudgedByTheCoresOwnWords) {
         EXPECT_EQ(job.errorText(), "Error: cannot read");
     }
 }
+
+TEST_F(EncodeJobStop, AKillRequestAloneEndsTheRunAtOnce) {
+    m_job.stopSilenceMs = 60000;
+    FakeCore core("q|o:broken|p:30000:30:time=1 \\r");
+    std::thread closer([&] {
+        for (int i = 0; i < 1000 && !fileExists(m_output); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        m_job.killRequested = true;
+    });
+    const auto begin = Clock::now();
+    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", 0, 100), -3);
+    closer.join();
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
+    EXPECT_FALSE(fileExists(m_output));
+}
+
+TEST_F(EncodeJobStop, ARequestThatComesAsTheCoreFinishesLeavesItFinished) {
+    // The request arrives once the core has written its file, while the pump
+    // waits for the end of its output; the pump's clock never lets a look
+    // fall due, so the core's own exit is what ends the run.
+    FakeCore core("o:complete|w:time=100 \\n|s:200|x:0");
+    std::uint64_t fakeNow = 0;
+    m_job.lookIntervalMs = 1000000;
+    m_job.clock = [&] {
+        if (fileExists(m_output))
+            m_job.stopRequested = true;
+        return fakeNow += 10;
+    };
+    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", 0, 100), 0);
+    EXPECT_TRUE(m_job.stopRequested);
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Finished) << "complete, not skipped";
+    EXPECT_EQ(readFile(m_output), "complete");
+}
