@@ -1,7 +1,6 @@
 #include "app/CVantrelApp.h"
 
 #include "app/CMainFrame.h"
-#include "app/CVantrelApp_Services.h"
 #include "app/RegistryKey.h"
 #include "view/CVantrelView.h"
 #include "widgets/CImageToolBar.h"
@@ -54,9 +53,8 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
     // A value that differs from "TRUE" only in letter case counts; anything
     // else (a trailing blank too) leaves the help window to open.
     // The media framework's version, read once: the view's tip depends on it.
-    const shell::Version media = shell::mediaFrameworkVersion();
-    g_nQuartzMajor = media.major;
-    g_nQuartzMinor = media.minor;
+    // The media framework's version is read by the view once the window is
+    // up: asking it starts the framework, which would hold the window back.
     settings::initRegKey();
     g_bToolTipsHidden = settings::readToolTipsHidden();
 
