@@ -9,14 +9,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plex {
 namespace {
 
 std::mutex g_outMutex;
-volatile sig_atomic_t g_signals = 0;
+// Lock-free atomics only: the handler may run on any thread, also twice at once.
+std::atomic<int> g_signals{0};
 std::atomic<bool> g_stop{false};
+std::atomic<const char*> g_unfinished{nullptr};
+static_assert(std::atomic<int>::is_always_lock_free &&
+              std::atomic<const char*>::is_always_lock_free);
 int g_warnings = 0;
 
 void writeAll(const std::string& s) {
@@ -36,9 +41,16 @@ void writeAll(const std::string& s) {
 }
 
 extern "C" void onStopSignal(int) {
-    g_signals = g_signals + 1;
-    if (g_signals > 1)
-        _exit(plexavo::contract::kExitStopped);
+    if (g_signals.fetch_add(1) > 0) {
+        // The user insists: no flush, no trailer. What was written is not playable, so it
+        // goes, as after a failure (stat and unlink are async-signal-safe).
+        if (const char* path = g_unfinished.load()) {
+            struct stat st {};
+            if (::stat(path, &st) == 0 && S_ISREG(st.st_mode))
+                ::unlink(path);
+        }
+        _exit(plexavo::contract::kExitAborted);
+    }
     g_stop.store(true);
 }
 
@@ -58,6 +70,13 @@ void printRaw(const std::string& text) {
     writeAll(text);
 }
 
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return text;
+}
+
 void warn(const std::string& message) {
     // A badly damaged file could otherwise flood the pipe with identical lines.
     if (++g_warnings > 20) {
@@ -65,7 +84,7 @@ void warn(const std::string& message) {
             printLine("Warning: further warnings are suppressed");
         return;
     }
-    printLine("Warning: " + message);
+    printLine("Warning: " + oneLine(message));
 }
 
 void installStopHandlers() {
@@ -82,6 +101,10 @@ void installStopHandlers() {
     sigaction(SIGUSR2, &wake, nullptr);
     // A vanished reader must not kill us before the output is finished.
     signal(SIGPIPE, SIG_IGN);
+}
+
+void setUnfinishedOutput(const std::string* path) {
+    g_unfinished.store(path ? path->c_str() : nullptr);
 }
 
 bool stopRequested() {
@@ -101,13 +124,11 @@ ProgressTicker::ProgressTicker(const ProgressState& state)
     : state_(state), begin_(std::chrono::steady_clock::now()) {}
 
 ProgressTicker::~ProgressTicker() {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
+    try {
+        finishSilently();
+    } catch (...) {
+        // Only the closing line is lost; the thread has been joined.
     }
-    wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
 }
 
 void ProgressTicker::start() {

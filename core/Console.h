@@ -16,10 +16,18 @@ namespace plex {
 void printLine(const std::string& line);
 void printRaw(const std::string& text);
 void warn(const std::string& message);
+// The text with control characters (a line feed in a file name, say) shown as '?', so a
+// message stays the one line the program reads.
+std::string oneLine(std::string text);
 
-// SIGTERM/SIGINT: the first asks for a graceful stop, the second exits at once.
+// SIGTERM/SIGINT: the first asks for a graceful stop; the second exits at once, removing the
+// unfinished output, if any.
 void installStopHandlers();
 bool stopRequested();
+
+// The output file a second stop signal removes. Set it right after the file is created and
+// clear it (nullptr) once the file is finished or removed; the string must outlive that.
+void setUnfinishedOutput(const std::string* path);
 
 // Library messages are off unless PLEXCORE_DEBUG is set: the program reads our lines only.
 void quietLibraryLogs();
@@ -37,6 +45,7 @@ struct ProgressState {
 class ProgressTicker {
   public:
     explicit ProgressTicker(const ProgressState& state);
+    // Like finishSilently(): a run that ends in an exception leaves no half-written line.
     ~ProgressTicker();
     ProgressTicker(const ProgressTicker&) = delete;
     ProgressTicker& operator=(const ProgressTicker&) = delete;

@@ -75,12 +75,6 @@ class Dict {
     void set(const char* key, const std::string& value) { av_dict_set(&d_, key, value.c_str(), 0); }
     void set(const char* key, long long value) { av_dict_set_int(&d_, key, value, 0); }
     AVDictionary** get() { return &d_; }
-    AVDictionary* raw() const { return d_; }
-    // First entry an open call left unused, or nullptr when all were taken.
-    const char* leftover() const {
-        const AVDictionaryEntry* e = av_dict_get(d_, "", nullptr, AV_DICT_IGNORE_SUFFIX);
-        return e ? e->key : nullptr;
-    }
 
   private:
     AVDictionary* d_ = nullptr;

@@ -11,16 +11,19 @@ std::string layoutText(const AVChannelLayout& l) {
     return buf;
 }
 
-// Decoders may hand out "N channels" without an order; the filters want a named layout.
-void nameLayout(AVFrame* f) {
+} // namespace
+
+void nameChannelLayout(AVFrame* f) {
     if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && f->ch_layout.nb_channels > 0) {
-        int n = f->ch_layout.nb_channels;
+        const int n = f->ch_layout.nb_channels;
         av_channel_layout_uninit(&f->ch_layout);
         av_channel_layout_default(&f->ch_layout, n);
     }
 }
 
-} // namespace
+FilterChain::~FilterChain() {
+    av_channel_layout_uninit(&layout_);
+}
 
 void FilterChain::build(const std::string& srcArgs, const char* srcName, const char* sinkName,
                         const std::string& chain) {
@@ -58,7 +61,7 @@ void FilterChain::build(const std::string& srcArgs, const char* srcName, const c
 }
 
 void FilterChain::configureVideo(const AVFrame* f, AVRational tb, const VideoPlan& plan,
-                                 double startSec) {
+                                 int64_t firstFrame) {
     video_ = true;
     width_ = f->width;
     height_ = f->height;
@@ -70,37 +73,23 @@ void FilterChain::configureVideo(const AVFrame* f, AVRational tb, const VideoPla
     std::snprintf(args, sizeof args,
                   "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", f->width,
                   f->height, f->format, tb.num, tb.den, sar.num, sar.den);
-    std::string chain = videoFilterChain(plan);
-    if (startSec > 0.0) {
-        // A rebuilt chain continues the frame count instead of starting over at zero.
-        char start[64];
-        std::snprintf(start, sizeof start, "start_time=%.6f", startSec);
-        chain.replace(chain.find("start_time=0"), 12, start);
-    }
-    build(args, "buffer", "buffersink", chain);
+    build(args, "buffer", "buffersink", videoFilterChain(plan, firstFrame));
 }
 
 void FilterChain::configureAudio(const AVFrame* f, AVRational tb, const AudioPlan& plan,
                                  int frameSize, int64_t firstSample, double endSec) {
     video_ = false;
-    AVFrame* mf = const_cast<AVFrame*>(f);
-    nameLayout(mf);
     format_ = f->format;
     sampleRate_ = f->sample_rate;
-    layout_ = layoutText(f->ch_layout);
+    av_channel_layout_uninit(&layout_);
+    if (av_channel_layout_copy(&layout_, &f->ch_layout) < 0)
+        throw Failure("out of memory");
     char args[512];
     std::snprintf(args, sizeof args,
                   "time_base=%d/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s", tb.num, tb.den,
                   f->sample_rate, av_get_sample_fmt_name(static_cast<AVSampleFormat>(f->format)),
-                  layout_.c_str());
-
-    std::string chain = audioFilterChain(plan, endSec);
-    if (firstSample > 0) {
-        // A rebuilt chain continues the sample count instead of starting over at zero.
-        const std::string from = "first_pts=0";
-        chain.replace(chain.find(from), from.size(), "first_pts=" + std::to_string(firstSample));
-    }
-    build(args, "abuffer", "abuffersink", chain);
+                  layoutText(layout_).c_str());
+    build(args, "abuffer", "abuffersink", audioFilterChain(plan, firstSample, endSec));
     if (frameSize > 0)
         av_buffersink_set_frame_size(sink_, static_cast<unsigned>(frameSize));
 }
@@ -110,10 +99,8 @@ bool FilterChain::accepts(const AVFrame* f) const {
         return false;
     if (video_)
         return f->width == width_ && f->height == height_ && f->format == format_;
-    AVFrame* mf = const_cast<AVFrame*>(f);
-    nameLayout(mf);
     return f->format == format_ && f->sample_rate == sampleRate_ &&
-           layoutText(f->ch_layout) == layout_;
+           av_channel_layout_compare(&f->ch_layout, &layout_) == 0;
 }
 
 void FilterChain::push(AVFrame* frame) {

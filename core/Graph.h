@@ -11,12 +11,18 @@ namespace plex {
 
 class FilterChain {
   public:
-    // startSec: the output time the first frame belongs to (0, or where a rebuilt chain
-    // takes over).
+    FilterChain() = default;
+    FilterChain(const FilterChain&) = delete;
+    FilterChain& operator=(const FilterChain&) = delete;
+    ~FilterChain();
+
+    // firstFrame: the output frame the chain starts at (0, or where a rebuilt chain takes
+    // over).
     void configureVideo(const AVFrame* frame, AVRational timeBase, const VideoPlan& plan,
-                        double startSec);
-    // The output is in the encoder's first sample format. firstSample: the output sample the
-    // chain starts at; endSec > 0 cuts there.
+                        int64_t firstFrame);
+    // The output is in the plan's sample format. The frame's channel layout must have an
+    // order (see nameChannelLayout). firstSample: where the chain starts, in samples at the
+    // frame's rate; endSec > 0 cuts there.
     void configureAudio(const AVFrame* frame, AVRational timeBase, const AudioPlan& plan,
                         int frameSize, int64_t firstSample, double endSec);
 
@@ -42,7 +48,11 @@ class FilterChain {
     AVFilterContext* sink_ = nullptr;
     bool video_ = false;
     int width_ = 0, height_ = 0, format_ = -1, sampleRate_ = 0;
-    std::string layout_;
+    AVChannelLayout layout_{};
 };
+
+// Decoders may hand out "N channels" without an order; the filters want a named layout.
+// Called once on each decoded frame, where it arrives.
+void nameChannelLayout(AVFrame* frame);
 
 } // namespace plex

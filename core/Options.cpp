@@ -2,6 +2,7 @@
 #include "PlexcoreContract.h"
 
 #include "FFmpeg.h"
+#include "FrameRate.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -24,7 +25,7 @@ bool isAccessCode(const std::string& a) {
 }
 
 [[noreturn]] void bad(const std::string& msg) {
-    throw UsageError{msg};
+    throw UsageError(msg);
 }
 
 double parseNumber(const std::string& opt, const std::string& v) {
@@ -76,20 +77,6 @@ int64_t parseTime(const std::string& opt, const std::string& v) {
     if (us < 0)
         bad("option " + opt + ": time must not be negative");
     return us;
-}
-
-// Rates typed as decimals (29.97) are snapped to the exact NTSC fractions the codecs expect.
-Rational snapRate(AVRational r) {
-    const AVRational standard[] = {{24000, 1001}, {30000, 1001}, {60000, 1001}};
-    double v = av_q2d(r);
-    for (AVRational s : standard)
-        if (std::fabs(v - av_q2d(s)) < 0.006)
-            return {s.num, s.den};
-    if (r.den > 1001) {
-        AVRational q = av_d2q(v, 1001);
-        return {q.num, q.den};
-    }
-    return {r.num, r.den};
 }
 
 void parseTarget(const std::string& v, Options& o) {
@@ -158,7 +145,9 @@ Options parseOptions(const std::vector<std::string>& args) {
              AVRational r{0, 1};
              if (av_parse_video_rate(&r, v.c_str()) < 0 || av_q2d(r) < 1.0 || av_q2d(r) > 120.0)
                  bad("option " + opt + ": '" + v + "' is not a frame rate from 1 to 120");
-             o.frameRate = snapRate(r);
+             // Typed decimals (29.97) become the exact NTSC fractions the codecs expect.
+             const AVRational snapped = snapRate(r);
+             o.frameRate = Rational{snapped.num, snapped.den};
          }},
         {"-b", [&](auto& opt, auto& v) { o.videoBitrate = parseOptionalRate(opt, v); }},
         {"-bt", [&](auto& opt, auto& v) { o.varBitrate = parseOptionalRate(opt, v); }},

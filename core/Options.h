@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plex {
@@ -39,11 +41,17 @@ struct Options {
     TvNorm norm = TvNorm::Guess;
 };
 
+// A command line the core cannot follow; what() is the one-line reason.
+class UsageError : public std::exception {
+  public:
+    explicit UsageError(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+
+  private:
+    std::string message_;
+};
+
 // Throws UsageError with a one-line message for anything unknown or malformed.
 Options parseOptions(const std::vector<std::string>& args);
-
-struct UsageError {
-    std::string message;
-};
 
 } // namespace plex

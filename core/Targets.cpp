@@ -1,20 +1,22 @@
 #include "Targets.h"
 
-#include "Console.h"
+#include "FrameRate.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <utility>
-
-extern "C" {
-#include <libavutil/display.h>
-}
 
 namespace plex {
 namespace {
 
 constexpr int64_t kbps(int64_t k) {
     return k * 1000;
+}
+
+AVRational av(Rational r) {
+    return {r.num, r.den};
 }
 
 std::string lower(std::string s) {
@@ -31,98 +33,40 @@ std::string extensionOf(const std::string& path) {
     return lower(path.substr(dot + 1));
 }
 
-AVRational sourceSar(const AVStream* st) {
-    AVRational sar = st->sample_aspect_ratio.num > 0 ? st->sample_aspect_ratio
-                                                     : st->codecpar->sample_aspect_ratio;
-    if (sar.num <= 0 || sar.den <= 0)
-        return {1, 1};
-    return sar;
+std::string levelText(int level) {
+    return std::to_string(level / 10) + "." + std::to_string(level % 10);
 }
 
-// The picture as it is shown: phone recordings carry a rotation in a display matrix.
+// The picture as it is shown: turned upright, so a portrait phone clip is tall.
 struct Shape {
     int width = 0, height = 0;
     AVRational sar{1, 1};
-    int rotation = 0; // clockwise degrees: 0, 90, 180 or 270
-    double dar() const { return static_cast<double>(width) * sar.num / (height * sar.den); }
 };
 
-Shape shapeOf(const AVStream* st) {
-    Shape s{st->codecpar->width, st->codecpar->height, sourceSar(st), 0};
-    if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
-        double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(m));
-        if (std::isfinite(theta)) {
-            theta -= 360.0 * std::floor(theta / 360.0 + 0.9 / 360.0);
-            s.rotation = static_cast<int>(std::lround(theta / 90.0) % 4) * 90;
-        }
-    }
-    if (s.rotation == 90 || s.rotation == 270) {
+Shape shapeOf(const VideoSource& v) {
+    Shape s{v.width, v.height, av(v.sar)};
+    if (s.sar.num <= 0 || s.sar.den <= 0)
+        s.sar = {1, 1};
+    if (v.rotation == 90 || v.rotation == 270) {
         std::swap(s.width, s.height);
         s.sar = {s.sar.den, s.sar.num};
     }
     return s;
 }
 
-AVRational snapRate(AVRational r) {
-    const AVRational standard[] = {{24000, 1001}, {30000, 1001}, {60000, 1001}};
-    double v = av_q2d(r);
-    for (AVRational s : standard)
-        if (std::fabs(v - av_q2d(s)) < 0.006)
-            return s;
-    if (r.den > 1001 || r.num > 1000000) {
-        AVRational q = av_d2q(v, 1001);
-        av_reduce(&q.num, &q.den, q.num, q.den, 1 << 20);
-        return q;
-    }
-    return r;
-}
-
-AVRational sourceRate(const AVStream* st, AVFormatContext* ic) {
-    AVRational r = av_guess_frame_rate(ic, const_cast<AVStream*>(st), nullptr);
-    if (r.num <= 0 || r.den <= 0 || av_q2d(r) < 1.0 || av_q2d(r) > 240.0)
-        r = {25, 1};
-    return snapRate(r);
-}
-
 int roundEven(double v) {
     return std::max(2, static_cast<int>(std::lround(v / 2.0)) * 2);
 }
 
-// Fits the source's display shape into the frame without stretching; the rest is black.
-void letterbox(VideoPlan& v, const AVStream* src) {
-    const Shape shape = shapeOf(src);
-    v.rotation = shape.rotation;
-    const double srcDar = shape.dar();
-    const double frameDar = static_cast<double>(v.width) * v.sar.num / (v.height * v.sar.den);
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(v.pixFmt);
-    const int ax = std::max(2, 1 << d->log2_chroma_w);
-    const int ay = std::max(2, 1 << d->log2_chroma_h);
-    auto align = [](double val, int a) {
-        return std::max(a, static_cast<int>(std::lround(val / a)) * a);
-    };
-    v.innerW = v.width;
-    v.innerH = v.height;
-    if (srcDar > frameDar * 1.0001)
-        v.innerH = std::min(v.height, align(v.height * frameDar / srcDar, ay));
-    else if (srcDar < frameDar / 1.0001)
-        v.innerW = std::min(v.width, align(v.width * srcDar / frameDar, ax));
-    // Bars of a pixel or two only cost bits and look like a flaw.
-    if (v.width - v.innerW <= ax)
-        v.innerW = v.width;
-    if (v.height - v.innerH <= ay)
-        v.innerH = v.height;
-    v.padX = (v.width - v.innerW) / 2 / ax * ax;
-    v.padY = (v.height - v.innerH) / 2 / ay * ay;
+void letterbox(VideoPlan& v, const VideoSource& src) {
+    v.rotation =
+        src.rotation == 90 || src.rotation == 180 || src.rotation == 270 ? src.rotation : 0;
+    const PictureFit fit = fitPicture(v.width, v.height, v.sar, displayAspect(src), v.pixFmt);
+    v.innerW = fit.innerW;
+    v.innerH = fit.innerH;
+    v.padX = fit.padX;
+    v.padY = fit.padY;
 }
-
-struct H264Level {
-    const char* profile;
-    int level;
-    int maxMbs;
-    int64_t maxMbps;
-    int64_t maxBr; // kb/s
-    int64_t cpb;   // kbit
-};
 
 // Baseline 3.0 is what every device here plays; Main 3.1 covers 720p on the newer ones.
 // Above that the stream is still correct, only not for these devices.
@@ -132,42 +76,32 @@ const H264Level kH264Levels[] = {
     {"main", 51, 36864, 983040, 240000, 240000},
 };
 
-void planH264(VideoPlan& v, const Options& opt) {
+void planH264(VideoPlan& v, const Options& opt, std::vector<std::string>& warnings) {
     v.encoder = "libx264";
-    const int mbs = ((v.width + 15) / 16) * ((v.height + 15) / 16);
-    const double mbps = mbs * av_q2d(v.rate);
-    const H264Level* lv = &kH264Levels[std::size(kH264Levels) - 1];
-    for (const H264Level& l : kH264Levels)
-        if (mbs <= l.maxMbs && mbps <= l.maxMbps + 0.5) {
-            lv = &l;
-            break;
-        }
-    if (lv->level > 31)
-        warn("the size and frame rate need H.264 level " + std::to_string(lv->level / 10) + "." +
-             std::to_string(lv->level % 10) + ", beyond what the devices play");
-    v.level = lv->level;
-    v.profile = lv->level == 30 ? FF_PROFILE_H264_BASELINE : FF_PROFILE_H264_MAIN;
-    v.profileName = std::string(lv->profile) + " " + std::to_string(lv->level / 10) + "." +
-                    std::to_string(lv->level % 10);
+    const H264Level& lv = h264LevelFor(v.width, v.height, v.rate);
+    if (lv.level > 31)
+        warnings.push_back("the size and frame rate need H.264 level " + levelText(lv.level) +
+                           ", beyond what the devices play");
+    v.level = lv.level;
+    v.profile = lv.level == 30 ? FF_PROFILE_H264_BASELINE : FF_PROFILE_H264_MAIN;
     v.codecOptions.push_back({"preset", "medium"});
-    v.codecOptions.push_back({"profile", lv->profile});
+    v.codecOptions.push_back({"profile", lv.profile});
 
-    const int64_t levelMax = kbps(lv->maxBr);
-    const int64_t levelCpb = kbps(lv->cpb);
+    const int64_t levelMax = kbps(lv.maxBr);
+    const int64_t levelCpb = kbps(lv.cpb);
     // Every buffer holds one second at the ceiling: what the devices' decoders expect.
     if (opt.varBitrate || opt.videoBitrate) {
         v.bitrate = opt.varBitrate ? *opt.varBitrate : *opt.videoBitrate;
         if (v.bitrate > levelMax) {
-            warn("video bit rate lowered to " + std::to_string(lv->maxBr) +
-                 " kb/s, the ceiling of H.264 level " + std::to_string(lv->level / 10) + "." +
-                 std::to_string(lv->level % 10));
+            warnings.push_back("video bit rate lowered to " + std::to_string(lv.maxBr) +
+                               " kb/s, the ceiling of H.264 level " + levelText(lv.level));
             v.bitrate = levelMax;
         }
         v.maxRate = opt.maxRate ? std::min(std::max(*opt.maxRate, v.bitrate), levelMax) : levelMax;
     } else {
         // Quality first, with a ceiling the players keep up with.
         v.codecOptions.push_back({"crf", "23"});
-        const int64_t cap = lv->level == 30 ? kbps(2500) : lv->level == 31 ? kbps(6000) : levelMax;
+        const int64_t cap = lv.level == 30 ? kbps(2500) : lv.level == 31 ? kbps(6000) : levelMax;
         v.maxRate = std::min(opt.maxRate.value_or(cap), levelMax);
     }
     // x264 has no floor of its own; a floor at the target asks for a constant rate, which its
@@ -186,10 +120,7 @@ void planMpeg4(VideoPlan& v, const Options& opt) {
     v.maxBFrames = 0;
     v.gop = 250;
     v.profile = FF_PROFILE_MPEG4_SIMPLE;
-    const int mbs = ((v.width + 15) / 16) * ((v.height + 15) / 16);
-    // Simple Profile levels by picture size: 1, 3, 4a, 5, 6.
-    v.level = mbs <= 99 ? 1 : mbs <= 396 ? 3 : mbs <= 1200 ? 4 : mbs <= 1620 ? 5 : 6;
-    v.profileName = "simple level " + std::string(v.level == 4 ? "4a" : std::to_string(v.level));
+    v.level = mpeg4LevelFor(v.width, v.height);
     v.codecOptions.push_back({"mbd", "rd"});
     v.codecOptions.push_back({"flags", "+mv4"});
     if (opt.varBitrate || opt.videoBitrate) {
@@ -216,52 +147,53 @@ void planMpeg4(VideoPlan& v, const Options& opt) {
         v.minRate = v.maxRate;
 }
 
-void planAppleAudio(AudioPlan& a, const Options& opt, const AVStream* src) {
+int sourceChannels(const AudioSource& a) {
+    return a.channels > 0 ? a.channels : 2;
+}
+
+void planAppleAudio(AudioPlan& a, const Options& opt, const AudioSource& src,
+                    std::vector<std::string>& warnings) {
     a.enabled = true;
     a.encoder = "aac";
     static const int deviceRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    const auto isDeviceRate = [](int r) {
+        return std::find(std::begin(deviceRates), std::end(deviceRates), r) !=
+               std::end(deviceRates);
+    };
     if (opt.sampleRate) {
-        if (std::find(std::begin(deviceRates), std::end(deviceRates), *opt.sampleRate) ==
-            std::end(deviceRates))
-            throw UsageError{"option -ar: AAC for the devices takes 8000 to 48000 Hz at the "
+        if (!isDeviceRate(*opt.sampleRate))
+            throw UsageError("option -ar: AAC for the devices takes 8000 to 48000 Hz at the "
                              "standard rates, not " +
-                             std::to_string(*opt.sampleRate)};
+                             std::to_string(*opt.sampleRate));
         a.sampleRate = *opt.sampleRate;
     } else {
-        const int r = src->codecpar->sample_rate;
-        a.sampleRate =
-            std::find(std::begin(deviceRates), std::end(deviceRates), r) != std::end(deviceRates)
-                ? r
-                : 48000;
+        a.sampleRate = isDeviceRate(src.sampleRate) ? src.sampleRate : 48000;
     }
-    const int srcCh =
-        src->codecpar->ch_layout.nb_channels > 0 ? src->codecpar->ch_layout.nb_channels : 2;
-    a.channels = opt.channels ? *opt.channels : std::min(srcCh, 2);
+    a.channels = opt.channels ? *opt.channels : std::min(sourceChannels(src), 2);
     if (a.channels > 2) {
-        warn("the devices play at most 2 audio channels; mixing down to stereo");
+        warnings.push_back("the devices play at most 2 audio channels; mixing down to stereo");
         a.channels = 2;
     }
     a.bitrate = opt.audioBitrate.value_or(kbps(128));
     // The AAC encoder refuses more than 6144 bits per channel and frame.
     const int64_t ceiling = 6LL * a.sampleRate * a.channels * 95 / 100;
     if (a.bitrate > ceiling) {
-        warn("audio bit rate lowered to " + std::to_string(ceiling / 1000) + " kb/s for " +
-             std::to_string(a.sampleRate) + " Hz");
+        warnings.push_back("audio bit rate lowered to " + std::to_string(ceiling / 1000) +
+                           " kb/s for " + std::to_string(a.sampleRate) + " Hz");
         a.bitrate = ceiling;
     }
 }
 
-OutputPlan planApple(const Options& opt, const std::string& out, const AVStream* video,
-                     const AVStream* audio, AVFormatContext* ic) {
+OutputPlan planApple(const Options& opt, const std::string& out, const SourceInfo& src) {
     OutputPlan p;
     const std::string ext = extensionOf(out);
     p.muxer = ext == "mov" || ext == "qt" ? "mov" : ext == "m4v" || ext == "m4a" ? "ipod" : "mp4";
     p.muxerOptions.push_back({"movflags", "+faststart"});
 
     if (opt.pixFmt && *opt.pixFmt != "yuv420p")
-        throw UsageError{"option -pix_fmt: the devices play yuv420p only, not " + *opt.pixFmt};
+        throw UsageError("option -pix_fmt: the devices play yuv420p only, not " + *opt.pixFmt);
 
-    if (video) {
+    if (src.video) {
         VideoPlan& v = p.video;
         v.enabled = true;
         v.pixFmt = AV_PIX_FMT_YUV420P;
@@ -269,45 +201,34 @@ OutputPlan planApple(const Options& opt, const std::string& out, const AVStream*
             v.width = *opt.width & ~1;
             v.height = *opt.height & ~1;
         } else {
-            const Shape shape = shapeOf(video);
+            const Shape shape = shapeOf(*src.video);
             v.width = roundEven(shape.width * av_q2d(shape.sar));
             v.height = roundEven(shape.height);
             if (v.width > 4096 || v.height > 4096)
                 throw Failure("the input picture is " + std::to_string(v.width) + "x" +
                               std::to_string(v.height) + ", too large to convert at its own size");
         }
-        if (opt.frameRate) {
-            v.rate = {opt.frameRate->num, opt.frameRate->den};
-        } else {
-            v.rate = sourceRate(video, ic);
-            // The devices stop at 30 frames a second: 50 and 60 become 25 and 30.
-            if (av_q2d(v.rate) > 30.01) {
-                AVRational half = av_mul_q(v.rate, {1, 2});
-                v.rate = av_q2d(half) <= 30.01 ? snapRate(half) : AVRational{30, 1};
-            }
-        }
-        letterbox(v, video);
-        const AVFieldOrder order = video->codecpar->field_order;
-        v.deinterlace = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
-                        order == AV_FIELD_BT;
+        // The devices stop at 30 frames a second.
+        v.rate = opt.frameRate ? av(*opt.frameRate) : deviceRate(av(src.video->rate));
+        letterbox(v, *src.video);
+        v.deinterlace = src.video->interlaced();
         if (opt.vcodec == VideoCodecChoice::Xvid)
             planMpeg4(v, opt);
         else
-            planH264(v, opt);
+            planH264(v, opt, p.warnings);
     }
-    if (audio)
-        planAppleAudio(p.audio, opt, audio);
+    if (src.audio)
+        planAppleAudio(p.audio, opt, *src.audio, p.warnings);
     return p;
 }
 
-OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* audio,
-                    AVFormatContext* ic) {
+OutputPlan planDisc(const Options& opt, const SourceInfo& src) {
     OutputPlan p;
     p.appleTarget = false;
     TvNorm norm = opt.norm;
     if (norm == TvNorm::Guess) {
         // Like the common transcoders: 25 and 50 Hz sources go to PAL, the rest to NTSC.
-        double r = video ? av_q2d(sourceRate(video, ic)) : 0.0;
+        const double r = src.video ? av_q2d(usableRate(av(src.video->rate))) : 0.0;
         norm =
             (std::fabs(r - 25.0) < 0.01 || std::fabs(r - 50.0) < 0.01) ? TvNorm::Pal : TvNorm::Ntsc;
     }
@@ -316,7 +237,7 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
                       : norm == TvNorm::Film ? AVRational{24000, 1001}
                                              : AVRational{30000, 1001};
     const int gop = pal ? 15 : 18;
-    const double srcDar = video ? shapeOf(video).dar() : 4.0 / 3.0;
+    const double srcDar = src.video ? displayAspect(*src.video) : 4.0 / 3.0;
     const bool wide = srcDar > 1.54; // nearer to 16:9 than to 4:3
 
     VideoPlan& v = p.video;
@@ -332,7 +253,6 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
         v.gop = gop;
         v.bitrate = v.maxRate = v.minRate = kbps(1150);
         v.bufSize = 327680;
-        v.profileName = "VCD";
         a.encoder = "mp2";
         a.bitrate = kbps(224);
         a.sampleRate = 44100;
@@ -349,7 +269,6 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
         v.maxRate = kbps(2516);
         v.bufSize = 1835008;
         v.codecOptions.push_back({"scan_offset", "1"});
-        v.profileName = "SVCD";
         if (wide)
             frameDar = {16, 9};
         a.encoder = "mp2";
@@ -366,7 +285,6 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
         v.bitrate = kbps(6000);
         v.maxRate = kbps(9000);
         v.bufSize = 1835008;
-        v.profileName = "DVD";
         if (wide)
             frameDar = {16, 9};
         a.encoder = "ac3";
@@ -382,7 +300,6 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
         // DV has no 24p frame structure; film material goes out at the NTSC rate.
         if (norm == TvNorm::Film)
             rate = {30000, 1001};
-        v.profileName = "DV";
         if (wide)
             frameDar = {16, 9};
         a.encoder = "pcm_s16le";
@@ -403,16 +320,15 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
     if (opt.videoBitrate && (opt.disc == DiscKind::Dvd || opt.disc == DiscKind::Svcd))
         v.bitrate = std::min(*opt.videoBitrate, v.maxRate);
 
-    if (video) {
+    if (src.video) {
         v.enabled = true;
-        letterbox(v, video);
+        letterbox(v, *src.video);
     } else if (opt.disc == DiscKind::Dv) {
         throw Failure("a DV file needs a picture, and the input has none");
     }
-    if (audio) {
+    if (src.audio) {
         a.enabled = true;
-        const int srcCh =
-            audio->codecpar->ch_layout.nb_channels > 0 ? audio->codecpar->ch_layout.nb_channels : 2;
+        const int srcCh = sourceChannels(*src.audio);
         if (opt.disc == DiscKind::Svcd)
             a.channels = std::min(srcCh, 2);
         if (opt.disc == DiscKind::Dvd)
@@ -423,21 +339,75 @@ OutputPlan planDisc(const Options& opt, const AVStream* video, const AVStream* a
 
 } // namespace
 
-OutputPlan makePlan(const Options& opt, const std::string& outputPath, const AVStream* video,
-                    const AVStream* audio, AVFormatContext* ic) {
-    if (opt.disc != DiscKind::None)
-        return planDisc(opt, video, audio, ic);
-    return planApple(opt, outputPath, video, audio, ic);
+const H264Level& h264LevelFor(int width, int height, AVRational rate) {
+    const int64_t mbs = static_cast<int64_t>((width + 15) / 16) * ((height + 15) / 16);
+    const double mbps = static_cast<double>(mbs) * av_q2d(rate);
+    for (const H264Level& l : kH264Levels)
+        if (mbs <= l.maxMbs && mbps <= static_cast<double>(l.maxMbps) + 0.5)
+            return l;
+    return kH264Levels[std::size(kH264Levels) - 1];
 }
 
-std::string videoFilterChain(const VideoPlan& v) {
+int mpeg4LevelFor(int width, int height) {
+    const int64_t mbs = static_cast<int64_t>((width + 15) / 16) * ((height + 15) / 16);
+    return mbs <= 99 ? 1 : mbs <= 396 ? 3 : mbs <= 1200 ? 4 : mbs <= 1620 ? 5 : 6;
+}
+
+double displayAspect(const VideoSource& v) {
+    const Shape s = shapeOf(v);
+    if (s.width <= 0 || s.height <= 0)
+        return 4.0 / 3.0;
+    return static_cast<double>(s.width) * s.sar.num / (static_cast<double>(s.height) * s.sar.den);
+}
+
+PictureFit fitPicture(int frameW, int frameH, AVRational frameSar, double sourceDar,
+                      AVPixelFormat format) {
+    const double frameDar =
+        static_cast<double>(frameW) * frameSar.num / (static_cast<double>(frameH) * frameSar.den);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    const int ax = d ? std::max(2, 1 << d->log2_chroma_w) : 2;
+    const int ay = d ? std::max(2, 1 << d->log2_chroma_h) : 2;
+    auto align = [](double val, int a) {
+        return std::max(a, static_cast<int>(std::lround(val / a)) * a);
+    };
+    PictureFit f{frameW, frameH, 0, 0};
+    if (sourceDar > frameDar * 1.0001)
+        f.innerH = std::min(frameH, align(frameH * frameDar / sourceDar, ay));
+    else if (sourceDar < frameDar / 1.0001)
+        f.innerW = std::min(frameW, align(frameW * sourceDar / frameDar, ax));
+    // Bars of a pixel or two only cost bits and look like a flaw.
+    if (frameW - f.innerW <= ax)
+        f.innerW = frameW;
+    if (frameH - f.innerH <= ay)
+        f.innerH = frameH;
+    f.padX = (frameW - f.innerW) / 2 / ax * ax;
+    f.padY = (frameH - f.innerH) / 2 / ay * ay;
+    return f;
+}
+
+OutputPlan makePlan(const Options& opt, const std::string& outputPath, const SourceInfo& source) {
+    OutputPlan p =
+        opt.disc != DiscKind::None ? planDisc(opt, source) : planApple(opt, outputPath, source);
+    // The chain hands the encoder its first listed format, so no conversion is left to it.
+    const AVCodec* codec = avcodec_find_encoder_by_name(p.audio.encoder.c_str());
+    if (codec && codec->sample_fmts)
+        p.audio.sampleFormat = codec->sample_fmts[0];
+    return p;
+}
+
+std::string videoFilterChain(const VideoPlan& v, int64_t firstFrame) {
     char buf[512];
     std::string chain;
     // Only frames flagged interlaced are touched, so a mixed source keeps its
     // progressive parts as they are.
     if (v.deinterlace)
         chain = "yadif=mode=send_frame:parity=auto:deint=interlaced,";
-    std::snprintf(buf, sizeof buf, "fps=%d/%d:start_time=0", v.rate.num, v.rate.den);
+    // A rebuilt chain continues the frame count where the old one stopped.
+    if (firstFrame > 0)
+        std::snprintf(buf, sizeof buf, "fps=%d/%d:start_time=%.6f", v.rate.num, v.rate.den,
+                      static_cast<double>(firstFrame) / av_q2d(v.rate));
+    else
+        std::snprintf(buf, sizeof buf, "fps=%d/%d:start_time=0", v.rate.num, v.rate.den);
     chain += buf;
     // Turned upright as players show it, the way the ffmpeg tool does by default.
     if (v.rotation == 90)
@@ -458,11 +428,7 @@ std::string videoFilterChain(const VideoPlan& v) {
     return chain;
 }
 
-} // namespace plex
-
-namespace plex {
-
-std::string audioFilterChain(const AudioPlan& a, double endSec) {
+std::string audioFilterChain(const AudioPlan& a, int64_t firstSample, double endSec) {
     char end[64] = "";
     if (endSec > 0.0)
         std::snprintf(end, sizeof end, ":end=%.6f", endSec);
@@ -473,16 +439,16 @@ std::string audioFilterChain(const AudioPlan& a, double endSec) {
         av_channel_layout_default(&layout, a.channels);
     char name[64] = {};
     av_channel_layout_describe(&layout, name, sizeof name);
-    const AVCodec* codec = avcodec_find_encoder_by_name(a.encoder.c_str());
-    const char* fmt =
-        codec && codec->sample_fmts ? av_get_sample_fmt_name(codec->sample_fmts[0]) : "s16";
+    const char* fmt = av_get_sample_fmt_name(a.sampleFormat);
     char buf[512];
     // atrim cuts to the sample at the start and end points; aresample fills a late start or
-    // gaps with silence (async) so sound and picture stay together, and mixes down.
+    // gaps with silence (async) so sound and picture stay together, and mixes down. A rebuilt
+    // chain continues the sample count where the old one stopped.
     std::snprintf(buf, sizeof buf,
-                  "atrim=start=0%s,aresample=%d:async=1:first_pts=0,"
+                  "atrim=start=0%s,aresample=%d:async=1:first_pts=%lld,"
                   "aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s",
-                  end, a.sampleRate, fmt, a.sampleRate, name);
+                  end, a.sampleRate, static_cast<long long>(std::max<int64_t>(firstSample, 0)),
+                  fmt ? fmt : "s16", a.sampleRate, name);
     return buf;
 }
 
@@ -499,11 +465,8 @@ std::string equivalentCommand(const OutputPlan& p, const Options& opt) {
         c += " -map 0:v:0 -vf \"" + videoFilterChain(v) + "\" -c:v " + v.encoder;
         for (const auto& [key, val] : v.codecOptions)
             c += " -" + key + (key == "profile" ? ":v " : " ") + val;
-        if (v.encoder == "libx264") {
-            char lv[16];
-            std::snprintf(lv, sizeof lv, "%d.%d", v.level / 10, v.level % 10);
-            c += std::string(" -level ") + lv;
-        }
+        if (v.encoder == "libx264")
+            c += " -level " + levelText(v.level);
         if (v.encoder == "mpeg4")
             c += " -tag:v mp4v -profile:v 0 -level " + std::to_string(v.level);
         if (v.maxBFrames >= 0)
@@ -523,7 +486,7 @@ std::string equivalentCommand(const OutputPlan& p, const Options& opt) {
     }
     const AudioPlan& a = p.audio;
     if (a.enabled) {
-        c += " -map 0:a:0 -af \"" + audioFilterChain(a, 0.0) + "\" -c:a " + a.encoder;
+        c += " -map 0:a:0 -af \"" + audioFilterChain(a) + "\" -c:a " + a.encoder;
         if (a.bitrate)
             c += " -b:a " + k(a.bitrate);
     }

@@ -1,8 +1,10 @@
-// What to write: codecs, sizes, rates and muxer settings for the device and disc targets.
+// What to write: codecs, sizes, rates and muxer settings for the device and disc targets,
+// decided from the options and a plain description of the source without touching a file.
 #pragma once
 
 #include "FFmpeg.h"
 #include "Options.h"
+#include "Source.h"
 
 #include <string>
 #include <utility>
@@ -18,7 +20,7 @@ struct VideoPlan {
     int width = 0, height = 0;                      // coded frame
     int innerW = 0, innerH = 0, padX = 0, padY = 0; // the picture inside its black bars
     AVRational sar{1, 1};
-    int rotation = 0; // clockwise degrees the source must be turned to stand upright
+    int rotation = 0;         // clockwise degrees the source must be turned to stand upright
     bool deinterlace = false; // the handhelds show progressive pictures only
     AVRational rate{25, 1};
     AVPixelFormat pixFmt = AV_PIX_FMT_YUV420P;
@@ -28,15 +30,14 @@ struct VideoPlan {
     int maxBFrames = -1;   // -1: the encoder's own default
     int profile = FF_PROFILE_UNKNOWN;
     int level = FF_LEVEL_UNKNOWN;
-    int fixedQuality = 0; // >0: qscale for the MPEG encoders
     unsigned codecTag = 0;
-    KeyValues codecOptions;  // the encoder's private options (x264 preset, crf, ...)
-    std::string profileName; // for messages
+    KeyValues codecOptions; // the encoder's private options (x264 preset, crf, ...)
 };
 
 struct AudioPlan {
     bool enabled = false;
     std::string encoder;
+    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_S16; // the encoder's first choice
     int sampleRate = 48000;
     int channels = 2;
     int64_t bitrate = 0;
@@ -48,16 +49,44 @@ struct OutputPlan {
     bool appleTarget = true;
     VideoPlan video;
     AudioPlan audio;
+    std::vector<std::string> warnings; // printed before the conversion starts
 };
 
-// Decides everything from the options and the chosen input streams (either may be null).
-OutputPlan makePlan(const Options& opt, const std::string& outputPath, const AVStream* video,
-                    const AVStream* audio, AVFormatContext* ic);
+// Decides everything. Throws UsageError for options the target cannot take and Failure for
+// a source it cannot be made from.
+OutputPlan makePlan(const Options& opt, const std::string& outputPath, const SourceInfo& source);
 
-// The ffmpeg filter chain that matches what the core does to the picture, for the docs and
-// for comparing against the ffmpeg tool.
-std::string videoFilterChain(const VideoPlan& v);
-std::string audioFilterChain(const AudioPlan& a, double endSec);
+// The steps of the plan, also checked one by one by the tests.
+
+struct H264Level {
+    const char* profile;
+    int level; // 30 = 3.0
+    int maxMbs;
+    int64_t maxMbps;
+    int64_t maxBr; // kb/s
+    int64_t cpb;   // kbit
+};
+// The first level of the table the picture size and rate fit, or the last.
+const H264Level& h264LevelFor(int width, int height, AVRational rate);
+// MPEG-4 Visual Simple Profile level by picture size: 1, 3, 4 (for 4a), 5 or 6.
+int mpeg4LevelFor(int width, int height);
+
+// The width to height ratio a viewer sees, after the rotation.
+double displayAspect(const VideoSource& v);
+
+struct PictureFit {
+    int innerW = 0, innerH = 0, padX = 0, padY = 0;
+};
+// Fits a picture of the given display aspect ratio into the frame without stretching; the
+// rest is black. Sizes and offsets follow the pixel format's chroma grid.
+PictureFit fitPicture(int frameW, int frameH, AVRational frameSar, double sourceDar,
+                      AVPixelFormat format);
+
+// The libavfilter chains, in the ffmpeg tool's syntax. Where a rebuilt chain takes over:
+// firstFrame in output frames, firstSample in samples at the chain's input rate (aresample
+// counts its first_pts so). endSec > 0 cuts the sound there.
+std::string videoFilterChain(const VideoPlan& v, int64_t firstFrame = 0);
+std::string audioFilterChain(const AudioPlan& a, int64_t firstSample = 0, double endSec = 0.0);
 
 // The ffmpeg tool's command line that does the same work, for comparisons.
 std::string equivalentCommand(const OutputPlan& p, const Options& opt);

@@ -5,11 +5,16 @@
 #include "FFmpeg.h"
 #include "Graph.h"
 #include "Probe.h"
+#include "Source.h"
 #include "Targets.h"
+#include "Timeline.h"
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -34,23 +39,28 @@ struct Lane {
     CodecPtr enc;
     AVStream* out = nullptr;
     FilterChain filter;
-    int64_t offset = 0;                  // the start point, in the input stream's time base
-    int64_t lastPts = AV_NOPTS_VALUE;    // video: last decoded picture, input time base
-    int64_t filterEnd = 0;               // where the last frame fed to the chain ends
-    int64_t step = 1;                    // video: one source frame, input time base
-    int64_t nextSample = AV_NOPTS_VALUE; // audio: expected next input sample (relative)
-    int inRate = 0;
+    int64_t offset = 0;    // the start point, in the input stream's time base
+    int64_t filterEnd = 0; // where the last frame fed to the chain ends
+    int64_t step = 1;      // video: one source frame, input time base
+    // Places frames on the clock (video: input time base; audio: samples at inRate), both
+    // relative to the start point; holds back a frame whose timestamp it doubts.
+    std::optional<Timeline> timeline;
+    FramePtr held = makeFrame();
+    int inRate = 0;            // audio: the sample rate the timeline counts in
+    int filterRate = 0;        // audio: the sample rate the chain was built for
+    int64_t nextSample = 0;    // audio: where the last frame placed ends
     int64_t nextOutFrame = 0;  // video: next output frame number
     int64_t nextOutSample = 0; // audio: next output sample
     bool done = false;         // past the end point: further input is ignored
+    int pastEnd = 0;           // packets in a row that lie well past the end point
     int64_t decoded = 0;
     int64_t errors = 0;
+    int64_t repairs = 0; // damaged timestamps replaced, from timelines already finished
 };
 
 class Conversion {
   public:
-    Conversion(const Options& opt, ProgressState& progress)
-        : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output) {}
+    Conversion(const Options& opt, ProgressState& progress);
     ~Conversion();
 
     int run();
@@ -67,18 +77,25 @@ class Conversion {
     void decode(Lane& lane, const AVPacket* pkt);
     void onVideoFrame(Lane& lane, AVFrame* f);
     void onAudioFrame(Lane& lane, AVFrame* f);
+    void placeVideo(Lane& lane, AVFrame* f, int64_t pts);
+    void placeAudio(Lane& lane, AVFrame* f, int64_t pts);
+    void releaseHeld(Lane& lane, int64_t pts);
+    void boundTimeline(Lane& lane, AVRational unit);
+    void finishTimeline(Lane& lane);
     void drainFilter(Lane& lane);
     void encode(Lane& lane, AVFrame* f);
     void writePacket(Lane& lane, AVPacket* pkt);
     void noteDamage(Lane& lane, int err);
     void checkWriteError(int err);
     bool allDone() const;
+    void injectFault() const;
 
     const Options& opt_;
     ProgressState& progress_;
     std::string inPath_, outPath_;
     InputPtr in_;
     OutputPtr out_;
+    SourceInfo source_;
     OutputPlan plan_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<Lane*> laneOfStream_;
@@ -86,11 +103,32 @@ class Conversion {
     FramePtr filtered_ = makeFrame();
     PacketPtr encoded_ = makePacket();
     double endSec_ = 0.0; // relative end point, 0 = to the end
+    // Where timestamps can lie at all, relative to the start point; both 0 when unknown.
+    int64_t earliestUs_ = 0, latestUs_ = 0;
     bool createdOutput_ = false;
     bool keepOutput_ = false;
     int64_t packetsWritten_ = 0;
-    int readErrors_ = 0;
+    int64_t readErrors_ = 0;
+    int64_t lastErrorPos_ = -1; // where the demuxer last failed, and how often in a row
+    int stuckErrors_ = 0;
+    int64_t faultAfter_ = -1; // test hook: packets written before the injected fault
+    std::string faultKind_;
 };
+
+Conversion::Conversion(const Options& opt, ProgressState& progress)
+    : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output) {
+    // Tests prove that nothing the conversion throws escapes the core's error handling.
+    if (const char* fault = std::getenv("PLEXCORE_TEST_FAULT")) {
+        faultKind_ = fault;
+        faultAfter_ = 10;
+    }
+}
+
+void Conversion::injectFault() const {
+    if (faultKind_ == "exception")
+        throw std::out_of_range("injected fault");
+    throw 42;
+}
 
 Conversion::~Conversion() {
     lanes_.clear();
@@ -99,6 +137,7 @@ Conversion::~Conversion() {
     struct stat st {};
     if (createdOutput_ && !keepOutput_ && ::stat(outPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         ::unlink(outPath_.c_str());
+    setUnfinishedOutput(nullptr); // only now: a second signal until here still removes it
 }
 
 void Conversion::checkPaths() {
@@ -238,8 +277,8 @@ void Conversion::openAudioEncoder(Lane& lane) {
         c->ch_layout = AV_CHANNEL_LAYOUT_5POINT1;
     else
         av_channel_layout_default(&c->ch_layout, a.channels);
-    // The filter chain delivers the encoder's first listed format.
-    c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    // The filter chain delivers the plan's format, the encoder's first choice.
+    c->sample_fmt = a.sampleFormat;
     if (a.bitrate > 0)
         c->bit_rate = a.bitrate;
     c->time_base = {1, a.sampleRate};
@@ -280,6 +319,7 @@ void Conversion::openOutput() {
         if (err < 0)
             throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
         createdOutput_ = true;
+        setUnfinishedOutput(&outPath_);
     }
     Dict opts;
     for (const auto& [k, v] : plan_.muxerOptions)
@@ -298,12 +338,27 @@ void Conversion::seekToStart() {
         lane->offset = av_rescale_q(origin, AV_TIME_BASE_Q, lane->in->time_base);
         if (lane->video) {
             AVRational r = plan_.video.rate;
-            AVRational src = av_guess_frame_rate(ic, lane->in, nullptr);
+            const Rational src = source_.video ? source_.video->rate : Rational{0, 1};
             if (src.num > 0 && src.den > 0)
-                r = src;
+                r = {src.num, src.den};
             lane->step = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(r), lane->in->time_base));
+            // Real gaps in variable-rate sources are mostly shorter than a second; what
+            // strays further is doubted until the next frame confirms it.
+            const int64_t second = av_rescale_q(1, {1, 1}, lane->in->time_base);
+            lane->timeline.emplace(std::max(second, 3 * lane->step), false);
         }
     }
+    // A timestamp well outside the container's stated length is damage, not a jump. An
+    // estimate from the bit rate is too rough to judge by.
+    if (ic->duration > 0 && ic->duration != AV_NOPTS_VALUE &&
+        ic->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+        const int64_t margin = 10 * int64_t{AV_TIME_BASE} + ic->duration / 10;
+        earliestUs_ = -startUs - margin;
+        latestUs_ = ic->duration - startUs + margin;
+    }
+    for (auto& lane : lanes_)
+        if (lane->video)
+            boundTimeline(*lane, lane->in->time_base);
     if (opt_.durationUs)
         endSec_ = static_cast<double>(*opt_.durationUs) / 1e6;
     if (startUs > 0) {
@@ -346,6 +401,8 @@ void Conversion::decode(Lane& lane, const AVPacket* pkt) {
             continue;
         }
         ++lane.decoded;
+        if (!lane.video)
+            nameChannelLayout(frame_.get());
         if (!lane.done) {
             if (lane.video)
                 onVideoFrame(lane, frame_.get());
@@ -356,26 +413,58 @@ void Conversion::decode(Lane& lane, const AVPacket* pkt) {
     }
 }
 
+void Conversion::releaseHeld(Lane& lane, int64_t pts) {
+    if (lane.video)
+        placeVideo(lane, lane.held.get(), pts);
+    else
+        placeAudio(lane, lane.held.get(), pts);
+    av_frame_unref(lane.held.get());
+}
+
+void Conversion::boundTimeline(Lane& lane, AVRational unit) {
+    if (latestUs_ > earliestUs_)
+        lane.timeline->setBounds(av_rescale_q(earliestUs_, AV_TIME_BASE_Q, unit),
+                                 av_rescale_q(latestUs_, AV_TIME_BASE_Q, unit));
+}
+
+void Conversion::finishTimeline(Lane& lane) {
+    if (!lane.timeline)
+        return;
+    if (const std::optional<int64_t> pts = lane.timeline->finish()) {
+        if (!lane.done)
+            releaseHeld(lane, *pts);
+        av_frame_unref(lane.held.get());
+    }
+}
+
 void Conversion::onVideoFrame(Lane& lane, AVFrame* f) {
-    int64_t pts = f->best_effort_timestamp;
-    // Streams without timestamps advance one source frame at a time.
-    if (pts == AV_NOPTS_VALUE)
-        pts = lane.lastPts != AV_NOPTS_VALUE ? lane.lastPts + lane.step : lane.offset;
-    lane.lastPts = pts;
-    f->pts = pts - lane.offset;
+    const int64_t raw = f->best_effort_timestamp != AV_NOPTS_VALUE
+                            ? f->best_effort_timestamp - lane.offset
+                            : Timeline::kNoTime; // advances one source frame
+    const Timeline::Step s = lane.timeline->arrive(raw, lane.step);
+    if (s.releaseHeld)
+        releaseHeld(lane, s.heldPts);
+    if (s.hold)
+        av_frame_move_ref(lane.held.get(), f);
+    else if (!lane.done)
+        placeVideo(lane, f, s.pts);
+}
+
+void Conversion::placeVideo(Lane& lane, AVFrame* f, int64_t pts) {
+    f->pts = pts;
     if (endSec_ > 0.0 && static_cast<double>(f->pts) * av_q2d(lane.in->time_base) >= endSec_) {
         lane.done = true;
         return;
     }
     if (!lane.filter.accepts(f)) {
-        double startSec = 0.0;
+        int64_t first = 0;
         if (lane.filter.ready()) {
             // The picture changed size or format mid-stream: finish the old chain first.
             lane.filter.close(f->pts);
             drainFilter(lane);
-            startSec = static_cast<double>(lane.nextOutFrame) / av_q2d(plan_.video.rate);
+            first = lane.nextOutFrame;
         }
-        lane.filter.configureVideo(f, lane.in->time_base, plan_.video, startSec);
+        lane.filter.configureVideo(f, lane.in->time_base, plan_.video, first);
     }
     lane.filterEnd = f->pts + lane.step;
     if (endSec_ > 0.0)
@@ -389,21 +478,36 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
     const int sr = f->sample_rate;
     if (sr <= 0 || f->nb_samples <= 0)
         return;
-    int64_t measured = AV_NOPTS_VALUE;
-    if (f->best_effort_timestamp != AV_NOPTS_VALUE)
-        measured =
-            av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr});
-    // Coarse container clocks jitter; keep the sample count running unless they really jump.
-    int64_t pts;
-    if (lane.nextSample != AV_NOPTS_VALUE && lane.inRate == sr &&
-        (measured == AV_NOPTS_VALUE || std::llabs(measured - lane.nextSample) <= sr / 50))
-        pts = lane.nextSample;
-    else
-        pts = measured != AV_NOPTS_VALUE ? measured : 0;
-    const int oldRate = lane.inRate;
-    lane.nextSample = pts + f->nb_samples;
-    lane.inRate = sr;
+    if (sr != lane.inRate) {
+        // A new sample rate is a new clock: settle the old one first.
+        finishTimeline(lane);
+        if (lane.timeline)
+            lane.repairs += lane.timeline->repairs();
+        // Coarse container clocks jitter by a few milliseconds; the sample count keeps
+        // running unless they stray further (a gap, which is filled with silence).
+        lane.timeline.emplace(sr / 50, true);
+        boundTimeline(lane, {1, sr});
+        lane.inRate = sr;
+        if (lane.done)
+            return;
+    }
+    const int64_t raw =
+        f->best_effort_timestamp != AV_NOPTS_VALUE
+            ? av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr})
+            : Timeline::kNoTime;
+    const Timeline::Step s = lane.timeline->arrive(raw, f->nb_samples);
+    if (s.releaseHeld)
+        releaseHeld(lane, s.heldPts);
+    if (s.hold)
+        av_frame_move_ref(lane.held.get(), f);
+    else if (!lane.done)
+        placeAudio(lane, f, s.pts);
+}
+
+void Conversion::placeAudio(Lane& lane, AVFrame* f, int64_t pts) {
+    const int sr = f->sample_rate;
     f->pts = pts;
+    lane.nextSample = pts + f->nb_samples;
     if (endSec_ > 0.0 && static_cast<double>(pts) / sr >= endSec_) {
         lane.done = true;
         return;
@@ -414,14 +518,18 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
     if (!lane.filter.accepts(f)) {
         int64_t first = 0;
         if (lane.filter.ready()) {
-            lane.filter.close(av_rescale_q(pts, {1, sr}, {1, oldRate > 0 ? oldRate : sr}));
+            lane.filter.close(av_rescale_q(pts, {1, sr}, {1, lane.filterRate}));
             drainFilter(lane);
-            first = lane.nextOutSample;
+            // aresample counts its first sample at the input's rate. Rounded up, the new
+            // chain can only start a fraction of a sample late, never overlap the old one.
+            first = av_rescale_q_rnd(lane.nextOutSample, {1, plan_.audio.sampleRate}, {1, sr},
+                                     AV_ROUND_UP);
         }
         const AVCodecContext* enc = lane.enc.get();
         const int frameSize =
             (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : enc->frame_size;
         lane.filter.configureAudio(f, {1, sr}, plan_.audio, frameSize, first, endSec_);
+        lane.filterRate = sr;
     }
     lane.filter.push(f);
     drainFilter(lane);
@@ -484,7 +592,8 @@ void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
     }
     int err = av_interleaved_write_frame(out_.get(), pkt);
     checkWriteError(err);
-    ++packetsWritten_;
+    if (++packetsWritten_ == faultAfter_)
+        injectFault();
     if (out_->pb)
         progress_.bytes.store(avio_tell(out_->pb), std::memory_order_relaxed);
 }
@@ -508,13 +617,19 @@ void Conversion::readLoop() {
         if (err == AVERROR_EOF || err == AVERROR_EXIT)
             break;
         if (err < 0) {
-            // Demuxers resync after most damage; give up when they keep failing.
-            if ((ic->pb && avio_feof(ic->pb)) || ++readErrors_ > 50) {
+            // Demuxers resynchronise after most damage: keep reading while they move on
+            // through the file, give up when they fail at the same place again and again.
+            const int64_t pos = ic->pb ? avio_tell(ic->pb) : -1;
+            if (pos != lastErrorPos_) {
+                lastErrorPos_ = pos;
+                stuckErrors_ = 0;
+            }
+            if ((ic->pb && avio_feof(ic->pb)) || ++stuckErrors_ > 50) {
                 warn("the input could not be read to its end (" + avErrorText(err) +
                      "); the output stops there");
                 break;
             }
-            if (readErrors_ == 1)
+            if (++readErrors_ == 1)
                 warn("skipped unreadable input data (" + avErrorText(err) + ")");
             continue;
         }
@@ -522,12 +637,15 @@ void Conversion::readLoop() {
                          ? laneOfStream_[pkt->stream_index]
                          : nullptr;
         if (lane && !lane->done) {
-            // Safety net for streams whose decoder never reaches the end point.
+            // Safety net for streams whose decoder never reaches the end point. One packet
+            // far past the end may be a damaged timestamp; a run of them is not.
             if (endSec_ > 0.0 && pkt->dts != AV_NOPTS_VALUE &&
                 static_cast<double>(pkt->dts - lane->offset) * av_q2d(lane->in->time_base) >
                     endSec_ + 5.0)
-                lane->done = true;
+                lane->done = ++lane->pastEnd >= 16;
             else
+                lane->pastEnd = 0;
+            if (!lane->done)
                 decode(*lane, pkt.get());
         }
         av_packet_unref(pkt.get());
@@ -538,6 +656,12 @@ void Conversion::flushAll() {
     for (auto& lane : lanes_) {
         if (!lane->done)
             decode(*lane, nullptr);
+        finishTimeline(*lane);
+        if (lane->timeline)
+            lane->repairs += lane->timeline->repairs();
+        if (lane->repairs > 0)
+            warn(std::string("replaced ") + std::to_string(lane->repairs) + " damaged " +
+                 (lane->video ? "video" : "audio") + " timestamp" + (lane->repairs > 1 ? "s" : ""));
         if (lane->filter.ready()) {
             lane->filter.close(lane->video ? lane->filterEnd : lane->nextSample);
             drainFilter(*lane);
@@ -557,7 +681,10 @@ int Conversion::run() {
     const AVStream* a = nullptr;
     for (auto& lane : lanes_)
         (lane->video ? v : a) = lane->in;
-    plan_ = makePlan(opt_, outPath_, v, a, in_.get());
+    source_ = describeSource(in_.get(), v, a);
+    plan_ = makePlan(opt_, outPath_, source_);
+    for (const std::string& w : plan_.warnings)
+        warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
         printLine("Plan: " + equivalentCommand(plan_, opt_));
     openOutput();
@@ -576,13 +703,15 @@ int Conversion::run() {
     }
     if (packetsWritten_ == 0) {
         if (stopped)
-            return plexavo::contract::kExitStopped; // stopped before anything was written: nothing worth keeping
+            return plexavo::contract::kExitStopped; // stopped before anything was written: nothing
+                                                    // worth keeping
         if (opt_.startUs && *opt_.startUs > 0)
             throw Failure("nothing to convert: the start point lies past the end of '" + inPath_ +
                           "'");
         throw Failure("nothing in '" + inPath_ + "' could be decoded");
     }
     keepOutput_ = true;
+    setUnfinishedOutput(nullptr);
     return stopped ? plexavo::contract::kExitStopped : plexavo::contract::kExitDone;
 }
 
@@ -590,30 +719,14 @@ int Conversion::run() {
 
 int runConversion(const Options& opt) {
     ProgressState progress;
+    // Declared first so it is destroyed last: the conversion's own clean-up (removing a
+    // failed output) runs before the ticker ends its line and the caller prints the error.
     ProgressTicker ticker(progress);
     ticker.start();
-    try {
-        Conversion conversion(opt, progress);
-        const int status = conversion.run();
-        ticker.finish();
-        return status;
-    } catch (const Failure& f) {
-        ticker.finishSilently();
-        if (stopRequested()) {
-            printLine(std::string(plexavo::contract::kErrorPrefix) + "stopped: " + f.what());
-            return plexavo::contract::kExitStopped;
-        }
-        printLine(plexavo::contract::kErrorPrefix + std::string(f.what()));
-        return plexavo::contract::kExitFailed;
-    } catch (const UsageError& u) {
-        ticker.finishSilently();
-        printLine(plexavo::contract::kErrorPrefix + u.message);
-        return plexavo::contract::kExitUsage;
-    } catch (const std::bad_alloc&) {
-        ticker.finishSilently();
-        printLine(plexavo::contract::kErrorPrefix + std::string("out of memory"));
-        return plexavo::contract::kExitFailed;
-    }
+    Conversion conversion(opt, progress);
+    const int status = conversion.run();
+    ticker.finish();
+    return status;
 }
 
 bool canWrite(const std::string& target) {

@@ -5,8 +5,8 @@
 
 namespace plex {
 
-// Returns the exit status: 0 done, 1 failed (one "Error: " line printed, output removed),
-// 2 bad arguments, 255 stopped by a signal (output finished and kept).
+// Returns the exit status: done, or stopped by a signal (output finished and kept). Throws
+// on failure (UsageError, Failure, anything else) after removing the unfinished output.
 int runConversion(const Options& opt);
 
 // Whether this build can write the given legacy target ("wmv" or "ogm").

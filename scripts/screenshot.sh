@@ -5,6 +5,9 @@
 # a name full of quotes and accents), so the main window shows a filled list.
 # --keys sends key presses (xdotool names) before the picture is taken, to
 # the window whose title matches --focus (default: the main window).
+# Another program's windows, e.g. the two progress windows on a stand-in list:
+#   scripts/screenshot.sh /tmp/convert.png --wait 4 -- build/bin/plexavo_try_windows --convert --quit clip.mp4
+# With twm installed the windows get their frames and captions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,6 +46,10 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 sleep 1
+if command -v twm >/dev/null; then
+  DISPLAY=$display twm -f /dev/null >/dev/null 2>&1 &
+  sleep 0.5
+fi
 DISPLAY=$display "$@" &
 app=$!
 sleep "$wait_s"

@@ -1,12 +1,7 @@
 #include "app/CVantrelApp.h"
 
 #include "app/CMainFrame.h"
-#include "app/CVantrelApp_Services.h"
-#include "app/DebugLog.h"
-#include "app/MessageBox.h"
 #include "app/RegistryKey.h"
-#include "app/UiText.h"
-#include "platform/MediaGraph.h"
 #include "view/CVantrelView.h"
 #include "widgets/CImageToolBar.h"
 
@@ -55,21 +50,13 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
 
     CImageToolBar::prepareIconThemes();
 
-    // The media framework's version, read once: the view's tip depends on it.
-    const shell::Version media = shell::mediaFrameworkVersion();
-    g_nQuartzMajor = media.major;
-    g_nQuartzMinor = media.minor;
+    // The media framework's version is read by the view once the window is
+    // up: asking it starts the framework, which would hold the window back.
+    // A framework that does not start shows as the view's media tip.
     settings::initRegKey();
     // A value that differs from "TRUE" only in letter case counts; anything
     // else (a trailing blank too) leaves the help window to open.
     g_bToolTipsHidden = settings::readToolTipsHidden();
-
-    std::string why;
-    if (!platform::initializeMediaFramework(&why)) {
-        WriteLog("Media framework initialization failed: %s", why.c_str());
-        MessageBox::show(nullptr, ui::str(100), QMessageBox::NoIcon);
-        return false;
-    }
 
     // Before any window: every menu, view and dialog is built from its texts.
     m_languages.applyStoredLanguage();

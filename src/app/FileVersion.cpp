@@ -1,5 +1,7 @@
 #include "app/FileVersion.h"
 
+#include "platform/Utf8.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -319,21 +321,7 @@ std::string narrow(const wchar_t* text) {
     std::string out;
     for (; text && *text; ++text) {
         const auto cp = static_cast<std::uint32_t>(*text);
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        platform::appendUtf8(out, cp);
     }
     return out;
 }

@@ -9,7 +9,6 @@ target_sources(plexgui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/CMainFrame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CMainFrame_Commands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CVantrelApp.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CVantrelApp_Services.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp
 )
 # The SVG program icon is drawn by the Qt SVG plugins (libqt6svg6) at run time.

@@ -61,13 +61,13 @@ bool BatchDriver::hasOptionText(int targetFormat) {
 }
 
 void BatchDriver::skipCurrent() {
-    m_skipCurrent = true;
+    m_skipRow = m_currentIndex.load();
     m_job.stopRequested = true;
 }
 
 void BatchDriver::cancelAll() {
     m_cancelAll = true;
-    m_skipCurrent = true;
+    m_skipRow = m_currentIndex.load();
     m_job.stopRequested = true;
 }
 
@@ -142,11 +142,15 @@ void BatchDriver::run() {
 
 bool BatchDriver::convertRow(int row, const std::string& folder, const std::string& extension,
                              const std::string& options, int targetFormat) {
-    m_skipCurrent = false;
-    m_currentIndex = row;
-
     RowSnapshot snap;
+    // The row becomes current on the window's thread, where Skip is clicked:
+    // a click is then always for the row that runs (or is about to run),
+    // never a late one for the row before landing on this one. Its bar
+    // starts at 0 in the same step, so no tick shows the last row's 100 here.
     m_onUi([&] {
+        m_job.percent = 0;
+        m_currentIndex = row;
+        m_skipRow = -1;
         CSourceItem* item = m_list.itemAt(m_list.rowTag(row));
         if (!item)
             return;
@@ -178,9 +182,9 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         LoadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(), output.c_str()),
         output);
 
-    m_job.percent = 0;
     m_job.duration = 0;
     int result = 0;
+    bool skippedBeforeRun = false;
     std::string reason;
     if (snap.endSeconds == snap.startSeconds) {
         result = kEmptyPart;
@@ -191,7 +195,9 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
                  kTargetCaptions[static_cast<std::size_t>(
                      std::clamp(targetFormat, 0, kTargetFormatCount - 1))] +
                  ": it has no option text.";
-    } else if (!m_cancelAll) {
+    } else if (m_cancelAll || m_skipRow == row) {
+        skippedBeforeRun = true; // nothing written
+    } else {
         result =
             m_job.run(snap.path, output, snap.title, options, snap.startSeconds, snap.endSeconds);
         if (result < 0)
@@ -199,9 +205,10 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
                          ? "The encoder core could not start or did not finish."
                          : m_job.errorText();
     }
-    // A skip that reached the job stopped it; one that came as the row ended
-    // (the job had already cleared it) leaves a finished file, which is Done.
-    const bool skipped = m_skipCurrent && m_job.stopRequested;
+    // A skip that reached the job stopped it. One that came in the instant
+    // between the look above and the job's start was cleared by the job, and
+    // the file was finished: that row is Done.
+    const bool skipped = skippedBeforeRun || (m_skipRow == row && m_job.stopRequested);
 
     if (result < 0) {
         m_anyFailed = true;

@@ -33,7 +33,7 @@ class BatchDriver {
     // The whole batch; returns when it has ended (all rows, or a cancel).
     void run();
 
-    // Window thread: end the running item and go on with the next one.
+    // Window thread: end the current row and go on with the next one.
     void skipCurrent();
     // Window thread: end the running item and stop the batch.
     void cancelAll();
@@ -75,7 +75,7 @@ class BatchDriver {
     UiCall m_onUi;
 
     std::atomic<bool> m_cancelAll{false};
-    std::atomic<bool> m_skipCurrent{false};
+    std::atomic<int> m_skipRow{-1}; // the row Skip was clicked for
     std::atomic<bool> m_completed{false};
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_anyFailed{false};

@@ -137,8 +137,6 @@ void CDetectDlg::work() {
 
     for (int i = 0; i < count && !m_stop; ++i) {
         const std::string& path = m_paths[static_cast<std::size_t>(i)];
-        int row = 0;
-        runOnUiThread(this, [&] { row = m_list.rowCount(); });
         setStatusText(LoadResString(kStrStatus, i + 1, count, path.c_str()));
         WriteLog("load %d/%d:%s", i + 1, count, path.c_str());
         m_progress = 100 * (i + 1) / count;
@@ -153,8 +151,12 @@ void CDetectDlg::work() {
         // may paint the row at any moment.
         item->assignOutputName(settings.outputPath, extension, kOutputSuffix);
         const std::string name = item->displayName();
+        // One trip to the window's thread per file: on a busy machine each
+        // trip waits for that thread's turn.
         int index = 0;
+        int row = 0;
         runOnUiThread(this, [&] {
+            row = m_list.rowCount();
             index = m_list.appendItem(item.release());
             const int inserted = m_list.insertRow(name, index);
             m_list.refreshRow(inserted);

@@ -2,13 +2,15 @@
 // and the hand-over of state to a rebuilt view.
 #include "view/CVantrelView.h"
 
-#include "app/CVantrelApp_Services.h"
 #include "app/DebugLog.h"
 #include "app/RegistryKey.h"
 #include "app/UiText.h"
 #include "app/UiThread.h"
 #include "convert/EncodeJob.h"
 #include "convert/OutputNaming.h"
+#include "dshow/CodecChecks.h"
+#include "dshow/MediaFramework.h"
+#include "dshow/PreviewCommand.h"
 #include "media/SourceItem.h"
 
 #include <QAbstractItemView>
@@ -35,7 +37,21 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
 
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
-    checkTargetCodecs = [](int) { return true; };
+    runPreview = [this](CSourceItem& item) { return dshow::runPreview(window(), item); };
+    mediaFrameworkReady = [] {
+        // The version (as the start-up values keep it) and the decoders.
+        const dshow::MediaFrameworkVersion version = dshow::mediaFrameworkVersion();
+        g_nQuartzMajor = static_cast<int>(version.major);
+        g_nQuartzMinor = static_cast<int>(version.minor);
+        return dshow::mediaFrameworkPresent();
+    };
+    checkTargetCodecs = [this](int target) {
+        if (target == kTargetWmv)
+            return dshow::CheckWindowsMediaRuntime(window());
+        if (target == kTargetOgm)
+            return dshow::CheckOggCodec(window());
+        return true;
+    };
 }
 
 CVantrelView::~CVantrelView() {
@@ -53,7 +69,9 @@ void CVantrelView::readOutputPath() {
 }
 
 void CVantrelView::OnInitialUpdate() {
-    m_mediaTip->setVisible(!shell::mediaFrameworkPresent(g_nQuartzMajor, g_nQuartzMinor));
+    // Asked once the window is up: it means starting the media framework.
+    m_mediaTip->setVisible(false);
+    QTimer::singleShot(0, this, [this] { m_mediaTip->setVisible(!mediaFrameworkReady()); });
 
     if (!m_job)
         m_job = std::make_unique<CEncodeJob>();

@@ -150,10 +150,12 @@ class CVantrelView : public QWidget, public ISourceList {
     // What runs the long work; tests and the shell may replace them.
     std::function<void(const std::vector<std::string>& paths)> runDetection;
     std::function<void()> runBatch;
-    // The preview with part selection: false when it could not run.
-    std::function<bool(const std::string& path, int& startSeconds, int& endSeconds)> runPreview;
+    // The preview with part selection on an item: true when its part changed.
+    std::function<bool(CSourceItem& item)> runPreview;
     // The codec check of a target that needs one: false refuses the batch.
     std::function<bool(int targetFormat)> checkTargetCodecs;
+    // Whether the preview can play here (runtime and decoders); tests replace it.
+    std::function<bool()> mediaFrameworkReady;
 
   signals:
     // The number of rows changed: the frame updates its commands.

@@ -59,10 +59,9 @@ bool CVantrelView::isCommandEnabled(int id) const {
         return true;
     case cmd::kRemove:
     case cmd::kRemoveAll:
+    case cmd::kPreview:
     case cmd::kConvert:
         return rows >= 1;
-    case cmd::kPreview:
-        return rows >= 1 && static_cast<bool>(runPreview);
     case cmd::kMoveUp:
     case cmd::kMoveDown:
         return rows >= 2;
@@ -248,19 +247,10 @@ void CVantrelView::OnPreview() {
         return;
     const int row = selected.first();
     CSourceItem* item = itemAt(rowTag(row));
-    if (!item)
-        return;
-    int start = static_cast<int>(item->startSeconds);
-    int end = static_cast<int>(item->endSeconds);
-    runPreview(item->path, start, end);
-    if (start != static_cast<int>(item->startSeconds) ||
-        end != static_cast<int>(item->endSeconds)) {
-        item->startSeconds = static_cast<std::uint32_t>(std::max(start, 0));
-        item->endSeconds = static_cast<std::uint32_t>(std::max(end, 0));
+    if (item && runPreview(*item))
         setItemText(row, 2,
                     QString::fromStdString(FormatSeconds(item->startSeconds) + "-" +
                                            FormatSeconds(item->endSeconds)));
-    }
 }
 
 void CVantrelView::OnConvert() {

@@ -58,7 +58,12 @@ QLabel* caption(int key, QWidget* buddy) {
 QComboBox* makeList(int id) {
     auto* combo = new QComboBox;
     combo->setObjectName(controlName(id));
+    // Small at least, as wide as the row allows at most: the window has a
+    // fixed size and a desktop with a large font must still fit; the
+    // drop-down always shows the entries whole.
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(8);
+    combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return combo;
 }
 
@@ -198,13 +203,10 @@ QWidget* CVantrelView::buildSettingsPanel() {
     videoGrid->setHorizontalSpacing(6);
     videoGrid->setVerticalSpacing(4);
     m_size = makeList(ctl::kSize);
-    m_size->setMinimumContentsLength(24);
     m_width = makeDigitsEdit(ctl::kWidth, 52);
     m_height = makeDigitsEdit(ctl::kHeight, 52);
     m_frameRate = makeList(ctl::kFrameRate);
-    m_frameRate->setMinimumContentsLength(12);
     m_videoBitRate = makeList(ctl::kVideoBitRate);
-    m_videoBitRate->setMinimumContentsLength(24);
     m_variableBitRate = new QCheckBox(formText(ctl::kVariableBitRate));
     m_variableBitRate->setObjectName(controlName(ctl::kVariableBitRate));
     m_variableBitRate->setAccessibleName(m_variableBitRate->text());
@@ -222,7 +224,6 @@ QWidget* CVantrelView::buildSettingsPanel() {
     sizeRow->addSpacing(8);
     sizeRow->addWidget(caption(lm::kHeight, m_height));
     sizeRow->addWidget(m_height);
-    sizeRow->addStretch(1);
     videoGrid->addLayout(sizeRow, 0, 2);
     videoGrid->addWidget(caption(lm::kFrameRate, m_frameRate), 0, 3, Qt::AlignRight);
     videoGrid->addWidget(m_frameRate, 0, 4);
@@ -249,7 +250,8 @@ QWidget* CVantrelView::buildSettingsPanel() {
     rateRow->addWidget(caption(lm::kMinRateUnit, nullptr));
     rateRow->addStretch(1);
     videoGrid->addLayout(rateRow, 1, 2, 1, 3);
-    videoGrid->setColumnStretch(2, 1);
+    videoGrid->setColumnStretch(1, 3);
+    videoGrid->setColumnStretch(4, 2);
     m_maxRate->setAccessibleName(formText(lm::kMaxRate).remove(QLatin1Char(':')) +
                                  QLatin1Char(' ') + formText(lm::kMaxRateUnit));
     m_minRate->setAccessibleName(formText(lm::kMinRate).remove(QLatin1Char(':')) +
@@ -262,28 +264,24 @@ QWidget* CVantrelView::buildSettingsPanel() {
     audioRow->setContentsMargins(8, 2, 8, 4);
     audioRow->setSpacing(6);
     m_channels = makeList(ctl::kChannels);
-    m_channels->setMinimumContentsLength(16);
     m_audioBitRate = makeList(ctl::kAudioBitRate);
-    m_audioBitRate->setMinimumContentsLength(22);
     m_sampleRate = makeList(ctl::kSampleRate);
-    m_sampleRate->setMinimumContentsLength(9);
     m_volume = makeList(ctl::kVolume);
     auto* channelsLabel = caption(lm::kChannels, m_channels);
     firstColumn.append(channelsLabel);
     audioRow->addWidget(channelsLabel);
-    audioRow->addWidget(m_channels);
+    audioRow->addWidget(m_channels, 4);
     audioRow->addSpacing(6);
     audioRow->addWidget(caption(lm::kAudioBitRate, m_audioBitRate));
-    audioRow->addWidget(m_audioBitRate);
+    audioRow->addWidget(m_audioBitRate, 5);
     audioRow->addSpacing(6);
     audioRow->addWidget(caption(lm::kSampleRate, m_sampleRate));
-    audioRow->addWidget(m_sampleRate);
+    audioRow->addWidget(m_sampleRate, 3);
     auto* volumeLabel = caption(lm::kVolume, m_volume);
     volumeLabel->setVisible(false);
     m_volume->setVisible(false);
     audioRow->addWidget(volumeLabel);
     audioRow->addWidget(m_volume);
-    audioRow->addStretch(1);
     m_audioBitRate->setAccessibleName(formText(lm::kAudioGroup).section(QLatin1Char(' '), 0, 0) +
                                       QLatin1Char(' ') + m_audioBitRate->accessibleName());
     m_videoBitRate->setAccessibleName(formText(lm::kVideoGroup).section(QLatin1Char(' '), 0, 0) +
@@ -327,6 +325,7 @@ QWidget* CVantrelView::buildSettingsPanel() {
     m_mediaTip = new QLabel(formText(ctl::kMediaTip));
     m_mediaTip->setObjectName(controlName(ctl::kMediaTip));
     m_mediaTip->setAlignment(Qt::AlignCenter);
+    m_mediaTip->setWordWrap(true); // one line, or two with a large font
     m_mediaTip->setVisible(false);
     bottom->addWidget(m_hideToolTipsBox);
     bottom->addWidget(m_mediaTip, 1);

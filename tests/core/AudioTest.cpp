@@ -143,3 +143,27 @@ TEST(Trim, AudioOnlyCutWithinOneAacFrame) {
     ASSERT_TRUE(outStart && srcStart);
     EXPECT_NEAR(*outStart, *srcStart, 1.0) << "cut does not start at 1 s";
 }
+
+// The sound changes rate and channels mid-stream: the rebuilt chain must carry on where the
+// old one stopped, neither overlapping it (which the muxer refuses) nor leaving a hole.
+TEST(FormatChange, SampleRateChangesHalfway) {
+    TempDir dir;
+    Job job;
+    job.input = fixture("rate-change");
+    job.output = dir / "out.m4a";
+    job.length = "4";
+    const RunResult r = job.run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const ProbeInfo p = ProbeInfo::of(job.output);
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_EQ(p.count("audio"), 1);
+    EXPECT_EQ(p.stream(0, "sample_rate"), "44100");
+    EXPECT_NEAR(streamDuration(p, 0), 4.0, 0.1);
+    EXPECT_EQ(decodeErrors(job.output), "");
+    // Both halves are there, at their own times: sound right before and after the switch.
+    const auto before = rmsDb(job.output, 1.6, 0.3);
+    const auto after = rmsDb(job.output, 2.3, 0.3);
+    ASSERT_TRUE(before && after);
+    EXPECT_GT(*before, -30.0) << "silence before the switch";
+    EXPECT_GT(*after, -30.0) << "silence after the switch";
+}

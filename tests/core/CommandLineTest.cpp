@@ -196,6 +196,23 @@ TEST_P(BadSource, FailsWithOneErrorLine) {
 INSTANTIATE_TEST_SUITE_P(Files, BadSource,
                          ::testing::Values("truncated", "garbled", "text", "document", "missing"));
 
+// A fault inside the conversion that is nobody's input error (the core's test hook throws
+// once part of the output is written): still one error line, and no broken file left.
+class InternalFault : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(InternalFault, EndsWithAnErrorLineAndNoOutput) {
+    TempDir dir;
+    Job job;
+    job.input = fixture("mp4");
+    job.output = dir / "out.mp4";
+    const RunResult r = job.run(withEnv({std::string("PLEXCORE_TEST_FAULT=") + GetParam()}), 120);
+    expectCleanFailure(r, job.output);
+    EXPECT_EQ(r.exitCode, plexavo::contract::kExitFailed);
+    EXPECT_NE(r.out.find("Error: internal error"), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Thrown, InternalFault, ::testing::Values("exception", "unknown"));
+
 TEST(BadTarget, FolderThatDoesNotExist) {
     TempDir dir;
     Job job;

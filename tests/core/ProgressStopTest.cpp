@@ -222,3 +222,26 @@ TEST(Stop, SecondSignalEndsAtOnce) {
     child.signal(SIGTERM);
     EXPECT_TRUE(child.wait(1000)) << "still running 1 s after the second signal";
 }
+
+// A second signal while the first stop is still finishing the file: the file is not
+// finished, so it must not stay behind under the output's name.
+TEST(Stop, SecondSignalRemovesTheUnfinishedOutput) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0));
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitForProgress(child, 1.0, 60000)) << "no progress reached 1 s:\n" << child.out;
+    ASSERT_TRUE(fileExists(job.output));
+
+    // Two kinds of signal, so neither merges into the other while pending.
+    child.signal(SIGTERM);
+    child.signal(SIGINT);
+    ASSERT_TRUE(child.wait(5000)) << "still running 5 s after the second signal";
+    feed.stop();
+    EXPECT_EQ(child.termSignal(), 0);
+    EXPECT_EQ(child.exitCode(), plexavo::contract::kExitAborted);
+    EXPECT_FALSE(fileExists(job.output)) << "an unfinished output left behind";
+}

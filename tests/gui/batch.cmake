@@ -33,3 +33,11 @@ if(TARGET Plexcore)
   target_link_libraries(test_batch_core PRIVATE plexgui_testsupport)
   add_dependencies(test_batch_core Plexcore)
 endif()
+
+# Not a test: a program to try both windows by hand or from scripts/screenshot.sh.
+add_executable(plexavo_try_windows ${CMAKE_CURRENT_LIST_DIR}/support/try_windows.cpp)
+target_link_libraries(plexavo_try_windows PRIVATE plexgui_testsupport)
+
+# Not a test: the figures of bench/windows_batch.sh.
+add_executable(bench_windows_batch ${PROJECT_SOURCE_DIR}/bench/windows_batch.cpp)
+target_link_libraries(bench_windows_batch PRIVATE plexgui_testsupport)

@@ -7,6 +7,7 @@
 #include "media/SourceList.h"
 #include "support/BatchTestSupport.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -121,6 +122,47 @@ class BatchDriverTest : public QObject {
         QVERIFY(driver.completed());
         QCOMPARE(driver.rowsEnded(), 2);
         QCOMPARE(list.statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
+    }
+
+    void skipBeforeTheRunBeginsSkipsWithoutRunning() {
+        QTemporaryDir dir;
+        const QString argvFile = dir.filePath(QStringLiteral("argv"));
+        qputenv("SCRIPTED_ARGV_FILE", argvFile.toUtf8());
+        ScriptedCore fake(QStringLiteral("a|w:frame=1 time=1.00 |x:0"));
+        PlainList list;
+        list.s.outputPath = dir.path().toStdString();
+        list.add("/a.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        // The row has its name (Waiting) and its run has not begun.
+        list.onRefresh = [&](int) {
+            if (list.items[0]->status == kStatusWaiting)
+                driver.skipCurrent();
+        };
+        driver.run();
+        qunsetenv("SCRIPTED_ARGV_FILE");
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusSkip});
+        QVERIFY(!QFile::exists(argvFile)); // the core never ran
+        QVERIFY(driver.completed());
+        QVERIFY(!driver.anyFailed());
+    }
+
+    void lateSkipForARowThatEndedDoesNotStopTheNext() {
+        ScriptedCore fake(
+            QStringLiteral("t|w:frame=1 time=1.00 |s:300|w:frame=2 time=9.00 |s:300|x:0"));
+        QTemporaryDir out;
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add("/a.mp4", 0, 10);
+        list.add("/b.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        // The click comes as row 0 gets its final status, meant for row 0.
+        list.onRefresh = [&](int row) {
+            if (row == 0 && list.items[0]->status == kStatusDone)
+                driver.skipCurrent();
+        };
+        driver.run();
+        QCOMPARE(list.statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
+        QCOMPARE(list.theJob.percent.load(), 100);
     }
 
     void cancelDuringARowLeavesItForTheWindow() {

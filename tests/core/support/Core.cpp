@@ -60,6 +60,10 @@ RunResult Job::run(double timeoutSec, const std::string& cwd) const {
     return coretest::run(argv(), timeoutSec, inFolder(cwd));
 }
 
+RunResult Job::run(const SpawnOptions& options, double timeoutSec) const {
+    return coretest::run(argv(), timeoutSec, options);
+}
+
 Trickle::Trickle(const std::string& fifoPath, std::string data, std::vector<Step> steps)
     : m_path(fifoPath), m_data(std::move(data)), m_steps(std::move(steps)) {
     mkfifo(m_path.c_str(), 0644);

@@ -40,6 +40,7 @@ struct Job {
 
     std::vector<std::string> argv() const;
     RunResult run(double timeoutSec = 180, const std::string& cwd = "") const;
+    RunResult run(const SpawnOptions& options, double timeoutSec = 180) const;
 };
 
 // Feeds a file into a named pipe on a schedule, so the core sees a slow or stalled source.

@@ -118,6 +118,12 @@ const std::map<std::string, Recipe>& recipes() {
         t["ts"] = {".ts",
                    lavfi(video("320x240", 3)) + lavfi(tone(48000, 3)) +
                        Args{"-c:v", "mpeg2video", "-b:v", "1M", "-c:a", "mp2", "-f", "mpegts"}};
+        // One encoder thread: the bytes, and so the damage done to them, are the same on
+        // every machine.
+        t["flv"] = {".flv",
+                    lavfi(video("320x240", 4)) + lavfi(tone(44100, 4)) +
+                        Args{"-c:v", "libx264", "-preset", "ultrafast", "-threads", "1", "-pix_fmt",
+                             "yuv420p", "-c:a", "aac", "-ac", "2", "-f", "flv"}};
         t["mp3"] = {".mp3",
                     lavfi(tone(44100, 4)) + Args{"-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k"}};
         t["wav"] = {".wav", lavfi(tone(44100, 3)) + Args{"-ac", "2", "-c:a", "pcm_s16le"}};
@@ -125,9 +131,10 @@ const std::map<std::string, Recipe>& recipes() {
         t["video-only"] = {".mp4", lavfi(video("320x240", 3)) + kX264};
         t["odd"] = {".mkv", lavfi(video("321x241", 2)) + Args{"-c:v", "ffv1"}};
         // Two fields per frame, coded as interlaced top field first, as camcorders and DVDs do.
-        t["interlaced"] = {".mpg", lavfi(video("720x576", 2, 50)) +
-                                       Args{"-vf", "tinterlace=mode=interleave_top", "-c:v", "mpeg2video",
-                                            "-b:v", "6M", "-flags", "+ilme+ildct", "-top", "1"}};
+        t["interlaced"] = {".mpg",
+                           lavfi(video("720x576", 2, 50)) +
+                               Args{"-vf", "tinterlace=mode=interleave_top", "-c:v", "mpeg2video",
+                                    "-b:v", "6M", "-flags", "+ilme+ildct", "-top", "1"}};
         t["wide"] = {".mp4", lavfi(grey("640x360")) + kX264};
         t["tall"] = {".mp4", lavfi(grey("240x320")) + kX264};
         t["sar"] = {".mp4", lavfi(grey("720x480", ",setsar=32/27")) + kX264};
@@ -213,6 +220,23 @@ const std::map<std::string, Recipe>& recipes() {
                               requireUnreadable(out);
                           },
                           "1"};
+        t["rate-change"] = {
+            ".mp2",
+            {},
+            [](const std::string& out) {
+                // MPEG audio frames simply concatenated: the decoder switches
+                // from 32 kHz mono to 48 kHz stereo halfway.
+                const std::string first = out + ".32k.mp2";
+                const std::string second = out + ".48k.mp2";
+                ffmpeg(lavfi(tone(32000, 2, 440)) + Args{"-ac", "1", "-c:a", "mp2", "-b:a", "96k"},
+                       first);
+                ffmpeg(lavfi(tone(48000, 2, 880)) + Args{"-ac", "2", "-c:a", "mp2", "-b:a", "192k"},
+                       second);
+                writeFile(out, readFile(first) + readFile(second));
+                fs::remove(first);
+                fs::remove(second);
+            },
+            "1"};
         t["garbled"] = {".mp4",
                         {},
                         [](const std::string& out) {

@@ -14,6 +14,7 @@ namespace coretest {
 //   mov          H.264 + AAC (language eng), 3 s
 //   webm         VP9 + Opus, 3 s (needs both encoders)
 //   ts           MPEG-2 video + MP2 in MPEG-TS, 3 s
+//   flv          H.264 + AAC 44.1 kHz stereo in FLV, 4 s
 //   mp3 wav m4a  audio only, 3-4 s
 //   video-only   H.264 without audio, 3 s
 //   odd          321x241 FFV1, 2 s
@@ -26,6 +27,7 @@ namespace coretest {
 //   surround     H.264 + AC-3 5.1 48 kHz, 3 s
 //   audio-96k    96 kHz stereo WAV, 2 s
 //   audio-22k    22.05 kHz mono MP3, 2 s
+//   rate-change  MPEG audio, 2 s of 32 kHz mono, then 2 s of 48 kHz stereo
 //   ramp         160x120 25 fps, luma rising every frame, one key frame; PCM whose
 //                loudness rises with time, 5 s: shows which source instant a frame came from
 //   ramp-audio   the same rising audio alone, WAV

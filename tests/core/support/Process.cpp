@@ -72,11 +72,28 @@ Child::Child(const std::vector<std::string>& argv, const SpawnOptions& options) 
         cargv.push_back(a.data());
     cargv.push_back(nullptr);
 
+    // The child's environment is built here, so a test never changes its own.
+    std::vector<std::string> envCopy;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const auto& extra : options.env)
+            replaced = replaced || extra.rfind(name, 0) == 0;
+        if (!replaced)
+            envCopy.push_back(entry);
+    }
+    envCopy.insert(envCopy.end(), options.env.begin(), options.env.end());
+    std::vector<char*> cenv;
+    for (auto& e : envCopy)
+        cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+
     pid_t pid = -1;
     const bool hasSlash = copy[0].find('/') != std::string::npos;
     const int rc =
-        hasSlash ? posix_spawn(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), environ)
-                 : posix_spawnp(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), environ);
+        hasSlash ? posix_spawn(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), cenv.data())
+                 : posix_spawnp(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), cenv.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     closeFd(outPipe[1]);

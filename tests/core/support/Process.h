@@ -12,9 +12,10 @@ namespace coretest {
 using Clock = std::chrono::steady_clock;
 
 struct SpawnOptions {
-    std::string cwd;        // empty: the test's own
-    bool joinStderr = true; // like the program: output and error in one pipe
-    bool stdinNull = true;  // a child that reads its input must not steal the terminal's
+    std::string cwd;              // empty: the test's own
+    bool joinStderr = true;       // like the program: output and error in one pipe
+    bool stdinNull = true;        // a child that reads its input must not steal the terminal's
+    std::vector<std::string> env; // "NAME=value" added to (or replacing in) the test's own
 };
 
 inline SpawnOptions separateStderr() {
@@ -26,6 +27,12 @@ inline SpawnOptions separateStderr() {
 inline SpawnOptions inFolder(const std::string& cwd) {
     SpawnOptions o;
     o.cwd = cwd;
+    return o;
+}
+
+inline SpawnOptions withEnv(std::vector<std::string> env) {
+    SpawnOptions o;
+    o.env = std::move(env);
     return o;
 }
 

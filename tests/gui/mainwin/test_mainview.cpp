@@ -11,6 +11,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -62,6 +63,7 @@ class TestMainView : public QObject {
         MessageBox::shownTexts().clear();
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         m_view = std::make_unique<CVantrelView>();
+        m_view->mediaFrameworkReady = [] { return true; };
         m_view->OnInitialUpdate();
         m_detections.clear();
         m_batches = 0;
@@ -216,22 +218,20 @@ class TestMainView : public QObject {
 
     void commandsAreEnabledByTheRowCountAlone() {
         QSignalSpy changed(m_view.get(), &CVantrelView::rowsChanged);
-        for (int id : {cmd::kRemove, cmd::kRemoveAll, cmd::kConvert, cmd::kMoveUp, cmd::kMoveDown})
+        for (int id : {cmd::kRemove, cmd::kRemoveAll, cmd::kPreview, cmd::kConvert, cmd::kMoveUp,
+                       cmd::kMoveDown})
             QVERIFY(!m_view->isCommandEnabled(id));
         QVERIFY(m_view->isCommandEnabled(cmd::kAdd));
         addRows(*m_view, 1);
         QVERIFY(!changed.isEmpty());
         QVERIFY(m_view->isCommandEnabled(cmd::kRemove));
         QVERIFY(m_view->isCommandEnabled(cmd::kConvert));
+        QVERIFY(m_view->isCommandEnabled(cmd::kPreview));
         QVERIFY(!m_view->isCommandEnabled(cmd::kMoveUp));
-        // Without a preview window the command stays off.
-        QVERIFY(!m_view->isCommandEnabled(cmd::kPreview));
         addRows(*m_view, 1);
-        m_view->sourceList()->clearSelection();
+        m_view->sourceList()->clearSelection(); // the selection plays no part
         QVERIFY(m_view->isCommandEnabled(cmd::kMoveUp));
         QVERIFY(m_view->isCommandEnabled(cmd::kMoveDown));
-        m_view->runPreview = [](const std::string&, int&, int&) { return true; };
-        QVERIFY(m_view->isCommandEnabled(cmd::kPreview));
     }
 
     void moveUpMovesEachSelectedBlockByOneRow() {
@@ -454,18 +454,40 @@ class TestMainView : public QObject {
         addRows(*m_view, 2);
         select(*m_view, {1});
         std::string previewed;
-        m_view->runPreview = [&](const std::string& path, int& start, int& end) {
-            previewed = path;
-            start = 5;
-            end = 42;
-            return true;
+        bool changed = true;
+        m_view->runPreview = [&](CSourceItem& item) {
+            previewed = item.path;
+            if (changed) {
+                item.startSeconds = 5;
+                item.endSeconds = 42;
+            }
+            return changed;
         };
         m_view->OnPreview();
         QCOMPARE(previewed, std::string("/media/clip1.mp4"));
-        auto* item = m_view->itemAt(m_view->rowTag(1));
-        QCOMPARE(item->startSeconds, 5u);
-        QCOMPARE(item->endSeconds, 42u);
         QCOMPARE(m_view->cellText(1, 2), QStringLiteral("00:00:05-00:00:42"));
+        // Cancelled: the row keeps what it showed.
+        changed = false;
+        select(*m_view, {0});
+        m_view->OnPreview();
+        QCOMPARE(previewed, std::string("/media/clip0.mp4"));
+        QCOMPARE(m_view->cellText(0, 2), QStringLiteral("00:00:00-00:01:00"));
+    }
+
+    void mediaTipShowsWhenThePreviewCannotPlay() {
+        for (bool ready : {true, false}) {
+            CVantrelView view;
+            view.mediaFrameworkReady = [ready] { return ready; };
+            view.OnInitialUpdate();
+            auto* tip = view.findChild<QLabel*>(QStringLiteral("ctl1101"));
+            QVERIFY(tip->isHidden()); // asked after the window is up
+            QCoreApplication::processEvents();
+            QCOMPARE(tip->isHidden(), ready);
+            QCOMPARE(
+                tip->text(),
+                QStringLiteral("Tips: Please install GStreamer 1.16 or later with its plugins. "
+                               "( Click Menu/Download )"));
+        }
     }
 
     // ---- Help toggle and output folder -----------------------------------------

@@ -1,0 +1,41 @@
+// The input as the planner sees it: plain numbers read once from the demuxer, so every
+// decision about the output can be made (and tested) without opening a file.
+#pragma once
+
+#include "Options.h"
+
+#include <optional>
+
+struct AVFormatContext;
+struct AVStream;
+
+namespace plex {
+
+enum class FieldOrder { Unknown, Progressive, TopFirst, BottomFirst };
+
+struct VideoSource {
+    int width = 0, height = 0; // coded picture
+    Rational sar{1, 1};        // sample aspect ratio; 1:1 when the file states none
+    int rotation = 0;          // clockwise degrees the picture must turn to stand upright
+    Rational rate{0, 1};       // as the demuxer guesses it; 0/1 when unknown
+    FieldOrder fields = FieldOrder::Unknown;
+
+    bool interlaced() const {
+        return fields == FieldOrder::TopFirst || fields == FieldOrder::BottomFirst;
+    }
+};
+
+struct AudioSource {
+    int channels = 0; // 0 when the file does not say
+    int sampleRate = 0;
+};
+
+struct SourceInfo {
+    std::optional<VideoSource> video;
+    std::optional<AudioSource> audio;
+};
+
+// Reads the description of the chosen streams (either may be null).
+SourceInfo describeSource(AVFormatContext* ic, const AVStream* video, const AVStream* audio);
+
+} // namespace plex
