@@ -42,9 +42,15 @@ QString promptPart(int command, bool tip) {
 }
 } // namespace
 
-QString commandStatus(int command) { return promptPart(command, false); }
-QString commandTip(int command) { return promptPart(command, true); }
+QString commandStatus(int command) {
+    return promptPart(command, false);
+}
+QString commandTip(int command) {
+    return promptPart(command, true);
+}
 
-QString productName() { return QStringLiteral("Plexavo"); }
+QString productName() {
+    return QStringLiteral("Plexavo");
+}
 
 } // namespace plexavo::ui
