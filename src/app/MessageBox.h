@@ -12,12 +12,11 @@
 namespace plexavo {
 
 class MessageBox {
-public:
-    static QMessageBox::StandardButton show(QWidget* parent, const QString& text,
-                                            QMessageBox::Icon icon = QMessageBox::Information,
-                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                            QMessageBox::StandardButton defaultButton =
-                                                QMessageBox::NoButton);
+  public:
+    static QMessageBox::StandardButton
+    show(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::Information,
+         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     // Tests: the next box is not shown but answered with `answer` at once.
     // Every text asked is recorded in shownTexts() whether shown or answered.

@@ -13,7 +13,7 @@ class CSourceItem;
 class CEncodeJob;
 
 class ISourceList {
-public:
+  public:
     virtual ~ISourceList() = default;
 
     virtual int rowCount() = 0;

@@ -18,8 +18,8 @@ inline constexpr int kConversionGroup = -1;
 inline constexpr int kType = -2;
 inline constexpr int kVideoGroup = -3;
 inline constexpr int kSize = -4;
-inline constexpr int kWidth = -5;       // "X="
-inline constexpr int kHeight = -6;      // "Y="
+inline constexpr int kWidth = -5;  // "X="
+inline constexpr int kHeight = -6; // "Y="
 inline constexpr int kFrameRate = -7;
 inline constexpr int kVideoBitRate = -8;
 inline constexpr int kMaxRate = -9;
@@ -30,7 +30,7 @@ inline constexpr int kAudioGroup = -13;
 inline constexpr int kChannels = -14;
 inline constexpr int kAudioBitRate = -15;
 inline constexpr int kSampleRate = -16;
-inline constexpr int kVolume = -17;     // hidden together with its list 1111
+inline constexpr int kVolume = -17; // hidden together with its list 1111
 inline constexpr int kPathGroup = -18;
 inline constexpr int kOutputPath = -19;
 } // namespace main

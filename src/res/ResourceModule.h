@@ -18,13 +18,13 @@ enum class Kind : std::uint8_t {
 struct Entry {
     Kind kind;
     int owner;
-    int id;         // Menu: command id; 0 for a popup or a separator
-    short level;    // Menu: nesting depth (0 = menu bar); 0 elsewhere
+    int id;           // Menu: command id; 0 for a popup or a separator
+    short level;      // Menu: nesting depth (0 = menu bar); 0 elsewhere
     const char* text; // Menu separator: ""
 };
 
 struct Module {
-    const char* name; // e.g. "English"
+    const char* name;       // e.g. "English"
     std::uint16_t language; // Windows language id, e.g. 0x0409
     const Entry* entries;
     std::size_t count;
