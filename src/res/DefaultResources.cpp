@@ -147,7 +147,8 @@ const Entry kEntries[] = {
 
     // Language packs (61990-61999): the notice after a switch, with the
     // address translators are asked to write to.
-    {Kind::String, 0, 61990, 0, "If you find any translation error, please mail to %s, thanks a lot."},
+    {Kind::String, 0, 61990, 0,
+     "If you find any translation error, please mail to %s, thanks a lot."},
     // The source list's information box: its headings, and its text for a
     // file without probe details.
     {Kind::String, 0, 61991, 0, "Duration:"},
