@@ -1,6 +1,10 @@
 #include "app/CVantrelApp.h"
 
 #include "app/CMainFrame.h"
+#include "app/MessageBox.h"
+#include "app/UiText.h"
+#include "dshow/MediaFramework.h"
+#include "platform/MediaGraph.h"
 #include "app/RegistryKey.h"
 #include "view/CVantrelView.h"
 #include "widgets/CImageToolBar.h"
@@ -29,6 +33,8 @@ void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
+bool (*CVantrelApp::initMediaFramework)() = [] { return platform::initializeMediaFramework(nullptr); };
+
 CVantrelApp::CVantrelApp() {
     g_app = this;
 }
@@ -50,13 +56,23 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
 
     CImageToolBar::prepareIconThemes();
 
-    // The media framework's version is read by the view once the window is
-    // up: asking it starts the framework, which would hold the window back.
-    // A framework that does not start shows as the view's media tip.
+    // The runtime's version only (no start of the framework): a missing
+    // runtime reads as 0.0 and the view shows its media tip.
+    const dshow::MediaFrameworkVersion media = dshow::mediaFrameworkVersion();
+    g_nQuartzMajor = static_cast<int>(media.major);
+    g_nQuartzMinor = static_cast<int>(media.minor);
     settings::initRegKey();
     // A value that differs from "TRUE" only in letter case counts; anything
     // else (a trailing blank too) leaves the help window to open.
     g_bToolTipsHidden = settings::readToolTipsHidden();
+
+    // Started here, before any window, so a broken installation says so at
+    // once instead of failing later inside the preview. The slower look for
+    // the preview's decoders waits until the window is up (the view's tip).
+    if (!initMediaFramework()) {
+        MessageBox::show(nullptr, ui::str(100), QMessageBox::Critical);
+        return false;
+    }
 
     // Before any window: every menu, view and dialog is built from its texts.
     m_languages.applyStoredLanguage();

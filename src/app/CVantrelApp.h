@@ -37,6 +37,10 @@ class CVantrelApp : public QObject {
     // main frame; the given files then go through the detection pass.
     bool InitInstance(const QStringList& files = {});
 
+    // Starts the media framework (step before the language and the window);
+    // tests replace it to see the failure path. Returns false on failure.
+    static bool (*initMediaFramework)();
+
     CMainFrame* mainFrame() const { return m_frame.get(); }
     // The language state and the Language menu's commands.
     CLanguageSwitch& languages() { return m_languages; }

@@ -41,9 +41,9 @@ bool decoderExists(const char* typeText) {
 } // namespace
 
 MediaFrameworkVersion mediaFrameworkVersion() {
+    // gst_version needs no started framework: start-up reads it first and
+    // starts the framework afterwards.
     MediaFrameworkVersion version;
-    if (!platform::initializeMediaFramework())
-        return version;
     guint major = 0, minor = 0, micro = 0, nano = 0;
     gst_version(&major, &minor, &micro, &nano);
     version.major = major;

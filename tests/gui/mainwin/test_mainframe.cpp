@@ -320,6 +320,21 @@ class TestMainFrame : public QObject {
         QCOMPARE(fresh->rowCount(), 0);
     }
 
+    void aMediaFrameworkThatDoesNotStartEndsTheProgramWithItsMessage() {
+        const auto realInit = CVantrelApp::initMediaFramework;
+        CVantrelApp::initMediaFramework = [] { return false; };
+        MessageBox::shownTexts().clear();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        CVantrelApp app;
+        const bool started = app.InitInstance();
+        CVantrelApp::initMediaFramework = realInit;
+        QVERIFY(!started);
+        QVERIFY(app.mainFrame() == nullptr);
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral("Media framework initialization failed.  Make sure "
+                                            "that the GStreamer libraries are the correct version.")});
+    }
+
     void filesOnTheCommandLineGoThroughDetectionOnceShown() {
         QTemporaryDir dir;
         touch(dir.filePath(QStringLiteral("b.mp4")));
