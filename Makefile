@@ -15,7 +15,7 @@ LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAU
 ASAN_BUILD ?= build-asan
 ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 ASAN_LABELS ?= unit|integration|gui
-ASAN_CORE_TESTS ?= UsageError|CapabilityQuery|FileNames|BadSource|BadTarget|ProbeReport|Probe\.|Stop\.TermKeepsAPlayableFile
+ASAN_CORE_TESTS ?= UsageError|CapabilityQuery|FileNames|BadSource|BadTarget|InternalFault|Overwrite|ProbeReport|Probe\.|Stop\.TermKeepsAPlayableFile|Stop\.SecondSignalRemovesTheUnfinishedOutput
 ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0
@@ -25,9 +25,12 @@ TSAN_BUILD ?= build-tsan
 TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizers/tsan.supp
 
-# libFuzzer targets (clang only), each run for FUZZ_SECONDS on a copy of its corpus.
+# libFuzzer targets (clang only), each run for FUZZ_SECONDS on a copy of its
+# corpus (tests/fuzz/corpus/<target, '_' as '-'>): the engine's probe and
+# progress parsers and the core's option parser.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
+FUZZ_TARGETS ?= probe progress core_options
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 CLANGXX := $(shell command -v clang++ 2>/dev/null)
 
@@ -72,17 +75,18 @@ fuzz: deps
 ifeq ($(CLANGXX),)
 	@echo "fuzz: clang++ is not installed; nothing to do"
 else
-	cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLEXAVO_WITH_CORE=OFF \
+	cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLEXAVO_WITH_CORE=ON \
 		-DPLEXAVO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang $(LAUNCHER) \
 		"-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" "-DCMAKE_C_FLAGS=$(FUZZ_FLAGS)"
-	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_probe fuzz_progress
-	@for target in probe progress; do \
-		rm -rf $(FUZZ_BUILD)/corpus-$$target && mkdir -p $(FUZZ_BUILD)/corpus-$$target && \
-		cp tests/fuzz/corpus/$$target/* $(FUZZ_BUILD)/corpus-$$target/ && \
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@for target in $(FUZZ_TARGETS); do \
+		corpus=$$(echo $$target | tr _ -) && \
+		rm -rf $(FUZZ_BUILD)/corpus-$$corpus && mkdir -p $(FUZZ_BUILD)/corpus-$$corpus && \
+		cp tests/fuzz/corpus/$$corpus/* $(FUZZ_BUILD)/corpus-$$corpus/ && \
 		echo "fuzz_$$target: $(FUZZ_SECONDS) s" && \
 		$(FUZZ_BUILD)/bin/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -max_len=2100 \
 			-artifact_prefix=$(FUZZ_BUILD)/crash-$$target- -print_final_stats=1 \
-			$(FUZZ_BUILD)/corpus-$$target 2>&1 | grep -E '^(#[0-9]+ *DONE|stat::number_of_executed_units|==|SUMMARY|progress parse|probe parse)' ; \
+			$(FUZZ_BUILD)/corpus-$$corpus 2>&1 | grep -E '^(#[0-9]+ *DONE|stat::number_of_executed_units|==|SUMMARY|progress parse|probe parse|option parser)' ; \
 		test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 endif

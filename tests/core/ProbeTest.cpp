@@ -173,7 +173,8 @@ TEST_P(ProbeReport, EndsSayingAnOutputFileIsNeeded) {
     // Whatever follows the report, the report itself is what the single read sees first.
     const auto streamsEnd = r.out.rfind("    Stream #");
     ASSERT_NE(streamsEnd, std::string::npos);
-    EXPECT_LE(r.out.find('\n', streamsEnd) + 1, plexavo::contract::kProbeReportMax) << "the report outgrows one read";
+    EXPECT_LE(r.out.find('\n', streamsEnd) + 1, plexavo::contract::kProbeReportMax)
+        << "the report outgrows one read";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,10 +7,9 @@ add_library(plexgui_testsupport STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/BatchTestSupport.h
   ${CMAKE_CURRENT_LIST_DIR}/support/BatchTestSupport.cpp)
 set_target_properties(plexgui_testsupport PROPERTIES AUTOMOC ON)
-target_link_libraries(plexgui_testsupport PUBLIC plexgui Qt6::Test)
+target_link_libraries(plexgui_testsupport PUBLIC plexgui plexavo_test_support Qt6::Test)
 target_include_directories(plexgui_testsupport PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(plexgui_testsupport PRIVATE
-  SCRIPTED_CHILD_PATH="$<TARGET_FILE:scripted_child>"
   PLEXCORE_FOLDER="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
 add_dependencies(plexgui_testsupport scripted_child)
 

@@ -7,7 +7,7 @@ set(PLEXAVO_PREVIEW_TESTS ${PROJECT_SOURCE_DIR}/tests/preview)
 add_executable(preview_graph_tests
   ${PLEXAVO_PREVIEW_TESTS}/test_graph_helpers.cpp
   ${PLEXAVO_PREVIEW_TESTS}/test_media_graph.cpp)
-target_link_libraries(preview_graph_tests PRIVATE plexmedia GTest::gtest_main)
+target_link_libraries(preview_graph_tests PRIVATE plexmedia plexavo_test_support GTest::gtest_main)
 target_include_directories(preview_graph_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
 add_test(NAME preview_graph_tests COMMAND preview_graph_tests)
 set_tests_properties(preview_graph_tests PROPERTIES
@@ -15,6 +15,7 @@ set_tests_properties(preview_graph_tests PROPERTIES
 
 plexavo_add_gui_test(preview_dialog_tests ${PLEXAVO_PREVIEW_TESTS}/test_preview_dialog.cpp)
 target_include_directories(preview_dialog_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
+target_link_libraries(preview_dialog_tests PRIVATE plexavo_test_support)
 if(TARGET Plexcore)
   # The marked part, converted by the real core, is checked by its length.
   target_compile_definitions(preview_dialog_tests PRIVATE

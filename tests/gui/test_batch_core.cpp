@@ -67,7 +67,8 @@ class BatchCoreTest : public QObject {
         QString error;
         QVERIFY2(makeClip(m_short1, 2, QStringLiteral("160x120"), &error), qPrintable(error));
         QVERIFY2(makeClip(m_short2, 3, QStringLiteral("160x120"), &error), qPrintable(error));
-        QVERIFY2(makeClip(m_long, kLongSeconds, QStringLiteral("160x120"), &error), qPrintable(error));
+        QVERIFY2(makeClip(m_long, kLongSeconds, QStringLiteral("160x120"), &error),
+                 qPrintable(error));
     }
 
     void init() {

@@ -204,7 +204,7 @@ class BatchWindowTest : public QObject {
         for (int format : {kTargetWmv, kTarget3gp, kTargetOgm, kTargetAvi}) {
             QTemporaryDir argvDir;
             const QString argvFile = argvDir.filePath(QStringLiteral("argv"));
-            qputenv("SCRIPTED_ARGV_FILE", argvFile.toUtf8());
+            testing_support::EnvGuard argvTo("SCRIPTED_ARGV_FILE", argvFile.toStdString());
             ScriptedCore fake(QStringLiteral("a|x:0"));
             TestLog log;
             delete m_list;
@@ -221,7 +221,6 @@ class BatchWindowTest : public QObject {
             QVERIFY2(log.text().contains(QStringLiteral("has no option text")),
                      qPrintable(log.text()));
             QCOMPARE(MessageBox::shownTexts().size(), 2);
-            qunsetenv("SCRIPTED_ARGV_FILE");
         }
     }
 

@@ -1,84 +1,23 @@
 // Media files for the preview's tests, made by the ffmpeg tool into a
-// temporary folder once per test program, and a runner for ffmpeg/ffprobe.
+// temporary folder once per test program.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <initializer_list>
-#include <iterator>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include "Process.h"
+#include "TestSupport.h"
 
-extern char** environ;
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 namespace preview_test {
 
 namespace fs = std::filesystem;
 
-struct ToolResult {
-    int status = -1;
-    std::string output;
-};
-
-// Runs a tool with an explicit argv (no shell), output and error joined.
-inline ToolResult runTool(const std::vector<std::string>& args) {
-    ToolResult result;
-    int fds[2];
-    if (pipe(fds) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc == 0) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-            result.output.append(buffer, static_cast<std::size_t>(n));
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    close(fds[0]);
-    return result;
-}
-
-// Duration of a file's container in seconds as ffprobe reads it; -1 on failure.
-inline double probeDuration(const std::string& path) {
-    const ToolResult r = runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration",
-                                  "-of", "default=noprint_wrappers=1:nokey=1", path});
-    return r.status == 0 ? std::atof(r.output.c_str()) : -1.0;
-}
-
 class Clips {
   public:
-    Clips() {
-        std::string tmpl = (fs::temp_directory_path() / "plexavo-preview-XXXXXX").string();
-        m_dir = mkdtemp(tmpl.data());
-    }
-    ~Clips() {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-    Clips(const Clips&) = delete;
-    Clips& operator=(const Clips&) = delete;
-
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
-    const std::string& dir() const { return m_dir; }
+    std::string path(const std::string& name) const { return m_dir / name; }
+    const std::string& dir() const { return m_dir.path(); }
 
     // A picture of `seconds` with a tone, 25 frames a second, key frames
     // every second; `video`/`audio` are ffmpeg encoder arguments.
@@ -97,9 +36,9 @@ class Clips {
         args.insert(args.end(), video.begin(), video.end());
         args.insert(args.end(), audio.begin(), audio.end());
         args.push_back(out);
-        const ToolResult r = runTool(args);
-        if (r.status != 0)
-            std::fprintf(stderr, "ffmpeg failed for %s: %s\n", name.c_str(), r.output.c_str());
+        const auto r = testing_support::run(args, 300);
+        if (r.exitCode != 0)
+            std::fprintf(stderr, "ffmpeg failed for %s: %s\n", name.c_str(), r.out.c_str());
         return out;
     }
 
@@ -118,46 +57,18 @@ class Clips {
 
     // The first `size` bytes of `from`, under `name`.
     std::string truncated(const std::string& from, const std::string& name, std::size_t size) {
-        std::ifstream in(from, std::ios::binary);
-        std::string bytes(size, '\0');
-        in.read(bytes.data(), static_cast<std::streamsize>(size));
         const std::string out = path(name);
-        std::ofstream(out, std::ios::binary)
-            .write(bytes.data(), static_cast<std::streamsize>(size));
+        testing_support::writeFile(out, testing_support::readFile(from).substr(0, size));
         return out;
     }
     std::string copy(const std::string& from, const std::string& name) {
         const std::string out = path(name);
-        fs::copy_file(from, out, fs::copy_options::overwrite_existing);
+        testing_support::copyFile(from, out);
         return out;
     }
 
   private:
-    std::string m_dir;
+    testing_support::TempDir m_dir;
 };
-
-// Descriptors of this process that point at `path`.
-inline int openHandlesTo(const std::string& path) {
-    int count = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
-        std::error_code linkError;
-        if (fs::read_symlink(entry.path(), linkError).string() == path)
-            ++count;
-    }
-    return count;
-}
-
-inline int openHandles() {
-    std::error_code ec;
-    return static_cast<int>(
-        std::distance(fs::directory_iterator("/proc/self/fd", ec), fs::directory_iterator()));
-}
-
-inline int threadCount() {
-    std::error_code ec;
-    return static_cast<int>(
-        std::distance(fs::directory_iterator("/proc/self/task", ec), fs::directory_iterator()));
-}
 
 } // namespace preview_test

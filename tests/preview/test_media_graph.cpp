@@ -291,21 +291,21 @@ TEST_F(MediaGraphTest, ClosingReleasesTheFileAndTheStreamingThreads) {
         graph->run();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    const int threadsBefore = preview_test::threadCount();
+    const int threadsBefore = testing_support::threadCount();
     {
         auto graph = newGraph();
         ASSERT_EQ(RenderMediaFile(graph.get(), s_mkv), S_OK);
         graph->run();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_GE(preview_test::openHandlesTo(s_mkv), 1);
-        EXPECT_GT(preview_test::threadCount(), threadsBefore);
+        EXPECT_GE(testing_support::openDescriptorsTo(s_mkv), 1);
+        EXPECT_GT(testing_support::threadCount(), threadsBefore);
     }
-    EXPECT_EQ(preview_test::openHandlesTo(s_mkv), 0);
-    EXPECT_LE(preview_test::threadCount(), threadsBefore);
+    EXPECT_EQ(testing_support::openDescriptorsTo(s_mkv), 0);
+    EXPECT_LE(testing_support::threadCount(), threadsBefore);
 
     // Nothing else stays behind either: the bus, its wake-up sockets and
     // every element go with the graph, however many previews come and go.
-    const int handlesBefore = preview_test::openHandles();
+    const int handlesBefore = testing_support::openDescriptorCount();
     for (int round = 0; round < 3; ++round) {
         auto graph = newGraph();
         ASSERT_EQ(RenderMediaFile(graph.get(), s_mp4), S_OK);
@@ -315,7 +315,7 @@ TEST_F(MediaGraphTest, ClosingReleasesTheFileAndTheStreamingThreads) {
         SetPositionsInMediaTime(graph.get(), 10'000'000, Positioning::Absolute, 0,
                                 Positioning::None);
     }
-    EXPECT_EQ(preview_test::openHandles(), handlesBefore);
+    EXPECT_EQ(testing_support::openDescriptorCount(), handlesBefore);
 }
 
 TEST(MediaFramework, VersionRule) {

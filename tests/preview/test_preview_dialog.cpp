@@ -1,6 +1,7 @@
 // The preview window offscreen with a silent sound sink: opening and the
 // automatic play, the end of the media, the part rules of Start, End and
 // Full, seeking while paused, the keys, and what OK and Cancel hand back.
+#include "MediaTools.h"
 #include "PreviewClips.h"
 #include "app/DebugLog.h"
 #include "dshow/CPreviewDlg.h"
@@ -468,7 +469,7 @@ class PreviewDialogTest : public QObject {
                                    item.startSeconds, item.endSeconds);
         core::setFolder("");
         QCOMPARE(result, 0);
-        const double seconds = preview_test::probeDuration(output);
+        const double seconds = testing_support::probeDuration(output);
         QVERIFY2(std::abs(seconds - 4.0) < 0.25, qPrintable(QString::number(seconds)));
     }
 #endif

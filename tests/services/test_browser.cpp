@@ -2,17 +2,18 @@
 
 #include "platform/Platform.h"
 
-#include "Support.h"
+#include "Process.h"
+#include "TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
 
 using namespace plexavo;
-using namespace services_test;
+using namespace testing_support;
 
 namespace {
 
@@ -65,31 +66,19 @@ class BrowserTest : public ::testing::Test {
     }
 
     TempDir m_root;
-    ScopedEnv m_config{"XDG_CONFIG_HOME", m_root / "config"};
-    ScopedEnv m_configDirs{"XDG_CONFIG_DIRS", m_root / "etcxdg"};
-    ScopedEnv m_data{"XDG_DATA_HOME", m_root / "data"};
-    ScopedEnv m_dataDirs{"XDG_DATA_DIRS", (m_root / "share1") + ":" + (m_root / "share2")};
-    ScopedEnv m_desktop{"XDG_CURRENT_DESKTOP", "X-Test:GNOME"};
-    ScopedEnv m_out{"FAKE_BROWSER_OUT", m_root / "argv"};
+    EnvGuard m_config{"XDG_CONFIG_HOME", m_root / "config"};
+    EnvGuard m_configDirs{"XDG_CONFIG_DIRS", m_root / "etcxdg"};
+    EnvGuard m_data{"XDG_DATA_HOME", m_root / "data"};
+    EnvGuard m_dataDirs{"XDG_DATA_DIRS", (m_root / "share1") + ":" + (m_root / "share2")};
+    EnvGuard m_desktop{"XDG_CURRENT_DESKTOP", "X-Test:GNOME"};
+    EnvGuard m_out{"FAKE_BROWSER_OUT", m_root / "argv"};
 };
 
 // Children of this process that have ended but were never reaped.
 int zombieChildren() {
-    int count = 0;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = readdir(proc)) {
-        const std::string stat = readFile(std::string("/proc/") + e->d_name + "/stat");
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        char state = 0;
-        int ppid = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
-            ppid == getpid() && state == 'Z')
-            ++count;
-    }
-    closedir(proc);
-    return count;
+    const auto children = childProcesses();
+    return static_cast<int>(std::count_if(children.begin(), children.end(),
+                                          [](const ChildState& c) { return c.state == 'Z'; }));
 }
 
 } // namespace
@@ -339,7 +328,7 @@ TEST(DesktopOpen, GoesThroughXdgOpenWithTheNameAsOneArgument) {
     writeFile(dir / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record +
                                     ".part\" && mv \"" + record + ".part\" \"" + record + "\"\n");
     chmod((dir / "xdg-open").c_str(), 0755);
-    ScopedEnv path("PATH", dir.path() + ":/usr/bin:/bin");
+    EnvGuard path("PATH", dir.path() + ":/usr/bin:/bin");
     auto opened = [&](const std::string& target) {
         fs::remove(record);
         EXPECT_EQ(openWithDesktop(target), kStartOk);
@@ -350,6 +339,6 @@ TEST(DesktopOpen, GoesThroughXdgOpenWithTheNameAsOneArgument) {
     EXPECT_EQ(opened("/home/me/Converted Media/"), "1\n/home/me/Converted Media/\n");
     EXPECT_EQ(opened("-rf folder"), "1\n./-rf folder\n") << "a leading '-' is no option";
 
-    ScopedEnv none("PATH", dir / "empty");
+    EnvGuard none("PATH", dir / "empty");
     EXPECT_EQ(openWithDesktop("/tmp"), kStartFileNotFound);
 }

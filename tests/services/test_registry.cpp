@@ -1,6 +1,6 @@
 #include "app/RegistryKey.h"
 
-#include "Support.h"
+#include "TestSupport.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 
 using namespace plexavo;
-using namespace services_test;
+using namespace testing_support;
 
 namespace {
 
@@ -24,7 +24,7 @@ class RegistryTest : public ::testing::Test {
     }
 
     TempDir m_dir;
-    ScopedEnv m_env{"PLEXAVO_CONFIG_DIR", m_dir.path()};
+    EnvGuard m_env{"PLEXAVO_CONFIG_DIR", m_dir.path()};
 };
 
 } // namespace
@@ -339,16 +339,16 @@ TEST_F(RegistryTest, AWriterKilledMidWriteLeavesAWholeFile) {
 
 TEST(RegistryPlace, TheHiveFollowsTheEnvironment) {
     {
-        ScopedEnv dir("PLEXAVO_CONFIG_DIR", "/t/conf");
+        EnvGuard dir("PLEXAVO_CONFIG_DIR", "/t/conf");
         EXPECT_EQ(CRegistryKey::hivePath(), "/t/conf/Plexavo.reg");
     }
-    ScopedEnv none("PLEXAVO_CONFIG_DIR", std::nullopt);
+    EnvGuard none("PLEXAVO_CONFIG_DIR", std::nullopt);
     {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/x/cfg");
+        EnvGuard xdg("XDG_CONFIG_HOME", "/x/cfg");
         EXPECT_EQ(CRegistryKey::hivePath(), "/x/cfg/Vantrel/Plexavo.reg");
     }
-    ScopedEnv relative("XDG_CONFIG_HOME", "relative/cfg"); // not absolute: ignored, as XDG says
-    ScopedEnv home("HOME", "/h/me");
+    EnvGuard relative("XDG_CONFIG_HOME", "relative/cfg"); // not absolute: ignored, as XDG says
+    EnvGuard home("HOME", "/h/me");
     EXPECT_EQ(CRegistryKey::hivePath(), "/h/me/.config/Vantrel/Plexavo.reg");
 }
 
@@ -356,7 +356,7 @@ TEST(RegistryPlace, AKeyThatCannotBeWrittenStillReads) {
     TempDir dir;
     const std::string blocked = dir / "file-not-folder";
     writeFile(blocked, "x");
-    ScopedEnv env("PLEXAVO_CONFIG_DIR", blocked + "/sub");
+    EnvGuard env("PLEXAVO_CONFIG_DIR", blocked + "/sub");
     CRegistryKey key(HKEY_LOCAL_MACHINE, kKey, 3);
     EXPECT_TRUE(key.isOpen());
     DWORD value = 5;
@@ -372,7 +372,7 @@ TEST(RegistryPlace, AKeyThatCannotBeWrittenStillReads) {
 
 TEST(OutputPath, RelativeAndTildeNamesLandInTheHomeFolder) {
     TempDir home;
-    ScopedEnv env("HOME", home.path());
+    EnvGuard env("HOME", home.path());
     EXPECT_EQ(settings::resolveOutputPath("~"), home.path());
     EXPECT_EQ(settings::resolveOutputPath("~/Videos/"), home.path() + "/Videos/");
     EXPECT_EQ(settings::resolveOutputPath("Videos/out"), home.path() + "/Videos/out");
@@ -386,8 +386,8 @@ TEST(OutputPath, RelativeAndTildeNamesLandInTheHomeFolder) {
 TEST(OutputPath, OnlyAnExistingFolderIsUsed) {
     TempDir home;
     TempDir conf;
-    ScopedEnv h("HOME", home.path());
-    ScopedEnv c("PLEXAVO_CONFIG_DIR", conf.path());
+    EnvGuard h("HOME", home.path());
+    EnvGuard c("PLEXAVO_CONFIG_DIR", conf.path());
     const std::string fallback = home.path() + "/ConvertedMedia/";
 
     EXPECT_EQ(settings::readOutputPath(), fallback) << "nothing stored";

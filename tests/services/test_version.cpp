@@ -2,7 +2,7 @@
 #include "app/VersionBlock.h"
 #include "platform/Platform.h"
 
-#include "Support.h"
+#include "TestSupport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include <random>
 
 using namespace plexavo;
-using namespace services_test;
+using namespace testing_support;
 
 namespace {
 

@@ -20,6 +20,8 @@ class FakeCore {
     FakeCore& operator=(const FakeCore&) = delete;
 
     const TempDir& dir() const { return m_dir; }
+    // What the next run of the core does.
+    void setScript(const std::string& script) { m_script.set(script); }
 
   private:
     TempDir m_dir;

@@ -1,14 +1,16 @@
-// Helpers shared by the engine's unit and integration tests: temporary
-// folders, whole-file reads and writes, and guards that put the process
-// environment back even when an assertion ends the test early.
+// Helpers shared by every test program: temporary folders, whole-file
+// reads and writes, and guards that put the process environment back even
+// when an assertion ends the test early.
 #pragma once
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 
@@ -16,18 +18,29 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the temporary folder, removed with everything in it.
+// A fresh folder under the temporary folder, removed with everything in it,
+// even where a test took its permissions away.
 class TempDir {
   public:
     TempDir() {
         std::string tmpl = (fs::temp_directory_path() / "plexavo-test-XXXXXX").string();
-        if (mkdtemp(tmpl.data()))
-            m_path = tmpl;
+        if (!mkdtemp(tmpl.data()))
+            throw std::runtime_error("cannot make a temporary folder in " +
+                                     fs::temp_directory_path().string());
+        m_path = tmpl;
     }
     ~TempDir() {
+        if (keepPolicy() && keepPolicy()()) {
+            std::fprintf(stderr, "kept for a look: %s\n", m_path.c_str());
+            return;
+        }
         std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (auto it = fs::recursive_directory_iterator(m_path, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (it->is_directory(ec))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_path, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -35,23 +48,49 @@ class TempDir {
     const std::string& path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
+    // When `keep` answers true at a folder's end, the folder stays (and its
+    // path is printed): a test program can keep what a failed test made.
+    static void keepWhen(bool (*keep)()) { keepPolicy() = keep; }
+
   private:
+    static bool (*&keepPolicy())() {
+        static bool (*policy)() = nullptr;
+        return policy;
+    }
+
     std::string m_path;
 };
 
+// True for a dangling link too: a test asking whether something was left
+// behind under a name must see it.
 inline bool fileExists(const std::string& path) {
-    return fs::exists(path);
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// -1 when missing.
+inline long long fileSize(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    return ec ? -1 : static_cast<long long>(size);
 }
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+// Throws when the file cannot be written: a test must not go on with an
+// input it did not get.
+inline void writeFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+inline void copyFile(const std::string& from, const std::string& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
 // Sets (or, with no value, removes) an environment variable for the guard's
@@ -67,7 +106,7 @@ class EnvGuard {
     EnvGuard(const EnvGuard&) = delete;
     EnvGuard& operator=(const EnvGuard&) = delete;
 
-  private:
+    // Changes the value while the guard lives; its end still restores the original.
     void set(const std::optional<std::string>& value) {
         if (value)
             setenv(m_name.c_str(), value->c_str(), 1);
@@ -75,6 +114,7 @@ class EnvGuard {
             unsetenv(m_name.c_str());
     }
 
+  private:
     std::string m_name;
     std::optional<std::string> m_old;
 };

@@ -1,11 +1,11 @@
 #include "platform/ChildProcess.h"
 
+#include "Process.h"
 #include "TestSupport.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -16,17 +16,6 @@ using plexavo::CChildProcess;
 using namespace testing_support;
 
 namespace {
-
-int openDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.')
-                ++count;
-        closedir(dir);
-    }
-    return count - 1; // the listing's own
-}
 
 std::string readToEnd(int fd) {
     std::string text;
@@ -270,15 +259,6 @@ TEST(ChildProcess, AChildReapedBySomeoneElseCountsAsEndedWithAnUnknownStatus) {
 }
 
 TEST(ChildProcess, ChildrenClosedWhileRunningShareOneReaper) {
-    auto threadCount = [] {
-        int n = 0;
-        if (DIR* dir = opendir("/proc/self/task")) {
-            while (dirent* e = readdir(dir))
-                n += e->d_name[0] != '.';
-            closedir(dir);
-        }
-        return n;
-    };
     const int threadsBefore = threadCount();
     std::vector<pid_t> pids;
     for (int i = 0; i < 8; ++i) {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "support/Media.h"
-#include "support/Process.h"
+#include "support/Shared.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +14,13 @@
 #endif
 
 namespace coretest {
+
+namespace {
+// The feeder writing to a FIFO whose reader died must see an error, not kill the test.
+struct IgnoreSigpipe {
+    IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
+} g_ignoreSigpipe;
+} // namespace
 
 std::string corePath() {
     if (const char* env = std::getenv("PLEXCORE"); env && *env)

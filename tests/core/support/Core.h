@@ -2,7 +2,7 @@
 #pragma once
 
 #include "PlexcoreContract.h"
-#include "support/Process.h"
+#include "support/Shared.h"
 
 #include <atomic>
 #include <optional>

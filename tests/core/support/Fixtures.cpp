@@ -1,7 +1,7 @@
 #include "support/Fixtures.h"
 
 #include "support/Media.h"
-#include "support/Process.h"
+#include "support/Shared.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +27,13 @@ namespace coretest {
 namespace {
 
 using Args = std::vector<std::string>;
+
+// A failed test's folder stays, so its output can be looked at.
+bool currentTestFailed() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return info && info->result() && info->result()->Failed();
+}
+const bool g_keepFailedFolders = (TempDir::keepWhen(currentTestFailed), true);
 
 struct Recipe {
     using Maker = std::function<void(const std::string& out)>;
@@ -331,55 +338,6 @@ std::string fixture(const std::string& name) {
         ffmpeg(recipe.args, partial);
     fs::rename(partial, path);
     return path;
-}
-
-TempDir::TempDir() {
-    char templ[] = "/tmp/plexcore-test-XXXXXX";
-    if (!mkdtemp(templ))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = templ;
-}
-
-TempDir::~TempDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    if (info && info->result() && info->result()->Failed()) {
-        std::fprintf(stderr, "kept for a look: %s\n", m_path.c_str());
-        return;
-    }
-    std::error_code ec;
-    // Undo any permission a test took away so everything inside can go.
-    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto& e : fs::recursive_directory_iterator(m_path, ec))
-        if (e.is_directory(ec))
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(m_path, ec);
-}
-
-bool fileExists(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-long long fileSize(const std::string& path) {
-    std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    return ec ? -1 : static_cast<long long>(size);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
-void copyFile(const std::string& from, const std::string& to) {
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
 } // namespace coretest

@@ -2,6 +2,8 @@
 // cache folder, so every test process of a run (and later runs) shares them.
 #pragma once
 
+#include "support/Shared.h"
+
 #include <string>
 
 namespace coretest {
@@ -41,25 +43,5 @@ namespace coretest {
 //   text         a plain text file (.txt)
 //   document     the start of a PDF document
 std::string fixture(const std::string& name);
-
-// The folder for files made per test; removed afterwards unless the test failed.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
-
-bool fileExists(const std::string& path);
-long long fileSize(const std::string& path);
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& data);
-void copyFile(const std::string& from, const std::string& to);
 
 } // namespace coretest

@@ -1,6 +1,6 @@
 #include "support/Media.h"
 
-#include "support/Process.h"
+#include "support/Shared.h"
 
 #include <algorithm>
 #include <cmath>
@@ -255,14 +255,16 @@ std::string decodeErrors(const std::string& path) {
 }
 
 FieldCounts detectFields(const std::string& path) {
-    const RunResult r = run({"ffmpeg", "-hide_banner", "-nostdin", "-i", path, "-an", "-vf", "idet", "-f", "null", "-"}, 300);
+    const RunResult r = run(
+        {"ffmpeg", "-hide_banner", "-nostdin", "-i", path, "-an", "-vf", "idet", "-f", "null", "-"},
+        300);
     FieldCounts counts;
     const auto at = r.out.find("Multi frame detection:");
     if (at == std::string::npos)
         return counts;
     int tff = 0, bff = 0, progressive = 0;
-    if (std::sscanf(r.out.c_str() + at, "Multi frame detection: TFF: %d BFF: %d Progressive: %d", &tff, &bff,
-                    &progressive) == 3) {
+    if (std::sscanf(r.out.c_str() + at, "Multi frame detection: TFF: %d BFF: %d Progressive: %d",
+                    &tff, &bff, &progressive) == 3) {
         counts.interlaced = tff + bff;
         counts.progressive = progressive;
     }

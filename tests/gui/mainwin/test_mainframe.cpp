@@ -2,6 +2,7 @@
 // toolbar slots, the enabling rules through the actions, the exit question,
 // the About box and help, a rebuilt view, and a keyboard-only walk.
 #include "MainWinSupport.h"
+#include "TestSupport.h"
 
 #include "app/CAboutDlg.h"
 #include "app/CHelpTipsDlg.h"
@@ -291,10 +292,10 @@ class TestMainFrame : public QObject {
         QTemporaryDir dir;
         touch(dir.filePath(QStringLiteral("Plexavo.html")));
         m_frame->helpDocumentPath = dir.filePath(QStringLiteral("Plexavo.html")).toStdString();
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", dir.path().toUtf8());
-        m_frame->action(32791)->trigger();
-        qputenv("PATH", path);
+        {
+            testing_support::EnvGuard noTools("PATH", dir.path().toStdString());
+            m_frame->action(32791)->trigger();
+        }
         QCOMPARE(MessageBox::shownTexts().value(1),
                  QStringLiteral("Can't find xdg-open. It's included in the xdg-utils package."));
     }

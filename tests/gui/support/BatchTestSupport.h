@@ -3,6 +3,9 @@
 // the child processes still around.
 #pragma once
 
+#include "FakeCore.h"
+#include "Process.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,13 +19,12 @@ namespace plexavo::testing {
 // `script` (steps as scripted_child reads them from SCRIPTED_CHILD).
 class ScriptedCore {
   public:
-    explicit ScriptedCore(const QString& script);
-    ~ScriptedCore();
-    void setScript(const QString& script);
-    QString folder() const { return m_dir.path(); }
+    explicit ScriptedCore(const QString& script) : m_core(script.toStdString()) {}
+    void setScript(const QString& script) { m_core.setScript(script.toStdString()); }
+    QString folder() const { return QString::fromStdString(m_core.dir().path()); }
 
   private:
-    QTemporaryDir m_dir;
+    testing_support::FakeCore m_core;
 };
 
 // Points the engine at the real encoder core for the lifetime of the object.
@@ -54,7 +56,7 @@ double probeDuration(const QString& path);
 // True when ffmpeg decodes every frame of the file without an error.
 bool decodesCleanly(const QString& path, QString* error = nullptr);
 
-// Process ids whose parent is this process (zombies included).
-std::vector<int> childProcesses();
+// The processes whose parent is this one (zombies included).
+using testing_support::childProcesses;
 
 } // namespace plexavo::testing

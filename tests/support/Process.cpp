@@ -1,8 +1,13 @@
-#include "support/Process.h"
+#include "Process.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,14 +16,9 @@
 
 extern char** environ;
 
-namespace coretest {
+namespace testing_support {
 
 namespace {
-
-// Writing to a pipe whose reader died must fail, not kill the test.
-struct IgnoreSigpipe {
-    IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
-} g_ignoreSigpipe;
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -256,4 +256,60 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-} // namespace coretest
+namespace {
+// The entries of a /proc folder, without "." and "..".
+std::vector<std::string> procEntries(const char* folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder)) {
+        while (dirent* e = readdir(dir))
+            if (e->d_name[0] != '.')
+                names.emplace_back(e->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+std::string linkTarget(const std::string& link) {
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+} // namespace
+
+int openDescriptorCount() {
+    return static_cast<int>(procEntries("/proc/self/fd").size()) - 1;
+}
+
+int openDescriptorsTo(const std::string& path) {
+    int count = 0;
+    for (const auto& fd : procEntries("/proc/self/fd"))
+        count += linkTarget("/proc/self/fd/" + fd) == path;
+    return count;
+}
+
+int threadCount() {
+    return static_cast<int>(procEntries("/proc/self/task").size());
+}
+
+std::vector<ChildState> childProcesses() {
+    std::vector<ChildState> children;
+    const pid_t self = getpid();
+    for (const auto& name : procEntries("/proc")) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+        if (pid <= 0)
+            continue;
+        std::ifstream in("/proc/" + name + "/stat");
+        const std::string stat{std::istreambuf_iterator<char>(in), {}};
+        // "pid (name) state ppid ...": the name may hold blanks and brackets.
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == self)
+            children.push_back({pid, state});
+    }
+    return children;
+}
+
+} // namespace testing_support

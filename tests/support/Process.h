@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace coretest {
+namespace testing_support {
 
 using Clock = std::chrono::steady_clock;
 
@@ -96,4 +96,18 @@ RunResult run(const std::vector<std::string>& argv, double timeoutSec = 120,
 // Splits text into lines at '\n' or '\r', dropping the terminators and empty pieces.
 std::vector<std::string> splitLines(const std::string& text);
 
-} // namespace coretest
+// What this process holds, read from /proc: for tests that nothing leaks.
+// Open descriptors (not counting the one the count itself uses).
+int openDescriptorCount();
+// Open descriptors that point at `path`.
+int openDescriptorsTo(const std::string& path);
+int threadCount();
+// The processes whose parent is this one, with their state letter ('Z' for
+// one that ended and was never reaped).
+struct ChildState {
+    pid_t pid = 0;
+    char state = 0;
+};
+std::vector<ChildState> childProcesses();
+
+} // namespace testing_support
