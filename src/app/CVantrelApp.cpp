@@ -2,10 +2,10 @@
 
 #include "app/CMainFrame.h"
 #include "app/MessageBox.h"
+#include "app/RegistryKey.h"
 #include "app/UiText.h"
 #include "dshow/MediaFramework.h"
 #include "platform/MediaGraph.h"
-#include "app/RegistryKey.h"
 #include "view/CVantrelView.h"
 #include "widgets/CImageToolBar.h"
 
@@ -33,7 +33,9 @@ void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-bool (*CVantrelApp::initMediaFramework)() = [] { return platform::initializeMediaFramework(nullptr); };
+bool (*CVantrelApp::initMediaFramework)() = [] {
+    return platform::initializeMediaFramework(nullptr);
+};
 
 CVantrelApp::CVantrelApp() {
     g_app = this;

@@ -16,7 +16,8 @@ const Entry kEntries[] = {
 
     // Start-up: the media framework could not be initialised.
     {Kind::String, 0, 100, 0,
-     "Media framework initialization failed.  Make sure that the GStreamer libraries are the correct version."},
+     "Media framework initialization failed.  Make sure that the GStreamer libraries are the "
+     "correct version."},
     // Document template: window title, document name, file-new name, filter
     // name, filter extension, file-type id, file-type name. None is visible.
     // text composed: none given
@@ -32,19 +33,22 @@ const Entry kEntries[] = {
     // text composed: none given
     {Kind::String, 0, 61200, 0, "Please restart the application after installing GStreamer."},
     // Codec checks before a conversion.
-    {Kind::String, 0, 61201, 0, "Please restart the application after installing Ogg Codec package."},
+    {Kind::String, 0, 61201, 0,
+     "Please restart the application after installing Ogg Codec package."},
     // Detection pass: head of the failure report.
     {Kind::String, 0, 61205, 0, "Can't playback the following files."},
     // Conversion progress window: end and cancel messages.
     {Kind::String, 0, 61207, 0, "Conversion is canceled."},
     {Kind::String, 0, 61208, 0, "Are you sure to cancel all convert tasks?"},
     {Kind::String, 0, 61209, 0, "Conversion is completed."},
-    {Kind::String, 0, 61210, 0, "Please restart the application after installing Windows Media Player."},
+    {Kind::String, 0, 61210, 0,
+     "Please restart the application after installing Windows Media Player."},
     // Detection window status: file number, file count, path.
     {Kind::String, 0, 61212, 0, "Detecting selected files.\nNo.%d/%d: \"%s\""},
     // Conversion step: item number, item count, source path, output path.
     {Kind::String, 0, 61215, 0,
-     "Step %d/%d: From \"%s\" \n          to \"%s\" \n          Click \"Skip\" or \"Cancel\" to abort conversion."},
+     "Step %d/%d: From \"%s\" \n          to \"%s\" \n          Click \"Skip\" or \"Cancel\" to "
+     "abort conversion."},
     // Exit confirmation: product name.
     {Kind::String, 0, 61221, 0, "Thanks for using %s. Sure to exit?"},
     // Tail of both failure reports.
@@ -60,11 +64,14 @@ const Entry kEntries[] = {
     // Media framework runtime download offer, the partner of 61200.
     // text composed: none given
     {Kind::String, 0, 61224, 0,
-     "You need download and install GStreamer 1.16 or later with its plugins before previewing media files,\ndownload it now?"},
+     "You need download and install GStreamer 1.16 or later with its plugins before previewing "
+     "media files,\ndownload it now?"},
     {Kind::String, 0, 61225, 0,
-     "You need download and install Windows Media Player 9.0 or later before converting WMA and WMV format,\ndownload it now?"},
+     "You need download and install Windows Media Player 9.0 or later before converting WMA and "
+     "WMV format,\ndownload it now?"},
     {Kind::String, 0, 61226, 0,
-     "You need download and install Ogg Codec package before converting OGG format, \ndownload it now?"},
+     "You need download and install Ogg Codec package before converting OGG format, \ndownload it "
+     "now?"},
     // Output folder picker title.
     {Kind::String, 0, 61242, 0, "Please select output folder"},
     // Conversion: head of the failure report.
@@ -118,17 +125,25 @@ const Entry kEntries[] = {
     {Kind::String, 0, 61925, 0, "File information"},
     // The Add dialog's filters: description|patterns pairs, ended by "||".
     {Kind::String, 0, 61926, 0,
-     "All Media Files|*.3gp; *.acp; *.aif; *.aifc; *.aiff; *.au; *.asf; *.avi; *.dat; *.m1v; *.m4a; *.m4p; "
-     "*.m4v; *.mov; *.mp1; *.mp2; *.mp3; *.mp4; *.mpa; *.mpe; *.mpeg; *.mpg; *.mpga; *.mov; *.oga; *.ogg; "
-     "*.ogm; *.ogv; *.qt; *.ra; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.snd; *.vcd; "
+     "All Media Files|*.3gp; *.acp; *.aif; *.aifc; *.aiff; *.au; *.asf; *.avi; *.dat; *.m1v; "
+     "*.m4a; *.m4p; "
+     "*.m4v; *.mov; *.mp1; *.mp2; *.mp3; *.mp4; *.mpa; *.mpe; *.mpeg; *.mpg; *.mpga; *.mov; *.oga; "
+     "*.ogg; "
+     "*.ogm; *.ogv; *.qt; *.ra; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.snd; "
+     "*.vcd; "
      "*.vob; *.wav; *.wm; *.wma; *.wmd; *.wmv|"
-     "Video Files (*.3gp; *.asf; *.avi; *.dat; *.m1v; *.m4p; *.m4v; *.mov; .mp4; *.mpe; *.mpeg; *.mpg; "
-     "*.mov; *.ogg; *.ogm; *.ogv; *.qt; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.vcd; "
+     "Video Files (*.3gp; *.asf; *.avi; *.dat; *.m1v; *.m4p; *.m4v; *.mov; .mp4; *.mpe; *.mpeg; "
+     "*.mpg; "
+     "*.mov; *.ogg; *.ogm; *.ogv; *.qt; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; "
+     "*.rv; *.vcd; "
      "*.vob; *.wm; *.wmd; *.wmv)|"
-     "*.asf; *.avi; *.dat; *.m1v; *.m4p; *.m4v; *.mov; .mp4; *.mpe; *.mpeg; *.mpg; *.mov; *.ogg; *.ogm; "
-     "*.ogv; *.qt; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.vcd; *.vob; *.wm; *.wmd; "
+     "*.asf; *.avi; *.dat; *.m1v; *.m4p; *.m4v; *.mov; .mp4; *.mpe; *.mpeg; *.mpg; *.mov; *.ogg; "
+     "*.ogm; "
+     "*.ogv; *.qt; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv; *.vcd; *.vob; *.wm; "
+     "*.wmd; "
      "*.wmv|"
-     "Windows Media Files (*.aifc; *.aiff; *.au; *.asf; *.avi; *.mp3; *.wav; *.wm; *.wma; *.wmd; *.wmv)|"
+     "Windows Media Files (*.aifc; *.aiff; *.au; *.asf; *.avi; *.mp3; *.wav; *.wm; *.wma; *.wmd; "
+     "*.wmv)|"
      "*.aifc; *.aiff; *.au; *.asf; *.avi; *.mp3; *.wav; *.wm; *.wma; *.wmd; *.wmv|"
      "QuickTime Media Files (*.3gp; *.mp4; *.mov; *.qt)|*.3gp; *.mp4; *.mov; *.qt|"
      "Real Media Files (*.ra; *.ram; *.rm; *.rmm; *.rmvb; *.rmj; *.rms; *.rp; *.rt; *.rv)|"
@@ -140,7 +155,8 @@ const Entry kEntries[] = {
     {Kind::String, 0, 61928, 0, "%s ( tm )"},
     {Kind::String, 0, 61929, 0, "Toolbar"},
     // "Go" before the first conversion has made the output folder.
-    {Kind::String, 0, 61930, 0, "The output folder doesn't exist yet:\n%s\n\nIt is made by the first conversion."},
+    {Kind::String, 0, 61930, 0,
+     "The output folder doesn't exist yet:\n%s\n\nIt is made by the first conversion."},
     {Kind::String, 0, 61931, 0, "Caps Lock"},
     {Kind::String, 0, 61932, 0, "Num Lock"},
     {Kind::String, 0, 61933, 0, "Scroll Lock"},
@@ -233,7 +249,9 @@ const Entry kEntries[] = {
     {Kind::Prompt, 0, 57665, 0, "Quit the application; prompts to save documents\nExit"},
     {Kind::Prompt, 0, 32805, 0, "Move up selected files\nMove up selected files"},
     {Kind::Prompt, 0, 32806, 0, "Move down selected files\nMove down selected files"},
-    {Kind::Prompt, 0, 32807, 0, "Play first selected file and set selection part for converting.\nPreview or set selection part"},
+    {Kind::Prompt, 0, 32807, 0,
+     "Play first selected file and set selection part for converting.\nPreview or set selection "
+     "part"},
     {Kind::Prompt, 0, 32808, 0, "Convert all source files\nConvert"},
     // Source Format ("MP4" and "VCD/VOB" have none)
     {Kind::Prompt, 0, 32703, 0, "RealMedia file"},

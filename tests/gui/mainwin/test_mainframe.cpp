@@ -331,9 +331,10 @@ class TestMainFrame : public QObject {
         CVantrelApp::initMediaFramework = realInit;
         QVERIFY(!started);
         QVERIFY(app.mainFrame() == nullptr);
-        QCOMPARE(MessageBox::shownTexts(),
-                 QStringList{QStringLiteral("Media framework initialization failed.  Make sure "
-                                            "that the GStreamer libraries are the correct version.")});
+        QCOMPARE(
+            MessageBox::shownTexts(),
+            QStringList{QStringLiteral("Media framework initialization failed.  Make sure "
+                                       "that the GStreamer libraries are the correct version.")});
     }
 
     void filesOnTheCommandLineGoThroughDetectionOnceShown() {
