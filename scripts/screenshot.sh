@@ -5,6 +5,7 @@
 # a name full of quotes and accents), so the main window shows a filled list.
 # --keys sends key presses (xdotool names) before the picture is taken, to
 # the window whose title matches --focus (default: the main window).
+# --language ID starts the program in that language (1031 German, 2052 Chinese ...).
 # Another program's windows, e.g. the two progress windows on a stand-in list:
 #   scripts/screenshot.sh /tmp/convert.png --wait 4 -- build/bin/plexavo_try_windows --convert --quit clip.mp4
 # With twm installed the windows get their frames and captions.
@@ -16,11 +17,13 @@ shift || true
 wait_s=4
 keys=""
 focus='^Plexavo$'
+language=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --wait) wait_s=$2; shift 2 ;;
     --keys) keys=$2; shift 2 ;;
     --focus) focus=$2; shift 2 ;;
+    --language) language=$2; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
@@ -37,6 +40,8 @@ if [ $# -eq 0 ]; then
   mkdir -p "$work/config"
   printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n' \
     > "$work/config/Plexavo.reg"
+  # --language 1031 starts in that language pack (a stored "Language" value).
+  [ -n "$language" ] && printf '"Language"=dword:%08x\n' "$language" >> "$work/config/Plexavo.reg"
   export PLEXAVO_CONFIG_DIR="$work/config"
   set -- build/bin/plexavo -- "$work/holiday clip.mp4" "$work/-été \"interview\".mov"
 fi
