@@ -12,6 +12,7 @@ PKGS=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  gstreamer1.0-alsa gstreamer1.0-pulseaudio  # the preview's sound on a desktop
   ffmpeg python3 xvfb xauth x11-apps imagemagick xdg-utils twm
   librsvg2-bin desktop-file-utils appstream
   adwaita-icon-theme locales libqt6svg6 xdotool
