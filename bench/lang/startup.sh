@@ -10,26 +10,13 @@ runs="${2:-15}"
 program="$build/bin/plexavo"
 [ -x "$program" ] || { echo "startup: $program not found; build first" >&2; exit 1; }
 
-work=$(mktemp -d)
-display=:$((200 + RANDOM % 50))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-sleep 1
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
+source "$(dirname "$0")/../lib.sh"
+start_virtual_display 200
 
 languages="English German Chinese"
-for name in $languages; do
-  mkdir -p "$work/$name"
-  value=""
-  case $name in
-    German) value='"Language"=dword:00000407' ;;
-    Chinese) value='"Language"=dword:00000804' ;;
-  esac
-  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n%s\n' \
-    "$value" > "$work/$name/Plexavo.reg"
-done
+write_settings "$work/English"
+write_settings "$work/German" '"Language"=dword:00000407'
+write_settings "$work/Chinese" '"Language"=dword:00000804'
 
 # One start before measuring, so every language meets the same warm caches.
 DISPLAY=$display PLEXAVO_CONFIG_DIR="$work/English" PLEXAVO_REPORT_SHOWN=1 "$program" >/dev/null
@@ -53,21 +40,21 @@ for i in $(seq "$runs"); do
 done
 
 # The median, and the fastest start (least disturbed by a busy machine).
-median() { printf '%s\n' $1 | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# (median takes the numbers as words: the lists are unquoted on purpose.)
 fastest() { printf '%s\n' $1 | sort -n | head -1; }
-english=$(median "${times[English]}")
+english=$(median ${times[English]})
 englishFastest=$(fastest "${times[English]}")
 for name in $languages; do
-  m=$(median "${times[$name]}")
+  m=$(median ${times[$name]})
   f=$(fastest "${times[$name]}")
   ratio=$(awk -v a="$m" -v b="$english" 'BEGIN {printf "%.2f", a / b}')
   fratio=$(awk -v a="$f" -v b="$englishFastest" 'BEGIN {printf "%.2f", a / b}')
   echo "start to window shown, $name: median ${m} ms (${ratio} x English), fastest ${f} ms (${fratio} x), $runs runs"
 done
 if [ ${#timer[@]} -gt 0 ]; then
-  englishCpu=$(median "${cpu[English]}")
+  englishCpu=$(median ${cpu[English]})
   for name in $languages; do
-    c=$(median "${cpu[$name]}")
+    c=$(median ${cpu[$name]})
     ratio=$(awk -v a="$c" -v b="$englishCpu" 'BEGIN {printf "%.2f", a / b}')
     echo "processor time of a start, $name: median ${c} ms (${ratio} x English)"
   done

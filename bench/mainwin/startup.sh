@@ -9,20 +9,9 @@ runs="${2:-5}"
 program="$build/bin/plexavo"
 [ -x "$program" ] || { echo "startup: $program not found; build first" >&2; exit 1; }
 
-work=$(mktemp -d)
-display=:$((150 + RANDOM % 50))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-sleep 1
-
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
-
-# Not a first start: the help window would open a second later.
-mkdir -p "$work/config"
-printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n' \
-  > "$work/config/Plexavo.reg"
+source "$(dirname "$0")/../lib.sh"
+start_virtual_display 150
+write_settings "$work/config"
 
 times=()
 for i in $(seq "$runs"); do
@@ -35,5 +24,5 @@ for i in $(seq "$runs"); do
   times+=("$ms")
   echo "run $i: ${ms} ms"
 done
-median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+median=$(median "${times[@]}")
 echo "start to window shown, median of $runs: ${median} ms (target <= 400 ms)"
