@@ -3,6 +3,7 @@
 // toolbar). Target: at most 300 ms with 200 rows. Prints the figures.
 //
 //   lang_switch_bench [rows] [switches]     (the shipped packs beside the program)
+#include "BenchItems.h"
 #include "app/CMainFrame.h"
 #include "app/CVantrelApp.h"
 #include "app/LanguagePacksUi.h"
@@ -40,19 +41,7 @@ int main(int argc, char** argv) {
 
     CVantrelView* view = frame.view();
     for (int i = 0; i < rows; ++i) {
-        auto* item = new CSourceItem;
-        item->path = "/media/clip " + std::to_string(i) + ".mp4";
-        item->title = "clip " + std::to_string(i);
-        item->extension = "mp4";
-        item->durationSeconds = 60 + i;
-        item->endSeconds = static_cast<std::uint32_t>(60 + i);
-        item->durationText = "00:01:00.00 (60 s)";
-        item->bitrateText = "512 kb/s";
-        item->videoDescription = " h264 (High), yuv420p, 320x240, 25 fps";
-        item->audioDescription = " aac, 44100 Hz, stereo, fltp, 128 kb/s";
-        item->outputFolder = "/out/";
-        item->outputName = item->title + "-cvt";
-        item->outputExtension = "mp4";
+        auto* item = bench::makeListItem(i);
         const int tag = view->appendItem(item);
         view->refreshRow(view->insertRow(item->displayName(), tag));
     }

@@ -2,6 +2,7 @@
 // detection pass does: how long the user-interface thread is ever kept from
 // its events (a 1 ms heartbeat timer measures the gaps) and how long each row
 // takes. Target: no stall above 50 ms. Prints the figures.
+#include "BenchItems.h"
 #include "app/RegistryKey.h"
 #include "media/SourceItem.h"
 #include "view/CVantrelView.h"
@@ -53,18 +54,7 @@ int main(int argc, char** argv) {
             for (int i = 0; i < rows; ++i) {
                 QElapsedTimer one;
                 one.start();
-                auto* item = new CSourceItem;
-                item->path = "/media/clip " + std::to_string(i) + ".mp4";
-                item->title = "clip " + std::to_string(i);
-                item->extension = "mp4";
-                item->durationSeconds = 60 + i;
-                item->endSeconds = static_cast<std::uint32_t>(60 + i);
-                item->durationText = "00:01:00.00";
-                item->videoDescription = "h264 (High), yuv420p, 1280x720, 25 fps";
-                item->audioDescription = "aac, 44100 Hz, stereo, fltp, 128 kb/s";
-                item->outputFolder = "/out/";
-                item->outputName = item->title + "-cvt";
-                item->outputExtension = "mp4";
+                auto* item = bench::makeListItem(i);
                 const std::string name = item->displayName();
                 const int tag = view.appendItem(item);
                 view.refreshRow(view.insertRow(name, tag));

@@ -23,3 +23,4 @@ endif()
 # Benchmark (not a test): bench/mainwin/run.sh runs it.
 add_executable(bench_mainwin_rows ${PROJECT_SOURCE_DIR}/bench/mainwin/bench_rows.cpp)
 target_link_libraries(bench_mainwin_rows PRIVATE plexgui)
+target_include_directories(bench_mainwin_rows PRIVATE ${PROJECT_SOURCE_DIR}/bench)
