@@ -2,7 +2,7 @@
 // list without running the core.
 #pragma once
 
-#include "media/SourceItem.h"
+#include "engine/media/SourceItem.h"
 
 #include <cstdint>
 #include <string>

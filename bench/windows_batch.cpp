@@ -5,11 +5,11 @@
 //  - Skip Current until the next row runs, and Cancel All until the window is
 //    closed, on a conversion of normal size.
 // Usage: bench_windows_batch WORKDIR   (the encoder core is found next to it)
-#include "app/MessageBox.h"
-#include "convert/CConvertProgressDlg.h"
-#include "convert/EncodeJob.h"
-#include "media/CDetectDlg.h"
-#include "media/SourceItem.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/media/SourceItem.h"
+#include "gui/common/MessageBox.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 

@@ -2,8 +2,8 @@
 # own ELF section. A small build tool lays the block out from the version.
 
 add_executable(plexavo_version_gen
-  ${PROJECT_SOURCE_DIR}/src/app/VersionBlockGen.cpp
-  ${PROJECT_SOURCE_DIR}/src/app/VersionBlock.cpp)
+  ${PROJECT_SOURCE_DIR}/src/engine/services/VersionBlockGen.cpp
+  ${PROJECT_SOURCE_DIR}/src/engine/services/VersionBlock.cpp)
 target_include_directories(plexavo_version_gen PRIVATE ${PROJECT_SOURCE_DIR}/src)
 # A build tool, not part of what ships: keep it out of bin/.
 set_target_properties(plexavo_version_gen PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)

@@ -1,59 +1,105 @@
 #!/usr/bin/env python3
-"""Checks that the engine's folders depend on each other in one direction.
+"""Checks that the folders of src/ depend on each other in one direction.
 
-Usage: check-layers.py SRC_DIR ENGINE_SOURCES_LIST
+Usage: check-layers.py SRC_DIR
 
-The engine (the plexengine library: its sources and every project header they
-reach) is layered platform -> res -> app -> view -> media -> convert: a file
-may include headers of its own folder and of the folders before it, never of
-a folder after it. Window code (the plexgui library) is not part of the
-engine and is not checked. Prints every offending include; exits 1 on any.
+src/ holds two trees and the program's main.cpp on top of them:
+  engine/  plain C++20 + POSIX, never Qt:
+           platform -> res -> services -> player -> settings -> media -> convert
+  gui/     Qt Widgets over the engine:
+           common -> widgets -> preview -> windows -> view -> shell
+A file may include headers of its own folder and of the folders before it in
+its tree; a gui/ file may also include any engine/ header; an engine/ file
+never includes gui/ nor Qt. Every file of src/ must sit in one of these
+folders (or be main.cpp). Prints every offending include; exits 1 on any
+problem, and on a cycle in the folder graph.
 """
 import os
 import re
 import sys
 
-RANK = {"platform": 0, "res": 1, "app": 2, "view": 3, "media": 4, "convert": 5}
+ORDER = {
+    "engine": ["platform", "res", "services", "player", "settings", "media", "convert"],
+    "gui": ["common", "widgets", "preview", "windows", "view", "shell"],
+}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+QT_INCLUDE = re.compile(r"^\s*#\s*include\s*<Q", re.M)
+SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 
 
-def folder_of(src, path):
-    rel = os.path.relpath(path, src)
-    return rel.split(os.sep)[0]
+def place(rel):
+    """(tree, folder) of a path relative to src/, or None when it is not in a known folder."""
+    parts = rel.split("/")
+    if len(parts) == 1:
+        return ("top", "") if parts[0] == "main.cpp" else None
+    if len(parts) != 3 or parts[0] not in ORDER or parts[1] not in ORDER[parts[0]]:
+        return None
+    return parts[0], parts[1]
+
+
+def allowed(own, other):
+    if own[0] == "top":
+        return True
+    if own[0] == "engine":
+        return other[0] == "engine" and ORDER["engine"].index(other[1]) <= ORDER["engine"].index(own[1])
+    if other[0] == "engine":
+        return True
+    return other[0] == "gui" and ORDER["gui"].index(other[1]) <= ORDER["gui"].index(own[1])
+
+
+def has_cycle(edges):
+    state = {}
+
+    def visit(node):
+        state[node] = 1
+        for nxt in edges.get(node, ()):
+            if state.get(nxt) == 1 or (nxt not in state and visit(nxt)):
+                return True
+        state[node] = 2
+        return False
+
+    return any(node not in state and visit(node) for node in list(edges))
 
 
 def main():
     src = os.path.abspath(sys.argv[1])
-    with open(sys.argv[2]) as f:
-        pending = [os.path.abspath(os.path.join(src, p)) if not os.path.isabs(p) else p
-                   for p in f.read().split("\n") if p.strip()]
-    seen = set()
     problems = []
-    while pending:
-        path = pending.pop()
-        if path in seen or not path.startswith(src + os.sep):
-            continue
-        seen.add(path)
-        own = folder_of(src, path)
-        if own not in RANK:
-            problems.append(f"{path}: engine file outside the known folders")
-            continue
-        with open(path, encoding="utf-8") as f:
-            text = f.read()
-        if re.search(r"^\s*#\s*include\s*<Q", text, re.M):
-            problems.append(f"{os.path.relpath(path, src)}: the engine includes Qt")
-        for name in INCLUDE.findall(text):
-            target = os.path.join(src, name)
-            if not os.path.exists(target):
-                continue  # the contract header or a system-style include
-            other = name.split("/")[0]
-            if other in RANK and RANK[other] > RANK[own]:
-                problems.append(f"{os.path.relpath(path, src)}: {own}/ includes {name} "
-                                f"({other}/ is above {own}/)")
-            pending.append(os.path.abspath(target))
+    edges = {}
+    count = 0
+    for dirpath, _, names in os.walk(src):
+        for name in sorted(names):
+            if not name.endswith(SOURCE_SUFFIXES):
+                continue
+            path = os.path.join(dirpath, name)
+            rel = os.path.relpath(path, src).replace(os.sep, "/")
+            own = place(rel)
+            count += 1
+            if own is None:
+                problems.append(f"{rel}: outside the known folders of src/")
+                continue
+            with open(path, encoding="utf-8") as f:
+                text = f.read()
+            if own[0] == "engine" and QT_INCLUDE.search(text):
+                problems.append(f"{rel}: the engine includes Qt")
+            for target in INCLUDE.findall(text):
+                if not os.path.exists(os.path.join(src, target)):
+                    continue  # the contract header or a generated one
+                other = place(target)
+                if other is None:
+                    problems.append(f"{rel}: includes {target}, outside the known folders")
+                    continue
+                if other != own:
+                    edges.setdefault("/".join(own), set()).add("/".join(other))
+                if not allowed(own, other):
+                    problems.append(f"{rel}: {'/'.join(own)}/ includes {target} "
+                                    f"({'/'.join(other)}/ may not be used from there)")
+    if has_cycle(edges):
+        problems.append("the folder graph has a cycle")
     for p in problems:
         print(p)
-    print(f"check-layers: {len(seen)} engine files, {len(problems)} problems")
+    links = sum(len(v) for v in edges.values())
+    print(f"check-layers: {count} files, {len(edges)} folders that use others, "
+          f"{links} folder-to-folder dependencies, {len(problems)} problems")
     return 1 if problems else 0
 
 

@@ -1,7 +1,7 @@
 // Plexavo: the window, or with --probe / --convert the command-line front end
 // for scripts.
-#include "app/CVantrelApp.h"
-#include "app/CommandLine.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/CommandLine.h"
 
 #include <QApplication>
 #include <QStringList>

@@ -2,8 +2,8 @@
 // pays), switching between packs, and reading every text of a pack.
 //
 //   pack_bench <folder of packs> [rounds]
-#include "app/LanguagePacks.h"
-#include "app/ResourceText.h"
+#include "engine/services/LanguagePacks.h"
+#include "engine/services/ResourceText.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,13 +4,13 @@
 //
 //   lang_switch_bench [rows] [switches]     (the shipped packs beside the program)
 #include "BenchItems.h"
-#include "app/CMainFrame.h"
-#include "app/CVantrelApp.h"
-#include "app/LanguagePacksUi.h"
-#include "app/MessageBox.h"
-#include "app/RegistryKey.h"
-#include "media/SourceItem.h"
-#include "view/CVantrelView.h"
+#include "engine/media/SourceItem.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/LanguagePacksUi.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,9 +3,9 @@
 // its events (a 1 ms heartbeat timer measures the gaps) and how long each row
 // takes. Target: no stall above 50 ms. Prints the figures.
 #include "BenchItems.h"
-#include "app/RegistryKey.h"
-#include "media/SourceItem.h"
-#include "view/CVantrelView.h"
+#include "engine/media/SourceItem.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,9 +7,9 @@
 //   release FILE      threads and file handles before opening and after closing
 //   shot   FILE PNG   a picture of the window showing a frame
 // Sound goes to a silent clocked sink unless PLEXAVO_AUDIO_SINK says otherwise.
-#include "dshow/CPreviewDlg.h"
-#include "dshow/GraphHelpers.h"
-#include "dshow/PreviewWidgets.h"
+#include "engine/player/GraphHelpers.h"
+#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewWidgets.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,7 +27,7 @@
 #include <vector>
 
 using namespace plexavo;
-using namespace plexavo::dshow;
+using namespace plexavo::preview;
 using platform::kUnitsPerSecond;
 
 namespace {

@@ -1,6 +1,6 @@
 #include "PoCatalog.h"
 
-#include "app/ResourceText.h"
+#include "engine/services/ResourceText.h"
 
 #include <cctype>
 #include <cstdlib>

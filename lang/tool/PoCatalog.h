@@ -3,7 +3,7 @@
 // table compiled from a catalog.
 #pragma once
 
-#include "res/ResourceModule.h"
+#include "engine/res/ResourceModule.h"
 
 #include <cstdint>
 #include <map>

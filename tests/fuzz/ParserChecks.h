@@ -6,8 +6,8 @@
 #pragma once
 
 #include "PlexcoreContract.h"
-#include "convert/EncodeJob.h"
-#include "media/SourceItem.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/media/SourceItem.h"
 
 #include <algorithm>
 #include <cstdint>

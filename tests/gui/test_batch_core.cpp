@@ -1,10 +1,10 @@
 // The conversion window with the real encoder core on small clips made by the
 // ffmpeg tool: what Skip and Cancel All leave on disk is judged by ffprobe and
 // a full decode, and a file name that needs care goes through both windows.
-#include "app/MessageBox.h"
-#include "convert/CConvertProgressDlg.h"
-#include "media/CDetectDlg.h"
-#include "media/SourceItem.h"
+#include "engine/media/SourceItem.h"
+#include "gui/common/MessageBox.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 

@@ -1,10 +1,10 @@
 // The batch below the window: the overall percentage, the option-text table,
 // when a cancel counts, and the time-left estimate, on a plain list whose
 // operations run directly on the driver's thread.
-#include "convert/BatchDriver.h"
-#include "convert/EncodeJob.h"
-#include "media/SourceItem.h"
-#include "media/SourceList.h"
+#include "engine/convert/BatchDriver.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/media/SourceItem.h"
+#include "engine/media/SourceList.h"
 #include "support/BatchTestSupport.h"
 
 #include <QFile>

@@ -1,13 +1,13 @@
 // The conversion window against a scripted stand-in for the encoder core:
 // skip, cancel, the close box, Escape, failures and the end messages.
-#include "app/MessageBox.h"
-#include "convert/CConvertProgressDlg.h"
-#include "media/SourceItem.h"
-#include "platform/CoreLocator.h"
+#include "engine/media/SourceItem.h"
+#include "engine/platform/CoreLocator.h"
+#include "gui/common/MessageBox.h"
+#include "gui/widgets/CPathLabel.h"
+#include "gui/widgets/CPercentProgressCtrl.h"
+#include "gui/windows/CConvertProgressDlg.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
-#include "widgets/CPathLabel.h"
-#include "widgets/CPercentProgressCtrl.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,12 +1,12 @@
 // The detection pass: real probes by the encoder core on small clips made by
 // the ffmpeg tool, and a slow scripted core to watch the window while it works.
-#include "app/MessageBox.h"
-#include "media/CDetectDlg.h"
-#include "media/SourceItem.h"
-#include "platform/CoreLocator.h"
+#include "engine/media/SourceItem.h"
+#include "engine/platform/CoreLocator.h"
+#include "gui/common/MessageBox.h"
+#include "gui/widgets/CPathLabel.h"
+#include "gui/windows/CDetectDlg.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
-#include "widgets/CPathLabel.h"
 
 #include <QFile>
 #include <QProgressBar>

@@ -1,6 +1,6 @@
 // The percentage bar: pixel width, the truncated text in two colours, and
 // redraws only when the bar's pixel width changes.
-#include "widgets/CPercentProgressCtrl.h"
+#include "gui/widgets/CPercentProgressCtrl.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>

@@ -1,11 +1,11 @@
 // The probe and the conversion run of the engine against the real encoder
 // core, as the program uses them.
-#include "convert/EncodeJob.h"
-#include "convert/EncodingOptions.h"
-#include "convert/OutputNaming.h"
-#include "media/SourceItem.h"
-#include "platform/CoreLocator.h"
-#include "view/ConversionSettings.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/convert/EncodingOptions.h"
+#include "engine/convert/OutputNaming.h"
+#include "engine/media/SourceItem.h"
+#include "engine/platform/CoreLocator.h"
+#include "engine/settings/ConversionSettings.h"
 
 #include "MediaTools.h"
 #include "Process.h"

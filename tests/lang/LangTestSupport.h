@@ -2,9 +2,9 @@
 // lookups the checks share.
 #pragma once
 
-#include "app/LanguagePacks.h"
-#include "app/ResourceText.h"
-#include "res/ResourceModule.h"
+#include "engine/res/ResourceModule.h"
+#include "engine/services/LanguagePacks.h"
+#include "engine/services/ResourceText.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // built for the tests (some deliberately broken).
 #include "LangTestSupport.h"
 
-#include "app/DebugLog.h"
+#include "engine/services/DebugLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The checks before a WMV or OGM conversion, against a stand-in encoder core
 // (a script named Plexcore) that can or cannot write the format.
 #include "PlexcoreContract.h"
-#include "app/MessageBox.h"
-#include "app/UiText.h"
-#include "dshow/CodecChecks.h"
-#include "dshow/DownloadPage.h"
-#include "platform/CoreLocator.h"
-#include "view/ConversionSettings.h"
+#include "engine/platform/CoreLocator.h"
+#include "engine/settings/ConversionSettings.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/preview/CodecChecks.h"
+#include "gui/preview/DownloadPage.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,7 +14,7 @@
 #include <fstream>
 
 using namespace plexavo;
-using namespace plexavo::dshow;
+using namespace plexavo::preview;
 
 class CodecChecksTest : public QObject {
     Q_OBJECT

@@ -2,8 +2,8 @@
 // attempts, faults, the size refusal, and the time-format dance of the
 // seeking helpers.
 #include "PreviewClips.h"
-#include "app/DebugLog.h"
-#include "dshow/GraphHelpers.h"
+#include "engine/player/GraphHelpers.h"
+#include "engine/services/DebugLog.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <set>
 #include <stdexcept>
 
-using namespace plexavo::dshow;
+using namespace plexavo::preview;
 using plexavo::platform::HResult;
 using plexavo::platform::TimeFormat;
 namespace hr = plexavo::platform::hr;

@@ -2,8 +2,8 @@
 // what, durations and positions in 100-ns units, accurate seeking, the end
 // of playback, sound settings, and that closing lets go of everything.
 #include "PreviewClips.h"
-#include "dshow/GraphHelpers.h"
-#include "dshow/MediaFramework.h"
+#include "engine/player/GraphHelpers.h"
+#include "engine/player/MediaFramework.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <cmath>
 #include <thread>
 
-using namespace plexavo::dshow;
+using namespace plexavo::preview;
 using plexavo::platform::HResult;
 using plexavo::platform::MediaGraph;
 namespace hr = plexavo::platform::hr;

@@ -3,18 +3,18 @@
 // Full, seeking while paused, the keys, and what OK and Cancel hand back.
 #include "MediaTools.h"
 #include "PreviewClips.h"
-#include "app/DebugLog.h"
-#include "dshow/CPreviewDlg.h"
-#include "dshow/GraphHelpers.h"
-#include "dshow/PreviewCommand.h"
-#include "dshow/PreviewWidgets.h"
-#include "media/SourceItem.h"
+#include "engine/media/SourceItem.h"
+#include "engine/player/GraphHelpers.h"
+#include "engine/services/DebugLog.h"
+#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewCommand.h"
+#include "gui/preview/PreviewWidgets.h"
 
 #ifdef PLEXCORE_FOLDER
-#include "convert/EncodeJob.h"
-#include "convert/EncodingOptions.h"
-#include "platform/CoreLocator.h"
-#include "view/ConversionSettings.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/convert/EncodingOptions.h"
+#include "engine/platform/CoreLocator.h"
+#include "engine/settings/ConversionSettings.h"
 #endif
 
 #include <QAccessible>
@@ -29,7 +29,7 @@
 #include <memory>
 
 using namespace plexavo;
-using namespace plexavo::dshow;
+using namespace plexavo::preview;
 using platform::MediaGraph;
 
 namespace {

@@ -1,6 +1,6 @@
-#include "app/OpenWithBrowser.h"
+#include "engine/services/OpenWithBrowser.h"
 
-#include "platform/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include "Process.h"
 #include "TestSupport.h"

@@ -1,8 +1,8 @@
 // The hyperlink label: its looks in each state, the ways it opens, its
 // failure box and what a screen reader sees. A fake desktop supplies a
 // "browser" script that records what it was started with.
-#include "app/MessageBox.h"
-#include "widgets/CHyperLink.h"
+#include "gui/common/MessageBox.h"
+#include "gui/widgets/CHyperLink.h"
 
 #include <QAccessible>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "app/RegistryKey.h"
+#include "engine/services/RegistryKey.h"
 
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
-#include "app/FileVersion.h"
-#include "app/VersionBlock.h"
-#include "platform/Platform.h"
+#include "engine/platform/Platform.h"
+#include "engine/services/FileVersion.h"
+#include "engine/services/VersionBlock.h"
 
 #include "TestSupport.h"
 

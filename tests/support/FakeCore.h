@@ -5,7 +5,7 @@
 
 #include "TestSupport.h"
 
-#include "platform/CoreLocator.h"
+#include "engine/platform/CoreLocator.h"
 
 namespace testing_support {
 

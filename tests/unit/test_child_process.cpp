@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "engine/platform/ChildProcess.h"
 
 #include "Process.h"
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "convert/EncodeJob.h"
+#include "engine/convert/EncodeJob.h"
 
 #include "FakeCore.h"
 

@@ -1,4 +1,4 @@
-#include "app/DebugLog.h"
+#include "engine/services/DebugLog.h"
 
 #include "TestSupport.h"
 

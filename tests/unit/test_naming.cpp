@@ -1,5 +1,5 @@
-#include "convert/OutputNaming.h"
-#include "media/SourceItem.h"
+#include "engine/convert/OutputNaming.h"
+#include "engine/media/SourceItem.h"
 
 #include "TestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "convert/EncodingOptions.h"
-#include "view/ConversionSettings.h"
+#include "engine/convert/EncodingOptions.h"
+#include "engine/settings/ConversionSettings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include "TestSupport.h"
 

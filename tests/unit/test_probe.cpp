@@ -1,8 +1,8 @@
-#include "media/SourceItem.h"
+#include "engine/media/SourceItem.h"
 
 #include "FakeCore.h"
 
-#include "app/DebugLog.h"
+#include "engine/services/DebugLog.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // and the dialogs, character for character, so that a typo in the compiled-in
 // module fails here. Texts naming a Windows-only component carry their Linux
 // wording; everything else is as the program has always shown it.
-#include "res/DialogLabels.h"
-#include "res/ResourceModule.h"
+#include "engine/res/DialogLabels.h"
+#include "engine/res/ResourceModule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/DebugLog.h"
-#include "app/ResourceText.h"
+#include "engine/services/DebugLog.h"
+#include "engine/services/ResourceText.h"
 
 #include "TestSupport.h"
 

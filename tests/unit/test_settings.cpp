@@ -1,4 +1,4 @@
-#include "view/ConversionSettings.h"
+#include "engine/settings/ConversionSettings.h"
 
 #include <gtest/gtest.h>
 

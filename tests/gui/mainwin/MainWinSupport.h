@@ -2,8 +2,8 @@
 // detection pass puts them, and small file-system fixtures.
 #pragma once
 
-#include "media/SourceItem.h"
-#include "view/CVantrelView.h"
+#include "engine/media/SourceItem.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QDir>
 #include <QFile>

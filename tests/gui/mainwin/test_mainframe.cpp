@@ -4,14 +4,14 @@
 #include "MainWinSupport.h"
 #include "TestSupport.h"
 
-#include "app/CAboutDlg.h"
-#include "app/CHelpTipsDlg.h"
-#include "app/CMainFrame.h"
-#include "app/CVantrelApp.h"
-#include "app/MessageBox.h"
-#include "app/RegistryKey.h"
-#include "view/CVantrelView.h"
-#include "widgets/CImageToolBar.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/view/CVantrelView.h"
+#include "gui/widgets/CImageToolBar.h"
+#include "gui/windows/CAboutDlg.h"
+#include "gui/windows/CHelpTipsDlg.h"
 
 #include <QAccessible>
 #include <QAction>

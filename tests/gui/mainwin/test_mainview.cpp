@@ -3,10 +3,10 @@
 // information box, drops, the help toggle, the output folder and the rebuild.
 #include "MainWinSupport.h"
 
-#include "app/MessageBox.h"
-#include "app/RegistryKey.h"
-#include "convert/EncodeJob.h"
-#include "view/CVantrelView.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

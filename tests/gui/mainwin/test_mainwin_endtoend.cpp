@@ -1,12 +1,12 @@
 // The whole road once, with the real encoder core and a German locale: start
 // the program, add two generated clips (one with a hostile name) through the
 // view's Add path, convert them, and find two playable files and both rows Done.
-#include "app/CMainFrame.h"
-#include "app/CVantrelApp.h"
-#include "app/MessageBox.h"
-#include "app/RegistryKey.h"
-#include "platform/CoreLocator.h"
-#include "view/CVantrelView.h"
+#include "engine/platform/CoreLocator.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,12 +1,12 @@
 // Under a German locale QApplication would make every decimal a comma, and
 // the core refuses "-r 29,970". The program puts numbers back to "C" and
 // leaves the rest of the user's locale alone. Runs with LC_ALL=de_DE.UTF-8.
-#include "app/CMainFrame.h"
-#include "app/CVantrelApp.h"
-#include "app/MessageBox.h"
-#include "app/RegistryKey.h"
-#include "convert/EncodingOptions.h"
-#include "view/CVantrelView.h"
+#include "engine/convert/EncodingOptions.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QComboBox>
 #include <QTest>

@@ -1,9 +1,9 @@
 // What counts as a source file: the Add dialog's filters, folder expansion,
 // and the program's command line (window files and the scripting front end).
-#include "app/CommandLine.h"
-#include "app/UiText.h"
-#include "view/CVantrelView.h"
-#include "view/SourcePaths.h"
+#include "engine/media/SourcePaths.h"
+#include "gui/common/UiText.h"
+#include "gui/shell/CommandLine.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "support/BatchTestSupport.h"
 
-#include "app/DebugLog.h"
-#include "platform/CoreLocator.h"
+#include "engine/platform/CoreLocator.h"
+#include "engine/services/DebugLog.h"
 
 #include "MediaTools.h"
 

@@ -1,7 +1,7 @@
 #include "support/TestSourceList.h"
 
-#include "app/UiText.h"
-#include "convert/OutputNaming.h"
+#include "engine/convert/OutputNaming.h"
+#include "gui/common/UiText.h"
 
 #include <QHeaderView>
 #include <QThread>

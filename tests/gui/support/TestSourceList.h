@@ -5,10 +5,10 @@
 // its own, so a test can prove that the workers marshal their calls.
 #pragma once
 
-#include "convert/EncodeJob.h"
-#include "media/SourceItem.h"
-#include "media/SourceList.h"
-#include "view/ConversionSettings.h"
+#include "engine/convert/EncodeJob.h"
+#include "engine/media/SourceItem.h"
+#include "engine/media/SourceList.h"
+#include "engine/settings/ConversionSettings.h"
 
 #include <QWidget>
 

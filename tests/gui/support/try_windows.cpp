@@ -6,9 +6,9 @@
 //   --convert        then convert the list
 //   --grab DIR       save each window into DIR as a PNG once it shows progress
 //   --quit           quit when the sequence is done (messages are answered OK)
-#include "app/MessageBox.h"
-#include "convert/CConvertProgressDlg.h"
-#include "media/CDetectDlg.h"
+#include "gui/common/MessageBox.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
 #include "support/TestSourceList.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
 // Start-up with a stored language: the pack is current before the window is
 // built, so everything comes up in it; a stored value of the wrong type, or a
 // language whose pack has gone, starts in English with no entry checked.
-#include "app/CMainFrame.h"
-#include "app/CVantrelApp.h"
-#include "app/RegistryKey.h"
-#include "view/CVantrelView.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/view/CVantrelView.h"
 
 #include <QAction>
 #include <QFile>

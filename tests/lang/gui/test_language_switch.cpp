@@ -3,14 +3,14 @@
 // the translation notice, and packs that fail at the last moment.
 #include "gui/mainwin/MainWinSupport.h"
 
-#include "app/CMainFrame.h"
-#include "app/LanguagePacksUi.h"
-#include "app/MessageBox.h"
-#include "app/RegistryKey.h"
-#include "app/ResourceText.h"
-#include "app/UiText.h"
-#include "view/CVantrelView.h"
-#include "widgets/CImageToolBar.h"
+#include "engine/services/RegistryKey.h"
+#include "engine/services/ResourceText.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/LanguagePacksUi.h"
+#include "gui/view/CVantrelView.h"
+#include "gui/widgets/CImageToolBar.h"
 
 #include <QAction>
 #include <QCheckBox>

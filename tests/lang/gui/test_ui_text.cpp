@@ -1,6 +1,6 @@
 // Module texts as the windows read them, with a language pack current.
-#include "app/ResourceText.h"
-#include "app/UiText.h"
+#include "engine/services/ResourceText.h"
+#include "gui/common/UiText.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // A small language pack for the tests, shaped by compile definitions:
 // PACK_ID, PACK_NAME, HIGH_BITS, and NO_LANGUAGE / NO_NAME / NO_TABLE / BAD_TABLE to leave
 // out an export or to break the table (FLAKY_TABLE: after the first look).
-#include "res/ResourceModule.h"
+#include "engine/res/ResourceModule.h"
 
 #include <cstdlib>
 #include <string>

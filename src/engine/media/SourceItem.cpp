@@ -1,0 +1,278 @@
+#include "engine/media/SourceItem.h"
+
+#include "engine/platform/ChildProcess.h"
+#include "engine/platform/CoreLocator.h"
+#include "engine/platform/Files.h"
+#include "engine/platform/Platform.h"
+#include "engine/services/DebugLog.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <poll.h>
+#include <string_view>
+#include <unistd.h>
+
+namespace plexavo {
+
+namespace {
+
+// Sizes of the probe's text buffers.
+constexpr std::size_t kOutputBufferSize = contract::kProbeReadSize;
+constexpr std::size_t kLineMax = 199;
+constexpr std::size_t kDurationMax = 99;
+// How long a probing core may take to stop once its answer is read.
+constexpr int kProbeStopMs = 2000;
+
+// strtok's rules on a view: leading delimiters are skipped, a token ends at
+// the next delimiter, which is consumed.
+class Tokenizer {
+  public:
+    explicit Tokenizer(std::string_view text) : m_rest(text) {}
+
+    bool next(std::string_view delimiters, std::string_view& token) {
+        const auto begin = m_rest.find_first_not_of(delimiters);
+        if (begin == std::string_view::npos) {
+            m_rest = {};
+            return false;
+        }
+        m_rest.remove_prefix(begin);
+        const auto end = m_rest.find_first_of(delimiters);
+        token = m_rest.substr(0, end);
+        m_rest = end == std::string_view::npos ? std::string_view{} : m_rest.substr(end + 1);
+        return true;
+    }
+
+    std::string_view rest() const { return m_rest; }
+
+  private:
+    std::string_view m_rest;
+};
+
+// Leading white space, a sign and digits, like atoi, but saturating far
+// beyond any duration instead of overflowing.
+std::int64_t leadingInt(std::string_view token) {
+    constexpr std::int64_t kCap = std::int64_t{1} << 40;
+    std::size_t i = 0;
+    while (i < token.size() && std::isspace(static_cast<unsigned char>(token[i])))
+        ++i;
+    bool negative = false;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
+        negative = token[i++] == '-';
+    std::int64_t value = 0;
+    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i)
+        value = std::min(kCap, value * 10 + (token[i] - '0'));
+    return negative ? -value : value;
+}
+
+// Waits for the core's first output; false (and a log line) when the core
+// has worked or slept too long without answering.
+bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const std::string& file) {
+    constexpr int kSliceMs = 100;
+    const long ticksPerSecond = platform::cpuTicksPerSecond();
+    const platform::ProcessActivity first = platform::readProcessActivity(child.processId);
+    platform::ProcessActivity last = first;
+    int stalledMs = 0;
+    for (;;) {
+        pollfd pfd{child.stdoutRead, POLLIN, 0};
+        const int ready = poll(&pfd, 1, kSliceMs);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+
+        const platform::ProcessActivity now = platform::readProcessActivity(child.processId);
+        const auto cpuMs =
+            static_cast<std::int64_t>((now.cpuTicks - first.cpuTicks) * 1000 / ticksPerSecond);
+        if (cpuMs >= limits.cpuMs) {
+            WriteLog("The encoder core used %lld ms of processor time on %s without an answer; "
+                     "the probe gives up.",
+                     static_cast<long long>(cpuMs), file.c_str());
+            return false;
+        }
+        const bool progressed = last.progressedTo(now);
+        // Runnable but not running is a busy machine, not a stuck core.
+        if (progressed || now.state == 'R')
+            stalledMs = 0;
+        else
+            stalledMs += kSliceMs;
+        last = now;
+        if (stalledMs >= limits.stallMs) {
+            WriteLog("The encoder core made no progress on %s for %d ms without an answer; "
+                     "the probe gives up.",
+                     file.c_str(), stalledMs);
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+void CSourceItem::copyForRebuild(const CSourceItem& from) {
+    *this = from;
+    durationText.clear();
+    bitrateText.clear();
+    videoDescription.clear();
+    audioDescription.clear();
+}
+
+std::string CSourceItem::probeCommandLine(const std::string& file) {
+    return std::string(core::kProgramName) + core::kAccessCode + " -i \"" + file + "\"";
+}
+
+int CSourceItem::probe(const std::string& file) {
+    return probe(file, ProbeLimits{});
+}
+
+int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
+    char output[kOutputBufferSize];
+    std::memset(output, 0, sizeof output);
+
+    CChildProcess child;
+    child.commandLine = probeCommandLine(file);
+    child.arguments = {core::programPath(), core::kAccessCode, "-i", file};
+    child.flags = CChildProcess::PipeStdout;
+    // A probe writes nothing worth waiting for once its answer is read.
+    child.stopPolicy.silenceMs = kProbeStopMs;
+    child.stopPolicy.limitMs = kProbeStopMs;
+    WriteLog("%s", child.commandLine.c_str());
+
+    if (child.start() == 0) {
+        child.setPriority(1);
+        if (awaitAnswer(child, limits, file)) {
+            ssize_t n;
+            do {
+                n = read(child.stdoutRead, output, kOutputBufferSize - 1);
+            } while (n < 0 && errno == EINTR);
+        }
+    }
+    child.terminate();
+    child.close();
+    return parseProbeOutput(file, output);
+}
+
+int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
+    const std::string_view text(cText);
+    durationSeconds = 0;
+
+    std::size_t scanFrom = 0;
+    const auto durationAt = text.find("Duration: ");
+    if (durationAt != std::string_view::npos) {
+        scanFrom = durationAt;
+        const auto restBegin = durationAt + std::strlen("Duration: ");
+        const auto lineFeed = text.find('\n', restBegin);
+        if (lineFeed != std::string_view::npos) {
+            const std::string_view rest =
+                text.substr(restBegin, std::min(lineFeed - restBegin, kLineMax));
+            const auto comma = rest.find(',');
+            const std::string_view printed = rest.substr(0, std::min(comma, kDurationMax));
+
+            // Hours, minutes and seconds must all lie in the printed duration:
+            // "N/A, start: 0.000000, bitrate: 512 kb/s" is no duration.
+            Tokenizer clock(comma == std::string_view::npos ? std::string_view{}
+                                                            : rest.substr(0, comma));
+            std::string_view h, m, s;
+            const bool parsed = clock.next(":", h) && clock.next(":", m) && clock.next(",", s);
+            const std::int64_t total =
+                parsed ? (leadingInt(h) * 60 + leadingInt(m)) * 60 + leadingInt(s) : 0;
+            if (parsed && (total < 0 || total > std::numeric_limits<std::int32_t>::max())) {
+                // A container may claim any length; one the item cannot hold
+                // is no duration at all, rather than a wrapped one.
+                WriteLog("The duration %.*s of %s is out of range; the file is not added.",
+                         static_cast<int>(printed.size()), printed.data(), file.c_str());
+                durationSeconds = 0;
+                durationText = "0 (0 s)";
+                scanFrom = lineFeed + 1;
+            } else if (parsed) {
+                durationSeconds = static_cast<std::int32_t>(total);
+                char buffer[kLineMax + 32];
+                std::snprintf(buffer, sizeof buffer, "%.*s (%d s)",
+                              static_cast<int>(printed.size()), printed.data(), durationSeconds);
+                durationText = buffer;
+
+                // After the seconds: the start field's name, its value with the
+                // next field's name, then the bit rate.
+                Tokenizer fields(rest.substr(comma + 1));
+                std::string_view skipped, bitrate;
+                if (fields.next(":", skipped) && fields.next(":", skipped) &&
+                    fields.next(" ", bitrate))
+                    bitrateText = std::string(bitrate) + " kb/s";
+                scanFrom = lineFeed + 1;
+            } else {
+                durationSeconds = 0;
+                durationText = "0 (0 s)";
+            }
+        }
+    }
+
+    for (;;) {
+        const auto streamAt = text.find("Stream #", scanFrom);
+        if (streamAt == std::string_view::npos)
+            break;
+        const auto lineBegin = streamAt + std::strlen("Stream #");
+        const auto lineFeed = text.find('\n', lineBegin);
+        if (lineFeed == std::string_view::npos)
+            break;
+        const std::string_view line =
+            text.substr(lineBegin, std::min(lineFeed - lineBegin, kLineMax));
+        std::string* target = nullptr;
+        if (line.find("Video:") != std::string_view::npos)
+            target = &videoDescription;
+        else if (line.find("Audio:") != std::string_view::npos)
+            target = &audioDescription;
+        if (target) {
+            Tokenizer parts(line);
+            std::string_view number, kind;
+            if (!parts.next(":", number) || !parts.next(":", kind))
+                break;
+            *target = std::string(parts.rest());
+        }
+        scanFrom = lineFeed + 1;
+    }
+
+    startSeconds = 0;
+    endSeconds = static_cast<std::uint32_t>(durationSeconds);
+
+    // Only a dot in the file name itself starts the extension: a dotted
+    // folder name says nothing about the file's type.
+    path = file;
+    std::string stem = file;
+    const auto slash = stem.rfind('/');
+    const auto dot = stem.rfind('.');
+    if (dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash)) {
+        extension = stem.substr(dot + 1);
+        stem.erase(dot);
+    }
+    if (slash != std::string::npos && slash < stem.size())
+        title = stem.substr(slash + 1);
+
+    return durationSeconds > 0 ? 0 : kProbeFailed;
+}
+
+// Never over an existing file while one of the numbered names is free.
+bool CSourceItem::assignOutputName(const std::string& folder, const std::string& extension,
+                                   const std::string& suffix) {
+    constexpr int kMaxCounter = 1000;
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    const std::string base = suffix.empty() ? title : title + "-" + suffix;
+    std::string stem = base;
+    std::string candidate = stem + "." + extension;
+    for (int n = 1; fileExists(dir + candidate);) {
+        stem = base + "[" + std::to_string(n) + "]";
+        candidate = stem + "." + extension;
+        if (++n > kMaxCounter)
+            break;
+    }
+    outputFolder = dir;
+    outputName = stem;
+    outputExtension = extension;
+    return true;
+}
+
+} // namespace plexavo

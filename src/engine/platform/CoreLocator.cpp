@@ -1,0 +1,30 @@
+#include "engine/platform/CoreLocator.h"
+
+#include "engine/platform/Platform.h"
+
+#include <mutex>
+
+namespace plexavo::core {
+
+namespace {
+std::mutex g_mutex;
+std::string g_folder;
+} // namespace
+
+std::string folder() {
+    std::lock_guard lock(g_mutex);
+    return g_folder.empty() ? platform::programFolder() : g_folder;
+}
+
+void setFolder(const std::string& dir) {
+    std::lock_guard lock(g_mutex);
+    g_folder = dir;
+    if (!g_folder.empty() && g_folder.back() != '/')
+        g_folder += '/';
+}
+
+std::string programPath() {
+    return folder() + kProgramName;
+}
+
+} // namespace plexavo::core

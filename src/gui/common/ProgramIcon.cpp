@@ -1,0 +1,10 @@
+#include "gui/common/ProgramIcon.h"
+
+namespace plexavo {
+
+QIcon programIcon() {
+    return QIcon::fromTheme(QStringLiteral("com.vantrel.Plexavo"),
+                            QIcon(QStringLiteral(":/plexavo/com.vantrel.Plexavo.svg")));
+}
+
+} // namespace plexavo

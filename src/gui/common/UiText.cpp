@@ -1,0 +1,68 @@
+#include "gui/common/UiText.h"
+
+#include "engine/services/DebugLog.h"
+#include "engine/services/ResourceText.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace plexavo::ui {
+
+using res::Kind;
+
+QString str(unsigned id, ...) {
+    const res::Module& module = res::currentModule();
+    const char* format = res::findText(module, Kind::String, 0, static_cast<int>(id));
+    if (!format)
+        return QString::fromStdString(LoadResString(id)); // logs the missing id, yields ""
+    // As in LoadResString: a pack text asking for other arguments than the
+    // caller passes would read garbage, so it is shown unformatted.
+    if (&module != &res::defaultModule()) {
+        const char* reference =
+            res::findText(res::defaultModule(), Kind::String, 0, static_cast<int>(id));
+        if (reference && res::conversionSignature(format) != res::conversionSignature(reference)) {
+            WriteLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
+            return QString::fromUtf8(format);
+        }
+    }
+    va_list args;
+    va_start(args, id);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::vector<char> buffer(n > 0 ? static_cast<std::size_t>(n) + 1 : 1, '\0');
+    if (n > 0)
+        std::vsnprintf(buffer.data(), buffer.size(), format, again);
+    va_end(again);
+    return QString::fromUtf8(buffer.data());
+}
+
+QString dialogText(int dialog, int control) {
+    return QString::fromUtf8(res::findText(res::currentModule(), Kind::Dialog, dialog, control));
+}
+
+namespace {
+QString promptPart(int command, bool tip) {
+    const QString prompt =
+        QString::fromUtf8(res::findText(res::currentModule(), Kind::Prompt, 0, command));
+    const qsizetype nl = prompt.indexOf(QLatin1Char('\n'));
+    if (nl < 0)
+        return tip ? QString() : prompt;
+    return tip ? prompt.mid(nl + 1) : prompt.left(nl);
+}
+} // namespace
+
+QString commandStatus(int command) {
+    return promptPart(command, false);
+}
+QString commandTip(int command) {
+    return promptPart(command, true);
+}
+
+QString productName() {
+    return QStringLiteral("Plexavo");
+}
+
+} // namespace plexavo::ui

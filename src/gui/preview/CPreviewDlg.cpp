@@ -1,0 +1,548 @@
+#include "gui/preview/CPreviewDlg.h"
+
+#include "engine/convert/OutputNaming.h"
+#include "engine/player/GraphHelpers.h"
+#include "engine/res/DialogLabels.h"
+#include "engine/services/DebugLog.h"
+#include "gui/common/UiText.h"
+#include "gui/preview/PreviewWidgets.h"
+
+#include <QFontMetricsF>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace plexavo::preview {
+
+namespace {
+
+namespace lv = res::label::preview;
+using platform::kUnitsPerSecond;
+
+constexpr int kVolumeMin = -10000;
+constexpr int kBalanceMax = 10000;
+
+// Dialog units of the window system's templates, turned into pixels for the
+// dialog's font: a quarter of the average character width across, an eighth
+// of the character height down.
+struct DialogUnits {
+    double charWidth;
+    double charHeight;
+    int x(int units) const { return qRound(units * charWidth / 4.0); }
+    int y(int units) const { return qRound(units * charHeight / 8.0); }
+};
+
+DialogUnits unitsFor(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return {metrics.horizontalAdvance(alphabet) / alphabet.size(), metrics.height()};
+}
+
+QString timeText(std::int64_t seconds) {
+    return QString::fromStdString(FormatSeconds(static_cast<std::uint32_t>(seconds)));
+}
+
+QString labelText(int control) {
+    return ui::dialogText(CPreviewDlg::kDialogId, control);
+}
+
+// "Start Time:" names the edit beside it as "Start Time".
+QString nameFromLabel(QString text) {
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
+QString controlName(int id) {
+    return QStringLiteral("ctl%1").arg(id);
+}
+
+unsigned hex(HRESULT hr) {
+    return static_cast<std::uint32_t>(hr);
+}
+unsigned long longHex(HRESULT hr) {
+    return static_cast<std::uint32_t>(hr);
+}
+
+} // namespace
+
+CPreviewDlg::CPreviewDlg(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
+                         QWidget* parent)
+    : QDialog(parent), m_filePath(std::move(filePath)), m_partStart(partStart), m_partEnd(partEnd) {
+    setObjectName(QStringLiteral("dlg107"));
+    setWindowTitle(labelText(0));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setModal(true);
+    buildControls();
+
+    // Until the file is open there is nothing to play or to mark.
+    for (int id : {kPlay, kStop, kPause, kStart, kEnd, kFull})
+        enable(id, false);
+
+    m_timer.setInterval(kTickMs);
+    connect(&m_timer, &QTimer::timeout, this, &CPreviewDlg::onTick);
+}
+
+CPreviewDlg::~CPreviewDlg() {
+    teardown();
+}
+
+// ---------------------------------------------------------------------------
+// Building the window
+
+QPushButton* CPreviewDlg::addButton(int id) {
+    auto* button = new QPushButton(labelText(id), this);
+    button->setObjectName(controlName(id));
+    button->setAccessibleName(button->text());
+    // No default button: Enter means OK unless a push button has the focus.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    m_buttons.insert(id, button);
+    return button;
+}
+
+void CPreviewDlg::enable(int id, bool on) {
+    if (QPushButton* button = m_buttons.value(id))
+        button->setEnabled(on);
+}
+
+void CPreviewDlg::buildControls() {
+    const DialogUnits du = unitsFor(font());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(du.x(7), du.y(7), du.x(7), du.y(7));
+    layout->setSpacing(du.y(3));
+    layout->setSizeConstraint(QLayout::SetFixedSize); // the video is placed once
+
+    m_videoArea = new QWidget(this);
+    m_videoArea->setObjectName(controlName(kVideoArea));
+    m_videoArea->setAccessibleName(ui::str(61971));
+    // At least the template's size; wider when long texts widen the window,
+    // so the picture always spans the window like the slider under it.
+    m_videoArea->setMinimumWidth(du.x(250));
+    m_videoArea->setFixedHeight(du.y(150));
+    m_videoArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_videoArea->setAutoFillBackground(true);
+    QPalette black = m_videoArea->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_videoArea->setPalette(black);
+    m_surface = new CVideoSurface(m_videoArea);
+    m_surface->setObjectName(QStringLiteral("videoSurface"));
+    m_surface->hide();
+    layout->addWidget(m_videoArea);
+
+    m_position = new CSelectionSlider(this);
+    m_position->setObjectName(controlName(kPosition));
+    m_position->setAccessibleName(ui::str(61970));
+    m_position->setTickPosition(QSlider::TicksBelow);
+    m_position->setRange(0, 0);
+    m_position->setFocusPolicy(Qt::StrongFocus);
+    layout->addWidget(m_position);
+
+    // Transport and the part, then OK and Cancel.
+    auto* transport = new QGroupBox(this);
+    auto* row = new QHBoxLayout(transport);
+    row->setContentsMargins(du.x(4), du.y(4), du.x(4), du.y(4));
+    row->setSpacing(0);
+    for (int id : {kPlay, kPause, kStop})
+        row->addWidget(addButton(id));
+    row->addSpacing(du.x(6));
+    for (int id : {kStart, kEnd, kFull})
+        row->addWidget(addButton(id));
+    row->addStretch(1);
+    row->addSpacing(du.x(12));
+    row->addWidget(addButton(kOk));
+    row->addWidget(addButton(kCancel));
+    // The template's narrow buttons, widened only as far as their text needs
+    // (the style's usual minimum would push the window far past the picture).
+    for (auto it = m_buttons.cbegin(); it != m_buttons.cend(); ++it) {
+        QPushButton* button = it.value();
+        const int least = du.x(it.key() == kOk || it.key() == kCancel ? 35 : 24);
+        const int needed = button->fontMetrics().horizontalAdvance(button->text()) + du.x(8);
+        button->setFixedWidth(std::max(least, needed));
+    }
+    layout->addWidget(transport);
+
+    auto* information = new QGroupBox(labelText(lv::kInformationGroup), this);
+    auto* grid = new QGridLayout(information);
+    grid->setHorizontalSpacing(du.x(4));
+    grid->setVerticalSpacing(du.y(2));
+    auto addTime = [&](int labelId, int editId, int row, int column) {
+        auto* label = new QLabel(labelText(labelId), information);
+        auto* edit = new QLineEdit(information);
+        edit->setObjectName(controlName(editId));
+        edit->setReadOnly(true);
+        edit->setAccessibleName(nameFromLabel(label->text()));
+        edit->setMinimumWidth(du.x(64));
+        label->setBuddy(edit);
+        grid->addWidget(label, row, column);
+        grid->addWidget(edit, row, column + 1);
+        return edit;
+    };
+    m_startTime = addTime(lv::kStartTime, kStartTime, 0, 0);
+    m_endTime = addTime(lv::kEndTime, kEndTime, 0, 2);
+    m_duration = addTime(lv::kDuration, kDuration, 1, 0);
+    m_elapsed = addTime(lv::kElapsedTime, kElapsedTime, 1, 2);
+    grid->setColumnMinimumWidth(2, du.x(40));
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    layout->addWidget(information);
+
+    auto addLevel = [&](int groupId, int leftId, int rightId, int sliderId) {
+        auto* group = new QGroupBox(labelText(groupId), this);
+        auto* box = new QVBoxLayout(group);
+        box->setSpacing(0);
+        auto* slider = new QSlider(Qt::Horizontal, group);
+        slider->setObjectName(controlName(sliderId));
+        slider->setAccessibleName(group->title());
+        slider->setTickPosition(QSlider::TicksBelow);
+        box->addWidget(slider);
+        auto* ends = new QHBoxLayout;
+        ends->addWidget(new QLabel(labelText(leftId), group));
+        ends->addStretch(1);
+        ends->addWidget(new QLabel(labelText(rightId), group));
+        box->addLayout(ends);
+        return std::pair{group, slider};
+    };
+    auto [volumeGroup, volume] =
+        addLevel(lv::kVolumeGroup, lv::kVolumeMin, lv::kVolumeMax, kVolume);
+    auto [balanceGroup, balance] =
+        addLevel(lv::kBalanceGroup, lv::kBalanceLeft, lv::kBalanceRight, kBalance);
+    m_volume = volume;
+    m_balance = balance;
+    auto* levels = new QHBoxLayout;
+    levels->addWidget(volumeGroup);
+    levels->addWidget(balanceGroup);
+    layout->addLayout(levels);
+
+    // Volume: 0 (its right end, where it starts) is full volume.
+    m_volume->setRange(kVolumeMin, 0);
+    m_volume->setTickInterval(1000);
+    m_volume->setSingleStep(1000);
+    m_volume->setPageStep(2000);
+    m_volume->setValue(0);
+    // Balance: 0 (the middle) is centred.
+    m_balance->setRange(-kBalanceMax, kBalanceMax);
+    m_balance->setTickInterval(1000);
+    m_balance->setSingleStep(1000);
+    m_balance->setPageStep(5000);
+    m_balance->setValue(0);
+
+    auto* hint = new QLabel(labelText(lv::kHint), this);
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+
+    connect(m_buttons.value(kPlay), &QPushButton::clicked, this, &CPreviewDlg::playAction);
+    connect(m_buttons.value(kPause), &QPushButton::clicked, this, &CPreviewDlg::pauseToggle);
+    connect(m_buttons.value(kStop), &QPushButton::clicked, this, &CPreviewDlg::stopAction);
+    connect(m_buttons.value(kStart), &QPushButton::clicked, this, &CPreviewDlg::selectStart);
+    connect(m_buttons.value(kEnd), &QPushButton::clicked, this, &CPreviewDlg::selectEnd);
+    connect(m_buttons.value(kFull), &QPushButton::clicked, this, &CPreviewDlg::selectFull);
+    connect(m_buttons.value(kOk), &QPushButton::clicked, this, &CPreviewDlg::onOk);
+    connect(m_buttons.value(kCancel), &QPushButton::clicked, this,
+            [this] { closeDialog(QDialog::Rejected); });
+
+    // Every move of the thumb seeks, dragging included; the ticks' own moves
+    // of the thumb (setValue) do not come through here.
+    connect(m_position, &QSlider::actionTriggered, this,
+            [this] { seekToSlider(m_position->sliderPosition()); });
+    connect(m_position, &QSlider::sliderReleased, this,
+            [this] { seekToSlider(m_position->value()); });
+    connect(m_volume, &QSlider::valueChanged, this, [this](int value) {
+        if (m_graph && m_rendered)
+            m_graph->setVolume(value);
+    });
+    connect(m_balance, &QSlider::valueChanged, this, [this](int value) {
+        if (m_graph && m_rendered)
+            m_graph->setBalance(value);
+    });
+
+    setTabOrder(m_position, m_buttons.value(kPlay));
+    QWidget* previous = m_buttons.value(kPlay);
+    for (int id : {kPause, kStop, kStart, kEnd, kFull, kOk, kCancel}) {
+        setTabOrder(previous, m_buttons.value(id));
+        previous = m_buttons.value(id);
+    }
+    for (QWidget* next : std::initializer_list<QWidget*>{m_startTime, m_endTime, m_duration,
+                                                         m_elapsed, m_volume, m_balance}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Opening and tracking
+
+void CPreviewDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The file opens on the first tick, so that the window is on screen first.
+    if (!m_timerStarted) {
+        m_timerStarted = true;
+        m_timer.start();
+    }
+}
+
+void CPreviewDlg::onTick() {
+    if (!m_opened) {
+        openMedia();
+        playAction(); // whether the opening succeeded or not
+        return;
+    }
+    if (m_playState == kRunning)
+        track();
+}
+
+void CPreviewDlg::openMedia() {
+    m_opened = true;
+    m_audioOnly = false;
+    HRESULT hr = platform::MediaGraph::create(m_graph);
+    if (hr < 0) {
+        LogFormatted(this, "Failed to initialize DirectShow!  hr=0x%x\r\n", hex(hr));
+        return;
+    }
+    const qreal scale = m_videoArea->devicePixelRatioF();
+    m_graph->setVideoSize(qRound(m_videoArea->width() * scale),
+                          qRound(m_videoArea->height() * scale));
+    CVideoSurface* surface = m_surface;
+    m_graph->setFrameListener([surface] { surface->frameArrived(); });
+
+    // Opening waits for the first frame: quick for a local file, but a
+    // damaged one or a slow disk can take a while.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    hr = RenderMediaFile(m_graph.get(), m_filePath);
+    QGuiApplication::restoreOverrideCursor();
+    if (hr < 0) {
+        LogFormatted(this, "*** Failed(%08lx) in RenderFile(%s)!\r\n", longHex(hr),
+                     m_filePath.c_str());
+        const std::string why = m_graph->lastErrorText();
+        if (!why.empty())
+            LogFormatted(this, "    %s\r\n", why.c_str());
+        return;
+    }
+    m_rendered = true;
+
+    // A file without a picture plays its sound in front of the black area.
+    m_audioOnly = !m_graph->hasVideo();
+    if (!m_audioOnly) {
+        m_surface->setGeometry(m_videoArea->rect());
+        if (m_surface->width() <= 0 || m_surface->height() <= 0)
+            LogFormatted(this, "Failed to set window position!  hr=0x%x\r\n",
+                         hex(platform::hr::kFail));
+        m_surface->setGraph(m_graph.get());
+        m_surface->show();
+        m_surface->raise();
+    }
+
+    for (int id : {kPlay, kStart, kEnd, kFull})
+        enable(id, true);
+    enable(kStop, false);
+    enable(kPause, false);
+
+    std::int64_t duration = 0;
+    m_durationSeconds = 0;
+    if (GetDurationInMediaTime(m_graph.get(), duration) >= 0)
+        m_durationSeconds = static_cast<std::int32_t>(duration / kUnitsPerSecond);
+    m_duration->setText(timeText(m_durationSeconds));
+    m_position->setRange(0, m_durationSeconds);
+    const int tick = (m_durationSeconds / 100 + 1) * 5;
+    m_position->setTickInterval(tick);
+    m_position->setSingleStep(tick);
+    m_position->setPageStep(4 * tick);
+
+    m_position->setSelection(m_partStart, m_partEnd);
+    refreshSelection();
+    m_graph->setVolume(m_volume->value());
+    m_graph->setBalance(m_balance->value());
+}
+
+void CPreviewDlg::track() {
+    if (!m_graph || !m_rendered)
+        return;
+    // A look, not a wait: the tick comes round again in 100 ms anyway, and
+    // blocking here would freeze the window between ticks.
+    long event = 0;
+    m_graph->waitForCompletion(0, event);
+    if (event != 0) {
+        stopAction();
+    } else {
+        std::int64_t position = 0;
+        const std::int64_t seconds = GetCurrentPositionInMediaTime(m_graph.get(), position) >= 0
+                                         ? position / kUnitsPerSecond
+                                         : 0;
+        // The thumb belongs to the user while dragged.
+        if (seconds != m_position->value() && !m_position->isSliderDown())
+            m_position->setValue(static_cast<int>(seconds));
+    }
+    setElapsedText(timeText(m_position->value()));
+}
+
+void CPreviewDlg::setElapsedText(const QString& text) {
+    if (m_elapsed->text() != text)
+        m_elapsed->setText(text);
+}
+
+// ---------------------------------------------------------------------------
+// Transport
+
+void CPreviewDlg::playAction() {
+    if (m_graph && m_rendered) {
+        const HRESULT hr = m_graph->run();
+        if (hr >= 0)
+            m_playState = kRunning;
+        else
+            LogFormatted(this, "\r\n*** Failed(%08lx) in Run()!\r\n", longHex(hr));
+    }
+    enable(kPlay, false);
+    enable(kStop, true);
+    enable(kPause, true);
+}
+
+void CPreviewDlg::pauseToggle() {
+    if (m_playState == kPaused) {
+        playAction();
+        return;
+    }
+    if (m_playState == kRunning && m_graph && m_rendered) {
+        const HRESULT hr = m_graph->pause();
+        if (hr >= 0) {
+            LogFormatted(this, "*** Media is PAUSED.\r\n");
+            m_playState = kPaused;
+        } else {
+            LogFormatted(this, "\r\n*** Failed(%08lx) in Pause()!\r\n", longHex(hr));
+        }
+    }
+    enable(kPlay, true);
+    enable(kStop, true);
+    enable(kPause, false);
+}
+
+void CPreviewDlg::stopAction() {
+    if (m_graph && m_rendered) {
+        if (m_playState != kStopped) {
+            const HRESULT hr = m_graph->stop();
+            if (hr >= 0)
+                m_playState = kStopped;
+            else
+                LogFormatted(this, "\r\n*** Failed(%08lx) in Stop()!\r\n", longHex(hr));
+        }
+        platform::MediaGraph::State state;
+        HRESULT hr = m_graph->getState(500, state);
+        if (hr < 0)
+            LogFormatted(this, "Failed to read graph state!  hr=0x%x\r\n", hex(hr));
+        hr = SetPositionsInMediaTime(m_graph.get(), 0, Positioning::Absolute, 0, Positioning::None);
+        if (hr < 0)
+            LogFormatted(this, "Failed to seek to beginning of media!  hr=0x%x\r\n", hex(hr));
+        hr = m_graph->stopWhenReady();
+        if (hr < 0)
+            LogFormatted(this, "Failed in StopWhenReady!  hr=0x%x\r\n", hex(hr));
+    }
+    enable(kPlay, true);
+    enable(kStop, false);
+    enable(kPause, false);
+    m_elapsed->setText(QStringLiteral("0"));
+    m_position->setValue(0);
+}
+
+// ---------------------------------------------------------------------------
+// The part
+
+void CPreviewDlg::selectStart() {
+    const int p = m_position->value();
+    const int end = m_position->selectionEnd();
+    if (p <= end)
+        m_position->setSelection(p, end);
+    else
+        m_position->setSelection(end, p);
+    refreshSelection();
+}
+
+void CPreviewDlg::selectEnd() {
+    const int p = m_position->value();
+    const int start = m_position->selectionStart();
+    if (p >= start)
+        m_position->setSelection(start, p);
+    else
+        m_position->setSelection(p, start);
+    refreshSelection();
+}
+
+void CPreviewDlg::selectFull() {
+    m_position->setSelection(m_position->minimum(), m_position->maximum());
+    refreshSelection();
+}
+
+void CPreviewDlg::refreshSelection() {
+    m_position->repaint();
+    m_startTime->setText(timeText(m_position->selectionStart()));
+    m_endTime->setText(timeText(m_position->selectionEnd()));
+}
+
+void CPreviewDlg::seekToSlider(int seconds) {
+    // Works paused and stopped too; the Elapsed Time waits for playback.
+    if (m_graph && m_rendered)
+        SetPositionsInMediaTime(m_graph.get(), std::int64_t{seconds} * kUnitsPerSecond,
+                                Positioning::Absolute, 0, Positioning::None);
+}
+
+// ---------------------------------------------------------------------------
+// Closing
+
+void CPreviewDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        event->accept(); // swallowed: only Cancel and the close box leave without the part
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+            button->click();
+        else
+            onOk();
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CPreviewDlg::reject() {
+    closeDialog(QDialog::Rejected);
+}
+
+void CPreviewDlg::onOk() {
+    // A file that never opened has no part of its own to hand back.
+    if (m_rendered) {
+        m_partStart = m_position->selectionStart();
+        m_partEnd = m_position->selectionEnd();
+    }
+    closeDialog(QDialog::Accepted);
+}
+
+void CPreviewDlg::closeDialog(int result) {
+    teardown();
+    m_timer.stop();
+    QDialog::done(result);
+}
+
+void CPreviewDlg::teardown() {
+    if (!m_graph)
+        return;
+    if (m_rendered && m_playState != kStopped && m_graph->stop() >= 0)
+        m_playState = kStopped;
+    m_surface->setGraph(nullptr);
+    m_surface->hide();
+    m_graph.reset(); // joins the streaming threads and closes the file
+}
+
+} // namespace plexavo::preview

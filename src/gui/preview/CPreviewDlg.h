@@ -1,0 +1,123 @@
+// "Preview and select a part to convert" (dialog 107): plays one source file
+// in a black video area and lets the user mark the part to convert as the
+// position slider's selection. Only OK hands the part back, and only when
+// the file could be opened.
+#pragma once
+
+#include "engine/player/MediaGraph.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QWidget;
+
+namespace plexavo::preview {
+
+class CSelectionSlider;
+class CVideoSurface;
+
+class CPreviewDlg final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CPreviewDlg)
+
+  public:
+    enum PlayState { kStopped = 0, kPaused = 1, kRunning = 2 };
+
+    enum ControlId {
+        kOk = 1,
+        kCancel = 1037,
+        kPosition = 1043,
+        kPlay = 1049,
+        kPause = 1050,
+        kStop = 1051,
+        kStart = 1052,
+        kEnd = 1053,
+        kFull = 1054,
+        kStartTime = 1056,
+        kEndTime = 1057,
+        kDuration = 1058,
+        kElapsedTime = 1059,
+        kVolume = 1060,
+        kBalance = 1061,
+        kVideoArea = 1062,
+    };
+
+    static constexpr int kDialogId = 107;
+    static constexpr int kTickMs = 100;
+
+    // partStart and partEnd hold the item's part in whole seconds; they are
+    // read when the file opens and written on OK.
+    CPreviewDlg(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
+                QWidget* parent = nullptr);
+    ~CPreviewDlg() override;
+
+    const std::string& filePath() const { return m_filePath; }
+    int playState() const { return m_playState; }
+    bool opened() const { return m_opened; }
+    bool openSucceeded() const { return m_rendered; }
+    bool audioOnly() const { return m_audioOnly; }
+    platform::MediaGraph* graph() const { return m_graph.get(); }
+    CVideoSurface* videoSurface() const { return m_surface; }
+
+    // Cancel and the close box: leaves without handing the part back.
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void buildControls();
+    QPushButton* addButton(int id);
+    void enable(int id, bool on);
+
+    void onTick();
+    void openMedia();
+    void track();
+    void playAction();
+    void pauseToggle();
+    void stopAction();
+    void selectStart();
+    void selectEnd();
+    void selectFull();
+    void refreshSelection();
+    void seekToSlider(int seconds);
+    void onOk();
+    void closeDialog(int result);
+    void teardown();
+    void setElapsedText(const QString& text);
+
+    std::string m_filePath;
+    std::int32_t& m_partStart;
+    std::int32_t& m_partEnd;
+
+    std::unique_ptr<platform::MediaGraph> m_graph;
+    bool m_audioOnly = false;
+    bool m_opened = false;
+    bool m_rendered = false; // the file was opened: transport and OK's write-back act
+    int m_playState = kStopped;
+    int m_durationSeconds = 0;
+    QTimer m_timer;
+    bool m_timerStarted = false;
+
+    QWidget* m_videoArea = nullptr;
+    CVideoSurface* m_surface = nullptr;
+    CSelectionSlider* m_position = nullptr;
+    QSlider* m_volume = nullptr;
+    QSlider* m_balance = nullptr;
+    QLineEdit* m_startTime = nullptr;
+    QLineEdit* m_endTime = nullptr;
+    QLineEdit* m_duration = nullptr;
+    QLineEdit* m_elapsed = nullptr;
+    QHash<int, QPushButton*> m_buttons;
+};
+
+} // namespace plexavo::preview

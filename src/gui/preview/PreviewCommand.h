@@ -1,0 +1,24 @@
+// The main view's Preview command, for the first selected row's item.
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace plexavo {
+class CSourceItem;
+}
+
+namespace plexavo::preview {
+
+// Runs the preview on `item` (modal, owned by `parent`, the main window)
+// and stores the part marked with OK into the item. Returns true when the
+// item's part changed: the caller then sets the row's Convert Duration
+// column to partText(item). Cancel, the close box and a file that could
+// not be opened leave the item as it was.
+bool runPreview(QWidget* parent, CSourceItem& item);
+
+// The part as the list shows it: "00:01:05-00:02:00".
+std::string partText(const CSourceItem& item);
+
+} // namespace plexavo::preview

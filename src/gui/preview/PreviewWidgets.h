@@ -1,0 +1,63 @@
+// The two widgets of the preview that Qt has no ready form of: a slider that
+// shows a selection range (the part to convert), and the surface that paints
+// the player's frames.
+#pragma once
+
+#include "engine/player/MediaGraph.h"
+
+#include <QSlider>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+
+namespace plexavo::preview {
+
+class CSelectionSlider final : public QSlider {
+    Q_OBJECT
+  public:
+    explicit CSelectionSlider(QWidget* parent = nullptr);
+
+    void setSelection(int start, int end);
+    int selectionStart() const { return m_start; }
+    int selectionEnd() const { return m_end; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    int centreOf(int value) const;
+
+    int m_start = 0;
+    int m_end = 0;
+};
+
+// Paints the newest frame of a graph, letterboxed on black. Frames arrive on
+// a streaming thread; that thread only queues one repaint at a time.
+class CVideoSurface final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CVideoSurface(QWidget* parent = nullptr);
+
+    // The graph whose frames to paint; nullptr before teardown.
+    void setGraph(platform::MediaGraph* graph);
+    // Safe from any thread.
+    void frameArrived();
+
+    // What was painted last: for the tests and the benchmarks.
+    std::uint64_t paintedSerial() const { return m_paintedSerial; }
+    std::int64_t paintedPosition() const { return m_frame.position; }
+    std::uint64_t paintedFrames() const { return m_paintedFrames; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    platform::MediaGraph* m_graph = nullptr;
+    platform::VideoFrame m_frame;
+    std::atomic<bool> m_repaintQueued{false};
+    std::uint64_t m_paintedSerial = 0;
+    std::uint64_t m_paintedFrames = 0;
+};
+
+} // namespace plexavo::preview

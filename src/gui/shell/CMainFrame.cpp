@@ -1,0 +1,219 @@
+// The frame's geometry, bars, view and closing.
+#include "gui/shell/CMainFrame.h"
+
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/view/CVantrelView.h"
+#include "gui/widgets/CImageToolBar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <dlfcn.h>
+
+namespace plexavo {
+
+namespace {
+
+// Toolbar slots: command ids with 0 for a separator.
+constexpr int kToolbarCommands[] = {
+    cmd::kAdd, cmd::kRemove,  cmd::kRemoveAll, 0, cmd::kMoveUp, cmd::kMoveDown,
+    0,         cmd::kPreview, cmd::kConvert,   0, cmd::kExit};
+constexpr const char* kToolbarIcons[] = {"list-add",     "list-remove",     "edit-clear-all",
+                                         "go-up",        "go-down",         "media-playback-start",
+                                         "media-record", "application-exit"};
+constexpr unsigned kToolbarTexts[] = {61308, 61324, 61325, 0, 61319, 61320,
+                                      0,     61322, 61310, 0, 61315};
+
+// String ids of the status-bar panes: idle text, then the lock indicators.
+constexpr unsigned kReadyText = 57345;
+constexpr unsigned kIndicatorTexts[] = {59137, 59138, 59139};
+constexpr unsigned kIndicatorNames[] = {61931, 61932, 61933};
+
+// The keyboard's lock lights, from the X server when there is one; all off
+// elsewhere (Wayland, offscreen), where no program may ask.
+unsigned lockIndicatorState() {
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->display())
+        return 0;
+    using StateFn = int (*)(Display*, unsigned, unsigned*);
+    static StateFn getState = [] {
+        void* library = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+        return library ? reinterpret_cast<StateFn>(dlsym(library, "XkbGetIndicatorState"))
+                       : nullptr;
+    }();
+    unsigned state = 0;
+    constexpr unsigned kCoreKeyboard = 0x0100;
+    if (!getState || getState(x11->display(), kCoreKeyboard, &state) != 0)
+        return 0;
+    return state;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("mainFrame"));
+    // A fixed window: no resizing border, no maximise button, but minimise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(kWidth, kHeight);
+    setWindowIcon(programIcon());
+
+    m_wndToolBar = new CImageToolBar(this);
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    for (int id : kToolbarCommands) {
+        if (id == 0)
+            m_wndToolBar->addSeparator();
+        else
+            m_wndToolBar->addAction(ensureAction(id));
+    }
+    m_wndToolBar->SetImageLists(CImageToolBar::kImageSize,
+                                QStringList(std::begin(kToolbarIcons), std::end(kToolbarIcons)));
+    SetToolbarTexts(true);
+
+    createStatusBar();
+    auto* view = new CVantrelView;
+    view->OnInitialUpdate();
+    attachView(view);
+    RebuildMenus(false);
+    UpdateTitle();
+    centreOnScreen();
+    qApp->installEventFilter(this);
+}
+
+CMainFrame::~CMainFrame() {
+    if (qApp)
+        qApp->removeEventFilter(this);
+}
+
+void CMainFrame::centreOnScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    move(area.x() + (area.width() - kWidth) / 2, area.y() + (area.height() - kHeight) / 2);
+}
+
+void CMainFrame::UpdateTitle() {
+    setWindowTitle(ui::productName());
+}
+
+void CMainFrame::SetToolbarTexts(bool resize) {
+    QStringList texts;
+    for (unsigned id : kToolbarTexts)
+        texts.append(id ? ui::str(id) : QString());
+    m_wndToolBar->SetButtonTexts(texts, resize);
+    m_wndToolBar->setWindowTitle(ui::str(61929));
+    m_wndToolBar->setAccessibleName(ui::str(61929));
+}
+
+// ---- Status bar ------------------------------------------------------------------
+
+void CMainFrame::createStatusBar() {
+    auto* bar = statusBar();
+    bar->setObjectName(QStringLiteral("ctl%1").arg(0xE801));
+    bar->setSizeGripEnabled(false);
+    bar->setContentsMargins(0, 0, 4, 0); // the last pane off the window's edge
+    m_ready = new QLabel;
+    m_ready->setObjectName(QStringLiteral("statusReady"));
+    bar->addWidget(m_ready, 1);
+    for (int i = 0; i < 3; ++i) {
+        auto* pane = new QLabel;
+        pane->setObjectName(QStringLiteral("statusIndicator%1").arg(i));
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addPermanentWidget(pane);
+        m_indicators[i] = pane;
+    }
+    retextStatusBar();
+}
+
+void CMainFrame::retextStatusBar() {
+    m_ready->setText(ui::str(kReadyText));
+    for (int i = 0; i < 3; ++i) {
+        // Every pane is as wide as its text, shown or not, so the bar does
+        // not jump when a lock key is pressed.
+        const QString text = ui::str(kIndicatorTexts[i]);
+        m_indicators[i]->setMinimumWidth(m_indicators[i]->fontMetrics().horizontalAdvance(text) +
+                                         12);
+        m_indicators[i]->setAccessibleName(ui::str(kIndicatorNames[i]));
+    }
+    updateLockIndicators();
+}
+
+void CMainFrame::updateLockIndicators() {
+    const unsigned state = lockIndicatorState();
+    for (int i = 0; i < 3; ++i)
+        m_indicators[i]->setText((state & (1u << i)) ? ui::str(kIndicatorTexts[i]) : QString());
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock)
+            QTimer::singleShot(0, this, [this] { updateLockIndicators(); });
+    } else if (event->type() == QEvent::ApplicationActivate) {
+        updateLockIndicators();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- The view --------------------------------------------------------------------
+
+void CMainFrame::attachView(CVantrelView* view) {
+    m_view = view;
+    setCentralWidget(view);
+    connect(view, &CVantrelView::rowsChanged, this, [this] { updateCommandUi(); });
+    connect(view, &CVantrelView::toolTipsShown, this, [this](bool shown) {
+        if (QAction* tips = action(cmd::kToolTips))
+            tips->setChecked(shown);
+    });
+    updateCommandUi();
+}
+
+CVantrelView* CMainFrame::RecreateView() {
+    CVantrelView* old = m_view;
+    auto* fresh = new CVantrelView;
+    fresh->OnInitialUpdate();
+    if (configureView)
+        configureView(fresh);
+    if (old)
+        fresh->copyStateFrom(*old);
+    attachView(fresh); // deletes the old central widget
+    SetToolbarTexts(false);
+    return fresh;
+}
+
+// ---- Closing ---------------------------------------------------------------------
+
+bool CMainFrame::confirmExit() {
+    if (m_exitConfirmed)
+        return true;
+    const auto answer = MessageBox::show(
+        this, ui::str(61221, ui::productName().toUtf8().constData()), QMessageBox::Question,
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    m_exitConfirmed = answer == QMessageBox::Ok;
+    return m_exitConfirmed;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!confirmExit()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace plexavo

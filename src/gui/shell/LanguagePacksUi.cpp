@@ -1,0 +1,113 @@
+#include "gui/shell/LanguagePacksUi.h"
+
+#include "engine/services/RegistryKey.h"
+#include "engine/services/ResourceText.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/shell/CMainFrame.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTimer>
+
+#ifndef PLEXAVO_TRANSLATION_CONTACT
+#define PLEXAVO_TRANSLATION_CONTACT "translations@vantrel.example"
+#endif
+
+namespace plexavo {
+
+const char* translationContact() {
+    return PLEXAVO_TRANSLATION_CONTACT;
+}
+
+CLanguageSwitch::CLanguageSwitch(QObject* parent) : QObject(parent) {}
+
+CLanguageSwitch::~CLanguageSwitch() {
+    if (m_frame) {
+        m_frame->fillLanguageMenu = nullptr;
+        m_frame->onLanguageCommand = nullptr;
+    }
+}
+
+void CLanguageSwitch::applyStoredLanguage() {
+    // -1 stands for "no value": missing, or stored as another type.
+    const long stored = settings::readLanguage();
+    if (stored != -1)
+        m_packs.SelectLanguage(static_cast<unsigned>(stored));
+}
+
+void CLanguageSwitch::attach(CMainFrame* frame) {
+    m_frame = frame;
+    frame->fillLanguageMenu = [this](QMenu* menu) { fillMenu(menu); };
+    // The second entry is Simplified Chinese by command, whatever its text.
+    frame->onLanguageCommand = [this](int id) {
+        if (id == lang::kFirstLanguageCommand + 1)
+            OnChineseSimplified();
+        else
+            OnLanguage(id);
+    };
+}
+
+void CLanguageSwitch::fillMenu(QMenu* menu) {
+    m_packs.RefreshLanguageList();
+    menu->clear();
+    for (std::size_t i = 0; i < m_packs.m_aLangIds.size(); ++i) {
+        const int id = lang::kFirstLanguageCommand + static_cast<int>(i);
+        QAction* action = menu->addAction(QString::fromUtf8(m_packs.m_aLangNames[i].c_str()));
+        action->setObjectName(QStringLiteral("cmd%1").arg(id));
+        action->setData(id);
+        action->setCheckable(true);
+        const bool current = m_packs.m_aLangIds[i] == m_packs.m_wCurLanguage;
+        action->setChecked(current);
+        // Only twenty commands exist; later packs show but cannot be chosen.
+        action->setEnabled(id <= lang::kLastLanguageCommand);
+        connect(action, &QAction::triggered, this, [this, action, current, id] {
+            action->setChecked(current); // the switch sets the checks, not the click
+            // The switch rebuilds the menu this entry sits in: let it close first.
+            QTimer::singleShot(0, this, [this, id] {
+                if (m_frame)
+                    m_frame->onCommand(id);
+            });
+        });
+    }
+}
+
+void CLanguageSwitch::rebuildWindow() {
+    if (!m_frame)
+        return;
+    m_frame->RebuildMenus(true);
+    m_frame->UpdateTitle();
+    m_frame->RecreateView(); // re-texts the toolbar too
+    emit switched();
+}
+
+void CLanguageSwitch::OnLanguage(int id) {
+    const int index = id - lang::kFirstLanguageCommand;
+    if (index < 0 || index >= static_cast<int>(m_packs.m_aLangIds.size()))
+        return;
+    const std::uint16_t langId = m_packs.m_aLangIds[static_cast<std::size_t>(index)];
+    if (langId == m_packs.m_wCurLanguage)
+        return;
+    const res::Module* before = &res::currentModule();
+    if (!m_packs.SelectLanguage(langId)) {
+        // A pack that broke after the menu was built: the previous language
+        // stays, unless it could not be taken back either; then the window
+        // follows the texts that are current.
+        if (&res::currentModule() != before)
+            rebuildWindow();
+        return;
+    }
+    rebuildWindow();
+    settings::writeLanguage(langId);
+    if (id != lang::kFirstLanguageCommand && m_frame)
+        MessageBox::show(m_frame, ui::str(kTranslationNotice, translationContact()),
+                         QMessageBox::Information);
+}
+
+void CLanguageSwitch::OnChineseSimplified() {
+    m_packs.SelectLanguage(lang::kChineseSimplified);
+    rebuildWindow();
+    settings::writeLanguage(lang::kChineseSimplified);
+}
+
+} // namespace plexavo

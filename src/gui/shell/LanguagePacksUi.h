@@ -1,0 +1,62 @@
+// The Language menu and the switch it starts: the window's half of the
+// language packs. Lists the installed packs with the current one checked and,
+// on a command, makes the chosen pack current and rebuilds what was built from
+// the old one: the menus, the title, the main view (its state carried over)
+// and the toolbar texts. The choice is stored and applied at the next start
+// before any window exists.
+#pragma once
+
+#include "engine/services/LanguagePacks.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QMenu;
+
+namespace plexavo {
+
+class CMainFrame;
+
+// String shown after a switch through a later Language entry.
+inline constexpr unsigned kTranslationNotice = 61990;
+
+class CLanguageSwitch : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit CLanguageSwitch(QObject* parent = nullptr);
+    ~CLanguageSwitch() override;
+
+    lang::CLanguagePacks& packs() { return m_packs; }
+
+    // Start-up: the stored "Language" (a number; anything else counts as
+    // missing) made current. Call before any window is built.
+    void applyStoredLanguage();
+
+    // Takes over the frame's Language menu and its commands.
+    void attach(CMainFrame* frame);
+
+    // Commands 32750 and 32752..32769: the entry's language, when it is not
+    // current and its pack loads; the translation notice after any entry but
+    // English.
+    void OnLanguage(int id);
+    // Command 32751: Simplified Chinese, whatever entry stands there; the
+    // window is rebuilt and the choice stored even when no such pack exists.
+    void OnChineseSimplified();
+
+  signals:
+    // The window has been rebuilt in the current language.
+    void switched();
+
+  private:
+    void fillMenu(QMenu* menu);
+    void rebuildWindow();
+
+    lang::CLanguagePacks m_packs;
+    QPointer<CMainFrame> m_frame;
+};
+
+// The address the translation notice names; a build option.
+const char* translationContact();
+
+} // namespace plexavo

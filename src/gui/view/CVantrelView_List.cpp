@@ -1,0 +1,337 @@
+// The source list: its commands, the selection rules after each of them,
+// dropped files and the information box.
+#include "gui/view/CVantrelView.h"
+
+#include "engine/convert/EncodeJob.h"
+#include "engine/convert/EncodingOptions.h"
+#include "engine/convert/OutputNaming.h"
+#include "engine/media/SourceItem.h"
+#include "engine/media/SourcePaths.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QMimeData>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace plexavo {
+
+QStringList CVantrelView::sourceFileFilters() {
+    const auto filters = parseFilterList(ui::str(61926).toStdString());
+    QStringList out;
+    for (const auto& filter : filters) {
+        QStringList patterns;
+        for (const auto& pattern : filter.patterns) {
+            QString p = QString::fromStdString(pattern);
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+            else if (p.startsWith(QLatin1Char('.')))
+                p.prepend(QLatin1Char('*')); // ".mp4" would only match a file called ".mp4"
+            patterns.append(p);
+        }
+        // The description is shown as it stands; the patterns follow it in
+        // the form the file dialog reads, hidden from view.
+        out.append(QString::fromStdString(filter.description) + QStringLiteral(" (") +
+                   patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<std::string> mediaPatterns() {
+    const auto filters = parseFilterList(ui::str(61926).toStdString());
+    return filters.empty() ? std::vector<std::string>{} : filters.front().patterns;
+}
+
+} // namespace
+
+bool CVantrelView::isCommandEnabled(int id) const {
+    const int rows = m_list->topLevelItemCount();
+    switch (id) {
+    case cmd::kAdd:
+        return true;
+    case cmd::kRemove:
+    case cmd::kRemoveAll:
+    case cmd::kPreview:
+    case cmd::kConvert:
+        return rows >= 1;
+    case cmd::kMoveUp:
+    case cmd::kMoveDown:
+        return rows >= 2;
+    default:
+        return true;
+    }
+}
+
+void CVantrelView::selectOnly(int row) {
+    auto* item = rowItem(row);
+    if (!item)
+        return;
+    m_list->setCurrentItem(item, 0,
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_list->scrollToItem(item);
+}
+
+// ---- Add and drop --------------------------------------------------------------
+
+void CVantrelView::OnAdd() {
+    QStringList files;
+    bool confirmed = false;
+    if (chooseSourceFiles) {
+        files = chooseSourceFiles();
+        confirmed = !files.isEmpty();
+    } else {
+        QFileDialog dialog(window());
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+        dialog.setNameFilters(sourceFileFilters());
+        confirmed = dialog.exec() == QDialog::Accepted;
+        files = dialog.selectedFiles();
+    }
+    if (confirmed) {
+        std::vector<std::string> paths;
+        for (const auto& file : files)
+            paths.push_back(absoluteSourcePath(file.toStdString()));
+        if (!paths.empty())
+            runDetection(paths);
+        // The newest file is the one the user wants to see.
+        if (m_list->topLevelItemCount() > 0)
+            selectOnly(m_list->topLevelItemCount() - 1);
+    }
+    refreshInfo();
+}
+
+void CVantrelView::addSourcePaths(const QStringList& paths) {
+    std::vector<std::string> absolute;
+    for (const auto& path : paths)
+        absolute.push_back(absoluteSourcePath(path.toStdString()));
+    const auto expanded = expandSourcePaths(absolute, mediaPatterns());
+    if (!expanded.empty())
+        runDetection(expanded);
+    afterDrop();
+}
+
+void CVantrelView::afterDrop() {
+    // An existing selection stays as it is.
+    if (m_list->topLevelItemCount() > 0 && m_list->selectedItems().isEmpty())
+        selectOnly(m_list->topLevelItemCount() - 1);
+}
+
+void CVantrelView::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CVantrelView::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CVantrelView::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) // the core reads files, not addresses
+            paths.append(url.toLocalFile());
+    event->acceptProposedAction();
+    if (paths.isEmpty())
+        return;
+    addSourcePaths(paths);
+}
+
+// ---- Remove --------------------------------------------------------------------
+
+void CVantrelView::OnRemove() {
+    const QList<int> selected = selectedRows();
+    if (!selected.isEmpty()) {
+        const int anchor = selected.first();
+        {
+            const QSignalBlocker block(m_list);
+            for (auto it = selected.crbegin(); it != selected.crend(); ++it) {
+                const int tag = rowTag(*it);
+                if (tag >= 0 && static_cast<std::size_t>(tag) < m_sourceItems.size())
+                    m_sourceItems[static_cast<std::size_t>(tag)].reset();
+                delete m_list->takeTopLevelItem(*it);
+            }
+        }
+        emit rowsChanged();
+        if (anchor < m_list->topLevelItemCount()) {
+            selectOnly(anchor);
+            m_lastInfoRow = -1;
+            refreshInfo();
+            return;
+        }
+    }
+    if (m_list->topLevelItemCount() > 0)
+        selectOnly(m_list->topLevelItemCount() - 1);
+    m_lastInfoRow = -1;
+    refreshInfo();
+}
+
+void CVantrelView::OnRemoveAll() {
+    {
+        const QSignalBlocker block(m_list);
+        m_list->clear();
+    }
+    m_sourceItems.clear();
+    emit rowsChanged();
+    m_lastInfoRow = -1;
+    refreshInfo();
+}
+
+// ---- Move ----------------------------------------------------------------------
+
+void CVantrelView::OnMoveUp() {
+    if (m_list->selectedItems().isEmpty())
+        return;
+    const int rows = m_list->topLevelItemCount();
+    for (int i = 1; i < rows; ++i)
+        if (rowItem(i)->isSelected() && !rowItem(i - 1)->isSelected())
+            swapRows(i, i - 1);
+    refreshInfo();
+}
+
+void CVantrelView::OnMoveDown() {
+    if (m_list->selectedItems().isEmpty())
+        return;
+    for (int a = m_list->topLevelItemCount() - 1; a >= 1; --a) {
+        const int w = a - 1;
+        if (rowItem(w)->isSelected() && !rowItem(a)->isSelected())
+            swapRows(w, a);
+    }
+    refreshInfo();
+}
+
+void CVantrelView::swapRows(int a, int b) {
+    const int rows = m_list->topLevelItemCount();
+    if (a < 0 || b < 0 || a >= rows || b >= rows || a == b)
+        return;
+    auto* first = rowItem(a);
+    auto* second = rowItem(b);
+    const QSignalBlocker block(m_list);
+    for (int column = 0; column < m_list->columnCount(); ++column) {
+        const QString text = first->text(column);
+        first->setText(column, second->text(column));
+        second->setText(column, text);
+    }
+    const QVariant tag = first->data(0, Qt::UserRole);
+    first->setData(0, Qt::UserRole, second->data(0, Qt::UserRole));
+    second->setData(0, Qt::UserRole, tag);
+
+    // The selection and the focus travel with the moved item.
+    const bool firstSelected = first->isSelected();
+    const bool secondSelected = second->isSelected();
+    first->setSelected(secondSelected);
+    second->setSelected(firstSelected);
+    QTreeWidgetItem* current = m_list->currentItem();
+    if (current == first || current == second) {
+        QTreeWidgetItem* moved = current == first ? second : first;
+        m_list->selectionModel()->setCurrentIndex(m_list->indexFromItem(moved),
+                                                  QItemSelectionModel::NoUpdate);
+        m_list->scrollToItem(moved);
+    }
+    m_list->viewport()->update();
+}
+
+// ---- Preview and Convert -------------------------------------------------------
+
+void CVantrelView::OnPreview() {
+    const QList<int> selected = selectedRows();
+    if (selected.isEmpty() || !runPreview)
+        return;
+    const int row = selected.first();
+    CSourceItem* item = itemAt(rowTag(row));
+    if (item && runPreview(*item))
+        setItemText(row, 2,
+                    QString::fromStdString(FormatSeconds(item->startSeconds) + "-" +
+                                           FormatSeconds(item->endSeconds)));
+}
+
+void CVantrelView::OnConvert() {
+    // A broken limit is reported; the batch runs all the same.
+    captureSettings();
+    if (!checkTargetCodecs(m_targetFormat))
+        return;
+    for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+        if (CSourceItem* item = itemAt(rowTag(row)))
+            item->status = kStatusWaiting;
+        refreshRow(row);
+    }
+    runBatch();
+}
+
+void CVantrelView::setItemText(int row, int column, const QString& text) {
+    if (auto* item = rowItem(row))
+        item->setText(column, text);
+}
+
+// ---- The information box -------------------------------------------------------
+
+namespace {
+
+// One stream description as the box shows it: nothing without a comma, one
+// line with one comma, two lines split after the second comma.
+std::string streamBlock(const char* heading, const std::string& description) {
+    const auto firstComma = description.find(',');
+    if (firstComma == std::string::npos)
+        return {};
+    const auto secondComma = description.find(',', firstComma + 1);
+    std::string block = "\r\n";
+    block += heading;
+    block += ":\r\n ";
+    if (secondComma == std::string::npos)
+        return block + description;
+    return block + description.substr(0, secondComma + 1) + "\r\n " +
+           description.substr(secondComma + 1);
+}
+
+} // namespace
+
+void CVantrelView::refreshInfo() {
+    const QList<int> selected = selectedRows();
+    if (selected.isEmpty()) {
+        if (m_list->topLevelItemCount() == 0) {
+            m_infoText.clear();
+            showBoundValues();
+        }
+        return;
+    }
+    const int row = selected.first();
+    if (row == m_lastInfoRow)
+        return;
+    m_lastInfoRow = row;
+    const CSourceItem* item = itemAt(rowTag(row));
+    std::string text;
+    // The headings come from the current module, like every other text.
+    auto heading = [](unsigned id) { return ui::str(id).toStdString(); };
+    if (item && !item->durationText.empty()) {
+        text = item->displayName() + "\r\n\r\n" + heading(61991) + item->durationText + "\r\n" +
+               heading(61992) + item->bitrateText +
+               streamBlock(heading(61993).c_str(), item->videoDescription) +
+               streamBlock(heading(61994).c_str(), item->audioDescription);
+    } else if (item) {
+        text = item->displayName() + "\r\n\r\n" + heading(61995);
+    }
+    m_infoText = QString::fromStdString(text);
+    showBoundValues();
+}
+
+// ---- The long work ------------------------------------------------------------
+
+void CVantrelView::defaultDetection(const std::vector<std::string>& paths) {
+    CDetectDlg dialog(*this, paths, window());
+    dialog.exec();
+}
+
+void CVantrelView::defaultBatch() {
+    CConvertProgressDlg dialog(*this, window());
+    dialog.exec();
+}
+
+} // namespace plexavo

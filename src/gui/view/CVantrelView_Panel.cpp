@@ -1,0 +1,486 @@
+// The form's widgets and the settings panel: the lists and their entry texts,
+// the size and bit-rate rules, the output folder, and the help-window toggle.
+#include "gui/view/CVantrelView.h"
+
+#include "engine/res/DialogLabels.h"
+#include "engine/services/OpenWithBrowser.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/windows/CHelpTipsDlg.h"
+
+#include <QAbstractItemView>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace plexavo {
+
+namespace lm = res::label::main;
+
+namespace {
+
+QString controlName(int id) {
+    return QStringLiteral("ctl%1").arg(id);
+}
+
+QString formText(int control) {
+    return ui::dialogText(CVantrelView::kDialogId, control);
+}
+
+// A caption without a control id of its own, named after its key.
+QLabel* caption(int key, QWidget* buddy) {
+    auto* label = new QLabel(formText(key));
+    label->setObjectName(QStringLiteral("label%1").arg(-key));
+    if (buddy) {
+        label->setBuddy(buddy);
+        buddy->setAccessibleName(
+            QString(label->text()).remove(QLatin1Char('&')).remove(QLatin1Char(':')).trimmed());
+    }
+    return label;
+}
+
+QComboBox* makeList(int id) {
+    auto* combo = new QComboBox;
+    combo->setObjectName(controlName(id));
+    // Small at least, as wide as the row allows at most: the window has a
+    // fixed size and a desktop with a large font must still fit; the
+    // drop-down always shows the entries whole.
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(8);
+    combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    return combo;
+}
+
+QLineEdit* makeDigitsEdit(int id, int width) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(controlName(id));
+    // Digits only, as many as an int holds: the core reads them as numbers.
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), edit));
+    edit->setFixedWidth(width);
+    return edit;
+}
+
+QGroupBox* makeGroup(int key) {
+    auto* group = new QGroupBox(formText(key));
+    group->setObjectName(QStringLiteral("group%1").arg(-key));
+    return group;
+}
+
+} // namespace
+
+void CVantrelView::buildForm() {
+    // The source list and the information box side by side.
+    m_list = new QTreeWidget;
+    m_list->setObjectName(controlName(ctl::kSourceList));
+    m_list->setAccessibleName(ui::str(61924));
+    m_list->setColumnCount(4);
+    m_list->setHeaderLabels({ui::str(61329), ui::str(61332), ui::str(61311), ui::str(61330)});
+    m_list->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->header()->setStretchLastSection(true);
+    m_list->header()->setSectionsMovable(false);
+    // Wide enough for a whole clock range ("00:00:00-00:01:00") and a status.
+    const int widths[] = {100, 180, 124, 63};
+    for (int column = 0; column < 4; ++column)
+        m_list->setColumnWidth(column, widths[column]);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { refreshInfo(); });
+
+    m_info = new QPlainTextEdit;
+    m_info->setObjectName(controlName(ctl::kInfo));
+    m_info->setAccessibleName(ui::str(61925));
+    m_info->setReadOnly(true);
+    m_info->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_info->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_info->setTabChangesFocus(true);
+    // Keyboard users must still be able to select and copy the text.
+    m_info->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(6);
+    top->addWidget(m_list, 2);
+    top->addWidget(m_info, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 2);
+    layout->setSpacing(4);
+    layout->addLayout(top, 1);
+    layout->addWidget(buildSettingsPanel());
+
+    // Tab order: the list, the box, then the panel from top to bottom.
+    QWidget* order[] = {m_list,
+                        m_info,
+                        m_formatGroup->button(0),
+                        m_formatGroup->button(1),
+                        m_size,
+                        m_width,
+                        m_height,
+                        m_frameRate,
+                        m_videoBitRate,
+                        m_variableBitRate,
+                        m_maxRate,
+                        m_minRate,
+                        m_channels,
+                        m_audioBitRate,
+                        m_sampleRate,
+                        m_outputPathEdit,
+                        m_browse,
+                        m_go,
+                        m_hideToolTipsBox};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+QWidget* CVantrelView::buildSettingsPanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    // Every first-column caption gets the same width, so the first control
+    // of each group starts at the same x.
+    QList<QLabel*> firstColumn;
+
+    // -- Conversion Settings: the target format (and the hidden TV standard).
+    auto* conversion = makeGroup(lm::kConversionGroup);
+    auto* conversionRow = new QHBoxLayout(conversion);
+    conversionRow->setContentsMargins(8, 2, 8, 4);
+    m_formatGroup = new QButtonGroup(this);
+    auto* typeLabel = caption(lm::kType, nullptr);
+    firstColumn.append(typeLabel);
+    conversionRow->addWidget(typeLabel);
+    for (int format = 0; format < kTargetFormatCount; ++format) {
+        auto* button = new QRadioButton(formText(ctl::kFirstFormat + format));
+        button->setObjectName(controlName(ctl::kFirstFormat + format));
+        button->setAccessibleName(QString(button->text()).remove(QLatin1Char('&')));
+        button->setVisible(kTargetShown[static_cast<std::size_t>(format)]);
+        m_formatGroup->addButton(button, format);
+        conversionRow->addWidget(button);
+    }
+    auto* formatLabel = new QLabel(formText(ctl::kFormatLabel));
+    formatLabel->setObjectName(controlName(ctl::kFormatLabel));
+    formatLabel->setVisible(false);
+    conversionRow->addWidget(formatLabel);
+    m_tvGroup = new QButtonGroup(this);
+    for (int standard = 0; standard < 3; ++standard) {
+        auto* button = new QRadioButton(formText(ctl::kFirstTvStandard + standard));
+        button->setObjectName(controlName(ctl::kFirstTvStandard + standard));
+        button->setAccessibleName(button->text());
+        button->setVisible(false);
+        m_tvGroup->addButton(button, standard);
+        conversionRow->addWidget(button);
+    }
+    conversionRow->addStretch(1);
+    typeLabel->setBuddy(m_formatGroup->button(0));
+    layout->addWidget(conversion);
+
+    // -- Video Settings
+    auto* video = makeGroup(lm::kVideoGroup);
+    auto* videoGrid = new QGridLayout(video);
+    videoGrid->setContentsMargins(8, 2, 8, 4);
+    videoGrid->setHorizontalSpacing(6);
+    videoGrid->setVerticalSpacing(4);
+    m_size = makeList(ctl::kSize);
+    m_width = makeDigitsEdit(ctl::kWidth, 52);
+    m_height = makeDigitsEdit(ctl::kHeight, 52);
+    m_frameRate = makeList(ctl::kFrameRate);
+    m_videoBitRate = makeList(ctl::kVideoBitRate);
+    m_variableBitRate = new QCheckBox(formText(ctl::kVariableBitRate));
+    m_variableBitRate->setObjectName(controlName(ctl::kVariableBitRate));
+    m_variableBitRate->setAccessibleName(m_variableBitRate->text());
+    m_maxRate = makeDigitsEdit(ctl::kMaxRate, 52);
+    m_minRate = makeDigitsEdit(ctl::kMinRate, 52);
+
+    auto* sizeLabel = caption(lm::kSize, m_size);
+    firstColumn.append(sizeLabel);
+    videoGrid->addWidget(sizeLabel, 0, 0);
+    videoGrid->addWidget(m_size, 0, 1);
+    auto* sizeRow = new QHBoxLayout;
+    sizeRow->setSpacing(4);
+    sizeRow->addWidget(caption(lm::kWidth, m_width));
+    sizeRow->addWidget(m_width);
+    sizeRow->addSpacing(8);
+    sizeRow->addWidget(caption(lm::kHeight, m_height));
+    sizeRow->addWidget(m_height);
+    videoGrid->addLayout(sizeRow, 0, 2);
+    videoGrid->addWidget(caption(lm::kFrameRate, m_frameRate), 0, 3, Qt::AlignRight);
+    videoGrid->addWidget(m_frameRate, 0, 4);
+    // The edits name themselves after their captions ("X=", "Y="), which a
+    // screen reader would read as noise: give them words.
+    m_width->setAccessibleName(formText(lm::kSize).remove(QLatin1Char(':')) + QStringLiteral(" X"));
+    m_height->setAccessibleName(formText(lm::kSize).remove(QLatin1Char(':')) +
+                                QStringLiteral(" Y"));
+
+    auto* bitRateLabel = caption(lm::kVideoBitRate, m_videoBitRate);
+    firstColumn.append(bitRateLabel);
+    videoGrid->addWidget(bitRateLabel, 1, 0);
+    videoGrid->addWidget(m_videoBitRate, 1, 1);
+    auto* rateRow = new QHBoxLayout;
+    rateRow->setSpacing(4);
+    rateRow->addWidget(m_variableBitRate);
+    rateRow->addSpacing(8);
+    rateRow->addWidget(caption(lm::kMaxRate, m_maxRate));
+    rateRow->addWidget(m_maxRate);
+    rateRow->addWidget(caption(lm::kMaxRateUnit, nullptr));
+    rateRow->addSpacing(8);
+    rateRow->addWidget(caption(lm::kMinRate, m_minRate));
+    rateRow->addWidget(m_minRate);
+    rateRow->addWidget(caption(lm::kMinRateUnit, nullptr));
+    rateRow->addStretch(1);
+    videoGrid->addLayout(rateRow, 1, 2, 1, 3);
+    videoGrid->setColumnStretch(1, 3);
+    videoGrid->setColumnStretch(4, 2);
+    m_maxRate->setAccessibleName(formText(lm::kMaxRate).remove(QLatin1Char(':')) +
+                                 QLatin1Char(' ') + formText(lm::kMaxRateUnit));
+    m_minRate->setAccessibleName(formText(lm::kMinRate).remove(QLatin1Char(':')) +
+                                 QLatin1Char(' ') + formText(lm::kMinRateUnit));
+    layout->addWidget(video);
+
+    // -- Audio Settings (the volume row stays hidden)
+    auto* audio = makeGroup(lm::kAudioGroup);
+    auto* audioRow = new QHBoxLayout(audio);
+    audioRow->setContentsMargins(8, 2, 8, 4);
+    audioRow->setSpacing(6);
+    m_channels = makeList(ctl::kChannels);
+    m_audioBitRate = makeList(ctl::kAudioBitRate);
+    m_sampleRate = makeList(ctl::kSampleRate);
+    m_volume = makeList(ctl::kVolume);
+    auto* channelsLabel = caption(lm::kChannels, m_channels);
+    firstColumn.append(channelsLabel);
+    audioRow->addWidget(channelsLabel);
+    audioRow->addWidget(m_channels, 4);
+    audioRow->addSpacing(6);
+    audioRow->addWidget(caption(lm::kAudioBitRate, m_audioBitRate));
+    audioRow->addWidget(m_audioBitRate, 5);
+    audioRow->addSpacing(6);
+    audioRow->addWidget(caption(lm::kSampleRate, m_sampleRate));
+    audioRow->addWidget(m_sampleRate, 3);
+    auto* volumeLabel = caption(lm::kVolume, m_volume);
+    volumeLabel->setVisible(false);
+    m_volume->setVisible(false);
+    audioRow->addWidget(volumeLabel);
+    audioRow->addWidget(m_volume);
+    m_audioBitRate->setAccessibleName(formText(lm::kAudioGroup).section(QLatin1Char(' '), 0, 0) +
+                                      QLatin1Char(' ') + m_audioBitRate->accessibleName());
+    m_videoBitRate->setAccessibleName(formText(lm::kVideoGroup).section(QLatin1Char(' '), 0, 0) +
+                                      QLatin1Char(' ') + m_videoBitRate->accessibleName());
+    layout->addWidget(audio);
+
+    // -- Path Information
+    auto* path = makeGroup(lm::kPathGroup);
+    auto* pathRow = new QHBoxLayout(path);
+    pathRow->setContentsMargins(8, 2, 8, 4);
+    pathRow->setSpacing(6);
+    m_outputPathEdit = new QLineEdit;
+    m_outputPathEdit->setObjectName(controlName(ctl::kOutputPath));
+    m_outputPathEdit->setReadOnly(true);
+    m_browse = new QPushButton(formText(ctl::kBrowse));
+    m_browse->setObjectName(controlName(ctl::kBrowse));
+    m_browse->setAccessibleName(
+        QString(m_browse->text()).remove(QLatin1Char('&')).remove(QStringLiteral("...")));
+    m_go = new QPushButton(formText(ctl::kGo));
+    m_go->setObjectName(controlName(ctl::kGo));
+    m_go->setAccessibleName(QString(m_go->text()).remove(QLatin1Char('&')));
+    m_browse->setAutoDefault(false);
+    m_go->setAutoDefault(false);
+    auto* outputLabel = caption(lm::kOutputPath, m_outputPathEdit);
+    firstColumn.append(outputLabel);
+    pathRow->addWidget(outputLabel);
+    pathRow->addWidget(m_outputPathEdit, 1);
+    pathRow->addWidget(m_browse);
+    pathRow->addWidget(m_go);
+    connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
+    connect(m_go, &QPushButton::clicked, this, [this] { OnGo(); });
+    layout->addWidget(path);
+
+    // -- The help switch and the media-framework tip
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(4, 0, 4, 0);
+    m_hideToolTipsBox = new QCheckBox(formText(ctl::kHideToolTips));
+    m_hideToolTipsBox->setObjectName(controlName(ctl::kHideToolTips));
+    m_hideToolTipsBox->setAccessibleName(m_hideToolTipsBox->text());
+    connect(m_hideToolTipsBox, &QCheckBox::clicked, this, [this] { OnToolTips(); });
+    m_mediaTip = new QLabel(formText(ctl::kMediaTip));
+    m_mediaTip->setObjectName(controlName(ctl::kMediaTip));
+    m_mediaTip->setAlignment(Qt::AlignCenter);
+    m_mediaTip->setWordWrap(true); // one line, or two with a large font
+    m_mediaTip->setVisible(false);
+    bottom->addWidget(m_hideToolTipsBox);
+    bottom->addWidget(m_mediaTip, 1);
+    layout->addLayout(bottom);
+
+    int captionWidth = 0;
+    for (auto* label : firstColumn)
+        captionWidth = std::max(captionWidth, label->sizeHint().width());
+    for (auto* label : firstColumn)
+        label->setFixedWidth(captionWidth);
+
+    connect(m_size, &QComboBox::currentIndexChanged, this, [this] { applySizeChoice(); });
+    connect(m_variableBitRate, &QCheckBox::toggled, this, [this] { applyVariableBitRate(); });
+    connect(m_formatGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        // The clicked button is the format: it does not fall back to an
+        // older capture when the selected row changes.
+        if (checked)
+            m_targetFormat = id;
+    });
+    return panel;
+}
+
+void CVantrelView::fillList(QComboBox* combo, const std::vector<std::string>& texts) {
+    const QSignalBlocker block(combo);
+    combo->clear();
+    int widest = 0;
+    const QFontMetrics metrics(combo->view()->font());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const QString text = QString::fromStdString(texts[i]);
+        combo->addItem(text, static_cast<int>(i) - 1);
+        widest = std::max(widest, metrics.horizontalAdvance(text));
+    }
+    combo->setCurrentIndex(0);
+    // The drop-down shows every entry whole, never narrower than the list.
+    const int frame = 2 * combo->view()->frameWidth() + 24;
+    combo->view()->setMinimumWidth(widest + frame);
+    combo->setEnabled(true);
+}
+
+void CVantrelView::fillLists() {
+    fillList(m_size, sizeListTexts());
+    fillList(m_frameRate, frameRateListTexts());
+    fillList(m_videoBitRate, videoBitRateListTexts());
+    fillList(m_audioBitRate, audioBitRateListTexts());
+    fillList(m_channels, channelListTexts());
+    fillList(m_sampleRate, sampleRateListTexts());
+    fillList(m_volume, volumeListTexts());
+    applySizeChoice();
+    applyVariableBitRate();
+}
+
+QList<int> CVantrelView::entryTags(int controlId) const {
+    const auto* combo = findChild<QComboBox*>(controlName(controlId));
+    QList<int> tags;
+    if (combo)
+        for (int i = 0; i < combo->count(); ++i)
+            tags.append(combo->itemData(i).toInt());
+    return tags;
+}
+
+void CVantrelView::applySizeChoice() {
+    ConversionSettings s;
+    s.sizeChoice = m_size->currentIndex();
+    s.applySizeChoice();
+    m_width->setText(QString::fromStdString(s.width));
+    m_height->setText(QString::fromStdString(s.height));
+}
+
+void CVantrelView::applyVariableBitRate() {
+    const bool on = m_variableBitRate->isChecked();
+    m_maxRate->setEnabled(on);
+    m_minRate->setEnabled(on);
+}
+
+bool CVantrelView::captureSettings() {
+    if (m_outputPath.size() > kOutputPathLimit) {
+        // Reported, and the values after it are left as they were.
+        MessageBox::show(window(), ui::str(61716, kOutputPathLimit), QMessageBox::Warning);
+        return false;
+    }
+    if (m_formatGroup->checkedId() >= 0)
+        m_targetFormat = m_formatGroup->checkedId();
+    if (m_tvGroup->checkedId() >= 0)
+        m_tvStandard = m_tvGroup->checkedId();
+    m_hideToolTips = m_hideToolTipsBox->isChecked();
+    return true;
+}
+
+void CVantrelView::showBoundValues() {
+    m_outputPathEdit->setText(m_outputPath);
+    m_outputPathEdit->setCursorPosition(0);
+    m_outputPathEdit->setToolTip(m_outputPath);
+    // The format buttons are not put back: whatever the user clicked last
+    // stays, whichever row is selected.
+    if (m_formatGroup->checkedId() < 0)
+        if (auto* button = m_formatGroup->button(m_targetFormat))
+            button->setChecked(true);
+    if (m_tvGroup->checkedId() < 0)
+        if (auto* button = m_tvGroup->button(m_tvStandard))
+            button->setChecked(true);
+    m_hideToolTipsBox->setChecked(m_hideToolTips);
+    QString shown = m_infoText;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (m_info->toPlainText() != shown)
+        m_info->setPlainText(shown);
+}
+
+// ---- Output folder -------------------------------------------------------------
+
+void CVantrelView::OnBrowse() {
+    const QString chosen =
+        chooseOutputFolder ? chooseOutputFolder(m_outputPath)
+                           : QFileDialog::getExistingDirectory(this, ui::str(61242), m_outputPath);
+    if (!chosen.isEmpty())
+        m_outputPath = chosen;
+    if (!m_outputPath.isEmpty() && !m_outputPath.endsWith(QLatin1Char('/')))
+        m_outputPath += QLatin1Char('/');
+    showBoundValues();
+    settings::writeOutputPath(m_outputPath.toStdString());
+}
+
+void CVantrelView::OnGo() {
+    if (!QFileInfo(m_outputPath).isDir()) {
+        // A file manager asked for a missing folder shows nothing at all.
+        MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
+        return;
+    }
+    const int result = openWithDesktop(m_outputPath.toStdString());
+    if (result == kStartFileNotFound || result == kStartPathNotFound)
+        MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
+}
+
+void CVantrelView::OnDownload(int id) {
+    if (const char* anchor = pages::downloadAnchor(id))
+        OpenWithBrowser(pages::downloadPageUrl(anchor).c_str(), SW_SHOWNORMAL);
+}
+
+// ---- The help window -------------------------------------------------------------
+
+void CVantrelView::OnToolTips() {
+    m_hideToolTips = !m_hideToolTips;
+    emit toolTipsShown(!m_hideToolTips);
+    showBoundValues();
+    if (m_hideToolTips)
+        return;
+    if (runHelpTips) {
+        runHelpTips();
+    } else {
+        CHelpTipsDlg dialog(window());
+        dialog.exec();
+    }
+    m_hideToolTips = !m_hideToolTips;
+    emit toolTipsShown(!m_hideToolTips);
+    showBoundValues();
+    settings::writeToolTipsHidden();
+}
+
+} // namespace plexavo

@@ -1,0 +1,255 @@
+#include "gui/widgets/CHyperLink.h"
+
+#include "engine/services/OpenWithBrowser.h"
+#include "gui/common/MessageBox.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <mutex>
+
+namespace plexavo {
+
+const QColor CHyperLink::kLinkColor(0, 0, 255);
+const QColor CHyperLink::kOpenedColor(128, 0, 128);
+const QColor CHyperLink::kArmedColor(0, 128, 128);
+
+namespace {
+
+// Screen readers see a link they can press, not a static text.
+class HyperLinkAccessible : public QAccessibleWidget {
+  public:
+    explicit HyperLinkAccessible(CHyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
+
+    CHyperLink* link() const { return static_cast<CHyperLink*>(widget()); }
+
+    QString text(QAccessible::Text t) const override {
+        switch (t) {
+        case QAccessible::Name:
+            return link()->accessibleName().isEmpty() ? link()->text() : link()->accessibleName();
+        case QAccessible::Description:
+            return link()->accessibleDescription().isEmpty() ? link()->target()
+                                                             : link()->accessibleDescription();
+        case QAccessible::Value:
+            return link()->target();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.focusable = true;
+        s.traversed = link()->isOpened(); // a visited link
+        return s;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction())
+            link()->OpenTarget();
+    }
+    QStringList keyBindingsForAction(const QString& name) const override {
+        return name == pressAction() ? QStringList{QStringLiteral("Space")} : QStringList{};
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String(CHyperLink::staticMetaObject.className()) && object)
+        return new HyperLinkAccessible(static_cast<CHyperLink*>(object));
+    return nullptr;
+}
+
+} // namespace
+
+CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    static std::once_flag factory;
+    std::call_once(factory, [] { QAccessible::installFactory(accessibleFactory); });
+    setUp();
+}
+
+CHyperLink::~CHyperLink() = default;
+
+void CHyperLink::setUp() {
+    // The text and the address are shown as they are, never as markup.
+    setTextFormat(Qt::PlainText);
+    if (m_strTarget.isEmpty())
+        m_strTarget = text();
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    setFont(underlined);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setMargin(1); // room for the focus frame
+    setToolTip(m_strTarget);
+    updateColor();
+    fitToText();
+}
+
+void CHyperLink::SetTarget(const QString& target) {
+    m_strTarget = target;
+    if (text().isEmpty())
+        setText(target);
+    setToolTip(target);
+    fitToText();
+}
+
+void CHyperLink::fitToText() {
+    if (!m_bAutoSize)
+        return;
+    // As wide and high as the text: a click beside it opens nothing.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    if (parentWidget() && parentWidget()->layout())
+        updateGeometry();
+    else
+        adjustSize();
+}
+
+QColor CHyperLink::textColor() const {
+    if (m_bArmed)
+        return kArmedColor;
+    return m_bOpened ? kOpenedColor : kLinkColor;
+}
+
+void CHyperLink::updateColor() {
+    QPalette p = palette();
+    // A disabled link keeps the style's disabled look.
+    p.setColor(QPalette::Active, QPalette::WindowText, textColor());
+    p.setColor(QPalette::Inactive, QPalette::WindowText, textColor());
+    setPalette(p);
+    update();
+}
+
+void CHyperLink::OpenTarget() {
+    const int result = OpenWithBrowser(m_strTarget.toUtf8().constData(), SW_SHOW);
+    if (result <= 31) {
+        QApplication::beep();
+        MessageBox::show(window(), errorText(result), QMessageBox::Warning);
+        return;
+    }
+    m_bOpened = true;
+    updateColor();
+    emit opened();
+}
+
+QString CHyperLink::errorText(int code) {
+    QString reason;
+    switch (code) {
+    case 0:
+        reason = QStringLiteral("The operating system is out\nof memory or resources.");
+        break;
+    case 2:
+        reason = QStringLiteral("The specified file was not found.");
+        break;
+    case 3:
+        reason = QStringLiteral("The specified path was not found.");
+        break;
+    case 5:
+        reason = QStringLiteral("The operating system denied\naccess to the specified file.");
+        break;
+    case 8:
+        reason = QStringLiteral("There was not enough memory to complete the operation.");
+        break;
+    case 11:
+        reason =
+            QStringLiteral("The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
+        break;
+    case 26:
+        reason = QStringLiteral("A sharing violation occurred. ");
+        break;
+    case 27:
+        reason = QStringLiteral("The filename association is\nincomplete or invalid.");
+        break;
+    case 28:
+        reason = QStringLiteral(
+            "The DDE transaction could not\nbe completed because the request timed out.");
+        break;
+    case 29:
+        reason = QStringLiteral("The DDE transaction failed.");
+        break;
+    case 30:
+        reason = QStringLiteral("The DDE transaction could not\nbe completed because other DDE "
+                                "transactions\nwere being processed.");
+        break;
+    case 31:
+        reason = QStringLiteral(
+            "There is no application associated\nwith the given filename extension.");
+        break;
+    case 32:
+        reason = QStringLiteral("The specified dynamic-link library was not found.");
+        break;
+    default:
+        reason = QStringLiteral("Unknown Error (%1) occurred.").arg(code);
+    }
+    return QStringLiteral("Can't open link:\n\n") + reason;
+}
+
+void CHyperLink::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QLabel::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    m_bArmed = true;
+    updateColor();
+    event->accept();
+}
+
+void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QLabel::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    // Dragging off the link before letting go cancels, as with any button.
+    if (m_bArmed && rect().contains(event->position().toPoint()))
+        OpenTarget();
+}
+
+void CHyperLink::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        event->accept();
+        OpenTarget();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void CHyperLink::focusInEvent(QFocusEvent* event) {
+    m_bArmed = true;
+    updateColor();
+    QLabel::focusInEvent(event);
+}
+
+void CHyperLink::focusOutEvent(QFocusEvent* event) {
+    m_bArmed = false;
+    updateColor();
+    QLabel::focusOutEvent(event);
+}
+
+void CHyperLink::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    // The colour alone is a weak focus mark: a dotted frame shows it too
+    // (not every style draws focus frames around labels).
+    if (hasFocus()) {
+        QPainter painter(this);
+        painter.setPen(QPen(textColor(), 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void CHyperLink::changeEvent(QEvent* event) {
+    // A font handed down by the dialog (or a language switch) stays underlined.
+    if (event->type() == QEvent::FontChange && !font().underline()) {
+        QFont underlined = font();
+        underlined.setUnderline(true);
+        setFont(underlined);
+        fitToText();
+    }
+    QLabel::changeEvent(event);
+}
+
+} // namespace plexavo

@@ -1,0 +1,151 @@
+#include "gui/widgets/CImageToolBar.h"
+
+#include <QAction>
+#include <QDir>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QToolButton>
+
+namespace plexavo {
+
+namespace {
+
+// A plain pictogram for a name no theme knows, so no button is ever blank.
+QIcon drawnIcon(const QString& name) {
+    QPixmap pixmap(CImageToolBar::kImageSize, CImageToolBar::kImageSize);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x3d, 0x3d, 0x3d), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(QColor(0x3d, 0x3d, 0x3d));
+    const int c = CImageToolBar::kImageSize / 2;
+    if (name == QLatin1String("list-add")) {
+        p.drawLine(c, 10, c, 38);
+        p.drawLine(10, c, 38, c);
+    } else if (name == QLatin1String("list-remove")) {
+        p.drawLine(10, c, 38, c);
+    } else if (name == QLatin1String("edit-clear-all")) {
+        p.drawLine(12, 12, 36, 36);
+        p.drawLine(36, 12, 12, 36);
+    } else if (name == QLatin1String("go-up") || name == QLatin1String("go-down")) {
+        const bool up = name == QLatin1String("go-up");
+        QPainterPath arrow;
+        arrow.moveTo(c, up ? 8 : 40);
+        arrow.lineTo(10, up ? 26 : 22);
+        arrow.lineTo(38, up ? 26 : 22);
+        arrow.closeSubpath();
+        p.drawPath(arrow);
+        p.drawLine(c, up ? 26 : 22, c, up ? 40 : 8);
+    } else if (name == QLatin1String("media-playback-start")) {
+        QPainterPath play;
+        play.moveTo(14, 10);
+        play.lineTo(38, c);
+        play.lineTo(14, 38);
+        play.closeSubpath();
+        p.drawPath(play);
+    } else if (name == QLatin1String("media-record")) {
+        p.setBrush(QColor(0xc0, 0x1c, 0x28));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPoint(c, c), 15, 15);
+    } else {
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(10, 10, 28, 28, 4, 4);
+    }
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+void CImageToolBar::prepareIconThemes() {
+    // Without a desktop platform theme (offscreen, a bare X server) Qt looks
+    // for themes only in its own resources: add the XDG icon folders.
+    QStringList paths = QIcon::themeSearchPaths();
+    QStringList dataDirs;
+    const QString home = QDir::homePath();
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    dataDirs.append(dataHome.isEmpty() ? home + QStringLiteral("/.local/share")
+                                       : QString::fromLocal8Bit(dataHome));
+    const QByteArray systemDirs = qgetenv("XDG_DATA_DIRS");
+    dataDirs.append(QString::fromLocal8Bit(systemDirs.isEmpty()
+                                               ? QByteArray("/usr/local/share:/usr/share")
+                                               : systemDirs)
+                        .split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    QStringList wanted{home + QStringLiteral("/.icons")};
+    for (const QString& dir : dataDirs)
+        wanted.append(dir + QStringLiteral("/icons"));
+    bool changed = false;
+    for (const QString& dir : wanted) {
+        if (!paths.contains(dir) && QDir(dir).exists()) {
+            paths.append(dir);
+            changed = true;
+        }
+    }
+    if (changed)
+        QIcon::setThemeSearchPaths(paths);
+    // The desktop's theme first, Adwaita for what it lacks; with no desktop
+    // theme at all (Qt then asks no fallback) Adwaita is the theme.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
+CImageToolBar::CImageToolBar(QWidget* parent) : QToolBar(parent) {
+    prepareIconThemes();
+    setObjectName(QStringLiteral("ctl%1").arg(0xE800));
+    setMovable(false);
+    setFloatable(false);
+    setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    setIconSize(QSize(kImageSize, kImageSize));
+    setContextMenuPolicy(Qt::PreventContextMenu);
+}
+
+QIcon CImageToolBar::themeIcon(const QString& name, bool* fromTheme) {
+    QIcon icon = QIcon::fromTheme(name);
+    if (icon.isNull() || icon.availableSizes().isEmpty()) {
+        // A desktop theme without the name: try the fallback theme by hand,
+        // as some Qt versions stop at the first theme they find.
+        const QString saved = QIcon::themeName();
+        QIcon::setThemeName(QIcon::fallbackThemeName());
+        icon = QIcon::fromTheme(name);
+        QIcon::setThemeName(saved);
+    }
+    const bool found = !icon.isNull() && !icon.availableSizes().isEmpty();
+    if (fromTheme)
+        *fromTheme = found;
+    return found ? icon : drawnIcon(name);
+}
+
+bool CImageToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
+    setIconSize(QSize(imageSize, imageSize));
+    bool allFound = true;
+    int next = 0;
+    for (QAction* action : actions()) {
+        if (action->isSeparator() || next >= iconNames.size())
+            continue;
+        bool found = false;
+        action->setIcon(themeIcon(iconNames[next++], &found));
+        allFound = allFound && found;
+    }
+    return allFound;
+}
+
+void CImageToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
+    const QList<QAction*> buttons = actions();
+    for (int i = 0; i < buttons.size() && i < texts.size(); ++i) {
+        if (buttons[i]->isSeparator())
+            continue;
+        // The button's own text; the menu keeps its text with the mnemonic.
+        buttons[i]->setIconText(texts[i]);
+        if (auto* button = qobject_cast<QToolButton*>(widgetForAction(buttons[i]))) {
+            button->setAccessibleName(texts[i]);
+            if (resize)
+                button->setMinimumSize(kButtonSize, kButtonSize);
+        }
+    }
+    if (resize)
+        setIconSize(QSize(kImageSize, kImageSize));
+    update();
+}
+
+} // namespace plexavo

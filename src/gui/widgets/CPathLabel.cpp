@@ -1,0 +1,54 @@
+#include "gui/widgets/CPathLabel.h"
+
+#include <QFontMetrics>
+#include <QResizeEvent>
+
+namespace plexavo {
+
+CPathLabel::CPathLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText); // a file name like "<b>.mp4" is not markup
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void CPathLabel::setFullText(const QString& text) {
+    if (text == m_full)
+        return;
+    m_full = text;
+    setToolTip(text);
+    setAccessibleName(text);
+    refit();
+}
+
+void CPathLabel::setReservedLines(int lines) {
+    m_reservedLines = std::max(lines, 1);
+    updateGeometry();
+}
+
+QSize CPathLabel::sizeHint() const {
+    const QMargins m = contentsMargins();
+    const int lines =
+        std::max<int>(m_reservedLines, static_cast<int>(m_full.count(QLatin1Char('\n'))) + 1);
+    return {fontMetrics().averageCharWidth() * 20,
+            lines * fontMetrics().lineSpacing() + m.top() + m.bottom()};
+}
+
+QSize CPathLabel::minimumSizeHint() const {
+    return sizeHint();
+}
+
+void CPathLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    refit();
+}
+
+void CPathLabel::refit() {
+    const int width = contentsRect().width();
+    const QFontMetrics fm = fontMetrics();
+    QStringList lines = m_full.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = fm.elidedText(line, Qt::ElideMiddle, std::max(width, 1));
+    setText(lines.join(QLatin1Char('\n')));
+}
+
+} // namespace plexavo

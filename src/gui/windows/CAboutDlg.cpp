@@ -1,0 +1,94 @@
+#include "gui/windows/CAboutDlg.h"
+
+#include "engine/res/DialogLabels.h"
+#include "engine/services/FileVersion.h"
+#include "engine/services/OpenWithBrowser.h"
+#include "gui/common/ProgramIcon.h"
+#include "gui/common/UiText.h"
+#include "gui/widgets/CHyperLink.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace plexavo {
+
+namespace {
+QString controlName(int id) {
+    return QStringLiteral("ctl%1").arg(id);
+}
+} // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("dlg%1").arg(kDialogId));
+    const QByteArray product = ui::productName().toUtf8();
+    setWindowTitle(ui::str(61921, product.constData()));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    auto* icon = new QLabel;
+    icon->setObjectName(QStringLiteral("programIcon"));
+    icon->setPixmap(programIcon().pixmap(64, 64));
+    icon->setFixedSize(64, 64);
+
+    m_title = new QLabel(ui::str(61928, product.constData()));
+    m_title->setObjectName(controlName(kTitle));
+    QFont titleFont = m_title->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    m_title->setFont(titleFont);
+
+    // Zeros when the version cannot be read, as an unreadable file gives.
+    int major = 0, minor = 0, build = 0;
+    CFileVersion().GetVersion(CFileVersion::ownModulePath().c_str(), &major, &minor, &build);
+    m_version = new QLabel(ui::str(61920, major, minor, build));
+    m_version->setObjectName(controlName(kVersion));
+    m_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* notice = new QLabel(ui::dialogText(kDialogId, res::label::about::kNotice));
+    notice->setObjectName(QStringLiteral("labelNotice"));
+    notice->setWordWrap(true);
+    notice->setMinimumWidth(300);
+
+    m_link = new CHyperLink(ui::dialogText(kDialogId, kLink));
+    m_link->setObjectName(controlName(kLink));
+    m_link->setAccessibleName(ui::dialogText(kDialogId, kLink));
+    m_link->SetTarget(QString::fromStdString(pages::homePageUrl()));
+
+    auto* buttons = new QDialogButtonBox;
+    auto* ok = buttons->addButton(ui::dialogText(kDialogId, 1), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(controlName(1));
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(6);
+    texts->addWidget(m_title);
+    texts->addWidget(m_version);
+    texts->addSpacing(6);
+    texts->addWidget(notice);
+    texts->addWidget(m_link);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(16);
+    body->addWidget(icon, 0, Qt::AlignLeft | Qt::AlignTop);
+    body->addLayout(texts, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 18, 18, 12);
+    layout->addLayout(body);
+    layout->addWidget(buttons);
+    setMinimumWidth(420);
+    ok->setFocus();
+}
+
+QString CAboutDlg::versionText() const {
+    return m_version->text();
+}
+QString CAboutDlg::linkTarget() const {
+    return m_link->target();
+}
+
+} // namespace plexavo

@@ -1,0 +1,367 @@
+#include "gui/windows/CConvertProgressDlg.h"
+
+#include "engine/convert/EncodeJob.h"
+#include "engine/media/SourceItem.h"
+#include "engine/media/SourceList.h"
+#include "engine/res/DialogLabels.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/common/UiThread.h"
+#include "gui/widgets/CPathLabel.h"
+#include "gui/widgets/CPercentProgressCtrl.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+
+namespace plexavo {
+
+namespace {
+
+namespace lp = res::label::progress;
+
+constexpr int kCtlStep = 1030;
+constexpr int kCtlOverall = 1026;
+constexpr int kCtlCurrent = 1025;
+constexpr int kCtlSize = 1028;
+constexpr int kCtlSkip = 1036;
+constexpr int kCtlCancel = 1022;
+
+constexpr unsigned kStrCompleted = 61209;
+constexpr unsigned kStrCanceled = 61207;
+constexpr unsigned kStrCancelQuestion = 61208;
+constexpr unsigned kStrFailedHead = 61243;
+constexpr unsigned kStrReasons = 61222;
+constexpr unsigned kStrElapsed = 61900;
+constexpr unsigned kStrLeft = 61901;
+constexpr unsigned kStrSpeed = 61902;
+constexpr unsigned kStrEstimateLine = 61903;
+
+// The window keeps the proportions of its dialog template: dialog units are
+// a quarter of the font's average character width and an eighth of its height.
+QSize dialogUnits(const QWidget* w, int x, int y) {
+    const QFontMetrics fm(w->font());
+    const double baseX = fm.horizontalAdvance(QStringLiteral(
+                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                         52.0;
+    return {qRound(x * baseX / 4.0), qRound(y * fm.height() / 8.0)};
+}
+
+QString withoutColon(QString text) {
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
+// A thin sunken frame around a self-drawn bar, so it reads as a control.
+QFrame* framed(QWidget* bar, QWidget* parent) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setFrameShadow(QFrame::Sunken);
+    auto* layout = new QHBoxLayout(frame);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->addWidget(bar);
+    return frame;
+}
+
+} // namespace
+
+CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
+    : QDialog(parent), m_list(list), m_job(list.job()),
+      m_driver(list, m_job, [this](const std::function<void()>& fn) { runOnUiThread(this, fn); }) {
+    setObjectName(QStringLiteral("dlg106"));
+    setModal(true);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    m_step = new CPathLabel(this);
+    m_step->setObjectName(QStringLiteral("ctl1030"));
+    m_step->setReservedLines(3);
+
+    m_overallLabel = new QLabel(this);
+    m_overallLabel->setObjectName(QStringLiteral("label106_overall"));
+    m_overall = new CPercentProgressCtrl(this);
+    m_overall->setObjectName(QStringLiteral("ctl1026"));
+
+    m_currentLabel = new QLabel(this);
+    m_currentLabel->setObjectName(QStringLiteral("label106_current"));
+    m_sizeLabel = new QLabel(this);
+    m_sizeLabel->setObjectName(QStringLiteral("label106_fileSize"));
+    m_size = new QLabel(this);
+    m_size->setObjectName(QStringLiteral("ctl1028"));
+    m_size->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_size->setMinimumWidth(m_size->fontMetrics().horizontalAdvance(QStringLiteral("99999999K")));
+    m_current = new CPercentProgressCtrl(this);
+    m_current->setObjectName(QStringLiteral("ctl1025"));
+
+    m_estimateLine = new QLabel(this);
+    m_estimateLine->setObjectName(QStringLiteral("estimateLine"));
+    m_estimateLine->setMinimumHeight(m_estimateLine->fontMetrics().lineSpacing());
+
+    m_skip = new QPushButton(this);
+    m_skip->setObjectName(QStringLiteral("ctl1036"));
+    m_cancel = new QPushButton(this);
+    m_cancel->setObjectName(QStringLiteral("ctl1022"));
+    // Return must not end a conversion by accident; Space on the focused button does.
+    for (QPushButton* b : {m_skip, m_cancel}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    const QSize margin = dialogUnits(this, 7, 7);
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
+    top->addWidget(m_step);
+    top->addSpacing(margin.height() / 2);
+    top->addWidget(m_overallLabel);
+    top->addWidget(framed(m_overall, this));
+    top->addSpacing(margin.height() / 2);
+    auto* currentRow = new QHBoxLayout;
+    currentRow->addWidget(m_currentLabel);
+    currentRow->addStretch(1);
+    currentRow->addWidget(m_sizeLabel);
+    currentRow->addWidget(m_size);
+    top->addLayout(currentRow);
+    top->addWidget(framed(m_current, this));
+    top->addWidget(m_estimateLine);
+    top->addSpacing(margin.height() / 2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_skip);
+    buttons->addWidget(m_cancel);
+    top->addLayout(buttons);
+
+    m_overall->SetRange(0, 100);
+    m_current->SetRange(0, 100);
+    retranslate();
+    setFixedWidth(dialogUnits(this, 323, 121).width());
+    setMinimumHeight(dialogUnits(this, 323, 121).height());
+
+    // The estimate needs every row's part; read here, on the list's thread.
+    std::vector<std::int64_t> lengths;
+    for (int row = 0, n = m_list.rowCount(); row < n; ++row) {
+        const CSourceItem* item = m_list.itemAt(m_list.rowTag(row));
+        lengths.push_back(item ? static_cast<std::int64_t>(item->endSeconds) - item->startSeconds
+                               : 0);
+    }
+    m_estimate.start(0, std::move(lengths));
+
+    connect(m_skip, &QPushButton::clicked, this, &CConvertProgressDlg::onSkipCurrent);
+    connect(m_cancel, &QPushButton::clicked, this, &CConvertProgressDlg::onCancelAll);
+    m_timer.setObjectName(QStringLiteral("timer101"));
+    m_timer.setInterval(kTimerMs);
+    connect(&m_timer, &QTimer::timeout, this, &CConvertProgressDlg::onTimer);
+    m_driver.onFinished = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { onDriverFinished(); }, Qt::QueuedConnection);
+    };
+    m_skip->setFocus();
+}
+
+CConvertProgressDlg::~CConvertProgressDlg() {
+    if (m_worker.joinable()) {
+        // Torn down while converting (the program is closing): stop the
+        // batch, and keep serving the driver's calls until it has ended.
+        m_ending = true;
+        m_driver.cancelAll();
+        if (!m_driver.finished()) {
+            QEventLoop loop;
+            connect(this, &CConvertProgressDlg::driverEnded, &loop, &QEventLoop::quit);
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &loop, [&] {
+                m_job.stopRequested = true;
+                if (m_driver.finished())
+                    loop.quit();
+            });
+            poll.start(kTimerMs);
+            if (!m_driver.finished())
+                loop.exec();
+        }
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+}
+
+void CConvertProgressDlg::retranslate() {
+    setWindowTitle(ui::dialogText(kDialogId, 0));
+    m_overallLabel->setText(ui::dialogText(kDialogId, lp::kOverall));
+    m_currentLabel->setText(ui::dialogText(kDialogId, lp::kCurrent));
+    m_sizeLabel->setText(ui::dialogText(kDialogId, lp::kFileSize));
+    m_skip->setText(ui::dialogText(kDialogId, kCtlSkip));
+    m_cancel->setText(ui::dialogText(kDialogId, kCtlCancel));
+    m_overall->setAccessibleName(withoutColon(m_overallLabel->text()));
+    m_current->setAccessibleName(withoutColon(m_currentLabel->text()));
+    m_size->setAccessibleName(withoutColon(m_sizeLabel->text()));
+    m_skip->setAccessibleName(m_skip->text());
+    m_cancel->setAccessibleName(m_cancel->text());
+    m_estimateLine->setAccessibleName(m_estimateLine->text());
+    if (m_step->fullText().isEmpty())
+        m_step->setAccessibleName(withoutColon(ui::dialogText(kDialogId, kCtlStep)));
+}
+
+void CConvertProgressDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        retranslate();
+    QDialog::changeEvent(event);
+}
+
+void CConvertProgressDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_started)
+        return;
+    m_started = true;
+    // The step and size texts start empty: the driver fills them.
+    m_step->setFullText(QString());
+    m_size->clear();
+    m_clock.start();
+    m_worker = std::thread([this] { m_driver.run(); });
+    m_timer.start();
+}
+
+void CConvertProgressDlg::onTimer() {
+    const int index = m_driver.currentIndex();
+    if (m_ending && !m_driver.finished())
+        m_job.stopRequested = true; // a stop that raced the start of a run is asked again
+    // A cancelled batch keeps its bars where they stood.
+    if (!m_driver.cancelRequested() || m_driver.completed()) {
+        // Before the first row the job still holds the previous batch's value.
+        const int cur = index < 0 ? 0 : std::min(m_job.percent.load(), 100);
+        m_current->SetPos(cur);
+        m_overall->SetPos(BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
+        if (index >= 0)
+            m_estimate.update(static_cast<std::uint64_t>(m_clock.elapsed()), index, cur);
+        refreshEstimate();
+    }
+
+    const std::string output = m_driver.currentOutputPath();
+    struct stat st {};
+    if (!output.empty() && ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        const QString size = QString::asprintf("%lldK", static_cast<long long>(st.st_size / 1024));
+        if (size != m_shownSize) {
+            m_shownSize = size;
+            m_size->setText(size);
+        }
+    }
+    m_step->setFullText(QString::fromUtf8(m_driver.stepText().c_str()));
+}
+
+void CConvertProgressDlg::refreshEstimate() {
+    if (!m_estimate.ready())
+        return;
+    const QString elapsed = ui::str(kStrElapsed, formatClock(m_estimate.elapsedSeconds()).c_str());
+    const QString left = ui::str(kStrLeft, formatClock(m_estimate.leftSeconds()).c_str());
+    const QByteArray rate = QLocale().toString(m_estimate.speed(), 'f', 1).toUtf8();
+    const QString speed = ui::str(kStrSpeed, rate.constData());
+    const QString line = ui::str(kStrEstimateLine, elapsed.toUtf8().constData(),
+                                 left.toUtf8().constData(), speed.toUtf8().constData());
+    if (line != m_estimateLine->text()) {
+        m_estimateLine->setText(line);
+        m_estimateLine->setAccessibleName(line);
+    }
+}
+
+void CConvertProgressDlg::onSkipCurrent() {
+    if (m_ending)
+        return;
+    m_driver.skipCurrent();
+    m_estimate.noteSkip();
+}
+
+void CConvertProgressDlg::onDriverFinished() {
+    emit driverEnded();
+    if (!m_ending)
+        onCancelAll(); // the end-of-batch command
+}
+
+void CConvertProgressDlg::joinDriver() {
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CConvertProgressDlg::onCancelAll() {
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_skip->setEnabled(false);
+    m_cancel->setEnabled(false);
+    if (!m_driver.finished())
+        m_driver.cancelAll();
+
+    // The driver may still need this thread (its list calls wait for it), and
+    // a stopped core may take a while to finish its file: wait in a local
+    // loop so both go on and the window keeps painting.
+    if (!m_driver.finished()) {
+        QEventLoop loop;
+        connect(this, &CConvertProgressDlg::driverEnded, &loop, &QEventLoop::quit);
+        if (!m_driver.finished())
+            loop.exec();
+    }
+    joinDriver();
+
+    if (m_driver.completed())
+        onTimer(); // the bars show where the batch ended
+
+    if (m_driver.anyFailed()) {
+        const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +
+                               QString::fromUtf8(m_driver.failures().c_str()) +
+                               QStringLiteral("\n\n") + ui::str(kStrReasons);
+        MessageBox::show(this, report, QMessageBox::NoIcon);
+    }
+    if (m_driver.completed()) {
+        MessageBox::show(this, ui::str(kStrCompleted), QMessageBox::Information);
+    } else {
+        // The row that was running and every row after it are skipped.
+        for (int row = m_driver.rowsEnded(), n = m_driver.itemCount(); row < n; ++row) {
+            if (CSourceItem* item = m_list.itemAt(m_list.rowTag(row)))
+                item->status = kStatusSkip;
+            m_list.refreshRow(row);
+        }
+        MessageBox::show(this, ui::str(kStrCanceled), QMessageBox::Information);
+    }
+    m_timer.stop();
+    m_allowClose = true;
+    QDialog::accept();
+}
+
+void CConvertProgressDlg::closeEvent(QCloseEvent* event) {
+    if (m_allowClose) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_ending || m_driver.cancelRequested())
+        return;
+    const auto answer =
+        MessageBox::show(this, ui::str(kStrCancelQuestion), QMessageBox::Question,
+                         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    if (answer == QMessageBox::Ok)
+        QMetaObject::invokeMethod(this, &CConvertProgressDlg::onCancelAll, Qt::QueuedConnection);
+}
+
+void CConvertProgressDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept(); // neither closes nor cancels
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CConvertProgressDlg::reject() {
+    if (m_allowClose)
+        QDialog::reject();
+}
+
+void CConvertProgressDlg::accept() {
+    if (m_allowClose)
+        QDialog::accept();
+}
+
+} // namespace plexavo

@@ -1,0 +1,93 @@
+// The conversion window: runs the batch on its own thread and shows the step,
+// the overall and current progress, the size of the file being written and an
+// estimate of the time left; "Skip Current" ends the running file, "Cancel
+// All" the batch. Run it with exec() once every row's status is Waiting.
+#pragma once
+
+#include "engine/convert/BatchDriver.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <memory>
+#include <thread>
+
+class QLabel;
+class QPushButton;
+
+namespace plexavo {
+
+class CEncodeJob;
+class CPathLabel;
+class CPercentProgressCtrl;
+class ISourceList;
+
+class CConvertProgressDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    static constexpr int kDialogId = 106;
+    static constexpr int kTimerId = 101;
+    static constexpr int kTimerMs = 100;
+
+    explicit CConvertProgressDlg(ISourceList& list, QWidget* parent = nullptr);
+    ~CConvertProgressDlg() override;
+    Q_DISABLE_COPY_MOVE(CConvertProgressDlg)
+
+    // For tests and the benchmark: the driver's state as the window sees it.
+    const BatchDriver& driver() const { return m_driver; }
+
+  public slots:
+    void onSkipCurrent();
+    // Also the end-of-batch command: waits for the driver (the window keeps
+    // painting meanwhile), reports, and closes.
+    void onCancelAll();
+
+  signals:
+    // The driver has ended (emitted on the window's thread).
+    void driverEnded();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  public:
+    // The window ends only through the end of the batch.
+    void reject() override;
+    void accept() override;
+
+  private:
+    void retranslate();
+    void onTimer();
+    void onDriverFinished();
+    void refreshEstimate();
+    void joinDriver();
+
+    ISourceList& m_list;
+    CEncodeJob& m_job;
+    BatchDriver m_driver;
+    std::thread m_worker;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    BatchEstimate m_estimate;
+    bool m_started = false;
+    bool m_ending = false;
+    bool m_allowClose = false;
+    QString m_shownSize;
+
+    CPathLabel* m_step = nullptr;
+    QLabel* m_overallLabel = nullptr;
+    QLabel* m_currentLabel = nullptr;
+    QLabel* m_sizeLabel = nullptr;
+    QLabel* m_size = nullptr;
+    QLabel* m_estimateLine = nullptr;
+    CPercentProgressCtrl* m_overall = nullptr;
+    CPercentProgressCtrl* m_current = nullptr;
+    QPushButton* m_skip = nullptr;
+    QPushButton* m_cancel = nullptr;
+};
+
+} // namespace plexavo

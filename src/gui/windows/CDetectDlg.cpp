@@ -1,0 +1,226 @@
+#include "gui/windows/CDetectDlg.h"
+
+#include "engine/media/SourceItem.h"
+#include "engine/media/SourceList.h"
+#include "engine/services/DebugLog.h"
+#include "engine/services/ResourceText.h"
+#include "engine/settings/ConversionSettings.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/common/UiThread.h"
+#include "gui/widgets/CPathLabel.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace plexavo {
+
+namespace {
+
+constexpr int kCtlStatus = 1030;
+constexpr int kCtlProgress = 1026;
+constexpr unsigned kStrStatus = 61212;
+constexpr unsigned kStrFailedHead = 61205;
+constexpr unsigned kStrReasons = 61222;
+constexpr char kOutputSuffix[] = "cvt";
+
+QSize dialogUnits(const QWidget* w, int x, int y) {
+    const QFontMetrics fm(w->font());
+    const double baseX = fm.horizontalAdvance(QStringLiteral(
+                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                         52.0;
+    return {qRound(x * baseX / 4.0), qRound(y * fm.height() / 8.0)};
+}
+
+} // namespace
+
+CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
+    : QDialog(parent), m_list(list), m_paths(std::move(paths)) {
+    setObjectName(QStringLiteral("dlg137"));
+    setModal(true);
+    // No caption and so no close box; the panel below draws the frame, the
+    // same on every window manager (and on none).
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* panel = new QFrame(this);
+    panel->setFrameShape(QFrame::WinPanel);
+    panel->setFrameShadow(QFrame::Raised);
+    outer->addWidget(panel);
+
+    m_status = new CPathLabel(panel);
+    m_status->setObjectName(QStringLiteral("ctl1030"));
+    m_status->setReservedLines(2);
+    m_bar = new QProgressBar(panel);
+    m_bar->setObjectName(QStringLiteral("ctl1026"));
+    m_bar->setRange(0, 100);
+    m_bar->setValue(0);
+
+    const QSize margin = dialogUnits(this, 7, 7);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
+    layout->addWidget(m_status);
+    layout->addWidget(m_bar);
+
+    setWindowTitle(ui::dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
+    m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+    m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+    setFixedWidth(dialogUnits(this, 323, 59).width());
+    setMinimumHeight(dialogUnits(this, 323, 59).height());
+
+    m_timer.setObjectName(QStringLiteral("timer101"));
+    m_timer.setInterval(kTimerMs);
+    connect(&m_timer, &QTimer::timeout, this, &CDetectDlg::onTimer);
+}
+
+CDetectDlg::~CDetectDlg() {
+    if (!m_worker.joinable())
+        return;
+    // Torn down while working (the program is closing): stop after the file
+    // being probed, serving the worker's list calls until it has ended.
+    m_stop = true;
+    if (!m_finished) {
+        QEventLoop loop;
+        connect(this, &CDetectDlg::workerEnded, &loop, &QEventLoop::quit);
+        if (!m_finished)
+            loop.exec();
+    }
+    m_worker.join();
+}
+
+std::string CDetectDlg::failures() const {
+    std::lock_guard lock(m_mutex);
+    return m_failures;
+}
+
+void CDetectDlg::setStatusText(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_statusText = text;
+}
+
+void CDetectDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_started)
+        return;
+    m_started = true;
+    m_status->setFullText(QString()); // empty until the first file's text
+    m_worker = std::thread([this] { work(); });
+    m_timer.start();
+}
+
+void CDetectDlg::onTimer() {
+    std::string text;
+    {
+        std::lock_guard lock(m_mutex);
+        text = m_statusText;
+    }
+    m_status->setFullText(QString::fromUtf8(text.c_str()));
+    m_bar->setValue(m_progress.load());
+}
+
+void CDetectDlg::work() {
+    const int count = static_cast<int>(m_paths.size());
+    WriteLog("------Start load source files(%d)...------", count);
+
+    ConversionSettings settings;
+    runOnUiThread(this, [&] { settings = m_list.settings(); });
+    const std::string extension = TargetExtensions[static_cast<std::size_t>(
+        std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
+
+    for (int i = 0; i < count && !m_stop; ++i) {
+        const std::string& path = m_paths[static_cast<std::size_t>(i)];
+        setStatusText(LoadResString(kStrStatus, i + 1, count, path.c_str()));
+        WriteLog("load %d/%d:%s", i + 1, count, path.c_str());
+        m_progress = 100 * (i + 1) / count;
+
+        auto item = std::make_unique<CSourceItem>();
+        if (item->probe(path) < 0) {
+            std::lock_guard lock(m_mutex);
+            m_failures += "\n" + path;
+            continue;
+        }
+        // Named before the list owns it: from then on the window's thread
+        // may paint the row at any moment.
+        item->assignOutputName(settings.outputPath, extension, kOutputSuffix);
+        const std::string name = item->displayName();
+        // One trip to the window's thread per file: on a busy machine each
+        // trip waits for that thread's turn.
+        int index = 0;
+        int row = 0;
+        runOnUiThread(this, [&] {
+            row = m_list.rowCount();
+            index = m_list.appendItem(item.release());
+            const int inserted = m_list.insertRow(name, index);
+            m_list.refreshRow(inserted);
+        });
+        WriteLog("Set FileAudioFormat array index(%d) to listtime(%d).", index, row);
+    }
+
+    m_finished = true;
+    QMetaObject::invokeMethod(
+        this, [this] { onWorkerEnded(); }, Qt::QueuedConnection);
+}
+
+void CDetectDlg::onWorkerEnded() {
+    emit workerEnded();
+    if (m_allowClose || m_stop)
+        return;
+    if (m_worker.joinable())
+        m_worker.join();
+    m_timer.stop();
+    onTimer();
+    const std::string failed = failures();
+    if (!failed.empty()) {
+        const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +
+                               QString::fromUtf8(failed.c_str()) + QStringLiteral("\n\n") +
+                               ui::str(kStrReasons);
+        MessageBox::show(this, report, QMessageBox::NoIcon);
+    }
+    m_allowClose = true;
+    QDialog::accept();
+}
+
+void CDetectDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+        m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+    }
+    QDialog::changeEvent(event);
+}
+
+void CDetectDlg::closeEvent(QCloseEvent* event) {
+    if (m_allowClose)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void CDetectDlg::keyPressEvent(QKeyEvent* event) {
+    // Escape and Return do not end the pass.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CDetectDlg::reject() {
+    if (m_allowClose)
+        QDialog::reject();
+}
+
+void CDetectDlg::accept() {
+    if (m_allowClose)
+        QDialog::accept();
+}
+
+} // namespace plexavo
