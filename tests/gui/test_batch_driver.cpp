@@ -7,6 +7,7 @@
 #include "engine/media/SourceList.h"
 #include "support/BatchTestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -184,6 +185,60 @@ class BatchDriverTest : public QObject {
         // The running row keeps Waiting: the window marks it and the rest as skipped.
         QCOMPARE(list.statuses(), (std::vector<int>{kStatusWaiting, kStatusWaiting}));
         QVERIFY(!driver.anyFailed());
+    }
+
+    // A folder removed while the batch runs is made again for the next row.
+    void aRemovedOutputFolderIsMadeAgainBeforeTheNextRow() {
+        ScriptedCore fake(QStringLiteral("w:frame=1 time=1.00 |x:0"));
+        QTemporaryDir out;
+        const std::string folder = out.path().toStdString() + "/made/";
+        PlainList list;
+        list.s.outputPath = folder;
+        list.add("/a.mp4", 0, 10);
+        list.add("/b.mp4", 0, 10);
+        list.onRefresh = [&](int row) {
+            if (row == 0 && list.items[0]->status == kStatusDone)
+                QDir(QString::fromStdString(folder)).removeRecursively();
+        };
+        BatchDriver driver(list, list.theJob, direct());
+        driver.run();
+        QCOMPARE(list.statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
+        QVERIFY(QDir(QString::fromStdString(folder)).exists());
+    }
+
+    // Every failed file carries its own reason: the core's words, or the
+    // engine's when it sees more (a source that is gone).
+    void theFailureReportGivesEachFilesReason() {
+        ScriptedCore fake(QStringLiteral("w:Error: No space left on device\\n|x:1"));
+        QTemporaryDir out;
+        const std::string present = out.path().toStdString() + "/here.mp4";
+        QFile(QString::fromStdString(present)).open(QIODevice::WriteOnly);
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add(present, 0, 10);
+        list.add("/gone/away.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        driver.run();
+        QCOMPARE(list.statuses(), (std::vector<int>{kStatusError, kStatusError}));
+        QCOMPARE(driver.failures(), "\n" + present + "\n/gone/away.mp4");
+        QCOMPARE(driver.failureReport(), "\n" + present + "\n    No space left on device" +
+                                             "\n/gone/away.mp4\n    The source file is gone: "
+                                             "/gone/away.mp4");
+    }
+
+    // Another program may take the name between naming and writing: the
+    // row shows the name the core actually wrote.
+    void theRowShowsTheNameTheCoreActuallyWrote() {
+        QTemporaryDir out;
+        const std::string written = out.path().toStdString() + "/a-cvt[1].mp4";
+        ScriptedCore fake(QString::fromStdString("w:Output: " + written + "\\n|x:0"));
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add("a", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        driver.run();
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusDone});
+        QCOMPARE(list.items[0]->outputFilePath(), written);
     }
 
     void estimateFromConvertedMediaOverWallTime() {

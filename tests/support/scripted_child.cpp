@@ -19,6 +19,8 @@
 //   g:MS:EVERY  append a byte to the output file (the last argument) every EVERY ms for MS ms
 //   o:TEXT      write TEXT into the output file (the last argument)
 //   b:MS        burn MS ms of processor time without a word
+//   v:NAME      write "NAME=value\n" of the environment ("NAME unset\n" when unset)
+//   P           write "own group\n" when the child leads its own process group
 //   r           write where standard input comes from (the /proc link) and what one read got
 #include <algorithm>
 #include <csignal>
@@ -149,6 +151,12 @@ int main(int argc, char** argv) {
                 std::fputs(list.c_str(), f);
                 std::fclose(f);
             }
+        } else if (step.rfind("v:", 0) == 0) {
+            const std::string name = step.substr(2);
+            const char* value = std::getenv(name.c_str());
+            writeAll(value ? name + "=" + value + "\n" : name + " unset\n");
+        } else if (step == "P") {
+            writeAll(getpgid(0) == getpid() ? "own group\n" : "shared group\n");
         } else if (step == "t") {
             std::signal(SIGTERM, onTerm);
         } else if (step == "i") {

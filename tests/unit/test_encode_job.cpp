@@ -1,4 +1,5 @@
 #include "engine/convert/EncodeJob.h"
+#include "engine/services/DebugLog.h"
 
 #include "FakeCore.h"
 
@@ -113,10 +114,10 @@ TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
         CEncodeJob::formatCommandLine("/in/a b.avi", "/out/a b-cvt.mp4", "a b", options, 30, 60),
         std::string("Plexcore") + plexavo::contract::kAccessCode +
             " -i \"/in/a b.avi\" -title \"a b\"  -vcodec xvid -pix_fmt yuv420p "
-            "-s 320x240 -ss 30 -t 60 -y \"/out/a b-cvt.mp4\"");
+            "-s 320x240 -ss 30 -t 60 -claim \"/out/a b-cvt.mp4\"");
     // Only the low 32 bits of the second counts are written.
     EXPECT_NE(
-        CEncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -y"),
+        CEncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -claim"),
         std::string::npos);
 
     const auto args = CEncodeJob::buildArguments("-odd \"name\".avi", "/o/x.mp4", "-odd \"name\"",
@@ -125,7 +126,7 @@ TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
     EXPECT_EQ(tail, (std::vector<std::string>{
                         plexavo::contract::kAccessCode, "-i", "-odd \"name\".avi", "-title",
                         "-odd \"name\"", "-vcodec", "xvid", "-pix_fmt", "yuv420p", "-s", "320x240",
-                        "-ss", "30", "-t", "60", "-y", "/o/x.mp4"}));
+                        "-ss", "30", "-t", "60", "-claim", "/o/x.mp4"}));
     EXPECT_EQ(args[0].substr(args[0].size() - 9), "/Plexcore");
 }
 
@@ -155,6 +156,53 @@ TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
         plexavo::core::setFolder(core.dir() / "missing");
         EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -1)
             << "a core that cannot start is an error";
+    }
+}
+
+// What the batch report and the command line show comes from the core's
+// own lines: the name it wrote, its notes, its reason; or from what the
+// engine saw when the core could say nothing.
+TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
+    TempDir dir;
+    const std::string log = dir / "log.txt";
+    ASSERT_TRUE(plexavo::log::setLogPath(log));
+    struct LogOff {
+        ~LogOff() { plexavo::log::setLogPath(""); }
+    } logOff;
+    CEncodeJob job;
+    job.lookIntervalMs = 50;
+    {
+        FakeCore core("v:PLEXCORE_PARENT_PID|P|w:Note: MPEG-4 is limited to 640x480\n|"
+                      "w:frame=1 time=4.5 bitrate=1 \r|s:100|w:frame=2 time=9.25 bitrate=1\n|"
+                      "w:Output: /o/clip-cvt[1].mp4\n|x:0");
+        EXPECT_EQ(job.run("/in.avi", "/o/clip-cvt.mp4", "in", "", 0, 10), 0);
+        EXPECT_EQ(job.writtenPath(), "/o/clip-cvt[1].mp4");
+        EXPECT_DOUBLE_EQ(job.secondsWritten(), 9.25);
+        EXPECT_TRUE(job.failureReason().empty());
+        const std::string logged = readFile(log);
+        EXPECT_NE(logged.find("Note: MPEG-4 is limited to 640x480"), std::string::npos);
+        EXPECT_NE(logged.find("PLEXCORE_PARENT_PID=" + std::to_string(getpid())), std::string::npos)
+            << "the core is told who its parent is";
+        EXPECT_NE(logged.find("own group"), std::string::npos)
+            << "a Ctrl+C at the terminal must not reach the core besides the program's stop";
+    }
+    {
+        FakeCore core("w:Error: No space left on device\n|x:1");
+        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", 0, 10), -2);
+        EXPECT_EQ(job.failureReason(), "No space left on device");
+        EXPECT_TRUE(job.writtenPath().empty()) << "nothing of the last run is kept";
+    }
+    {
+        FakeCore core("x:7");
+        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", 0, 10), -2);
+        EXPECT_NE(job.failureReason().find("(exit status 7)"), std::string::npos)
+            << job.failureReason();
+    }
+    {
+        FakeCore core("x:0");
+        plexavo::core::setFolder(core.dir() / "missing");
+        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", 0, 10), -1);
+        EXPECT_NE(job.failureReason().find("missing"), std::string::npos) << job.failureReason();
     }
 }
 
@@ -288,10 +336,14 @@ TEST_F(EncodeJobStop, ACoreThatKeepsPrintingAfterTheRequestFinishesItsFile) {
     EXPECT_EQ(readFile(m_output), "complete") << "the core was not killed";
 }
 
-TEST_F(EncodeJobStop, ACoreSilentAfterTheRequestIsKilledAndItsFileRemoved) {
-    EXPECT_EQ(runAndStop("i|o:broken|w:time=1 \\r|s:20000|x:0"), -3);
+// The core names its file only once it is finished, so a killed core has
+// left nothing under the output name: a file there is someone else's.
+TEST_F(EncodeJobStop, ACoreSilentAfterTheRequestIsKilledAndNothingElseIsRemoved) {
+    EXPECT_EQ(runAndStop("i|o:another program's file|w:time=1 \\r|s:20000|x:0"), -3);
     EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
-    EXPECT_FALSE(fileExists(m_output)) << "no broken file under the final name";
+    EXPECT_EQ(readFile(m_output), "another program's file");
+    EXPECT_TRUE(m_job.writtenPath().empty());
+    EXPECT_FALSE(m_job.failureReason().empty());
     EXPECT_TRUE(m_job.stopRequested) << "the caller can still tell a skip from a failure";
 }
 
@@ -300,7 +352,7 @@ TEST_F(EncodeJobStop, ASecondRequestKillsAtOnce) {
     const auto begin = Clock::now();
     EXPECT_EQ(runAndStop("i|o:broken|p:30000:30:time=1 \\r", true), -3);
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
-    EXPECT_FALSE(fileExists(m_output));
+    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
 }
 
 TEST_F(EncodeJobStop, ACoreGrowingItsFileSilentlyIsWaitedFor) {
@@ -342,7 +394,7 @@ TEST_F(EncodeJobStop, AKillRequestAloneEndsTheRunAtOnce) {
     closer.join();
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
     EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
-    EXPECT_FALSE(fileExists(m_output));
+    EXPECT_TRUE(m_job.writtenPath().empty()) << "a killed core wrote no finished file";
 }
 
 TEST_F(EncodeJobStop, ARequestThatComesAsTheCoreFinishesLeavesItFinished) {

@@ -1,5 +1,6 @@
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
+#include "engine/platform/Files.h"
 
 #include "TestSupport.h"
 
@@ -61,6 +62,46 @@ TEST(OutputNaming, StopsAfterAThousandNumberedNames) {
     std::filesystem::remove(dir / "c-cvt[999].mp4");
     item.assignOutputName(dir.path(), "mp4", "cvt");
     EXPECT_EQ(item.outputFileName(), "c-cvt[999].mp4");
+}
+
+// "-cvt", a counter and the extension must never push a name past what the
+// file system takes: the title gives way, at a character boundary.
+TEST(OutputNaming, ALongTitleIsShortenedSoThatEveryNameFits) {
+    TempDir dir;
+    const std::size_t limit = plexavo::fileNameLimit(dir.path());
+    ASSERT_GE(limit, 32u);
+    CSourceItem item = itemTitled(std::string(limit - 5, 'a'));
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(item.outputFileName().size(), limit);
+    EXPECT_EQ(item.outputName.substr(item.outputName.size() - 4), "-cvt");
+    writeFile(item.outputFilePath(), "x"); // the name is one the file system takes
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_EQ(item.outputFileName().size(), limit);
+    EXPECT_EQ(item.outputName.substr(item.outputName.size() - 7), "-cvt[1]");
+    writeFile(item.outputFilePath(), "x");
+
+    // Three-byte characters: the cut never splits one.
+    const std::string wide = "\xe6\x97\xa5"; // U+65E5
+    std::string title;
+    while (title.size() < limit)
+        title += wide;
+    item = itemTitled(title);
+    item.assignOutputName(dir.path(), "mp4", "cvt");
+    EXPECT_LE(item.outputFileName().size(), limit);
+    const std::string stem = item.outputName.substr(0, item.outputName.size() - 4);
+    EXPECT_EQ(stem.size() % 3, 0u) << "a character was cut in half";
+    EXPECT_GT(stem.size() + 3 + 8, limit) << "no more was cut than needed";
+
+    // Bytes that are not UTF-8 count as characters of their own.
+    EXPECT_EQ(plexavo::cutAtCharacter("ab\xff\xe6\x97\xa5", 4), "ab\xff");
+    EXPECT_EQ(plexavo::cutAtCharacter("ab\xe6\x97", 4), "ab\xe6\x97") << "a cut sequence";
+    EXPECT_EQ(plexavo::cutAtCharacter("abc", 0), "");
+}
+
+// A folder that does not exist yet is asked through its nearest parent.
+TEST(OutputNaming, TheNameLimitOfAFolderStillToBeMade) {
+    TempDir dir;
+    EXPECT_EQ(plexavo::fileNameLimit(dir / "not/yet/there"), plexavo::fileNameLimit(dir.path()));
 }
 
 TEST(OutputFolders, EnsureFolderCreatesEveryMissingLevel) {

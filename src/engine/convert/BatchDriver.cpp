@@ -10,14 +10,20 @@
 #include "engine/settings/ConversionSettings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace plexavo {
 
 namespace {
 
 constexpr unsigned kStrStep = 61215;
+constexpr unsigned kStrSourceGone = 62005;
+constexpr unsigned kStrFolderNotMade = 62006;
+constexpr unsigned kStrEmptyPart = 62007;
+constexpr unsigned kStrNoOptionText = 62008;
 // Every output is named with this suffix before its extension.
 constexpr char kOutputSuffix[] = "cvt";
 
@@ -91,6 +97,11 @@ std::string BatchDriver::failures() const {
     return m_failures;
 }
 
+std::string BatchDriver::failureReport() const {
+    std::lock_guard lock(m_mutex);
+    return m_failureReport;
+}
+
 void BatchDriver::setTexts(const std::string& step, const std::string& output) {
     std::lock_guard lock(m_mutex);
     m_stepText = step;
@@ -162,6 +173,19 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         return true;
     }
 
+    // The folder is made again before every row: it may have been removed
+    // (or its disk unmounted) while the batch ran.
+    std::string folderError;
+    if (!folderExists(folder)) {
+        errno = 0;
+        ensureFolder(folder);
+        if (!folderExists(folder)) {
+            const int err = errno != 0 ? errno : ENOENT;
+            WriteLog("Can't create the output folder %s.", folder.c_str());
+            folderError = LoadResString(kStrFolderNotMade, folder.c_str(), std::strerror(err));
+        }
+    }
+
     // Named here, off the window's thread (it looks at the disk), on a
     // scratch item; files written earlier in this batch count.
     CSourceItem named;
@@ -188,22 +212,40 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
     std::string reason;
     if (snap.endSeconds == snap.startSeconds) {
         result = kEmptyPart;
-        reason = "The selected part is empty (start equals end).";
+        reason = LoadResString(kStrEmptyPart);
     } else if (!hasOptionText(targetFormat)) {
         result = kNoOptionText;
-        reason = std::string("Nothing converts to the target format ") +
-                 kTargetCaptions[static_cast<std::size_t>(
-                     std::clamp(targetFormat, 0, kTargetFormatCount - 1))] +
-                 ": it has no option text.";
+        reason = LoadResString(kStrNoOptionText,
+                               kTargetCaptions[static_cast<std::size_t>(
+                                   std::clamp(targetFormat, 0, kTargetFormatCount - 1))]);
     } else if (m_cancelAll || m_skipRow == row) {
         skippedBeforeRun = true; // nothing written
     } else {
         result =
             m_job.run(snap.path, output, snap.title, options, snap.startSeconds, snap.endSeconds);
+        // What the engine sees says it plainer than the core could.
         if (result < 0)
-            reason = m_job.errorText().empty()
-                         ? "The encoder core could not start or did not finish."
-                         : m_job.errorText();
+            reason = !fileExists(snap.path) ? LoadResString(kStrSourceGone, snap.path.c_str())
+                     : !folderError.empty() ? folderError
+                                            : m_job.failureReason();
+        const std::string& written = m_job.writtenPath();
+        if (!written.empty() && written != output) {
+            // Another program took the name meanwhile: the row shows the name
+            // the core actually wrote.
+            WriteLog("The output was written as %s", written.c_str());
+            const auto slash = written.rfind('/');
+            const std::string file = written.substr(slash == std::string::npos ? 0 : slash + 1);
+            const auto dot = file.rfind('.');
+            m_onUi([&] {
+                if (CSourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
+                    item->outputFolder =
+                        written.substr(0, slash == std::string::npos ? 0 : slash + 1);
+                    item->outputName = file.substr(0, dot);
+                    item->outputExtension = dot == std::string::npos ? "" : file.substr(dot + 1);
+                }
+                m_list.refreshRow(row);
+            });
+        }
     }
     // A skip that reached the job stopped it. One that came in the instant
     // between the look above and the job's start was cleared by the job, and
@@ -215,6 +257,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         {
             std::lock_guard lock(m_mutex);
             m_failures += "\n" + snap.path;
+            m_failureReport += "\n" + snap.path + "\n    " + reason;
         }
         logPlain("Converting " + snap.path + " is failed.");
         logPlain(reason);

@@ -54,6 +54,9 @@ class BatchDriver {
     std::string currentOutputPath() const;
     // "\npath" per failed item, in list order; empty when none failed.
     std::string failures() const;
+    // "\npath\n    reason" per failed item, in list order: what the failure
+    // report shows.
+    std::string failureReport() const;
     bool anyFailed() const { return m_anyFailed.load(); }
 
     // Called on the driver's thread as its last act, after finished() turned true.
@@ -88,6 +91,7 @@ class BatchDriver {
     std::string m_stepText;
     std::string m_currentOutputPath;
     std::string m_failures;
+    std::string m_failureReport;
 };
 
 // The "Elapsed ... Left about ... 3.4x" line: time of the batch so far, an

@@ -4,6 +4,7 @@
 #include "engine/platform/CoreLocator.h"
 #include "engine/platform/Platform.h"
 #include "engine/services/DebugLog.h"
+#include "engine/services/ResourceText.h"
 
 #include <climits>
 
@@ -26,8 +27,16 @@ std::string seconds32(std::uint64_t value) {
 
 // How long a core whose output has ended may take to exit before it counts as hung.
 constexpr int kExitWaitMs = 3000;
-// What a stopping core prints is kept (for its error line) up to this much.
+// What a stopping core prints is kept (for its error line) up to this much,
+// and as much of the end of a run's whole output.
 constexpr std::size_t kStopOutputKept = 16384;
+
+// The engine's own failure reasons.
+constexpr unsigned kStrCoreMissing = 62000;
+constexpr unsigned kStrCoreNotStarted = 62001;
+constexpr unsigned kStrCoreKilled = 62002;
+constexpr unsigned kStrCoreNoReason = 62003;
+constexpr unsigned kStrCoreSignal = 62004;
 
 const char* killReason(StopOutcome outcome) {
     switch (outcome) {
@@ -59,7 +68,7 @@ std::string CEncodeJob::formatCommandLine(const std::string& sourcePath,
     line += core::kAccessCode;
     line += " -i \"" + sourcePath + "\" -title \"" + title + "\" " + options;
     line += " -ss " + seconds32(startSeconds) + " -t " + seconds32(length);
-    line += " -y \"" + outputFilePath + "\"";
+    line += std::string(" ") + contract::kClaimOption + " \"" + outputFilePath + "\"";
     return line;
 }
 
@@ -81,8 +90,8 @@ CEncodeJob::buildArguments(const std::string& sourcePath, const std::string& out
         args.emplace_back(rest.substr(0, end));
         rest.remove_prefix(end);
     }
-    args.insert(args.end(),
-                {"-ss", seconds32(startSeconds), "-t", seconds32(length), "-y", outputFilePath});
+    args.insert(args.end(), {"-ss", seconds32(startSeconds), "-t", seconds32(length),
+                             contract::kClaimOption, outputFilePath});
     return args;
 }
 
@@ -94,6 +103,10 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     stopRequested = false;
     killRequested = false;
     m_errorText.clear();
+    m_failureReason.clear();
+    m_writtenPath.clear();
+    m_secondsWritten = 0;
+    m_tail.clear();
 
     const auto length = endSeconds - startSeconds;
     CChildProcess child;
@@ -101,7 +114,9 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
         formatCommandLine(sourcePath, outputFilePath, title, options, startSeconds, length);
     child.arguments =
         buildArguments(sourcePath, outputFilePath, title, options, startSeconds, length);
-    child.flags = CChildProcess::PipeStdout;
+    child.flags = CChildProcess::PipeStdout | CChildProcess::OwnProcessGroup;
+    // The core stops (its file finished, playable) when this program dies.
+    child.environment = {std::string(contract::kParentPidEnv) + "=" + std::to_string(getpid())};
     WriteLog("%s", child.commandLine.c_str());
 
     // A core asked to stop may need long to close a large file: it is killed
@@ -131,18 +146,25 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     const int exitCode = child.exitCode();
     child.close();
     noteErrorLine(stopOutput);
+    readRunTail(m_tail + stopOutput);
 
     if (!started) {
-        WriteLog("Failed to start the encoder core: %s", core::programPath().c_str());
+        const std::string program = core::programPath();
+        WriteLog("Failed to start the encoder core: %s", program.c_str());
+        m_failureReason = access(program.c_str(), F_OK) != 0
+                              ? LoadResString(kStrCoreMissing, program.c_str())
+                              : LoadResString(kStrCoreNotStarted, program.c_str());
         m_outcome = Outcome::NotStarted;
         return -1;
     }
     if (wasKilled(stop)) {
-        // A killed core leaves a file that no player opens: never under the final name.
+        // A killed core never gave its partial file a final name: nothing to
+        // remove here (the next conversion into the folder clears it away),
+        // and the output name may be another program's finished file.
         WriteLog("The encoder core was killed %s: %s.",
                  stopped ? "after the stop request" : "after its output ended", killReason(stop));
-        if (unlink(outputFilePath.c_str()) == 0)
-            WriteLog("Removed the unfinished output %s", outputFilePath.c_str());
+        m_writtenPath.clear();
+        m_failureReason = LoadResString(kStrCoreKilled);
         m_outcome = Outcome::Killed;
         return -3;
     }
@@ -158,6 +180,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     }
     if (!exitedAlone) {
         WriteLog("The encoder core did not exit after its output ended.");
+        m_failureReason = reasonOf(exitCode, statusKnown);
         m_outcome = Outcome::Failed;
         return -2;
     }
@@ -167,10 +190,13 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
         WriteLog("The encoder core's exit status is unknown; %s.",
                  m_errorText.empty() ? "it reported no error" : "it reported an error");
         m_outcome = m_errorText.empty() ? Outcome::Finished : Outcome::Failed;
+        if (!m_errorText.empty())
+            m_failureReason = reasonOf(exitCode, statusKnown);
         return m_errorText.empty() ? 0 : -2;
     }
     if (exitCode != contract::kExitDone) {
         WriteLog("The encoder core failed with exit code %d.", exitCode);
+        m_failureReason = reasonOf(exitCode, statusKnown);
         m_outcome = Outcome::Failed;
         return -2;
     }
@@ -189,6 +215,7 @@ void CEncodeJob::resetPump(std::uint64_t now) {
 }
 
 bool CEncodeJob::afterRead(std::size_t n, std::uint64_t now) {
+    keepTail(m_buffer + m_fill, n);
     m_fill += n;
     if (now - m_last < lookIntervalMs) {
         if (m_fill >= kBufferSize - 1)
@@ -295,6 +322,44 @@ int CEncodeJob::parseProgress(const char* text, std::size_t length) {
         WriteLog("%s", kept.c_str());
     percent = p >= 100 ? 99 : static_cast<int>(p);
     return 0;
+}
+
+void CEncodeJob::keepTail(const char* text, std::size_t length) {
+    m_tail.append(text, length);
+    if (m_tail.size() > 2 * kStopOutputKept)
+        m_tail.erase(0, m_tail.size() - kStopOutputKept);
+}
+
+void CEncodeJob::readRunTail(const std::string& text) {
+    const std::string_view output(contract::kOutputPrefix);
+    const std::string_view note(contract::kNotePrefix);
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find_first_of("\r\n"), rest.size());
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (line.substr(0, output.size()) == output) {
+            m_writtenPath.assign(line.substr(output.size()));
+        } else if (line.substr(0, note.size()) == note) {
+            WriteLog("%s", std::string(line).c_str());
+        } else if (const auto at = line.rfind("time="); at != std::string_view::npos) {
+            const std::string value(line.substr(at + 5, 32));
+            char* stop = nullptr;
+            const double seconds = std::strtod(value.c_str(), &stop);
+            if (stop != value.c_str() && seconds >= 0)
+                m_secondsWritten = seconds;
+        }
+    }
+}
+
+std::string CEncodeJob::reasonOf(int exitCode, bool statusKnown) const {
+    const std::string_view prefix(contract::kErrorPrefix);
+    if (!m_errorText.empty())
+        return m_errorText.substr(m_errorText.compare(0, prefix.size(), prefix) == 0 ? prefix.size()
+                                                                                     : 0);
+    if (statusKnown && exitCode > 128)
+        return LoadResString(kStrCoreSignal, exitCode - 128);
+    return LoadResString(kStrCoreNoReason, exitCode);
 }
 
 void CEncodeJob::noteErrorLine(std::string_view text) {

@@ -75,6 +75,16 @@ class CEncodeJob {
 
     // The last "Error: ..." line the core printed during the last run (no line break).
     const std::string& errorText() const { return m_errorText; }
+    // Why the last run failed, in the current language where the words are
+    // the engine's own: the core's reason, or what the engine saw (the core
+    // missing, not starting, killed, or ending without a word). Empty on success.
+    const std::string& failureReason() const { return m_failureReason; }
+    // The file the last run actually wrote, as the core named it once it was
+    // finished (a taken name makes it pick the next numbered one); empty when
+    // it wrote none.
+    const std::string& writtenPath() const { return m_writtenPath; }
+    // Seconds of output the last run wrote, from its newest "time=".
+    double secondsWritten() const { return m_secondsWritten; }
 
     // The command line of one conversion as logged, and the argv that runs it.
     static std::string formatCommandLine(const std::string& sourcePath,
@@ -91,8 +101,17 @@ class CEncodeJob {
     // One read of n bytes into the buffer has been made at time now.
     bool afterRead(std::size_t n, std::uint64_t now);
     void noteErrorLine(std::string_view text);
+    void keepTail(const char* text, std::size_t length);
+    // Reads the lines of the whole run once it has ended: the name written,
+    // the seconds written, the core's notes.
+    void readRunTail(const std::string& text);
+    std::string reasonOf(int exitCode, bool statusKnown) const;
 
     std::string m_errorText;
+    std::string m_failureReason;
+    std::string m_writtenPath;
+    double m_secondsWritten = 0;
+    std::string m_tail; // the end of everything the core printed this run
     Outcome m_outcome = Outcome::Finished;
     char m_buffer[kBufferSize] = {};
     std::size_t m_fill = 0;

@@ -260,12 +260,22 @@ bool CSourceItem::assignOutputName(const std::string& folder, const std::string&
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
-    const std::string base = suffix.empty() ? title : title + "-" + suffix;
-    std::string stem = base;
-    std::string candidate = stem + "." + extension;
-    for (int n = 1; fileExists(dir + candidate);) {
-        stem = base + "[" + std::to_string(n) + "]";
-        candidate = stem + "." + extension;
+    const std::size_t limit = fileNameLimit(dir);
+    // A long title is shortened, never the suffix, the counter or the
+    // extension: the name must fit the file system or the core cannot write it.
+    const auto nameFor = [&](int n) {
+        std::string tail = suffix.empty() ? std::string() : "-" + suffix;
+        if (n > 0)
+            tail += "[" + std::to_string(n) + "]";
+        const std::size_t fixed = tail.size() + 1 + extension.size();
+        const std::string stem = title.size() + fixed > limit
+                                     ? cutAtCharacter(title, limit > fixed ? limit - fixed : 0)
+                                     : title;
+        return stem + tail;
+    };
+    std::string stem = nameFor(0);
+    for (int n = 1; fileExists(dir + stem + "." + extension);) {
+        stem = nameFor(n);
         if (++n > kMaxCounter)
             break;
     }

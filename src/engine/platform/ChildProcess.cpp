@@ -2,6 +2,7 @@
 
 #include "engine/platform/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -218,8 +220,12 @@ int CChildProcess::start() {
     sigemptyset(&none);
     setup.check(posix_spawnattr_setsigdefault(setup.attr(), &all));
     setup.check(posix_spawnattr_setsigmask(setup.attr(), &none));
-    setup.check(
-        posix_spawnattr_setflags(setup.attr(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+    short spawnFlags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (flags & OwnProcessGroup) {
+        setup.check(posix_spawnattr_setpgroup(setup.attr(), 0));
+        spawnFlags |= POSIX_SPAWN_SETPGROUP;
+    }
+    setup.check(posix_spawnattr_setflags(setup.attr(), spawnFlags));
     if (!setup.ok()) {
         closeAll();
         return -1;
@@ -232,12 +238,29 @@ int CChildProcess::start() {
     argv.push_back(nullptr);
     const std::string program = resolveProgram(arguments[0]);
 
+    // The child's environment: ours, with the caller's entries in place of
+    // any of the same name. Built before the spawn: nothing may allocate after.
+    std::vector<std::string> extra = environment;
+    std::vector<char*> envp;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string_view entry(*e);
+        const auto name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& x) {
+            return x.compare(0, name.size(), name) == 0;
+        });
+        if (!replaced)
+            envp.push_back(*e);
+    }
+    for (auto& e : extra)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
     pid_t pid = 0;
     const bool hasFolder = program.find('/') != std::string::npos;
     const int rc = hasFolder ? posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(),
-                                           argv.data(), environ)
+                                           argv.data(), envp.data())
                              : posix_spawnp(&pid, program.c_str(), setup.actions(), setup.attr(),
-                                            argv.data(), environ);
+                                            argv.data(), envp.data());
 
     // The child's ends belong to the child alone: once it exits, reads see the end.
     closeFd(outPipe[1]);

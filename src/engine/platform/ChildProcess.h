@@ -47,7 +47,11 @@ class CChildProcess {
         ShowChild = 2,  // kept for the callers' sake; children have no window here
         PipeStdin = 4,  // the child's input is a new pipe; the parent writes stdinWrite
         PipeStdout = 8, // the child's output and error go to one pipe; the parent reads stdoutRead
-        StderrToStdout = 16 // without PipeStdout: the child's error goes where its output goes
+        StderrToStdout = 16, // without PipeStdout: the child's error goes where its output goes
+        // The child leads a process group of its own, so a Ctrl+C at the
+        // terminal reaches only the program, which then stops the child once:
+        // a converter counts a second signal as "abort".
+        OwnProcessGroup = 32
     };
 
     // The whole command line as the user would read it, for the log only.
@@ -56,6 +60,8 @@ class CChildProcess {
     // for in the running program's folder first, then on PATH.
     std::vector<std::string> arguments;
     std::optional<std::string> workingDirectory;
+    // "NAME=value" entries added to (or replacing) the program's environment.
+    std::vector<std::string> environment;
     int stdoutRead = -1;
     int stdinWrite = -1;
     pid_t processId = 0;

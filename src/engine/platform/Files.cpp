@@ -1,7 +1,10 @@
 #include "engine/platform/Files.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace plexavo {
 
@@ -33,6 +36,62 @@ std::string defaultOutputPath() {
     if (base.back() != '/')
         base += '/';
     return base + "ConvertedMedia/";
+}
+
+std::size_t fileNameLimit(const std::string& folder) {
+    constexpr std::size_t kFallback = 255;
+    std::string dir = folder.empty() ? std::string(".") : folder;
+    for (;;) {
+        errno = 0;
+        const long limit = pathconf(dir.c_str(), _PC_NAME_MAX);
+        if (limit > 0)
+            return static_cast<std::size_t>(limit);
+        if (errno != ENOENT && errno != ENOTDIR)
+            return kFallback;
+        // The folder is made only when the conversion starts: ask its parent.
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
+        const auto slash = dir.rfind('/');
+        if (slash == std::string::npos)
+            dir = ".";
+        else if (slash == 0)
+            dir = "/";
+        else
+            dir.resize(slash);
+        if (dir == "/" || dir == ".") {
+            const long top = pathconf(dir.c_str(), _PC_NAME_MAX);
+            return top > 0 ? static_cast<std::size_t>(top) : kFallback;
+        }
+    }
+}
+
+namespace {
+// Length of the UTF-8 sequence at text[i], or 1 for a byte that starts none.
+std::size_t sequenceLength(const std::string& text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t n = lead < 0x80             ? 1
+                          : (lead & 0xE0) == 0xC0 ? 2
+                          : (lead & 0xF0) == 0xE0 ? 3
+                          : (lead & 0xF8) == 0xF0 ? 4
+                                                  : 1;
+    if (n == 1 || i + n > text.size())
+        return 1;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 1;
+    return n;
+}
+} // namespace
+
+std::string cutAtCharacter(const std::string& text, std::size_t maxBytes) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t n = sequenceLength(text, end);
+        if (end + n > maxBytes)
+            break;
+        end += n;
+    }
+    return text.substr(0, end);
 }
 
 } // namespace plexavo

@@ -1,6 +1,7 @@
 // The few file-system questions the engine asks.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace plexavo {
@@ -13,5 +14,13 @@ bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
 // Where converted files go unless the user chose a folder: ~/ConvertedMedia/.
 std::string defaultOutputPath();
+
+// The longest file name, in bytes, that the file system holding folder takes
+// (asked of the nearest folder that exists; 255 when it cannot be asked).
+std::size_t fileNameLimit(const std::string& folder);
+// The longest start of text that is at most maxBytes long and ends at a
+// character boundary: a UTF-8 sequence is kept whole or dropped whole, and a
+// byte that is not valid UTF-8 counts as a character of its own.
+std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 
 } // namespace plexavo

@@ -173,6 +173,22 @@ const Entry kEntries[] = {
     {Kind::String, 0, 61994, 0, "Audio"},
     {Kind::String, 0, 61995, 0, "Unknown file format."},
 
+    // Why a file failed, under its name in the failure report and on the
+    // command line (62000-62019). The core's own reasons come as it words them.
+    {Kind::String, 0, 62000, 0, "The encoder core is missing: %s"},
+    {Kind::String, 0, 62001, 0, "The encoder core could not be started: %s"},
+    {Kind::String, 0, 62002, 0,
+     "The encoder core stopped responding and was ended; its unfinished file was removed."},
+    {Kind::String, 0, 62003, 0, "The encoder core ended without giving a reason (exit status %d)."},
+    {Kind::String, 0, 62004, 0, "The encoder core was ended by signal %d."},
+    {Kind::String, 0, 62005, 0, "The source file is gone: %s"},
+    {Kind::String, 0, 62006, 0, "The output folder cannot be made: %s (%s)"},
+    {Kind::String, 0, 62007, 0, "The selected part is empty."},
+    {Kind::String, 0, 62008, 0, "Nothing converts to the target format %s."},
+    // The command line after Ctrl+C: the file kept and the seconds in it.
+    {Kind::String, 0, 62009, 0, "Stopped: %s holds the first %s seconds."},
+    {Kind::String, 0, 62010, 0, "Stopped before anything was written."},
+
     // ---- Main menu 128 ------------------------------------------------------
     // The document commands, the Save entries and the target formats after
     // H.264 stay in the resource; the menu rebuild deletes them by command id.

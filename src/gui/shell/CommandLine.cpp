@@ -8,6 +8,8 @@
 #include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +17,49 @@
 namespace plexavo::cli {
 
 namespace {
+
+constexpr unsigned kStrStopped = 62009;
+constexpr unsigned kStrStoppedEmpty = 62010;
+// The shell's status for a run ended by Ctrl+C (128 + SIGINT).
+constexpr int kExitInterrupted = 130;
+
+// The conversion a Ctrl+C stops. A signal handler may only touch lock-free atomics.
+std::atomic<CEncodeJob*> g_runningJob{nullptr};
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free &&
+              std::atomic<CEncodeJob*>::is_always_lock_free);
+
+extern "C" void onInterrupt(int) {
+    g_interrupted.store(true);
+    if (CEncodeJob* job = g_runningJob.load())
+        job->stopRequested.store(true);
+}
+
+// Ctrl+C, a hang-up or a kill asks the running conversion to stop as the
+// window's Cancel All does: its file is finished, playable, and kept.
+class InterruptGuard {
+  public:
+    explicit InterruptGuard(CEncodeJob& job) {
+        g_interrupted = false;
+        g_runningJob = &job;
+        struct sigaction sa {};
+        sa.sa_handler = onInterrupt;
+        sigemptyset(&sa.sa_mask);
+        for (int i = 0; i < 3; ++i)
+            sigaction(kSignals[i], &sa, &m_old[i]);
+    }
+    ~InterruptGuard() {
+        for (int i = 0; i < 3; ++i)
+            sigaction(kSignals[i], &m_old[i], nullptr);
+        g_runningJob = nullptr;
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  private:
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_old[3]{};
+};
 
 bool isFrontEndOption(const char* arg) {
     return std::strcmp(arg, "--probe") == 0 || std::strcmp(arg, "--convert") == 0 ||
@@ -88,19 +133,38 @@ int runFrontEnd(const std::vector<std::string>& args) {
 
     settings.equalizeSize();
     const std::string options = buildOptionText(settings);
-    ensureFolder(settings.outputPath);
     CEncodeJob job;
+    const InterruptGuard guard(job);
     for (auto& item : items) {
+        if (g_interrupted)
+            break;
+        ensureFolder(settings.outputPath); // again for every file: it may have been removed
         item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
         std::printf("Converting %s -> %s\n", item.displayName().c_str(),
                     item.outputFilePath().c_str());
         std::fflush(stdout);
-        if (job.run(item.path, item.outputFilePath(), item.title, options, item.startSeconds,
-                    item.endSeconds) < 0) {
-            std::printf("  failed: %s\n", job.errorText().c_str());
+        const int result = job.run(item.path, item.outputFilePath(), item.title, options,
+                                   item.startSeconds, item.endSeconds);
+        if (result < 0) {
+            std::printf("  failed: %s\n", job.failureReason().c_str());
             ++failures;
+        } else if (job.outcome() == CEncodeJob::Outcome::Stopped) {
+            if (job.writtenPath().empty()) {
+                std::printf("  %s\n", LoadResString(kStrStoppedEmpty).c_str());
+            } else {
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, "%.1f", job.secondsWritten());
+                std::printf("  %s\n",
+                            LoadResString(kStrStopped, job.writtenPath().c_str(), seconds).c_str());
+            }
+        } else {
+            std::printf("  written: %s\n", job.writtenPath().empty() ? item.outputFilePath().c_str()
+                                                                     : job.writtenPath().c_str());
         }
+        std::fflush(stdout);
     }
+    if (g_interrupted)
+        return kExitInterrupted;
     return failures ? 1 : 0;
 }
 

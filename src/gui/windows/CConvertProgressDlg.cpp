@@ -311,7 +311,7 @@ void CConvertProgressDlg::onCancelAll() {
 
     if (m_driver.anyFailed()) {
         const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +
-                               QString::fromUtf8(m_driver.failures().c_str()) +
+                               QString::fromUtf8(m_driver.failureReport().c_str()) +
                                QStringLiteral("\n\n") + ui::str(kStrReasons);
         MessageBox::show(this, report, QMessageBox::NoIcon);
     }

@@ -1,0 +1,215 @@
+#!/usr/bin/env python3
+"""A user's files under faults, through `plexavo --convert` and the real core.
+
+Usage: test_cli_faults.py BIN_DIR [TEST_NAME...]
+
+Two copies converting same-named sources into one folder at the same instant,
+a program killed mid-conversion, Ctrl+C, a full and a read-only file system,
+and names at the file system's length limit. Outputs are judged with ffprobe
+and a full decode by the ffmpeg tool, never by what the program says.
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BIN = None
+
+
+def make_clip(path, seconds, size="160x120", rate=25):
+    subprocess.run(
+        ["ffmpeg", "-v", "error", "-nostdin", "-y",
+         "-f", "lavfi", "-i", f"testsrc=size={size}:rate={rate}:duration={seconds}",
+         "-f", "lavfi", "-i", f"sine=frequency=440:sample_rate=44100:duration={seconds}",
+         "-c:v", "mpeg4", "-q:v", "5", "-c:a", "aac", "-shortest", "file:" + path],
+        check=True)
+
+
+def duration(path):
+    out = subprocess.run(
+        ["ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+         "file:" + path], capture_output=True, text=True)
+    return float(out.stdout.strip()) if out.returncode == 0 and out.stdout.strip() else None
+
+
+def decode_errors(path):
+    """What the ffmpeg tool says while decoding every frame; empty when clean."""
+    out = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-i", "file:" + path,
+                          "-f", "null", "-"], capture_output=True, text=True)
+    return out.stderr.strip() if out.returncode == 0 else f"exit {out.returncode}: {out.stderr}"
+
+
+def cores_of(pid):
+    """Plexcore processes whose parent is pid."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+            with open(f"/proc/{entry}/comm") as f:
+                comm = f.read().strip()
+        except OSError:
+            continue
+        ppid = int(stat.rsplit(")", 1)[1].split()[1])
+        if comm == "Plexcore" and ppid == pid:
+            found.append(int(entry))
+    return found
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def plexavo(*args, **kw):
+    return [os.path.join(BIN, "plexavo"), *args]
+
+
+class Faults(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.out = os.path.join(self.dir, "out")
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def convert(self, *files, out=None, wait=True):
+        proc = subprocess.Popen(plexavo("--convert", "--out", out or self.out, *files),
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                env=self.env, start_new_session=True)
+        if not wait:
+            return proc
+        text, _ = proc.communicate(timeout=300)
+        return proc.returncode, text
+
+    def outputs(self, folder=None):
+        return sorted(os.listdir(folder or self.out)) if os.path.isdir(folder or self.out) else []
+
+    def test_two_copies_never_write_the_same_file(self):
+        """Same-named sources of different lengths, converted at the same instant."""
+        for d, seconds in (("d1", 2), ("d2", 4)):
+            os.makedirs(os.path.join(self.dir, d))
+            make_clip(os.path.join(self.dir, d, "clip.mp4"), seconds)
+        rounds = int(os.environ.get("PLEXAVO_CLASH_ROUNDS", "5"))
+        for n in range(rounds):
+            out = os.path.join(self.dir, f"round{n}")
+            procs = [self.convert(os.path.join(self.dir, d, "clip.mp4"), out=out, wait=False)
+                     for d in ("d1", "d2")]
+            texts = [p.communicate(timeout=300)[0] for p in procs]
+            self.assertEqual([p.returncode for p in procs], [0, 0], texts)
+            names = self.outputs(out)
+            self.assertEqual(names, ["clip-cvt.mp4", "clip-cvt[1].mp4"], texts)
+            lengths = sorted(round(duration(os.path.join(out, f))) for f in names)
+            self.assertEqual(lengths, [2, 4], "one conversion was lost")
+            for f in names:
+                self.assertEqual(decode_errors(os.path.join(out, f)), "", f)
+            # Each copy says which of the two names it wrote.
+            written = sorted(line.split("written: ", 1)[1].strip()
+                             for t in texts for line in t.splitlines() if "written: " in line)
+            self.assertEqual(written, [os.path.join(out, f) for f in names])
+
+    def test_a_killed_program_takes_its_core_with_it(self):
+        clip = os.path.join(self.dir, "long.mp4")
+        make_clip(clip, 60, size="640x480")
+        proc = self.convert(clip, wait=False)
+        deadline = time.monotonic() + 60
+        cores = []
+        while not cores and time.monotonic() < deadline and proc.poll() is None:
+            cores = cores_of(proc.pid)
+            time.sleep(0.05)
+        self.assertTrue(cores, "the core never started")
+        time.sleep(1.0)  # well into the conversion
+        proc.kill()
+        killed = time.monotonic()
+        proc.wait()
+        while alive(cores[0]) and time.monotonic() - killed < 30:
+            time.sleep(0.02)
+        gone_after = time.monotonic() - killed
+        print(f"core gone {gone_after:.2f} s after the program's death", file=sys.stderr)
+        self.assertFalse(alive(cores[0]), "the core outlived its program")
+        self.assertLess(gone_after, 10)
+        names = self.outputs()
+        finals = [f for f in names if f.endswith(".mp4")]
+        self.assertEqual(finals, ["long-cvt.mp4"], names)
+        self.assertEqual(decode_errors(os.path.join(self.out, finals[0])), "")
+        self.assertEqual(names, finals, "a partial file was left behind")
+
+    def test_ctrl_c_keeps_a_playable_file_and_exits_130(self):
+        clip = os.path.join(self.dir, "long.mp4")
+        make_clip(clip, 60, size="640x480")
+        proc = self.convert(clip, wait=False)
+        deadline = time.monotonic() + 60
+        while not cores_of(proc.pid) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(1.0)
+        os.killpg(proc.pid, signal.SIGINT)  # as the terminal does: the whole group
+        text, _ = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 130, text)
+        self.assertIn("Stopped: ", text)
+        self.assertIn(" seconds", text)
+        self.assertNotIn("failed", text)
+        self.assertEqual(self.outputs(), ["long-cvt.mp4"])
+        written = duration(os.path.join(self.out, "long-cvt.mp4"))
+        self.assertIsNotNone(written)
+        self.assertLess(written, 59)
+        self.assertEqual(decode_errors(os.path.join(self.out, "long-cvt.mp4")), "")
+        self.assertEqual(cores_of(proc.pid), [])
+
+    def mount_tmpfs(self, options):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        target = os.path.join(self.dir, "mnt")
+        os.makedirs(target)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", target],
+                          capture_output=True).returncode != 0:
+            self.skipTest("this machine does not let the test mount a tmpfs")
+        self.addCleanup(subprocess.run, ["umount", "-l", target], capture_output=True)
+        return target
+
+    def test_a_full_disk_is_named_as_the_reason(self):
+        clip = os.path.join(self.dir, "clip.mp4")
+        make_clip(clip, 20, size="640x480")
+        target = self.mount_tmpfs("size=64k")
+        code, text = self.convert(clip, out=target)
+        self.assertEqual(code, 1, text)
+        self.assertIn("failed: ", text)
+        self.assertIn("No space left on device", text)
+        self.assertEqual(self.outputs(target), [], "nothing half-written is left")
+
+    def test_a_read_only_folder_is_named_as_the_reason(self):
+        clip = os.path.join(self.dir, "clip.mp4")
+        make_clip(clip, 2)
+        target = self.mount_tmpfs("size=1m,ro")
+        code, text = self.convert(clip, out=target)
+        self.assertEqual(code, 1, text)
+        self.assertIn("Read-only file system", text)
+
+    def test_a_name_at_the_length_limit_converts_twice(self):
+        limit = os.pathconf(self.dir, "PC_NAME_MAX")
+        clip = os.path.join(self.dir, "n" * (limit - 5) + ".mp4")
+        make_clip(clip, 1)
+        for _ in range(2):
+            code, text = self.convert(clip)
+            self.assertEqual(code, 0, text)
+        names = self.outputs()
+        self.assertEqual(len(names), 2, names)
+        self.assertTrue(names[0].endswith("-cvt.mp4") or names[1].endswith("-cvt.mp4"), names)
+        self.assertTrue(any(n.endswith("-cvt[1].mp4") for n in names), names)
+        for n in names:
+            self.assertLessEqual(len(n.encode()), limit)
+            self.assertEqual(decode_errors(os.path.join(self.out, n)), "")
+
+
+if __name__ == "__main__":
+    BIN = sys.argv[1]
+    unittest.main(argv=[sys.argv[0], "-v", *sys.argv[2:]])
