@@ -20,6 +20,23 @@ inline constexpr char kErrorPrefix[] = "Error: ";
 // The capability query: "-can-write wmv" / "-can-write ogm"; exit 0 = yes.
 inline constexpr char kCanWriteOption[] = "-can-write";
 
+// Instead of "-y": the finished file takes the output name only if it is free at that
+// moment, else the next numbered one ("clip-cvt[1].mp4", ...); an existing file is never
+// replaced, and an existing output at the start is no error.
+inline constexpr char kClaimOption[] = "-claim";
+
+// After a finished or stopped conversion: one line with the path actually written, which
+// differs from the one asked for when "-claim" had to number or shorten it.
+inline constexpr char kOutputPrefix[] = "Output: ";
+
+// Something the core decided for the devices that the user did not ask for (a smaller
+// frame, say); for the debug log, not an error.
+inline constexpr char kNotePrefix[] = "Note: ";
+
+// The program puts its own pid here; a core whose parent is another process by the time
+// it starts (the program already died) stops at once, as on SIGTERM.
+inline constexpr char kParentPidEnv[] = "PLEXCORE_PARENT_PID";
+
 // Exit codes.
 inline constexpr int kExitDone = 0;     // conversion finished; capability present
 inline constexpr int kExitFailed = 1;   // failed (output removed); probe done; capability absent
