@@ -703,6 +703,8 @@ int Conversion::run() {
         (lane->video ? v : a) = lane->in;
     source_ = describeSource(in_.get(), v, a);
     plan_ = makePlan(opt_, outPath_, source_);
+    for (const std::string& note : plan_.notes)
+        printLine(plexavo::contract::kNotePrefix + oneLine(note));
     for (const std::string& w : plan_.warnings)
         warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
