@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +86,7 @@ TEST(Claim, TwoCoresIntoOneNameKeepBothFiles) {
         const std::set<std::string> expected = {out + "/clip-cvt.mp4", out + "/clip-cvt[1].mp4"};
         EXPECT_EQ(said, expected) << first.out << "\n" << second.out;
         bool whole = said == expected;
+        std::map<std::string, double> lengthOf;
         std::multiset<long> lengths;
         for (const std::string& path : expected) {
             ASSERT_TRUE(fileExists(path)) << path;
@@ -92,14 +94,15 @@ TEST(Claim, TwoCoresIntoOneNameKeepBothFiles) {
             EXPECT_EQ(errors, "") << path;
             const ProbeInfo p = ProbeInfo::of(path);
             ASSERT_TRUE(p.ok) << p.error;
-            lengths.insert(std::lround(p.formatNum("duration").value_or(0)));
+            lengthOf[path] = p.formatNum("duration").value_or(0);
+            lengths.insert(std::lround(lengthOf[path]));
             whole = whole && errors.empty();
         }
         EXPECT_EQ(lengths, (std::multiset<long>{3, 6})) << "a file lost, doubled or cut";
         EXPECT_TRUE(partialFilesIn(out).empty());
         // The name each core reports holds its own source: the 6 s one is the long clip.
         const std::string longOut = writtenOutput(round % 2 ? first.out : second.out);
-        const double longLength = ProbeInfo::of(longOut).formatNum("duration").value_or(0);
+        const double longLength = lengthOf.count(longOut) ? lengthOf[longOut] : 0.0;
         EXPECT_NEAR(longLength, 6.0, 0.2) << longOut;
         clean += whole && lengths == std::multiset<long>{3, 6} && partialFilesIn(out).empty() &&
                  std::fabs(longLength - 6.0) <= 0.2;
