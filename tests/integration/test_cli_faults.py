@@ -43,7 +43,7 @@ def decode_errors(path):
 
 
 def cores_of(pid):
-    """Plexcore processes whose parent is pid."""
+    """Converting Plexcore processes whose parent is pid (not its probes)."""
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -56,8 +56,14 @@ def cores_of(pid):
         except OSError:
             continue
         ppid = int(stat.rsplit(")", 1)[1].split()[1])
-        if comm == "Plexcore" and ppid == pid:
-            found.append(int(entry))
+        if comm != "Plexcore" or ppid != pid:
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                if b"\0-claim\0" in f.read():
+                    found.append(int(entry))
+        except OSError:
+            pass
     return found
 
 
@@ -76,12 +82,11 @@ def plexavo(*args, **kw):
 class Faults(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
+        # Cleanups run last in, first out: a file system mounted inside goes first.
+        self.addCleanup(self.tmp.cleanup)
         self.dir = self.tmp.name
         self.out = os.path.join(self.dir, "out")
         self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-
-    def tearDown(self):
-        self.tmp.cleanup()
 
     def convert(self, *files, out=None, wait=True):
         proc = subprocess.Popen(plexavo("--convert", "--out", out or self.out, *files),
