@@ -60,6 +60,9 @@ TEST(ProgressParse, TakesTheNewestTimeAfterTheLastLineFeed) {
     job.duration = 100;
     EXPECT_EQ(parse(job, "frame=9 fps=1 size=1kB time=12.97 bitrate=1kbits/s"), 0);
     EXPECT_EQ(job.percent, 12) << "decimals are dropped";
+    // The file's size while it has no name of its own yet: the newest "size=".
+    EXPECT_EQ(parse(job, "frame=9 size=  10kB time=1 \rframe=10 size=  2048kB time=2 \r"), 0);
+    EXPECT_EQ(job.writtenKB, 2048);
 }
 
 TEST(ProgressParse, NeverReportsCompletionWhileTheCoreRuns) {

@@ -100,6 +100,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
                     std::uint64_t startSeconds, std::uint64_t endSeconds) {
     duration = static_cast<std::int64_t>(endSeconds - startSeconds);
     percent = 0;
+    writtenKB = -1;
     stopRequested = false;
     killRequested = false;
     m_errorText.clear();
@@ -301,6 +302,16 @@ int CEncodeJob::parseProgress(const char* text, std::size_t length) {
             chosen = value.substr(0, std::min(end, value.size()));
             chosenComplete = complete;
         }
+    }
+    if (const auto at = tail.rfind("size="); at != std::string_view::npos) {
+        const std::string value(tail.substr(at + 5, 24));
+        const char* begin = value.c_str();
+        while (*begin == ' ')
+            ++begin;
+        char* end = nullptr;
+        const long long kb = std::strtoll(begin, &end, 10);
+        if (end != begin && kb >= 0)
+            writtenKB = kb;
     }
     if (chosen.empty())
         return -1;

@@ -32,6 +32,9 @@ class CEncodeJob {
 
     // 0..99 while the core runs, 100 once its output has ended.
     std::atomic<int> percent{0};
+    // Kilobytes the running conversion has written, from the newest "size="
+    // (its file has no final name until it is finished); -1 before the first.
+    std::atomic<std::int64_t> writtenKB{-1};
     // Length of the part being converted, whole seconds.
     std::int64_t duration = 0;
     // Set from the window thread to end the running conversion early. The core

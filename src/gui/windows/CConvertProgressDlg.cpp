@@ -241,10 +241,17 @@ void CConvertProgressDlg::onTimer() {
         refreshEstimate();
     }
 
+    // The core writes a partial file that gets the output name only when it is
+    // finished: while it runs, its own count of what it wrote is the size.
     const std::string output = m_driver.currentOutputPath();
     struct stat st {};
-    if (!output.empty() && ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        const QString size = QString::asprintf("%lldK", static_cast<long long>(st.st_size / 1024));
+    long long kb = -1;
+    if (index >= 0 && m_job.writtenKB.load() >= 0)
+        kb = m_job.writtenKB.load();
+    else if (!output.empty() && ::stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        kb = static_cast<long long>(st.st_size / 1024);
+    if (kb >= 0) {
+        const QString size = QString::asprintf("%lldK", kb);
         if (size != m_shownSize) {
             m_shownSize = size;
             m_size->setText(size);
