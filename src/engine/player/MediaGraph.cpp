@@ -470,6 +470,11 @@ void MediaGraph::linkDiscard(Attempt& attempt, void* padPtr) {
     if (!sink)
         return;
     g_object_set(sink, "async", FALSE, "sync", FALSE, nullptr);
+    // Nor may it speak for the playback: an unsynchronised sink reports the
+    // last time it swallowed, seconds ahead, and a pipeline takes the
+    // furthest position and waits for every sink's end. Not counted as a
+    // sink, it leaves both to the picture and the sound we play.
+    GST_OBJECT_FLAG_UNSET(sink, GST_ELEMENT_FLAG_SINK);
     addChain(attempt.bin, static_cast<GstPad*>(padPtr), {sink});
 }
 
