@@ -349,10 +349,7 @@ void CPreviewDlg::openMedia() {
     enable(kStop, false);
     enable(kPause, false);
 
-    std::int64_t duration = 0;
-    m_durationSeconds = 0;
-    if (GetDurationInMediaTime(m_graph.get(), duration) >= 0)
-        m_durationSeconds = static_cast<std::int32_t>(duration / kUnitsPerSecond);
+    m_durationSeconds = PreviewDurationSeconds(m_graph.get(), m_probedSeconds);
     m_duration->setText(timeText(m_durationSeconds));
     m_position->setRange(0, m_durationSeconds);
     const int tick = (m_durationSeconds / 100 + 1) * 5;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -58,6 +59,10 @@ class CPreviewDlg final : public QDialog {
     CPreviewDlg(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
                 QWidget* parent = nullptr);
     ~CPreviewDlg() override;
+
+    // The length the probe found, in whole seconds: stands in for a duration
+    // GStreamer cannot give or gets wrong. Set before the dialog runs.
+    void setProbedDuration(std::int32_t seconds) { m_probedSeconds = seconds; }
 
     const std::string& filePath() const { return m_filePath; }
     int playState() const { return m_playState; }
@@ -105,11 +110,13 @@ class CPreviewDlg final : public QDialog {
     bool m_rendered = false; // the file was opened: transport and OK's write-back act
     int m_playState = kStopped;
     int m_durationSeconds = 0;
+    std::int32_t m_probedSeconds = 0;
     QTimer m_timer;
     bool m_timerStarted = false;
 
     QWidget* m_videoArea = nullptr;
     CVideoSurface* m_surface = nullptr;
+    QLabel* m_errorLine = nullptr;
     CSelectionSlider* m_position = nullptr;
     QSlider* m_volume = nullptr;
     QSlider* m_balance = nullptr;
