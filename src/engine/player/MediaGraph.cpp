@@ -259,13 +259,7 @@ HResult MediaGraph::preroll(Attempt& attempt, int& outputs) {
         if (message) {
             const auto type = GST_MESSAGE_TYPE(message);
             if (type == GST_MESSAGE_ERROR) {
-                GError* error = nullptr;
-                gchar* debug = nullptr;
-                gst_message_parse_error(message, &error, &debug);
-                m_lastError = errorText(error, debug);
-                result = resultOfError(error);
-                g_error_free(error);
-                g_free(debug);
+                result = noteError(message);
             } else if (type == GST_MESSAGE_ASYNC_DONE &&
                        GST_MESSAGE_SRC(message) == GST_OBJECT(m_pipeline)) {
                 asyncDone = true;

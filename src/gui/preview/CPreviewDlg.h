@@ -71,6 +71,8 @@ class CPreviewDlg final : public QDialog {
     bool audioOnly() const { return m_audioOnly; }
     platform::MediaGraph* graph() const { return m_graph.get(); }
     CVideoSurface* videoSurface() const { return m_surface; }
+    // The line over the video area that says the file cannot be played.
+    QLabel* playbackErrorLine() const { return m_errorLine; }
 
     // Cancel and the close box: leaves without handing the part back.
     void reject() override;
@@ -99,6 +101,7 @@ class CPreviewDlg final : public QDialog {
     void closeDialog(int result);
     void teardown();
     void setElapsedText(const QString& text);
+    void showPlaybackError(const std::string& message);
 
     std::string m_filePath;
     std::int32_t& m_partStart;
