@@ -433,7 +433,7 @@ TEST(PreviewDuration, TheGraphsWhereItAgreesWithTheProbeElseTheProbes) {
              Case{hr::kFail, 0, 6, 6, "none: a bare stream"},
              Case{hr::kOk, 0, 6, 6, "zero is none"},
              Case{hr::kOk, 27'000'000, 6, 6, "short: wrapped timestamps"},
-             Case{hr::kOk, 360'060'000'000, 6, 6, "long: a late start taken for length"},
+             Case{hr::kOk, 360'060'000'000, 6, 6, "long: far past what the probe found"},
              Case{hr::kOk, 27'000'000, 0, 2, "probe unknown"},
              Case{hr::kFail, 0, 0, 0, "neither"},
          }) {

@@ -416,7 +416,6 @@ void CPreviewDlg::showPlaybackError(const std::string& message) {
     if (!message.empty())
         line += QLatin1Char(' ') + QString::fromStdString(message);
     m_errorLine->setText(line);
-    m_errorLine->setAccessibleName(line);
     // Across the area, as tall as the text needs, in the middle.
     const QRect area = m_videoArea->rect();
     const int height = std::min(m_errorLine->heightForWidth(area.width()), area.height());
