@@ -349,9 +349,10 @@ class ScriptedSeeking final : public IMediaSeeking {
     }
     HResult getDuration(std::int64_t& d) override {
         calls.push_back("duration");
-        d = format == TimeFormat::MediaTime ? 30'000'000 : 9;
+        d = format == TimeFormat::MediaTime ? duration : 9;
         return operationResult;
     }
+    std::int64_t duration = 30'000'000;
 };
 
 } // namespace
@@ -414,4 +415,33 @@ TEST(SeekingHelpers, FailuresReturnAtOnce) {
     failingFormat.getFormatResult = hr::kWrongState;
     EXPECT_EQ(GetDurationInMediaTime(&failingFormat, value), hr::kWrongState);
     EXPECT_EQ(failingFormat.calls, std::vector<std::string>{"get format"});
+}
+
+TEST(PreviewDuration, TheGraphsWhereItAgreesWithTheProbeElseTheProbes) {
+    struct Case {
+        HResult result;
+        std::int64_t duration; // media time
+        std::int32_t probed;
+        std::int32_t expected;
+        const char* what;
+    };
+    for (const Case& c : {
+             Case{hr::kOk, 61'000'000, 6, 6, "agreeing"},
+             Case{hr::kOk, 79'900'000, 7, 7, "agreeing, cut off"},
+             Case{hr::kOk, 70'000'000, 6, 7, "a second apart is rounding"},
+             Case{hr::kOk, 50'000'000, 6, 5, "a second short"},
+             Case{hr::kFail, 0, 6, 6, "none: a bare stream"},
+             Case{hr::kOk, 0, 6, 6, "zero is none"},
+             Case{hr::kOk, 27'000'000, 6, 6, "short: wrapped timestamps"},
+             Case{hr::kOk, 360'060'000'000, 6, 6, "long: far past what the probe found"},
+             Case{hr::kOk, 27'000'000, 0, 2, "probe unknown"},
+             Case{hr::kFail, 0, 0, 0, "neither"},
+         }) {
+        SCOPED_TRACE(c.what);
+        ScriptedSeeking seeking;
+        seeking.operationResult = c.result;
+        seeking.duration = c.duration;
+        EXPECT_EQ(PreviewDurationSeconds(&seeking, c.probed), c.expected);
+    }
+    EXPECT_EQ(PreviewDurationSeconds(nullptr, 9), 9); // no graph at all
 }

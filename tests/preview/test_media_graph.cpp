@@ -1,12 +1,14 @@
 // The preview's player on real files made by ffmpeg: which attempt renders
 // what, durations and positions in 100-ns units, accurate seeking, the end
-// of playback, sound settings, and that closing lets go of everything.
+// of playback (also with tracks it does not play), sound settings, and that
+// closing lets go of everything.
 #include "PreviewClips.h"
 #include "engine/player/GraphHelpers.h"
 #include "engine/player/MediaFramework.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -316,6 +318,69 @@ TEST_F(MediaGraphTest, ClosingReleasesTheFileAndTheStreamingThreads) {
                                 Positioning::None);
     }
     EXPECT_EQ(testing_support::openDescriptorCount(), handlesBefore);
+}
+
+// After the count of threads above: four graphs at once leave the thread
+// pool more idle threads than one graph does, and they go only in time.
+TEST_F(MediaGraphTest, ExtraTracksNeitherHurryThePositionNorDecideTheEnd) {
+    using Extra = preview_test::Clips::Extra;
+    struct Case {
+        std::string path;
+        bool video;
+    };
+    const std::vector<Case> cases = {
+        {s_clips->tracks("two tracks, subtitles.mkv", 3, true, 2, Extra::Subtitles), true},
+        {s_clips->tracks("three tracks.mkv", 3, true, 3), true},
+        {s_clips->tracks("two tracks, data.mov", 3, true, 2, Extra::Data), true},
+        {s_clips->tracks("two tracks.mka", 3, false, 2), false}};
+    // All at once, each in its own graph, so the test lasts one clip's length.
+    std::vector<std::unique_ptr<MediaGraph>> graphs;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        graphs.push_back(newGraph());
+        MediaGraph& graph = *graphs.back();
+        ASSERT_EQ(RenderMediaFile(&graph, c.path), S_OK) << graph.lastErrorText();
+        EXPECT_EQ(graph.hasVideo(), c.video);
+        EXPECT_TRUE(graph.hasAudio());
+        std::int64_t duration = 0;
+        ASSERT_EQ(GetDurationInMediaTime(&graph, duration), S_OK);
+        EXPECT_NEAR(static_cast<double>(duration), 3.0 * kUnitsPerSecond, 0.1 * kUnitsPerSecond);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    auto secondsSince = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    for (auto& graph : graphs)
+        ASSERT_GE(graph->run(), 0);
+
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double played = secondsSince();
+    for (std::size_t i = 0; i < graphs.size(); ++i) {
+        SCOPED_TRACE(cases[i].path);
+        std::int64_t position = -1;
+        ASSERT_EQ(GetCurrentPositionInMediaTime(graphs[i].get(), position), S_OK);
+        // A second a second: a track nobody plays, read as fast as it comes,
+        // would put it at the end by now.
+        const double seconds = static_cast<double>(position) / kUnitsPerSecond;
+        EXPECT_GT(seconds, 0.3);
+        EXPECT_LT(seconds, played + 0.25);
+    }
+
+    std::vector<double> endedAt(graphs.size(), -1.0);
+    auto running = [&] { return std::count(endedAt.begin(), endedAt.end(), -1.0) > 0; };
+    while (running() && secondsSince() < 30) {
+        for (std::size_t i = 0; i < graphs.size(); ++i) {
+            long event = 0;
+            if (endedAt[i] < 0 && graphs[i]->waitForCompletion(20, event) == S_OK) {
+                EXPECT_EQ(event, plexavo::platform::kEventComplete) << cases[i].path;
+                endedAt[i] = secondsSince();
+            }
+        }
+    }
+    for (std::size_t i = 0; i < graphs.size(); ++i) {
+        SCOPED_TRACE(cases[i].path);
+        EXPECT_GE(endedAt[i], 2.5); // at its length, neither before nor never
+    }
 }
 
 TEST(MediaFramework, VersionRule) {

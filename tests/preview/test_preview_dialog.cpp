@@ -1,6 +1,8 @@
 // The preview window offscreen with a silent sound sink: opening and the
-// automatic play, the end of the media, the part rules of Start, End and
-// Full, seeking while paused, the keys, and what OK and Cancel hand back.
+// automatic play, the end of the media (also with a second sound track),
+// files it cannot play, durations from the probe, the part rules of Start,
+// End and Full, seeking while paused, the keys, and what OK and Cancel hand
+// back.
 #include "MediaTools.h"
 #include "PreviewClips.h"
 #include "engine/media/SourceItem.h"
@@ -19,6 +21,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -45,6 +49,33 @@ QString text(QWidget& dialog, int id) {
 }
 bool enabled(QWidget& dialog, int id) {
     return control<QWidget>(dialog, id)->isEnabled();
+}
+
+// Ended as playback ends: only Play is offered.
+bool transportStopped(CPreviewDlg& dialog) {
+    return dialog.playState() == CPreviewDlg::kStopped && enabled(dialog, CPreviewDlg::kPlay) &&
+           !enabled(dialog, CPreviewDlg::kPause) && !enabled(dialog, CPreviewDlg::kStop);
+}
+
+const QString kCannotPlay = QStringLiteral("This file can't be played here. ");
+
+// The line over the video area says the file cannot be played, followed by
+// GStreamer's message, and a screen reader can read it.
+void checkCannotPlayLine(CPreviewDlg& dialog) {
+    QLabel* line = dialog.playbackErrorLine();
+    QVERIFY(line->isVisible());
+    const QString message = QString::fromStdString(dialog.graph()->lastErrorMessage());
+    QVERIFY(!message.isEmpty());
+    QCOMPARE(line->text(), kCannotPlay + message);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(line);
+    QVERIFY(read);
+    QCOMPARE(read->text(QAccessible::Name), line->text());
+    QWidget* area = control<QWidget>(dialog, CPreviewDlg::kVideoArea);
+    QCOMPARE(line->parentWidget(), area);
+    QVERIFY(area->rect().contains(line->geometry()));
+    QVERIFY(line->height() < area->height()); // a line, not a curtain
+    // Nothing else comes up: no message box over the dialog.
+    QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(&dialog));
 }
 void click(QWidget& dialog, int id) {
     control<QPushButton>(dialog, id)->click();
@@ -75,7 +106,7 @@ class PreviewDialogTest : public QObject {
 
   private:
     std::unique_ptr<preview_test::Clips> m_clips;
-    std::string m_mp4, m_long, m_audio, m_logPath;
+    std::string m_mp4, m_long, m_audio, m_twoTracks, m_logPath;
 
     std::string logText() const {
         std::ifstream in(m_logPath, std::ios::binary);
@@ -98,6 +129,8 @@ class PreviewDialogTest : public QObject {
         m_mp4 = m_clips->mp4("clip one.mp4", 3);
         m_long = m_clips->mp4("-long 'clip'.mp4", 30);
         m_audio = m_clips->audioOnly();
+        m_twoTracks =
+            m_clips->tracks("two tracks.mkv", 3, true, 2, preview_test::Clips::Extra::Subtitles);
         m_logPath = m_clips->path("preview.log");
         QVERIFY(log::setLogPath(m_logPath));
     }
@@ -150,6 +183,99 @@ class PreviewDialogTest : public QObject {
         // And it plays again from the start.
         click(*dialog, CPreviewDlg::kPlay);
         QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+    }
+
+    void secondSoundTrackKeepsTheThumbInStepAndTheEndAtTheLength() {
+        std::int32_t start = 0, end = 3;
+        auto dialog = openDialog(m_twoTracks, start, end);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(dialog->openSucceeded());
+        QCOMPARE(text(*dialog, CPreviewDlg::kDuration), QStringLiteral("00:00:03"));
+        // A second on the thumb takes a second of play, not a glance.
+        QTRY_VERIFY_WITH_TIMEOUT(positionSlider(*dialog)->value() >= 1, 10000);
+        QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(transportStopped(*dialog), 15000);
+        QVERIFY2(clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(positionSlider(*dialog)->value(), 0);
+        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), QStringLiteral("00:00:00"));
+        QVERIFY(!dialog->playbackErrorLine()->isVisible());
+    }
+
+    void fileOverwrittenAfterItWasAddedEndsStoppedAndSaysSo() {
+        const std::string path = m_clips->overwrittenWithNoise(m_mp4, "overwritten.mp4");
+        std::int32_t start = 0, end = 3;
+        auto dialog = openDialog(path, start, end);
+        QVERIFY(!dialog->openSucceeded());
+        QVERIFY(transportStopped(*dialog));
+        for (int id : {CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
+            QVERIFY(!enabled(*dialog, id));
+        checkCannotPlayLine(*dialog);
+        // The log keeps its own texts.
+        const std::string failed = "*** Failed(8000ffff) in RenderFile(" + path + ")!\r\n";
+        QVERIFY2(logText().find(failed) != std::string::npos, logText().c_str());
+        // Play once more changes nothing: there is still nothing to play.
+        click(*dialog, CPreviewDlg::kPlay);
+        QVERIFY(transportStopped(*dialog));
+        QVERIFY(dialog->playbackErrorLine()->isVisible());
+    }
+
+    void fileThatFailsWhilePlayingStopsAndSaysSo() {
+        const std::string path = m_clips->failsPartWay("fails part-way.mkv");
+        std::int32_t start = 0, end = 5;
+        auto dialog = openDialog(path, start, end);
+        QVERIFY(dialog->openSucceeded());
+        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+        QVERIFY(!dialog->playbackErrorLine()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->playbackErrorLine()->isVisible(), 15000);
+        QVERIFY(transportStopped(*dialog));
+        QVERIFY(enabled(*dialog, CPreviewDlg::kFull)); // the part can still be marked
+        checkCannotPlayLine(*dialog);
+        const std::string detail = "    " + dialog->graph()->lastErrorText();
+        QVERIFY2(logText().find(detail) != std::string::npos, logText().c_str());
+        // Playing again is a new try: the line goes, and comes back with the failure.
+        click(*dialog, CPreviewDlg::kPlay);
+        QVERIFY(!dialog->playbackErrorLine()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->playbackErrorLine()->isVisible(), 15000);
+        QVERIFY(transportStopped(*dialog));
+    }
+
+    void durationGStreamerCannotGiveComesFromTheProbe() {
+        // A bare H.264 stream has no length GStreamer can read; timestamps
+        // that wrap mislead it. The item knows the length from the probe.
+        const std::string bare = m_clips->make(
+            "raw_annexb.h264", 3, {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-f", "h264"}, {});
+        const std::string wrapping = m_clips->make(
+            "wrapping.ts", 3,
+            {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-output_ts_offset", "95442.5"},
+            {"-c:a", "aac"});
+        for (const std::string& path : {bare, wrapping}) {
+            CSourceItem item;
+            item.path = path;
+            item.durationSeconds = 3;
+            item.startSeconds = 1;
+            item.endSeconds = 2;
+            bool opened = false;
+            QString duration;
+            int maximum = -1;
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                opened = QTest::qWaitFor([&] { return dialog->opened(); }, kOpenTimeoutMs) &&
+                         dialog->openSucceeded();
+                duration = text(*dialog, CPreviewDlg::kDuration);
+                maximum = positionSlider(*dialog)->maximum();
+                click(*dialog, CPreviewDlg::kFull);
+                click(*dialog, CPreviewDlg::kOk);
+            });
+            QVERIFY(runPreview(nullptr, item));
+            QVERIFY2(opened, path.c_str());
+            QCOMPARE(duration, QStringLiteral("00:00:03"));
+            QCOMPARE(maximum, 3);
+            QCOMPARE(item.startSeconds, 0u); // Full spans the probe's length
+            QCOMPARE(item.endSeconds, 3u);
+        }
     }
 
     void startEndAndFullFollowTheThumb() {
@@ -301,10 +427,9 @@ class PreviewDialogTest : public QObject {
         QVERIFY(!dialog->openSucceeded());
         for (int id : {CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
             QVERIFY(!enabled(*dialog, id));
-        // The automatic Play still switches the transport buttons.
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kPlay));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kPause));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kStop));
+        // The automatic Play finds nothing to play and ends at once.
+        QVERIFY(transportStopped(*dialog));
+        checkCannotPlayLine(*dialog);
         const std::string expected = "*** Failed(8000ffff) in RenderFile(" + missing + ")!\r\n";
         QVERIFY2(logText().find(expected) != std::string::npos, logText().c_str());
         click(*dialog, CPreviewDlg::kPause);

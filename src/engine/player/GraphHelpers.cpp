@@ -5,6 +5,11 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
 namespace plexavo::preview {
 
 namespace {
@@ -141,6 +146,23 @@ HRESULT GetCurrentPositionInMediaTime(IMediaSeeking* seeking, std::int64_t& posi
 
 HRESULT GetDurationInMediaTime(IMediaSeeking* seeking, std::int64_t& duration) {
     return inMediaTime(seeking, [&] { return seeking->getDuration(duration); });
+}
+
+std::int32_t PreviewDurationSeconds(IMediaSeeking* seeking, std::int32_t probedSeconds) {
+    std::int64_t duration = 0;
+    const std::int64_t seconds = GetDurationInMediaTime(seeking, duration) >= 0 && duration > 0
+                                     ? duration / platform::kUnitsPerSecond
+                                     : -1;
+    if (probedSeconds <= 0)
+        return static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(seconds, 0, std::numeric_limits<std::int32_t>::max()));
+    // Both count whole seconds, cut off, so a second apart is only rounding.
+    // Further apart, GStreamer has guessed (a bare stream has no length it
+    // can read, wrapped or late timestamps mislead it) while the core read
+    // the file through, and the part marked here goes to the core.
+    if (seconds >= 0 && std::abs(seconds - probedSeconds) <= 1)
+        return static_cast<std::int32_t>(seconds);
+    return probedSeconds;
 }
 
 } // namespace plexavo::preview

@@ -61,4 +61,9 @@ HRESULT SetPositionsInMediaTime(IMediaSeeking* seeking, std::int64_t current,
 HRESULT GetCurrentPositionInMediaTime(IMediaSeeking* seeking, std::int64_t& position);
 HRESULT GetDurationInMediaTime(IMediaSeeking* seeking, std::int64_t& duration);
 
+// The length the preview spans, in whole seconds: the graph's duration where
+// it agrees with the probe's `probedSeconds` to within a second, else the
+// probe's (0 or less: the probe's is not known, the graph's stands alone).
+std::int32_t PreviewDurationSeconds(IMediaSeeking* seeking, std::int32_t probedSeconds);
+
 } // namespace plexavo::preview

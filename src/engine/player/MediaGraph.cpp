@@ -259,13 +259,7 @@ HResult MediaGraph::preroll(Attempt& attempt, int& outputs) {
         if (message) {
             const auto type = GST_MESSAGE_TYPE(message);
             if (type == GST_MESSAGE_ERROR) {
-                GError* error = nullptr;
-                gchar* debug = nullptr;
-                gst_message_parse_error(message, &error, &debug);
-                m_lastError = errorText(error, debug);
-                result = resultOfError(error);
-                g_error_free(error);
-                g_free(debug);
+                result = noteError(message);
             } else if (type == GST_MESSAGE_ASYNC_DONE &&
                        GST_MESSAGE_SRC(message) == GST_OBJECT(m_pipeline)) {
                 asyncDone = true;
@@ -470,6 +464,11 @@ void MediaGraph::linkDiscard(Attempt& attempt, void* padPtr) {
     if (!sink)
         return;
     g_object_set(sink, "async", FALSE, "sync", FALSE, nullptr);
+    // Nor may it speak for the playback: an unsynchronised sink reports the
+    // last time it swallowed, seconds ahead, and a pipeline takes the
+    // furthest position and waits for every sink's end. Not counted as a
+    // sink, it leaves both to the picture and the sound we play.
+    GST_OBJECT_FLAG_UNSET(sink, GST_ELEMENT_FLAG_SINK);
     addChain(attempt.bin, static_cast<GstPad*>(padPtr), {sink});
 }
 

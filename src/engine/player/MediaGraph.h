@@ -171,6 +171,10 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     std::uint64_t framesDropped() const;
     // The media framework's text for the last failure, for the log.
     std::string lastErrorText() const;
+    // GStreamer's own message (no details) for the latest error it posted,
+    // fit to show the user; empty when it posted none. Failures found by
+    // the graph itself leave it as it was.
+    std::string lastErrorMessage() const;
 
     // Linear gain and pan position for the two audio units (exposed for tests).
     static double volumeToGain(long volume);
@@ -191,7 +195,7 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     void linkDiscard(Attempt& attempt, void* pad);
     void noteNoMorePads(Attempt& attempt, GstElement* element);
     void takeSample(void* sample);
-    void noteError(GstMessage* message);
+    HResult noteError(GstMessage* message); // keeps its texts, returns its result code
     void applyAudioSettings();
     HResult seekTo(std::int64_t current, Positioning currentFlags, std::int64_t stop,
                    Positioning stopFlags);
@@ -215,6 +219,7 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     std::function<void()> m_frameListener;
     std::atomic<std::uint64_t> m_frameSerial{0};
     std::string m_lastError;
+    std::string m_errorMessage;
 };
 
 } // namespace plexavo::platform

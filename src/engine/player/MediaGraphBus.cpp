@@ -92,17 +92,25 @@ HResult MediaGraph::waitForCompletion(int timeoutMs, long& eventCode) {
     return hr::kOk;
 }
 
-void MediaGraph::noteError(GstMessage* message) {
+HResult MediaGraph::noteError(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
     m_lastError = errorText(error, debug);
-    g_error_free(error);
+    m_errorMessage = error && error->message ? error->message : "";
+    const HResult result = resultOfError(error);
+    if (error)
+        g_error_free(error);
     g_free(debug);
+    return result;
 }
 
 std::string MediaGraph::lastErrorText() const {
     return m_lastError;
+}
+
+std::string MediaGraph::lastErrorMessage() const {
+    return m_errorMessage;
 }
 
 } // namespace plexavo::platform

@@ -380,6 +380,9 @@ const Entry kEntries[] = {
     // Preview: names that screen readers give the controls without a label.
     {Kind::String, 0, 61970, 0, "Position"}, // slider 1043
     {Kind::String, 0, 61971, 0, "Video"},    // video area 1062
+    // Preview: the line over the video area when the file cannot be played;
+    // GStreamer's own message follows it.
+    {Kind::String, 0, 62060, 0, "This file can't be played here."},
 
     // Detection window (137): no caption; the worker replaces the status text.
     {Kind::Dialog, 137, 1030, 0, "Detecting selected files..."},

@@ -7,6 +7,7 @@
 #include "gui/common/UiText.h"
 #include "gui/preview/PreviewWidgets.h"
 
+#include <QAccessible>
 #include <QFontMetricsF>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -32,6 +33,7 @@ using platform::kUnitsPerSecond;
 
 constexpr int kVolumeMin = -10000;
 constexpr int kBalanceMax = 10000;
+constexpr unsigned kCannotPlayString = 62060; // "This file can't be played here."
 
 // Dialog units of the window system's templates, turned into pixels for the
 // dialog's font: a quarter of the average character width across, an eighth
@@ -140,6 +142,18 @@ void CPreviewDlg::buildControls() {
     m_surface = new CVideoSurface(m_videoArea);
     m_surface->setObjectName(QStringLiteral("videoSurface"));
     m_surface->hide();
+    // Where the user looks when nothing plays, and a label a screen reader
+    // reads: the line that says the file cannot be played here.
+    m_errorLine = new QLabel(m_videoArea);
+    m_errorLine->setObjectName(QStringLiteral("playbackError"));
+    m_errorLine->setAlignment(Qt::AlignCenter);
+    m_errorLine->setWordWrap(true);
+    m_errorLine->setMargin(du.x(4));
+    m_errorLine->setAutoFillBackground(true);
+    QPalette onBlack = black;
+    onBlack.setColor(QPalette::WindowText, Qt::white);
+    m_errorLine->setPalette(onBlack);
+    m_errorLine->hide();
     layout->addWidget(m_videoArea);
 
     m_position = new CSelectionSlider(this);
@@ -309,6 +323,7 @@ void CPreviewDlg::openMedia() {
     HRESULT hr = platform::MediaGraph::create(m_graph);
     if (hr < 0) {
         LogFormatted(this, "Failed to initialize DirectShow!  hr=0x%x\r\n", hex(hr));
+        showPlaybackError({});
         return;
     }
     const qreal scale = m_videoArea->devicePixelRatioF();
@@ -328,6 +343,7 @@ void CPreviewDlg::openMedia() {
         const std::string why = m_graph->lastErrorText();
         if (!why.empty())
             LogFormatted(this, "    %s\r\n", why.c_str());
+        showPlaybackError(m_graph->lastErrorMessage());
         return;
     }
     m_rendered = true;
@@ -349,10 +365,7 @@ void CPreviewDlg::openMedia() {
     enable(kStop, false);
     enable(kPause, false);
 
-    std::int64_t duration = 0;
-    m_durationSeconds = 0;
-    if (GetDurationInMediaTime(m_graph.get(), duration) >= 0)
-        m_durationSeconds = static_cast<std::int32_t>(duration / kUnitsPerSecond);
+    m_durationSeconds = PreviewDurationSeconds(m_graph.get(), m_probedSeconds);
     m_duration->setText(timeText(m_durationSeconds));
     m_position->setRange(0, m_durationSeconds);
     const int tick = (m_durationSeconds / 100 + 1) * 5;
@@ -373,8 +386,14 @@ void CPreviewDlg::track() {
     // blocking here would freeze the window between ticks.
     long event = 0;
     m_graph->waitForCompletion(0, event);
+    if (event == platform::kEventErrorAbort) {
+        const std::string why = m_graph->lastErrorText();
+        if (!why.empty())
+            LogFormatted(this, "    %s\r\n", why.c_str());
+        showPlaybackError(m_graph->lastErrorMessage());
+    }
     if (event != 0) {
-        stopAction();
+        stopAction(); // ended or failed alike: the transport shows it stopped
     } else {
         std::int64_t position = 0;
         const std::int64_t seconds = GetCurrentPositionInMediaTime(m_graph.get(), position) >= 0
@@ -392,20 +411,41 @@ void CPreviewDlg::setElapsedText(const QString& text) {
         m_elapsed->setText(text);
 }
 
+void CPreviewDlg::showPlaybackError(const std::string& message) {
+    QString line = ui::str(kCannotPlayString);
+    if (!message.empty())
+        line += QLatin1Char(' ') + QString::fromStdString(message);
+    m_errorLine->setText(line);
+    // Across the area, as tall as the text needs, in the middle.
+    const QRect area = m_videoArea->rect();
+    const int height = std::min(m_errorLine->heightForWidth(area.width()), area.height());
+    m_errorLine->setGeometry(0, (area.height() - height) / 2, area.width(), height);
+    m_errorLine->show();
+    m_errorLine->raise(); // above the last picture
+    QAccessibleEvent changed(m_errorLine, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+}
+
 // ---------------------------------------------------------------------------
 // Transport
 
 void CPreviewDlg::playAction() {
     if (m_graph && m_rendered) {
         const HRESULT hr = m_graph->run();
-        if (hr >= 0)
+        if (hr >= 0) {
             m_playState = kRunning;
-        else
+            m_errorLine->hide(); // a new try; a failure again says so again
+        } else {
             LogFormatted(this, "\r\n*** Failed(%08lx) in Run()!\r\n", longHex(hr));
+        }
     }
     enable(kPlay, false);
     enable(kStop, true);
     enable(kPause, true);
+    // A file that could not be opened has nothing to play: it ends at once,
+    // as playback does, rather than leave Pause and Stop pretending.
+    if (m_opened && !m_rendered)
+        stopAction();
 }
 
 void CPreviewDlg::pauseToggle() {

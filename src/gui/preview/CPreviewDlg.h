@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -59,6 +60,10 @@ class CPreviewDlg final : public QDialog {
                 QWidget* parent = nullptr);
     ~CPreviewDlg() override;
 
+    // The length the probe found, in whole seconds: stands in for a duration
+    // GStreamer cannot give or gets wrong. Set before the dialog runs.
+    void setProbedDuration(std::int32_t seconds) { m_probedSeconds = seconds; }
+
     const std::string& filePath() const { return m_filePath; }
     int playState() const { return m_playState; }
     bool opened() const { return m_opened; }
@@ -66,6 +71,8 @@ class CPreviewDlg final : public QDialog {
     bool audioOnly() const { return m_audioOnly; }
     platform::MediaGraph* graph() const { return m_graph.get(); }
     CVideoSurface* videoSurface() const { return m_surface; }
+    // The line over the video area that says the file cannot be played.
+    QLabel* playbackErrorLine() const { return m_errorLine; }
 
     // Cancel and the close box: leaves without handing the part back.
     void reject() override;
@@ -94,6 +101,7 @@ class CPreviewDlg final : public QDialog {
     void closeDialog(int result);
     void teardown();
     void setElapsedText(const QString& text);
+    void showPlaybackError(const std::string& message);
 
     std::string m_filePath;
     std::int32_t& m_partStart;
@@ -105,11 +113,13 @@ class CPreviewDlg final : public QDialog {
     bool m_rendered = false; // the file was opened: transport and OK's write-back act
     int m_playState = kStopped;
     int m_durationSeconds = 0;
+    std::int32_t m_probedSeconds = 0;
     QTimer m_timer;
     bool m_timerStarted = false;
 
     QWidget* m_videoArea = nullptr;
     CVideoSurface* m_surface = nullptr;
+    QLabel* m_errorLine = nullptr;
     CSelectionSlider* m_position = nullptr;
     QSlider* m_volume = nullptr;
     QSlider* m_balance = nullptr;

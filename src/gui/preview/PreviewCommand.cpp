@@ -13,6 +13,7 @@ bool runPreview(QWidget* parent, CSourceItem& item) {
     std::int32_t end = static_cast<std::int32_t>(item.endSeconds);
     {
         CPreviewDlg dialog(item.path, start, end, parent);
+        dialog.setProbedDuration(item.durationSeconds);
         dialog.exec(); // the result does not matter: only OK changes the two
     }
     const auto newStart = static_cast<std::uint32_t>(start);
