@@ -171,6 +171,14 @@ std::size_t pendingReaps() {
     return Reaper::instance().pending();
 }
 
+namespace {
+std::atomic<bool> g_ownProcessGroup{false};
+} // namespace
+
+void setChildrenInOwnProcessGroup(bool own) {
+    g_ownProcessGroup = own;
+}
+
 CChildProcess::~CChildProcess() {
     close();
 }
@@ -218,8 +226,12 @@ int CChildProcess::start() {
     sigemptyset(&none);
     setup.check(posix_spawnattr_setsigdefault(setup.attr(), &all));
     setup.check(posix_spawnattr_setsigmask(setup.attr(), &none));
-    setup.check(
-        posix_spawnattr_setflags(setup.attr(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+    short spawnFlags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (g_ownProcessGroup) {
+        setup.check(posix_spawnattr_setpgroup(setup.attr(), 0)); // 0: a group named after the child
+        spawnFlags |= POSIX_SPAWN_SETPGROUP;
+    }
+    setup.check(posix_spawnattr_setflags(setup.attr(), spawnFlags));
     if (!setup.ok()) {
         closeAll();
         return -1;

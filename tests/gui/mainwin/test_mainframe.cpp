@@ -342,7 +342,7 @@ class TestMainFrame : public QObject {
         touch(dir.filePath(QStringLiteral("b.mp4")));
         touch(dir.filePath(QStringLiteral("a.mov")));
         CVantrelApp app;
-        QVERIFY(app.InitInstance({QStringLiteral("/m/first clip.mp4"), dir.path()}));
+        QVERIFY(app.InitInstance({"/m/first clip.mp4", dir.path().toStdString()}));
         QVERIFY(app.mainFrame()->isVisible());
         std::vector<std::string> detected;
         app.mainFrame()->view()->runDetection = [&](const std::vector<std::string>& paths) {
