@@ -36,4 +36,10 @@ if(TARGET Plexcore)
   target_compile_definitions(test_mainwin_signals PRIVATE PLEXAVO_BIN_FOLDER="$<TARGET_FILE_DIR:plexavo>/")
   add_dependencies(test_mainwin_signals Plexcore plexavo plexavo_convert_at_start)
   set_property(TEST test_mainwin_signals APPEND PROPERTY LABELS integration)
+
+  # Names that are not UTF-8 and settings that cannot be saved, through the window.
+  plexavo_add_gui_test(test_mainwin_userdata mainwin/test_mainwin_userdata.cpp)
+  target_link_libraries(test_mainwin_userdata PRIVATE plexgui_testsupport)
+  add_dependencies(test_mainwin_userdata Plexcore)
+  set_property(TEST test_mainwin_userdata APPEND PROPERTY LABELS integration)
 endif()

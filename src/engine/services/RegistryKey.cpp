@@ -167,33 +167,31 @@ LONG CRegistryKey::ReadString(const char* name, std::string& value) {
     return ERROR_SUCCESS;
 }
 
-LONG CRegistryKey::noteWrite(LONG result, int error, const std::string& file) {
+LONG CRegistryKey::write(const char* name, DWORD type, const std::string& data) {
+    WriteFailure why;
+    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE)) {
+        // The key's own reason (a folder that cannot be written) when it has one.
+        why.error = m_writeError ? m_writeError : EINVAL;
+        why.file = m_writeFile.empty() ? hivePath() : m_writeFile;
+        m_writeError = why.error;
+        m_writeFile = why.file;
+        return ERROR_INVALID_HANDLE;
+    }
+    const LONG result = writeValue(m_hKey->hive, m_hKey->section, name, type, data, &why);
     if (result != ERROR_SUCCESS) {
-        m_writeError = error ? error : EIO;
-        m_writeFile = file;
+        m_writeError = why.error ? why.error : EIO;
+        m_writeFile = why.file;
     }
     return result;
 }
 
 LONG CRegistryKey::WriteDword(const char* name, DWORD value) {
-    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE))
-        return noteWrite(ERROR_INVALID_HANDLE, m_writeError ? m_writeError : EINVAL,
-                         m_writeFile.empty() ? hivePath() : m_writeFile);
-    WriteFailure why;
-    return noteWrite(writeValue(m_hKey->hive, m_hKey->section, name, REG_DWORD,
-                                std::string(reinterpret_cast<const char*>(&value), 4), &why),
-                     why.error, why.file);
+    return write(name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), 4));
 }
 
 LONG CRegistryKey::WriteString(const char* name, const std::string& value) {
-    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE))
-        return noteWrite(ERROR_INVALID_HANDLE, m_writeError ? m_writeError : EINVAL,
-                         m_writeFile.empty() ? hivePath() : m_writeFile);
     // A registry string ends at its first NUL.
-    WriteFailure why;
-    return noteWrite(writeValue(m_hKey->hive, m_hKey->section, name, REG_SZ,
-                                value.substr(0, value.find('\0')), &why),
-                     why.error, why.file);
+    return write(name, REG_SZ, value.substr(0, value.find('\0')));
 }
 
 } // namespace plexavo

@@ -91,7 +91,8 @@ class CRegistryKey {
     int m_writeError = 0;
     std::string m_writeFile;
 
-    LONG noteWrite(LONG result, int error, const std::string& file);
+    // Both writers: the value in the hive's form, and the failure noted.
+    LONG write(const char* name, std::uint32_t type, const std::string& data);
 };
 
 } // namespace plexavo
