@@ -115,8 +115,7 @@ TEST(SettingsSave, AFolderWhereTheFileBelongsIsNamedAndKept) {
     fs::create_directory(settings.hive());
     writeFile(settings.hive() + "/precious", "x");
     expectFailure(settings::writeLanguage(0x407), settings.hive(), EISDIR, "Is a directory");
-    expectFailure(settings::writeOutputPath("/videos/"), settings.hive(), EISDIR,
-                  "Is a directory");
+    expectFailure(settings::writeOutputPath("/videos/"), settings.hive(), EISDIR, "Is a directory");
     EXPECT_EQ(readFile(settings.hive() + "/precious"), "x");
 }
 
@@ -133,8 +132,8 @@ TEST(SettingsSave, TextTheFileCannotHoldIsRefusedWithItsReason) {
     // UTF-8 cannot become.
     TempDir dir;
     SettingsIn settings(dir.path());
-    const std::string unicode = std::string("Windows Registry Editor Version 5.00\n\n") +
-                                kSection + "\n\"Language\"=dword:00000409\n";
+    const std::string unicode = std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
+                                "\n\"Language\"=dword:00000409\n";
     writeFile(settings.hive(), unicode);
     const auto result = settings::writeOutputPath("/videos/\xff\n/");
     EXPECT_FALSE(result.ok);
@@ -163,8 +162,7 @@ TEST(SettingsSave, AReadOnlyFileSystemIsNamedAndTheFileStays) {
     writeFile(settings.hive(), kStored);
     ASSERT_TRUE(scratch.remountReadOnly()) << std::strerror(errno);
 
-    expectFailure(settings::writeLanguage(0x407), settings.hive(), EROFS,
-                  "Read-only file system");
+    expectFailure(settings::writeLanguage(0x407), settings.hive(), EROFS, "Read-only file system");
     expectFailure(settings::writeOutputPath("/videos/"), settings.hive(), EROFS,
                   "Read-only file system");
     EXPECT_EQ(readFile(settings.hive()), kStored);
@@ -177,8 +175,7 @@ TEST(SettingsSave, AReadOnlyFileSystemWithoutTheFolderYet) {
         GTEST_SKIP() << scratch.problem();
     ASSERT_TRUE(scratch.remountReadOnly()) << std::strerror(errno);
     SettingsIn settings(scratch.path() + "/config/Vantrel");
-    expectFailure(settings::writeToolTipsHidden(), settings.hive(), EROFS,
-                  "Read-only file system");
+    expectFailure(settings::writeToolTipsHidden(), settings.hive(), EROFS, "Read-only file system");
 }
 
 TEST(SettingsSave, AFullFileSystemIsNamedAndTheFileStaysWhole) {

@@ -178,6 +178,8 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61928, "s"},   // About title: product name
         {61930, "s"},   // output folder
         {61990, "s"},   // translation notice: the address to write to
+        {62020, "ss"},  // settings file, the reason it could not be written
+        {62021, "s"},   // file names that cannot be read, one per line
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));

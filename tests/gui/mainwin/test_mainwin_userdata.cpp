@@ -135,7 +135,9 @@ class TestMainWinUserData : public QObject {
         // not UTF-8 turned into U+FFFD.
         const QString dialogName = QString::fromUtf8(m_odd.c_str());
         QVERIFY(dialogName.contains(QChar(0xFFFD)));
-        view.chooseSourceFiles = [&] { return QStringList{dialogName, QString::fromStdString(junk)}; };
+        view.chooseSourceFiles = [&] {
+            return QStringList{dialogName, QString::fromStdString(junk)};
+        };
         app.mainFrame()->action(cmd::kAdd)->trigger();
         QCOMPARE(view.rowCount(), 0);
         QCOMPARE(MessageBox::shownTexts().size(), 1);
