@@ -4,7 +4,6 @@
 #include "gui/shell/CommandLine.h"
 
 #include <QApplication>
-#include <QStringList>
 
 #include <cstdio>
 #include <string>
@@ -27,12 +26,8 @@ int main(int argc, char** argv) {
         plexavo::cli::printUsage(stderr);
         return 2;
     }
-    QStringList files;
-    for (const auto& file : parsed.files)
-        files.append(QString::fromStdString(file));
-
     plexavo::CVantrelApp app;
-    if (!app.InitInstance(files))
+    if (!app.InitInstance(parsed.files))
         return 1;
     return application.exec();
 }

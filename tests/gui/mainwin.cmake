@@ -24,3 +24,22 @@ endif()
 add_executable(bench_mainwin_rows ${PROJECT_SOURCE_DIR}/bench/mainwin/bench_rows.cpp)
 target_link_libraries(bench_mainwin_rows PRIVATE plexgui)
 target_include_directories(bench_mainwin_rows PRIVATE ${PROJECT_SOURCE_DIR}/bench)
+
+# The window stopped by a signal, run as separate programs with the real core.
+if(TARGET Plexcore)
+  # Not a test: the window's start plus one press of Convert (see its top).
+  add_executable(plexavo_convert_at_start mainwin/ConvertAtStart.cpp)
+  target_link_libraries(plexavo_convert_at_start PRIVATE plexgui)
+
+  plexavo_add_gui_test(test_mainwin_signals mainwin/test_mainwin_signals.cpp)
+  target_link_libraries(test_mainwin_signals PRIVATE plexgui_testsupport)
+  target_compile_definitions(test_mainwin_signals PRIVATE PLEXAVO_BIN_FOLDER="$<TARGET_FILE_DIR:plexavo>/")
+  add_dependencies(test_mainwin_signals Plexcore plexavo plexavo_convert_at_start)
+  set_property(TEST test_mainwin_signals APPEND PROPERTY LABELS integration)
+
+  # Names that are not UTF-8 and settings that cannot be saved, through the window.
+  plexavo_add_gui_test(test_mainwin_userdata mainwin/test_mainwin_userdata.cpp)
+  target_link_libraries(test_mainwin_userdata PRIVATE plexgui_testsupport)
+  add_dependencies(test_mainwin_userdata Plexcore)
+  set_property(TEST test_mainwin_userdata APPEND PROPERTY LABELS integration)
+endif()

@@ -64,7 +64,8 @@ Child::Child(const std::vector<std::string>& argv, const SpawnOptions& options) 
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                        (options.newSession ? POSIX_SPAWN_SETSID : 0));
 
     std::vector<std::string> copy = argv;
     std::vector<char*> cargv;
@@ -310,6 +311,32 @@ std::vector<ChildState> childProcesses() {
             children.push_back({pid, state});
     }
     return children;
+}
+
+std::vector<SessionProcess> processesInSession(pid_t session) {
+    std::vector<SessionProcess> found;
+    for (const auto& name : procEntries("/proc")) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+        if (pid <= 0)
+            continue;
+        std::ifstream in("/proc/" + name + "/stat");
+        const std::string stat{std::istreambuf_iterator<char>(in), {}};
+        const auto open = stat.find('(');
+        const auto close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open)
+            continue;
+        SessionProcess p;
+        int group = 0;
+        int sid = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d %d %d", &p.state, &p.ppid, &group,
+                        &sid) != 4 ||
+            sid != session)
+            continue;
+        p.pid = pid;
+        p.name = stat.substr(open + 1, close - open - 1);
+        found.push_back(p);
+    }
+    return found;
 }
 
 } // namespace testing_support

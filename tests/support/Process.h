@@ -16,6 +16,11 @@ struct SpawnOptions {
     bool joinStderr = true;       // like the program: output and error in one pipe
     bool stdinNull = true;        // a child that reads its input must not steal the terminal's
     std::vector<std::string> env; // "NAME=value" added to (or replacing in) the test's own
+    // The child leads a session (and process group) of its own, as a program
+    // started from a terminal leads its job: a signal to its group reaches
+    // what it started in that group, and processesInSession() finds all it
+    // started, whatever group they moved to.
+    bool newSession = false;
 };
 
 inline SpawnOptions separateStderr() {
@@ -109,5 +114,15 @@ struct ChildState {
     char state = 0;
 };
 std::vector<ChildState> childProcesses();
+
+// Every process whose session is `session`, the child's pid for a child
+// started with newSession: what it started and left behind.
+struct SessionProcess {
+    pid_t pid = 0;
+    pid_t ppid = 0;
+    char state = 0;
+    std::string name; // the command name, as /proc/PID/stat gives it
+};
+std::vector<SessionProcess> processesInSession(pid_t session);
 
 } // namespace testing_support

@@ -143,6 +143,24 @@ TEST(ChildProcess, TerminateKillsAChildThatIgnoresTheRequest) {
     EXPECT_TRUE(processGone(pid));
 }
 
+TEST(ChildProcess, ChildrenLeadTheirOwnProcessGroupOnlyWhenAsked) {
+    // The window asks, so a terminal's Ctrl+C reaches it alone; the command
+    // line does not, and its children stay in its group.
+    for (const bool own : {false, true}) {
+        plexavo::setChildrenInOwnProcessGroup(own);
+        CChildProcess child;
+        startScripted(child, {"t", "w:ready\n", "s:20000"});
+        char buf[16];
+        ASSERT_GT(read(child.stdoutRead, buf, sizeof buf), 0);
+        EXPECT_EQ(getpgid(child.processId), own ? child.processId : getpgrp()) << own;
+        EXPECT_EQ(getsid(child.processId), getsid(0)) << "same session either way";
+        EXPECT_EQ(child.terminate(), 0);
+        EXPECT_EQ(child.exitCode(), 255) << "stopped as any child is";
+        child.close();
+    }
+    plexavo::setChildrenInOwnProcessGroup(false);
+}
+
 TEST(ChildProcess, ExitStatusOfAChildThatEndedOnItsOwn) {
     CChildProcess child;
     startScripted(child, {"x:7"});

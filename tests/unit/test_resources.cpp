@@ -187,6 +187,8 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {62006, "ss"}, // folder, system error text
         {62008, "s"},  // target format
         {62009, "ss"}, // output path, seconds written
+        {62020, "ss"},  // settings file, the reason it could not be written
+        {62021, "s"},   // file names that cannot be read, one per line
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));

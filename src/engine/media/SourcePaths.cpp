@@ -3,8 +3,12 @@
 #include "engine/platform/Platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fnmatch.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace plexavo {
 
@@ -102,6 +106,92 @@ std::vector<std::string> expandSourcePaths(const std::vector<std::string>& paths
 
 std::string absoluteSourcePath(const std::string& path) {
     return platform::absolutePath(path);
+}
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// "%ff" becomes the byte 0xff; a '%' not followed by two hex digits stays.
+std::string percentDecoded(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool isThisMachine(const std::string& host) {
+    if (host.empty() || strcasecmp(host.c_str(), "localhost") == 0)
+        return true;
+    char name[256] = {};
+    return gethostname(name, sizeof name - 1) == 0 && strcasecmp(host.c_str(), name) == 0;
+}
+
+// The path of one "file:" address of this machine, decoded; empty otherwise.
+std::string localPath(const std::string& uri) {
+    if (uri.size() < 5 || strncasecmp(uri.c_str(), "file:", 5) != 0)
+        return {};
+    std::string rest = uri.substr(5);
+    // A raw '?' or '#' starts a query or a fragment; a name holding one
+    // arrives as %3F or %23.
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    if (rest.compare(0, 2, "//") == 0) {
+        const auto slash = rest.find('/', 2);
+        if (slash == std::string::npos || !isThisMachine(percentDecoded(rest.substr(2, slash - 2))))
+            return {};
+        rest.erase(0, slash);
+    }
+    if (rest.empty() || rest[0] != '/')
+        return {};
+    std::string path = percentDecoded(rest);
+    // A NUL would cut the name short on its way to the core.
+    if (path.find('\0') != std::string::npos)
+        return {};
+    return path;
+}
+
+} // namespace
+
+std::vector<std::string> localPathsFromUriList(const std::string& text) {
+    std::vector<std::string> paths;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        auto end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+            line.pop_back();
+        const auto first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        if (std::string path = localPath(line.substr(first)); !path.empty())
+            paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
+bool nameLostInConversion(const std::string& path) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+    struct stat st {};
+    return path.find(kReplacement) != std::string::npos && lstat(path.c_str(), &st) != 0;
 }
 
 } // namespace plexavo

@@ -32,4 +32,15 @@ std::vector<std::string> expandSourcePaths(const std::vector<std::string>& paths
 // A path as the program keeps it: absolute, relative to the current folder.
 std::string absoluteSourcePath(const std::string& path);
 
+// The local files named by a dropped text/uri-list, as bytes: "file:"
+// addresses of this machine, percent-decoded with no text conversion, so a
+// name that is not UTF-8 arrives exactly as it is on disk. Comment lines,
+// other schemes and other hosts are left out.
+std::vector<std::string> localPathsFromUriList(const std::string& text);
+
+// True for a path that names no file and holds U+FFFD: a text conversion
+// replaced bytes of the name it could not read (a file dialog hands names as
+// text), so the name, not the media, is what failed.
+bool nameLostInConversion(const std::string& path);
+
 } // namespace plexavo

@@ -398,6 +398,16 @@ const Entry kEntries[] = {
      "   3. Select and set the target format.\n"
      "   4. OK, Convert it."},
     {Kind::Dialog, 138, 1073, 0, "Hide the tooltips"},
+
+    // A setting that could not be written (62020): the settings file and the
+    // system's reason. Files whose names did not survive the file dialog
+    // (62021): the list of those names.
+    {Kind::String, 0, 62020, 0,
+     "The settings cannot be saved in\n%s\n(%s).\n\nYour choice applies until Plexavo is "
+     "closed and is lost after that."},
+    {Kind::String, 0, 62021, 0,
+     "The names of these files cannot be read, so they were not added:%s\n\nTo add such a "
+     "file, drop it on the window or name it on the command line."},
 };
 
 } // namespace

@@ -80,6 +80,8 @@ bool writeAll(int fd, const std::string& data) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC; // nothing taken: the disk has no room for it
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
@@ -116,32 +118,34 @@ std::string writeTarget(const std::string& path) {
 }
 
 // Keeps a damaged hive under a name of its own before a fresh one replaces it.
-bool setAside(const std::string& path, const Loaded& loaded) {
+// 0 when kept, else the errno that stopped it.
+int setAside(const std::string& path, const Loaded& loaded) {
     for (int n = 0; n < 100; ++n) {
         const std::string backup =
             path + ".damaged" + (n ? "." + std::to_string(n) : std::string());
         if (::link(path.c_str(), backup.c_str()) == 0) {
             WriteLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
-            return true;
+            return 0;
         }
         if (errno == EEXIST)
             continue;
         // No hard links on this file system: copy what was read, if it was all.
         if (!loaded.complete)
-            return false;
+            return EFBIG;
         const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return false;
+            return errno;
         }
         const bool ok = writeAll(fd, loaded.text) && fsync(fd) == 0;
+        const int error = ok ? 0 : errno;
         ::close(fd);
         if (ok)
             WriteLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
-        return ok;
+        return error;
     }
-    return false;
+    return EEXIST;
 }
 
 // The writers' lock: a file of its own, as the hive itself is replaced on
@@ -150,13 +154,16 @@ class HiveLock {
   public:
     explicit HiveLock(const std::string& hivePath) {
         m_fd = ::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd < 0)
+        if (m_fd < 0) {
+            m_error = errno;
             return;
+        }
         for (int waited = 0; waited < kLockWaitMs; waited += 10) {
             if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
                 m_locked = true;
                 return;
             }
+            m_error = errno;
             if (errno != EWOULDBLOCK && errno != EINTR)
                 break;
             usleep(10000);
@@ -169,37 +176,46 @@ class HiveLock {
     HiveLock(const HiveLock&) = delete;
     HiveLock& operator=(const HiveLock&) = delete;
     bool locked() const { return m_locked; }
+    // Why it is not locked: the open's or the last flock's errno.
+    int error() const { return m_error; }
 
   private:
     int m_fd = -1;
     bool m_locked = false;
+    int m_error = 0;
 };
 
 } // namespace
 
 std::int32_t writeValue(const std::string& hivePath, const std::string& section,
-                        const std::string& name, DWORD type, const std::string& data) {
+                        const std::string& name, DWORD type, const std::string& data,
+                        WriteFailure* why) {
+    auto fail = [&](std::int32_t code, const std::string& file, int error) {
+        if (why)
+            *why = WriteFailure{file, error};
+        return code;
+    };
     const HiveLock lock(hivePath);
     if (!lock.locked()) {
         WriteLog("Settings: %s is locked by another writer; \"%s\" not saved", hivePath.c_str(),
                  name.c_str());
-        return ERROR_ACCESS_DENIED;
+        return fail(ERROR_ACCESS_DENIED, hivePath, lock.error());
     }
     const std::string target = writeTarget(hivePath);
     Loaded loaded = loadHive(target);
     if (loaded.state == LoadState::Unreadable) {
         WriteLog("Settings: cannot read %s (%s); \"%s\" not saved", target.c_str(),
                  std::strerror(loaded.error), name.c_str());
-        return ERROR_ACCESS_DENIED;
+        return fail(ERROR_ACCESS_DENIED, target, loaded.error);
     }
     if (loaded.state == LoadState::Damaged) {
-        if (!setAside(target, loaded))
-            return ERROR_ACCESS_DENIED;
+        if (const int error = setAside(target, loaded))
+            return fail(ERROR_ACCESS_DENIED, target, error);
         loaded.hive = Hive{};
     }
     const auto text = valueLine(name, type, data, loaded.hive.unicodeHeader);
-    if (!text)
-        return ERROR_WRITE_FAULT;
+    if (!text) // text that is not UTF-8 in a file that holds UTF-16
+        return fail(ERROR_WRITE_FAULT, target, EILSEQ);
     Value value;
     value.type = type;
     value.data = data;
@@ -211,16 +227,23 @@ std::int32_t writeValue(const std::string& hivePath, const std::string& section,
     const std::string temp = target + ".tmp";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
-        WriteLog("Settings: cannot write %s (%s)", temp.c_str(), std::strerror(errno));
-        return ERROR_WRITE_FAULT;
+        const int error = errno;
+        WriteLog("Settings: cannot write %s (%s)", temp.c_str(), std::strerror(error));
+        return fail(ERROR_WRITE_FAULT, target, error);
     }
-    const bool written = fchmod(fd, loaded.state == LoadState::Missing ? 0644 : loaded.mode) == 0 &&
-                         writeAll(fd, content) && fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
-        WriteLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(errno));
+    // The first errno is the reason: the steps after it only clean up.
+    int error = 0;
+    if (fchmod(fd, loaded.state == LoadState::Missing ? 0644 : loaded.mode) != 0 ||
+        !writeAll(fd, content) || fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && std::rename(temp.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error) {
+        WriteLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(error));
         ::unlink(temp.c_str());
-        return ERROR_WRITE_FAULT;
+        return fail(ERROR_WRITE_FAULT, target, error);
     }
     syncFolder(folderOf(target));
     return ERROR_SUCCESS;

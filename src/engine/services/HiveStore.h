@@ -23,8 +23,18 @@ struct Loaded {
 
 Loaded loadHive(const std::string& path);
 
+// Why a write did not reach the disk: the file it was for and the system's
+// reason (an errno value). The user is told both, so a choice that will be
+// gone at the next start is not lost in silence.
+struct WriteFailure {
+    std::string file;
+    int error = 0;
+};
+
 // Sets one value in the file at hivePath: an ERROR_* code of RegistryKey.h.
+// On a failure `why` (when given) says which file and why.
 std::int32_t writeValue(const std::string& hivePath, const std::string& section,
-                        const std::string& name, DWORD type, const std::string& data);
+                        const std::string& name, DWORD type, const std::string& data,
+                        WriteFailure* why = nullptr);
 
 } // namespace plexavo::hive

@@ -45,6 +45,26 @@ const char* rootName(HKEY root) {
     }
 }
 
+// Makes the settings folder and its missing parents: 0, or the errno of the
+// level that could not be made, which is what the user needs to hear.
+int makeFolders(const std::string& path) {
+    if (folderExists(path))
+        return 0;
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    const auto slash = p.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        if (const int error = makeFolders(p.substr(0, slash)))
+            return error;
+    if (mkdir(p.c_str(), 0777) == 0)
+        return 0;
+    const int error = errno;
+    if (error == EEXIST)
+        return folderExists(p) ? 0 : ENOTDIR;
+    return error;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- the key
@@ -83,14 +103,22 @@ CRegistryKey::CRegistryKey(HKEY root, const std::string& path, int mode)
     if (ok && (mode & KEY_MODE_WRITE)) {
         // Writing needs a folder to write in. Without one the key still reads:
         // a read-only configuration is still a configuration.
-        ensureFolder(folder);
-        if (!folderExists(folder) || access(folder.c_str(), W_OK | X_OK) != 0) {
-            WriteLog("Settings: cannot write in %s", folder.c_str());
+        int error = makeFolders(folder);
+        if (!error && access(folder.c_str(), W_OK | X_OK) != 0)
+            error = errno;
+        if (error) {
+            WriteLog("Settings: cannot write in %s (%s)", folder.c_str(), std::strerror(error));
+            m_writeError = error;
+            m_writeFile = hivePath();
             m_nMode &= ~KEY_MODE_WRITE;
             ok = m_nMode != 0;
         }
     }
     if (!ok) {
+        if (!m_writeError) {
+            m_writeError = EINVAL;
+            m_writeFile = hivePath();
+        }
         m_hRoot = HKEY::None;
         m_strPath.clear();
         m_strPathCopy.clear();
@@ -139,19 +167,31 @@ LONG CRegistryKey::ReadString(const char* name, std::string& value) {
     return ERROR_SUCCESS;
 }
 
-LONG CRegistryKey::WriteDword(const char* name, DWORD value) {
-    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE))
+LONG CRegistryKey::write(const char* name, DWORD type, const std::string& data) {
+    WriteFailure why;
+    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE)) {
+        // The key's own reason (a folder that cannot be written) when it has one.
+        why.error = m_writeError ? m_writeError : EINVAL;
+        why.file = m_writeFile.empty() ? hivePath() : m_writeFile;
+        m_writeError = why.error;
+        m_writeFile = why.file;
         return ERROR_INVALID_HANDLE;
-    return writeValue(m_hKey->hive, m_hKey->section, name, REG_DWORD,
-                      std::string(reinterpret_cast<const char*>(&value), 4));
+    }
+    const LONG result = writeValue(m_hKey->hive, m_hKey->section, name, type, data, &why);
+    if (result != ERROR_SUCCESS) {
+        m_writeError = why.error ? why.error : EIO;
+        m_writeFile = why.file;
+    }
+    return result;
+}
+
+LONG CRegistryKey::WriteDword(const char* name, DWORD value) {
+    return write(name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), 4));
 }
 
 LONG CRegistryKey::WriteString(const char* name, const std::string& value) {
-    if (!m_hKey || !name || !(m_nMode & KEY_MODE_WRITE))
-        return ERROR_INVALID_HANDLE;
     // A registry string ends at its first NUL.
-    return writeValue(m_hKey->hive, m_hKey->section, name, REG_SZ,
-                      value.substr(0, value.find('\0')));
+    return write(name, REG_SZ, value.substr(0, value.find('\0')));
 }
 
 } // namespace plexavo
@@ -161,10 +201,29 @@ LONG CRegistryKey::WriteString(const char* name, const std::string& value) {
 namespace plexavo::settings {
 
 namespace {
+
 std::string keyPath() {
     return g_strRegKey.empty() ? std::string("Software\\Vantrel\\") + kProductName : g_strRegKey;
 }
+
+// The helpers' one way to report a write.
+SaveResult saved(const CRegistryKey& key, LONG result) {
+    SaveResult out;
+    if (result == ERROR_SUCCESS)
+        return out;
+    out.ok = false;
+    out.file = key.lastWriteFile();
+    out.error = key.lastWriteError();
+    return out;
+}
+
 } // namespace
+
+std::string SaveResult::reason() const {
+    char buffer[256];
+    // The GNU strerror_r: the text may come back in its own storage.
+    return strerror_r(error ? error : EIO, buffer, sizeof buffer);
+}
 
 void initRegKey() {
     g_strRegKey = std::string("Software\\Vantrel\\") + kProductName;
@@ -177,9 +236,9 @@ bool readToolTipsHidden() {
     return equalsNoCase(text, "TRUE");
 }
 
-void writeToolTipsHidden() {
+SaveResult writeToolTipsHidden() {
     CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
-    key.WriteString(kHiddenToolTips, "TRUE");
+    return saved(key, key.WriteString(kHiddenToolTips, "TRUE"));
 }
 
 long readLanguage() {
@@ -189,9 +248,9 @@ long readLanguage() {
     return static_cast<std::int32_t>(value);
 }
 
-void writeLanguage(DWORD languageId) {
+SaveResult writeLanguage(DWORD languageId) {
     CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
-    key.WriteDword(kLanguage, languageId);
+    return saved(key, key.WriteDword(kLanguage, languageId));
 }
 
 std::string resolveOutputPath(const std::string& stored) {
@@ -227,9 +286,9 @@ std::string readOutputPath() {
     return folderExists(folder) ? folder : defaultOutputPath();
 }
 
-void writeOutputPath(const std::string& folder) {
+SaveResult writeOutputPath(const std::string& folder) {
     CRegistryKey key(HKEY_LOCAL_MACHINE, keyPath(), 3);
-    key.WriteString(kOutputPath, folder);
+    return saved(key, key.WriteString(kOutputPath, folder));
 }
 
 } // namespace plexavo::settings

@@ -71,6 +71,11 @@ class CRegistryKey {
 
     bool isOpen() const { return m_hKey != nullptr; }
 
+    // After a write that failed: the file it was for and the system's reason
+    // (an errno value); 0 while every write has succeeded.
+    int lastWriteError() const { return m_writeError; }
+    const std::string& lastWriteFile() const { return m_writeFile; }
+
     // Where the hive lives (see the top of this file).
     static std::string hiveFolder();
     static std::string hivePath();
@@ -83,6 +88,11 @@ class CRegistryKey {
     std::unique_ptr<Handle> m_hKey;
     std::string m_strPathCopy;
     int m_nMode = 0;
+    int m_writeError = 0;
+    std::string m_writeFile;
+
+    // Both writers: the value in the hive's form, and the failure noted.
+    LONG write(const char* name, std::uint32_t type, const std::string& data);
 };
 
 } // namespace plexavo
@@ -100,21 +110,32 @@ inline constexpr char kHiddenToolTips[] =
 inline constexpr char kLanguage[] = "Language";     // REG_DWORD, the selected LANGID
 inline constexpr char kOutputPath[] = "OutputPath"; // REG_SZ, the folder for converted files
 
+// What saving one setting came to: saved, or the file that could not be
+// written and the system's reason. The windows tell the user, since a choice
+// that is not saved is gone at the next start.
+struct SaveResult {
+    bool ok = true;
+    std::string file;
+    int error = 0;
+    // The system's words for the reason ("Read-only file system").
+    std::string reason() const;
+};
+
 // Sets g_strRegKey to "Software\Vantrel\" plus the product name.
 void initRegKey();
 
 // Each opens the key under HKEY_LOCAL_MACHINE (mode 3) for one access.
 // True when "HiddenToolTips" is a string equal to "TRUE" ignoring case.
 bool readToolTipsHidden();
-void writeToolTipsHidden(); // stores "TRUE"
+SaveResult writeToolTipsHidden(); // stores "TRUE"
 // The stored language, or -1 when there is none (missing, or not a dword).
 long readLanguage();
-void writeLanguage(DWORD languageId);
+SaveResult writeLanguage(DWORD languageId);
 // The folder to convert into: the stored "OutputPath" resolved by
 // resolveOutputPath when it names an existing folder, else the default
 // ($HOME/ConvertedMedia/). The stored text's trailing '/' is kept as it was.
 std::string readOutputPath();
-void writeOutputPath(const std::string& folder);
+SaveResult writeOutputPath(const std::string& folder);
 
 // "~" and "~/x" become the home folder and a path inside it, "~user/x" the
 // user's, and a relative name is taken inside the home folder: a relative

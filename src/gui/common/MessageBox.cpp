@@ -11,6 +11,7 @@ namespace {
 QMutex g_mutex;
 std::optional<QMessageBox::StandardButton> g_next;
 QMessageBox::StandardButton g_auto = QMessageBox::NoButton;
+bool g_closing = false;
 } // namespace
 
 QStringList& MessageBox::shownTexts() {
@@ -28,6 +29,11 @@ void MessageBox::setAutoAnswer(QMessageBox::StandardButton answer) {
     g_auto = answer;
 }
 
+void MessageBox::setClosing(bool closing) {
+    QMutexLocker lock(&g_mutex);
+    g_closing = closing;
+}
+
 QMessageBox::StandardButton MessageBox::show(QWidget* parent, const QString& text,
                                              QMessageBox::Icon icon,
                                              QMessageBox::StandardButtons buttons,
@@ -35,6 +41,8 @@ QMessageBox::StandardButton MessageBox::show(QWidget* parent, const QString& tex
     {
         QMutexLocker lock(&g_mutex);
         shownTexts().append(text);
+        if (g_closing)
+            return QMessageBox::NoButton;
         if (g_next) {
             const auto answer = *g_next;
             g_next.reset();

@@ -24,6 +24,11 @@ class MessageBox {
     // Tests: every box from now on is answered with `answer` (NoButton: show again).
     static void setAutoAnswer(QMessageBox::StandardButton answer);
     static QStringList& shownTexts();
+
+    // The program is closing on a stop signal: no box is shown from now on
+    // (each answers NoButton at once), since a question nobody answers
+    // would keep the program alive. The texts are still recorded.
+    static void setClosing(bool closing);
 };
 
 } // namespace plexavo

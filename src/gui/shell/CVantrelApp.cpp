@@ -1,13 +1,18 @@
 #include "gui/shell/CVantrelApp.h"
 
+#include "engine/platform/ChildProcess.h"
 #include "engine/player/MediaFramework.h"
 #include "engine/player/MediaGraph.h"
+#include "engine/services/DebugLog.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/CMainFrame.h"
+#include "gui/shell/ExitSignals.h"
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CImageToolBar.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,6 +27,8 @@ namespace plexavo {
 
 namespace {
 CVantrelApp* g_app = nullptr;
+// How often the program looks whether the work it stopped has ended.
+constexpr int kExitPollMs = 50;
 } // namespace
 
 void initProcessLocale() {
@@ -38,6 +45,9 @@ CVantrelApp::CVantrelApp() {
 
 CVantrelApp::~CVantrelApp() {
     m_frame.reset();
+    m_exitSignals.reset();
+    if (m_exitCode)
+        MessageBox::setClosing(false);
     if (g_app == this)
         g_app = nullptr;
 }
@@ -46,10 +56,20 @@ CVantrelApp* CVantrelApp::instance() {
     return g_app;
 }
 
-bool CVantrelApp::InitInstance(const QStringList& files) {
+bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
     QCoreApplication::setApplicationName(QStringLiteral("Plexavo"));
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
     initProcessLocale();
+
+    // From here a stop signal ends the program in order. The cores get a
+    // process group of their own: a terminal's Ctrl+C or hang-up goes to the
+    // whole foreground group, and a core that heard it as well as the stop
+    // the window then sends would take the two as "drop the file".
+    m_exitSignals = std::make_unique<CExitSignals>();
+    connect(m_exitSignals.get(), &CExitSignals::received, this, &CVantrelApp::onExitSignal);
+    setChildrenInOwnProcessGroup(true);
+    m_exitPoll.setInterval(kExitPollMs);
+    connect(&m_exitPoll, &QTimer::timeout, this, &CVantrelApp::exitWhenIdle);
 
     CImageToolBar::prepareIconThemes();
 
@@ -84,14 +104,63 @@ bool CVantrelApp::InitInstance(const QStringList& files) {
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(gui, &QGuiApplication::commitDataRequest, this, &CVantrelApp::onCommitData);
 
-    if (!files.isEmpty()) {
+    if (!files.empty()) {
         // Once the window is on screen, so the detection window has a parent to sit on.
+        // Not once a stop signal has come: no new work starts while closing.
         QTimer::singleShot(0, m_frame.get(), [this, files] {
-            if (m_frame && m_frame->view())
+            if (m_frame && m_frame->view() && !m_exitCode)
                 m_frame->view()->addSourcePaths(files);
         });
     }
     return true;
+}
+
+void CVantrelApp::onExitSignal(int signal) {
+    if (m_exitCode) {
+        WriteLog("Signal %d while closing: the stop already asked for goes on", signal);
+        return;
+    }
+    m_exitCode = 128 + signal;
+    WriteLog("Signal %d: stopping the work as Cancel All does, then closing", signal);
+    // Nobody is there to answer: a question shown now would keep the
+    // program alive, so none is shown from here on. A box already up ends
+    // with the event loops when the program leaves.
+    MessageBox::setClosing(true);
+    m_exitPoll.start();
+    exitWhenIdle();
+}
+
+bool CVantrelApp::workStillRunning() {
+    bool running = false;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* batch = qobject_cast<CConvertProgressDlg*>(window)) {
+            if (!batch->isVisible() || batch->driver().finished())
+                continue;
+            running = true;
+            // The window's own Cancel All: the core is asked to stop, its
+            // file stays playable, and the window waits for it.
+            if (!batch->driver().cancelRequested())
+                QMetaObject::invokeMethod(batch, &CConvertProgressDlg::onCancelAll,
+                                          Qt::QueuedConnection);
+        } else if (auto* detect = qobject_cast<CDetectDlg*>(window)) {
+            if (!detect->isVisible() || detect->finished())
+                continue;
+            running = true;
+            detect->stopForExit();
+        }
+    }
+    return running;
+}
+
+void CVantrelApp::exitWhenIdle() {
+    // Leaving while a worker still runs would leave the core to itself, and
+    // the worker waiting on a window thread that no longer listens.
+    if (workStillRunning())
+        return;
+    m_exitPoll.stop();
+    WriteLog("Closing on signal: exit status %d", m_exitCode);
+    // Ends every event loop, the modal ones too, so no window holds the exit up.
+    QCoreApplication::exit(m_exitCode);
 }
 
 void CVantrelApp::reportWhenShown() {

@@ -7,14 +7,17 @@
 
 #include <QIcon>
 #include <QObject>
-#include <QStringList>
+#include <QTimer>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class QSessionManager;
 
 namespace plexavo {
 
+class CExitSignals;
 class CMainFrame;
 
 // Keeps numbers in the "C" form. QApplication adopts the user's locale, and a
@@ -32,8 +35,9 @@ class CVantrelApp : public QObject {
     static CVantrelApp* instance();
 
     // Names the application, reads the stored values, creates and shows the
-    // main frame; the given files then go through the detection pass.
-    bool InitInstance(const QStringList& files = {});
+    // main frame; the given files (bytes, as the command line had them) then
+    // go through the detection pass.
+    bool InitInstance(const std::vector<std::string>& files = {});
 
     // Starts the media framework (step before the language and the window);
     // tests replace it to see the failure path. Returns false on failure.
@@ -43,12 +47,24 @@ class CVantrelApp : public QObject {
     // The language state and the Language menu's commands.
     CLanguageSwitch& languages() { return m_languages; }
 
+    // SIGTERM, SIGINT or SIGHUP arrived: end as Cancel All and Exit would,
+    // without a question, and leave with 128 + the signal's number.
+    void onExitSignal(int signal);
+    // The exit status a signal asked for; 0 while none arrived.
+    int signalExitCode() const { return m_exitCode; }
+
   private:
     void onCommitData(QSessionManager& manager);
     void reportWhenShown();
+    // Asks a running batch or detection pass to end; true while one still works.
+    bool workStillRunning();
+    void exitWhenIdle();
 
     CLanguageSwitch m_languages; // outlives the frame: it owns the pack the frame's texts came from
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<CExitSignals> m_exitSignals;
+    QTimer m_exitPoll;
+    int m_exitCode = 0;
 };
 
 } // namespace plexavo

@@ -4,6 +4,7 @@
 #include "engine/services/ResourceText.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
+#include "gui/common/UnsavedSettings.h"
 #include "gui/shell/CMainFrame.h"
 
 #include <QAction>
@@ -98,7 +99,7 @@ void CLanguageSwitch::OnLanguage(int id) {
         return;
     }
     rebuildWindow();
-    settings::writeLanguage(langId);
+    reportUnsavedSetting(m_frame, settings::writeLanguage(langId));
     if (id != lang::kFirstLanguageCommand && m_frame)
         MessageBox::show(m_frame, ui::str(kTranslationNotice, translationContact()),
                          QMessageBox::Information);
@@ -107,7 +108,7 @@ void CLanguageSwitch::OnLanguage(int id) {
 void CLanguageSwitch::OnChineseSimplified() {
     m_packs.SelectLanguage(lang::kChineseSimplified);
     rebuildWindow();
-    settings::writeLanguage(lang::kChineseSimplified);
+    reportUnsavedSetting(m_frame, settings::writeLanguage(lang::kChineseSimplified));
 }
 
 } // namespace plexavo

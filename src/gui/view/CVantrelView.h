@@ -114,7 +114,9 @@ class CVantrelView : public QWidget, public ISourceList {
     void OnDownload(int id);
 
     // Paths from a drop or the command line: folders are expanded, the rest
-    // goes through the detection pass in order.
+    // goes through the detection pass in order. The byte form carries names
+    // that are not UTF-8 to the core unchanged.
+    void addSourcePaths(const std::vector<std::string>& paths);
     void addSourcePaths(const QStringList& paths);
 
     // The Add dialog's filters in the file dialog's form.

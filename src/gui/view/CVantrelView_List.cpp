@@ -18,7 +18,6 @@
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QTreeWidget>
-#include <QUrl>
 
 namespace plexavo {
 
@@ -108,14 +107,21 @@ void CVantrelView::OnAdd() {
     refreshInfo();
 }
 
-void CVantrelView::addSourcePaths(const QStringList& paths) {
+void CVantrelView::addSourcePaths(const std::vector<std::string>& paths) {
     std::vector<std::string> absolute;
     for (const auto& path : paths)
-        absolute.push_back(absoluteSourcePath(path.toStdString()));
+        absolute.push_back(absoluteSourcePath(path));
     const auto expanded = expandSourcePaths(absolute, mediaPatterns());
     if (!expanded.empty())
         runDetection(expanded);
     afterDrop();
+}
+
+void CVantrelView::addSourcePaths(const QStringList& paths) {
+    std::vector<std::string> bytes;
+    for (const auto& path : paths)
+        bytes.push_back(path.toStdString());
+    addSourcePaths(bytes);
 }
 
 void CVantrelView::afterDrop() {
@@ -135,12 +141,14 @@ void CVantrelView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void CVantrelView::dropEvent(QDropEvent* event) {
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) // the core reads files, not addresses
-            paths.append(url.toLocalFile());
+    // The list as it came, decoded here: QUrl would turn the bytes of a name
+    // that is not UTF-8 into U+FFFD, and that name would name no file. Only
+    // local files are taken: the core reads files, not addresses.
+    const QByteArray raw = event->mimeData()->data(QStringLiteral("text/uri-list"));
+    const auto paths =
+        localPathsFromUriList(std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
     event->acceptProposedAction();
-    if (paths.isEmpty())
+    if (paths.empty())
         return;
     addSourcePaths(paths);
 }

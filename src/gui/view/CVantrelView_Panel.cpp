@@ -7,6 +7,7 @@
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
+#include "gui/common/UnsavedSettings.h"
 #include "gui/windows/CHelpTipsDlg.h"
 
 #include <QAbstractItemView>
@@ -444,7 +445,7 @@ void CVantrelView::OnBrowse() {
     if (!m_outputPath.isEmpty() && !m_outputPath.endsWith(QLatin1Char('/')))
         m_outputPath += QLatin1Char('/');
     showBoundValues();
-    settings::writeOutputPath(m_outputPath.toStdString());
+    reportUnsavedSetting(window(), settings::writeOutputPath(m_outputPath.toStdString()));
 }
 
 void CVantrelView::OnGo() {
@@ -480,7 +481,7 @@ void CVantrelView::OnToolTips() {
     m_hideToolTips = !m_hideToolTips;
     emit toolTipsShown(!m_hideToolTips);
     showBoundValues();
-    settings::writeToolTipsHidden();
+    reportUnsavedSetting(window(), settings::writeToolTipsHidden());
 }
 
 } // namespace plexavo

@@ -2,6 +2,7 @@
 
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
+#include "engine/media/SourcePaths.h"
 #include "engine/services/DebugLog.h"
 #include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
@@ -29,6 +30,7 @@ constexpr int kCtlProgress = 1026;
 constexpr unsigned kStrStatus = 61212;
 constexpr unsigned kStrFailedHead = 61205;
 constexpr unsigned kStrReasons = 61222;
+constexpr unsigned kStrUnreadableNames = 62021;
 constexpr char kOutputSuffix[] = "cvt";
 
 QSize dialogUnits(const QWidget* w, int x, int y) {
@@ -101,6 +103,11 @@ std::string CDetectDlg::failures() const {
     return m_failures;
 }
 
+std::string CDetectDlg::unreadableNames() const {
+    std::lock_guard lock(m_mutex);
+    return m_unreadableNames;
+}
+
 void CDetectDlg::setStatusText(const std::string& text) {
     std::lock_guard lock(m_mutex);
     m_statusText = text;
@@ -141,6 +148,12 @@ void CDetectDlg::work() {
         WriteLog("load %d/%d:%s", i + 1, count, path.c_str());
         m_progress = 100 * (i + 1) / count;
 
+        if (nameLostInConversion(path)) {
+            WriteLog("load %d/%d: the name does not survive as text", i + 1, count);
+            std::lock_guard lock(m_mutex);
+            m_unreadableNames += "\n" + path;
+            continue;
+        }
         auto item = std::make_unique<CSourceItem>();
         if (item->probe(path) < 0) {
             std::lock_guard lock(m_mutex);
@@ -178,12 +191,17 @@ void CDetectDlg::onWorkerEnded() {
     m_timer.stop();
     onTimer();
     const std::string failed = failures();
-    if (!failed.empty()) {
-        const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +
-                               QString::fromUtf8(failed.c_str()) + QStringLiteral("\n\n") +
-                               ui::str(kStrReasons);
+    const std::string unreadable = unreadableNames();
+    QString report;
+    if (!failed.empty())
+        report = ui::str(kStrFailedHead) + QLatin1Char('\n') + QString::fromUtf8(failed.c_str()) +
+                 QStringLiteral("\n\n") + ui::str(kStrReasons);
+    // A name the file dialog could not carry: the media was never looked at.
+    if (!unreadable.empty())
+        report += (report.isEmpty() ? QString() : QStringLiteral("\n\n")) +
+                  ui::str(kStrUnreadableNames, unreadable.c_str());
+    if (!report.isEmpty())
         MessageBox::show(this, report, QMessageBox::NoIcon);
-    }
     m_allowClose = true;
     QDialog::accept();
 }

@@ -33,9 +33,15 @@ class CDetectDlg : public QDialog {
     ~CDetectDlg() override;
     Q_DISABLE_COPY_MOVE(CDetectDlg)
 
-    // "\npath" for each file that was not added, in order (tests, the bench).
+    // "\npath" for each file the probe turned down, in order (tests, the bench).
     std::string failures() const;
+    // "\npath" for each name that had lost bytes to a text conversion and so
+    // named no file (nameLostInConversion): reported apart, the media is not at fault.
+    std::string unreadableNames() const;
     bool finished() const { return m_finished.load(); }
+    // The program is closing: the pass ends after the file being probed and
+    // says nothing; the window stays until the program leaves.
+    void stopForExit() { m_stop = true; }
 
   signals:
     void workerEnded();
@@ -66,9 +72,10 @@ class CDetectDlg : public QDialog {
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_progress{0};
 
-    mutable std::mutex m_mutex; // guards the two texts below
+    mutable std::mutex m_mutex; // guards the texts below
     std::string m_statusText;
     std::string m_failures;
+    std::string m_unreadableNames;
 
     CPathLabel* m_status = nullptr;
     QProgressBar* m_bar = nullptr;

@@ -8,6 +8,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
+#include "gui/shell/ExitSignals.h"
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CImageToolBar.h"
 #include "gui/windows/CAboutDlg.h"
@@ -24,13 +25,23 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
 
 using namespace plexavo;
 using namespace mainwin_test;
 
 namespace {
+
+std::atomic<int> g_hangUps{0};
+void countHangUp(int) {
+    ++g_hangUps;
+}
 
 // The letter after a single '&', or 0.
 QChar mnemonic(const QString& text) {
@@ -342,7 +353,7 @@ class TestMainFrame : public QObject {
         touch(dir.filePath(QStringLiteral("b.mp4")));
         touch(dir.filePath(QStringLiteral("a.mov")));
         CVantrelApp app;
-        QVERIFY(app.InitInstance({QStringLiteral("/m/first clip.mp4"), dir.path()}));
+        QVERIFY(app.InitInstance({"/m/first clip.mp4", dir.path().toStdString()}));
         QVERIFY(app.mainFrame()->isVisible());
         std::vector<std::string> detected;
         app.mainFrame()->view()->runDetection = [&](const std::vector<std::string>& paths) {
@@ -353,6 +364,30 @@ class TestMainFrame : public QObject {
                                                          folder + "/b.mp4"}));
         MessageBox::setNextAnswer(QMessageBox::Ok);
         app.mainFrame()->close();
+    }
+
+    void stopSignalsArriveOnTheWindowThreadAndTheOldHandlersReturn() {
+        g_hangUps = 0;
+        testing_support::SignalGuard previous(SIGHUP, countHangUp);
+        {
+            CExitSignals exitSignals;
+            QVERIFY(exitSignals.installed());
+            QList<int> received;
+            QList<bool> onWindowThread;
+            connect(&exitSignals, &CExitSignals::received, this, [&](int sig) {
+                received.append(sig);
+                onWindowThread.append(QThread::currentThread() == qApp->thread());
+            });
+            raise(SIGTERM);
+            // From another thread too: the handler runs there, the news arrives here.
+            std::thread([] { raise(SIGHUP); }).join();
+            raise(SIGINT);
+            QTRY_COMPARE(received, (QList<int>{SIGTERM, SIGHUP, SIGINT}));
+            QCOMPARE(onWindowThread, (QList<bool>{true, true, true}));
+            QCOMPARE(g_hangUps.load(), 0);
+        }
+        raise(SIGHUP);
+        QCOMPARE(g_hangUps.load(), 1);
     }
 
     // ---- Keyboard and screen reader -------------------------------------------

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace plexavo;
 
 namespace {
@@ -67,6 +69,42 @@ class TestMainWinPaths : public QObject {
         QCOMPARE(out, (std::vector<std::string>{"/missing/one.mp4", folder + "/A.mov",
                                                 folder + "/link.mp4", folder + "/z.mp3",
                                                 folder + "/notes.txt"}));
+    }
+
+    void aDroppedUriListDecodesToTheNamesBytes() {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        const std::string list = std::string("# a comment line\r\n") +
+                                 "file:///m/clip-%FF%fe.mp4\r\n" // not UTF-8, any case
+                                 "  file://localhost/m/a%20b%22c%22.mov  \r\n" // blanks around
+                                 "FILE:/m/short%2Dform.mp4\n" // one slash, upper case
+                                 "file://" +
+                                 host +
+                                 "/m/here.mp4\n" // this machine by name
+                                 "file://elsewhere.example/m/there.mp4\n"
+                                 "https://example.org/movie.mp4\n"
+                                 "file:///m/with%23hash.mp4#fragment\n"
+                                 "file:///m/cut%00here.mp4\n" // a NUL: no file name
+                                 "file:///m/100%.mp4\n"       // a lone '%' stays
+                                 "file:relative.mp4\n"
+                                 "\n";
+        QCOMPARE(localPathsFromUriList(list),
+                 (std::vector<std::string>{"/m/clip-\xff\xfe.mp4", "/m/a b\"c\".mov",
+                                           "/m/short-form.mp4", "/m/here.mp4", "/m/with#hash.mp4",
+                                           "/m/100%.mp4"}));
+        QVERIFY(localPathsFromUriList("").empty());
+    }
+
+    void onlyAMissingNameWithAReplacementCharacterCountsAsLost() {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        const std::string replaced = folder + "/clip-\xEF\xBF\xBD.mp4"; // U+FFFD
+        QVERIFY(nameLostInConversion(replaced));
+        QVERIFY(
+            !nameLostInConversion(folder + "/missing.mp4")); // plainly missing: the probe says so
+        // A file really called so is a file like any other.
+        touch(QString::fromStdString(replaced));
+        QVERIFY(!nameLostInConversion(replaced));
     }
 
     void windowArgumentsAreFilesMadeAbsolute() {

@@ -1,0 +1,48 @@
+// Not a test: the program's own window start (as src/main.cpp has it) with
+// one step added for the tests that stop a running batch with a signal: once
+// the files named on the command line are in the list, it chooses Convert,
+// as a user would. Everything else, the signal handling too, is the program's.
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/CommandLine.h"
+#include "gui/view/CVantrelView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace plexavo;
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    initProcessLocale();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto parsed = cli::parseWindowArguments(args);
+    if (!parsed.error.empty() || parsed.files.empty()) {
+        std::fprintf(stderr, "usage: plexavo_convert_at_start FILE...\n");
+        return 2;
+    }
+    CVantrelApp app;
+    if (!app.InitInstance(parsed.files))
+        return 1;
+
+    QTimer convertOnce;
+    convertOnce.setInterval(50);
+    QObject::connect(&convertOnce, &QTimer::timeout, [&] {
+        CMainFrame* frame = app.mainFrame();
+        // The detection pass has ended when its window is gone and the rows are in.
+        if (!frame || QApplication::activeModalWidget() ||
+            frame->view()->rowCount() < static_cast<int>(parsed.files.size()))
+            return;
+        convertOnce.stop();
+        std::printf("converting\n");
+        std::fflush(stdout);
+        frame->action(cmd::kConvert)->trigger();
+    });
+    convertOnce.start();
+    return application.exec();
+}

@@ -1,0 +1,195 @@
+// A user's files and choices through the main window, with the real core: a
+// file name that is not UTF-8 goes from the command line and from a drop to
+// the core byte for byte, and converts; one the file dialog could not carry
+// is reported as a name that cannot be read, not as bad media; a choice that
+// cannot be saved is said once per run.
+#include "engine/media/SourceItem.h"
+#include "engine/services/RegistryKey.h"
+#include "gui/common/MessageBox.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CVantrelApp.h"
+#include "gui/view/CVantrelView.h"
+#include "support/BatchTestSupport.h"
+
+#include "MediaTools.h"
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTest>
+
+using namespace plexavo;
+using namespace plexavo::testing;
+using namespace testing_support;
+
+namespace {
+
+const QString kReasonsStart = QStringLiteral("Please note the following reasons:");
+const QString kUnreadableStart = QStringLiteral("The names of these files cannot be read");
+
+CSourceItem* itemOfRow(CVantrelView& view, int row) {
+    return view.itemAt(view.rowTag(row));
+}
+
+// A text/uri-list entry as a file manager writes it: every byte outside the
+// unreserved set percent-encoded, the name's own bytes as they are on disk.
+QByteArray uriOf(const std::string& path) {
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    return "file://" + bytes.toPercentEncoding("/");
+}
+
+void dropUriList(QWidget* target, const QByteArray& list) {
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"), list);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+} // namespace
+
+class TestMainWinUserData : public QObject {
+    Q_OBJECT
+
+    TempDir m_dir;
+    std::string m_out;
+    std::string m_odd; // "clip-\xff\xfe.mp4": not UTF-8
+    RealCore m_core;
+
+    // Converts the list with the window's Convert command; the one row must
+    // end Done with a playable file of the clip's length, named from the
+    // source's very bytes.
+    void convertsToAPlayableFile(CMainFrame& frame) {
+        CVantrelView& view = *frame.view();
+        frame.action(cmd::kConvert)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(view.cellText(0, 3), QStringLiteral("Done"), 120000);
+        const std::string output = itemOfRow(view, 0)->outputFilePath();
+        QVERIFY2(output.find("clip-\xff\xfe") != std::string::npos, output.c_str());
+        QVERIFY2(testing_support::fileExists(output), output.c_str());
+        // The tools get the bytes too: a QString would not name the file.
+        QVERIFY(qAbs(testing_support::probeDuration(output) - 2.0) < 0.3);
+        std::string complaints;
+        QVERIFY2(testing_support::decodesCleanly(output, &complaints), complaints.c_str());
+        fs::remove(output);
+    }
+
+  private slots:
+    void initTestCase() {
+        m_out = m_dir / "out";
+        fs::create_directories(m_out);
+        const std::string clip = m_dir / "clip.mp4";
+        QString error;
+        QVERIFY2(makeClip(QString::fromStdString(clip), 2, QStringLiteral("160x120"), &error),
+                 qPrintable(error));
+        m_odd = m_dir / "clip-\xff\xfe.mp4";
+        fs::copy_file(clip, m_odd);
+        settings::initRegKey();
+        QVERIFY(settings::writeToolTipsHidden().ok);
+        QVERIFY(settings::writeOutputPath(m_out + "/").ok);
+    }
+
+    void init() {
+        MessageBox::shownTexts().clear();
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+    }
+
+    void cleanup() { MessageBox::setAutoAnswer(QMessageBox::NoButton); }
+
+    void aNameThatIsNotUtf8ConvertsFromTheCommandLine() {
+        CVantrelApp app;
+        QVERIFY(app.InitInstance({m_odd}));
+        CVantrelView& view = *app.mainFrame()->view();
+        QTRY_COMPARE_WITH_TIMEOUT(view.rowCount(), 1, 60000);
+        const CSourceItem* item = itemOfRow(view, 0);
+        QCOMPARE(item->path, m_odd);
+        QCOMPARE(item->durationSeconds, 2); // probed: the core found the file
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+        convertsToAPlayableFile(*app.mainFrame());
+    }
+
+    void aNameThatIsNotUtf8ConvertsFromADrop() {
+        CVantrelApp app;
+        QVERIFY(app.InitInstance());
+        CVantrelView& view = *app.mainFrame()->view();
+        // A comment line, Windows line ends and an address that is no file.
+        dropUriList(&view, "# dropped\r\n" + uriOf(m_odd) + "\r\nhttps://example.org/x.mp4\r\n");
+        QCOMPARE(view.rowCount(), 1);
+        const CSourceItem* item = itemOfRow(view, 0);
+        QCOMPARE(item->path, m_odd);
+        QCOMPARE(item->durationSeconds, 2);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+        convertsToAPlayableFile(*app.mainFrame());
+    }
+
+    void aNameTheFileDialogCouldNotCarryIsReportedAsUnreadable() {
+        const std::string junk = m_dir / "not media.mp4";
+        writeFile(junk, "not a media file");
+        CVantrelApp app;
+        QVERIFY(app.InitInstance());
+        CVantrelView& view = *app.mainFrame()->view();
+        // As the dialog hands it: its bytes read as text, the two that are
+        // not UTF-8 turned into U+FFFD.
+        const QString dialogName = QString::fromUtf8(m_odd.c_str());
+        QVERIFY(dialogName.contains(QChar(0xFFFD)));
+        view.chooseSourceFiles = [&] {
+            return QStringList{dialogName, QString::fromStdString(junk)};
+        };
+        app.mainFrame()->action(cmd::kAdd)->trigger();
+        QCOMPARE(view.rowCount(), 0);
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        const QString report = MessageBox::shownTexts().first();
+        // The bad media under the media reasons, the lost name apart with its own text.
+        const qsizetype reasons = report.indexOf(kReasonsStart);
+        const qsizetype names = report.indexOf(kUnreadableStart);
+        QVERIFY2(reasons > 0 && names > reasons, qPrintable(report));
+        QVERIFY(report.left(reasons).contains(QString::fromStdString(junk)));
+        QVERIFY(!report.left(names).contains(dialogName));
+        QVERIFY(report.mid(names).contains(dialogName));
+
+        // Only the lost name: no word of bad media.
+        MessageBox::shownTexts().clear();
+        view.chooseSourceFiles = [&] { return QStringList{dialogName}; };
+        app.mainFrame()->action(cmd::kAdd)->trigger();
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral("The names of these files cannot be read, so they "
+                                            "were not added:\n") +
+                             dialogName +
+                             QStringLiteral("\n\nTo add such a file, drop it on the window or "
+                                            "name it on the command line.")});
+    }
+
+    // Last: the message is shown once per run of the program.
+    void aChoiceThatCannotBeSavedIsSaidOnce() {
+        const std::string hive = CRegistryKey::hivePath();
+        const std::string kept = hive + ".kept";
+        fs::rename(hive, kept);
+        fs::create_directory(hive); // the settings file is a folder now
+        CVantrelApp app;
+        QVERIFY(app.InitInstance());
+        CVantrelView& view = *app.mainFrame()->view();
+        const QString first = QString::fromStdString(m_dir / "first");
+        const QString second = QString::fromStdString(m_dir / "second");
+        QString next = first;
+        view.chooseOutputFolder = [&](const QString&) { return next; };
+        view.OnBrowse();
+        next = second;
+        view.OnBrowse();
+        fs::remove(hive);
+        fs::rename(kept, hive);
+
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral("The settings cannot be saved in\n") +
+                             QString::fromStdString(hive) +
+                             QStringLiteral("\n(Is a directory).\n\nYour choice applies until "
+                                            "Plexavo is closed and is lost after that.")});
+        // The choice holds for this run all the same.
+        QCOMPARE(view.outputPath(), second + QLatin1Char('/'));
+    }
+};
+
+QTEST_MAIN(TestMainWinUserData)
+#include "test_mainwin_userdata.moc"
