@@ -20,6 +20,7 @@ std::mutex g_outMutex;
 // Lock-free atomics only: the handler may run on any thread, also twice at once.
 std::atomic<int> g_signals{0};
 std::atomic<bool> g_stop{false};
+std::atomic<int> g_firstSender{-1}; // the pid that sent the first stop signal
 std::atomic<const char*> g_unfinished{nullptr};
 static_assert(std::atomic<int>::is_always_lock_free &&
               std::atomic<const char*>::is_always_lock_free);
@@ -41,8 +42,14 @@ void writeAll(const std::string& s) {
     }
 }
 
-extern "C" void onStopSignal(int) {
+extern "C" void onStopSignal(int, siginfo_t* info, void*) {
+    const int sender = info ? static_cast<int>(info->si_pid) : 0;
     if (g_signals.fetch_add(1) > 0) {
+        // A second sender passing on the same request is not the user insisting: a
+        // desktop logout signals every process at once, and then the program stops its
+        // core as well. Only the same sender twice (Ctrl+C twice, kill twice) aborts.
+        if (sender != g_firstSender.load())
+            return;
         // The user insists: no flush, no trailer. What was written is not playable, so it
         // goes, as after a failure (stat and unlink are async-signal-safe).
         if (const char* path = g_unfinished.load()) {
@@ -52,6 +59,7 @@ extern "C" void onStopSignal(int) {
         }
         _exit(plexavo::contract::kExitAborted);
     }
+    g_firstSender.store(sender);
     g_stop.store(true);
 }
 
@@ -90,10 +98,10 @@ void warn(const std::string& message) {
 
 void installStopHandlers() {
     struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
+    sa.sa_sigaction = onStopSignal;
     sigemptyset(&sa.sa_mask);
     // No SA_RESTART: a read blocked on a slow input must return so the stop is seen.
-    sa.sa_flags = 0;
+    sa.sa_flags = SA_SIGINFO;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     struct sigaction wake {};

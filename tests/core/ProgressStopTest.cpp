@@ -5,6 +5,7 @@
 #include "support/Fixtures.h"
 #include "support/Media.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -275,6 +276,27 @@ TEST(Stop, SecondSignalRemovesTheUnfinishedOutput) {
     EXPECT_EQ(child.exitCode(), plexavo::contract::kExitAborted);
     EXPECT_FALSE(fileExists(job.output)) << "an unfinished output left behind";
     EXPECT_TRUE(partialFilesIn(dir.path()).empty()) << "an unfinished partial file left behind";
+}
+
+// A desktop logout signals every process, core included, and then the program stops its
+// core too: that second signal comes from another sender and must not cost the file.
+TEST(Stop, ASecondSignalFromAnotherSenderKeepsTheFile) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0));
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitForProgress(child, 1.0, 60000)) << "no progress reached 1 s:\n" << child.out;
+    child.signal(SIGTERM);
+    const std::string other = "kill -TERM " + std::to_string(child.pid());
+    ASSERT_EQ(std::system(other.c_str()), 0);
+    ASSERT_TRUE(child.wait(30000)) << "still running 30 s after the stop";
+    feed.stop();
+    EXPECT_EQ(child.exitCode(), plexavo::contract::kExitStopped) << child.out;
+    ASSERT_TRUE(fileExists(job.output));
+    EXPECT_EQ(decodeErrors(job.output), "");
 }
 
 // kill -9 gives the core no chance to finish the file, so nothing may carry the final name.

@@ -30,9 +30,11 @@ static_assert(std::atomic<bool>::is_always_lock_free &&
               std::atomic<CEncodeJob*>::is_always_lock_free);
 
 extern "C" void onInterrupt(int) {
-    g_interrupted.store(true);
+    // The second Ctrl+C insists: the core is killed, its partial file left
+    // for the next conversion into the folder to clear away.
+    const bool again = g_interrupted.exchange(true);
     if (CEncodeJob* job = g_runningJob.load())
-        job->stopRequested.store(true);
+        (again ? job->killRequested : job->stopRequested).store(true);
 }
 
 // Ctrl+C, a hang-up or a kill asks the running conversion to stop as the
