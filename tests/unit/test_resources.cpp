@@ -178,6 +178,7 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61928, "s"},   // About title: product name
         {61930, "s"},   // output folder
         {61990, "s"},   // translation notice: the address to write to
+        {62050, "ddd"}, // batch-end notification: rows done, failed, skipped
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
