@@ -42,9 +42,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # plexavo_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# The synopsis is the project's description; this is the text under it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "convert videos and music for the iPod nano, iPhone and iPad
-Plexavo turns ordinary audio and video files into files that Apple
+  "Plexavo turns ordinary audio and video files into files that Apple
 handhelds play. Add files, choose a preset for the device and convert the
 whole list in one batch: MPEG-4 or H.264 video with AAC sound, at the frame
 sizes of the iPod nano, iPhone 3GS, iPhone 4 and iPad. A preview marks the
@@ -80,5 +80,10 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENTS_ALL Unspecified debian)
+
+# include(CPack) also makes `package_source`: a tarball of the sources
+# without the build trees and the repository.
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_IGNORE_FILES "/build[^/]*/" "/[.]git(/|$)" "/[.]cache/" "__pycache__")
 
 include(CPack)
