@@ -34,7 +34,7 @@ FUZZ_TARGETS ?= probe progress core_options
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 CLANGXX := $(shell command -v clang++ 2>/dev/null)
 
-.PHONY: all deps configure build run test bench install clean test-asan test-tsan fuzz check-format
+.PHONY: all deps configure build run test bench install package clean test-asan test-tsan fuzz check-format
 
 all: build
 
@@ -101,6 +101,11 @@ bench: build
 # with PREFIX/bin/plexavo linking to it; DESTDIR stages the tree for packaging.
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The same tree as a Debian package, plexavo_<version>_<arch>.deb in $(BUILD)/:
+# CPack's DEB generator over the install rules with PREFIX=/usr (cmake/Package.cmake).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -35,6 +35,7 @@ fi
 bash "$here/mainwin/run.sh" "$build" || echo "bench: the main-window benchmark failed"
 bash "$here/preview/run.sh" "$build" || echo "bench: the preview benchmark failed"
 bash "$here/windows_batch.sh" "$build" || echo "bench: the worker-window benchmark failed"
+bash "$here/desktop_notify.sh" "$build" || echo "bench: the desktop-notification benchmark failed"
 bash "$here/lang/run.sh" "$build" || echo "bench: the language-pack benchmark failed"
 
 exec python3 "$here/core/bench.py" --core "$core" --work "$build/bench" "$@"

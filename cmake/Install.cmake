@@ -90,6 +90,15 @@ install(CODE "
   if(_packs)
     file(INSTALL \${_packs} DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${PLEXAVO_INSTALL_DIR}\"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    # A stripped install (install/strip, the package) strips the packs as
+    # well: install(TARGETS) would, but they are gathered, not targets.
+    if(CMAKE_INSTALL_DO_STRIP AND NOT \"${CMAKE_STRIP}\" STREQUAL \"\")
+      foreach(_pack IN LISTS _packs)
+        get_filename_component(_name \"\${_pack}\" NAME)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${PLEXAVO_INSTALL_DIR}/\${_name}\")
+      endforeach()
+    endif()
   endif()
 ")
 
@@ -123,4 +132,19 @@ if(RSVG_CONVERT)
             DESTINATION share/icons/hicolor/${size}x${size}/apps)
   endforeach()
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/plexavo)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/plexavo)
+# The full licence text goes with a plain install only; the Debian package
+# carries its copyright file instead (cmake/Package.cmake).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/plexavo COMPONENT license)
+
+# The manual page, compressed without name or time stamp so that two builds
+# give the same file.
+configure_file(${PROJECT_SOURCE_DIR}/data/plexavo.1 ${CMAKE_BINARY_DIR}/data/plexavo.1 @ONLY)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/data/plexavo.1.gz
+  COMMAND sh -c "gzip -9nc plexavo.1 > plexavo.1.gz"
+  DEPENDS ${CMAKE_BINARY_DIR}/data/plexavo.1
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/data
+  VERBATIM)
+add_custom_target(plexavo_manual ALL DEPENDS ${CMAKE_BINARY_DIR}/data/plexavo.1.gz)
+install(FILES ${CMAKE_BINARY_DIR}/data/plexavo.1.gz DESTINATION share/man/man1)

@@ -18,6 +18,8 @@ PKGS=(
   adwaita-icon-theme locales libqt6svg6 xdotool
   clang-format
   gettext fonts-noto-cjk  # catalog checks; glyphs of the Chinese and Japanese packs
+  dbus-daemon  # the desktop tests start a session bus of their own
+  dpkg-dev file lintian  # make package (dpkg-shlibdeps, file) and its check
 )
 
 # The benchmark also measures the peers and needs GNU time for peak memory.

@@ -5,7 +5,9 @@ add_library(plexgui_testsupport STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/TestSourceList.h
   ${CMAKE_CURRENT_LIST_DIR}/support/TestSourceList.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/BatchTestSupport.h
-  ${CMAKE_CURRENT_LIST_DIR}/support/BatchTestSupport.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/support/BatchTestSupport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/TestDesktopBus.h
+  ${CMAKE_CURRENT_LIST_DIR}/support/TestDesktopBus.cpp)
 set_target_properties(plexgui_testsupport PROPERTIES AUTOMOC ON)
 target_link_libraries(plexgui_testsupport PUBLIC plexgui plexavo_test_support Qt6::Test)
 target_include_directories(plexgui_testsupport PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/tests)

@@ -84,6 +84,10 @@ const Entry kEntries[] = {
     {Kind::String, 0, 61901, 0, "Left about %s"},
     {Kind::String, 0, 61902, 0, "%sx"},
     {Kind::String, 0, 61903, 0, "%s   %s   %s"},
+    // The desktop notification at the end of a batch: the rows done, failed
+    // and skipped; and the label of its default action (shows the window).
+    {Kind::String, 0, 62050, 0, "%d converted, %d failed, %d skipped"},
+    {Kind::String, 0, 62051, 0, "Show"},
 
     // Toolbar button texts, list column titles and item status texts.
     {Kind::String, 0, 61308, 0, "Add"},

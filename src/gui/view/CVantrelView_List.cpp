@@ -7,8 +7,10 @@
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourcePaths.h"
+#include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
+#include "gui/windows/BatchDesktop.h"
 #include "gui/windows/CConvertProgressDlg.h"
 #include "gui/windows/CDetectDlg.h"
 
@@ -339,6 +341,7 @@ void CVantrelView::defaultDetection(const std::vector<std::string>& paths) {
 
 void CVantrelView::defaultBatch() {
     CConvertProgressDlg dialog(*this, window());
+    announceOnDesktop(dialog, *this, *CDesktopIntegration::of(window()));
     dialog.exec();
 }
 

@@ -236,8 +236,10 @@ void CConvertProgressDlg::onTimer() {
         const int cur = index < 0 ? 0 : std::min(m_job.percent.load(), 100);
         m_current->SetPos(cur);
         m_overall->SetPos(BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
-        if (index >= 0)
+        if (index >= 0) {
             m_estimate.update(static_cast<std::uint64_t>(m_clock.elapsed()), index, cur);
+            emit overallProgress(m_overall->pos(), m_driver.itemCount() - m_driver.rowsEnded());
+        }
         refreshEstimate();
     }
 
@@ -315,6 +317,8 @@ void CConvertProgressDlg::onCancelAll() {
 
     if (m_driver.completed())
         onTimer(); // the bars show where the batch ended
+    // Before the messages: they wait for the user, the desktop should not.
+    emit batchEnded();
 
     if (m_driver.anyFailed()) {
         const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +

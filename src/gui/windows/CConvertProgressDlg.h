@@ -47,6 +47,11 @@ class CConvertProgressDlg : public QDialog {
   signals:
     // The driver has ended (emitted on the window's thread).
     void driverEnded();
+    // What the desktop shows of the batch: the overall bar as it moves, with
+    // the rows not yet ended; and the end, before any message is shown (the
+    // rows the window marks skipped after a cancel are not marked yet).
+    void overallProgress(int percent, int filesLeft);
+    void batchEnded();
 
   protected:
     void showEvent(QShowEvent* event) override;
