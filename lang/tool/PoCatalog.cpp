@@ -546,7 +546,7 @@ std::string writePackSource(const CompileResult& pack, const std::string& source
     std::ostringstream out;
     out << "// Generated from " << sourceName
         << " by plexavo-po; edit the catalog, not this file.\n"
-           "#include \"res/ResourceModule.h\"\n\n"
+           "#include \"engine/res/ResourceModule.h\"\n\n"
            "#define PLEXAVO_PACK_EXPORT extern \"C\" __attribute__((visibility(\"default\")))\n\n"
            "namespace {\n\n"
            "using plexavo::res::Entry;\n"
