@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #ifndef PLEXAVO_TRANSLATION_CONTACT
-#define PLEXAVO_TRANSLATION_CONTACT "translations@vantrel.example"
+#define PLEXAVO_TRANSLATION_CONTACT ""
 #endif
 
 namespace plexavo {
@@ -39,13 +39,9 @@ void CLanguageSwitch::applyStoredLanguage() {
 void CLanguageSwitch::attach(CMainFrame* frame) {
     m_frame = frame;
     frame->fillLanguageMenu = [this](QMenu* menu) { fillMenu(menu); };
-    // The second entry is Simplified Chinese by command, whatever its text.
-    frame->onLanguageCommand = [this](int id) {
-        if (id == lang::kFirstLanguageCommand + 1)
-            OnChineseSimplified();
-        else
-            OnLanguage(id);
-    };
+    // Every entry, the second one too, selects the pack it names: a pack
+    // whose name sorts before Chinese must not send its users to Chinese.
+    frame->onLanguageCommand = [this](int id) { OnLanguage(id); };
 }
 
 void CLanguageSwitch::fillMenu(QMenu* menu) {
@@ -99,15 +95,17 @@ void CLanguageSwitch::OnLanguage(int id) {
     }
     rebuildWindow();
     settings::writeLanguage(langId);
-    if (id != lang::kFirstLanguageCommand && m_frame)
-        MessageBox::show(m_frame, ui::str(kTranslationNotice, translationContact()),
-                         QMessageBox::Information);
+    if (id == lang::kFirstLanguageCommand || !m_frame)
+        return;
+    const QString notice = translationNotice();
+    if (!notice.isEmpty()) // a pack without the text has nothing to say
+        MessageBox::show(m_frame, notice, QMessageBox::Information);
 }
 
-void CLanguageSwitch::OnChineseSimplified() {
-    m_packs.SelectLanguage(lang::kChineseSimplified);
-    rebuildWindow();
-    settings::writeLanguage(lang::kChineseSimplified);
+QString translationNotice() {
+    // No address at all rather than one that nobody reads.
+    const char* contact = translationContact();
+    return *contact ? ui::str(kTranslationNotice, contact) : ui::str(kTranslationNoticeNoAddress);
 }
 
 } // namespace plexavo

@@ -3,9 +3,13 @@
 // information box, drops, the help toggle, the output folder and the rebuild.
 #include "MainWinSupport.h"
 
+#include "PlexcoreContract.h"
 #include "engine/convert/EncodeJob.h"
+#include "engine/platform/CoreLocator.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
+#include "gui/preview/DownloadPage.h"
 #include "gui/view/CVantrelView.h"
 
 #include <QButtonGroup>
@@ -435,19 +439,99 @@ class TestMainView : public QObject {
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
     }
 
-    void aTooLongOutputPathIsReportedAndTheBatchStillRuns() {
+    // The view's own check, not a replaced one: a stand-in core that can or
+    // cannot write the format answers it.
+    void convertAsksTheCoreBeforeAWmvOrOgmBatch_data() {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<unsigned>("question");
+        QTest::newRow("wmv") << int(kTargetWmv) << 61225u;
+        QTest::newRow("ogm") << int(kTargetOgm) << 61226u;
+    }
+    void convertAsksTheCoreBeforeAWmvOrOgmBatch() {
+        QFETCH(int, target);
+        QFETCH(unsigned, question);
+        QTemporaryDir coreDir;
+        const QString core = coreDir.filePath(QString::fromLatin1(contract::kProgramName));
+        auto coreAnswers = [&](int code) {
+            QFile script(core);
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write(QStringLiteral("#!/bin/sh\nexit %1\n").arg(code).toUtf8());
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        core::setFolder(coreDir.path().toStdString());
+        QStringList opened;
+        preview::setPageOpener([&](const std::string& address) {
+            opened.append(QString::fromStdString(address));
+            return true;
+        });
+        addRows(*m_view, 2);
+        control<QRadioButton>(ctl::kFirstFormat + target)->setChecked(true);
+
+        coreAnswers(contract::kExitDone); // it can: no question, the batch runs
+        m_view->OnConvert();
+        QCOMPARE(m_batches, 1);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+
+        for (int row : {0, 1})
+            m_view->itemAt(m_view->rowTag(row))->status = kStatusReady;
+        m_view->refreshRow(0);
+        coreAnswers(contract::kExitFailed); // it cannot: asked, and nothing starts
+        MessageBox::setNextAnswer(QMessageBox::Cancel);
+        m_view->OnConvert();
+        QCOMPARE(m_batches, 1);
+        QCOMPARE(MessageBox::shownTexts(), QStringList{ui::str(question)});
+        QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+        QVERIFY(opened.isEmpty());
+        m_view->OnConvert(); // OK opens the page, and still nothing starts
+        QCOMPARE(m_batches, 1);
+        QCOMPARE(opened.size(), 1);
+
+        preview::setPageOpener(nullptr);
+        core::setFolder("");
+    }
+
+    void anOutputPathOverThePlatformLimitStopsTheBatch() {
+        // Within the limit: a path of 300 bytes converts.
+        QString path = QStringLiteral("/") + QString(299, QLatin1Char('p'));
+        m_view->chooseOutputFolder = [&](const QString&) { return path; };
+        m_view->OnBrowse();
+        addRows(*m_view, 1);
+        m_view->OnConvert();
+        QCOMPARE(m_batches, 1);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+
+        // One byte over: said, and nothing starts. The limit counts bytes,
+        // so 1,366 three-byte letters break it as well as 4,096 ASCII ones.
+        for (const QString& tooLong :
+             {QStringLiteral("/") + QString(CVantrelView::kOutputPathLimit, QLatin1Char('p')),
+              QStringLiteral("/") + QString(1366, QChar(0x4E2D))}) {
+            MessageBox::shownTexts().clear();
+            m_view->itemAt(m_view->rowTag(0))->status = kStatusReady;
+            m_view->refreshRow(0);
+            path = tooLong;
+            m_view->OnBrowse();
+            m_view->OnConvert();
+            QCOMPARE(MessageBox::shownTexts(),
+                     QStringList{QStringLiteral("Please enter no more than 4095 characters.")});
+            QCOMPARE(m_batches, 1);
+            QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+        }
+    }
+
+    void aRealFolderDeeperThan256CharactersConverts() {
         QTemporaryDir dir;
         QString deep = dir.path();
-        while (deep.size() <= CVantrelView::kOutputPathLimit)
+        while (deep.size() <= 256)
             deep += QStringLiteral("/") + QString(60, QLatin1Char('d'));
         QVERIFY(QDir().mkpath(deep));
         m_view->chooseOutputFolder = [&](const QString&) { return deep; };
         m_view->OnBrowse();
         addRows(*m_view, 1);
         m_view->OnConvert();
-        QVERIFY(MessageBox::shownTexts().contains(
-            QStringLiteral("Please enter no more than 256 characters.")));
+        QVERIFY(MessageBox::shownTexts().isEmpty());
         QCOMPARE(m_batches, 1);
+        QCOMPARE(m_view->settings().outputPath, deep.toStdString() + "/");
     }
 
     void previewStoresTheChosenPartAndShowsIt() {
