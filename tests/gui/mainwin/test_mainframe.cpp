@@ -1,8 +1,10 @@
 // The main frame: geometry, the trimmed menu bar and its mnemonics, the
 // toolbar slots, the enabling rules through the actions, the exit question,
 // the About box and help, a rebuilt view, and a keyboard-only walk.
+#include "FakeCore.h"
 #include "MainWinSupport.h"
 #include "TestSupport.h"
+#include "gui/support/TabWalk.h"
 
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
@@ -11,6 +13,8 @@
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CImageToolBar.h"
 #include "gui/windows/CAboutDlg.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
 #include "gui/windows/CHelpTipsDlg.h"
 
 #include <QAccessible>
@@ -18,9 +22,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QSessionManager>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,6 +53,19 @@ QChar mnemonic(const QString& text) {
         return text[i + 1].toLower();
     }
     return QChar();
+}
+
+void touchWith(const QString& path, const QString& text) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+}
+
+QStringList readLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QList<int> commandIds(QMenu* menu) {
@@ -271,6 +293,91 @@ class TestMainFrame : public QObject {
         QCOMPARE(tips.exec(), int(QDialog::Accepted));
     }
 
+    void helpTipsCloseWhenAScreenReaderTogglesTheirBox() {
+        // A screen reader's toggle action changes the state without a click.
+        CHelpTipsDlg tips(m_frame.get());
+        QTimer::singleShot(0, &tips, [&] {
+            QAccessibleInterface* box = QAccessible::queryAccessibleInterface(tips.hideBox());
+            QVERIFY(box && box->actionInterface());
+            QVERIFY(box->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::toggleAction()));
+            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        });
+        QTimer::singleShot(3000, &tips, [&] { tips.done(QDialog::Rejected); });
+        QCOMPARE(tips.exec(), int(QDialog::Accepted));
+
+        // The view's own box opens the window the same way.
+        int opened = 0;
+        m_frame->view()->runHelpTips = [&] { ++opened; };
+        auto* viewBox = m_frame->view()->findChild<QCheckBox*>(QStringLiteral("ctl32792"));
+        QAccessible::queryAccessibleInterface(viewBox)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        QCOMPARE(opened, 1);
+        QVERIFY(viewBox->isChecked()); // and it is ticked again once the window has closed
+    }
+
+    void theFirstStartTipsWaitForTheDetectionWindow() {
+        // Files on the command line and no "HiddenToolTips": the detection
+        // window is up when the tips' second has passed.
+        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, KEY_MODE_WRITE)
+            .WriteString(settings::kHiddenToolTips, "no");
+        CVantrelApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("/m/clip.mp4")}));
+        settings::writeToolTipsHidden();
+        CVantrelView* view = app.mainFrame()->view();
+        QElapsedTimer clock;
+        clock.start();
+        qint64 detectionClosedAt = -1;
+        view->runDetection = [&](const std::vector<std::string>&) {
+            QDialog detection(app.mainFrame());
+            QTimer::singleShot(1600, &detection, &QDialog::accept);
+            detection.exec();
+            detectionClosedAt = clock.elapsed();
+        };
+        qint64 tipsAt = -1;
+        bool overAnotherWindow = true;
+        view->runHelpTips = [&] {
+            tipsAt = clock.elapsed();
+            overAnotherWindow = QApplication::activeModalWidget() != nullptr;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(tipsAt >= 0, 10000);
+        QVERIFY(detectionClosedAt > 1000);
+        QVERIFY2(tipsAt >= detectionClosedAt,
+                 qPrintable(QStringLiteral("%1 ms, detection closed at %2")
+                                .arg(tipsAt)
+                                .arg(detectionClosedAt)));
+        QVERIFY(!overAnotherWindow);
+        g_bToolTipsHidden = true;
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        app.mainFrame()->close();
+    }
+
+    void theLogOffQuestionIsTheExitQuestion() {
+        CVantrelApp app;
+        QVERIFY(app.InitInstance());
+        auto* session = qApp->findChild<QSessionManager*>();
+        QVERIFY(session);
+        const auto realMayAsk = CVantrelApp::mayAskAtLogOff;
+        // A session that lets the program ask: Cancel keeps it running.
+        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return true; };
+        MessageBox::setNextAnswer(QMessageBox::Cancel);
+        emit qApp->commitDataRequest(*session);
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral("Thanks for using Plexavo. Sure to exit?")});
+        QVERIFY(app.mainFrame()->isVisible());
+        // A session that may not wait for an answer is not held up by one.
+        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return false; };
+        emit qApp->commitDataRequest(*session);
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        // OK at log-off is the answer for the close that follows it.
+        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return true; };
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        emit qApp->commitDataRequest(*session);
+        QVERIFY(app.mainFrame()->close());
+        QCOMPARE(MessageBox::shownTexts().size(), 2);
+        CVantrelApp::mayAskAtLogOff = realMayAsk;
+    }
+
     void toolTipsCommandChecksTheMenuWhileTheWindowIsOpen() {
         bool checkedWhileOpen = false;
         m_frame->view()->runHelpTips = [&] {
@@ -298,6 +405,56 @@ class TestMainFrame : public QObject {
         }
         QCOMPARE(MessageBox::shownTexts().value(1),
                  QStringLiteral("Can't find xdg-open. It's included in the xdg-utils package."));
+    }
+
+    void downloadCommandsOpenTheirAnchorOrSayWhyNot() {
+        QTemporaryDir desktop;
+        auto path = [&](const char* name) { return desktop.filePath(QLatin1String(name)); };
+        // A desktop whose text/html handler is yet to come.
+        testing_support::EnvGuard config("XDG_CONFIG_HOME", path("config").toStdString());
+        testing_support::EnvGuard configDirs("XDG_CONFIG_DIRS", path("none").toStdString());
+        testing_support::EnvGuard data("XDG_DATA_HOME", path("data").toStdString());
+        testing_support::EnvGuard dataDirs("XDG_DATA_DIRS", path("none").toStdString());
+        QDir().mkpath(path("config"));
+        QDir().mkpath(path("data/applications"));
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        QList<QAction*> downloads;
+        for (QAction* action : m_frame->popups().value(5)->actions())
+            if (!action->isSeparator())
+                downloads.append(action);
+        QCOMPARE(downloads.size(), 5);
+
+        // No browser: each command says so, as the About box's link does.
+        for (QAction* action : downloads)
+            action->trigger();
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList(5, QStringLiteral("Can't open link:\n\nThere is no application "
+                                               "associated\nwith the given filename extension.")));
+
+        // A browser: each page opens at its anchor, and nothing is said.
+        const QString opened = path("opened");
+        QFile script(path("browser"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(opened).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        touchWith(path("config/mimeapps.list"), "[Default Applications]\ntext/html=fake.desktop\n");
+        touchWith(path("data/applications/fake.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Fake\nExec=" + path("browser") +
+                      " %u\n");
+        MessageBox::shownTexts().clear();
+        QStringList anchors;
+        for (QAction* action : downloads) {
+            action->trigger();
+            const int lines = static_cast<int>(anchors.size()) + 1;
+            QTRY_COMPARE_WITH_TIMEOUT(readLines(opened).size(), lines, 10000);
+            anchors.append(readLines(opened).last().section(QLatin1Char('#'), 1));
+            QVERIFY(readLines(opened).last().contains(QStringLiteral("download.html#")));
+        }
+        QCOMPARE(anchors,
+                 (QStringList{"directx", "wmplayer", "realplayer", "quicktime", "oggcodecs"}));
+        QVERIFY(MessageBox::shownTexts().isEmpty());
     }
 
     void aRecreatedViewKeepsRowsAndToolbar() {
@@ -380,11 +537,78 @@ class TestMainFrame : public QObject {
             if (QApplication::focusWidget() == start)
                 break;
         }
+        // Read as shown: the dots of a button that opens a window, and the
+        // box's own name.
+        QCOMPARE(m_frame->view()->findChild<QWidget*>("ctl1002")->accessibleName(),
+                 QStringLiteral("Browse..."));
+        QCOMPARE(tab_walk::spokenName(m_frame->view()->findChild<QWidget*>("ctl1210")),
+                 QStringLiteral("Information"));
         const QStringList expected = {"ctl1000", "ctl1210", "ctl1004", "ctl1103",
                                       "ctl1104", "ctl1105", "ctl1106", "ctl1107",
                                       "ctl1118", "ctl1112", "ctl1113", "ctl1114",
                                       "ctl1001", "ctl1002", "ctl1003", "ctl32792"};
         QCOMPARE(visited, expected);
+    }
+
+    void everyWindowNamesEveryControlTabReaches() {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QTemporaryDir out;
+        m_frame->view()->chooseOutputFolder = [&](const QString&) { return out.path(); };
+        m_frame->view()->OnBrowse();
+        addRows(*m_frame->view(), 1);
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        QStringList unnamed;
+        QStringList walkedWindows;
+        auto walkHere = [&](QWidget* window, const QString& what) {
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            window->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), window);
+            if (!QApplication::focusWidget() || QApplication::focusWidget()->window() != window)
+                QTest::keyClick(window, Qt::Key_Tab);
+            const tab_walk::Result walked = tab_walk::walk(window);
+            for (const QString& name : walked.unnamed)
+                unnamed.append(what + QStringLiteral(": ") + name);
+            if (tab_walk::spokenName(window).isEmpty() && window->windowTitle().isEmpty())
+                unnamed.append(what + QStringLiteral(": the window"));
+            walkedWindows.append(what + QStringLiteral(" (") + walked.stops.join(QLatin1Char(' ')) +
+                                 QLatin1Char(')'));
+        };
+        // Each modal window is walked once it is up, then left as a user leaves it.
+        auto walkModal = [&](const QString& what, const std::function<void(QWidget*)>& leave) {
+            QTimer::singleShot(300, [&, what, leave] {
+                QWidget* window = QApplication::activeModalWidget();
+                QVERIFY(window);
+                walkHere(window, what);
+                leave(window);
+            });
+        };
+
+        m_frame->view()->sourceList()->setFocus();
+        walkHere(m_frame.get(), QStringLiteral("main window"));
+
+        walkModal(QStringLiteral("About"), [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+        m_frame->action(cmd::kAbout)->trigger();
+
+        walkModal(QStringLiteral("Help Tips"),
+                  [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+        CHelpTipsDlg(m_frame.get()).exec();
+
+        // The two working windows, against a stand-in core that takes its time.
+        testing_support::FakeCore core("s:1500|x:1"); // a probe that finds nothing, slowly
+        walkModal(QStringLiteral("detection"), [](QWidget*) {}); // it closes by itself
+        CDetectDlg(*m_frame->view(), {"/m/one.mp4"}, m_frame.get()).exec();
+
+        core.setScript("t|w:frame=1 time=1.00 |s:3000|x:0");
+        m_frame->view()->itemAt(m_frame->view()->rowTag(0))->status = kStatusWaiting;
+        walkModal(QStringLiteral("batch"), [](QWidget* w) {
+            w->findChild<QPushButton*>(QStringLiteral("ctl1022"))->click();
+        });
+        CConvertProgressDlg(*m_frame->view(), m_frame.get()).exec();
+
+        qInfo("%s", qPrintable(walkedWindows.join(QStringLiteral("; "))));
+        QCOMPARE(walkedWindows.size(), 5);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
     }
 
     void keyboardAloneAddsMovesAndRemoves() {

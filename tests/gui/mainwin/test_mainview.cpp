@@ -22,6 +22,8 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextLayout>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <thread>
@@ -218,6 +220,44 @@ class TestMainView : public QObject {
         m_view->refreshRow(0);
         QCOMPARE(m_view->cellText(0, 2), QStringLiteral("00:00:05-00:01:00"));
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+    }
+
+    void rowsShareOneHeightThatEveryScriptFits() {
+        m_view->resize(700, 420);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        // A Latin name first: it used to set the height for all.
+        const QStringList titles = {QStringLiteral("clip"),
+                                    QString::fromUtf8("\xE4\xB8\xAD\xE6\x96\x87\xE6\xA0\x87"
+                                                      "\xE9\xA2\x98"), // Chinese
+                                    QString::fromUtf8("\xE3\x83\x93\xE3\x83\x87\xE3\x82\xAA"
+                                                      "\xE6\x97\xA5\xE8\xA8\x98"), // Japanese
+                                    QString::fromUtf8("\xC3\x9C"
+                                                      "n"
+                                                      "\xC3\xAF"
+                                                      "c"
+                                                      "\xC3\xB8"
+                                                      "d"
+                                                      "\xC3\xA9")};
+        for (const QString& title : titles)
+            addRow(*m_view, makeItem(title.toStdString()));
+        QTreeWidget* list = m_view->sourceList();
+        QRect previous;
+        for (int row = 0; row < titles.size(); ++row) {
+            const QRect rect = list->visualItemRect(list->topLevelItem(row));
+            // The line the name needs, fallback fonts and all.
+            QTextLayout layout(list->topLevelItem(row)->text(0), list->font());
+            layout.beginLayout();
+            const QTextLine line = layout.createLine();
+            layout.endLayout();
+            qInfo("row %d: %d px high, its name needs %.1f", row, rect.height(), line.height());
+            QVERIFY2(line.height() <= rect.height(), qPrintable(titles[row]));
+            if (row > 0) {
+                QCOMPARE(rect.height(), previous.height());
+                QCOMPARE(rect.top(), previous.bottom() + 1); // neither overlapping nor apart
+            }
+            previous = rect;
+        }
     }
 
     void commandsAreEnabledByTheRowCountAlone() {

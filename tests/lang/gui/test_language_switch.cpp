@@ -213,6 +213,20 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
     }
 
+    void theTipsOfAFirstStartDoNotReturnAfterASwitch() {
+        int opened = 0;
+        m_frame->configureView = [&](CVantrelView* view) { view->runHelpTips = [&] { ++opened; }; };
+        g_bToolTipsHidden = false; // a first start: the view opens the tips a second later
+        m_frame->RecreateView();
+        QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 5000);
+        QVERIFY(g_bToolTipsHidden); // closed, for the rest of this run too
+        choose(32753);
+        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QTest::qWait(CVantrelView::kTipsDelayMs + 500);
+        QCOMPARE(opened, 1);
+        g_bToolTipsHidden = true;
+    }
+
     void theViewKeepsItsRowsAndSettings() {
         CVantrelView* view = m_frame->view();
         addRows(*view, 3);
