@@ -178,6 +178,8 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61928, "s"},   // About title: product name
         {61930, "s"},   // output folder
         {61990, "s"},   // translation notice: the address to write to
+        {62030, "s"},   // a link that would not open: the reason
+        {62044, "d"},   // the start result without a text of its own
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
