@@ -56,6 +56,7 @@ QChar mnemonic(const QString& text) {
 }
 
 void touchWith(const QString& path, const QString& text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text.toUtf8());
@@ -358,19 +359,18 @@ class TestMainFrame : public QObject {
         auto* session = qApp->findChild<QSessionManager*>();
         QVERIFY(session);
         const auto realMayAsk = CVantrelApp::mayAskAtLogOff;
-        // A session that lets the program ask: Cancel keeps it running.
-        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return true; };
+        static bool mayAsk = false;
+        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return mayAsk; };
+        // A session that may not wait for an answer is not held up by one.
+        emit qApp->commitDataRequest(*session);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+        // One that may: Cancel keeps the program, OK answers the close to come.
+        mayAsk = true;
         MessageBox::setNextAnswer(QMessageBox::Cancel);
         emit qApp->commitDataRequest(*session);
         QCOMPARE(MessageBox::shownTexts(),
                  QStringList{QStringLiteral("Thanks for using Plexavo. Sure to exit?")});
         QVERIFY(app.mainFrame()->isVisible());
-        // A session that may not wait for an answer is not held up by one.
-        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return false; };
-        emit qApp->commitDataRequest(*session);
-        QCOMPARE(MessageBox::shownTexts().size(), 1);
-        // OK at log-off is the answer for the close that follows it.
-        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return true; };
         MessageBox::setNextAnswer(QMessageBox::Ok);
         emit qApp->commitDataRequest(*session);
         QVERIFY(app.mainFrame()->close());
@@ -408,20 +408,17 @@ class TestMainFrame : public QObject {
     }
 
     void downloadCommandsOpenTheirAnchorOrSayWhyNot() {
-        QTemporaryDir desktop;
-        auto path = [&](const char* name) { return desktop.filePath(QLatin1String(name)); };
         // A desktop whose text/html handler is yet to come.
-        testing_support::EnvGuard config("XDG_CONFIG_HOME", path("config").toStdString());
-        testing_support::EnvGuard configDirs("XDG_CONFIG_DIRS", path("none").toStdString());
-        testing_support::EnvGuard data("XDG_DATA_HOME", path("data").toStdString());
-        testing_support::EnvGuard dataDirs("XDG_DATA_DIRS", path("none").toStdString());
-        QDir().mkpath(path("config"));
-        QDir().mkpath(path("data/applications"));
+        QTemporaryDir desktop;
+        const QString opened = desktop.filePath(QStringLiteral("opened"));
+        std::vector<std::unique_ptr<testing_support::EnvGuard>> env;
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            env.push_back(std::make_unique<testing_support::EnvGuard>(
+                name, desktop.filePath(QLatin1String(name)).toStdString()));
         MessageBox::setAutoAnswer(QMessageBox::Ok);
-        QList<QAction*> downloads;
-        for (QAction* action : m_frame->popups().value(5)->actions())
-            if (!action->isSeparator())
-                downloads.append(action);
+        QList<QAction*> downloads = m_frame->popups().value(5)->actions();
+        downloads.removeIf([](QAction* action) { return action->isSeparator(); });
         QCOMPARE(downloads.size(), 5);
 
         // No browser: each command says so, as the About box's link does.
@@ -432,26 +429,23 @@ class TestMainFrame : public QObject {
                                                "associated\nwith the given filename extension.")));
 
         // A browser: each page opens at its anchor, and nothing is said.
-        const QString opened = path("opened");
-        QFile script(path("browser"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(
-            QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(opened).toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        touchWith(path("config/mimeapps.list"), "[Default Applications]\ntext/html=fake.desktop\n");
-        touchWith(path("data/applications/fake.desktop"),
-                  "[Desktop Entry]\nType=Application\nName=Fake\nExec=" + path("browser") +
-                      " %u\n");
+        touchWith(desktop.filePath(QStringLiteral("browser")),
+                  QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(opened));
+        QFile::setPermissions(desktop.filePath(QStringLiteral("browser")),
+                              QFile::ExeOwner | QFile::ReadOwner);
+        touchWith(desktop.filePath(QStringLiteral("XDG_CONFIG_HOME/mimeapps.list")),
+                  "[Default Applications]\ntext/html=fake.desktop\n");
+        touchWith(desktop.filePath(QStringLiteral("XDG_DATA_HOME/applications/fake.desktop")),
+                  "[Desktop Entry]\nType=Application\nName=Fake\nExec=" +
+                      desktop.filePath(QStringLiteral("browser")) + " %u\n");
         MessageBox::shownTexts().clear();
-        QStringList anchors;
-        for (QAction* action : downloads) {
-            action->trigger();
-            const int lines = static_cast<int>(anchors.size()) + 1;
-            QTRY_COMPARE_WITH_TIMEOUT(readLines(opened).size(), lines, 10000);
-            anchors.append(readLines(opened).last().section(QLatin1Char('#'), 1));
-            QVERIFY(readLines(opened).last().contains(QStringLiteral("download.html#")));
+        for (int i = 0; i < downloads.size(); ++i) {
+            downloads[i]->trigger(); // one at a time, so the lines keep the menu's order
+            QTRY_COMPARE_WITH_TIMEOUT(readLines(opened).size(), i + 1, 10000);
         }
+        QStringList anchors;
+        for (const QString& line : readLines(opened))
+            anchors.append(line.section(QStringLiteral("download.html#"), 1));
         QCOMPARE(anchors,
                  (QStringList{"directx", "wmplayer", "realplayer", "quicktime", "oggcodecs"}));
         QVERIFY(MessageBox::shownTexts().isEmpty());
@@ -558,23 +552,20 @@ class TestMainFrame : public QObject {
         m_frame->view()->OnBrowse();
         addRows(*m_frame->view(), 1);
         MessageBox::setAutoAnswer(QMessageBox::Ok);
-        QStringList unnamed;
-        QStringList walkedWindows;
+        QStringList unnamed, walked;
         auto walkHere = [&](QWidget* window, const QString& what) {
-            QVERIFY(QTest::qWaitForWindowExposed(window));
             window->activateWindow();
             QTRY_COMPARE(QApplication::activeWindow(), window);
-            if (!QApplication::focusWidget() || QApplication::focusWidget()->window() != window)
-                QTest::keyClick(window, Qt::Key_Tab);
-            const tab_walk::Result walked = tab_walk::walk(window);
-            for (const QString& name : walked.unnamed)
-                unnamed.append(what + QStringLiteral(": ") + name);
-            if (tab_walk::spokenName(window).isEmpty() && window->windowTitle().isEmpty())
-                unnamed.append(what + QStringLiteral(": the window"));
-            walkedWindows.append(what + QStringLiteral(" (") + walked.stops.join(QLatin1Char(' ')) +
-                                 QLatin1Char(')'));
+            const tab_walk::Result result = tab_walk::walk(window);
+            for (const QString& name : result.unnamed + QStringList(window->windowTitle().isEmpty()
+                                                                        ? QStringLiteral("window")
+                                                                        : QString()))
+                if (!name.isEmpty())
+                    unnamed.append(what + QStringLiteral(": ") + name);
+            walked.append(what + QStringLiteral(" (") + result.stops.join(QLatin1Char(' ')) +
+                          QLatin1Char(')'));
         };
-        // Each modal window is walked once it is up, then left as a user leaves it.
+        // A modal window is walked once it is up, then left as a user leaves it.
         auto walkModal = [&](const QString& what, const std::function<void(QWidget*)>& leave) {
             QTimer::singleShot(300, [&, what, leave] {
                 QWidget* window = QApplication::activeModalWidget();
@@ -583,31 +574,26 @@ class TestMainFrame : public QObject {
                 leave(window);
             });
         };
+        auto reject = [](QWidget* w) { static_cast<QDialog*>(w)->reject(); };
 
         m_frame->view()->sourceList()->setFocus();
         walkHere(m_frame.get(), QStringLiteral("main window"));
-
-        walkModal(QStringLiteral("About"), [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+        walkModal(QStringLiteral("About"), reject);
         m_frame->action(cmd::kAbout)->trigger();
-
-        walkModal(QStringLiteral("Help Tips"),
-                  [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+        walkModal(QStringLiteral("Help Tips"), reject);
         CHelpTipsDlg(m_frame.get()).exec();
-
         // The two working windows, against a stand-in core that takes its time.
         testing_support::FakeCore core("s:1500|x:1"); // a probe that finds nothing, slowly
         walkModal(QStringLiteral("detection"), [](QWidget*) {}); // it closes by itself
         CDetectDlg(*m_frame->view(), {"/m/one.mp4"}, m_frame.get()).exec();
-
         core.setScript("t|w:frame=1 time=1.00 |s:3000|x:0");
-        m_frame->view()->itemAt(m_frame->view()->rowTag(0))->status = kStatusWaiting;
         walkModal(QStringLiteral("batch"), [](QWidget* w) {
             w->findChild<QPushButton*>(QStringLiteral("ctl1022"))->click();
         });
         CConvertProgressDlg(*m_frame->view(), m_frame.get()).exec();
 
-        qInfo("%s", qPrintable(walkedWindows.join(QStringLiteral("; "))));
-        QCOMPARE(walkedWindows.size(), 5);
+        qInfo("%s", qPrintable(walked.join(QStringLiteral("; "))));
+        QCOMPARE(walked.size(), 5);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
     }
 
