@@ -37,12 +37,11 @@ class CImageToolBar : public QToolBar {
     // An icon of the theme, or of the fallback theme, or one drawn here.
     static QIcon themeIcon(const QString& name, bool* fromTheme = nullptr);
 
+  private:
+    void sizeButtonsAlike(const QList<QToolButton*>& tools);
     // A label broken at the blank that makes it narrowest in two lines
     // (unchanged without a blank).
     static QString inTwoLines(const QString& label, const QFontMetrics& metrics);
-
-  private:
-    void sizeButtonsAlike(const QList<QToolButton*>& tools);
 };
 
 } // namespace plexavo
