@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     std::vector<int> commands;
     const auto& ids = languages.packs().m_aLangIds;
     for (std::size_t i = 1; i < ids.size() && commands.size() < 3; ++i)
-        if (ids[i] != lang::kChineseSimplified) // 32751 always rebuilds; keep to plain entries
+        if (ids[i] != lang::kChineseSimplified) // the same entries as the earlier figures
             commands.push_back(lang::kFirstLanguageCommand + static_cast<int>(i));
     if (commands.size() < 2) {
         std::fprintf(stderr,

@@ -4,6 +4,7 @@ plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupp
 plexavo_add_gui_test(test_mainwin_paths mainwin/test_mainwin_paths.cpp)
 plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
 target_link_libraries(test_mainframe PRIVATE plexavo_test_support)
+add_dependencies(test_mainframe scripted_child) # the stand-in core of the window walk
 # The About box reads the version of the program it runs in.
 plexavo_embed_version(test_mainframe 3.4.5.6)
 

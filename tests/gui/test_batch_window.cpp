@@ -287,9 +287,11 @@ class BatchWindowTest : public QObject {
         file.write(QByteArray(1023, 'x'));
         file.flush();
         QTRY_COMPARE(size->text(), QStringLiteral("0K"));
-        file.write(QByteArray(2049, 'x')); // 3072 bytes
+        QCOMPARE(size->accessibleName(), QStringLiteral("File Size: 0K")); // read with its value
+        file.write(QByteArray(2049, 'x'));                                 // 3072 bytes
         file.flush();
         QTRY_COMPARE(size->text(), QStringLiteral("3K"));
+        QCOMPARE(size->accessibleName(), QStringLiteral("File Size: 3K"));
         QTest::mouseClick(button(dlg, 1022), Qt::LeftButton);
         QVERIFY(!dlg.isVisible());
     }

@@ -2,13 +2,16 @@
 // built for the tests (some deliberately broken).
 #include "LangTestSupport.h"
 
+#include "engine/platform/Platform.h"
 #include "engine/services/DebugLog.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace plexavo;
 using namespace plexavo::lang;
@@ -73,6 +76,28 @@ TEST(EnumLanguagePacks, ListsPackNamedFilesButNotFolders) {
     EXPECT_EQ(noSlash.size(), 3u);
     for (const auto& p : noSlash)
         EXPECT_EQ(p.rfind(folder.path(), 0), 0u) << p;
+}
+
+// A program that cannot read its own path has no folder, so no packs: a pack
+// in whatever folder it was started from is never loaded.
+TEST(EnumLanguagePacks, AnUnknownProgramFolderListsNothingFromTheCurrentOne) {
+    PackFolder folder;
+    folder.add("LanResBeta2Dll.so"); // Italian, which the program does not ship
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+
+    EXPECT_EQ(platform::folderOfLink((folder.path() + "no-such-link").c_str()), "");
+    EXPECT_EQ(platform::folderOfLink("/proc/self/exe"), platform::knownProgramFolder());
+    EXPECT_EQ(platform::programFolder(), platform::knownProgramFolder());
+    std::vector<std::string> list;
+    EnumLanguagePacks("", list);
+    EXPECT_TRUE(list.empty());
+    setPackFolder(""); // the program's own folder, which holds no Italian
+    EXPECT_EQ(FindLanguagePack(0x0410), "");
+    setPackFolder(folder.path());
+    EXPECT_EQ(FindLanguagePack(0x0410), folder.path() + "LanResBeta2Dll.so");
+    EXPECT_EQ(chdir(previous), 0);
 }
 
 TEST(QueryLanguagePack, ReadsIdAndNameOnlyFromCompletePacks) {

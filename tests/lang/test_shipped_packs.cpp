@@ -144,7 +144,7 @@ TEST_F(ShippedPacks, AreTheFiveLanguagesEachComplete) {
 }
 
 TEST_F(ShippedPacks, PutChineseSimplifiedRightAfterEnglish) {
-    // Command 32751 always selects 2052; the shipped names keep that entry Chinese.
+    // The shipped names keep the menu's order: English, then Chinese first.
     lang_test::PackFolder folder;
     lang::setPackFolder(SHIPPED_PACKS_DIR);
     lang::CLanguagePacks state;

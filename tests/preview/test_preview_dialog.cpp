@@ -458,6 +458,73 @@ class PreviewDialogTest : public QObject {
         QVERIFY(std::abs(panorama - 1.0) < 1e-6);
     }
 
+    // A bare H.264 stream has no length the player can read: Full, then OK,
+    // must still mean the whole file, not an empty part that cannot convert.
+    void fullOnAFileOfUnknownLengthMeansTheWholeFile() {
+        CSourceItem item;
+        item.path = m_clips->make("bare.h264", 3,
+                                  {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-f", "h264"}, {});
+        item.durationSeconds = 3; // what the core's probe found
+        item.startSeconds = 1;
+        item.endSeconds = 2;
+        int shownLength = -1;
+        QTimer::singleShot(0, [&shownLength] {
+            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs);
+            shownLength = dialog->durationSeconds();
+            click(*dialog, CPreviewDlg::kFull);
+            click(*dialog, CPreviewDlg::kOk);
+        });
+        QVERIFY(runPreview(nullptr, item));
+        qInfo("the player read a length of %d s", shownLength);
+        QCOMPARE(item.startSeconds, 0u);
+        QCOMPARE(item.endSeconds, 3u);
+    }
+
+    // The picture keeps its display shape, pixel aspect included, with black
+    // bars: judged on the screen, a white clip on the black area.
+    void thePictureKeepsItsDisplayAspect_data() {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("pixelAspect");
+        QTest::addColumn<double>("displayAspect");
+        QTest::newRow("4:3") << QStringLiteral("320x240") << QStringLiteral("1") << 4.0 / 3;
+        QTest::newRow("2.4:1") << QStringLiteral("480x200") << QStringLiteral("1") << 2.4;
+        QTest::newRow("PAL 16:9") << QStringLiteral("720x576") << QStringLiteral("64/45")
+                                  << 16.0 / 9;
+        QTest::newRow("PAL 4:3") << QStringLiteral("720x576") << QStringLiteral("16/15") << 4.0 / 3;
+    }
+    void thePictureKeepsItsDisplayAspect() {
+        QFETCH(QString, size);
+        QFETCH(QString, pixelAspect);
+        QFETCH(double, displayAspect);
+        const std::string clip = m_clips->path(QTest::currentDataTag() + std::string(".mkv"));
+        QCOMPARE(testing_support::run({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                       "color=c=white:size=" + size.toStdString() + ":duration=2",
+                                       "-vf", "setsar=" + pixelAspect.toStdString(), "-c:v",
+                                       "libx264", "-pix_fmt", "yuv420p", clip})
+                     .exitCode,
+                 0);
+        std::int32_t start = 0, end = 2;
+        auto dialog = openDialog(clip, start, end);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->videoSurface()->paintedFrames() > 0, kOpenTimeoutMs);
+        click(*dialog, CPreviewDlg::kPause);
+        const QImage shot = dialog->videoSurface()->grab().toImage();
+        QRect picture; // the bright pixels
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (qGray(shot.pixel(x, y)) > 128)
+                    picture |= QRect(x, y, 1, 1);
+        const double shown = double(picture.width()) / picture.height();
+        // Within two pixels either way, as large as the area allows, centred.
+        QVERIFY2(std::abs(shown / displayAspect - 1) <
+                     2.0 / std::min(picture.width(), picture.height()),
+                 qPrintable(QStringLiteral("%1 shown as %2").arg(size).arg(shown)));
+        QVERIFY(picture.width() >= shot.width() - 2 || picture.height() >= shot.height() - 2);
+        QVERIFY(std::abs(picture.center().x() - shot.rect().center().x()) <= 1);
+        QVERIFY(std::abs(picture.center().y() - shot.rect().center().y()) <= 1);
+    }
+
     void everyControlCanBeReachedAndNamed() {
         std::int32_t start = 0, end = 3;
         auto dialog = openDialog(m_mp4, start, end);

@@ -210,6 +210,19 @@ class TestHyperLink : public QObject {
             CHyperLink::errorText(5),
             QStringLiteral(
                 "Can't open link:\n\nThe operating system denied\naccess to the specified file."));
+        QCOMPARE(CHyperLink::errorText(3),
+                 QStringLiteral("Can't open link:\n\nThe specified path was not found."));
+        QCOMPARE(CHyperLink::errorText(8),
+                 QStringLiteral(
+                     "Can't open link:\n\nThere was not enough memory to complete the operation."));
+        QCOMPARE(CHyperLink::errorText(11),
+                 QStringLiteral("Can't open link:\n\nThe .EXE file is invalid\n(non-Win32 .EXE or "
+                                "error in .EXE image)."));
+        QCOMPARE(CHyperLink::errorText(28),
+                 QStringLiteral("Can't open link:\n\nThe DDE transaction could not\nbe completed "
+                                "because the request timed out."));
+        QCOMPARE(CHyperLink::errorText(29),
+                 QStringLiteral("Can't open link:\n\nThe DDE transaction failed."));
         QCOMPARE(CHyperLink::errorText(26),
                  QStringLiteral("Can't open link:\n\nA sharing violation occurred. "));
         QCOMPARE(CHyperLink::errorText(27),

@@ -190,6 +190,9 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {62020, "ss"},  // settings file, the reason it could not be written
         {62021, "s"},   // file names that cannot be read, one per line
         {62050, "ddd"}, // batch-end notification: rows done, failed, skipped
+
+        {62030, "s"}, // a link that would not open: the reason
+        {62044, "d"}, // the start result without a text of its own
     };
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));

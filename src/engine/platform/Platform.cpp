@@ -24,14 +24,23 @@ std::uint32_t tickCount() {
     return static_cast<std::uint32_t>(monotonicMs());
 }
 
-std::string programFolder() {
+std::string folderOfLink(const char* exeLink) {
     char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    const ssize_t n = readlink(exeLink, buf, sizeof buf - 1);
     if (n <= 0)
-        return "./";
+        return {};
     std::string path(buf, static_cast<std::size_t>(n));
     const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string knownProgramFolder() {
+    return folderOfLink("/proc/self/exe");
+}
+
+std::string programFolder() {
+    std::string folder = knownProgramFolder();
+    return folder.empty() ? std::string("./") : folder;
 }
 
 std::string absolutePath(const std::string& path) {

@@ -12,8 +12,16 @@ std::uint32_t tickCount();
 // Milliseconds of the monotonic clock, without the wrap.
 std::uint64_t monotonicMs();
 
-// Folder of the running executable, with a trailing '/'.
+// Folder of the running executable, with a trailing '/'; "./" when the
+// system will not say (no /proc).
 std::string programFolder();
+// The same, but "" when the system will not say: for what must never be taken
+// from the current folder, such as the language packs the program loads.
+std::string knownProgramFolder();
+// The folder of the program that the link `exeLink` points to, with a
+// trailing '/', or "" when it cannot be read. knownProgramFolder() reads
+// "/proc/self/exe".
+std::string folderOfLink(const char* exeLink);
 
 // path made absolute against the current folder, as every path that enters
 // the program must be (a bare "clip.mp4" has no folder to split a title

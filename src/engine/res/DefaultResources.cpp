@@ -193,6 +193,34 @@ const Entry kEntries[] = {
     {Kind::String, 0, 62009, 0, "Stopped: %s holds the first %s seconds."},
     {Kind::String, 0, 62010, 0, "Stopped before anything was written."},
 
+    // A link or page that would not open (62030-62044): the head, then the
+    // reason by the start result (0, 2, 3, 5, 8, 11, 26 to 32, any other).
+    {Kind::String, 0, 62030, 0, "Can't open link:\n\n%s"},
+    {Kind::String, 0, 62031, 0, "The operating system is out\nof memory or resources."},
+    {Kind::String, 0, 62032, 0, "The specified file was not found."},
+    {Kind::String, 0, 62033, 0, "The specified path was not found."},
+    {Kind::String, 0, 62034, 0, "The operating system denied\naccess to the specified file."},
+    {Kind::String, 0, 62035, 0, "There was not enough memory to complete the operation."},
+    {Kind::String, 0, 62036, 0,
+     "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+    {Kind::String, 0, 62037, 0, "A sharing violation occurred. "},
+    {Kind::String, 0, 62038, 0, "The filename association is\nincomplete or invalid."},
+    {Kind::String, 0, 62039, 0,
+     "The DDE transaction could not\nbe completed because the request timed out."},
+    {Kind::String, 0, 62040, 0, "The DDE transaction failed."},
+    {Kind::String, 0, 62041, 0,
+     "The DDE transaction could not\nbe completed because other DDE transactions\nwere being "
+     "processed."},
+    {Kind::String, 0, 62042, 0,
+     "There is no application associated\nwith the given filename extension."},
+    {Kind::String, 0, 62043, 0, "The specified dynamic-link library was not found."},
+    {Kind::String, 0, 62044, 0, "Unknown Error (%d) occurred."},
+    // The translation notice of a build that names no address to write to.
+    {Kind::String, 0, 62045, 0,
+     "If you find any translation error, please let us know, thanks a lot."},
+    // What screen readers call the information box.
+    {Kind::String, 0, 62046, 0, "Information"},
+
     // ---- Main menu 128 ------------------------------------------------------
     // The document commands, the Save entries and the target formats after
     // H.264 stay in the resource; the menu rebuild deletes them by command id.

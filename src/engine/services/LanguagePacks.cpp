@@ -56,7 +56,9 @@ const res::Module* resourcesOf(void* handle) {
 
 std::string packFolder() {
     std::lock_guard lock(g_folderMutex);
-    return g_folder.empty() ? platform::programFolder() : g_folder;
+    // Packs are code the program runs: with its own folder unknown there
+    // are none, rather than whatever lies in the current folder.
+    return g_folder.empty() ? platform::knownProgramFolder() : g_folder;
 }
 
 void setPackFolder(const std::string& folder) {
@@ -78,7 +80,9 @@ bool isPackFileName(const std::string& fileName) {
 }
 
 void EnumLanguagePacks(const std::string& folder, std::vector<std::string>& list) {
-    std::string dir = folder.empty() ? std::string("./") : folder;
+    if (folder.empty())
+        return; // no folder, no packs: never the current one
+    std::string dir = folder;
     if (dir.back() != '/')
         dir += '/';
     DIR* d = opendir(dir.c_str());

@@ -31,6 +31,7 @@ inline constexpr const char* kEnglishName = "&English";
 
 // The folder searched for packs, with a trailing '/': the program's own unless
 // set (tests point it at a folder of test packs; "" restores the default).
+// "" when the program's folder cannot be read: then there are no packs.
 std::string packFolder();
 void setPackFolder(const std::string& folder);
 
@@ -41,7 +42,8 @@ bool isUsEnglish(unsigned langId);
 bool isPackFileName(const std::string& fileName);
 
 // Appends folder + name for every pack-named entry of folder that is not a
-// folder itself, in the order the file system returns them.
+// folder itself, in the order the file system returns them. An empty folder
+// name lists nothing.
 void EnumLanguagePacks(const std::string& folder, std::vector<std::string>& list);
 
 // Loads the library just long enough to read its language id (low 16 bits)

@@ -69,6 +69,8 @@ class CPreviewDlg final : public QDialog {
     bool opened() const { return m_opened; }
     bool openSucceeded() const { return m_rendered; }
     bool audioOnly() const { return m_audioOnly; }
+    // The length the player read, in whole seconds; 0 when it could not.
+    int durationSeconds() const { return m_durationSeconds; }
     platform::MediaGraph* graph() const { return m_graph.get(); }
     CVideoSurface* videoSurface() const { return m_surface; }
     // The line over the video area that says the file cannot be played.

@@ -15,6 +15,13 @@ bool runPreview(QWidget* parent, CSourceItem& item) {
         CPreviewDlg dialog(item.path, start, end, parent);
         dialog.setProbedDuration(item.durationSeconds);
         dialog.exec(); // the result does not matter: only OK changes the two
+        // A length the player could not read gives a slider of 0..0, on
+        // which every part (Full too) is empty; the core can read the file,
+        // so such a part means the whole of it, not a conversion that fails.
+        if (dialog.openSucceeded() && dialog.durationSeconds() == 0 && start == end) {
+            start = 0;
+            end = static_cast<std::int32_t>(item.durationSeconds);
+        }
     }
     const auto newStart = static_cast<std::uint32_t>(start);
     const auto newEnd = static_cast<std::uint32_t>(end);

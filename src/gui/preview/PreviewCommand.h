@@ -15,7 +15,8 @@ namespace plexavo::preview {
 // and stores the part marked with OK into the item. Returns true when the
 // item's part changed: the caller then sets the row's Convert Duration
 // column to partText(item). Cancel, the close box and a file that could
-// not be opened leave the item as it was.
+// not be opened leave the item as it was. When the player cannot read the
+// file's length, an empty part (what Full gives then) is the whole file.
 bool runPreview(QWidget* parent, CSourceItem& item);
 
 // The part as the list shows it: "00:01:05-00:02:00".

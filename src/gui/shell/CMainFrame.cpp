@@ -155,8 +155,12 @@ void CMainFrame::retextStatusBar() {
 
 void CMainFrame::updateLockIndicators() {
     const unsigned state = lockIndicatorState();
-    for (int i = 0; i < 3; ++i)
-        m_indicators[i]->setText((state & (1u << i)) ? ui::str(kIndicatorTexts[i]) : QString());
+    for (int i = 0; i < 3; ++i) {
+        const QString shown = (state & (1u << i)) ? ui::str(kIndicatorTexts[i]) : QString();
+        m_indicators[i]->setText(shown);
+        // Its name stays "Caps Lock"; what it shows is read after it.
+        m_indicators[i]->setAccessibleDescription(shown);
+    }
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {

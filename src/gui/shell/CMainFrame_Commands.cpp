@@ -7,6 +7,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/view/CVantrelView.h"
+#include "gui/widgets/CHyperLink.h"
 #include "gui/widgets/CImageToolBar.h"
 #include "gui/windows/CAboutDlg.h"
 
@@ -190,7 +191,8 @@ void CMainFrame::onCommand(int id) {
         break;
     case cmd::kDownloadReal:
     case cmd::kDownloadQuickTime:
-        OpenWithBrowser(pages::downloadPageUrl(pages::downloadAnchor(id)).c_str(), SW_SHOWNORMAL);
+        CHyperLink::openInBrowser(this, pages::downloadPageUrl(pages::downloadAnchor(id)),
+                                  SW_SHOWNORMAL);
         break;
     case cmd::kHelpContents:
         OnHelpContents();

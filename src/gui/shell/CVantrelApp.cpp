@@ -39,6 +39,10 @@ bool (*CVantrelApp::initMediaFramework)() = [] {
     return platform::initializeMediaFramework(nullptr);
 };
 
+bool (*CVantrelApp::mayAskAtLogOff)(QSessionManager&) = [](QSessionManager& manager) {
+    return manager.allowsInteraction();
+};
+
 CVantrelApp::CVantrelApp() {
     g_app = this;
 }
@@ -192,7 +196,7 @@ void CVantrelApp::reportWhenShown() {
 
 void CVantrelApp::onCommitData(QSessionManager& manager) {
     // Log-off or shutdown asks the same question; Cancel keeps the program.
-    if (!m_frame || !manager.allowsInteraction())
+    if (!m_frame || !mayAskAtLogOff(manager))
         return;
     if (!m_frame->confirmExit())
         manager.cancel();

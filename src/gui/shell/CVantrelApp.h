@@ -42,6 +42,10 @@ class CVantrelApp : public QObject {
     // Starts the media framework (step before the language and the window);
     // tests replace it to see the failure path. Returns false on failure.
     static bool (*initMediaFramework)();
+    // Whether the session lets the program ask its exit question at log-off
+    // (the session manager's allowsInteraction); tests replace it, as the
+    // offscreen platform never allows it.
+    static bool (*mayAskAtLogOff)(QSessionManager& manager);
 
     CMainFrame* mainFrame() const { return m_frame.get(); }
     // The language state and the Language menu's commands.

@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #ifndef PLEXAVO_TRANSLATION_CONTACT
-#define PLEXAVO_TRANSLATION_CONTACT "translations@vantrel.example"
+#define PLEXAVO_TRANSLATION_CONTACT ""
 #endif
 
 namespace plexavo {
@@ -40,13 +40,9 @@ void CLanguageSwitch::applyStoredLanguage() {
 void CLanguageSwitch::attach(CMainFrame* frame) {
     m_frame = frame;
     frame->fillLanguageMenu = [this](QMenu* menu) { fillMenu(menu); };
-    // The second entry is Simplified Chinese by command, whatever its text.
-    frame->onLanguageCommand = [this](int id) {
-        if (id == lang::kFirstLanguageCommand + 1)
-            OnChineseSimplified();
-        else
-            OnLanguage(id);
-    };
+    // Every entry, the second one too, selects the pack it names: a pack
+    // whose name sorts before Chinese must not send its users to Chinese.
+    frame->onLanguageCommand = [this](int id) { OnLanguage(id); };
 }
 
 void CLanguageSwitch::fillMenu(QMenu* menu) {
@@ -100,15 +96,17 @@ void CLanguageSwitch::OnLanguage(int id) {
     }
     rebuildWindow();
     reportUnsavedSetting(m_frame, settings::writeLanguage(langId));
-    if (id != lang::kFirstLanguageCommand && m_frame)
-        MessageBox::show(m_frame, ui::str(kTranslationNotice, translationContact()),
-                         QMessageBox::Information);
+    if (id == lang::kFirstLanguageCommand || !m_frame)
+        return;
+    const QString notice = translationNotice();
+    if (!notice.isEmpty()) // a pack without the text has nothing to say
+        MessageBox::show(m_frame, notice, QMessageBox::Information);
 }
 
-void CLanguageSwitch::OnChineseSimplified() {
-    m_packs.SelectLanguage(lang::kChineseSimplified);
-    rebuildWindow();
-    reportUnsavedSetting(m_frame, settings::writeLanguage(lang::kChineseSimplified));
+QString translationNotice() {
+    // No address at all rather than one that nobody reads.
+    const char* contact = translationContact();
+    return *contact ? ui::str(kTranslationNotice, contact) : ui::str(kTranslationNoticeNoAddress);
 }
 
 } // namespace plexavo

@@ -17,8 +17,10 @@ namespace plexavo {
 
 class CMainFrame;
 
-// String shown after a switch through a later Language entry.
+// Strings shown after a switch to a pack: with the address the build names,
+// and without one.
 inline constexpr unsigned kTranslationNotice = 61990;
+inline constexpr unsigned kTranslationNoticeNoAddress = 62045;
 
 class CLanguageSwitch : public QObject {
     Q_OBJECT
@@ -36,13 +38,9 @@ class CLanguageSwitch : public QObject {
     // Takes over the frame's Language menu and its commands.
     void attach(CMainFrame* frame);
 
-    // Commands 32750 and 32752..32769: the entry's language, when it is not
-    // current and its pack loads; the translation notice after any entry but
-    // English.
+    // Commands 32750..32769: the entry's language, when it is not current
+    // and its pack loads; the translation notice after any entry but English.
     void OnLanguage(int id);
-    // Command 32751: Simplified Chinese, whatever entry stands there; the
-    // window is rebuilt and the choice stored even when no such pack exists.
-    void OnChineseSimplified();
 
   signals:
     // The window has been rebuilt in the current language.
@@ -56,7 +54,9 @@ class CLanguageSwitch : public QObject {
     QPointer<CMainFrame> m_frame;
 };
 
-// The address the translation notice names; a build option.
+// The address the translation notice names; a build option, "" for none.
 const char* translationContact();
+// The notice in the current language, naming the address when there is one.
+QString translationNotice();
 
 } // namespace plexavo

@@ -14,6 +14,7 @@
 #include "gui/preview/PreviewCommand.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,12 +46,9 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
         g_nQuartzMinor = static_cast<int>(version.minor);
         return preview::mediaFrameworkPresent();
     };
+    // True lets the batch start: the checks themselves answer "missing".
     checkTargetCodecs = [this](int target) {
-        if (target == kTargetWmv)
-            return preview::CheckWindowsMediaRuntime(window());
-        if (target == kTargetOgm)
-            return preview::CheckOggCodec(window());
-        return true;
+        return preview::checkCodecsBeforeConvert(window(), target);
     };
 }
 
@@ -88,7 +86,18 @@ void CVantrelView::OnInitialUpdate() {
     m_initialised = true;
 
     if (!g_bToolTipsHidden)
-        QTimer::singleShot(1000, this, [this] { OnToolTips(); });
+        QTimer::singleShot(kTipsDelayMs, this, [this] { openTipsWhenFree(); });
+}
+
+void CVantrelView::openTipsWhenFree() {
+    // Another modal window (the detection pass of files named on the
+    // command line) is served first: opened over it, the tips would keep it
+    // waiting underneath until they were closed.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(kTipsRetryMs, this, [this] { openTipsWhenFree(); });
+        return;
+    }
+    OnToolTips();
 }
 
 // ---- ISourceList -------------------------------------------------------------

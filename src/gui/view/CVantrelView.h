@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <climits>
 #include <functional>
 #include <memory>
 #include <string>
@@ -76,10 +77,15 @@ class CVantrelView : public QWidget, public ISourceList {
     Q_OBJECT
 
   public:
-    // Limits of the bound texts.
-    static constexpr int kOutputPathLimit = 256;
+    // Limits of the bound texts. The output path is a path of this system:
+    // at most PATH_MAX bytes with its terminating NUL.
+    static constexpr int kOutputPathLimit = PATH_MAX - 1;
     static constexpr int kInfoTextLimit = 1024;
     static constexpr int kDialogId = 101;
+    // The help window of a first start: a second after the view is up, and
+    // never over another modal window (looked at again every retry).
+    static constexpr int kTipsDelayMs = 1000;
+    static constexpr int kTipsRetryMs = 100;
 
     explicit CVantrelView(QWidget* parent = nullptr);
     ~CVantrelView() override;
@@ -127,7 +133,8 @@ class CVantrelView : public QWidget, public ISourceList {
     void refreshInfo();
 
     // The bound values: capture (controls to values) and show (values to
-    // controls). Capture is false when a value broke its limit (reported).
+    // controls). Capture is false when a value broke its limit (reported);
+    // Convert then starts nothing.
     bool captureSettings();
     void showBoundValues();
 
@@ -182,6 +189,7 @@ class CVantrelView : public QWidget, public ISourceList {
     QTreeWidgetItem* rowItem(int row) const;
     void selectOnly(int row);
     void afterDrop();
+    void openTipsWhenFree();
 
     // The detection and conversion windows, run modally.
     void defaultDetection(const std::vector<std::string>& paths);

@@ -264,8 +264,10 @@ void CVantrelView::OnPreview() {
 }
 
 void CVantrelView::OnConvert() {
-    // A broken limit is reported; the batch runs all the same.
-    captureSettings();
+    // A broken limit is reported, and no batch starts: every file of it
+    // would fail on a path the system cannot open.
+    if (!captureSettings())
+        return;
     if (!checkTargetCodecs(m_targetFormat))
         return;
     for (int row = 0; row < m_list->topLevelItemCount(); ++row) {

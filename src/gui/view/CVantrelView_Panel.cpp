@@ -8,9 +8,11 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UnsavedSettings.h"
+#include "gui/widgets/CHyperLink.h"
 #include "gui/windows/CHelpTipsDlg.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,6 +29,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -65,7 +69,35 @@ QComboBox* makeList(int id) {
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(8);
     combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The closed box may cut its entry short; its tooltip never does.
+    QObject::connect(combo, &QComboBox::currentIndexChanged, combo,
+                     [combo] { combo->setToolTip(combo->currentText()); });
     return combo;
+}
+
+// The drop-down as wide as its widest entry needs, with the frame and, for a
+// list that scrolls, the scroll bar; never narrower than the box. Each entry
+// is measured as a menu measures its items: the popup's own delegate is
+// given the text's width and adds its margins and check column (a style that
+// draws the popup as a plain list measures the text itself).
+void fitPopup(QComboBox* combo) {
+    QAbstractItemView* view = combo->view();
+    const QFontMetrics metrics(view->font());
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.font = view->font();
+    int widest = 0;
+    for (int row = 0; row < combo->count(); ++row) {
+        option.rect =
+            QRect(0, 0, metrics.horizontalAdvance(combo->itemText(row)), metrics.height());
+        const QModelIndex index = view->model()->index(row, combo->modelColumn());
+        widest = std::max(widest, view->itemDelegate()->sizeHint(option, index).width());
+    }
+    int width = widest + 2 * view->frameWidth();
+    if (combo->count() > combo->maxVisibleItems() &&
+        view->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
+        width += view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+    view->setMinimumWidth(width);
 }
 
 QLineEdit* makeDigitsEdit(int id, int width) {
@@ -77,6 +109,35 @@ QLineEdit* makeDigitsEdit(int id, int width) {
     edit->setFixedWidth(width);
     return edit;
 }
+
+// One height for every row of the source list: the tallest that a file name
+// in any script needs. A name in Chinese or Japanese is drawn with a fallback
+// font taller than the list's own; measured by the first row alone (uniform
+// rows), such a row would spill over its neighbours.
+class CUniformRowDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        QStyleOptionViewItem sample = option;
+        initStyleOption(&sample, index);
+        sample.text = QString::fromUtf8(kTallScripts);
+        sample.features |= QStyleOptionViewItem::HasDisplay;
+        const QWidget* widget = option.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const QSize tallest =
+            style->sizeFromContents(QStyle::CT_ItemViewItem, &sample, QSize(), widget);
+        size.setHeight(std::max(size.height(), tallest.height()));
+        return size;
+    }
+
+  private:
+    // Latin with accents, Chinese, Japanese, Korean, Thai, Devanagari, Arabic.
+    static constexpr const char* kTallScripts =
+        "\xC3\x85g\xC3\x89\xE4\xB8\xAD\xE3\x81\x82\xED\x95\x9C\xE0\xB9\x84"
+        "\xE0\xB8\x97\xE0\xB8\xA2\xE0\xA4\xB9\xE0\xA4\xBF\xD8\xB9";
+};
 
 QGroupBox* makeGroup(int key) {
     auto* group = new QGroupBox(formText(key));
@@ -97,6 +158,7 @@ void CVantrelView::buildForm() {
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
+    m_list->setItemDelegate(new CUniformRowDelegate(m_list));
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -111,7 +173,9 @@ void CVantrelView::buildForm() {
 
     m_info = new QPlainTextEdit;
     m_info->setObjectName(controlName(ctl::kInfo));
-    m_info->setAccessibleName(ui::str(61925));
+    m_info->setAccessibleName(ui::str(62046));
+    m_info->setAccessibleDescription(ui::str(61925));
+    m_info->viewport()->setAccessibleName(m_info->accessibleName());
     m_info->setReadOnly(true);
     m_info->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_info->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -299,8 +363,8 @@ QWidget* CVantrelView::buildSettingsPanel() {
     m_outputPathEdit->setReadOnly(true);
     m_browse = new QPushButton(formText(ctl::kBrowse));
     m_browse->setObjectName(controlName(ctl::kBrowse));
-    m_browse->setAccessibleName(
-        QString(m_browse->text()).remove(QLatin1Char('&')).remove(QStringLiteral("...")));
+    // Read as shown, dots and all: a reader's user hears that it opens a window.
+    m_browse->setAccessibleName(QString(m_browse->text()).remove(QLatin1Char('&')));
     m_go = new QPushButton(formText(ctl::kGo));
     m_go->setObjectName(controlName(ctl::kGo));
     m_go->setAccessibleName(QString(m_go->text()).remove(QLatin1Char('&')));
@@ -322,7 +386,9 @@ QWidget* CVantrelView::buildSettingsPanel() {
     m_hideToolTipsBox = new QCheckBox(formText(ctl::kHideToolTips));
     m_hideToolTipsBox->setObjectName(controlName(ctl::kHideToolTips));
     m_hideToolTipsBox->setAccessibleName(m_hideToolTipsBox->text());
-    connect(m_hideToolTipsBox, &QCheckBox::clicked, this, [this] { OnToolTips(); });
+    // Any change of state the user makes, a screen reader's toggle action
+    // included; the view's own changes are made with the signals blocked.
+    connect(m_hideToolTipsBox, &QCheckBox::toggled, this, [this] { OnToolTips(); });
     m_mediaTip = new QLabel(formText(ctl::kMediaTip));
     m_mediaTip->setObjectName(controlName(ctl::kMediaTip));
     m_mediaTip->setAlignment(Qt::AlignCenter);
@@ -352,17 +418,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
 void CVantrelView::fillList(QComboBox* combo, const std::vector<std::string>& texts) {
     const QSignalBlocker block(combo);
     combo->clear();
-    int widest = 0;
-    const QFontMetrics metrics(combo->view()->font());
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        const QString text = QString::fromStdString(texts[i]);
-        combo->addItem(text, static_cast<int>(i) - 1);
-        widest = std::max(widest, metrics.horizontalAdvance(text));
-    }
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        combo->addItem(QString::fromStdString(texts[i]), static_cast<int>(i) - 1);
     combo->setCurrentIndex(0);
-    // The drop-down shows every entry whole, never narrower than the list.
-    const int frame = 2 * combo->view()->frameWidth() + 24;
-    combo->view()->setMinimumWidth(widest + frame);
+    combo->setToolTip(combo->currentText());
+    fitPopup(combo);
     combo->setEnabled(true);
 }
 
@@ -402,8 +462,9 @@ void CVantrelView::applyVariableBitRate() {
 }
 
 bool CVantrelView::captureSettings() {
-    if (m_outputPath.size() > kOutputPathLimit) {
-        // Reported, and the values after it are left as they were.
+    if (m_outputPath.toUtf8().size() > kOutputPathLimit) {
+        // Reported, and the values after it are left as they were. The
+        // limit is the system's, in bytes: the core could not open a longer path.
         MessageBox::show(window(), ui::str(61716, kOutputPathLimit), QMessageBox::Warning);
         return false;
     }
@@ -427,7 +488,10 @@ void CVantrelView::showBoundValues() {
     if (m_tvGroup->checkedId() < 0)
         if (auto* button = m_tvGroup->button(m_tvStandard))
             button->setChecked(true);
-    m_hideToolTipsBox->setChecked(m_hideToolTips);
+    {
+        const QSignalBlocker quiet(m_hideToolTipsBox);
+        m_hideToolTipsBox->setChecked(m_hideToolTips);
+    }
     QString shown = m_infoText;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (m_info->toPlainText() != shown)
@@ -460,8 +524,9 @@ void CVantrelView::OnGo() {
 }
 
 void CVantrelView::OnDownload(int id) {
+    // Said when no browser opens it, as the About box's link says it.
     if (const char* anchor = pages::downloadAnchor(id))
-        OpenWithBrowser(pages::downloadPageUrl(anchor).c_str(), SW_SHOWNORMAL);
+        CHyperLink::openInBrowser(window(), pages::downloadPageUrl(anchor), SW_SHOWNORMAL);
 }
 
 // ---- The help window -------------------------------------------------------------
@@ -482,6 +547,9 @@ void CVantrelView::OnToolTips() {
     emit toolTipsShown(!m_hideToolTips);
     showBoundValues();
     reportUnsavedSetting(window(), settings::writeToolTipsHidden());
+    // For this run too: a view rebuilt by a language switch must not open
+    // the window of a first start again.
+    g_bToolTipsHidden = true;
 }
 
 } // namespace plexavo

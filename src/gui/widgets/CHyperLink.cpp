@@ -2,6 +2,7 @@
 
 #include "engine/services/OpenWithBrowser.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -123,68 +124,40 @@ void CHyperLink::updateColor() {
     update();
 }
 
+bool CHyperLink::openInBrowser(QWidget* parent, const std::string& address, int showCmd) {
+    const int result = OpenWithBrowser(address.c_str(), showCmd);
+    if (result > kStartNoAssociation)
+        return true;
+    QApplication::beep();
+    MessageBox::show(parent, errorText(result), QMessageBox::Warning);
+    return false;
+}
+
 void CHyperLink::OpenTarget() {
-    const int result = OpenWithBrowser(m_strTarget.toUtf8().constData(), SW_SHOW);
-    if (result <= 31) {
-        QApplication::beep();
-        MessageBox::show(window(), errorText(result), QMessageBox::Warning);
+    if (!openInBrowser(window(), m_strTarget.toStdString(), SW_SHOW))
         return;
-    }
     m_bOpened = true;
     updateColor();
     emit opened();
 }
 
 QString CHyperLink::errorText(int code) {
+    // The reasons by the start result they explain; texts of the current module.
+    static constexpr struct {
+        int code;
+        unsigned text;
+    } kReasons[] = {{0, 62031},  {2, 62032},  {3, 62033},  {5, 62034},  {8, 62035},
+                    {11, 62036}, {26, 62037}, {27, 62038}, {28, 62039}, {29, 62040},
+                    {30, 62041}, {31, 62042}, {32, 62043}};
+    constexpr unsigned kUnknownReason = 62044;
+    constexpr unsigned kCantOpen = 62030;
     QString reason;
-    switch (code) {
-    case 0:
-        reason = QStringLiteral("The operating system is out\nof memory or resources.");
-        break;
-    case 2:
-        reason = QStringLiteral("The specified file was not found.");
-        break;
-    case 3:
-        reason = QStringLiteral("The specified path was not found.");
-        break;
-    case 5:
-        reason = QStringLiteral("The operating system denied\naccess to the specified file.");
-        break;
-    case 8:
-        reason = QStringLiteral("There was not enough memory to complete the operation.");
-        break;
-    case 11:
-        reason =
-            QStringLiteral("The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
-        break;
-    case 26:
-        reason = QStringLiteral("A sharing violation occurred. ");
-        break;
-    case 27:
-        reason = QStringLiteral("The filename association is\nincomplete or invalid.");
-        break;
-    case 28:
-        reason = QStringLiteral(
-            "The DDE transaction could not\nbe completed because the request timed out.");
-        break;
-    case 29:
-        reason = QStringLiteral("The DDE transaction failed.");
-        break;
-    case 30:
-        reason = QStringLiteral("The DDE transaction could not\nbe completed because other DDE "
-                                "transactions\nwere being processed.");
-        break;
-    case 31:
-        reason = QStringLiteral(
-            "There is no application associated\nwith the given filename extension.");
-        break;
-    case 32:
-        reason = QStringLiteral("The specified dynamic-link library was not found.");
-        break;
-    default:
-        reason = QStringLiteral("Unknown Error (%1) occurred.").arg(code);
-    }
-    return QStringLiteral("Can't open link:\n\n") + reason;
+    for (const auto& known : kReasons)
+        if (known.code == code)
+            reason = ui::str(known.text);
+    if (reason.isEmpty())
+        reason = ui::str(kUnknownReason, code);
+    return ui::str(kCantOpen, reason.toUtf8().constData());
 }
 
 void CHyperLink::mousePressEvent(QMouseEvent* event) {

@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QString>
 
+#include <string>
+
 namespace plexavo {
 
 class CHyperLink : public QLabel {
@@ -41,8 +43,13 @@ class CHyperLink : public QLabel {
     static const QColor kOpenedColor; // RGB(128, 0, 128): opened at least once
     static const QColor kArmedColor;  // RGB(0, 128, 128): focused or pressed
 
-    // "Can't open link:\n\n" and the reason for an OpenWithBrowser result <= 31.
+    // "Can't open link:\n\n" and the reason for an OpenWithBrowser result <= 31,
+    // in the current language.
     static QString errorText(int code);
+    // Opens `address` in the browser as a link does, and says why when it
+    // cannot (a beep and errorText in a box owned by `parent`). The Download
+    // commands open their pages through it too.
+    static bool openInBrowser(QWidget* parent, const std::string& address, int showCmd);
 
   signals:
     // After the target was opened successfully.

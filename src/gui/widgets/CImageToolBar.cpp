@@ -2,9 +2,12 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFontMetrics>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStyle>
 #include <QToolButton>
 
 namespace plexavo {
@@ -131,7 +134,10 @@ bool CImageToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
 }
 
 void CImageToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
+    if (resize)
+        setIconSize(QSize(kImageSize, kImageSize));
     const QList<QAction*> buttons = actions();
+    QList<QToolButton*> tools;
     for (int i = 0; i < buttons.size() && i < texts.size(); ++i) {
         if (buttons[i]->isSeparator())
             continue;
@@ -139,13 +145,62 @@ void CImageToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
         buttons[i]->setIconText(texts[i]);
         if (auto* button = qobject_cast<QToolButton*>(widgetForAction(buttons[i]))) {
             button->setAccessibleName(texts[i]);
-            if (resize)
-                button->setMinimumSize(kButtonSize, kButtonSize);
+            tools.append(button);
         }
     }
-    if (resize)
-        setIconSize(QSize(kImageSize, kImageSize));
+    sizeButtonsAlike(tools);
+    // Eight buttons of the widest label's width may not fit the window's
+    // fixed width (German: "Alle entfernen"): then labels of two or more
+    // words take two lines, and the widest word sets the width.
+    const int room = parentWidget() ? parentWidget()->width() : QWIDGETSIZE_MAX;
+    if (layout())
+        layout()->invalidate();
+    if (sizeHint().width() > room) {
+        for (int i = 0; i < buttons.size() && i < texts.size(); ++i)
+            if (!buttons[i]->isSeparator())
+                buttons[i]->setIconText(inTwoLines(texts[i], fontMetrics()));
+        sizeButtonsAlike(tools);
+    }
     update();
+}
+
+void CImageToolBar::sizeButtonsAlike(const QList<QToolButton*>& tools) {
+    // One size for every button, the widest label's in this language and
+    // never below the template's 68 x 68: the bar does not jump from button
+    // to button, and only a language switch changes it.
+    // A label gets half a blank of air on either side inside the button's
+    // frame: Qt's own hint asks two blanks, which would cost eight buttons
+    // the room the fixed window has for them.
+    QSize shared(kButtonSize, kButtonSize);
+    for (QToolButton* button : tools) {
+        button->setMinimumSize(0, 0);
+        button->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        button->ensurePolished();
+        const QFontMetrics metrics = button->fontMetrics();
+        const int frame =
+            button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+        const int label = metrics.size(Qt::TextShowMnemonic, button->text()).width() +
+                          metrics.horizontalAdvance(QLatin1Char(' ')) + 2 * frame;
+        shared = shared.expandedTo(QSize(label, button->sizeHint().height()));
+    }
+    for (QToolButton* button : tools)
+        button->setFixedSize(shared);
+}
+
+QString CImageToolBar::inTwoLines(const QString& label, const QFontMetrics& metrics) {
+    // The break at the blank that leaves the longer line shortest.
+    QString best = label;
+    int bestWidth = metrics.horizontalAdvance(label);
+    for (qsizetype at = label.indexOf(QLatin1Char(' ')); at > 0;
+         at = label.indexOf(QLatin1Char(' '), at + 1)) {
+        const int width = std::max(metrics.horizontalAdvance(label.left(at)),
+                                   metrics.horizontalAdvance(label.mid(at + 1)));
+        if (width < bestWidth) {
+            bestWidth = width;
+            best = label.left(at) + QLatin1Char('\n') + label.mid(at + 1);
+        }
+    }
+    return best;
 }
 
 } // namespace plexavo

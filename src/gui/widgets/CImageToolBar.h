@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QToolBar>
 
+class QFontMetrics;
+class QToolButton;
+
 namespace plexavo {
 
 class CImageToolBar : public QToolBar {
@@ -24,7 +27,8 @@ class CImageToolBar : public QToolBar {
     bool SetImageLists(int imageSize, const QStringList& iconNames);
 
     // Sets the button texts, slot by slot (separators take their empty
-    // slot). With resize the buttons get their fixed size again.
+    // slot), and gives every button one size: the widest label's, at least
+    // kButtonSize square. With resize the images get their size again.
     void SetButtonTexts(const QStringList& texts, bool resize);
 
     // Makes the desktop's icon themes reachable, with Adwaita as the fallback.
@@ -32,6 +36,12 @@ class CImageToolBar : public QToolBar {
 
     // An icon of the theme, or of the fallback theme, or one drawn here.
     static QIcon themeIcon(const QString& name, bool* fromTheme = nullptr);
+
+  private:
+    void sizeButtonsAlike(const QList<QToolButton*>& tools);
+    // A label broken at the blank that makes it narrowest in two lines
+    // (unchanged without a blank).
+    static QString inTwoLines(const QString& label, const QFontMetrics& metrics);
 };
 
 } // namespace plexavo

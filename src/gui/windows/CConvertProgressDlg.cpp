@@ -61,6 +61,13 @@ QString withoutColon(QString text) {
     return text;
 }
 
+// What a screen reader calls the size: the caption with the value, which
+// grows while the file is written ("File Size: 12K").
+QString sizeName(const QLabel* caption, const QString& value) {
+    return value.isEmpty() ? withoutColon(caption->text())
+                           : caption->text() + QLatin1Char(' ') + value;
+}
+
 // A thin sunken frame around a self-drawn bar, so it reads as a control.
 QFrame* framed(QWidget* bar, QWidget* parent) {
     auto* frame = new QFrame(parent);
@@ -199,7 +206,7 @@ void CConvertProgressDlg::retranslate() {
     m_cancel->setText(ui::dialogText(kDialogId, kCtlCancel));
     m_overall->setAccessibleName(withoutColon(m_overallLabel->text()));
     m_current->setAccessibleName(withoutColon(m_currentLabel->text()));
-    m_size->setAccessibleName(withoutColon(m_sizeLabel->text()));
+    m_size->setAccessibleName(sizeName(m_sizeLabel, m_shownSize));
     m_skip->setAccessibleName(m_skip->text());
     m_cancel->setAccessibleName(m_cancel->text());
     m_estimateLine->setAccessibleName(m_estimateLine->text());
@@ -257,6 +264,7 @@ void CConvertProgressDlg::onTimer() {
         if (size != m_shownSize) {
             m_shownSize = size;
             m_size->setText(size);
+            m_size->setAccessibleName(sizeName(m_sizeLabel, size));
         }
     }
     m_step->setFullText(QString::fromUtf8(m_driver.stepText().c_str()));

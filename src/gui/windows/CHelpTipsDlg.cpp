@@ -23,8 +23,10 @@ CHelpTipsDlg::CHelpTipsDlg(QWidget* parent) : QDialog(parent) {
     m_hide = new QCheckBox(ui::dialogText(kDialogId, kHideBox));
     m_hide->setObjectName(QStringLiteral("ctl%1").arg(kHideBox));
     m_hide->setAccessibleName(m_hide->text());
-    // The box is the window's only way out besides Esc: clicking it is OK.
-    connect(m_hide, &QCheckBox::clicked, this, &QDialog::accept);
+    // The box is the window's only way out besides Esc: ticking it is OK,
+    // by mouse, Space or a screen reader's toggle action alike (the last
+    // changes the state without a click).
+    connect(m_hide, &QCheckBox::toggled, this, &QDialog::accept);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 14, 16, 12);

@@ -1,8 +1,10 @@
 // The main frame: geometry, the trimmed menu bar and its mnemonics, the
 // toolbar slots, the enabling rules through the actions, the exit question,
 // the About box and help, a rebuilt view, and a keyboard-only walk.
+#include "FakeCore.h"
 #include "MainWinSupport.h"
 #include "TestSupport.h"
+#include "gui/support/TabWalk.h"
 
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
@@ -12,6 +14,8 @@
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CImageToolBar.h"
 #include "gui/windows/CAboutDlg.h"
+#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/CDetectDlg.h"
 #include "gui/windows/CHelpTipsDlg.h"
 
 #include <QAccessible>
@@ -19,9 +23,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QSessionManager>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,6 +64,20 @@ QChar mnemonic(const QString& text) {
         return text[i + 1].toLower();
     }
     return QChar();
+}
+
+void touchWith(const QString& path, const QString& text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+}
+
+QStringList readLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QList<int> commandIds(QMenu* menu) {
@@ -282,6 +305,90 @@ class TestMainFrame : public QObject {
         QCOMPARE(tips.exec(), int(QDialog::Accepted));
     }
 
+    void helpTipsCloseWhenAScreenReaderTogglesTheirBox() {
+        // A screen reader's toggle action changes the state without a click.
+        CHelpTipsDlg tips(m_frame.get());
+        QTimer::singleShot(0, &tips, [&] {
+            QAccessibleInterface* box = QAccessible::queryAccessibleInterface(tips.hideBox());
+            QVERIFY(box && box->actionInterface());
+            QVERIFY(box->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::toggleAction()));
+            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        });
+        QTimer::singleShot(3000, &tips, [&] { tips.done(QDialog::Rejected); });
+        QCOMPARE(tips.exec(), int(QDialog::Accepted));
+
+        // The view's own box opens the window the same way.
+        int opened = 0;
+        m_frame->view()->runHelpTips = [&] { ++opened; };
+        auto* viewBox = m_frame->view()->findChild<QCheckBox*>(QStringLiteral("ctl32792"));
+        QAccessible::queryAccessibleInterface(viewBox)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        QCOMPARE(opened, 1);
+        QVERIFY(viewBox->isChecked()); // and it is ticked again once the window has closed
+    }
+
+    void theFirstStartTipsWaitForTheDetectionWindow() {
+        // Files on the command line and no "HiddenToolTips": the detection
+        // window is up when the tips' second has passed.
+        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, KEY_MODE_WRITE)
+            .WriteString(settings::kHiddenToolTips, "no");
+        CVantrelApp app;
+        QVERIFY(app.InitInstance({QStringLiteral("/m/clip.mp4")}));
+        settings::writeToolTipsHidden();
+        CVantrelView* view = app.mainFrame()->view();
+        QElapsedTimer clock;
+        clock.start();
+        qint64 detectionClosedAt = -1;
+        view->runDetection = [&](const std::vector<std::string>&) {
+            QDialog detection(app.mainFrame());
+            QTimer::singleShot(1600, &detection, &QDialog::accept);
+            detection.exec();
+            detectionClosedAt = clock.elapsed();
+        };
+        qint64 tipsAt = -1;
+        bool overAnotherWindow = true;
+        view->runHelpTips = [&] {
+            tipsAt = clock.elapsed();
+            overAnotherWindow = QApplication::activeModalWidget() != nullptr;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(tipsAt >= 0, 10000);
+        QVERIFY(detectionClosedAt > 1000);
+        QVERIFY2(tipsAt >= detectionClosedAt,
+                 qPrintable(QStringLiteral("%1 ms, detection closed at %2")
+                                .arg(tipsAt)
+                                .arg(detectionClosedAt)));
+        QVERIFY(!overAnotherWindow);
+        g_bToolTipsHidden = true;
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        app.mainFrame()->close();
+    }
+
+    void theLogOffQuestionIsTheExitQuestion() {
+        CVantrelApp app;
+        QVERIFY(app.InitInstance());
+        auto* session = qApp->findChild<QSessionManager*>();
+        QVERIFY(session);
+        const auto realMayAsk = CVantrelApp::mayAskAtLogOff;
+        static bool mayAsk = false;
+        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return mayAsk; };
+        // A session that may not wait for an answer is not held up by one.
+        emit qApp->commitDataRequest(*session);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+        // One that may: Cancel keeps the program, OK answers the close to come.
+        mayAsk = true;
+        MessageBox::setNextAnswer(QMessageBox::Cancel);
+        emit qApp->commitDataRequest(*session);
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral("Thanks for using Plexavo. Sure to exit?")});
+        QVERIFY(app.mainFrame()->isVisible());
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        emit qApp->commitDataRequest(*session);
+        QVERIFY(app.mainFrame()->close());
+        QCOMPARE(MessageBox::shownTexts().size(), 2);
+        CVantrelApp::mayAskAtLogOff = realMayAsk;
+    }
+
     void toolTipsCommandChecksTheMenuWhileTheWindowIsOpen() {
         bool checkedWhileOpen = false;
         m_frame->view()->runHelpTips = [&] {
@@ -309,6 +416,50 @@ class TestMainFrame : public QObject {
         }
         QCOMPARE(MessageBox::shownTexts().value(1),
                  QStringLiteral("Can't find xdg-open. It's included in the xdg-utils package."));
+    }
+
+    void downloadCommandsOpenTheirAnchorOrSayWhyNot() {
+        // A desktop whose text/html handler is yet to come.
+        QTemporaryDir desktop;
+        const QString opened = desktop.filePath(QStringLiteral("opened"));
+        std::vector<std::unique_ptr<testing_support::EnvGuard>> env;
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            env.push_back(std::make_unique<testing_support::EnvGuard>(
+                name, desktop.filePath(QLatin1String(name)).toStdString()));
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        QList<QAction*> downloads = m_frame->popups().value(5)->actions();
+        downloads.removeIf([](QAction* action) { return action->isSeparator(); });
+        QCOMPARE(downloads.size(), 5);
+
+        // No browser: each command says so, as the About box's link does.
+        for (QAction* action : downloads)
+            action->trigger();
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList(5, QStringLiteral("Can't open link:\n\nThere is no application "
+                                               "associated\nwith the given filename extension.")));
+
+        // A browser: each page opens at its anchor, and nothing is said.
+        touchWith(desktop.filePath(QStringLiteral("browser")),
+                  QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\n").arg(opened));
+        QFile::setPermissions(desktop.filePath(QStringLiteral("browser")),
+                              QFile::ExeOwner | QFile::ReadOwner);
+        touchWith(desktop.filePath(QStringLiteral("XDG_CONFIG_HOME/mimeapps.list")),
+                  "[Default Applications]\ntext/html=fake.desktop\n");
+        touchWith(desktop.filePath(QStringLiteral("XDG_DATA_HOME/applications/fake.desktop")),
+                  "[Desktop Entry]\nType=Application\nName=Fake\nExec=" +
+                      desktop.filePath(QStringLiteral("browser")) + " %u\n");
+        MessageBox::shownTexts().clear();
+        for (int i = 0; i < downloads.size(); ++i) {
+            downloads[i]->trigger(); // one at a time, so the lines keep the menu's order
+            QTRY_COMPARE_WITH_TIMEOUT(readLines(opened).size(), i + 1, 10000);
+        }
+        QStringList anchors;
+        for (const QString& line : readLines(opened))
+            anchors.append(line.section(QStringLiteral("download.html#"), 1));
+        QCOMPARE(anchors,
+                 (QStringList{"directx", "wmplayer", "realplayer", "quicktime", "oggcodecs"}));
+        QVERIFY(MessageBox::shownTexts().isEmpty());
     }
 
     void aRecreatedViewKeepsRowsAndToolbar() {
@@ -415,11 +566,70 @@ class TestMainFrame : public QObject {
             if (QApplication::focusWidget() == start)
                 break;
         }
+        // Read as shown: the dots of a button that opens a window, and the
+        // box's own name.
+        QCOMPARE(m_frame->view()->findChild<QWidget*>("ctl1002")->accessibleName(),
+                 QStringLiteral("Browse..."));
+        QCOMPARE(tab_walk::spokenName(m_frame->view()->findChild<QWidget*>("ctl1210")),
+                 QStringLiteral("Information"));
         const QStringList expected = {"ctl1000", "ctl1210", "ctl1004", "ctl1103",
                                       "ctl1104", "ctl1105", "ctl1106", "ctl1107",
                                       "ctl1118", "ctl1112", "ctl1113", "ctl1114",
                                       "ctl1001", "ctl1002", "ctl1003", "ctl32792"};
         QCOMPARE(visited, expected);
+    }
+
+    void everyWindowNamesEveryControlTabReaches() {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QTemporaryDir out;
+        m_frame->view()->chooseOutputFolder = [&](const QString&) { return out.path(); };
+        m_frame->view()->OnBrowse();
+        addRows(*m_frame->view(), 1);
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+        QStringList unnamed, walked;
+        auto walkHere = [&](QWidget* window, const QString& what) {
+            window->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), window);
+            const tab_walk::Result result = tab_walk::walk(window);
+            for (const QString& name : result.unnamed + QStringList(window->windowTitle().isEmpty()
+                                                                        ? QStringLiteral("window")
+                                                                        : QString()))
+                if (!name.isEmpty())
+                    unnamed.append(what + QStringLiteral(": ") + name);
+            walked.append(what + QStringLiteral(" (") + result.stops.join(QLatin1Char(' ')) +
+                          QLatin1Char(')'));
+        };
+        // A modal window is walked once it is up, then left as a user leaves it.
+        auto walkModal = [&](const QString& what, const std::function<void(QWidget*)>& leave) {
+            QTimer::singleShot(300, [&, what, leave] {
+                QWidget* window = QApplication::activeModalWidget();
+                QVERIFY(window);
+                walkHere(window, what);
+                leave(window);
+            });
+        };
+        auto reject = [](QWidget* w) { static_cast<QDialog*>(w)->reject(); };
+
+        m_frame->view()->sourceList()->setFocus();
+        walkHere(m_frame.get(), QStringLiteral("main window"));
+        walkModal(QStringLiteral("About"), reject);
+        m_frame->action(cmd::kAbout)->trigger();
+        walkModal(QStringLiteral("Help Tips"), reject);
+        CHelpTipsDlg(m_frame.get()).exec();
+        // The two working windows, against a stand-in core that takes its time.
+        testing_support::FakeCore core("s:1500|x:1"); // a probe that finds nothing, slowly
+        walkModal(QStringLiteral("detection"), [](QWidget*) {}); // it closes by itself
+        CDetectDlg(*m_frame->view(), {"/m/one.mp4"}, m_frame.get()).exec();
+        core.setScript("t|w:frame=1 time=1.00 |s:3000|x:0");
+        walkModal(QStringLiteral("batch"), [](QWidget* w) {
+            w->findChild<QPushButton*>(QStringLiteral("ctl1022"))->click();
+        });
+        CConvertProgressDlg(*m_frame->view(), m_frame.get()).exec();
+
+        qInfo("%s", qPrintable(walked.join(QStringLiteral("; "))));
+        QCOMPARE(walked.size(), 5);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
     }
 
     void keyboardAloneAddsMovesAndRemoves() {

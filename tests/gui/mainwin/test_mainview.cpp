@@ -3,9 +3,12 @@
 // information box, drops, the help toggle, the output folder and the rebuild.
 #include "MainWinSupport.h"
 
+#include "PlexcoreContract.h"
 #include "engine/convert/EncodeJob.h"
+#include "engine/platform/CoreLocator.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/UiText.h"
 #include "gui/view/CVantrelView.h"
 
 #include <QButtonGroup>
@@ -18,6 +21,8 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextLayout>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <thread>
@@ -214,6 +219,31 @@ class TestMainView : public QObject {
         m_view->refreshRow(0);
         QCOMPARE(m_view->cellText(0, 2), QStringLiteral("00:00:05-00:01:00"));
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+    }
+
+    void rowsShareOneHeightThatEveryScriptFits() {
+        m_view->resize(700, 420);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        // A Latin name first (it used to set the height for all), then
+        // Chinese, Japanese and accented Latin.
+        for (const QString& title : {QStringLiteral("clip"), QStringLiteral("\u4E2D\u6587\u6807"),
+                                     QStringLiteral("\u30D3\u30C7\u30AA\u65E5\u8A18"),
+                                     QStringLiteral("\u00DCn\u00EFc\u00F8d\u00E9")})
+            addRow(*m_view, makeItem(title.toStdString()));
+        QTreeWidget* list = m_view->sourceList();
+        for (int row = 0; row < 4; ++row) {
+            const QRect rect = list->visualItemRect(list->topLevelItem(row));
+            QTextLayout layout(list->topLevelItem(row)->text(0), list->font());
+            layout.beginLayout();
+            const QTextLine line = layout.createLine(); // fallback fonts and all
+            layout.endLayout();
+            QVERIFY2(line.height() <= rect.height(), qPrintable(QString::number(row)));
+            const QRect above = list->visualItemRect(list->topLevelItem(std::max(row - 1, 0)));
+            QCOMPARE(rect.height(), above.height());
+            if (row > 0)
+                QCOMPARE(rect.top(), above.bottom() + 1); // neither overlapping nor apart
+        }
     }
 
     void commandsAreEnabledByTheRowCountAlone() {
@@ -435,19 +465,73 @@ class TestMainView : public QObject {
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
     }
 
-    void aTooLongOutputPathIsReportedAndTheBatchStillRuns() {
+    // The view's own check, not a replaced one, against a stand-in core.
+    void convertAsksTheCoreBeforeAWmvOrOgmBatch_data() {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<unsigned>("question");
+        QTest::newRow("wmv") << int(kTargetWmv) << 61225u;
+        QTest::newRow("ogm") << int(kTargetOgm) << 61226u;
+    }
+    void convertAsksTheCoreBeforeAWmvOrOgmBatch() {
+        QFETCH(int, target);
+        QFETCH(unsigned, question);
+        QTemporaryDir coreDir;
+        core::setFolder(coreDir.path().toStdString());
+        auto coreAnswers = [&](int code) {
+            QFile script(coreDir.filePath(QString::fromLatin1(contract::kProgramName)));
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write(QStringLiteral("#!/bin/sh\nexit %1\n").arg(code).toUtf8());
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        addRows(*m_view, 1);
+        control<QRadioButton>(ctl::kFirstFormat + target)->setChecked(true);
+        coreAnswers(contract::kExitDone); // it can write it: no question, the batch runs
+        m_view->OnConvert();
+        QCOMPARE(m_batches, 1);
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+
+        m_view->itemAt(m_view->rowTag(0))->status = kStatusReady;
+        m_view->refreshRow(0);
+        coreAnswers(contract::kExitFailed); // it cannot: asked, and nothing starts
+        MessageBox::setNextAnswer(QMessageBox::Cancel);
+        m_view->OnConvert();
+        core::setFolder("");
+        QCOMPARE(m_batches, 1);
+        QCOMPARE(MessageBox::shownTexts(), QStringList{ui::str(question)});
+        QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+    }
+
+    void anOutputPathOverThePlatformLimitStopsTheBatch() {
+        // The limit counts bytes: 1,366 three-byte letters break it as well
+        // as 4,096 ASCII ones. Said, and nothing starts.
+        addRows(*m_view, 1);
+        for (const QString& tooLong :
+             {QStringLiteral("/") + QString(CVantrelView::kOutputPathLimit, QLatin1Char('p')),
+              QStringLiteral("/") + QString(1366, QChar(0x4E2D))}) {
+            MessageBox::shownTexts().clear();
+            m_view->chooseOutputFolder = [&](const QString&) { return tooLong; };
+            m_view->OnBrowse();
+            m_view->OnConvert();
+            QCOMPARE(MessageBox::shownTexts(),
+                     QStringList{QStringLiteral("Please enter no more than 4095 characters.")});
+            QCOMPARE(m_batches, 0);
+            QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
+        }
+    }
+
+    void aRealFolderDeeperThan256CharactersConverts() {
         QTemporaryDir dir;
         QString deep = dir.path();
-        while (deep.size() <= CVantrelView::kOutputPathLimit)
+        while (deep.size() <= 256)
             deep += QStringLiteral("/") + QString(60, QLatin1Char('d'));
         QVERIFY(QDir().mkpath(deep));
         m_view->chooseOutputFolder = [&](const QString&) { return deep; };
         m_view->OnBrowse();
         addRows(*m_view, 1);
         m_view->OnConvert();
-        QVERIFY(MessageBox::shownTexts().contains(
-            QStringLiteral("Please enter no more than 256 characters.")));
+        QVERIFY(MessageBox::shownTexts().isEmpty());
         QCOMPARE(m_batches, 1);
+        QCOMPARE(m_view->settings().outputPath, deep.toStdString() + "/");
     }
 
     void previewStoresTheChosenPartAndShowsIt() {
