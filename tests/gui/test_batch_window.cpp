@@ -183,8 +183,12 @@ class BatchWindowTest : public QObject {
         core::setFolder("");
         QCOMPARE(m_list->statuses(), (std::vector<int>{kStatusError, kStatusError}));
         QCOMPARE(MessageBox::shownTexts().size(), 2);
+        // Each file with its reason under it: here the core's absence.
+        const QString missing =
+            QStringLiteral("\n    The encoder core is missing: ") + empty.path();
         QVERIFY(MessageBox::shownTexts().at(0).contains(
-            QStringLiteral("\n/media/in/clip 1.mp4\n/media/in/clip 2.mp4\n")));
+            QStringLiteral("\n/media/in/clip 1.mp4") + missing + QStringLiteral("/Plexcore\n") +
+            QStringLiteral("/media/in/clip 2.mp4") + missing));
         QCOMPARE(MessageBox::shownTexts().at(1), QString(kCompleted));
         QVERIFY(!m_list->itemOfRow(0)->converted);
         QCOMPARE(log.text().count(QStringLiteral("is failed.")), 2);

@@ -209,25 +209,38 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
     m_job.duration = 0;
     int result = 0;
     bool skippedBeforeRun = false;
-    std::string reason;
+    std::string reason;  // in the user's language, for the report
+    std::string logText; // for the debug log, whose texts stay English
     if (snap.endSeconds == snap.startSeconds) {
         result = kEmptyPart;
         reason = LoadResString(kStrEmptyPart);
+        logText = "The selected part is empty (start equals end).";
     } else if (!hasOptionText(targetFormat)) {
         result = kNoOptionText;
-        reason = LoadResString(kStrNoOptionText,
-                               kTargetCaptions[static_cast<std::size_t>(
-                                   std::clamp(targetFormat, 0, kTargetFormatCount - 1))]);
+        const char* caption = kTargetCaptions[static_cast<std::size_t>(
+            std::clamp(targetFormat, 0, kTargetFormatCount - 1))];
+        reason = LoadResString(kStrNoOptionText, caption);
+        logText = std::string("Nothing converts to the target format ") + caption +
+                  ": it has no option text.";
     } else if (m_cancelAll || m_skipRow == row) {
         skippedBeforeRun = true; // nothing written
     } else {
         result =
             m_job.run(snap.path, output, snap.title, options, snap.startSeconds, snap.endSeconds);
-        // What the engine sees says it plainer than the core could.
-        if (result < 0)
-            reason = !fileExists(snap.path) ? LoadResString(kStrSourceGone, snap.path.c_str())
-                     : !folderError.empty() ? folderError
-                                            : m_job.failureReason();
+        if (result < 0) {
+            // What the engine saw of the core is certain; past that, what it
+            // sees of the files says it plainer than the core could.
+            const auto outcome = m_job.outcome();
+            const bool coreFault = outcome == CEncodeJob::Outcome::NotStarted ||
+                                   outcome == CEncodeJob::Outcome::Killed;
+            reason = coreFault                ? m_job.failureReason()
+                     : !fileExists(snap.path) ? LoadResString(kStrSourceGone, snap.path.c_str())
+                     : !folderError.empty()   ? folderError
+                                              : m_job.failureReason();
+            logText = m_job.errorText().empty()
+                          ? std::string("The encoder core could not start or did not finish.")
+                          : m_job.errorText();
+        }
         const std::string& written = m_job.writtenPath();
         if (!written.empty() && written != output) {
             // Another program took the name meanwhile: the row shows the name
@@ -260,7 +273,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
             m_failureReport += "\n" + snap.path + "\n    " + reason;
         }
         logPlain("Converting " + snap.path + " is failed.");
-        logPlain(reason);
+        logPlain(logText);
     }
 
     if (m_cancelAll)

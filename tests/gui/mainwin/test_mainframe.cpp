@@ -334,7 +334,7 @@ class TestMainFrame : public QObject {
         CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, KEY_MODE_WRITE)
             .WriteString(settings::kHiddenToolTips, "no");
         CVantrelApp app;
-        QVERIFY(app.InitInstance({QStringLiteral("/m/clip.mp4")}));
+        QVERIFY(app.InitInstance({std::string("/m/clip.mp4")}));
         settings::writeToolTipsHidden();
         CVantrelView* view = app.mainFrame()->view();
         QElapsedTimer clock;
