@@ -18,6 +18,8 @@ PKGS=(
   adwaita-icon-theme locales libqt6svg6 xdotool
   clang-format
   gettext fonts-noto-cjk  # catalog checks; glyphs of the Chinese and Japanese packs
+  nlohmann-json3-dev  # the probe's JSON document (plexavo --probe --json)
+  parallel            # the scripting guide's example of several machines, run by a test
 )
 
 # The benchmark also measures the peers and needs GNU time for peak memory.
