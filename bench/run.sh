@@ -36,5 +36,6 @@ bash "$here/mainwin/run.sh" "$build" || echo "bench: the main-window benchmark f
 bash "$here/preview/run.sh" "$build" || echo "bench: the preview benchmark failed"
 bash "$here/windows_batch.sh" "$build" || echo "bench: the worker-window benchmark failed"
 bash "$here/lang/run.sh" "$build" || echo "bench: the language-pack benchmark failed"
+bash "$here/cli/run.sh" "$build" || echo "bench: the command-line benchmark failed"
 
 exec python3 "$here/core/bench.py" --core "$core" --work "$build/bench" "$@"
