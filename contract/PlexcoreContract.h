@@ -20,24 +20,28 @@ inline constexpr char kErrorPrefix[] = "Error: ";
 // The capability query: "-can-write wmv" / "-can-write ogm"; exit 0 = yes.
 inline constexpr char kCanWriteOption[] = "-can-write";
 
-// Write into a partial file and give it the output name only when finished;
-// if that name is taken then, the next free numbered name; never replace a file.
+// Instead of "-y": the finished file takes the output name only if it is free at that
+// moment, else the next numbered one ("clip-cvt[1].mp4", ...); an existing file is never
+// replaced, and an existing output at the start is no error.
 inline constexpr char kClaimOption[] = "-claim";
 
-// The line naming the file a conversion actually wrote.
+// After a finished or stopped conversion: one line with the path actually written, which
+// differs from the one asked for when "-claim" had to number or shorten it.
 inline constexpr char kOutputPrefix[] = "Output: ";
 
-// A line saying what the core chose on its own (copied into the program's log).
+// Something the core decided for the devices that the user did not ask for (a smaller
+// frame, say); for the debug log, not an error.
 inline constexpr char kNotePrefix[] = "Note: ";
 
-// The program's pid: the core stops when its parent is not (or no longer) this one.
+// The program puts its own pid here; a core whose parent is another process by the time
+// it starts (the program already died) stops at once, as on SIGTERM.
 inline constexpr char kParentPidEnv[] = "PLEXCORE_PARENT_PID";
 
 // Exit codes.
-inline constexpr int kExitDone = 0;      // conversion finished; capability present
-inline constexpr int kExitFailed = 1;    // failed (output removed); probe done; capability absent
-inline constexpr int kExitUsage = 2;     // bad arguments
-inline constexpr int kExitAborted = 3;   // second stop signal: unfinished output removed
+inline constexpr int kExitDone = 0;     // conversion finished; capability present
+inline constexpr int kExitFailed = 1;   // failed (output removed); probe done; capability absent
+inline constexpr int kExitUsage = 2;    // bad arguments
+inline constexpr int kExitAborted = 3;  // second stop signal: unfinished output removed
 inline constexpr int kExitStopped = 255; // stopped on request: output finished and playable
 
 // The probe's report is read with one read into a buffer of kProbeReadSize

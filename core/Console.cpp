@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,26 @@ void installStopHandlers() {
     sigaction(SIGUSR2, &wake, nullptr);
     // A vanished reader must not kill us before the output is finished.
     signal(SIGPIPE, SIG_IGN);
+}
+
+void stopWithParent() {
+    // The program starts us with posix_spawn, so nothing can ask for this before exec; the
+    // kernel sends the signal when the thread that spawned us ends.
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0)
+        return;
+    // A user at a shell sets no parent; there is nothing to compare with.
+    const char* expected = std::getenv(plexavo::contract::kParentPidEnv);
+    if (!expected || !*expected)
+        return;
+    char* end = nullptr;
+    errno = 0;
+    const long pid = std::strtol(expected, &end, 10);
+    if (errno != 0 || *end != '\0' || pid <= 0)
+        return;
+    // The program died between spawning us and the request above: we were handed to another
+    // parent already and no signal will come. Stop as its death would have made us.
+    if (::getppid() != static_cast<pid_t>(pid))
+        ::raise(SIGTERM);
 }
 
 void setUnfinishedOutput(const std::string* path) {

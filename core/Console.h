@@ -25,8 +25,13 @@ std::string oneLine(std::string text);
 void installStopHandlers();
 bool stopRequested();
 
-// The output file a second stop signal removes. Set it right after the file is created and
-// clear it (nullptr) once the file is finished or removed; the string must outlive that.
+// Makes the death of the program a stop request like SIGTERM: the kernel sends SIGTERM when
+// the parent dies, and a parent that died before that request was made (it is not the
+// process PLEXCORE_PARENT_PID names) counts at once. Call after installStopHandlers().
+void stopWithParent();
+
+// The (partial) output file a second stop signal removes. Set it right after the file is created
+// and clear it (nullptr) once the file is finished or removed; the string must outlive that.
 void setUnfinishedOutput(const std::string* path);
 
 // Library messages are off unless PLEXCORE_DEBUG is set: the program reads our lines only.

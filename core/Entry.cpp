@@ -65,6 +65,7 @@ int runGuarded(const std::function<int(Task& task)>& body) noexcept {
 int runCore(int argc, char** argv) noexcept {
     quietLibraryLogs();
     installStopHandlers();
+    stopWithParent();
     return runGuarded([&](Task& task) { return dispatch(argc, argv, task); });
 }
 

@@ -189,6 +189,10 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.overwrite = true;
             continue;
         }
+        if (a == plexavo::contract::kClaimOption) {
+            o.claim = true;
+            continue;
+        }
         // The output path is always the last argument and may itself begin with '-'.
         if (last && !a.empty()) {
             o.output = a;

@@ -36,7 +36,8 @@ struct Options {
     std::optional<int> sampleRate;
     std::optional<int64_t> startUs;    // -ss
     std::optional<int64_t> durationUs; // -t, absent or 0 = to the end
-    bool overwrite = false;
+    bool overwrite = false;            // -y: the finished file replaces an existing output
+    bool claim = false; // -claim: the first free name of output, output[1], ... (wins over -y)
     DiscKind disc = DiscKind::None;
     TvNorm norm = TvNorm::Guess;
 };

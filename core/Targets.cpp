@@ -200,6 +200,20 @@ OutputPlan planApple(const Options& opt, const std::string& out, const SourceInf
         if (opt.width && opt.height) {
             v.width = *opt.width & ~1;
             v.height = *opt.height & ~1;
+            // A larger MPEG-4 frame would be a file no device plays; the picture is
+            // letterboxed inside the smaller frame as usual.
+            if (opt.vcodec == VideoCodecChoice::Xvid) {
+                const FrameSize fit =
+                    fitFrameInside({v.width, v.height}, kMpeg4MaxWidth, kMpeg4MaxHeight);
+                if (fit.width != v.width || fit.height != v.height) {
+                    v.width = fit.width;
+                    v.height = fit.height;
+                    p.notes.push_back("MPEG-4 is limited to " + std::to_string(kMpeg4MaxWidth) +
+                                      "x" + std::to_string(kMpeg4MaxHeight) +
+                                      " on these devices: writing " + std::to_string(v.width) +
+                                      "x" + std::to_string(v.height));
+                }
+            }
         } else {
             const Shape shape = shapeOf(*src.video);
             v.width = roundEven(shape.width * av_q2d(shape.sar));
@@ -351,6 +365,16 @@ const H264Level& h264LevelFor(int width, int height, AVRational rate) {
 int mpeg4LevelFor(int width, int height) {
     const int64_t mbs = static_cast<int64_t>((width + 15) / 16) * ((height + 15) / 16);
     return mbs <= 99 ? 1 : mbs <= 396 ? 3 : mbs <= 1200 ? 4 : mbs <= 1620 ? 5 : 6;
+}
+
+FrameSize fitFrameInside(FrameSize frame, int maxW, int maxH) {
+    if (frame.width <= maxW && frame.height <= maxH)
+        return frame;
+    const double scale =
+        std::min(static_cast<double>(maxW) / frame.width, static_cast<double>(maxH) / frame.height);
+    // The encoders' smallest frame; only a strip like 4096x16 gets there.
+    auto side = [scale](int v, int max) { return std::clamp(roundEven(v * scale), 16, max); };
+    return {side(frame.width, maxW), side(frame.height, maxH)};
 }
 
 double displayAspect(const VideoSource& v) {

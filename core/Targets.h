@@ -50,6 +50,7 @@ struct OutputPlan {
     VideoPlan video;
     AudioPlan audio;
     std::vector<std::string> warnings; // printed before the conversion starts
+    std::vector<std::string> notes;    // what was decided for the devices unasked, likewise
 };
 
 // Decides everything. Throws UsageError for options the target cannot take and Failure for
@@ -70,6 +71,16 @@ struct H264Level {
 const H264Level& h264LevelFor(int width, int height, AVRational rate);
 // MPEG-4 Visual Simple Profile level by picture size: 1, 3, 4 (for 4a), 5 or 6.
 int mpeg4LevelFor(int width, int height);
+
+// The handhelds play MPEG-4 Visual up to this frame only.
+inline constexpr int kMpeg4MaxWidth = 640;
+inline constexpr int kMpeg4MaxHeight = 480;
+struct FrameSize {
+    int width = 0, height = 0;
+};
+// A frame that fits inside maxW x maxH with the same shape, in even sizes; one that fits
+// already is returned as it is.
+FrameSize fitFrameInside(FrameSize frame, int maxW, int maxH);
 
 // The width to height ratio a viewer sees, after the rotation.
 double displayAspect(const VideoSource& v);

@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "FFmpeg.h"
 #include "Graph.h"
+#include "OutputFile.h"
 #include "Probe.h"
 #include "Source.h"
 #include "Targets.h"
@@ -64,6 +65,8 @@ class Conversion {
     ~Conversion();
 
     int run();
+    // The path actually written, once the file is finished; "" before.
+    const std::string& writtenPath() const { return writtenPath_; }
 
   private:
     void checkPaths();
@@ -89,10 +92,17 @@ class Conversion {
     void checkWriteError(int err);
     bool allDone() const;
     void injectFault() const;
+    NameRule nameRule() const;
 
     const Options& opt_;
     ProgressState& progress_;
     std::string inPath_, outPath_;
+    // Where FFmpeg writes: the partial file, or the output itself when that is a device or a
+    // pipe (never replaced by a rename).
+    std::string writePath_;
+    std::string writtenPath_;
+    bool inPlace_ = false;
+    std::unique_ptr<PartialFile> partial_;
     InputPtr in_;
     OutputPtr out_;
     SourceInfo source_;
@@ -105,8 +115,6 @@ class Conversion {
     double endSec_ = 0.0; // relative end point, 0 = to the end
     // Where timestamps can lie at all, relative to the start point; both 0 when unknown.
     int64_t earliestUs_ = 0, latestUs_ = 0;
-    bool createdOutput_ = false;
-    bool keepOutput_ = false;
     int64_t packetsWritten_ = 0;
     int64_t readErrors_ = 0;
     int64_t lastErrorPos_ = -1; // where the demuxer last failed, and how often in a row
@@ -132,27 +140,33 @@ void Conversion::injectFault() const {
 
 Conversion::~Conversion() {
     lanes_.clear();
-    out_.reset(); // closes the file before it may be removed
-    // Only a plain file is ever removed: an output such as /dev/null must survive a failure.
-    struct stat st {};
-    if (createdOutput_ && !keepOutput_ && ::stat(outPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        ::unlink(outPath_.c_str());
+    out_.reset();     // closes the file before it may be removed
+    partial_.reset(); // removes an unfinished partial file; a device written in place stays
     setUnfinishedOutput(nullptr); // only now: a second signal until here still removes it
+}
+
+NameRule Conversion::nameRule() const {
+    return opt_.claim ? NameRule::Claim : opt_.overwrite ? NameRule::Replace : NameRule::Exact;
 }
 
 void Conversion::checkPaths() {
     struct stat outSt {};
     if (::stat(outPath_.c_str(), &outSt) == 0) {
         struct stat inSt {};
-        if (::stat(inPath_.c_str(), &inSt) == 0 && inSt.st_dev == outSt.st_dev &&
+        // -claim never replaces a file, so the input cannot be harmed there.
+        if (!opt_.claim && ::stat(inPath_.c_str(), &inSt) == 0 && inSt.st_dev == outSt.st_dev &&
             inSt.st_ino == outSt.st_ino)
             throw Failure("the output file '" + outPath_ + "' is the input file");
         if (S_ISDIR(outSt.st_mode))
             throw Failure("the output '" + outPath_ + "' is a folder");
-        if (!opt_.overwrite)
+        if (!S_ISREG(outSt.st_mode))
+            inPlace_ = true; // /dev/null, a FIFO: written to as they are
+        else if (nameRule() == NameRule::Exact)
             throw Failure("the output file '" + outPath_ +
                           "' already exists (use -y to replace it)");
     }
+    if (!inPlace_)
+        removeStalePartials(outPath_);
 }
 
 void Conversion::pickStreams() {
@@ -298,12 +312,20 @@ void Conversion::openAudioEncoder(Lane& lane) {
 
 void Conversion::openOutput() {
     AVFormatContext* oc = nullptr;
+    // The muxer is named, never guessed from the file name: the partial file's name says
+    // nothing about the format.
     int err = avformat_alloc_output_context2(&oc, nullptr, plan_.muxer.c_str(), nullptr);
     if (err < 0 || !oc)
         throw Failure("this build cannot write " + plan_.muxer + " files");
     out_.reset(oc);
+    const bool needsFile = !(oc->oformat->flags & AVFMT_NOFILE);
+    if (needsFile && !inPlace_) {
+        partial_ = std::make_unique<PartialFile>(outPath_, nameRule());
+        setUnfinishedOutput(&partial_->path());
+    }
+    writePath_ = partial_ ? partial_->path() : outPath_;
     // The muxer reopens the file by this name to move the index to the front.
-    oc->url = av_strdup(fileUrl(outPath_).c_str());
+    oc->url = av_strdup(fileUrl(writePath_).c_str());
 
     for (auto& lane : lanes_) {
         if (lane->video)
@@ -314,12 +336,10 @@ void Conversion::openOutput() {
     if (opt_.title && !opt_.title->empty())
         av_dict_set(&oc->metadata, "title", opt_.title->c_str(), 0);
 
-    if (!(oc->oformat->flags & AVFMT_NOFILE)) {
-        err = avio_open(&oc->pb, fileUrl(outPath_).c_str(), AVIO_FLAG_WRITE);
+    if (needsFile) {
+        err = avio_open(&oc->pb, fileUrl(writePath_).c_str(), AVIO_FLAG_WRITE);
         if (err < 0)
             throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
-        createdOutput_ = true;
-        setUnfinishedOutput(&outPath_);
     }
     Dict opts;
     for (const auto& [k, v] : plan_.muxerOptions)
@@ -683,6 +703,8 @@ int Conversion::run() {
         (lane->video ? v : a) = lane->in;
     source_ = describeSource(in_.get(), v, a);
     plan_ = makePlan(opt_, outPath_, source_);
+    for (const std::string& note : plan_.notes)
+        printLine(plexavo::contract::kNotePrefix + oneLine(note));
     for (const std::string& w : plan_.warnings)
         warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
@@ -710,7 +732,8 @@ int Conversion::run() {
                           "'");
         throw Failure("nothing in '" + inPath_ + "' could be decoded");
     }
-    keepOutput_ = true;
+    // Finished (also when stopped): only now may it carry a name a player would open.
+    writtenPath_ = partial_ ? partial_->claim() : outPath_;
     setUnfinishedOutput(nullptr);
     return stopped ? plexavo::contract::kExitStopped : plexavo::contract::kExitDone;
 }
@@ -726,6 +749,8 @@ int runConversion(const Options& opt) {
     Conversion conversion(opt, progress);
     const int status = conversion.run();
     ticker.finish();
+    if (!conversion.writtenPath().empty())
+        printLine(plexavo::contract::kOutputPrefix + oneLine(conversion.writtenPath()));
     return status;
 }
 

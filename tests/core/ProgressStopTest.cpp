@@ -8,7 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <regex>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace coretest;
 using namespace std::chrono;
@@ -94,6 +99,25 @@ Job fifoJob(const TempDir& dir, const std::string& fifo) {
     return job;
 }
 
+// Orphans of this process's children become its own children while the guard lives, so a
+// test can see (and reap) a core whose parent it killed.
+class AdoptOrphans {
+  public:
+    AdoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+    ~AdoptOrphans() {
+        if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    }
+    // Killed and reaped at the end if it still runs then.
+    void watch(pid_t pid) { m_pid = pid; }
+
+  private:
+    pid_t m_pid = -1;
+};
+
 } // namespace
 
 // time= counts from the start point, so the last report equals the length asked for.
@@ -165,10 +189,14 @@ TEST(Stop, TermKeepsAPlayableFile) {
     child.signal(SIGTERM);
     ASSERT_TRUE(child.wait(10000)) << "still running 10 s after SIGTERM";
     feed.stop();
+    child.drain(2000);
     EXPECT_EQ(child.termSignal(), 0) << "killed by the signal instead of stopping";
     EXPECT_EQ(child.exitCode(), 255);
 
+    // A stopped file is finished: it carries the final name, and the core says so.
     ASSERT_TRUE(fileExists(job.output)) << "output removed on stop";
+    EXPECT_EQ(writtenOutput(child.out), job.output) << child.out;
+    EXPECT_TRUE(partialFilesIn(dir.path()).empty());
     EXPECT_EQ(decodeErrors(job.output), "");
     const ProbeInfo p = ProbeInfo::of(job.output);
     ASSERT_TRUE(p.ok) << p.error;
@@ -234,7 +262,9 @@ TEST(Stop, SecondSignalRemovesTheUnfinishedOutput) {
     Child child(job.argv());
     ASSERT_TRUE(child.started());
     ASSERT_TRUE(waitForProgress(child, 1.0, 60000)) << "no progress reached 1 s:\n" << child.out;
-    ASSERT_TRUE(fileExists(job.output));
+    // While it is written, the file has only its partial name.
+    EXPECT_FALSE(fileExists(job.output)) << "an unfinished file under the final name";
+    ASSERT_EQ(partialFilesIn(dir.path()).size(), 1u);
 
     // Two kinds of signal, so neither merges into the other while pending.
     child.signal(SIGTERM);
@@ -244,4 +274,129 @@ TEST(Stop, SecondSignalRemovesTheUnfinishedOutput) {
     EXPECT_EQ(child.termSignal(), 0);
     EXPECT_EQ(child.exitCode(), plexavo::contract::kExitAborted);
     EXPECT_FALSE(fileExists(job.output)) << "an unfinished output left behind";
+    EXPECT_TRUE(partialFilesIn(dir.path()).empty()) << "an unfinished partial file left behind";
+}
+
+// kill -9 gives the core no chance to finish the file, so nothing may carry the final name.
+// The partial file it leaves is removed by the next conversion into that folder, but not a
+// partial file that a live process still holds.
+TEST(Stop, KilledCoreLeavesOnlyAPartialFileTheNextRunRemoves) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0));
+    const Job job = fifoJob(dir, fifo);
+    Child child(job.argv());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitForProgress(child, 1.0, 60000)) << "no progress reached 1 s:\n" << child.out;
+    child.signal(SIGKILL);
+    ASSERT_TRUE(child.wait(5000));
+    feed.stop();
+    ASSERT_EQ(child.termSignal(), SIGKILL);
+
+    EXPECT_FALSE(fileExists(job.output)) << "a broken file under the final name";
+    const auto left = partialFilesIn(dir.path());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_GT(fileSize(dir / left[0]), 0) << "the partial file was never written to";
+
+    // Another core still writing: its file is locked as the core locks its own.
+    const std::string busy = dir / "busy.partial-Ab12Cd";
+    writeFile(busy, "being written");
+    const int holder = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    Job next;
+    next.input = fixture("mov");
+    next.output = dir / "next.mp4";
+    const RunResult r = next.run();
+    ::close(holder);
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_FALSE(fileExists(dir / left[0])) << "the killed core's partial file was not removed";
+    EXPECT_TRUE(fileExists(busy)) << "removed a partial file a live process holds";
+    EXPECT_EQ(partialFilesIn(dir.path()), std::vector<std::string>{"busy.partial-Ab12Cd"});
+    EXPECT_EQ(decodeErrors(next.output), "");
+}
+
+// The program dies (kill -9) in the middle of a conversion: the kernel's death signal stops
+// the core as SIGTERM would, so the file is finished under its final name and the core does
+// not go on converting unseen.
+TEST(Stop, EndsWithItsProgram) {
+    TempDir dir;
+    const std::string data = readFile(fixture("stream-long"));
+    const std::string fifo = dir / "source.mkv";
+    Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0));
+    Job job = fifoJob(dir, fifo);
+    job.overwrite = false;
+    job.extra = {plexavo::contract::kClaimOption};
+
+    // A stand-in for the program: it starts the core with its own pid in the environment and
+    // waits for it.
+    AdoptOrphans adopt;
+    std::vector<std::string> argv = {"/bin/sh", "-c",
+                                     std::string(plexavo::contract::kParentPidEnv) +
+                                         "=$$; export " + plexavo::contract::kParentPidEnv +
+                                         "; \"$@\" & echo core=$!; wait",
+                                     "sh"};
+    const std::vector<std::string> core = job.argv();
+    argv.insert(argv.end(), core.begin(), core.end());
+    Child program(argv);
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(waitForProgress(program, 1.0, 60000)) << "no progress reached 1 s:\n"
+                                                      << program.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(program.out, m, std::regex("core=(\\d+)"))) << program.out;
+    const pid_t corePid = std::stoi(m[1]);
+    adopt.watch(corePid);
+
+    const auto killed = Clock::now();
+    program.signal(SIGKILL);
+    ASSERT_TRUE(program.wait(2000));
+    int status = 0;
+    bool gone = false;
+    while (!gone && Clock::now() - killed < seconds(10)) {
+        gone = ::waitpid(corePid, &status, WNOHANG) == corePid;
+        if (!gone)
+            program.pump(5); // the core still writes into the pipe the program left
+    }
+    const double after = duration<double>(Clock::now() - killed).count();
+    feed.stop();
+    ASSERT_TRUE(gone) << "the core still runs 10 s after its program died";
+    RecordProperty("core_gone_after_ms", static_cast<int>(after * 1000));
+    std::printf("the core ended %.3f s after its program was killed\n", after);
+    EXPECT_LT(after, 2.0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), plexavo::contract::kExitStopped);
+
+    program.drain(2000);
+    EXPECT_EQ(writtenOutput(program.out), job.output) << program.out;
+    ASSERT_TRUE(fileExists(job.output));
+    EXPECT_EQ(decodeErrors(job.output), "");
+    const double length = ProbeInfo::of(job.output).formatNum("duration").value_or(0);
+    EXPECT_GT(length, 0.5);
+    EXPECT_LT(length, 11.0) << "converted on to the end";
+    EXPECT_TRUE(partialFilesIn(dir.path()).empty());
+}
+
+// The program died before the core could ask for the death signal: the core has another
+// parent than the one named, and stops at once. The named parent converts as usual.
+TEST(Stop, ProgramGoneBeforeTheStartStopsAtOnce) {
+    TempDir dir;
+    Job job;
+    job.input = fixture("mp4");
+    job.output = dir / "out.mp4";
+    job.overwrite = false;
+    job.extra = {plexavo::contract::kClaimOption};
+    const std::string env = std::string(plexavo::contract::kParentPidEnv) + "=";
+
+    const RunResult orphan = job.run(withEnv({env + std::to_string(::getpid() + 1)}), 60);
+    EXPECT_EQ(orphan.termSignal, 0);
+    EXPECT_EQ(orphan.exitCode, plexavo::contract::kExitStopped) << describe(orphan);
+    EXPECT_FALSE(fileExists(job.output));
+    EXPECT_TRUE(partialFilesIn(dir.path()).empty());
+
+    const RunResult mine = job.run(withEnv({env + std::to_string(::getpid())}), 120);
+    ASSERT_EQ(mine.exitCode, 0) << describe(mine);
+    EXPECT_EQ(writtenOutput(mine.out), job.output);
+    EXPECT_EQ(decodeErrors(job.output), "");
 }

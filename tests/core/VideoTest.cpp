@@ -72,6 +72,98 @@ TEST(XvidTarget, WritesSimpleProfileMp4TheOldPlayersAccept) {
     EXPECT_EQ(decodeErrors(job.output), "");
 }
 
+// The devices play MPEG-4 Visual up to 640x480 only: a larger frame is fitted inside it, and
+// the core says so.
+TEST(XvidTarget, LargeFrameIsFittedForTheDevices) {
+    TempDir dir;
+    Job job;
+    job.input = fixture("hd");
+    job.output = dir / "out.mp4";
+    job.size = "1280x720";
+    const RunResult r = job.run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(linesStartingWith(r.out, plexavo::contract::kNotePrefix),
+              std::vector<std::string>{
+                  "Note: MPEG-4 is limited to 640x480 on these devices: writing 640x360"})
+        << r.out;
+    const ProbeInfo p = ProbeInfo::of(job.output);
+    ASSERT_TRUE(p.ok) << p.error;
+    const int v = p.find("video");
+    ASSERT_GE(v, 0);
+    EXPECT_EQ(p.stream(v, "codec_name"), "mpeg4");
+    EXPECT_EQ(p.stream(v, "profile"), "Simple Profile");
+    EXPECT_EQ(p.stream(v, "width") + "x" + p.stream(v, "height"), "640x360");
+    EXPECT_EQ(decodeErrors(job.output), "");
+}
+
+// Every frame size the program offers, in both formats: the file must be one the devices play.
+struct DeviceSizeCase {
+    int width, height;
+    const char* vcodec;
+};
+
+void PrintTo(const DeviceSizeCase& c, std::ostream* os) {
+    *os << c.width << "x" << c.height << " " << c.vcodec;
+}
+
+class DeviceSizes : public ::testing::TestWithParam<DeviceSizeCase> {};
+
+TEST_P(DeviceSizes, WriteWhatTheDevicesPlay) {
+    const DeviceSizeCase& c = GetParam();
+    const bool xvid = std::string(c.vcodec) == "xvid";
+    TempDir dir;
+    Job job;
+    job.input = fixture("hd");
+    job.output = dir / (xvid ? "out.mp4" : "out.mov");
+    job.vcodec = c.vcodec;
+    job.size = std::to_string(c.width) + "x" + std::to_string(c.height);
+    job.length = "1";
+    const RunResult r = job.run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const ProbeInfo p = ProbeInfo::of(job.output);
+    ASSERT_TRUE(p.ok) << p.error;
+    const int v = p.find("video");
+    ASSERT_GE(v, 0);
+    const int w = static_cast<int>(p.streamNum(v, "width").value_or(0));
+    const int h = static_cast<int>(p.streamNum(v, "height").value_or(0));
+    if (xvid) {
+        EXPECT_EQ(p.stream(v, "profile"), "Simple Profile");
+        EXPECT_LE(w, 640);
+        EXPECT_LE(h, 480);
+        // As large as fits, with the asked shape, in even sizes.
+        const double scale = std::min({1.0, 640.0 / c.width, 480.0 / c.height});
+        EXPECT_NEAR(w, c.width * scale, 1.0);
+        EXPECT_NEAR(h, c.height * scale, 1.0);
+        EXPECT_EQ(w % 2 + h % 2, 0);
+        EXPECT_EQ(linesStartingWith(r.out, "Note: ").size(), scale < 1.0 ? 1u : 0u) << r.out;
+    } else {
+        EXPECT_EQ(w, c.width);
+        EXPECT_EQ(h, c.height);
+        const std::string profile = p.stream(v, "profile");
+        EXPECT_TRUE(isBaseline(profile) || profile == "Main") << profile;
+        EXPECT_LE(p.streamNum(v, "level").value_or(99), 31) << "beyond what the devices play";
+    }
+    EXPECT_EQ(decodeErrors(job.output), "");
+}
+
+std::vector<DeviceSizeCase> deviceSizeCases() {
+    // The program's size list, device presets among them.
+    const std::pair<int, int> sizes[] = {
+        {160, 120}, {176, 144}, {256, 192}, {320, 180}, {320, 240}, {480, 320},  {640, 272},
+        {640, 360}, {640, 480}, {720, 306}, {720, 320}, {960, 640}, {1024, 768}, {1280, 720}};
+    std::vector<DeviceSizeCase> cases;
+    for (const auto& [w, h] : sizes)
+        for (const char* codec : {"xvid", "h264"})
+            cases.push_back({w, h, codec});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(List, DeviceSizes, ::testing::ValuesIn(deviceSizeCases()),
+                         [](const auto& info) {
+                             return std::to_string(info.param.width) + "x" +
+                                    std::to_string(info.param.height) + "_" + info.param.vcodec;
+                         });
+
 // ---------------------------------------------------------------------------
 // The H.264 target: Baseline 3.0 up to 640x480, Main 3.1 up to 1280x720.
 

@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "PlexcoreContract.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <regex>
 #include <string>
 
 namespace coretest {
@@ -41,6 +46,23 @@ inline std::vector<std::string> linesStartingWith(const std::string& text,
         if (line.rfind(prefix, 0) == 0)
             found.push_back(line);
     return found;
+}
+
+// The names in a folder that have the core's partial-file form (<stem>.partial-XXXXXX).
+inline std::vector<std::string> partialFilesIn(const std::string& folder) {
+    static const std::regex partial(R"(.*\.partial-[A-Za-z0-9]{6})");
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (std::regex_match(e.path().filename().string(), partial))
+            found.push_back(e.path().filename().string());
+    return found;
+}
+
+// What the core says it wrote: the text after the one "Output: " line, "" without one.
+inline std::string writtenOutput(const std::string& coreText) {
+    const auto lines = linesStartingWith(coreText, plexavo::contract::kOutputPrefix);
+    return lines.size() == 1 ? lines[0].substr(std::strlen(plexavo::contract::kOutputPrefix))
+                             : std::string();
 }
 
 // Index of the value closest to `v`.

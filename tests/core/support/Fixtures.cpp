@@ -147,6 +147,10 @@ const std::map<std::string, Recipe>& recipes() {
         t["sar"] = {".mp4", lavfi(grey("720x480", ",setsar=32/27")) + kX264};
         t["hd"] = {".mp4", lavfi(video("1280x720", 2)) + lavfi(tone(48000, 2)) + kX264 +
                                Args{"-c:a", "aac"}};
+        // Twice the length of "mov" and another picture size: two outputs cannot be mistaken
+        // for each other.
+        t["six"] = {".mp4", lavfi(video("160x120", 6)) + lavfi(tone(44100, 6, 880)) + kX264 +
+                                Args{"-ac", "2", "-c:a", "aac"}};
         t["raw-h264"] = {".h264", lavfi(video("320x240", 3)) + kX264 + Args{"-f", "h264"}};
         t["pipe-mkv"] = {".mkv",
                          {},

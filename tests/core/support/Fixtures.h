@@ -24,6 +24,7 @@ namespace coretest {
 //   wide tall    flat grey 640x360 / 240x320 (square pixels), 2 s
 //   sar          flat grey 720x480 with SAR 32:27 (16:9 on screen), 2 s
 //   hd           1280x720 H.264 + AAC, 2 s
+//   six          160x120 H.264 + AAC 44.1 kHz stereo, 6 s
 //   raw-h264     H.264 elementary stream (no duration in the container), 3 s
 //   pipe-mkv     Matroska written to a pipe (no duration, no cues), 3 s
 //   surround     H.264 + AC-3 5.1 48 kHz, 3 s

@@ -189,6 +189,85 @@ TEST(Mpeg4Plan, SimpleProfileWithoutBFramesAndARateWithinTheDevicesCeiling) {
     EXPECT_EQ(p.video.minRate, 0);
 }
 
+// The devices play MPEG-4 Visual only up to 640x480: a larger asked frame is fitted inside it
+// with its shape, and said so; H.264 keeps the asked frame.
+TEST(Mpeg4Plan, LargeFramesAreFittedInside640x480) {
+    struct Case {
+        int w, h;       // asked with -s
+        int fitW, fitH; // written
+    };
+    const Case cases[] = {
+        {960, 640, 640, 426}, {1280, 720, 640, 360}, {1024, 768, 640, 480},
+        {720, 320, 640, 284}, {642, 480, 640, 478}, // two pixels too wide still count
+        {640, 480, 640, 480}, {480, 320, 480, 320},  {4096, 16, 640, 16},
+    };
+    for (const Case& c : cases) {
+        Options o = deviceOptions(VideoCodecChoice::Xvid);
+        o.width = c.w;
+        o.height = c.h;
+        const OutputPlan p = makePlan(o, "out.mp4", videoOnly(picture(1280, 720)));
+        const std::string asked = std::to_string(c.w) + "x" + std::to_string(c.h);
+        EXPECT_EQ(p.video.width, c.fitW) << asked;
+        EXPECT_EQ(p.video.height, c.fitH) << asked;
+        EXPECT_LE(p.video.level, 4) << asked << ": beyond Simple Profile level 4a";
+        const bool fitted = c.fitW != (c.w & ~1) || c.fitH != (c.h & ~1);
+        EXPECT_EQ(p.notes.size(), fitted ? 1u : 0u) << asked;
+        if (fitted && !p.notes.empty())
+            EXPECT_EQ(p.notes[0], "MPEG-4 is limited to 640x480 on these devices: writing " +
+                                      std::to_string(c.fitW) + "x" + std::to_string(c.fitH));
+        // The picture is letterboxed inside the fitted frame, never outside it.
+        EXPECT_LE(p.video.innerW + 2 * p.video.padX, p.video.width) << asked;
+        EXPECT_LE(p.video.innerH + 2 * p.video.padY, p.video.height) << asked;
+    }
+
+    // The plan's command shows the fitted frame: a 4:3 source in a 16:9 frame gets side bars.
+    Options o = deviceOptions(VideoCodecChoice::Xvid);
+    o.width = 1280;
+    o.height = 720;
+    const OutputPlan p = makePlan(o, "out.mp4", videoOnly(picture(640, 480)));
+    EXPECT_NE(equivalentCommand(p, o).find("scale=480:360:flags=bicubic,pad=640:360:80:0"),
+              std::string::npos)
+        << equivalentCommand(p, o);
+
+    // H.264 plays at the large sizes: the frame stays as asked.
+    o.vcodec = VideoCodecChoice::H264;
+    const OutputPlan h = makePlan(o, "out.mov", videoOnly(picture(1280, 720)));
+    EXPECT_EQ(h.video.width, 1280);
+    EXPECT_EQ(h.video.height, 720);
+    EXPECT_TRUE(h.notes.empty());
+
+    // Without -s the source's own size is kept, as before (not the devices' rule here).
+    o.vcodec = VideoCodecChoice::Xvid;
+    o.width.reset();
+    o.height.reset();
+    const OutputPlan own = makePlan(o, "out.mp4", videoOnly(picture(1280, 720)));
+    EXPECT_EQ(own.video.width, 1280);
+    EXPECT_TRUE(own.notes.empty());
+}
+
+TEST(Mpeg4Plan, FitInsideKeepsTheShapeInEvenSizes) {
+    EXPECT_EQ(fitFrameInside({960, 640}, 640, 480).height, 426);
+    EXPECT_EQ(fitFrameInside({1280, 720}, 640, 480).height, 360);
+    const FrameSize same = fitFrameInside({320, 240}, 640, 480);
+    EXPECT_EQ(same.width, 320);
+    EXPECT_EQ(same.height, 240);
+    for (int w = 642; w <= 4096; w += 94)
+        for (int h = 16; h <= 4096; h += 130) {
+            const FrameSize f = fitFrameInside({w, h}, 640, 480);
+            ASSERT_LE(f.width, 640);
+            ASSERT_LE(f.height, 480);
+            ASSERT_EQ(f.width % 2, 0);
+            ASSERT_EQ(f.height % 2, 0);
+            ASSERT_TRUE(f.width == 640 || f.height == 480)
+                << w << "x" << h << ": not as large as fits";
+            const double asked = static_cast<double>(w) / h;
+            const double got = static_cast<double>(f.width) / f.height;
+            if (f.width > 16 && f.height > 16)
+                ASSERT_NEAR(got / asked, 1.0, 2.0 / std::min(f.width, f.height))
+                    << w << "x" << h << " became " << f.width << "x" << f.height;
+        }
+}
+
 // ---------------------------------------------------------------------------
 // Picture geometry
 

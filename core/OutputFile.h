@@ -1,0 +1,111 @@
+// Where a conversion writes: a locked partial file in the output's folder that takes its
+// final name only once it is finished, and the names it may take.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace plex {
+
+// ---------------------------------------------------------------------------
+// Names, decided without touching a file.
+
+// An output file name taken apart: "clip-cvt[2].mp4" is base "clip-cvt", counter 2, ext
+// ".mp4". A leading dot starts no extension (".mp4" is all base); a counter is [k] with
+// k from 1, no leading zero, right before the extension.
+struct NameParts {
+    std::string base;
+    unsigned counter = 0; // 0: the name carries no [k]
+    std::string ext;      // with its dot, "" for none
+};
+NameParts splitName(const std::string& name);
+
+// The longest start of text of at most maxBytes that does not end inside a UTF-8
+// character. Bytes that are not UTF-8 (an old Latin-1 name) are cut like any other byte.
+std::string cutUtf8(const std::string& text, std::size_t maxBytes);
+
+// base[counter]ext, or base ext for counter 0, with the base shortened so the whole name
+// has at most nameMax bytes. "" when no base of even one character fits.
+std::string numberedName(const NameParts& parts, unsigned counter, std::size_t nameMax);
+
+// The partial file's name for an output name: its stem, ".partial-" and the tag, the stem
+// shortened so the name has at most nameMax bytes.
+std::string partialName(const std::string& outputName, const std::string& tag, std::size_t nameMax);
+inline constexpr std::size_t kPartialTagLength = 6;
+// Exactly the names partialName makes: anything, ".partial-", six ASCII letters or digits.
+bool isPartialName(const std::string& name);
+
+// How many numbered names -claim tries after the asked one before it gives up.
+inline constexpr unsigned kClaimTries = 1000;
+
+// ---------------------------------------------------------------------------
+// Files.
+
+enum class NameRule {
+    Exact,   // neither -y nor -claim: the asked name, which must still be free at the end
+    Replace, // -y: the asked name, replacing whatever file has it
+    Claim,   // -claim: the asked name or the next free numbered one; nothing is replaced
+};
+
+// An open descriptor, closed once.
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(Descriptor&& o) noexcept : fd_(o.release()) {}
+    Descriptor& operator=(Descriptor&& o) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+  private:
+    int fd_ = -1;
+};
+
+// A fresh, uniquely named partial file next to the output, locked (flock) for as long as
+// this object owns it, so no other core's clean-up takes it for a leftover.
+class PartialFile {
+  public:
+    // Throws Failure when the folder cannot take the file, or when the rule keeps the
+    // asked name and the name is longer than the folder allows.
+    PartialFile(const std::string& outputPath, NameRule rule);
+    // Removes the partial file unless it was given its final name.
+    ~PartialFile();
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    // The partial file's path, in the form the output path was given.
+    const std::string& path() const { return path_; }
+    // Gives the finished file its name by the rule; returns the path written, in the form the
+    // output path was given. Throws Failure (the partial file is then removed at the end).
+    std::string claim();
+
+  private:
+    enum class Move { Done, Taken };
+    Move moveWithoutReplacing(const std::string& target);
+
+    NameRule rule_;
+    Descriptor folder_;
+    Descriptor file_;
+    std::string prefix_; // the output path's folder part with its '/', "" for none
+    std::string outputName_;
+    std::string name_; // the partial file's name in the folder
+    std::string path_;
+    std::size_t nameMax_ = 0;
+    bool claimed_ = false;
+};
+
+// Removes partial files in the output's folder that no running process holds: left by a
+// core that was killed. Only regular files with a partial name; never throws.
+void removeStalePartials(const std::string& outputPath);
+
+} // namespace plex
