@@ -43,7 +43,9 @@ def decode_errors(path):
 
 
 def cores_of(pid):
-    """Plexcore processes whose parent is pid."""
+    """Converting Plexcore processes whose parent is pid. A probe's core, which
+    ends on its own at once, is not one: taking it for the conversion's would
+    see "the core" gone before the program was even killed."""
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -53,10 +55,12 @@ def cores_of(pid):
                 stat = f.read()
             with open(f"/proc/{entry}/comm") as f:
                 comm = f.read().strip()
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                converting = b"\0-claim\0" in f.read()
         except OSError:
             continue
         ppid = int(stat.rsplit(")", 1)[1].split()[1])
-        if comm == "Plexcore" and ppid == pid:
+        if comm == "Plexcore" and ppid == pid and converting:
             found.append(int(entry))
     return found
 
@@ -69,6 +73,22 @@ def alive(pid):
         return False
 
 
+def wait_for_output(folder, count, size=64 * 1024, timeout=120):
+    """Waits until count files in folder hold at least size bytes each: the
+    cores run at idle priority, and on a busy machine a fixed pause may find
+    them not yet begun."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            sizes = [os.path.getsize(os.path.join(folder, f)) for f in os.listdir(folder)]
+        except OSError:
+            sizes = []
+        if len([s for s in sizes if s >= size]) >= count:
+            return True
+        time.sleep(0.05)
+    return False
+
+
 def plexavo(*args, **kw):
     return [os.path.join(BIN, "plexavo"), *args]
 
@@ -79,9 +99,8 @@ class Faults(unittest.TestCase):
         self.dir = self.tmp.name
         self.out = os.path.join(self.dir, "out")
         self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-
-    def tearDown(self):
-        self.tmp.cleanup()
+        # Registered first, so it runs last: after a mount's own clean-up.
+        self.addCleanup(self.tmp.cleanup)
 
     def convert(self, *files, out=None, wait=True):
         proc = subprocess.Popen(plexavo("--convert", "--out", out or self.out, *files),
@@ -128,7 +147,7 @@ class Faults(unittest.TestCase):
             cores = cores_of(proc.pid)
             time.sleep(0.05)
         self.assertTrue(cores, "the core never started")
-        time.sleep(1.0)  # well into the conversion
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")  # well into it
         proc.kill()
         killed = time.monotonic()
         proc.wait()
@@ -151,7 +170,7 @@ class Faults(unittest.TestCase):
         deadline = time.monotonic() + 60
         while not cores_of(proc.pid) and time.monotonic() < deadline:
             time.sleep(0.05)
-        time.sleep(1.0)
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")
         os.killpg(proc.pid, signal.SIGINT)  # as the terminal does: the whole group
         text, _ = proc.communicate(timeout=120)
         self.assertEqual(proc.returncode, 130, text)

@@ -22,7 +22,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_cli_faults import alive, cores_of, decode_errors, duration, make_clip  # noqa: E402
+from test_cli_faults import (alive, cores_of, decode_errors, duration, make_clip,  # noqa: E402
+                             wait_for_output)
 
 BIN = None
 DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
@@ -204,7 +205,7 @@ class Jobs(Base):
             out = self.path("out" + jobs)
             code, text = self.convert("--jobs", jobs, "--out", out, *sources)
             self.assertEqual(code, 0, text)
-            self.assertEqual(text.splitlines()[-1], "6 written, 0 failed, 0 stopped, 0 not started")
+            self.assertEqual(text.splitlines()[-1], "6 written")
             lines = self.progress(text)
             self.assertEqual(len(lines), 12, text)
             if jobs == "2":
@@ -231,13 +232,13 @@ class Jobs(Base):
             cores = cores_of(proc.pid)
             time.sleep(0.05)
         self.assertEqual(len(cores), 2, "two cores should run at once")
-        time.sleep(1.5)
+        self.assertTrue(wait_for_output(self.path("out"), 2), "the two cores wrote nothing")
         os.killpg(proc.pid, signal.SIGINT)  # as the terminal does: the whole group
         text, _ = proc.communicate(timeout=180)
         self.assertEqual(proc.returncode, 130, text)
         self.assertNotIn("[3/3] Converting", text, "a conversion started after Ctrl+C")
         self.assertEqual(len(re.findall(r"^\[[12]/3\] Stopped: ", text, re.M)), 2, text)
-        self.assertEqual(text.splitlines()[-1], "0 written, 0 failed, 2 stopped, 1 not started")
+        self.assertEqual(text.splitlines()[-1], "2 stopped, 1 not started")
         names = sorted(os.listdir(self.path("out")))
         self.assertEqual(names, ["long-cvt.mp4", "long-cvt[1].mp4"], "and no partial file")
         for n in names:

@@ -145,6 +145,9 @@ TEST(ProgressLines, OneLinePerEventWhateverTheNamesHold) {
     e.written.clear();
     EXPECT_EQ(progressLine(e), "[3/12] Stopped before anything was written.");
     EXPECT_EQ(summaryLine({4, 1, 2, 3, true}), "4 written, 1 failed, 2 stopped, 3 not started");
+    EXPECT_EQ(summaryLine({6, 0, 0, 0, false}), "6 written");
+    EXPECT_EQ(summaryLine({0, 0, 2, 1, true}), "2 stopped, 1 not started");
+    EXPECT_EQ(summaryLine({}), "nothing converted");
 }
 
 TEST(ParallelRunner, AtMostNRunAtOnceAndEachFileStartsBeforeItEnds) {

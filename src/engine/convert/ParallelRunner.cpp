@@ -77,10 +77,17 @@ std::string progressLine(const ConversionEvent& event) {
 }
 
 std::string summaryLine(const RunSummary& summary) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%zu written, %zu failed, %zu stopped, %zu not started",
-                  summary.written, summary.failed, summary.stopped, summary.notStarted);
-    return line;
+    // Only the counts that are not zero: a run where nothing failed has no
+    // "failed" in its output for a script to trip over.
+    const std::pair<std::size_t, const char*> counts[] = {{summary.written, "written"},
+                                                          {summary.failed, "failed"},
+                                                          {summary.stopped, "stopped"},
+                                                          {summary.notStarted, "not started"}};
+    std::string line;
+    for (const auto& [count, what] : counts)
+        if (count > 0)
+            line += (line.empty() ? "" : ", ") + std::to_string(count) + " " + what;
+    return line.empty() ? "nothing converted" : line;
 }
 
 unsigned effectiveJobs(unsigned requested, std::size_t files) {

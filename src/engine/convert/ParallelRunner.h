@@ -57,6 +57,7 @@ struct RunSummary {
     bool interrupted = false; // requestStop() came before the run ended
 };
 
+// "6 written, 1 failed": the counts that are not zero.
 std::string summaryLine(const RunSummary& summary);
 
 // How many conversions run at once: requested, or one per processor for 0;

@@ -206,6 +206,7 @@ int runFrontEnd(const std::vector<std::string>& args) {
         const InterruptGuard guard(runner);
         summary = runner.run();
     }
+    summary.failed += static_cast<std::size_t>(failures); // the files the probe turned away
     std::printf("%s\n", summaryLine(summary).c_str());
     std::fflush(stdout);
     if (summary.interrupted)
