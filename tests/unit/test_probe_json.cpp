@@ -125,9 +125,9 @@ TEST(ProbeReport, ANameHoldingADurationLineIsNotTakenForOne) {
 }
 
 TEST(ProbeJson, ConvertibleAndFailedFilesWithTheirDocumentedFields) {
-    ProbedFile good{"/media/film.mkv", true, parseProbeReport(kTwoAudioTracks)};
+    ProbedFile good{"/media/film.mkv", true, parseProbeReport(kTwoAudioTracks), 3723};
     ProbedFile bad{"notes.txt", false,
-                   parseProbeReport("Error: cannot read input 'notes.txt': not a media file\n")};
+                   parseProbeReport("Error: cannot read input 'notes.txt': not a media file\n"), 0};
     const json doc = parse({good, bad});
     EXPECT_EQ(doc["version"], 1);
     ASSERT_EQ(doc["files"].size(), 2u);
@@ -165,11 +165,24 @@ TEST(ProbeJson, ConvertibleAndFailedFilesWithTheirDocumentedFields) {
     EXPECT_FALSE(b.contains("duration"));
 }
 
+// The source list reads "1x" hours as one; the report reads no half
+// numbers. A convertible file still gets a duration, the list's.
+TEST(ProbeJson, ADurationOnlyTheSourceListReadsIsItsWholeSeconds) {
+    const char text[] = "  Duration: 1x:00:05.50, start: 0.000000, bitrate: 64 kb/s\n";
+    CSourceItem item;
+    ASSERT_EQ(item.parseProbeOutput("/m/a.mp4", text), 0);
+    ASSERT_FALSE(item.report.durationSeconds);
+    const json f = parse({{"/m/a.mp4", true, item.report, item.durationSeconds}})["files"][0];
+    EXPECT_EQ(f["duration_seconds"], 3605);
+    EXPECT_EQ(f["duration"], "01:00:05");
+    EXPECT_EQ(f["bit_rate_kbps"], 64);
+}
+
 TEST(ProbeJson, HostileNamesComeOutAsValidJsonAndExactlyAsBase64) {
     const std::string quoted = "/m/say \"hi\"\\ \t\x01.mp4";
     const std::string broken = std::string("/m/caf\xC3\xA9 \xFF\xC3 \xED\xA0\x80 \xE2\x82\n.mp4");
-    ProbedFile q{quoted, false, parseProbeReport("Error: x\n")};
-    ProbedFile b{broken, false, parseProbeReport(std::string("Error: cannot read '") + broken)};
+    ProbedFile q{quoted, false, parseProbeReport("Error: x\n"), 0};
+    ProbedFile b{broken, false, parseProbeReport(std::string("Error: cannot read '") + broken), 0};
     const json doc = parse({q, b});
 
     EXPECT_EQ(doc["files"][0]["path"], quoted) << "valid UTF-8 comes through unchanged";

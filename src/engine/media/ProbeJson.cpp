@@ -77,8 +77,13 @@ Json fileJson(const ProbedFile& file) {
         return j;
     }
     const ProbeReport& r = file.report;
-    j["duration_seconds"] = r.durationSeconds ? Json(hundredths(*r.durationSeconds)) : Json();
-    j["duration"] = r.durationSeconds ? Json(clockText(*r.durationSeconds)) : Json();
+    // The exact value where it agrees with the whole seconds that made the
+    // file convertible; the two read one line, so they differ only on text
+    // the report refuses to half read.
+    const bool exact = r.durationSeconds && static_cast<long long>(*r.durationSeconds) ==
+                                                static_cast<long long>(file.wholeSeconds);
+    j["duration_seconds"] = exact ? hundredths(*r.durationSeconds) : file.wholeSeconds;
+    j["duration"] = clockText(file.wholeSeconds);
     j["bit_rate_kbps"] = orNull(r.bitRateKbps);
     j["streams"] = Json::array();
     for (const auto& stream : r.streams)

@@ -15,6 +15,9 @@ struct ProbedFile {
     std::string path; // as named on the command line: bytes, not necessarily UTF-8
     bool convertible = false;
     ProbeReport report;
+    // The whole seconds the source list reads (CSourceItem::durationSeconds):
+    // the duration when the report cannot read it to the hundredth.
+    int wholeSeconds = 0;
 };
 
 // The whole document, ending with a line feed. Never throws on a name:

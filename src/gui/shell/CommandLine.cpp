@@ -150,7 +150,7 @@ int probeAsJson(const Request& request) {
         CSourceItem item;
         const bool convertible = item.probe(absoluteSourcePath(file)) == 0;
         anyFailed = anyFailed || !convertible;
-        probed.push_back({file, convertible, item.report});
+        probed.push_back({file, convertible, item.report, item.durationSeconds});
     }
     const std::string document = probeJsonDocument(probed);
     std::fwrite(document.data(), 1, document.size(), stdout);
