@@ -66,6 +66,7 @@ def main():
     inputs = make_inputs(os.path.join(args.work, "inputs"))
     processors = os.cpu_count() or 1
 
+    load_before = os.getloadavg()[0]
     figures = {1: [], 2: []}
     for _ in range(args.rounds):
         for jobs in (1, 2):  # interleaved, so a busy spell of the machine hits both
@@ -76,6 +77,8 @@ def main():
 
     print(f"== command line --jobs: {FILES} files of {SECONDS} s 640x480 to H.264 640x480, "
           f"{processors} processors, median of {args.rounds} rounds")
+    # The cores run at idle priority: any other load on the machine comes first.
+    print(f"load average (1 min) before: {load_before:.2f}, after: {os.getloadavg()[0]:.2f}")
     for j in (1, 2):
         print(f"--jobs {j}: {wall[j]:6.2f} s wall, {cpu[j] / FILES:5.2f} s processor time per file")
     print(f"wall-time ratio (--jobs 1 / --jobs 2): {wall[1] / wall[2]:.2f}")

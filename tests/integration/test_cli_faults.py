@@ -43,9 +43,7 @@ def decode_errors(path):
 
 
 def cores_of(pid):
-    """Converting Plexcore processes whose parent is pid. A probe's core, which
-    ends on its own at once, is not one: taking it for the conversion's would
-    see "the core" gone before the program was even killed."""
+    """Converting Plexcore processes whose parent is pid (not its probes)."""
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -55,13 +53,17 @@ def cores_of(pid):
                 stat = f.read()
             with open(f"/proc/{entry}/comm") as f:
                 comm = f.read().strip()
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                converting = b"\0-claim\0" in f.read()
         except OSError:
             continue
         ppid = int(stat.rsplit(")", 1)[1].split()[1])
-        if comm == "Plexcore" and ppid == pid and converting:
-            found.append(int(entry))
+        if comm != "Plexcore" or ppid != pid:
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                if b"\0-claim\0" in f.read():
+                    found.append(int(entry))
+        except OSError:
+            pass
     return found
 
 
@@ -96,11 +98,11 @@ def plexavo(*args, **kw):
 class Faults(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
+        # Cleanups run last in, first out: a file system mounted inside goes first.
+        self.addCleanup(self.tmp.cleanup)
         self.dir = self.tmp.name
         self.out = os.path.join(self.dir, "out")
         self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-        # Registered first, so it runs last: after a mount's own clean-up.
-        self.addCleanup(self.tmp.cleanup)
 
     def convert(self, *files, out=None, wait=True):
         proc = subprocess.Popen(plexavo("--convert", "--out", out or self.out, *files),

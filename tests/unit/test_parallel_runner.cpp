@@ -302,6 +302,48 @@ TEST(ParallelRunner, AStopEndsEveryRunningConversionAsAStopAndStartsNoOther) {
                          "[2/5] Stopped: " + plan[1].output + " holds the first 1.5 seconds."}));
 }
 
+// Cores that ignore the stop and keep printing would be waited for (their
+// output is a sign of life) far past any test's patience; only the second
+// request, as a second Ctrl+C makes it, ends them.
+TEST(ParallelRunner, ASecondStopKillsTheRunningCores) {
+    Sources sources;
+    TempDir pids;
+    for (int i = 0; i < 3; ++i)
+        sources.add("deaf" + std::to_string(i),
+                    "i|d:" + pids.path() + "|p:600000:100:frame=1 time=1.00 \\r");
+    FakeCore core("@");
+    ParallelRunner runner(sources.plan(), "", 2);
+    runner.prepareJob = [](CEncodeJob& job) {
+        job.lookIntervalMs = 50;
+        job.stopSilenceMs = job.stopLimitMs = 600000;
+    };
+    Recorder recorder;
+    recorder.attach(runner);
+    RunSummary summary;
+    std::thread thread([&] { summary = runner.run(); });
+    std::vector<pid_t> cores;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (cores.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        cores.clear();
+        for (const auto& entry : fs::directory_iterator(pids.path()))
+            cores.push_back(std::stoi(entry.path().filename().string()));
+    }
+    ASSERT_EQ(cores.size(), 2u);
+    runner.requestStop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past a few looks
+    for (const pid_t pid : cores)
+        EXPECT_EQ(kill(pid, 0), 0) << "a core that ignores the stop is still running";
+    runner.requestStop();
+    thread.join();
+
+    EXPECT_TRUE(summary.interrupted);
+    EXPECT_EQ(summary.failed, 2u) << "a killed core's file is not kept";
+    EXPECT_EQ(summary.notStarted, 1u);
+    for (const pid_t pid : cores)
+        EXPECT_TRUE(kill(pid, 0) == -1 && errno == ESRCH) << "core " << pid << " is left";
+}
+
 TEST(ParallelRunner, AStopBeforeTheRunStartsNothing) {
     Sources sources;
     TempDir pids;

@@ -125,7 +125,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     child.stopPolicy.silenceMs = stopSilenceMs;
     child.stopPolicy.limitMs = stopLimitMs;
     child.stopPolicy.watchedFile = outputFilePath;
-    child.stopPolicy.killRequest = &killRequested;
+    child.stopPolicy.killRequest = killAll ? killAll : &killRequested;
     child.stopPolicy.onOutput = [&stopOutput](const char* text, std::size_t n) {
         stopOutput.append(text, n);
         if (stopOutput.size() > kStopOutputKept)

@@ -46,6 +46,9 @@ class CEncodeJob {
     // stopRequested, run() never clears it: a stop that lands just as a job
     // begins still stops that job.
     const std::atomic<bool>* stopAll = nullptr;
+    // Its second request, shared the same way: the cores are killed at once.
+    // When given, a stopping run watches it in place of killRequested.
+    const std::atomic<bool>* killAll = nullptr;
 
     // The pump's clock in milliseconds (monotonic unless a test sets it).
     std::function<std::uint64_t()> clock;
@@ -104,7 +107,8 @@ class CEncodeJob {
   private:
     std::uint64_t now() const;
     bool stopAsked() const {
-        return stopRequested || killRequested || (stopAll && stopAll->load());
+        return stopRequested || killRequested || (stopAll && stopAll->load()) ||
+               (killAll && killAll->load());
     }
     // One read of n bytes into the buffer has been made at time now.
     bool afterRead(std::size_t n, std::uint64_t now);

@@ -121,6 +121,7 @@ RunSummary ParallelRunner::run() {
     for (unsigned i = 0; i < m_jobs; ++i) {
         jobs.push_back(std::make_unique<CEncodeJob>());
         jobs.back()->stopAll = &m_stop;
+        jobs.back()->killAll = &m_kill;
         if (prepareJob)
             prepareJob(*jobs.back());
     }

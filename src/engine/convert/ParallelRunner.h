@@ -84,9 +84,14 @@ class ParallelRunner {
     RunSummary run();
 
     // Stops every running conversion as a stop (the files are finished,
-    // playable and kept) and starts no new one. Safe in a signal handler:
-    // it only sets a lock-free flag, which the jobs look at.
-    void requestStop() noexcept { m_stop.store(true); }
+    // playable and kept) and starts no new one. A second request insists:
+    // the cores are killed at once, their partial files left for the next
+    // conversion into the folder to clear away. Safe in a signal handler: it
+    // only sets lock-free flags, which the jobs look at.
+    void requestStop() noexcept {
+        if (m_stop.exchange(true))
+            m_kill.store(true);
+    }
     static_assert(std::atomic<bool>::is_always_lock_free);
 
     unsigned jobs() const { return m_jobs; }
@@ -100,6 +105,7 @@ class ParallelRunner {
     std::string m_options;
     unsigned m_jobs;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_kill{false};
 
     std::mutex m_mutex; // guards what follows and the calls of onEvent
     std::size_t m_next = 0;

@@ -38,6 +38,7 @@ extern "C" void onInterrupt(int) {
 
 // Ctrl+C, a hang-up or a kill asks every running conversion to stop as the
 // window's Cancel All does: their files are finished, playable, and kept.
+// The second one insists: the cores are killed.
 class InterruptGuard {
   public:
     explicit InterruptGuard(ParallelRunner& runner) {
