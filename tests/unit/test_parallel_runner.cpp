@@ -86,6 +86,24 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+// The pids the fake cores wrote into folder, once there are count of them
+// (or after 20 s, with fewer).
+std::vector<pid_t> startedCores(const std::string& folder, std::size_t count) {
+    std::vector<pid_t> cores;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (cores.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        cores.clear();
+        for (const auto& entry : fs::directory_iterator(folder))
+            cores.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return cores;
+}
+
+bool gone(pid_t pid) {
+    return kill(pid, 0) == -1 && errno == ESRCH;
+}
+
 } // namespace
 
 TEST(ConversionPlan, NamesEveryOutputInListOrderAsOneAfterTheOtherWould) {
@@ -270,14 +288,7 @@ TEST(ParallelRunner, AStopEndsEveryRunningConversionAsAStopAndStartsNoOther) {
     RunSummary summary;
     std::thread thread([&] { summary = runner.run(); });
 
-    std::vector<pid_t> cores;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (cores.size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        cores.clear();
-        for (const auto& entry : fs::directory_iterator(pids.path()))
-            cores.push_back(std::stoi(entry.path().filename().string()));
-    }
+    const std::vector<pid_t> cores = startedCores(pids.path(), 2);
     ASSERT_EQ(cores.size(), 2u) << "two cores should be running";
     runner.requestStop(); // what the Ctrl+C handler does
     thread.join();
@@ -287,7 +298,7 @@ TEST(ParallelRunner, AStopEndsEveryRunningConversionAsAStopAndStartsNoOther) {
     EXPECT_EQ(summary.notStarted, 3u);
     EXPECT_EQ(summary.written + summary.failed, 0u);
     for (const pid_t pid : cores)
-        EXPECT_TRUE(kill(pid, 0) == -1 && errno == ESRCH) << "core " << pid << " is left";
+        EXPECT_TRUE(gone(pid)) << "core " << pid << " is left";
     const auto seen = recorder.seen();
     ASSERT_EQ(seen.size(), 4u);
     for (const auto& s : seen)
@@ -321,14 +332,7 @@ TEST(ParallelRunner, ASecondStopKillsTheRunningCores) {
     recorder.attach(runner);
     RunSummary summary;
     std::thread thread([&] { summary = runner.run(); });
-    std::vector<pid_t> cores;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (cores.size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        cores.clear();
-        for (const auto& entry : fs::directory_iterator(pids.path()))
-            cores.push_back(std::stoi(entry.path().filename().string()));
-    }
+    const std::vector<pid_t> cores = startedCores(pids.path(), 2);
     ASSERT_EQ(cores.size(), 2u);
     runner.requestStop();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past a few looks
@@ -341,7 +345,7 @@ TEST(ParallelRunner, ASecondStopKillsTheRunningCores) {
     EXPECT_EQ(summary.failed, 2u) << "a killed core's file is not kept";
     EXPECT_EQ(summary.notStarted, 1u);
     for (const pid_t pid : cores)
-        EXPECT_TRUE(kill(pid, 0) == -1 && errno == ESRCH) << "core " << pid << " is left";
+        EXPECT_TRUE(gone(pid)) << "core " << pid << " is left";
 }
 
 TEST(ParallelRunner, AStopBeforeTheRunStartsNothing) {
