@@ -37,5 +37,6 @@ bash "$here/preview/run.sh" "$build" || echo "bench: the preview benchmark faile
 bash "$here/windows_batch.sh" "$build" || echo "bench: the worker-window benchmark failed"
 bash "$here/desktop_notify.sh" "$build" || echo "bench: the desktop-notification benchmark failed"
 bash "$here/lang/run.sh" "$build" || echo "bench: the language-pack benchmark failed"
+bash "$here/cli/run.sh" "$build" || echo "bench: the command-line benchmark failed"
 
 exec python3 "$here/core/bench.py" --core "$core" --work "$build/bench" "$@"

@@ -5,6 +5,8 @@ set -euo pipefail
 
 PKGS=(
   build-essential cmake ninja-build pkg-config git
+  nlohmann-json3-dev  # the probe's JSON document (plexavo --probe --json)
+  parallel            # the scripting guide's example of several machines, run by a test
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-l10n-tools qt6-tools-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev

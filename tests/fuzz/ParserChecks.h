@@ -7,11 +7,14 @@
 
 #include "PlexcoreContract.h"
 #include "engine/convert/EncodeJob.h"
+#include "engine/media/ProbeJson.h"
 #include "engine/media/SourceItem.h"
+#include "engine/platform/Utf8.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace parser_checks {
@@ -52,6 +55,25 @@ inline std::string checkProbeText(const std::uint8_t* data, std::size_t size) {
         return "bit rate text without its unit: " + item.bitrateText;
     if (item.path != path || item.title != "clip one" || item.extension != "mp4")
         return "the path was split wrongly";
+
+    // Whatever the core printed and whatever bytes a name holds, the JSON
+    // form is one valid document of valid UTF-8 (the text stands in for a
+    // name here: any bytes at all).
+    const std::string document =
+        plexavo::probeJsonDocument({{path, result == 0, item.report, item.durationSeconds},
+                                    {std::string(text), false, item.report, 0}});
+    if (!plexavo::platform::isValidUtf8(document))
+        return "the JSON document is not UTF-8";
+    const auto json = nlohmann::json::parse(document, nullptr, false);
+    if (json.is_discarded())
+        return "the JSON document does not parse";
+    const auto& file = json["files"][0];
+    if (file["convertible"] != (result == 0))
+        return "the JSON says otherwise of convertible";
+    if (result == 0 &&
+        (!file["duration_seconds"].is_number() ||
+         static_cast<long long>(file["duration_seconds"].get<double>()) != item.durationSeconds))
+        return "the JSON's duration disagrees with the item's";
     return {};
 }
 

@@ -75,6 +75,22 @@ def alive(pid):
         return False
 
 
+def wait_for_output(folder, count, size=64 * 1024, timeout=120):
+    """Waits until count files in folder hold at least size bytes each: the
+    cores run at idle priority, and on a busy machine a fixed pause may find
+    them not yet begun."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            sizes = [os.path.getsize(os.path.join(folder, f)) for f in os.listdir(folder)]
+        except OSError:
+            sizes = []
+        if len([s for s in sizes if s >= size]) >= count:
+            return True
+        time.sleep(0.05)
+    return False
+
+
 def plexavo(*args, **kw):
     return [os.path.join(BIN, "plexavo"), *args]
 
@@ -133,7 +149,7 @@ class Faults(unittest.TestCase):
             cores = cores_of(proc.pid)
             time.sleep(0.05)
         self.assertTrue(cores, "the core never started")
-        time.sleep(1.0)  # well into the conversion
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")  # well into it
         proc.kill()
         killed = time.monotonic()
         proc.wait()
@@ -156,7 +172,7 @@ class Faults(unittest.TestCase):
         deadline = time.monotonic() + 60
         while not cores_of(proc.pid) and time.monotonic() < deadline:
             time.sleep(0.05)
-        time.sleep(1.0)
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")
         os.killpg(proc.pid, signal.SIGINT)  # as the terminal does: the whole group
         text, _ = proc.communicate(timeout=120)
         self.assertEqual(proc.returncode, 130, text)

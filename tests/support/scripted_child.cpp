@@ -22,8 +22,14 @@
 //   v:NAME      write "NAME=value\n" of the environment ("NAME unset\n" when unset)
 //   P           write "own group\n" when the child leads its own process group
 //   r           write where standard input comes from (the /proc link) and what one read got
+//   @           go on with the steps written in the input file (the argument after -i),
+//               in the environment form: several conversions, each with a script of its own
+//   O           as the core does once its file is finished: create the output file (the
+//               last argument) if missing and write "Output: PATH\n"
+//   d:DIR       create an empty file named by this process's pid in DIR
 #include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,8 +125,37 @@ int main(int argc, char** argv) {
     else
         steps.assign(argv + 1, argv + argc);
 
-    for (const auto& step : steps) {
-        if (step.rfind("w:", 0) == 0) {
+    for (std::size_t at = 0; at < steps.size(); ++at) {
+        const std::string step = steps[at];
+        if (step == "@") {
+            std::string input;
+            for (int i = 1; i + 1 < argc; ++i)
+                if (std::strcmp(argv[i], "-i") == 0)
+                    input = argv[i + 1];
+            std::string script;
+            if (std::FILE* f = std::fopen(input.c_str(), "rb")) {
+                char buffer[4096];
+                std::size_t n;
+                while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+                    script.append(buffer, n);
+                std::fclose(f);
+            }
+            while (!script.empty() && (script.back() == '\n' || script.back() == '\r'))
+                script.pop_back();
+            const auto more = splitScript(script);
+            steps.insert(steps.begin() + static_cast<std::ptrdiff_t>(at) + 1, more.begin(),
+                         more.end());
+        } else if (step == "O" && argc > 1) {
+            const int fd = open(argv[argc - 1], O_WRONLY | O_CREAT, 0644);
+            if (fd >= 0)
+                close(fd);
+            writeAll(std::string("Output: ") + argv[argc - 1] + "\n");
+        } else if (step.rfind("d:", 0) == 0) {
+            const std::string name = step.substr(2) + "/" + std::to_string(getpid());
+            const int fd = open(name.c_str(), O_WRONLY | O_CREAT, 0644);
+            if (fd >= 0)
+                close(fd);
+        } else if (step.rfind("w:", 0) == 0) {
             writeAll(unescape(step.substr(2)));
         } else if (step.rfind("e:", 0) == 0) {
             writeAll(unescape(step.substr(2)), 2);

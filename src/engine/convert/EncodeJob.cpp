@@ -126,18 +126,23 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     child.stopPolicy.silenceMs = stopSilenceMs;
     child.stopPolicy.limitMs = stopLimitMs;
     child.stopPolicy.watchedFile = outputFilePath;
-    child.stopPolicy.killRequest = &killRequested;
+    child.stopPolicy.killRequest = killAll ? killAll : &killRequested;
     child.stopPolicy.onOutput = [&stopOutput](const char* text, std::size_t n) {
         stopOutput.append(text, n);
         if (stopOutput.size() > kStopOutputKept)
             stopOutput.erase(0, stopOutput.size() - kStopOutputKept);
     };
 
+    if (stopAll && stopAll->load()) {
+        // Stopped before its core began: nothing was written.
+        m_outcome = Outcome::Stopped;
+        return 0;
+    }
     const bool started = child.start() == 0;
     if (started)
         pumpOutput(child);
 
-    const bool stopped = stopRequested || killRequested;
+    const bool stopped = stopAsked();
     if (started && !stopped)
         child.waitForExit(kExitWaitMs);
     child.terminate();
@@ -232,7 +237,7 @@ bool CEncodeJob::afterRead(std::size_t n, std::uint64_t now) {
     noteErrorLine({m_buffer, m_fill});
     m_fill = 0;
     m_last = now;
-    return stopRequested || killRequested;
+    return stopAsked();
 }
 
 bool CEncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now) {

@@ -44,6 +44,14 @@ class CEncodeJob {
     // any longer (the second, explicit request: the program is closing). Set
     // alone, it stops the conversion and kills the core at once.
     std::atomic<bool> killRequested{false};
+    // A stop shared by several jobs (every conversion of a command line that
+    // runs some at once), set from any thread or a signal handler. Unlike
+    // stopRequested, run() never clears it: a stop that lands just as a job
+    // begins still stops that job.
+    const std::atomic<bool>* stopAll = nullptr;
+    // Its second request, shared the same way: the cores are killed at once.
+    // When given, a stopping run watches it in place of killRequested.
+    const std::atomic<bool>* killAll = nullptr;
 
     // The pump's clock in milliseconds (monotonic unless a test sets it).
     std::function<std::uint64_t()> clock;
@@ -101,6 +109,10 @@ class CEncodeJob {
 
   private:
     std::uint64_t now() const;
+    bool stopAsked() const {
+        return stopRequested || killRequested || (stopAll && stopAll->load()) ||
+               (killAll && killAll->load());
+    }
     // One read of n bytes into the buffer has been made at time now.
     bool afterRead(std::size_t n, std::uint64_t now);
     void noteErrorLine(std::string_view text);

@@ -159,8 +159,13 @@ int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
     const std::string_view text(cText);
     durationSeconds = 0;
 
+    report = parseProbeReport(text);
+
     std::size_t scanFrom = 0;
-    const auto durationAt = text.find("Duration: ");
+    // Only the real duration line counts, never a file name that holds one.
+    const auto lineAt = durationLineAt(text);
+    const auto durationAt =
+        lineAt == std::string_view::npos ? lineAt : text.find("Duration: ", lineAt);
     if (durationAt != std::string_view::npos) {
         scanFrom = durationAt;
         const auto restBegin = durationAt + std::strlen("Duration: ");
@@ -256,6 +261,13 @@ int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
 // Never over an existing file while one of the numbered names is free.
 bool CSourceItem::assignOutputName(const std::string& folder, const std::string& extension,
                                    const std::string& suffix) {
+    return assignOutputName(folder, extension, suffix,
+                            [](const std::string& path) { return fileExists(path); });
+}
+
+bool CSourceItem::assignOutputName(const std::string& folder, const std::string& extension,
+                                   const std::string& suffix,
+                                   const std::function<bool(const std::string&)>& taken) {
     constexpr int kMaxCounter = 1000;
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '/')
@@ -274,7 +286,7 @@ bool CSourceItem::assignOutputName(const std::string& folder, const std::string&
         return stem + tail;
     };
     std::string stem = nameFor(0);
-    for (int n = 1; fileExists(dir + stem + "." + extension);) {
+    for (int n = 1; taken(dir + stem + "." + extension);) {
         stem = nameFor(n);
         if (++n > kMaxCounter)
             break;

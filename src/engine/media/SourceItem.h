@@ -2,7 +2,10 @@
 // part to convert, where its output goes and how far its conversion has come.
 #pragma once
 
+#include "engine/media/ProbeReport.h"
+
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace plexavo {
@@ -57,6 +60,8 @@ class CSourceItem {
     std::string bitrateText;
     std::string videoDescription;
     std::string audioDescription;
+    // Everything the last probe printed, field by field.
+    ProbeReport report;
 
     CSourceItem() = default;
     virtual ~CSourceItem() = default;
@@ -92,6 +97,11 @@ class CSourceItem {
     // of 1000 numbered names is free. Returns true.
     bool assignOutputName(const std::string& folder, const std::string& extension,
                           const std::string& suffix);
+    // The same, with taken saying which paths are not free (the files on the
+    // disk, and the names a plan has already given out).
+    bool assignOutputName(const std::string& folder, const std::string& extension,
+                          const std::string& suffix,
+                          const std::function<bool(const std::string&)>& taken);
 
     // The probe's command line as logged.
     static std::string probeCommandLine(const std::string& path);

@@ -1,9 +1,12 @@
-// The one UTF-8 encoder the engine needs (version blocks and .reg files carry
-// UTF-16 text; everything else here is UTF-8 already).
+// The engine's UTF-8 helpers: the encoder (version blocks and .reg files
+// carry UTF-16 text; everything else here is UTF-8 already) and the check of
+// bytes that must become text (file names are bytes, JSON is text).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace plexavo::platform {
 
@@ -24,6 +27,65 @@ inline void appendUtf8(std::string& out, std::uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+// The length of the well-formed UTF-8 sequence at text[at] (RFC 3629: no
+// overlong forms, no surrogates, nothing past U+10FFFF), or 0 when the byte
+// there does not begin one.
+inline std::size_t utf8SequenceAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
+
+inline bool isValidUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = utf8SequenceAt(text, at);
+        if (n == 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// The text with every byte that is not part of a well-formed sequence
+// replaced by U+FFFD, one for each such byte.
+inline std::string replaceInvalidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = utf8SequenceAt(text, at);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++at;
+        } else {
+            out.append(text.substr(at, n));
+            at += n;
+        }
+    }
+    return out;
 }
 
 } // namespace plexavo::platform

@@ -1,8 +1,8 @@
 #include "gui/shell/CommandLine.h"
 
-#include "engine/convert/EncodeJob.h"
 #include "engine/convert/EncodingOptions.h"
-#include "engine/convert/OutputNaming.h"
+#include "engine/convert/ParallelRunner.h"
+#include "engine/media/ProbeJson.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourcePaths.h"
 #include "engine/services/ResourceText.h"
@@ -18,32 +18,31 @@ namespace plexavo::cli {
 
 namespace {
 
-constexpr unsigned kStrStopped = 62009;
-constexpr unsigned kStrStoppedEmpty = 62010;
+// Exit statuses, as --help and docs/scripting.md state them.
+constexpr int kExitAllDone = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitBadArguments = 2;
 // The shell's status for a run ended by Ctrl+C (128 + SIGINT).
 constexpr int kExitInterrupted = 130;
+// More conversions at once than this is a typing error, not a machine.
+constexpr long kMaxJobs = 1024;
 
-// The conversion a Ctrl+C stops. A signal handler may only touch lock-free atomics.
-std::atomic<CEncodeJob*> g_runningJob{nullptr};
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free &&
-              std::atomic<CEncodeJob*>::is_always_lock_free);
+// The conversions a Ctrl+C stops. A signal handler may only touch lock-free atomics.
+std::atomic<ParallelRunner*> g_runner{nullptr};
+static_assert(std::atomic<ParallelRunner*>::is_always_lock_free);
 
 extern "C" void onInterrupt(int) {
-    // The second Ctrl+C insists: the core is killed, its partial file left
-    // for the next conversion into the folder to clear away.
-    const bool again = g_interrupted.exchange(true);
-    if (CEncodeJob* job = g_runningJob.load())
-        (again ? job->killRequested : job->stopRequested).store(true);
+    if (ParallelRunner* runner = g_runner.load())
+        runner->requestStop();
 }
 
-// Ctrl+C, a hang-up or a kill asks the running conversion to stop as the
-// window's Cancel All does: its file is finished, playable, and kept.
+// Ctrl+C, a hang-up or a kill asks every running conversion to stop as the
+// window's Cancel All does: their files are finished, playable, and kept.
+// The second one insists: the cores are killed.
 class InterruptGuard {
   public:
-    explicit InterruptGuard(CEncodeJob& job) {
-        g_interrupted = false;
-        g_runningJob = &job;
+    explicit InterruptGuard(ParallelRunner& runner) {
+        g_runner = &runner;
         struct sigaction sa {};
         sa.sa_handler = onInterrupt;
         sigemptyset(&sa.sa_mask);
@@ -53,7 +52,7 @@ class InterruptGuard {
     ~InterruptGuard() {
         for (int i = 0; i < 3; ++i)
             sigaction(kSignals[i], &m_old[i], nullptr);
-        g_runningJob = nullptr;
+        g_runner = nullptr;
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
@@ -68,106 +67,152 @@ bool isFrontEndOption(const char* arg) {
            std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
-int runFrontEnd(const std::vector<std::string>& args) {
-    ConversionSettings settings;
+struct Request {
     bool convert = false;
-    bool optionsEnded = false;
+    bool json = false;
+    bool jobsGiven = false;
+    unsigned jobs = 1;
+    ConversionSettings settings;
     std::vector<std::string> files;
+};
+
+int badArguments(const char* text, const std::string& detail = {}) {
+    std::fprintf(stderr, "plexavo: %s%s (see plexavo --help)\n", text, detail.c_str());
+    return kExitBadArguments;
+}
+
+// Reads the arguments into request; an exit status when the run ends here
+// (--help, or arguments that make no sense).
+std::optional<int> readArguments(const std::vector<std::string>& args, Request& request) {
+    ConversionSettings& settings = request.settings;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
         if (optionsEnded || arg.empty() || arg[0] != '-') {
-            files.push_back(arg);
+            request.files.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "--probe") {
             continue;
         } else if (arg == "--convert") {
-            convert = true;
+            request.convert = true;
+        } else if (arg == "--json") {
+            request.json = true;
         } else if (arg == "--h264") {
             settings.targetFormat = kTargetH264;
-        } else if (arg == "--size" && i + 1 < args.size()) {
+        } else if (arg == "--jobs") {
+            char* end = nullptr;
+            const std::string value = hasValue ? args[++i] : std::string();
+            const long jobs = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || !end || *end || jobs < 0 || jobs > kMaxJobs)
+                return badArguments("--jobs takes a number from 0 (one per processor) to ",
+                                    std::to_string(kMaxJobs));
+            request.jobs = static_cast<unsigned>(jobs);
+            request.jobsGiven = true;
+        } else if (arg == "--size" && hasValue) {
             char* end = nullptr;
             const long row = std::strtol(args[++i].c_str(), &end, 10);
-            if (!end || *end || row < 0 || row > static_cast<long>(VideoSizes.size())) {
-                std::fprintf(stderr, "plexavo: --size takes a row number from 0 to %zu\n",
-                             VideoSizes.size());
-                return 2;
-            }
+            if (!end || *end || row < 0 || row > static_cast<long>(VideoSizes.size()))
+                return badArguments("--size takes a row number from 0 to ",
+                                    std::to_string(VideoSizes.size()));
             settings.sizeChoice = static_cast<int>(row);
             settings.applySizeChoice();
-        } else if (arg == "--out" && i + 1 < args.size()) {
+        } else if (arg == "--out" && hasValue) {
             settings.outputPath = absoluteSourcePath(args[++i]);
             if (settings.outputPath.back() != '/')
                 settings.outputPath += '/';
         } else if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
-            return 0;
+            return kExitAllDone;
         } else if (std::error_code ec; std::filesystem::exists(arg, ec)) {
-            files.push_back(arg); // a file whose name starts with '-'
+            request.files.push_back(arg); // a file whose name starts with '-'
         } else {
-            std::fprintf(stderr, "plexavo: unknown option %s (see plexavo --help)\n", arg.c_str());
-            return 2;
+            return badArguments("unknown option ", arg);
         }
     }
-    if (files.empty()) {
+    if (request.json && request.convert)
+        return badArguments("--json goes with --probe, not with --convert");
+    if (request.jobsGiven && !request.convert)
+        return badArguments("--jobs goes with --convert");
+    if (request.files.empty()) {
         printUsage(stderr);
-        return 2;
+        return kExitBadArguments;
     }
+    return std::nullopt;
+}
 
+// One JSON document for all files on standard output.
+int probeAsJson(const Request& request) {
+    std::vector<ProbedFile> probed;
+    probed.reserve(request.files.size());
+    bool anyFailed = false;
+    for (const auto& file : request.files) {
+        CSourceItem item;
+        const bool convertible = item.probe(absoluteSourcePath(file)) == 0;
+        anyFailed = anyFailed || !convertible;
+        probed.push_back({file, convertible, item.report, item.durationSeconds});
+    }
+    const std::string document = probeJsonDocument(probed);
+    std::fwrite(document.data(), 1, document.size(), stdout);
+    std::fflush(stdout);
+    return anyFailed ? kExitSomeFailed : kExitAllDone;
+}
+
+int runFrontEnd(const std::vector<std::string>& args) {
+    Request request;
+    if (const auto done = readArguments(args, request))
+        return *done;
+    if (request.json)
+        return probeAsJson(request);
+
+    ConversionSettings& settings = request.settings;
+    const std::string extension = TargetExtensions[settings.targetFormat];
     int failures = 0;
     std::vector<CSourceItem> items;
-    for (const auto& file : files) {
+    for (const auto& file : request.files) {
         CSourceItem item;
         if (item.probe(absoluteSourcePath(file)) < 0) {
             std::printf("%s\n  %s\n", LoadResString(61205).c_str(), file.c_str());
             ++failures;
             continue;
         }
-        item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
+        items.push_back(item);
+    }
+    // Every name is planned before anything is written: the listing shows
+    // the names the conversions will use, one after the other or at once.
+    const auto plan = planConversions(items, settings.outputPath, extension);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const CSourceItem& item = items[i];
+        const std::string& output = plan[i].output;
         std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n  Output: %s\n",
                     item.displayName().c_str(), item.durationText.c_str(), item.bitrateText.c_str(),
                     item.videoDescription.c_str(), item.audioDescription.c_str(),
-                    item.outputFileName().c_str());
-        items.push_back(item);
+                    output.substr(output.rfind('/') + 1).c_str());
     }
-    if (!convert)
-        return failures ? 1 : 0;
+    std::fflush(stdout);
+    if (!request.convert)
+        return failures ? kExitSomeFailed : kExitAllDone;
 
     settings.equalizeSize();
-    const std::string options = buildOptionText(settings);
-    CEncodeJob job;
-    const InterruptGuard guard(job);
-    for (auto& item : items) {
-        if (g_interrupted)
-            break;
-        ensureFolder(settings.outputPath); // again for every file: it may have been removed
-        item.assignOutputName(settings.outputPath, TargetExtensions[settings.targetFormat], "cvt");
-        std::printf("Converting %s -> %s\n", item.displayName().c_str(),
-                    item.outputFilePath().c_str());
+    ParallelRunner runner(plan, buildOptionText(settings), request.jobs);
+    runner.onEvent = [](const ConversionEvent& event) {
+        // Called under the runner's one lock: each line leaves whole.
+        const std::string line = progressLine(event) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
-        const int result = job.run(item.path, item.outputFilePath(), item.title, options,
-                                   item.startSeconds, item.endSeconds);
-        if (result < 0) {
-            std::printf("  failed: %s\n", job.failureReason().c_str());
-            ++failures;
-        } else if (job.outcome() == CEncodeJob::Outcome::Stopped) {
-            if (job.writtenPath().empty()) {
-                std::printf("  %s\n", LoadResString(kStrStoppedEmpty).c_str());
-            } else {
-                char seconds[32];
-                std::snprintf(seconds, sizeof seconds, "%.1f", job.secondsWritten());
-                std::printf("  %s\n",
-                            LoadResString(kStrStopped, job.writtenPath().c_str(), seconds).c_str());
-            }
-        } else {
-            std::printf("  written: %s\n", job.writtenPath().empty() ? item.outputFilePath().c_str()
-                                                                     : job.writtenPath().c_str());
-        }
-        std::fflush(stdout);
+    };
+    RunSummary summary;
+    {
+        const InterruptGuard guard(runner);
+        summary = runner.run();
     }
-    if (g_interrupted)
+    summary.failed += static_cast<std::size_t>(failures); // the files the probe turned away
+    std::printf("%s\n", summaryLine(summary).c_str());
+    std::fflush(stdout);
+    if (summary.interrupted)
         return kExitInterrupted;
-    return failures ? 1 : 0;
+    return failures || summary.failed ? kExitSomeFailed : kExitAllDone;
 }
 
 } // namespace
@@ -178,10 +223,15 @@ void printUsage(std::FILE* out) {
                  "usage: plexavo [FILE|FOLDER]...\n"
                  "         opens the window; the files (and the media files directly inside\n"
                  "         each folder) are added to the source list\n"
-                 "       plexavo --probe FILE...\n"
+                 "       plexavo --probe [--json] FILE...\n"
                  "         probes each file and prints its duration, bit rate and streams\n"
-                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] FILE...\n"
+                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] FILE...\n"
                  "         probes and converts the files into FOLDER (default %s)\n\n"
+                 "  --json        with --probe: one JSON document for all files (the fields\n"
+                 "                are listed in the scripting guide, docs/scripting.md)\n"
+                 "  --jobs N      with --convert: up to N conversions at once (default 1;\n"
+                 "                0 means one per processor); the outputs and their names\n"
+                 "                are the same as one after the other\n"
                  "  --h264        H.264 instead of MPEG-4\n"
                  "  --size N      frame size row N of the size list (0 keeps the source size):\n",
                  defaultOutputPath().c_str());
@@ -189,7 +239,11 @@ void printUsage(std::FILE* out) {
     for (std::size_t i = 0; i < sizes.size(); ++i)
         std::fprintf(out, "                  %2zu  %s\n", i, sizes[i].c_str());
     std::fprintf(out, "  --            ends the options: every later argument is a file\n"
-                      "  --help        shows this text\n");
+                      "  --help        shows this text\n\n"
+                      "Exit status: 0 every file probed or converted; 1 some file could not be\n"
+                      "probed or converted; 2 bad arguments; 130 stopped by Ctrl+C (or SIGTERM,\n"
+                      "SIGHUP): the running conversions were stopped, their files kept and\n"
+                      "playable, and no further one was started.\n");
 }
 
 std::optional<int> runIfRequested(int argc, char** argv) {

@@ -1,0 +1,221 @@
+#include "engine/convert/ParallelRunner.h"
+
+#include "engine/convert/EncodeJob.h"
+#include "engine/platform/Files.h"
+#include "engine/services/DebugLog.h"
+#include "engine/services/ResourceText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <system_error>
+#include <thread>
+
+namespace plexavo {
+
+namespace {
+
+constexpr unsigned kStrSourceGone = 62005;
+constexpr unsigned kStrFolderNotMade = 62006;
+constexpr unsigned kStrStopped = 62009;
+constexpr unsigned kStrStoppedEmpty = 62010;
+// Every output is named with this suffix before its extension, as in the window.
+constexpr char kOutputSuffix[] = "cvt";
+
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
+} // namespace
+
+std::vector<ConversionTask> planConversions(const std::vector<CSourceItem>& items,
+                                            const std::string& folder,
+                                            const std::string& extension) {
+    std::set<std::string> planned;
+    const auto taken = [&planned](const std::string& path) {
+        return planned.count(path) > 0 || fileExists(path);
+    };
+    std::vector<ConversionTask> plan;
+    plan.reserve(items.size());
+    for (const CSourceItem& item : items) {
+        CSourceItem named;
+        named.title = item.title;
+        named.assignOutputName(folder, extension, kOutputSuffix, taken);
+        ConversionTask task{item.path,          item.title,
+                            named.outputFolder, named.outputFilePath(),
+                            item.startSeconds,  item.endSeconds};
+        planned.insert(task.output);
+        plan.push_back(std::move(task));
+    }
+    return plan;
+}
+
+std::string progressLine(const ConversionEvent& event) {
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "[%zu/%zu] ", event.index + 1, event.count);
+    const ConversionTask& task = *event.task;
+    switch (event.kind) {
+    case ConversionEvent::Kind::Started:
+        return tag + oneLine("Converting " + task.source + " -> " + task.output);
+    case ConversionEvent::Kind::Written:
+        return tag + oneLine("written: " + event.written);
+    case ConversionEvent::Kind::Failed:
+        return tag + oneLine("failed: " + task.source + ": " + event.reason);
+    case ConversionEvent::Kind::Stopped:
+        if (event.written.empty())
+            return tag + oneLine(LoadResString(kStrStoppedEmpty));
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", event.secondsWritten);
+        return tag + oneLine(LoadResString(kStrStopped, event.written.c_str(), seconds));
+    }
+    return tag;
+}
+
+std::string summaryLine(const RunSummary& summary) {
+    // Only the counts that are not zero: a run where nothing failed has no
+    // "failed" in its output for a script to trip over.
+    const std::pair<std::size_t, const char*> counts[] = {{summary.written, "written"},
+                                                          {summary.failed, "failed"},
+                                                          {summary.stopped, "stopped"},
+                                                          {summary.notStarted, "not started"}};
+    std::string line;
+    for (const auto& [count, what] : counts)
+        if (count > 0)
+            line += (line.empty() ? "" : ", ") + std::to_string(count) + " " + what;
+    return line.empty() ? "nothing converted" : line;
+}
+
+unsigned effectiveJobs(unsigned requested, std::size_t files) {
+    unsigned jobs = requested;
+    if (jobs == 0)
+        jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (files < jobs)
+        jobs = static_cast<unsigned>(std::max<std::size_t>(files, 1));
+    return jobs;
+}
+
+ParallelRunner::ParallelRunner(std::vector<ConversionTask> tasks, std::string options,
+                               unsigned jobs)
+    : m_tasks(std::move(tasks)), m_options(std::move(options)),
+      m_jobs(effectiveJobs(jobs, m_tasks.size())) {}
+
+ParallelRunner::~ParallelRunner() = default;
+
+void ParallelRunner::emit(const ConversionEvent& event) {
+    if (onEvent)
+        onEvent(event);
+}
+
+RunSummary ParallelRunner::run() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_next = 0;
+        m_summary = {};
+    }
+    std::vector<std::unique_ptr<CEncodeJob>> jobs;
+    for (unsigned i = 0; i < m_jobs; ++i) {
+        jobs.push_back(std::make_unique<CEncodeJob>());
+        jobs.back()->stopAll = &m_stop;
+        jobs.back()->killAll = &m_kill;
+        if (prepareJob)
+            prepareJob(*jobs.back());
+    }
+    std::vector<std::thread> threads;
+    for (auto& job : jobs) {
+        try {
+            threads.emplace_back(&ParallelRunner::work, this, std::ref(*job));
+        } catch (const std::system_error& e) {
+            // Fewer threads only means fewer at once.
+            WriteLog("A conversion thread could not be started: %s", e.what());
+            break;
+        }
+    }
+    if (threads.empty())
+        work(*jobs.front()); // this thread lives until the end, so it may start cores too
+    for (auto& thread : threads)
+        thread.join();
+
+    std::lock_guard lock(m_mutex);
+    m_summary.notStarted = m_tasks.size() - m_next;
+    m_summary.interrupted = m_stop.load();
+    return m_summary;
+}
+
+void ParallelRunner::work(CEncodeJob& job) {
+    for (;;) {
+        std::size_t index;
+        {
+            // Taking a file and saying so happen under one lock with the look
+            // at the stop flag: once a stop is seen, no file starts.
+            std::lock_guard lock(m_mutex);
+            if (m_stop.load() || m_next >= m_tasks.size())
+                return;
+            index = m_next++;
+            ConversionEvent started;
+            started.index = index;
+            started.count = m_tasks.size();
+            started.task = &m_tasks[index];
+            emit(started);
+        }
+        const ConversionEvent ended = convert(job, index);
+        std::lock_guard lock(m_mutex);
+        switch (ended.kind) {
+        case ConversionEvent::Kind::Written:
+            ++m_summary.written;
+            break;
+        case ConversionEvent::Kind::Failed:
+            ++m_summary.failed;
+            break;
+        default:
+            ++m_summary.stopped;
+            break;
+        }
+        emit(ended);
+    }
+}
+
+ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
+    const ConversionTask& task = m_tasks[index];
+    ConversionEvent event;
+    event.index = index;
+    event.count = m_tasks.size();
+    event.task = &task;
+
+    // Made again for every file: the folder may have been removed meanwhile.
+    std::string folderError;
+    if (!folderExists(task.folder)) {
+        errno = 0;
+        ensureFolder(task.folder);
+        if (!folderExists(task.folder)) {
+            const int err = errno != 0 ? errno : ENOENT;
+            folderError = LoadResString(kStrFolderNotMade, task.folder.c_str(), std::strerror(err));
+        }
+    }
+    WriteLog("Start convert %s to %s", task.source.c_str(), task.output.c_str());
+    const int result = job.run(task.source, task.output, task.title, m_options, task.startSeconds,
+                               task.endSeconds);
+    if (result < 0) {
+        event.kind = ConversionEvent::Kind::Failed;
+        // What the engine sees says it plainer than the core could.
+        event.reason = !fileExists(task.source) ? LoadResString(kStrSourceGone, task.source.c_str())
+                       : !folderError.empty()   ? folderError
+                                                : job.failureReason();
+        WriteLog("Converting %s is failed.", task.source.c_str());
+        WriteLog("%s", event.reason.c_str());
+    } else if (job.outcome() == CEncodeJob::Outcome::Stopped) {
+        event.kind = ConversionEvent::Kind::Stopped;
+        event.written = job.writtenPath();
+        event.secondsWritten = job.secondsWritten();
+    } else {
+        event.kind = ConversionEvent::Kind::Written;
+        event.written = job.writtenPath().empty() ? task.output : job.writtenPath();
+    }
+    return event;
+}
+
+} // namespace plexavo

@@ -1,0 +1,57 @@
+// What the core's probe text says of a file, field by field: the exact
+// duration, the total bit rate and every stream it lists, for scripts that
+// want more than the source list's four texts.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plexavo {
+
+struct ProbeStream {
+    int index = -1;       // N of "Stream #0.N"
+    std::string kind;     // "video" or "audio"
+    std::string codec;    // "h264", "aac" ...
+    std::string profile;  // "High", "LC" ...; empty when not printed
+    std::string language; // letters and digits; empty when not printed
+    std::optional<int> bitRateKbps;
+    // Video
+    std::string pixelFormat;
+    std::optional<int> width;
+    std::optional<int> height;
+    std::optional<double> frameRate;
+    // Audio
+    std::optional<int> sampleRate;
+    std::string channelLayout; // "stereo", "5.1(side)", "3 channels" ... as printed
+    std::optional<int> channels;
+    std::string sampleFormat;
+};
+
+struct ProbeReport {
+    bool answered = false; // the core printed anything at all
+    std::optional<double> durationSeconds;
+    std::optional<int> bitRateKbps;
+    std::vector<ProbeStream> streams;
+    std::string error; // the core's last "Error: " line, without the prefix
+};
+
+// Where the duration line begins: the last line whose text, after blanks,
+// starts with "Duration: ". The Input line before it prints the file name
+// as it is, and a name may hold a line feed and such a text; nothing the
+// core prints after the real duration line can. npos when there is none.
+std::size_t durationLineAt(std::string_view text);
+
+ProbeReport parseProbeReport(std::string_view text);
+
+// The number of channels a layout name stands for ("stereo" 2, "5.1(side)" 6,
+// "3 channels" 3); nothing for a name it does not know.
+std::optional<int> channelsOfLayout(std::string_view layout);
+
+// Why a file whose probe failed cannot be converted, in a sentence: the
+// core's own reason when it gave one.
+std::string probeFailureReason(const ProbeReport& report);
+
+} // namespace plexavo
