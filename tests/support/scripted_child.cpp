@@ -19,8 +19,9 @@
 //   g:MS:EVERY  append a byte to the output file (the last argument) every EVERY ms for MS ms
 //   o:TEXT      write TEXT into the output file (the last argument)
 //   b:MS        burn MS ms of processor time without a word
-//   v:NAME      write "NAME=value\n" of the environment ("NAME unset\n" when unset)
-//   P           write "own group\n" when the child leads its own process group
+//   v:NAME      append "NAME=value\n" of the environment ("NAME unset\n" when unset)
+//               to $SCRIPTED_REPORT_FILE
+//   P           append "own group\n" (or "shared group\n") to $SCRIPTED_REPORT_FILE
 //   r           write where standard input comes from (the /proc link) and what one read got
 //   @           go on with the steps written in the input file (the argument after -i),
 //               in the environment form: several conversions, each with a script of its own
@@ -41,6 +42,14 @@
 #include <vector>
 
 namespace {
+
+void report(const std::string& text) {
+    if (const char* path = std::getenv("SCRIPTED_REPORT_FILE"))
+        if (std::FILE* f = std::fopen(path, "a")) {
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        }
+}
 
 void writeAll(const std::string& text, int fd = 1) {
     std::size_t done = 0;
@@ -189,9 +198,9 @@ int main(int argc, char** argv) {
         } else if (step.rfind("v:", 0) == 0) {
             const std::string name = step.substr(2);
             const char* value = std::getenv(name.c_str());
-            writeAll(value ? name + "=" + value + "\n" : name + " unset\n");
+            report(value ? name + "=" + value + "\n" : name + " unset\n");
         } else if (step == "P") {
-            writeAll(getpgid(0) == getpid() ? "own group\n" : "shared group\n");
+            report(getpgid(0) == getpid() ? "own group\n" : "shared group\n");
         } else if (step == "t") {
             std::signal(SIGTERM, onTerm);
         } else if (step == "i") {

@@ -172,6 +172,8 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
     struct LogOff {
         ~LogOff() { plexavo::log::setLogPath(""); }
     } logOff;
+    const std::string report = dir / "report.txt";
+    const EnvGuard reportTo("SCRIPTED_REPORT_FILE", report);
     CEncodeJob job;
     job.lookIntervalMs = 50;
     {
@@ -182,11 +184,11 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
         EXPECT_EQ(job.writtenPath(), "/o/clip-cvt[1].mp4");
         EXPECT_DOUBLE_EQ(job.secondsWritten(), 9.25);
         EXPECT_TRUE(job.failureReason().empty());
-        const std::string logged = readFile(log);
-        EXPECT_NE(logged.find("Note: MPEG-4 is limited to 640x480"), std::string::npos);
-        EXPECT_NE(logged.find("PLEXCORE_PARENT_PID=" + std::to_string(getpid())), std::string::npos)
+        EXPECT_NE(readFile(log).find("Note: MPEG-4 is limited to 640x480"), std::string::npos);
+        const std::string seen = readFile(report);
+        EXPECT_NE(seen.find("PLEXCORE_PARENT_PID=" + std::to_string(getpid())), std::string::npos)
             << "the core is told who its parent is";
-        EXPECT_NE(logged.find("own group"), std::string::npos)
+        EXPECT_NE(seen.find("own group"), std::string::npos)
             << "a Ctrl+C at the terminal must not reach the core besides the program's stop";
     }
     {
