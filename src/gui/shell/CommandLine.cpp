@@ -173,7 +173,9 @@ int runFrontEnd(const std::vector<std::string>& args) {
     for (const auto& file : request.files) {
         CSourceItem item;
         if (item.probe(absoluteSourcePath(file)) < 0) {
-            std::printf("%s\n  %s\n", LoadResString(61205).c_str(), file.c_str());
+            // The same reason the JSON document gives, on the line under the name.
+            std::printf("%s\n  %s\n    %s\n", LoadResString(61205).c_str(), file.c_str(),
+                        probeFailureReason(item.report).c_str());
             ++failures;
             continue;
         }
