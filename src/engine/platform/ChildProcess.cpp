@@ -43,8 +43,10 @@ void closeFd(int& fd) {
 std::string resolveProgram(const std::string& name) {
     if (name.find('/') != std::string::npos)
         return name;
-    const std::string local = platform::programFolder() + name;
-    if (access(local.c_str(), X_OK) == 0)
+    // The program's own folder when it is known; never the current one.
+    const std::string folder = platform::knownProgramFolder();
+    const std::string local = folder + name;
+    if (!folder.empty() && access(local.c_str(), X_OK) == 0)
         return local;
     return name; // left to posix_spawnp's PATH search
 }

@@ -13,7 +13,9 @@ std::string g_folder;
 
 std::string folder() {
     std::lock_guard lock(g_mutex);
-    return g_folder.empty() ? platform::programFolder() : g_folder;
+    // Never the current folder: a program whose own folder is unknown finds no
+    // core rather than whatever "Plexcore" the user happens to stand beside.
+    return g_folder.empty() ? platform::knownProgramFolder() : g_folder;
 }
 
 void setFolder(const std::string& dir) {
