@@ -200,20 +200,6 @@ OutputPlan planApple(const Options& opt, const std::string& out, const SourceInf
         if (opt.width && opt.height) {
             v.width = *opt.width & ~1;
             v.height = *opt.height & ~1;
-            // A larger MPEG-4 frame would be a file no device plays; the picture is
-            // letterboxed inside the smaller frame as usual.
-            if (opt.vcodec == VideoCodecChoice::Xvid) {
-                const FrameSize fit =
-                    fitFrameInside({v.width, v.height}, kMpeg4MaxWidth, kMpeg4MaxHeight);
-                if (fit.width != v.width || fit.height != v.height) {
-                    v.width = fit.width;
-                    v.height = fit.height;
-                    p.notes.push_back("MPEG-4 is limited to " + std::to_string(kMpeg4MaxWidth) +
-                                      "x" + std::to_string(kMpeg4MaxHeight) +
-                                      " on these devices: writing " + std::to_string(v.width) +
-                                      "x" + std::to_string(v.height));
-                }
-            }
         } else {
             const Shape shape = shapeOf(*src.video);
             v.width = roundEven(shape.width * av_q2d(shape.sar));
@@ -221,6 +207,20 @@ OutputPlan planApple(const Options& opt, const std::string& out, const SourceInf
             if (v.width > 4096 || v.height > 4096)
                 throw Failure("the input picture is " + std::to_string(v.width) + "x" +
                               std::to_string(v.height) + ", too large to convert at its own size");
+        }
+        // A larger MPEG-4 frame would be a file no device plays, whether asked for
+        // with -s or kept from the source; the picture is letterboxed inside the
+        // smaller frame as usual.
+        if (opt.vcodec == VideoCodecChoice::Xvid) {
+            const FrameSize fit =
+                fitFrameInside({v.width, v.height}, kMpeg4MaxWidth, kMpeg4MaxHeight);
+            if (fit.width != v.width || fit.height != v.height) {
+                v.width = fit.width;
+                v.height = fit.height;
+                p.notes.push_back("MPEG-4 is limited to " + std::to_string(kMpeg4MaxWidth) + "x" +
+                                  std::to_string(kMpeg4MaxHeight) + " on these devices: writing " +
+                                  std::to_string(v.width) + "x" + std::to_string(v.height));
+            }
         }
         // The devices stop at 30 frames a second.
         v.rate = opt.frameRate ? av(*opt.frameRate) : deviceRate(av(src.video->rate));

@@ -236,13 +236,19 @@ TEST(Mpeg4Plan, LargeFramesAreFittedInside640x480) {
     EXPECT_EQ(h.video.height, 720);
     EXPECT_TRUE(h.notes.empty());
 
-    // Without -s the source's own size is kept, as before (not the devices' rule here).
+    // Without -s ("Keep Original") the source's own size is kept where the devices play it,
+    // and fitted the same way where they do not.
     o.vcodec = VideoCodecChoice::Xvid;
     o.width.reset();
     o.height.reset();
     const OutputPlan own = makePlan(o, "out.mp4", videoOnly(picture(1280, 720)));
-    EXPECT_EQ(own.video.width, 1280);
-    EXPECT_TRUE(own.notes.empty());
+    EXPECT_EQ(own.video.width, 640);
+    EXPECT_EQ(own.video.height, 360);
+    EXPECT_EQ(own.notes.size(), 1u);
+    const OutputPlan small = makePlan(o, "out.mp4", videoOnly(picture(480, 320)));
+    EXPECT_EQ(small.video.width, 480);
+    EXPECT_EQ(small.video.height, 320);
+    EXPECT_TRUE(small.notes.empty());
 }
 
 TEST(Mpeg4Plan, FitInsideKeepsTheShapeInEvenSizes) {
