@@ -1,6 +1,7 @@
 // Output names with -claim: a finished file takes the asked name only while it is free,
 // else the next numbered one, and the core says which name it wrote. Two copies of the
 // program converting same-named sources into one folder must keep both results.
+#include "TestSupport.h"
 #include "support/Checks.h"
 #include "support/Core.h"
 #include "support/Fixtures.h"
@@ -27,24 +28,6 @@ Job claimJob(const std::string& input, const std::string& output) {
     job.overwrite = false;
     job.extra = {plexavo::contract::kClaimOption};
     return job;
-}
-
-bool validUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t len = c < 0x80         ? 1
-                                : (c >> 5) == 6  ? 2
-                                : (c >> 4) == 14 ? 3
-                                : (c >> 3) == 30 ? 4
-                                                 : 0;
-        if (len == 0 || i + len > text.size())
-            return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += len;
-    }
-    return true;
 }
 
 std::string nameOf(const std::string& path) {
@@ -144,7 +127,7 @@ TEST(Claim, NamesLongerThanTheFolderAllowsAreShortened) {
     for (int i = 0; title.size() < 250; ++i)
         title += pieces[i % 4];
     title = title.substr(0, 250);
-    while (!validUtf8(title))
+    while (!testing_support::isWellFormedUtf8(title))
         title.pop_back();
     title += std::string(250 - title.size(), 'x');
     ASSERT_EQ(title.size(), 250u);
@@ -172,7 +155,7 @@ TEST(Claim, NamesLongerThanTheFolderAllowsAreShortened) {
     for (const std::string& path : written) {
         const std::string name = nameOf(path);
         EXPECT_LE(name.size(), nameMax) << name;
-        EXPECT_TRUE(validUtf8(name)) << "a character cut in two: " << name;
+        EXPECT_TRUE(testing_support::isWellFormedUtf8(name)) << "a character cut in two: " << name;
         EXPECT_EQ(name.compare(0, 200, title, 0, 200), 0) << "not the source's name: " << name;
         ASSERT_TRUE(fileExists(path));
         EXPECT_EQ(decodeErrors(path), "");

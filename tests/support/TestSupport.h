@@ -63,6 +63,25 @@ class TempDir {
 
 // True for a dangling link too: a test asking whether something was left
 // behind under a name must see it.
+// Whether text is well-formed UTF-8: no character cut in half.
+inline bool isWellFormedUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t len = c < 0x80         ? 1
+                                : (c >> 5) == 6  ? 2
+                                : (c >> 4) == 14 ? 3
+                                : (c >> 3) == 30 ? 4
+                                                 : 0;
+        if (len == 0 || i + len > text.size())
+            return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += len;
+    }
+    return true;
+}
+
 inline bool fileExists(const std::string& path) {
     std::error_code ec;
     return fs::exists(fs::symlink_status(path, ec));

@@ -1,6 +1,7 @@
 #include "engine/media/SourcePaths.h"
 
 #include "engine/platform/Platform.h"
+#include "engine/platform/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -110,24 +111,15 @@ std::string absoluteSourcePath(const std::string& path) {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // "%ff" becomes the byte 0xff; a '%' not followed by two hex digits stays.
 std::string percentDecoded(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && platform::hexDigit(text[i + 1]) >= 0 &&
+            platform::hexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(platform::hexDigit(text[i + 1]) * 16 +
+                                     platform::hexDigit(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

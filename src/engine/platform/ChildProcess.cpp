@@ -175,14 +175,6 @@ std::size_t pendingReaps() {
     return Reaper::instance().pending();
 }
 
-namespace {
-std::atomic<bool> g_ownProcessGroup{false};
-} // namespace
-
-void setChildrenInOwnProcessGroup(bool own) {
-    g_ownProcessGroup = own;
-}
-
 CChildProcess::~CChildProcess() {
     close();
 }
@@ -231,7 +223,7 @@ int CChildProcess::start() {
     setup.check(posix_spawnattr_setsigdefault(setup.attr(), &all));
     setup.check(posix_spawnattr_setsigmask(setup.attr(), &none));
     short spawnFlags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if ((flags & OwnProcessGroup) || g_ownProcessGroup) {
+    if (flags & OwnProcessGroup) {
         setup.check(posix_spawnattr_setpgroup(setup.attr(), 0)); // 0: a group named after the child
         spawnFlags |= POSIX_SPAWN_SETPGROUP;
     }

@@ -119,10 +119,4 @@ class CChildProcess {
 // How many children closed while still running wait for the shared reaper.
 std::size_t pendingReaps();
 
-// With true, every child started from then on leads a process group of its
-// own, out of reach of the signals a terminal sends to its foreground group
-// (Ctrl+C, a hang-up): the program hears them and stops its children itself.
-// The window sets it; the command line leaves its children in its group.
-void setChildrenInOwnProcessGroup(bool own);
-
 } // namespace plexavo

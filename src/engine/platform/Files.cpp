@@ -1,5 +1,8 @@
 #include "engine/platform/Files.h"
 
+#include "engine/platform/Utf8.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -65,28 +68,11 @@ std::size_t fileNameLimit(const std::string& folder) {
     }
 }
 
-namespace {
-// Length of the UTF-8 sequence at text[i], or 1 for a byte that starts none.
-std::size_t sequenceLength(const std::string& text, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t n = lead < 0x80             ? 1
-                          : (lead & 0xE0) == 0xC0 ? 2
-                          : (lead & 0xF0) == 0xE0 ? 3
-                          : (lead & 0xF8) == 0xF0 ? 4
-                                                  : 1;
-    if (n == 1 || i + n > text.size())
-        return 1;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-            return 1;
-    return n;
-}
-} // namespace
-
 std::string cutAtCharacter(const std::string& text, std::size_t maxBytes) {
     std::size_t end = 0;
     while (end < text.size()) {
-        const std::size_t n = sequenceLength(text, end);
+        // A byte that begins no well-formed sequence is a character of its own.
+        const std::size_t n = std::max<std::size_t>(platform::utf8SequenceAt(text, end), 1);
         if (end + n > maxBytes)
             break;
         end += n;

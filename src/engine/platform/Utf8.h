@@ -1,6 +1,7 @@
-// The engine's UTF-8 helpers: the encoder (version blocks and .reg files
-// carry UTF-16 text; everything else here is UTF-8 already) and the check of
-// bytes that must become text (file names are bytes, JSON is text).
+// The engine's text helpers: the UTF-8 encoder (version blocks and .reg files
+// carry UTF-16 text; everything else here is UTF-8 already), the check of
+// bytes that must become text (file names are bytes, JSON is text), and the
+// hex digit of escaped bytes (.reg hex values, %-escapes in dropped paths).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,17 @@
 #include <string_view>
 
 namespace plexavo::platform {
+
+// The value of one hexadecimal digit, or -1 for any other character.
+inline int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 // Appends code point cp to out as UTF-8; a value past U+10FFFF is cut to 21 bits.
 inline void appendUtf8(std::string& out, std::uint32_t cp) {

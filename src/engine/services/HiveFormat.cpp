@@ -24,43 +24,6 @@ std::string trim(const std::string& s) {
     return s.substr(begin, end - begin + 1);
 }
 
-bool validUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        int follow = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            follow = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            follow = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            follow = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + static_cast<std::size_t>(follow) >= s.size())
-            return false;
-        for (int k = 1; k <= follow; ++k) {
-            const auto f = static_cast<unsigned char>(s[i + k]);
-            if ((f & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (f & 0x3F);
-        }
-        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[follow] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += static_cast<std::size_t>(follow) + 1;
-    }
-    return true;
-}
-
 namespace {
 
 // A quoted text at s[pos] with the .reg escapes \\ and \"; pos ends after the quote.
@@ -92,16 +55,6 @@ std::string quote(const std::string& s) {
     return out + '"';
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> parseHexBytes(const std::string& text) {
     std::string bytes;
     std::string compact;
@@ -114,8 +67,8 @@ std::optional<std::string> parseHexBytes(const std::string& text) {
     while (true) {
         if (i + 2 > compact.size())
             return std::nullopt;
-        const int hi = hexDigit(compact[i]);
-        const int lo = hexDigit(compact[i + 1]);
+        const int hi = platform::hexDigit(compact[i]);
+        const int lo = platform::hexDigit(compact[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         bytes += static_cast<char>(hi * 16 + lo);
@@ -210,7 +163,8 @@ std::optional<Value> parseData(const std::string& text, bool unicode) {
     if (data.compare(0, 6, "dword:") == 0) {
         const std::string digits = data.substr(6);
         if (digits.empty() || digits.size() > 8 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return platform::hexDigit(c) >= 0; }))
             return std::nullopt;
         const DWORD n = static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 16));
         v.type = REG_DWORD;
@@ -226,7 +180,8 @@ std::optional<Value> parseData(const std::string& text, bool unicode) {
         if (close == std::string::npos || close == 4 || close > 12)
             return std::nullopt;
         const std::string digits = data.substr(4, close - 4);
-        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
+        if (!std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return platform::hexDigit(c) >= 0; }))
             return std::nullopt;
         v.type = static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 16));
         rest = data.substr(close + 2);
@@ -390,14 +345,15 @@ std::optional<std::string> valueLine(const std::string& name, DWORD type, const 
         std::snprintf(buf, sizeof buf, "dword:%08x", n);
         return head + buf;
     }
-    const bool plain = validUtf8(data) && std::none_of(data.begin(), data.end(), [](char c) {
-                           return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-                       });
+    const bool plain =
+        platform::isValidUtf8(data) && std::none_of(data.begin(), data.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
     if (plain)
         return head + quote(data);
     // Line breaks and other control characters cannot sit inside quotes.
     if (unicode) {
-        if (!validUtf8(data))
+        if (!platform::isValidUtf8(data))
             return std::nullopt;
         return hexData(head + "hex(1):", utf8ToUtf16(data));
     }

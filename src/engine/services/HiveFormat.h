@@ -45,7 +45,6 @@ struct Hive {
 // Key and value names compare as the registry does: ASCII case ignored.
 bool equalsNoCase(const std::string& a, const std::string& b);
 std::string trim(const std::string& s);
-bool validUtf8(const std::string& s);
 
 // Parses a whole file. nullopt when it is not a hive at all (no header,
 // binary content): such a file is damaged, not merely unknown.

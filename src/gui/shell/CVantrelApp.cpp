@@ -65,13 +65,11 @@ bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
     initProcessLocale();
 
-    // From here a stop signal ends the program in order. The cores get a
-    // process group of their own: a terminal's Ctrl+C or hang-up goes to the
-    // whole foreground group, and a core that heard it as well as the stop
-    // the window then sends would take the two as "drop the file".
+    // From here a stop signal ends the program in order. (Each conversion's
+    // core leads a process group of its own, so a terminal's Ctrl+C or
+    // hang-up reaches only the window, which then stops the core once.)
     m_exitSignals = std::make_unique<CExitSignals>();
     connect(m_exitSignals.get(), &CExitSignals::received, this, &CVantrelApp::onExitSignal);
-    setChildrenInOwnProcessGroup(true);
     m_exitPoll.setInterval(kExitPollMs);
     connect(&m_exitPoll, &QTimer::timeout, this, &CVantrelApp::exitWhenIdle);
 

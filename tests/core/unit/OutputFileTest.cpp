@@ -25,25 +25,6 @@ using testing_support::writeFile;
 
 namespace {
 
-// Whether text is well-formed UTF-8 (no cut characters).
-bool validUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t len = c < 0x80         ? 1
-                                : (c >> 5) == 6  ? 2
-                                : (c >> 4) == 14 ? 3
-                                : (c >> 3) == 30 ? 4
-                                                 : 0;
-        if (len == 0 || i + len > text.size())
-            return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += len;
-    }
-    return true;
-}
-
 std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(folder))
@@ -114,12 +95,12 @@ TEST(OutputNames, SplitIntoBaseCounterAndExtension) {
 
 TEST(OutputNames, Utf8CutsNeverSplitACharacter) {
     const std::string text = longTitle();
-    ASSERT_TRUE(validUtf8(text));
+    ASSERT_TRUE(testing_support::isWellFormedUtf8(text));
     for (std::size_t max = 0; max <= text.size() + 1; ++max) {
         const std::string cut = cutUtf8(text, max);
         ASSERT_LE(cut.size(), max);
         ASSERT_EQ(text.compare(0, cut.size(), cut), 0) << "not a start of the text, max " << max;
-        ASSERT_TRUE(validUtf8(cut)) << "a character cut at max " << max;
+        ASSERT_TRUE(testing_support::isWellFormedUtf8(cut)) << "a character cut at max " << max;
         // Nothing more was dropped than the character the limit falls into.
         ASSERT_GT(cut.size() + 4, std::min(max, text.size())) << "cut too short at max " << max;
     }
@@ -144,7 +125,7 @@ TEST(OutputNames, NumberedNamesFitTheFolderLimit) {
         const std::string name = numberedName(longOne, n, 255);
         EXPECT_LE(name.size(), 255u) << n;
         EXPECT_GE(name.size(), 252u) << "shortened more than a character needs: " << n;
-        EXPECT_TRUE(validUtf8(name)) << n;
+        EXPECT_TRUE(testing_support::isWellFormedUtf8(name)) << n;
         const std::string tail = (n ? "[" + std::to_string(n) + "]" : "") + ".mp4";
         EXPECT_EQ(name.substr(name.size() - tail.size()), tail);
         EXPECT_EQ(longOne.base.compare(0, name.size() - tail.size(),
@@ -160,7 +141,7 @@ TEST(OutputNames, PartialNamesAreRecognisedExactly) {
     EXPECT_TRUE(isPartialName(made));
     const std::string longMade = partialName(longTitle() + "-cvt.mp4", "Ab3xY9", 255);
     EXPECT_LE(longMade.size(), 255u);
-    EXPECT_TRUE(validUtf8(longMade));
+    EXPECT_TRUE(testing_support::isWellFormedUtf8(longMade));
     EXPECT_TRUE(isPartialName(longMade));
     EXPECT_LE(partialName(longTitle(), "Ab3xY9", 143).size(), 143u) << "eCryptfs-like limit";
 
@@ -274,7 +255,7 @@ TEST(PartialFiles, NamesLongerThanTheFolderAllows) {
     for (const std::string& path : names) {
         const std::string name = path.substr(dir.path().size() + 1);
         EXPECT_LE(name.size(), max);
-        EXPECT_TRUE(validUtf8(name)) << name;
+        EXPECT_TRUE(testing_support::isWellFormedUtf8(name)) << name;
         EXPECT_TRUE(fileExists(path));
     }
     EXPECT_EQ(names[1].substr(names[1].size() - 7), "[1].mp4");
