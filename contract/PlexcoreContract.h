@@ -4,6 +4,7 @@
 // pull in the engine, nor the engine FFmpeg.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 
 namespace plexavo::contract {
@@ -37,11 +38,26 @@ inline constexpr char kNotePrefix[] = "Note: ";
 // it starts (the program already died) stops at once, as on SIGTERM.
 inline constexpr char kParentPidEnv[] = "PLEXCORE_PARENT_PID";
 
+// The two requests a running conversion takes. A stop (SIGTERM, SIGINT or SIGHUP; the
+// death of the program counts as one) finishes the file and keeps it, however many times
+// and by whomever it is delivered: a dying program, a logout and a terminal's hang-up may
+// all deliver it at once. Only the abort signal drops the unfinished file; the program
+// sends it on an explicit request alone (a second Ctrl+C at the terminal, its own kill of a
+// core past its time limits), then SIGKILL if the core does not go.
+inline constexpr int kStopSignal = SIGTERM;
+inline constexpr int kAbortSignal = SIGUSR1;
+
 // Exit codes.
 inline constexpr int kExitDone = 0;     // conversion finished; capability present
 inline constexpr int kExitFailed = 1;   // failed (output removed); probe done; capability absent
 inline constexpr int kExitUsage = 2;    // bad arguments
-inline constexpr int kExitAborted = 3;  // second stop signal: unfinished output removed
+inline constexpr int kExitAborted = 3;  // abort signal: unfinished output removed
+// The source ended well before the length it promised (truncated or damaged): the output is
+// finished and kept under the name on the "Output: " line, and the "Error: " line that
+// follows says how much it holds, in kIncompleteFormat (seconds held, seconds promised).
+inline constexpr int kExitIncomplete = 4;
+inline constexpr char kIncompleteFormat[] =
+    "the output holds %.1f of %.1f seconds: the source is damaged";
 inline constexpr int kExitStopped = 255; // stopped on request: output finished and playable
 
 // The probe's report is read with one read into a buffer of kProbeReadSize
