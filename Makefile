@@ -15,7 +15,7 @@ LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAU
 ASAN_BUILD ?= build-asan
 ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 ASAN_LABELS ?= unit|integration|gui
-ASAN_CORE_TESTS ?= UsageError|CapabilityQuery|FileNames|BadSource|BadTarget|InternalFault|Overwrite|ProbeReport|Probe\.|Stop\.TermKeepsAPlayableFile|Stop\.SecondSignalRemovesTheUnfinishedOutput|Claim\.ExistingFilesAreKept|Claim\.NamesLongerThanTheFolderAllowsAreShortened|Stop\.KilledCoreLeavesOnlyAPartialFileTheNextRunRemoves|Stop\.ProgramGoneBeforeTheStartStopsAtOnce
+ASAN_CORE_TESTS ?= UsageError|CapabilityQuery|FileNames|BadSource|BadTarget|InternalFault|Overwrite|ProbeReport|Probe\.|Stop\.TermKeepsAPlayableFile|Stop\.AbortRemovesTheUnfinishedOutput|Claim\.ExistingFilesAreKept|Claim\.NamesLongerThanTheFolderAllowsAreShortened|Stop\.KilledCoreLeavesOnlyAPartialFileTheNextRunRemoves|Stop\.ProgramGoneBeforeTheStartStopsAtOnce
 ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0

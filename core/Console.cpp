@@ -18,11 +18,10 @@ namespace {
 
 std::mutex g_outMutex;
 // Lock-free atomics only: the handler may run on any thread, also twice at once.
-std::atomic<int> g_signals{0};
 std::atomic<bool> g_stop{false};
-std::atomic<int> g_firstSender{-1}; // the pid that sent the first stop signal
 std::atomic<const char*> g_unfinished{nullptr};
-static_assert(std::atomic<int>::is_always_lock_free &&
+std::atomic<const char*> g_unfinishedNote{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free &&
               std::atomic<const char*>::is_always_lock_free);
 int g_warnings = 0;
 
@@ -42,25 +41,24 @@ void writeAll(const std::string& s) {
     }
 }
 
-extern "C" void onStopSignal(int, siginfo_t* info, void*) {
-    const int sender = info ? static_cast<int>(info->si_pid) : 0;
-    if (g_signals.fetch_add(1) > 0) {
-        // A second sender passing on the same request is not the user insisting: a
-        // desktop logout signals every process at once, and then the program stops its
-        // core as well. Only the same sender twice (Ctrl+C twice, kill twice) aborts.
-        if (sender != g_firstSender.load())
-            return;
-        // The user insists: no flush, no trailer. What was written is not playable, so it
-        // goes, as after a failure (stat and unlink are async-signal-safe).
-        if (const char* path = g_unfinished.load()) {
-            struct stat st {};
-            if (::stat(path, &st) == 0 && S_ISREG(st.st_mode))
-                ::unlink(path);
-        }
-        _exit(plexavo::contract::kExitAborted);
-    }
-    g_firstSender.store(sender);
+// A stop may arrive many times and from many senders at once (the program dying, a logout,
+// a hang-up, the program's own request): each is the same request, and the file is finished
+// and kept whatever their number.
+extern "C" void onStopSignal(int) {
     g_stop.store(true);
+}
+
+// The explicit abort: no flush, no trailer. What was written is not playable, so it goes, as
+// after a failure, with its note (stat and unlink are async-signal-safe).
+extern "C" void onAbortSignal(int) {
+    if (const char* path = g_unfinished.load()) {
+        struct stat st {};
+        if (::lstat(path, &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(path);
+    }
+    if (const char* note = g_unfinishedNote.load())
+        ::unlink(note);
+    _exit(plexavo::contract::kExitAborted);
 }
 
 // Only there to make a blocked read return with EINTR.
@@ -98,18 +96,29 @@ void warn(const std::string& message) {
 
 void installStopHandlers() {
     struct sigaction sa {};
-    sa.sa_sigaction = onStopSignal;
+    sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     // No SA_RESTART: a read blocked on a slow input must return so the stop is seen.
-    sa.sa_flags = SA_SIGINFO;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    sa.sa_flags = 0;
+    for (int sig : {plexavo::contract::kStopSignal, SIGTERM, SIGINT, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    struct sigaction abort {};
+    abort.sa_handler = onAbortSignal;
+    sigfillset(&abort.sa_mask);
+    for (int sig : {plexavo::contract::kAbortSignal, SIGQUIT})
+        sigaction(sig, &abort, nullptr);
     struct sigaction wake {};
     wake.sa_handler = onWake;
     sigemptyset(&wake.sa_mask);
     sigaction(SIGUSR2, &wake, nullptr);
     // A vanished reader must not kill us before the output is finished.
     signal(SIGPIPE, SIG_IGN);
+    // Whoever started us may have blocked these; a stop or an abort must still arrive.
+    sigset_t wanted;
+    sigemptyset(&wanted);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, plexavo::contract::kAbortSignal, SIGUSR2})
+        sigaddset(&wanted, sig);
+    pthread_sigmask(SIG_UNBLOCK, &wanted, nullptr);
 }
 
 void stopWithParent() {
@@ -132,8 +141,9 @@ void stopWithParent() {
         ::raise(SIGTERM);
 }
 
-void setUnfinishedOutput(const std::string* path) {
+void setUnfinishedOutput(const std::string* path, const std::string* note) {
     g_unfinished.store(path ? path->c_str() : nullptr);
+    g_unfinishedNote.store(note && !note->empty() ? note->c_str() : nullptr);
 }
 
 bool stopRequested() {
@@ -166,9 +176,8 @@ void ProgressTicker::start() {
     // The signals must land on the main thread, where they interrupt blocking reads.
     sigset_t block, old;
     sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGUSR2);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, plexavo::contract::kAbortSignal, SIGUSR2})
+        sigaddset(&block, sig);
     pthread_sigmask(SIG_BLOCK, &block, &old);
     thread_ = std::thread([this] { run(); });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);

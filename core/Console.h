@@ -20,8 +20,9 @@ void warn(const std::string& message);
 // message stays the one line the program reads.
 std::string oneLine(std::string text);
 
-// SIGTERM/SIGINT: the first asks for a graceful stop; the second exits at once, removing the
-// unfinished output, if any.
+// SIGTERM, SIGINT, SIGHUP: a stop, the file finished and kept, however often it comes.
+// The abort signal (SIGUSR1; SIGQUIT, Ctrl+\ at a terminal, for a user at a shell) exits at
+// once, removing the unfinished output, if any.
 void installStopHandlers();
 bool stopRequested();
 
@@ -30,9 +31,10 @@ bool stopRequested();
 // process PLEXCORE_PARENT_PID names) counts at once. Call after installStopHandlers().
 void stopWithParent();
 
-// The (partial) output file a second stop signal removes. Set it right after the file is created
-// and clear it (nullptr) once the file is finished or removed; the string must outlive that.
-void setUnfinishedOutput(const std::string* path);
+// The (partial) output file an abort removes, with the note that marks it as ours. Set them
+// right after the file is created and clear them (nullptr) once the file is finished or
+// removed; the strings must outlive that.
+void setUnfinishedOutput(const std::string* path, const std::string* note = nullptr);
 
 // Library messages are off unless PLEXCORE_DEBUG is set: the program reads our lines only.
 void quietLibraryLogs();

@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -55,6 +57,111 @@ bool stillNamed(int folder, const std::string& name, int fd) {
     }, byFd{};
     return ::fstatat(folder, name.c_str(), &byName, AT_SYMLINK_NOFOLLOW) == 0 &&
            ::fstat(fd, &byFd) == 0 && sameFile(byName, byFd);
+}
+
+// A note: what marks a partial file as a core's own. The name goes last, raw, so that any
+// byte a file name may hold survives.
+constexpr char kNoteHeader[] = "plexcore partial 1\n";
+constexpr std::size_t kNoteMax = 8192;
+
+struct Note {
+    unsigned long long folderDev = 0, folderIno = 0, fileDev = 0, fileIno = 0;
+    // When the file was made, where the file system keeps it: an inode number freed by a
+    // removed partial file may soon hold someone else's new file.
+    long long bornSec = -1;
+    unsigned bornNsec = 0;
+    std::string name;
+};
+
+// The birth time of an open file; false where the file system keeps none.
+bool birthOf(int fd, long long& sec, unsigned& nsec) {
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BTIME, &sx) != 0 ||
+        !(sx.stx_mask & STATX_BTIME))
+        return false;
+    sec = sx.stx_btime.tv_sec;
+    nsec = sx.stx_btime.tv_nsec;
+    return true;
+}
+
+std::string noteText(const struct stat& folder, int file, const struct stat& fileSt,
+                     const std::string& name) {
+    char head[224];
+    int n = std::snprintf(head, sizeof head, "%sfolder %llx %llx\nfile %llx %llx\n", kNoteHeader,
+                          static_cast<unsigned long long>(folder.st_dev),
+                          static_cast<unsigned long long>(folder.st_ino),
+                          static_cast<unsigned long long>(fileSt.st_dev),
+                          static_cast<unsigned long long>(fileSt.st_ino));
+    long long sec = 0;
+    unsigned nsec = 0;
+    if (birthOf(file, sec, nsec))
+        n += std::snprintf(head + n, sizeof head - static_cast<std::size_t>(n), "born %lld %u\n",
+                           sec, nsec);
+    return std::string(head, static_cast<std::size_t>(n)) + "name " + name;
+}
+
+bool parseNote(const std::string& text, Note& note) {
+    const std::size_t header = sizeof kNoteHeader - 1;
+    if (text.compare(0, header, kNoteHeader) != 0)
+        return false;
+    int used = 0;
+    if (std::sscanf(text.c_str() + header, "folder %llx %llx\nfile %llx %llx\n%n", &note.folderDev,
+                    &note.folderIno, &note.fileDev, &note.fileIno, &used) != 4 ||
+        used == 0)
+        return false;
+    std::size_t at = header + static_cast<std::size_t>(used);
+    if (text.compare(at, 5, "born ") == 0) {
+        used = 0;
+        if (std::sscanf(text.c_str() + at, "born %lld %u\n%n", &note.bornSec, &note.bornNsec,
+                        &used) != 2 ||
+            used == 0)
+            return false;
+        at += static_cast<std::size_t>(used);
+    }
+    if (text.compare(at, 5, "name ") != 0)
+        return false;
+    note.name = text.substr(at + 5);
+    return !note.name.empty() && note.name.find('/') == std::string::npos;
+}
+
+// Whether the open file is the one the note was written for.
+bool isNotedFile(const Note& note, int fd, const struct stat& st) {
+    if (!S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_dev) != note.fileDev ||
+        static_cast<unsigned long long>(st.st_ino) != note.fileIno)
+        return false;
+    if (note.bornSec < 0)
+        return true; // a file system without birth times: device and inode are all there is
+    long long sec = 0;
+    unsigned nsec = 0;
+    return birthOf(fd, sec, nsec) && sec == note.bornSec && nsec == note.bornNsec;
+}
+
+bool readSmallFile(int folder, const char* name, std::string& text) {
+    Descriptor fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_size <= 0 || static_cast<std::size_t>(st.st_size) > kNoteMax)
+        return false;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Makes dir (one level) private to this user if it is missing; true when it is a folder of
+// this user's that is not a link.
+bool ownFolder(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 std::string randomTag() {
@@ -216,6 +323,7 @@ PartialFile::PartialFile(const std::string& outputPath, NameRule rule) : rule_(r
         name_ = name;
         path_ = prefix_ + name_;
         file_ = std::move(fd);
+        writeNote();
         return;
     }
     throw Failure("cannot make a partial file next to '" + outputPath + "'");
@@ -226,6 +334,47 @@ PartialFile::~PartialFile() {
     // this file's.
     if (!claimed_ && file_ && stillNamed(folder_.get(), name_, file_.get()))
         ::unlinkat(folder_.get(), name_.c_str(), 0);
+    dropNote();
+}
+
+void PartialFile::writeNote() {
+    const std::string notes = partialNotesFolder();
+    struct stat folderSt {
+    }, fileSt{};
+    if (notes.empty() || ::fstat(folder_.get(), &folderSt) != 0 ||
+        ::fstat(file_.get(), &fileSt) != 0)
+        return;
+    char id[64];
+    std::snprintf(id, sizeof id, "%llx-%llx", static_cast<unsigned long long>(fileSt.st_dev),
+                  static_cast<unsigned long long>(fileSt.st_ino));
+    const std::string target = notes + "/" + id;
+    const std::string temp = target + ".new-" + std::to_string(::getpid());
+    const std::string text = noteText(folderSt, file_.get(), fileSt, name_);
+    Descriptor fd(
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
+        return; // no note: this file is then never taken for a leftover, which is the safe side
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<std::size_t>(n);
+    }
+    // Whole or not at all: a clean-up must never read half a note.
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
+        notePath_ = target;
+    else
+        ::unlink(temp.c_str());
+}
+
+void PartialFile::dropNote() {
+    if (!notePath_.empty())
+        ::unlink(notePath_.c_str());
+    notePath_.clear();
 }
 
 PartialFile::Move PartialFile::moveWithoutReplacing(const std::string& target) {
@@ -256,6 +405,7 @@ std::string PartialFile::claim() {
             throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
                           "': " + errnoText(errno));
         claimed_ = true;
+        dropNote();
         return prefix_ + outputName_;
     }
     if (rule_ == NameRule::Exact) {
@@ -264,6 +414,7 @@ std::string PartialFile::claim() {
                           "' appeared while converting; it was not replaced (use -y to replace "
                           "it)");
         claimed_ = true;
+        dropNote();
         return prefix_ + outputName_;
     }
     const NameParts parts = splitName(outputName_);
@@ -277,6 +428,7 @@ std::string PartialFile::claim() {
             break;
         if (moveWithoutReplacing(target) == Move::Done) {
             claimed_ = true;
+            dropNote();
             return prefix_ + target;
         }
     }
@@ -284,33 +436,97 @@ std::string PartialFile::claim() {
                   std::to_string(kClaimTries) + " numbered names)");
 }
 
-void removeStalePartials(const std::string& outputPath) {
+std::string partialNotesFolder() {
+    std::string base;
+    // The base directory specification: a relative XDG_STATE_HOME is to be ignored.
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+        base = state;
+    } else {
+        std::string home;
+        if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+            home = h;
+        } else {
+            struct passwd pw {};
+            struct passwd* found = nullptr;
+            char buf[4096];
+            if (::getpwuid_r(::geteuid(), &pw, buf, sizeof buf, &found) == 0 && found &&
+                found->pw_dir && found->pw_dir[0] == '/')
+                home = found->pw_dir;
+        }
+        if (home.empty())
+            return {};
+        ::mkdir((home + "/.local").c_str(), 0700); // usually there already
+        base = home + "/.local/state";
+    }
+    // Only the last two levels must be ours alone; the ones above are the user's to arrange.
+    if (::mkdir(base.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    const std::string app = base + "/plexavo";
+    const std::string notes = app + "/partials";
+    if (!ownFolder(app) || !ownFolder(notes))
+        return {};
+    return notes;
+}
+
+void removeStalePartials(const std::string& outputPath, const std::string& inputPath) {
+    const std::string notes = partialNotesFolder();
+    if (notes.empty())
+        return; // without notes nothing is provably ours
     const Place place = placeOf(outputPath);
-    const int folderFd = ::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
+    Descriptor folder(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat folderSt {};
+    if (!folder || ::fstat(folder.get(), &folderSt) != 0)
         return; // the conversion reports an unusable folder itself
-    DIR* dir = ::fdopendir(folderFd);
+    struct stat inputSt {};
+    const bool haveInput = !inputPath.empty() && ::stat(inputPath.c_str(), &inputSt) == 0;
+
+    const int notesFd = ::open(notes.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (notesFd < 0)
+        return;
+    DIR* dir = ::fdopendir(notesFd);
     if (!dir) {
-        ::close(folderFd);
+        ::close(notesFd);
         return;
     }
     while (const dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (!isPartialName(name) || (e->d_type != DT_REG && e->d_type != DT_UNKNOWN))
+        if (e->d_name[0] == '.' || std::strstr(e->d_name, ".new-"))
             continue;
-        // Non-blocking and without following links: a FIFO or link under such a name is
-        // never waited on or followed.
-        Descriptor fd(::openat(folderFd, name.c_str(),
+        std::string text;
+        Note note;
+        if (!readSmallFile(notesFd, e->d_name, text) || !parseNote(text, note) ||
+            !isPartialName(note.name))
+            continue; // not a note of ours: leave it be
+        if (note.folderDev != static_cast<unsigned long long>(folderSt.st_dev) ||
+            note.folderIno != static_cast<unsigned long long>(folderSt.st_ino))
+            continue; // another folder's; its own next conversion looks at it
+        // Non-blocking and without following links: nothing under that name is waited on or
+        // followed.
+        Descriptor fd(::openat(folder.get(), note.name.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (!fd) {
+            if (errno == ENOENT)
+                ::unlinkat(notesFd, e->d_name, 0); // finished and named, or removed: done
             continue;
+        }
+        if (::fstat(fd.get(), &st) != 0)
+            continue;
+        if (!isNotedFile(note, fd.get(), st)) {
+            // The name now belongs to another file: whoever made it, it is not ours.
+            ::unlinkat(notesFd, e->d_name, 0);
+            continue;
+        }
+        if (st.st_uid != ::geteuid())
+            continue;
+        if (haveInput && st.st_dev == inputSt.st_dev && st.st_ino == inputSt.st_ino)
+            continue; // a kept partial file chosen as the source: never under its own feet
         // Its owner holds the lock while it lives. Got the lock: the owner is gone, or has
         // just given the file its final name; only the first kind still has this name.
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
-        if (stillNamed(folderFd, name, fd.get()))
-            ::unlinkat(folderFd, name.c_str(), 0);
+        if (stillNamed(folder.get(), note.name, fd.get()))
+            ::unlinkat(folder.get(), note.name.c_str(), 0);
+        ::unlinkat(notesFd, e->d_name, 0);
     }
     ::closedir(dir);
 }

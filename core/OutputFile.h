@@ -71,8 +71,15 @@ class Descriptor {
     int fd_ = -1;
 };
 
+// Where this user's cores note the partial files they make: $XDG_STATE_HOME/plexavo/partials
+// (~/.local/state/...), made on first use, private to the user. "" when it cannot be had; a
+// partial file without a note is never taken for a leftover.
+std::string partialNotesFolder();
+
 // A fresh, uniquely named partial file next to the output, locked (flock) for as long as
-// this object owns it, so no other core's clean-up takes it for a leftover.
+// this object owns it, so no other core's clean-up takes it for a leftover. A note in
+// partialNotesFolder() names it by device and inode: only a file so noted is ever cleaned up,
+// whatever else carries a partial-looking name.
 class PartialFile {
   public:
     // Throws Failure when the folder cannot take the file, or when the rule keeps the
@@ -85,6 +92,8 @@ class PartialFile {
 
     // The partial file's path, in the form the output path was given.
     const std::string& path() const { return path_; }
+    // The note that marks it as this core's own; "" when none could be written.
+    const std::string& notePath() const { return notePath_; }
     // Gives the finished file its name by the rule; returns the path written, in the form the
     // output path was given. Throws Failure (the partial file is then removed at the end).
     std::string claim();
@@ -92,6 +101,8 @@ class PartialFile {
   private:
     enum class Move { Done, Taken };
     Move moveWithoutReplacing(const std::string& target);
+    void writeNote();
+    void dropNote();
 
     NameRule rule_;
     Descriptor folder_;
@@ -100,12 +111,15 @@ class PartialFile {
     std::string outputName_;
     std::string name_; // the partial file's name in the folder
     std::string path_;
+    std::string notePath_;
     std::size_t nameMax_ = 0;
     bool claimed_ = false;
 };
 
-// Removes partial files in the output's folder that no running process holds: left by a
-// core that was killed. Only regular files with a partial name; never throws.
-void removeStalePartials(const std::string& outputPath);
+// Removes the partial files in the output's folder that a core of this user made (its note
+// names the very file), that no running process holds (left by a core that was killed), and
+// that are not the input being converted. A file with a partial-looking name and no note is
+// someone else's and stays. Drops notes whose file is gone; never throws.
+void removeStalePartials(const std::string& outputPath, const std::string& inputPath);
 
 } // namespace plex

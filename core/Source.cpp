@@ -1,6 +1,7 @@
 #include "Source.h"
 #include "FFmpeg.h"
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -67,6 +68,37 @@ SourceInfo describeSource(AVFormatContext* ic, const AVStream* video, const AVSt
         s.audio = a;
     }
     return s;
+}
+
+double promisedSeconds(const AVFormatContext* ic, const std::vector<const AVStream*>& streams,
+                       int64_t startUs, std::optional<int64_t> lengthUs) {
+    const int64_t zero = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+    const bool containerKnown = ic->duration != AV_NOPTS_VALUE && ic->duration > 0 &&
+                                ic->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+    int64_t endUs = 0; // relative to the container's start
+    for (const AVStream* st : streams) {
+        if (!st)
+            continue;
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
+            ic->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+            const int64_t first = st->start_time != AV_NOPTS_VALUE
+                                      ? av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q)
+                                      : zero;
+            endUs = std::max(endUs, first - zero +
+                                        av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q));
+        } else if (containerKnown) {
+            endUs = std::max(endUs, ic->duration);
+        }
+    }
+    double promised = static_cast<double>(endUs - startUs) / 1e6;
+    if (lengthUs && *lengthUs > 0)
+        promised = std::min(promised, static_cast<double>(*lengthUs) / 1e6);
+    return std::max(promised, 0.0);
+}
+
+bool endedEarly(double written, double promised) {
+    const double shortBy = promised - written;
+    return promised > 0.0 && shortBy > 1.0 && shortBy > promised / 100.0;
 }
 
 } // namespace plex

@@ -4,7 +4,9 @@
 
 #include "Options.h"
 
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 struct AVFormatContext;
 struct AVStream;
@@ -37,5 +39,16 @@ struct SourceInfo {
 
 // Reads the description of the chosen streams (either may be null).
 SourceInfo describeSource(AVFormatContext* ic, const AVStream* video, const AVStream* audio);
+
+// The seconds an output from the start point on should hold by what the source promises: the
+// end of the chosen streams as their headers state it (the container's length where they state
+// none, never a guess from the bit rate), cut at the asked length. 0 when nothing is promised.
+double promisedSeconds(const AVFormatContext* ic, const std::vector<const AVStream*>& streams,
+                       int64_t startUs, std::optional<int64_t> lengthUs);
+
+// Whether an output of `written` seconds ended early because its source did (truncated or
+// damaged) rather than by rounding or a stream a little shorter than the others: more than a
+// second and more than 1 % short of what was promised.
+bool endedEarly(double written, double promised);
 
 } // namespace plex

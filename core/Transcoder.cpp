@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -67,6 +68,8 @@ class Conversion {
     int run();
     // The path actually written, once the file is finished; "" before.
     const std::string& writtenPath() const { return writtenPath_; }
+    // Why a finished file is shorter than its source promised; "" when it is not.
+    const std::string& endedEarlyReason() const { return endedEarly_; }
 
   private:
     void checkPaths();
@@ -101,6 +104,7 @@ class Conversion {
     // pipe (never replaced by a rename).
     std::string writePath_;
     std::string writtenPath_;
+    std::string endedEarly_;
     bool inPlace_ = false;
     std::unique_ptr<PartialFile> partial_;
     InputPtr in_;
@@ -142,7 +146,7 @@ Conversion::~Conversion() {
     lanes_.clear();
     out_.reset();     // closes the file before it may be removed
     partial_.reset(); // removes an unfinished partial file; a device written in place stays
-    setUnfinishedOutput(nullptr); // only now: a second signal until here still removes it
+    setUnfinishedOutput(nullptr); // only now: an abort until here still removes it
 }
 
 NameRule Conversion::nameRule() const {
@@ -159,14 +163,18 @@ void Conversion::checkPaths() {
             throw Failure("the output file '" + outPath_ + "' is the input file");
         if (S_ISDIR(outSt.st_mode))
             throw Failure("the output '" + outPath_ + "' is a folder");
-        if (!S_ISREG(outSt.st_mode))
-            inPlace_ = true; // /dev/null, a FIFO: written to as they are
-        else if (nameRule() == NameRule::Exact)
-            throw Failure("the output file '" + outPath_ +
-                          "' already exists (use -y to replace it)");
+        // With -claim a taken name of any kind (a link to /dev/null planted there too) only
+        // sends the finished file to the next free name.
+        if (nameRule() != NameRule::Claim) {
+            if (!S_ISREG(outSt.st_mode))
+                inPlace_ = true; // /dev/null, a FIFO: written to as they are
+            else if (nameRule() == NameRule::Exact)
+                throw Failure("the output file '" + outPath_ +
+                              "' already exists (use -y to replace it)");
+        }
     }
     if (!inPlace_)
-        removeStalePartials(outPath_);
+        removeStalePartials(outPath_, inPath_);
 }
 
 void Conversion::pickStreams() {
@@ -321,7 +329,7 @@ void Conversion::openOutput() {
     const bool needsFile = !(oc->oformat->flags & AVFMT_NOFILE);
     if (needsFile && !inPlace_) {
         partial_ = std::make_unique<PartialFile>(outPath_, nameRule());
-        setUnfinishedOutput(&partial_->path());
+        setUnfinishedOutput(&partial_->path(), &partial_->notePath());
     }
     writePath_ = partial_ ? partial_->path() : outPath_;
     // The muxer reopens the file by this name to move the index to the front.
@@ -735,7 +743,24 @@ int Conversion::run() {
     // Finished (also when stopped): only now may it carry a name a player would open.
     writtenPath_ = partial_ ? partial_->claim() : outPath_;
     setUnfinishedOutput(nullptr);
-    return stopped ? plexavo::contract::kExitStopped : plexavo::contract::kExitDone;
+    if (stopped)
+        return plexavo::contract::kExitStopped;
+    // A truncated source reads as one that simply ends: only its promise tells. The file is
+    // kept (it is all there is), but the run does not count as done.
+    std::vector<const AVStream*> streams;
+    for (const auto& lane : lanes_)
+        streams.push_back(lane->in);
+    const double promised =
+        promisedSeconds(in_.get(), streams, opt_.startUs.value_or(0), opt_.durationUs);
+    const double written = static_cast<double>(progress_.outUs.load()) / 1e6;
+    if (endedEarly(written, promised)) {
+        char reason[160];
+        std::snprintf(reason, sizeof reason, plexavo::contract::kIncompleteFormat, written,
+                      promised);
+        endedEarly_ = reason;
+        return plexavo::contract::kExitIncomplete;
+    }
+    return plexavo::contract::kExitDone;
 }
 
 } // namespace
@@ -751,6 +776,8 @@ int runConversion(const Options& opt) {
     ticker.finish();
     if (!conversion.writtenPath().empty())
         printLine(plexavo::contract::kOutputPrefix + oneLine(conversion.writtenPath()));
+    if (!conversion.endedEarlyReason().empty())
+        printLine(plexavo::contract::kErrorPrefix + conversion.endedEarlyReason());
     return status;
 }
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 using namespace coretest;
@@ -92,7 +93,8 @@ TEST_P(Damaged, ReadsOnAsFarAsTheFfmpegToolAndNoFurther) {
     ASSERT_FALSE(ref.timedOut);
     const Lengths theirs = lengthsOf(reference);
 
-    if (r.exitCode != 0) {
+    // Damage that ends the source early keeps what was read and says so (exit 4).
+    if (r.exitCode != 0 && r.exitCode != plexavo::contract::kExitIncomplete) {
         // Failing is fair only where the ffmpeg tool gets next to nothing either.
         EXPECT_LT(std::max(theirs.video, theirs.audio), 0.5) << describe(r);
         EXPECT_FALSE(fileExists(job.output));
@@ -124,3 +126,45 @@ INSTANTIATE_TEST_SUITE_P(FlippedBits, Damaged,
                                            DamageCase{"TsHeavy2", "ts", 2, 300, false},
                                            DamageCase{"TsToTheEnd", "ts", 4, 300, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A source cut off after 44 % of its promised 10 s: what is there is converted and kept, and
+// the run says how much of the promise it holds instead of claiming success.
+TEST(EndedEarly, TruncatedSourceIsKeptAndReported) {
+    TempDir dir;
+    Job job = {};
+    job.input = fixture("cut-short");
+    job.output = dir / "out.mp4";
+    job.length = "0";
+    job.overwrite = false;
+    job.extra = {plexavo::contract::kClaimOption};
+    const RunResult r = job.run(120);
+    ASSERT_EQ(r.termSignal, 0) << describe(r);
+    EXPECT_EQ(r.exitCode, plexavo::contract::kExitIncomplete) << describe(r);
+    EXPECT_EQ(writtenOutput(r.out), job.output) << describe(r);
+    const auto errors = linesStartingWith(r.out, plexavo::contract::kErrorPrefix);
+    ASSERT_EQ(errors.size(), 1u) << describe(r);
+    double held = 0, promised = 0;
+    ASSERT_EQ(std::sscanf(errors[0].c_str(),
+                          "Error: the output holds %lf of %lf seconds: the "
+                          "source is damaged",
+                          &held, &promised),
+              2)
+        << errors[0];
+    EXPECT_NEAR(promised, 10.0, 0.1);
+    const double length = ProbeInfo::of(job.output).formatNum("duration").value_or(0);
+    EXPECT_NEAR(held, length, 0.3) << "the line does not tell what the file holds";
+    EXPECT_GT(length, 2.0);
+    EXPECT_LT(length, 6.0);
+    EXPECT_TRUE(partialFilesIn(dir.path()).empty());
+
+    // A whole source, and a part well inside the truncated one, are no such case.
+    for (const auto& [input, length] :
+         {std::pair{fixture("mp4"), "0"}, std::pair{fixture("cut-short"), "2"}}) {
+        Job whole = job;
+        whole.input = input;
+        whole.length = length;
+        const RunResult ok = whole.run(120);
+        EXPECT_EQ(ok.exitCode, 0) << input << "\n" << describe(ok);
+        EXPECT_TRUE(linesStartingWith(ok.out, plexavo::contract::kErrorPrefix).empty());
+    }
+}

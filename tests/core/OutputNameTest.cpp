@@ -117,6 +117,26 @@ TEST(Claim, ExistingFilesAreKept) {
     EXPECT_TRUE(partialFilesIn(dir.path()).empty());
 }
 
+// With -claim a name taken by anything but a regular file (a link to /dev/null planted there,
+// a named pipe) is just taken: the file goes to the next name, and the Output line names a
+// file that is there.
+TEST(Claim, NamesTakenByLinksAndPipesAreSkipped) {
+    TempDir dir;
+    const std::string output = dir / "clip-cvt.mp4";
+    ASSERT_EQ(::symlink("/dev/null", output.c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "clip-cvt[1].mp4").c_str(), 0644), 0);
+    const RunResult r = claimJob(fixture("mov"), output).run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(writtenOutput(r.out), dir / "clip-cvt[2].mp4");
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "clip-cvt[2].mp4").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_GT(st.st_size, 1000);
+    EXPECT_EQ(decodeErrors(dir / "clip-cvt[2].mp4"), "");
+    ASSERT_EQ(::lstat(output.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the planted link was replaced";
+}
+
 // A source name of 250 bytes plus the program's "-cvt" no longer fits a folder's 255-byte
 // names: -claim shortens the name (at a character boundary), twice gives the numbered one,
 // and without -claim the run fails at once, before any work.

@@ -18,6 +18,7 @@
 
 using namespace coretest;
 using namespace std::chrono;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -235,7 +236,9 @@ TEST(Stop, TermWhileTheSourceStalls) {
     EXPECT_GT(ProbeInfo::of(job.output).formatNum("duration").value_or(0), 0.0);
 }
 
-TEST(Stop, SecondSignalEndsAtOnce) {
+// The abort is its own signal and ends the core at once, also while it waits for a source
+// that stalls.
+TEST(Stop, AbortEndsAtOnce) {
     TempDir dir;
     const std::string data = readFile(fixture("stream-long"));
     const std::string fifo = dir / "source.mkv";
@@ -246,16 +249,16 @@ TEST(Stop, SecondSignalEndsAtOnce) {
     ASSERT_TRUE(waitForProgress(child, 0.5, 60000)) << "no progress:\n" << child.out;
     child.wait(1000);
 
-    child.signal(SIGTERM);
-    child.wait(200);
-    child.signal(SIGTERM);
-    EXPECT_TRUE(child.wait(1000)) << "still running 1 s after the second signal";
+    child.signal(plexavo::contract::kAbortSignal);
+    EXPECT_TRUE(child.wait(1000)) << "still running 1 s after the abort";
+    EXPECT_EQ(child.exitCode(), plexavo::contract::kExitAborted);
 }
 
-// A second signal while the first stop is still finishing the file: the file is not
-// finished, so it must not stay behind under the output's name.
-TEST(Stop, SecondSignalRemovesTheUnfinishedOutput) {
-    TempDir dir;
+// An abort while the file is written: it is not finished, so it must not stay behind under
+// any name, nor its note.
+TEST(Stop, AbortRemovesTheUnfinishedOutput) {
+    TempDir dir, state;
+    EnvGuard stateHome("XDG_STATE_HOME", state.path());
     const std::string data = readFile(fixture("stream-long"));
     const std::string fifo = dir / "source.mkv";
     Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0));
@@ -263,24 +266,26 @@ TEST(Stop, SecondSignalRemovesTheUnfinishedOutput) {
     Child child(job.argv());
     ASSERT_TRUE(child.started());
     ASSERT_TRUE(waitForProgress(child, 1.0, 60000)) << "no progress reached 1 s:\n" << child.out;
-    // While it is written, the file has only its partial name.
+    // While it is written, the file has only its partial name, and a note marks it.
     EXPECT_FALSE(fileExists(job.output)) << "an unfinished file under the final name";
     ASSERT_EQ(partialFilesIn(dir.path()).size(), 1u);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(state / "plexavo/partials"), fs::directory_iterator()),
+        1);
 
-    // Two kinds of signal, so neither merges into the other while pending.
-    child.signal(SIGTERM);
-    child.signal(SIGINT);
-    ASSERT_TRUE(child.wait(5000)) << "still running 5 s after the second signal";
+    child.signal(plexavo::contract::kAbortSignal);
+    ASSERT_TRUE(child.wait(5000)) << "still running 5 s after the abort";
     feed.stop();
     EXPECT_EQ(child.termSignal(), 0);
     EXPECT_EQ(child.exitCode(), plexavo::contract::kExitAborted);
     EXPECT_FALSE(fileExists(job.output)) << "an unfinished output left behind";
     EXPECT_TRUE(partialFilesIn(dir.path()).empty()) << "an unfinished partial file left behind";
+    EXPECT_TRUE(fs::is_empty(state / "plexavo/partials")) << "the note stayed";
 }
 
-// A desktop logout signals every process, core included, and then the program stops its
-// core too: that second signal comes from another sender and must not cost the file.
-TEST(Stop, ASecondSignalFromAnotherSenderKeepsTheFile) {
+// A stop delivered many times, by several senders and as every stop signal (a dying program,
+// a logout, a hang-up, the program's own request all at once) is one stop: the file is kept.
+TEST(Stop, RepeatedStopsFromAnySenderKeepTheFile) {
     TempDir dir;
     const std::string data = readFile(fixture("stream-long"));
     const std::string fifo = dir / "source.mkv";
@@ -289,21 +294,27 @@ TEST(Stop, ASecondSignalFromAnotherSenderKeepsTheFile) {
     Child child(job.argv());
     ASSERT_TRUE(child.started());
     ASSERT_TRUE(waitForProgress(child, 1.0, 60000)) << "no progress reached 1 s:\n" << child.out;
-    child.signal(SIGTERM);
-    const std::string other = "kill -TERM " + std::to_string(child.pid());
+    for (int sig : {SIGTERM, SIGTERM, SIGINT, SIGHUP, SIGTERM})
+        child.signal(sig);
+    const std::string other =
+        "kill -TERM " + std::to_string(child.pid()) + "; kill -HUP " + std::to_string(child.pid());
     ASSERT_EQ(std::system(other.c_str()), 0);
+    child.wait(100);
+    child.signal(SIGINT);
     ASSERT_TRUE(child.wait(30000)) << "still running 30 s after the stop";
     feed.stop();
     EXPECT_EQ(child.exitCode(), plexavo::contract::kExitStopped) << child.out;
     ASSERT_TRUE(fileExists(job.output));
     EXPECT_EQ(decodeErrors(job.output), "");
+    EXPECT_GT(ProbeInfo::of(job.output).formatNum("duration").value_or(0), 0.5);
 }
 
 // kill -9 gives the core no chance to finish the file, so nothing may carry the final name.
-// The partial file it leaves is removed by the next conversion into that folder, but not a
-// partial file that a live process still holds.
+// The partial file it leaves is removed by the next conversion into that folder; the user's
+// files with partial-looking names stay, the source among them.
 TEST(Stop, KilledCoreLeavesOnlyAPartialFileTheNextRunRemoves) {
-    TempDir dir;
+    TempDir dir, state;
+    EnvGuard stateHome("XDG_STATE_HOME", state.path());
     const std::string data = readFile(fixture("stream-long"));
     const std::string fifo = dir / "source.mkv";
     Trickle feed(fifo, data, steadyRate(data.size(), data.size() / 12.0));
@@ -321,23 +332,25 @@ TEST(Stop, KilledCoreLeavesOnlyAPartialFileTheNextRunRemoves) {
     ASSERT_EQ(left.size(), 1u);
     EXPECT_GT(fileSize(dir / left[0]), 0) << "the partial file was never written to";
 
-    // Another core still writing: its file is locked as the core locks its own.
-    const std::string busy = dir / "busy.partial-Ab12Cd";
-    writeFile(busy, "being written");
-    const int holder = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    // A user's note and a user's video that happen to look like partial files; the video is
+    // the next source, converted into its own folder.
+    writeFile(dir / "notes.partial-abc123", "the user's notes");
+    const std::string source = dir / "holiday.partial-Zz9Qq1";
+    copyFile(fixture("mov"), source);
+    const std::string sourceBytes = readFile(source);
 
-    Job next;
-    next.input = fixture("mov");
-    next.output = dir / "next.mp4";
-    const RunResult r = next.run();
-    ::close(holder);
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    for (int round = 0; round < 2; ++round) {
+        Job next;
+        next.input = source;
+        next.output = dir / ("next" + std::to_string(round) + ".mp4");
+        const RunResult r = next.run();
+        ASSERT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(decodeErrors(next.output), "");
+    }
     EXPECT_FALSE(fileExists(dir / left[0])) << "the killed core's partial file was not removed";
-    EXPECT_TRUE(fileExists(busy)) << "removed a partial file a live process holds";
-    EXPECT_EQ(partialFilesIn(dir.path()), std::vector<std::string>{"busy.partial-Ab12Cd"});
-    EXPECT_EQ(decodeErrors(next.output), "");
+    EXPECT_EQ(readFile(dir / "notes.partial-abc123"), "the user's notes");
+    EXPECT_EQ(readFile(source), sourceBytes) << "the source was touched";
+    EXPECT_EQ(partialFilesIn(dir.path()).size(), 2u); // the user's two
 }
 
 // The program dies (kill -9) in the middle of a conversion: the kernel's death signal stops

@@ -15,6 +15,8 @@
 //   i           ignore SIGTERM
 //   q           note SIGTERM and go on (for W and the steps after it)
 //   W           wait until SIGTERM has arrived (after q)
+//   A           on the abort signal (SIGUSR1) exit 3 at once (as the core does)
+//   j           ignore the abort signal
 //   p:MS:EVERY:TEXT  write TEXT every EVERY ms for MS ms
 //   g:MS:EVERY  append a byte to the output file (the last argument) every EVERY ms for MS ms
 //   o:TEXT      write TEXT into the output file (the last argument)
@@ -49,6 +51,10 @@ void report(const std::string& text) {
             std::fputs(text.c_str(), f);
             std::fclose(f);
         }
+}
+
+extern "C" void onAbort(int) {
+    std::_Exit(3);
 }
 
 void writeAll(const std::string& text, int fd = 1) {
@@ -205,6 +211,10 @@ int main(int argc, char** argv) {
             std::signal(SIGTERM, onTerm);
         } else if (step == "i") {
             std::signal(SIGTERM, SIG_IGN);
+        } else if (step == "A") {
+            std::signal(SIGUSR1, onAbort);
+        } else if (step == "j") {
+            std::signal(SIGUSR1, SIG_IGN);
         } else if (step == "q") {
             std::signal(SIGTERM, noteTerm);
         } else if (step == "W") {

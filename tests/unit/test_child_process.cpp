@@ -382,3 +382,29 @@ TEST_F(StopPolicyTest, ASecondRequestKillsAtOnce) {
     EXPECT_LT(took, std::chrono::milliseconds(9000)) << "neither silence nor limit was waited for";
     EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::KilledOnRequest);
 }
+
+// Past its limits, or when someone insists, the child is first sent the abort signal, which
+// lets a core drop its unfinished file itself; SIGKILL only when it does not go.
+TEST_F(StopPolicyTest, TheAbortSignalComesBeforeTheKill) {
+    std::atomic<bool> second{false};
+    m_child.stopPolicy.killRequest = &second;
+    m_child.stopPolicy.abortSignal = SIGUSR1;
+    startReady({"i", "A", "w:ready\n", "p:20000:30:time=2 \\r"});
+    std::thread insist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        second = true;
+    });
+    stopTime();
+    insist.join();
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::KilledOnRequest);
+    EXPECT_EQ(m_child.exitCode(), 3) << "the abort did not reach it before the kill";
+}
+
+TEST_F(StopPolicyTest, AChildDeafToTheAbortIsKilled) {
+    m_child.stopPolicy.silenceMs = 300;
+    m_child.stopPolicy.abortSignal = SIGUSR1;
+    startReady({"i", "j", "w:ready\n", "s:20000"});
+    stopTime();
+    EXPECT_EQ(m_child.stopOutcome(), plexavo::StopOutcome::KilledSilent);
+    EXPECT_EQ(m_child.exitCode(), 128 + SIGKILL);
+}

@@ -127,6 +127,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     child.stopPolicy.limitMs = stopLimitMs;
     child.stopPolicy.watchedFile = outputFilePath;
     child.stopPolicy.killRequest = killAll ? killAll : &killRequested;
+    child.stopPolicy.abortSignal = contract::kAbortSignal;
     child.stopPolicy.onOutput = [&stopOutput](const char* text, std::size_t n) {
         stopOutput.append(text, n);
         if (stopOutput.size() > kStopOutputKept)

@@ -30,7 +30,10 @@ namespace {
 constexpr int kExitingGraceMs = 500;
 // How often a stopping child is looked at.
 constexpr int kStopLookMs = 50;
-// How long a killed child is waited for before the shared reaper takes over.
+// How long a child sent the abort signal may take to drop its file and go before it is
+// killed outright, and how long a killed child is waited for before the shared reaper
+// takes over.
+constexpr int kAbortGraceMs = 3000;
 constexpr int kKilledExitMs = 5000;
 
 void closeFd(int& fd) {
@@ -376,6 +379,14 @@ void CChildProcess::waitOutStop() {
         else if (static_cast<int>(now - lastSign) >= policy.silenceMs)
             kill = StopOutcome::KilledSilent;
         if (kill != StopOutcome::NotStopped) {
+            // The explicit abort first: a core drops its unfinished file itself. One that
+            // cannot even do that is killed; its partial file then waits for the next
+            // conversion into its folder to clear it.
+            if (policy.abortSignal != SIGKILL && sendSignal(policy.abortSignal) &&
+                waitForExit(kAbortGraceMs)) {
+                m_stopOutcome = kill;
+                return;
+            }
             sendSignal(SIGKILL);
             // A child stuck in the kernel (a dead network mount) dies only
             // when it leaves it: never wait for that here; close() hands it

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,9 @@ struct StopPolicy {
     std::string watchedFile;
     // Set from any thread to kill at once: the second, explicit request.
     const std::atomic<bool>* killRequest = nullptr;
+    // Sent when the policy runs out or someone insists, before SIGKILL: a child that
+    // treats it as "abort" drops its unfinished work and exits. SIGKILL alone by default.
+    int abortSignal = SIGKILL;
     // Receives what the child prints while it stops. The pipe is drained in
     // any case, so that a full pipe can never stall the child.
     std::function<void(const char* text, std::size_t length)> onOutput;

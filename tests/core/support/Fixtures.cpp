@@ -231,6 +231,20 @@ const std::map<std::string, Recipe>& recipes() {
                               requireUnreadable(out);
                           },
                           "1"};
+        t["cut-short"] = {".mp4",
+                          {},
+                          [](const std::string& out) {
+                              // The index at the front promises 10 s; the data stops at 44 %,
+                              // as a download or copy that broke off.
+                              const std::string whole = out + ".whole.mp4";
+                              ffmpeg(lavfi(video("320x240", 10)) + lavfi(tone(44100, 10)) + kX264 +
+                                         Args{"-c:a", "aac", "-movflags", "+faststart"},
+                                     whole);
+                              const std::string data = readFile(whole);
+                              fs::remove(whole);
+                              writeFile(out, data.substr(0, data.size() * 44 / 100));
+                          },
+                          "1"};
         t["rate-change"] = {
             ".mp2",
             {},

@@ -9,6 +9,7 @@ namespace coretest {
 using testing_support::Child;
 using testing_support::Clock;
 using testing_support::copyFile;
+using testing_support::EnvGuard;
 using testing_support::fileExists;
 using testing_support::fileSize;
 using testing_support::inFolder;

@@ -13,6 +13,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -270,37 +271,104 @@ TEST(PartialFiles, FolderThatCannotTakeTheFile) {
     EXPECT_THROW(PartialFile(dir.path() + "/", NameRule::Claim), Failure);
 }
 
-// The clean-up takes a partial file only when no process holds it, and nothing else.
-TEST(PartialFiles, CleanUpRemovesOnlyUnheldPartialFiles) {
-    TempDir dir;
-    const std::string stale = dir / "old.partial-AAAAAA";
-    const std::string held = dir / "busy.partial-BBBBBB";
-    writeFile(stale, "left by a killed core");
-    writeFile(held, "being written");
-    const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    // Names that only look alike, a folder and a link with a partial name: all stay.
-    for (const char* name : {"clip.partial-ABCDE", "clip.partial-ABCDEFG", "clip.mp4"})
-        writeFile(dir / name, "not ours");
+namespace {
+
+// A partial file as a killed core leaves it: made in a child process that ends without
+// running a destructor, so its lock goes and its note stays.
+std::string leftByAKilledCore(const std::string& output) {
+    int link[2];
+    if (::pipe(link) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(link[0]);
+        PartialFile file(output, NameRule::Claim);
+        const std::string& path = file.path();
+        (void)!::write(link[1], path.data(), path.size());
+        ::_exit(0);
+    }
+    ::close(link[1]);
+    std::string path;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(link[0], buf, sizeof buf)) > 0;)
+        path.append(buf, static_cast<std::size_t>(n));
+    ::close(link[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return path;
+}
+
+std::size_t notesIn(const std::string& stateHome) {
+    const std::string folder = stateHome + "/plexavo/partials";
+    return fileExists(folder) ? namesIn(folder).size() : 0;
+}
+
+} // namespace
+
+// The clean-up takes a partial file only when a core of this user noted it, no process holds
+// it and it is not the input; every other file stays, whatever its name.
+TEST(PartialFiles, CleanUpRemovesOnlyTheCoresOwnLeftovers) {
+    TempDir dir, state;
+    testing_support::EnvGuard stateHome("XDG_STATE_HOME", state.path());
+    const std::string stale = leftByAKilledCore(dir / "old.mp4");
+    ASSERT_FALSE(stale.empty());
+    ASSERT_TRUE(fileExists(stale));
+    EXPECT_EQ(notesIn(state.path()), 1u);
+
+    // Files of the user's that only look like partial files, one of them the very source.
+    for (const char* name :
+         {"notes.partial-abc123", "holiday.partial-Zz9Qq1", "clip.partial-ABCDE", "clip.mp4"})
+        writeFile(dir / name, "the user's own");
     ASSERT_EQ(::mkdir((dir / "folder.partial-CCCCCC").c_str(), 0755), 0);
     writeFile(dir / "target.mp4", "a link points here");
     ASSERT_EQ(::symlink("target.mp4", (dir / "link.partial-DDDDDD").c_str()), 0);
 
     PartialFile mine(dir / "new.mp4", NameRule::Claim); // live in this very process
-    removeStalePartials(dir / "new.mp4");
+    EXPECT_EQ(notesIn(state.path()), 2u);
+    removeStalePartials(dir / "new.mp4", dir / "holiday.partial-Zz9Qq1");
 
-    EXPECT_FALSE(fileExists(stale));
-    EXPECT_TRUE(fileExists(held)) << "removed a partial file a live process holds";
-    EXPECT_TRUE(fileExists(mine.path())) << "removed this core's own partial file";
-    for (const char* name : {"clip.partial-ABCDE", "clip.partial-ABCDEFG", "clip.mp4",
-                             "folder.partial-CCCCCC", "link.partial-DDDDDD"})
-        EXPECT_TRUE(fileExists(dir / name)) << name;
+    EXPECT_FALSE(fileExists(stale)) << "a killed core's partial file stayed";
+    EXPECT_TRUE(fileExists(mine.path())) << "removed a partial file a live core holds";
+    EXPECT_EQ(notesIn(state.path()), 1u) << "the removed file's note stayed";
+    for (const char* name :
+         {"notes.partial-abc123", "holiday.partial-Zz9Qq1", "clip.partial-ABCDE", "clip.mp4"})
+        EXPECT_EQ(readFile(dir / name), "the user's own") << name;
+    EXPECT_TRUE(fileExists(dir / "folder.partial-CCCCCC"));
     EXPECT_EQ(readFile(dir / "target.mp4"), "a link points here");
+    removeStalePartials(dir / "no such folder/x.mp4", ""); // nothing to do, and no throw
+}
 
-    ::close(holder);
-    removeStalePartials(dir / "new.mp4");
-    EXPECT_FALSE(fileExists(held)) << "a released partial file is stale";
-    EXPECT_TRUE(fileExists(mine.path()));
-    removeStalePartials(dir / "no such folder/x.mp4"); // nothing to do, and no throw
+// A noted leftover is still not taken when its name now holds another file (the user moved
+// it and put something else there), when it is the source being converted, or when there is
+// no notes folder to prove anything.
+TEST(PartialFiles, CleanUpLeavesWhatItCannotProveIsItsOwn) {
+    TempDir dir, state;
+    testing_support::EnvGuard stateHome("XDG_STATE_HOME", state.path());
+    const std::string replaced = leftByAKilledCore(dir / "a.mp4");
+    const std::string source = leftByAKilledCore(dir / "b.mp4");
+    ASSERT_TRUE(fileExists(replaced) && fileExists(source));
+    ASSERT_EQ(::unlink(replaced.c_str()), 0);
+    writeFile(replaced, "a new file under the old name");
+    writeFile(source, "chosen as the source");
+
+    removeStalePartials(dir / "out.mp4", source);
+    EXPECT_EQ(readFile(replaced), "a new file under the old name");
+    EXPECT_EQ(readFile(source), "chosen as the source");
+    EXPECT_EQ(notesIn(state.path()), 1u) << "the note of the replaced file should go, the "
+                                            "source's stay";
+
+    // Another folder's leftover is that folder's business.
+    TempDir other;
+    removeStalePartials(other / "out.mp4", "");
+    EXPECT_TRUE(fileExists(source));
+
+    // No notes folder can be made (its place is a file): nothing is provably ours.
+    removeStalePartials(dir / "out.mp4", "");
+    ASSERT_FALSE(fileExists(source)) << "the source's leftover, no longer the source, goes";
+    const std::string kept = leftByAKilledCore(dir / "c.mp4");
+    writeFile(state / "blocked", "not a folder");
+    stateHome.set(state / "blocked");
+    EXPECT_EQ(partialNotesFolder(), "");
+    removeStalePartials(dir / "out.mp4", "");
+    EXPECT_TRUE(fileExists(kept));
 }
