@@ -357,10 +357,13 @@ class Arguments(unittest.TestCase):
         for name in ("--convert", "--json", "-x"):
             self.assertIn(f"\n  {name}\n    ", proc.stdout)
         self.assertIn("\na.mp4\n  Duration: 00:00:01", proc.stdout)
-        # The same names as JSON, each a file of the document.
-        proc = self.run_plexavo("--probe", "--json", *names, cwd=folder)
+        # The same files as JSON ("plexavo --probe --json odd/*"), each an entry.
+        paths = [os.path.join("odd", n) for n in names]
+        proc = self.run_plexavo("--probe", "--json", *paths)
         self.assertEqual(proc.returncode, 1)
-        self.assertEqual([f["path"] for f in json.loads(proc.stdout)["files"]], names)
+        files = json.loads(proc.stdout)["files"]
+        self.assertEqual([f["path"] for f in files], paths)
+        self.assertEqual([f["convertible"] for f in files], [n == "a.mp4" for n in names])
 
     def test_control_characters_in_names_show_as_question_marks(self):
         good = os.path.join(self.dir, "two\nlines\t.mp4")
@@ -507,5 +510,5 @@ class SignalsWhileProbing(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BIN = sys.argv[1]
+    BIN = os.path.abspath(sys.argv[1])
     unittest.main(argv=[sys.argv[0], "-v", *sys.argv[2:]])
