@@ -91,6 +91,9 @@ std::string videoDescription(const AVStream* st, int64_t bitrate) {
 std::string audioDescription(const AVStream* st, int64_t bitrate) {
     const AVCodecParameters* par = st->codecpar;
     std::string d = avcodec_get_name(par->codec_id);
+    // As for video: "aac (LC)", read by the program as codec and profile.
+    if (const char* prof = avcodec_profile_name(par->codec_id, par->profile))
+        d += std::string(" (") + prof + ")";
     d += ", " + std::to_string(par->sample_rate) + " Hz";
     char layout[128] = "unknown";
     if (par->ch_layout.nb_channels > 0) {

@@ -5,27 +5,29 @@
 
 #include <QApplication>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    // The front end needs no display, so it runs before Qt is started.
+    // The whole command line is read before Qt is started: the front end,
+    // --help, --version and a bad argument need no display.
     if (auto code = plexavo::cli::runIfRequested(argc, argv))
         return *code;
 
-    QApplication application(argc, argv);
-    plexavo::initProcessLocale();
-
-    // QApplication has taken its own options out of argv; the rest are ours,
-    // as raw bytes, so no file name is lost to a text conversion.
+    // Arguments as raw bytes, so no file name is lost to a text conversion.
     const std::vector<std::string> args(argv + 1, argv + argc);
     const auto parsed = plexavo::cli::parseWindowArguments(args);
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "plexavo: unknown option %s\n\n", parsed.error.c_str());
-        plexavo::cli::printUsage(stderr);
-        return 2;
-    }
+    // Qt is handed its own options only, never a file it might take for one.
+    std::vector<std::string> qtArgs{argv[0]};
+    qtArgs.insert(qtArgs.end(), parsed.qtOptions.begin(), parsed.qtOptions.end());
+    std::vector<char*> qtArgv;
+    for (auto& arg : qtArgs)
+        qtArgv.push_back(arg.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgs.size());
+
+    QApplication application(qtArgc, qtArgv.data());
+    plexavo::initProcessLocale();
     plexavo::CVantrelApp app;
     if (!app.InitInstance(parsed.files))
         return 1;

@@ -143,6 +143,19 @@ TEST_P(ProbeReport, OneReadHoldsDurationAndEveryStream) {
         EXPECT_EQ(s.substr(c1 + 1, c2 - c1 - 1), " " + capitalised(kind));
         const std::string desc = s.substr(c2 + 1);
         EXPECT_TRUE(hasToken(desc, ref.stream(i, "codec_name"))) << "codec name missing";
+        // The profile, by the ffmpeg tool's name for it, straight after the codec: the
+        // program reads "aac (LC)" as codec and profile, for audio as for video.
+        const std::string profile = ref.stream(i, "profile");
+        const bool named = !profile.empty() && profile != "unknown" &&
+                           !std::isdigit(static_cast<unsigned char>(profile[0])) &&
+                           profile[0] != '-';
+        if (named) {
+            EXPECT_EQ(desc.rfind(" " + ref.stream(i, "codec_name") + " (" + profile + "), ", 0), 0u)
+                << "profile " << profile << " missing";
+        } else {
+            EXPECT_NE(desc.rfind(" " + ref.stream(i, "codec_name") + " (", 0), 0u)
+                << "a profile ffprobe does not know";
+        }
         if (kind == "video") {
             EXPECT_TRUE(hasToken(desc, ref.stream(i, "width") + "x" + ref.stream(i, "height")))
                 << "picture size missing";

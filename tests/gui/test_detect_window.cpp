@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace plexavo;
 using namespace plexavo::testing;
 
@@ -106,6 +108,29 @@ class DetectWindowTest : public QObject {
             text.contains(QStringLiteral("Set FileAudioFormat array index(1) to listtime(1).")));
         QCOMPARE(m_list->offThreadCalls(), 0);
         QVERIFY(childProcesses().empty());
+    }
+
+    // A named pipe among the files (a name on the command line passes as it
+    // is): refused at once with the others added, never a pass that waits
+    // for a writer; the pipe itself is left as it was.
+    void aNamedPipeIsReportedNotWaitedFor() {
+        RealCore core;
+        const QString pipe = m_media.filePath(QStringLiteral("pipe.mp4"));
+        QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        TestLog log;
+        runPass({m_clipA, pipe, m_clipB});
+        // No core was asked to open it: it would sleep in open() until its limits.
+        QVERIFY(!log.text().contains(
+            QString::fromStdString(CSourceItem::probeCommandLine(pipe.toStdString()))));
+        QVERIFY(log.text().contains(QStringLiteral("it is a named pipe")));
+        QCOMPARE(m_list->rowCount(), 2);
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        QVERIFY(
+            MessageBox::shownTexts().at(0).contains(QLatin1Char('\n') + pipe + QLatin1Char('\n')));
+        struct stat st {};
+        QVERIFY(stat(QFile::encodeName(pipe).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        QVERIFY(childProcesses().empty());
+        QFile::remove(pipe);
     }
 
     void oneUnreadableFileAddsNothing() {

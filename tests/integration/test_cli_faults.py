@@ -8,8 +8,13 @@ a program killed mid-conversion, Ctrl+C, a full and a read-only file system,
 and names at the file system's length limit. Outputs are judged with ffprobe
 and a full decode by the ffmpeg tool, never by what the program says.
 """
+import json
 import os
+import re
+import shutil
 import signal
+import socket
+import stat
 import subprocess
 import sys
 import tempfile
@@ -231,6 +236,279 @@ class Faults(unittest.TestCase):
             self.assertEqual(decode_errors(os.path.join(self.out, n)), "")
 
 
+def project_version():
+    """The version project() sets in CMakeLists.txt, which --version must print."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
+    with open(top) as f:
+        return re.search(r"project\(Plexavo VERSION (\S+)", f.read()).group(1)
+
+
+def cores_on(folder):
+    """Every Plexcore whose command line names something in folder."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/comm") as f:
+                if f.read().strip() != "Plexcore":
+                    continue
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                if os.fsencode(folder) in f.read():
+                    found.append(int(entry))
+        except (OSError, ValueError):
+            pass
+    return found
+
+
+def children_of(pid, name="Plexcore"):
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        if comm == name and int(stat.rsplit(")", 1)[1].split()[1]) == pid:
+            found.append(int(entry))
+    return found
+
+
+class Arguments(unittest.TestCase):
+    """The command line read whole before anything runs, with or without a display."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.dir = self.tmp.name
+        # No display of any kind: nothing here may need one.
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        self.env["HOME"] = self.dir
+        self.clip = os.path.join(self.dir, "clip.mp4")
+        make_clip(self.clip, 1)
+
+    def run_plexavo(self, *args, env=None, cwd=None):
+        return subprocess.run(plexavo(*args), capture_output=True, text=True, timeout=120,
+                              env=env or self.env, cwd=cwd or self.dir)
+
+    def assert_nothing_written(self, args):
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "ConvertedMedia")), args)
+        self.assertFalse(os.path.exists("/clip-cvt.mp4"), args)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["clip.mp4"], args)
+
+    def test_bad_arguments_are_exit_2_with_the_usage_without_a_display(self):
+        with_display = dict(self.env, QT_QPA_PLATFORM="offscreen")
+        cases = [("--bogus", self.clip), ("-x", self.clip), (self.clip, "--bogus"),
+                 ("-platform",),  # Qt's option, without its value
+                 # The mode goes first; later it is no mode.
+                 (self.clip, "--probe"), (self.clip, "--convert"), ("--probe", "--convert", self.clip),
+                 ("--convert", "--out", "", self.clip), ("--convert", self.clip, "--out"),
+                 ("--convert", "--out", self.clip, self.clip),
+                 ("--convert", "--size", "", self.clip), ("--convert", "--size", " 5", self.clip),
+                 ("--convert", "--size", "+5", self.clip), ("--convert", self.clip, "--size"),
+                 ("--convert", "--jobs", "", self.clip), ("--probe",), ("--convert",)]
+        for args in cases:
+            for env in (self.env, with_display):
+                proc = self.run_plexavo(*args, env=env)
+                self.assertEqual(proc.returncode, 2, (args, proc.stderr))
+                self.assertIn("usage: plexavo", proc.stderr, args)
+                self.assertNotIn("display", proc.stderr, args)
+                self.assertEqual(proc.stdout, "", args)
+                self.assert_nothing_written(args)
+        self.assertIn("unknown option --bogus", self.run_plexavo("--bogus").stderr)
+        self.assertIn("--probe must be the first argument",
+                      self.run_plexavo(self.clip, "--probe").stderr)
+
+    def test_help_and_version_need_no_display(self):
+        for args in (("--version",), (self.clip, "--version"), ("--convert", "--version")):
+            proc = self.run_plexavo(*args)
+            self.assertEqual((proc.returncode, proc.stdout, proc.stderr),
+                             (0, f"plexavo {project_version()}\n", ""), args)
+        for flag in ("--help", "-h"):
+            proc = self.run_plexavo(flag)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            self.assertEqual(proc.stderr, "")
+            self.assertIn("-h, --help", proc.stdout)
+            self.assertIn("--version", proc.stdout)
+            rows = re.findall(r"^ +(\d+)  (.*)$", proc.stdout, re.M)
+            self.assertEqual(len(rows), 15, proc.stdout)
+            for number, text in rows:
+                self.assertFalse(text.endswith("-") or text.endswith(" "), repr(text))
+            self.assertIn("  1  160x120\n", proc.stdout)
+            self.assertIn("  5  320x240 - iPod nano\n", proc.stdout)
+        self.assert_nothing_written("--help")
+
+    def test_a_file_named_like_an_option_is_a_file(self):
+        folder = os.path.join(self.dir, "odd")
+        os.makedirs(folder)
+        for name in ("--convert", "--json", "-x"):
+            with open(os.path.join(folder, name), "w") as f:
+                f.write("not media\n")
+        shutil.copy(self.clip, os.path.join(folder, "a.mp4"))
+        names = sorted(os.listdir(folder))  # as "plexavo --probe *" hands them over
+        proc = self.run_plexavo("--probe", *names, cwd=folder)
+        self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "ConvertedMedia")),
+                         "probing converted")
+        self.assertEqual(sorted(os.listdir(folder)), names)
+        self.assertEqual(proc.stdout.count("Can't playback the following files."), 1, proc.stdout)
+        for name in ("--convert", "--json", "-x"):
+            self.assertIn(f"\n  {name}\n    ", proc.stdout)
+        self.assertIn("\na.mp4\n  Duration: 00:00:01", proc.stdout)
+        # The same files as JSON ("plexavo --probe --json odd/*"), each an entry.
+        paths = [os.path.join("odd", n) for n in names]
+        proc = self.run_plexavo("--probe", "--json", *paths)
+        self.assertEqual(proc.returncode, 1)
+        files = json.loads(proc.stdout)["files"]
+        self.assertEqual([f["path"] for f in files], paths)
+        self.assertEqual([f["convertible"] for f in files], [n == "a.mp4" for n in names])
+
+    def test_control_characters_in_names_show_as_question_marks(self):
+        good = os.path.join(self.dir, "two\nlines\t.mp4")
+        shutil.copy(self.clip, good)
+        bad = os.path.join(self.dir, "bad\rname\n.txt")
+        with open(bad, "w") as f:
+            f.write("text\n")
+        missing = os.path.join(self.dir, "gone\x1b[2J.mp4")
+        proc = self.run_plexavo("--probe", good, bad, missing)
+        self.assertEqual(proc.returncode, 1, proc.stdout)
+        lines = proc.stdout.splitlines()
+        self.assertEqual(lines.count("Can't playback the following files."), 1, proc.stdout)
+        self.assertIn("two?lines?.mp4", lines)
+        self.assertIn("  Output: two?lines?-cvt.mp4", lines)
+        self.assertIn("  " + os.path.join(self.dir, "bad?name?.txt"), lines)
+        self.assertIn("  " + os.path.join(self.dir, "gone?[2J.mp4"), lines)
+        self.assertTrue(all(c >= " " for c in proc.stdout.replace("\n", "")), repr(proc.stdout))
+        # Each line is one of the listing's: nothing of a name ever starts a line.
+        self.assertNotIn("lines", [l.strip() for l in lines])
+
+
+class NotAFile(unittest.TestCase):
+    """A named pipe, a folder, a device or a socket where a file is expected."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.dir = self.tmp.name
+        self.out = os.path.join(self.dir, "out")
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        self.env["HOME"] = self.dir
+        self.clip = os.path.join(self.dir, "clip.mp4")
+        make_clip(self.clip, 1)
+        self.fifo = os.path.join(self.dir, "fifo.mp4")
+        os.mkfifo(self.fifo)
+        self.folder = os.path.join(self.dir, "folder.mp4")
+        os.makedirs(self.folder)
+        shutil.copy(self.clip, os.path.join(self.folder, "inside.mp4"))
+        self.device = os.path.join(self.dir, "null.mp4")
+        os.symlink("/dev/null", self.device)
+        self.sock_path = os.path.join(self.dir, "sock.mp4")
+        self.sock = socket.socket(socket.AF_UNIX)
+        self.sock.bind(self.sock_path)
+        self.addCleanup(self.sock.close)
+        self.refused = {self.fifo: "named pipe", self.folder: "folder", self.device: "device",
+                        self.sock_path: "socket"}
+
+    def run_plexavo(self, *args):
+        # A hang shows as the timeout; the run itself must end at once.
+        return subprocess.run(plexavo(*args), capture_output=True, text=True, timeout=60,
+                              env=self.env, cwd=self.dir)
+
+    def assert_untouched(self):
+        self.assertTrue(stat.S_ISFIFO(os.stat(self.fifo).st_mode))
+        self.assertEqual(os.listdir(self.folder), ["inside.mp4"])
+        self.assertEqual(os.readlink(self.device), "/dev/null")
+
+    def test_probe_refuses_with_the_reason(self):
+        proc = self.run_plexavo("--probe", self.clip, *self.refused)
+        self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+        self.assertEqual(proc.stdout.count("Can't playback the following files."), 1)
+        for path, words in self.refused.items():
+            self.assertRegex(proc.stdout, re.escape(f"  {path}\n    ") + ".*" + words)
+        self.assertIn("clip.mp4\n  Duration: ", proc.stdout)
+        self.assert_untouched()
+
+    def test_json_probe_refuses_with_the_reason(self):
+        proc = self.run_plexavo("--probe", "--json", *self.refused, self.clip)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        files = json.loads(proc.stdout)["files"]
+        self.assertEqual([f["path"] for f in files], [*self.refused, self.clip])
+        for f in files[:-1]:
+            self.assertIs(f["convertible"], False)
+            self.assertIn(self.refused[f["path"]], f["reason"])
+        self.assertIs(files[-1]["convertible"], True)
+        self.assert_untouched()
+
+    def test_convert_refuses_and_converts_the_rest(self):
+        proc = self.run_plexavo("--convert", "--out", self.out, self.fifo, self.clip, self.folder,
+                                self.device, self.sock_path)
+        self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+        self.assertEqual(proc.stdout.splitlines()[-1], "1 written, 4 failed")
+        self.assertEqual(os.listdir(self.out), ["clip-cvt.mp4"])
+        self.assertEqual(decode_errors(os.path.join(self.out, "clip-cvt.mp4")), "")
+        self.assert_untouched()
+        self.assertEqual(cores_on(self.dir), [])
+
+
+class SignalsWhileProbing(unittest.TestCase):
+    """SIGINT, SIGTERM and SIGHUP before the first conversion starts."""
+
+    FILES = 80
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.dir = self.tmp.name
+        self.out = os.path.join(self.dir, "out")
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", HOME=self.dir)
+        clip = os.path.join(self.dir, "clip.mp4")
+        make_clip(clip, 1)
+        # Many names for one clip: the probes take a while, one core each.
+        self.files = []
+        for i in range(self.FILES):
+            self.files.append(os.path.join(self.dir, f"c{i:03}.mp4"))
+            os.link(clip, self.files[-1])
+
+    def start(self, *args):
+        return subprocess.Popen(plexavo(*args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                text=True, env=self.env, start_new_session=True)
+
+    def signal_while_probing(self, proc, signum, group):
+        deadline = time.monotonic() + 60
+        while not children_of(proc.pid) and time.monotonic() < deadline and proc.poll() is None:
+            time.sleep(0.005)
+        self.assertIsNone(proc.poll(), "the probes ended before the signal")
+        if group:
+            os.killpg(proc.pid, signum)  # as the terminal does
+        else:
+            os.kill(proc.pid, signum)  # as a service manager or a logout does
+        out, err = proc.communicate(timeout=120)
+        return out, err
+
+    def test_convert_exits_130_and_converts_nothing(self):
+        for signum, group in ((signal.SIGTERM, False), (signal.SIGHUP, False),
+                              (signal.SIGINT, True)):
+            proc = self.start("--convert", "--out", self.out, *self.files)
+            out, err = self.signal_while_probing(proc, signum, group)
+            self.assertEqual(proc.returncode, 130, (signum, out, err))
+            self.assertNotIn("Converting", out)
+            self.assertRegex(out.splitlines()[-1], r"^(\d+ failed, )?\d+ not started$", out)
+            self.assertFalse(os.path.exists(self.out) and os.listdir(self.out),
+                             "a conversion was started")
+            self.assertEqual(cores_on(self.dir), [], "a core outlived the run")
+            self.assertEqual(len(os.listdir(self.dir)), self.FILES + 1, "a source was touched")
+
+    def test_probe_exits_130_and_prints_no_half_document(self):
+        for args in (("--probe", "--json"), ("--probe",)):
+            proc = self.start(*args, *self.files)
+            out, err = self.signal_while_probing(proc, signal.SIGTERM, False)
+            self.assertEqual(proc.returncode, 130, (args, err))
+            self.assertEqual(out, "", args)
+
+
 if __name__ == "__main__":
-    BIN = sys.argv[1]
+    BIN = os.path.abspath(sys.argv[1])
     unittest.main(argv=[sys.argv[0], "-v", *sys.argv[2:]])

@@ -38,8 +38,8 @@ def plexavo(*args):
 def ffprobe(path):
     out = subprocess.run(
         ["ffprobe", "-v", "error", "-of", "json", "-show_entries",
-         "format=duration:stream=index,codec_type,codec_name,width,height,sample_rate,channels,"
-         "avg_frame_rate", b"file:" + os.fsencode(path)],
+         "format=duration:stream=index,codec_type,codec_name,profile,width,height,sample_rate,"
+         "channels,avg_frame_rate", b"file:" + os.fsencode(path)],
         capture_output=True, check=True)
     return json.loads(out.stdout)
 
@@ -122,6 +122,11 @@ class ProbeJson(Base):
                 t = by_index[s["index"]]
                 self.assertEqual(s["kind"], t["codec_type"])
                 self.assertEqual(s["codec"], t["codec_name"])
+                # The profile as ffprobe names it ("LC" for AAC), for audio as for video.
+                named = t.get("profile")
+                if named == "unknown" or (named or "").lstrip("-").isdigit():
+                    named = None
+                self.assertEqual(s["profile"], named, s)
                 if s["kind"] == "video":
                     self.assertEqual((s["width"], s["height"]), (t["width"], t["height"]))
                     self.assertAlmostEqual(s["frame_rate"], rate(t["avg_frame_rate"]), places=2)

@@ -4,9 +4,17 @@
 
 #include "engine/services/DebugLog.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 #include <type_traits>
+#include <unistd.h>
 #include <vector>
 
 using plexavo::CSourceItem;
@@ -280,4 +288,82 @@ TEST(Probe, GivesUpOnTheCoresWorkNotOnTheWallClock) {
         << log;
     EXPECT_NE(log.find("made no progress on /m/stuck.mp4"), std::string::npos) << log;
     EXPECT_EQ(log.find("slow.mp4 without"), std::string::npos) << log;
+}
+
+// What is not a regular file is refused before a core is started: the core
+// would block opening a pipe that has no writer, and the caller with it.
+TEST(Probe, RefusesWhatIsNotARegularFileWithoutStartingTheCore) {
+    TempDir dir;
+    const std::string argvFile = dir / "argv";
+    EnvGuard argvTarget("SCRIPTED_ARGV_FILE", argvFile);
+    FakeCore core("a|w:  Duration: 00:00:05.00, start: 0.000000, bitrate: 64 kb/s\\n|x:1");
+    const std::string fifo = dir / "pipe.mp4";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = dir / "folder.mp4";
+    std::filesystem::create_directory(folder);
+    const std::string socketPath = dir / "sock.mp4";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string linkToPipe = dir / "link.mp4";
+    std::filesystem::create_symlink(fifo, linkToPipe);
+
+    const std::pair<std::string, std::string> cases[] = {
+        {fifo, "named pipe"},   {linkToPipe, "named pipe"}, {folder, "folder"},
+        {socketPath, "socket"}, {"/dev/null", "device"},
+    };
+    for (const auto& [path, words] : cases) {
+        CSourceItem item;
+        EXPECT_EQ(item.probe(path), kProbeFailed) << path;
+        EXPECT_NE(item.report.error.find(words), std::string::npos) << item.report.error;
+        EXPECT_NE(item.report.error.find(path), std::string::npos) << item.report.error;
+        EXPECT_EQ(plexavo::probeFailureReason(item.report), item.report.error);
+        EXPECT_EQ(item.durationSeconds, 0);
+    }
+    ::close(sock);
+    EXPECT_FALSE(std::filesystem::exists(argvFile)) << "a core was started";
+
+    // A regular file still goes to the core.
+    const std::string clip = dir / "clip.mp4";
+    writeFile(clip, "data");
+    CSourceItem item;
+    EXPECT_EQ(item.probe(clip), 0);
+    EXPECT_TRUE(item.report.error.empty());
+    EXPECT_TRUE(std::filesystem::exists(argvFile));
+}
+
+// A stop asked for (by a signal, on the command line) ends the probe in
+// hand instead of waiting out a core that does not answer.
+TEST(Probe, AStopEndsTheProbeInHand) {
+    TempDir dir;
+    const std::string argvFile = dir / "argv";
+    EnvGuard argvTarget("SCRIPTED_ARGV_FILE", argvFile);
+    std::atomic<bool> stop{true};
+    plexavo::ProbeLimits limits;
+    limits.stop = &stop;
+    {
+        FakeCore core("a|x:0");
+        CSourceItem item;
+        EXPECT_EQ(item.probe("/m/never.mp4", limits), kProbeFailed);
+        EXPECT_FALSE(std::filesystem::exists(argvFile)) << "no core once a stop was asked for";
+    }
+    stop = false;
+    {
+        // Asleep far beyond both limits: only the stop can end the wait.
+        limits.cpuMs = 600000;
+        limits.stallMs = 600000;
+        FakeCore core("a|s:600000|w:  Duration: 00:00:05.00, start: 0, bitrate: 1 kb/s\\n|x:1");
+        std::thread stopper([&stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop = true;
+        });
+        CSourceItem item;
+        EXPECT_EQ(item.probe("/m/asleep.mp4", limits), kProbeFailed);
+        stopper.join();
+        EXPECT_TRUE(std::filesystem::exists(argvFile)) << "the core was started";
+    }
 }

@@ -24,14 +24,14 @@ constexpr unsigned kStrStoppedEmpty = 62010;
 // Every output is named with this suffix before its extension, as in the window.
 constexpr char kOutputSuffix[] = "cvt";
 
+} // namespace
+
 std::string oneLine(std::string text) {
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '?';
     return text;
 }
-
-} // namespace
 
 std::vector<ConversionTask> planConversions(const std::vector<CSourceItem>& items,
                                             const std::string& folder,

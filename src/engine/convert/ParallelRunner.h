@@ -49,6 +49,10 @@ struct ConversionEvent {
 // reasons show as '?', so that a name can never break a line in two.
 std::string progressLine(const ConversionEvent& event);
 
+// text with each control character (a line feed, a tab, DEL) shown as '?',
+// as every name and reason the command line prints is shown.
+std::string oneLine(std::string text);
+
 struct RunSummary {
     std::size_t written = 0;
     std::size_t failed = 0;

@@ -15,6 +15,7 @@
 #include <limits>
 #include <poll.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plexavo {
@@ -69,8 +70,24 @@ std::int64_t leadingInt(std::string_view token) {
     return negative ? -value : value;
 }
 
+// Why path cannot be a source although something is there, in the words the
+// core uses for its own refusals; empty for a regular file and for a path
+// that names nothing (the core then says what is wrong). stat never opens,
+// so it cannot block on a pipe.
+std::string notAFileReason(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return {};
+    const char* what = S_ISDIR(st.st_mode)    ? "it is a folder, not a file"
+                       : S_ISFIFO(st.st_mode) ? "it is a named pipe (FIFO), not a file"
+                       : S_ISSOCK(st.st_mode) ? "it is a socket, not a file"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "it is a device, not a file"
+                                                                    : "it is not a regular file";
+    return "cannot read input '" + path + "': " + what;
+}
+
 // Waits for the core's first output; false (and a log line) when the core
-// has worked or slept too long without answering.
+// has worked or slept too long without answering, or a stop was asked for.
 bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const std::string& file) {
     constexpr int kSliceMs = 100;
     const long ticksPerSecond = platform::cpuTicksPerSecond();
@@ -84,6 +101,10 @@ bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const st
             return true;
         if (ready < 0 && errno != EINTR)
             return false;
+        if (limits.stop && limits.stop->load()) {
+            WriteLog("The probe of %s was stopped.", file.c_str());
+            return false;
+        }
 
         const platform::ProcessActivity now = platform::readProcessActivity(child.processId);
         const auto cpuMs =
@@ -131,6 +152,15 @@ int CSourceItem::probe(const std::string& file) {
 int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     char output[kOutputBufferSize];
     std::memset(output, 0, sizeof output);
+
+    const std::string refusal = notAFileReason(file);
+    if (!refusal.empty() || (limits.stop && limits.stop->load())) {
+        const int result = parseProbeOutput(file, "");
+        report.error = refusal;
+        if (!refusal.empty())
+            WriteLog("%s", refusal.c_str());
+        return result;
+    }
 
     CChildProcess child;
     child.commandLine = probeCommandLine(file);

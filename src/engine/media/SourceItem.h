@@ -4,6 +4,7 @@
 
 #include "engine/media/ProbeReport.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +36,9 @@ struct ProbeLimits {
     // reading anything (stuck on a dead mount, say). Time spent runnable but
     // waiting for a processor does not count.
     int stallMs = 30000;
+    // When set, the probe gives up (or never starts the core) once it reads
+    // true: a stop asked for by a signal must not wait for a slow file.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 class CSourceItem {
@@ -85,7 +89,10 @@ class CSourceItem {
     std::string outputFilePath() const { return outputFolder + outputName + "." + outputExtension; }
 
     // Runs the encoder core on the file and fills the probe fields. 0 when a
-    // duration of at least one second was read, else kProbeFailed.
+    // duration of at least one second was read, else kProbeFailed. A path
+    // that names something other than a regular file (a named pipe, a device,
+    // a socket, a folder) fails at once with the reason in report.error, and
+    // no core is started: opening a pipe with no writer would never return.
     int probe(const std::string& path);
     int probe(const std::string& path, const ProbeLimits& limits);
 

@@ -8,11 +8,14 @@
 #include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
 
+#include "PlexavoVersion.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <string_view>
+#include <sys/stat.h>
 
 namespace plexavo::cli {
 
@@ -27,22 +30,31 @@ constexpr int kExitInterrupted = 130;
 // More conversions at once than this is a typing error, not a machine.
 constexpr long kMaxJobs = 1024;
 
-// The conversions a Ctrl+C stops. A signal handler may only touch lock-free atomics.
+constexpr unsigned kStrFailedHead = 61205;
+
+// What a Ctrl+C (or SIGTERM, SIGHUP) asks of the front end: the probe in
+// hand gives up, and the conversions of a runner in reach stop. A signal
+// handler may only touch lock-free atomics.
+std::atomic<bool> g_interrupted{false};
 std::atomic<ParallelRunner*> g_runner{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<ParallelRunner*>::is_always_lock_free);
 
 extern "C" void onInterrupt(int) {
+    g_interrupted.store(true);
     if (ParallelRunner* runner = g_runner.load())
         runner->requestStop();
 }
 
-// Ctrl+C, a hang-up or a kill asks every running conversion to stop as the
-// window's Cancel All does: their files are finished, playable, and kept.
-// The second one insists: the cores are killed.
+// Held for the whole front end, its probes included: whichever phase a
+// signal meets, the run ends with the status the usage text promises. The
+// conversions stop as the window's Cancel All stops them: their files are
+// finished, playable, and kept. The second signal insists: the cores are
+// killed.
 class InterruptGuard {
   public:
-    explicit InterruptGuard(ParallelRunner& runner) {
-        g_runner = &runner;
+    InterruptGuard() {
+        g_interrupted = false;
         struct sigaction sa {};
         sa.sa_handler = onInterrupt;
         sigemptyset(&sa.sa_mask);
@@ -52,7 +64,6 @@ class InterruptGuard {
     ~InterruptGuard() {
         for (int i = 0; i < 3; ++i)
             sigaction(kSignals[i], &m_old[i], nullptr);
-        g_runner = nullptr;
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
@@ -62,9 +73,102 @@ class InterruptGuard {
     struct sigaction m_old[3]{};
 };
 
-bool isFrontEndOption(const char* arg) {
-    return std::strcmp(arg, "--probe") == 0 || std::strcmp(arg, "--convert") == 0 ||
-           std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+// The runner that a signal stops while this is in scope.
+class RunnerInReach {
+  public:
+    explicit RunnerInReach(ParallelRunner& runner) { g_runner = &runner; }
+    ~RunnerInReach() { g_runner = nullptr; }
+    RunnerInReach(const RunnerInReach&) = delete;
+    RunnerInReach& operator=(const RunnerInReach&) = delete;
+};
+
+ProbeLimits interruptibleProbe() {
+    ProbeLimits limits;
+    limits.stop = &g_interrupted;
+    return limits;
+}
+
+bool isMode(std::string_view arg) {
+    return arg == "--probe" || arg == "--convert";
+}
+
+// Something by that name is there (a dangling link too): such an argument
+// is a file, whatever it starts with.
+bool namesSomething(const std::string& arg) {
+    struct stat st {};
+    return lstat(arg.c_str(), &st) == 0;
+}
+
+void printVersion() {
+    std::printf("plexavo %s\n", kProgramVersion);
+}
+
+// The synopsis alone, for a command line that makes no sense.
+void printSynopsis(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: plexavo [FILE|FOLDER]...\n"
+                 "       plexavo --probe [--json] FILE...\n"
+                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] FILE...\n"
+                 "       plexavo --help | --version\n");
+}
+
+int badArguments(const std::string& text) {
+    std::fprintf(stderr, "plexavo: %s\n", oneLine(text).c_str());
+    printSynopsis(stderr);
+    std::fprintf(stderr, "(plexavo --help explains the options)\n");
+    return kExitBadArguments;
+}
+
+int unknownArgument(const std::string& arg) {
+    if (isMode(arg))
+        return badArguments(arg + " must be the first argument");
+    return badArguments("unknown option " + arg);
+}
+
+// The whole text as a number from 0 to max: digits only, so that "", " 5",
+// "+5" and "5x" are no number.
+std::optional<long> numberUpTo(const std::string& text, long max) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const long value = std::stol(text);
+    return value <= max ? std::optional<long>(value) : std::nullopt;
+}
+
+// Qt's own options, which QApplication reads with one dash or two; those
+// with a value take the next argument.
+struct QtOption {
+    std::string_view name;
+    bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"session", true},
+    {"display", true},         {"geometry", true},
+    {"style", true},           {"stylesheet", true},
+    {"reverse", false},        {"widgetcount", false},
+};
+// And those that carry their value after '='.
+constexpr std::string_view kQtInlineOptions[] = {
+    "style=", "stylesheet=", "qmljsdebugger=", "dialogs=", "fontengine="};
+
+// How many values follow a Qt option (0 or 1); nothing for any other argument.
+std::optional<std::size_t> qtOptionValues(std::string_view arg) {
+    if (arg.starts_with("--"))
+        arg.remove_prefix(2);
+    else if (arg.starts_with("-"))
+        arg.remove_prefix(1);
+    else
+        return std::nullopt;
+    for (const auto& option : kQtOptions)
+        if (arg == option.name)
+            return option.takesValue ? 1u : 0u;
+    for (const auto prefix : kQtInlineOptions)
+        if (arg.starts_with(prefix))
+            return 0u;
+    return std::nullopt;
 }
 
 struct Request {
@@ -76,80 +180,82 @@ struct Request {
     std::vector<std::string> files;
 };
 
-int badArguments(const char* text, const std::string& detail = {}) {
-    std::fprintf(stderr, "plexavo: %s%s (see plexavo --help)\n", text, detail.c_str());
-    return kExitBadArguments;
-}
-
-// Reads the arguments into request; an exit status when the run ends here
-// (--help, or arguments that make no sense).
+// Reads the arguments after the mode (args[0]) into request; an exit status
+// when the run ends here (--help, --version, or arguments that make no sense).
 std::optional<int> readArguments(const std::vector<std::string>& args, Request& request) {
     ConversionSettings& settings = request.settings;
+    request.convert = args.front() == "--convert";
     bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (optionsEnded || arg.empty() || arg[0] != '-') {
-            request.files.push_back(arg);
-        } else if (arg == "--") {
+        if (!optionsEnded && arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--probe") {
-            continue;
-        } else if (arg == "--convert") {
-            request.convert = true;
+        } else if (optionsEnded || arg.empty() || arg[0] != '-' || namesSomething(arg)) {
+            // "plexavo --probe *" in a folder that holds a file called
+            // --convert probes that file with the others.
+            request.files.push_back(arg);
         } else if (arg == "--json") {
             request.json = true;
         } else if (arg == "--h264") {
             settings.targetFormat = kTargetH264;
         } else if (arg == "--jobs") {
-            char* end = nullptr;
-            const std::string value = hasValue ? args[++i] : std::string();
-            const long jobs = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || !end || *end || jobs < 0 || jobs > kMaxJobs)
-                return badArguments("--jobs takes a number from 0 (one per processor) to ",
+            const auto jobs = numberUpTo(hasValue ? args[++i] : std::string(), kMaxJobs);
+            if (!jobs)
+                return badArguments("--jobs takes a number from 0 (one per processor) to " +
                                     std::to_string(kMaxJobs));
-            request.jobs = static_cast<unsigned>(jobs);
+            request.jobs = static_cast<unsigned>(*jobs);
             request.jobsGiven = true;
-        } else if (arg == "--size" && hasValue) {
-            char* end = nullptr;
-            const long row = std::strtol(args[++i].c_str(), &end, 10);
-            if (!end || *end || row < 0 || row > static_cast<long>(VideoSizes.size()))
-                return badArguments("--size takes a row number from 0 to ",
+        } else if (arg == "--size") {
+            const auto row = numberUpTo(hasValue ? args[++i] : std::string(),
+                                        static_cast<long>(VideoSizes.size()));
+            if (!row)
+                return badArguments("--size takes a row number from 0 to " +
                                     std::to_string(VideoSizes.size()));
-            settings.sizeChoice = static_cast<int>(row);
+            settings.sizeChoice = static_cast<int>(*row);
             settings.applySizeChoice();
-        } else if (arg == "--out" && hasValue) {
-            settings.outputPath = absoluteSourcePath(args[++i]);
+        } else if (arg == "--out") {
+            // An empty value would be the root folder once made absolute.
+            const std::string folder = hasValue ? args[++i] : std::string();
+            if (folder.empty())
+                return badArguments("--out takes a folder");
+            struct stat st {};
+            if (::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                return badArguments("--out takes a folder, and " + folder + " is not one");
+            settings.outputPath = absoluteSourcePath(folder);
             if (settings.outputPath.back() != '/')
                 settings.outputPath += '/';
         } else if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             return kExitAllDone;
-        } else if (std::error_code ec; std::filesystem::exists(arg, ec)) {
-            request.files.push_back(arg); // a file whose name starts with '-'
+        } else if (arg == "--version") {
+            printVersion();
+            return kExitAllDone;
         } else {
-            return badArguments("unknown option ", arg);
+            return unknownArgument(arg);
         }
     }
     if (request.json && request.convert)
         return badArguments("--json goes with --probe, not with --convert");
     if (request.jobsGiven && !request.convert)
         return badArguments("--jobs goes with --convert");
-    if (request.files.empty()) {
-        printUsage(stderr);
-        return kExitBadArguments;
-    }
+    if (request.files.empty())
+        return badArguments(std::string(request.convert ? "--convert" : "--probe") +
+                            " needs at least one file");
     return std::nullopt;
 }
 
-// One JSON document for all files on standard output.
+// One JSON document for all files on standard output; nothing when a signal
+// ended the run, rather than a document that leaves files out.
 int probeAsJson(const Request& request) {
     std::vector<ProbedFile> probed;
     probed.reserve(request.files.size());
     bool anyFailed = false;
     for (const auto& file : request.files) {
         CSourceItem item;
-        const bool convertible = item.probe(absoluteSourcePath(file)) == 0;
+        const bool convertible = item.probe(absoluteSourcePath(file), interruptibleProbe()) == 0;
+        if (g_interrupted)
+            return kExitInterrupted;
         anyFailed = anyFailed || !convertible;
         probed.push_back({file, convertible, item.report, item.durationSeconds});
     }
@@ -163,20 +269,36 @@ int runFrontEnd(const std::vector<std::string>& args) {
     Request request;
     if (const auto done = readArguments(args, request))
         return *done;
+    const InterruptGuard guard;
     if (request.json)
         return probeAsJson(request);
 
     ConversionSettings& settings = request.settings;
     const std::string extension = TargetExtensions[settings.targetFormat];
-    int failures = 0;
+    std::size_t failures = 0;
     std::vector<CSourceItem> items;
     for (const auto& file : request.files) {
         CSourceItem item;
-        if (item.probe(absoluteSourcePath(file)) < 0) {
-            // The same reason the JSON document gives, on the line under the name.
-            std::printf("%s\n  %s\n    %s\n", LoadResString(61205).c_str(), file.c_str(),
-                        probeFailureReason(item.report).c_str());
-            ++failures;
+        const bool convertible = item.probe(absoluteSourcePath(file), interruptibleProbe()) == 0;
+        if (g_interrupted) {
+            // Nothing was converted: the files not yet probed are not started.
+            if (request.convert) {
+                RunSummary summary;
+                summary.failed = failures;
+                summary.notStarted = request.files.size() - failures;
+                std::printf("%s\n", summaryLine(summary).c_str());
+                std::fflush(stdout);
+            }
+            return kExitInterrupted;
+        }
+        if (!convertible) {
+            // The head once, then each file with the reason the JSON document
+            // gives on the line under it.
+            if (failures++ == 0)
+                std::printf("%s\n", LoadResString(kStrFailedHead).c_str());
+            std::printf("  %s\n    %s\n", oneLine(file).c_str(),
+                        oneLine(probeFailureReason(item.report)).c_str());
+            std::fflush(stdout);
             continue;
         }
         items.push_back(item);
@@ -188,9 +310,10 @@ int runFrontEnd(const std::vector<std::string>& args) {
         const CSourceItem& item = items[i];
         const std::string& output = plan[i].output;
         std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n  Output: %s\n",
-                    item.displayName().c_str(), item.durationText.c_str(), item.bitrateText.c_str(),
-                    item.videoDescription.c_str(), item.audioDescription.c_str(),
-                    output.substr(output.rfind('/') + 1).c_str());
+                    oneLine(item.displayName()).c_str(), item.durationText.c_str(),
+                    item.bitrateText.c_str(), oneLine(item.videoDescription).c_str(),
+                    oneLine(item.audioDescription).c_str(),
+                    oneLine(output.substr(output.rfind('/') + 1)).c_str());
     }
     std::fflush(stdout);
     if (!request.convert)
@@ -206,10 +329,16 @@ int runFrontEnd(const std::vector<std::string>& args) {
     };
     RunSummary summary;
     {
-        const InterruptGuard guard(runner);
-        summary = runner.run();
+        const RunnerInReach inReach(runner);
+        // A signal from here on stops the runner; one before, nothing starts.
+        if (g_interrupted) {
+            summary.notStarted = plan.size();
+            summary.interrupted = true;
+        } else {
+            summary = runner.run();
+        }
     }
-    summary.failed += static_cast<std::size_t>(failures); // the files the probe turned away
+    summary.failed += failures; // the files the probe turned away
     std::printf("%s\n", summaryLine(summary).c_str());
     std::fflush(stdout);
     if (summary.interrupted)
@@ -228,7 +357,11 @@ void printUsage(std::FILE* out) {
                  "       plexavo --probe [--json] FILE...\n"
                  "         probes each file and prints its duration, bit rate and streams\n"
                  "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] FILE...\n"
-                 "         probes and converts the files into FOLDER (default %s)\n\n"
+                 "         probes and converts the files into FOLDER (default %s)\n"
+                 "       plexavo --help | --version\n\n"
+                 "--probe and --convert come first. After them, an argument that names an\n"
+                 "existing file is that file, whatever it starts with. A named pipe, a device\n"
+                 "or a folder is not a file to probe or convert, and is refused.\n\n"
                  "  --json        with --probe: one JSON document for all files (the fields\n"
                  "                are listed in the scripting guide, docs/scripting.md)\n"
                  "  --jobs N      with --convert: up to N conversions at once (default 1;\n"
@@ -238,10 +371,18 @@ void printUsage(std::FILE* out) {
                  "  --size N      frame size row N of the size list (0 keeps the source size):\n",
                  defaultOutputPath().c_str());
     const auto sizes = sizeListTexts();
-    for (std::size_t i = 0; i < sizes.size(); ++i)
-        std::fprintf(out, "                  %2zu  %s\n", i, sizes[i].c_str());
-    std::fprintf(out, "  --            ends the options: every later argument is a file\n"
-                      "  --help        shows this text\n\n"
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        // The list's rows end in " - " where no device is named; here that
+        // would read as a missing word.
+        std::string row = sizes[i];
+        if (row.ends_with(" - "))
+            row.resize(row.size() - 3);
+        std::fprintf(out, "                  %2zu  %s\n", i, row.c_str());
+    }
+    std::fprintf(out, "  --out FOLDER  with --convert: where the outputs go (made when missing)\n"
+                      "  --            ends the options: every later argument is a file\n"
+                      "  -h, --help    shows this text\n"
+                      "  --version     prints the program's version\n\n"
                       "Exit status: 0 every file probed or converted; 1 some file could not be\n"
                       "probed or converted; 2 bad arguments; 130 stopped by Ctrl+C (or SIGTERM,\n"
                       "SIGHUP): the running conversions were stopped, their files kept and\n"
@@ -249,35 +390,55 @@ void printUsage(std::FILE* out) {
 }
 
 std::optional<int> runIfRequested(int argc, char** argv) {
-    bool frontEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            break;
-        if (isFrontEndOption(argv[i]))
-            frontEnd = true;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // The first argument says what the run is; later ones cannot change it.
+    if (!args.empty() && isMode(args.front()))
+        return runFrontEnd(args);
+    if (!args.empty() && (args.front() == "--help" || args.front() == "-h")) {
+        printUsage(stdout);
+        return kExitAllDone;
     }
-    if (!frontEnd)
-        return std::nullopt;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return runFrontEnd(args);
+    if (!args.empty() && args.front() == "--version") {
+        printVersion();
+        return kExitAllDone;
+    }
+    const WindowArguments window = parseWindowArguments(args);
+    if (!window.error.empty())
+        return unknownArgument(window.error);
+    if (window.help) {
+        printUsage(stdout);
+        return kExitAllDone;
+    }
+    if (window.version) {
+        printVersion();
+        return kExitAllDone;
+    }
+    return std::nullopt;
 }
 
 WindowArguments parseWindowArguments(const std::vector<std::string>& args) {
     WindowArguments result;
     bool optionsEnded = false;
-    for (const auto& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
-            continue;
-        }
-        std::error_code ec;
-        // A file that exists is a file, whatever it starts with.
-        if (!optionsEnded && !arg.empty() && arg[0] == '-' && !std::filesystem::exists(arg, ec)) {
+        } else if (optionsEnded || arg.empty() || arg[0] != '-' || namesSomething(arg)) {
+            // A file that exists is a file, whatever it starts with.
+            if (!arg.empty())
+                result.files.push_back(absoluteSourcePath(arg));
+        } else if (arg == "--help" || arg == "-h") {
+            result.help = true;
+        } else if (arg == "--version") {
+            result.version = true;
+        } else if (const auto values = qtOptionValues(arg); values && i + *values < args.size()) {
+            for (std::size_t k = 0; k <= *values; ++k)
+                result.qtOptions.push_back(args[i + k]);
+            i += *values;
+        } else {
             result.error = arg;
             return result;
         }
-        if (!arg.empty())
-            result.files.push_back(absoluteSourcePath(arg));
     }
     return result;
 }

@@ -1,5 +1,5 @@
-// The program's command line: the scripting front end (--probe, --convert)
-// and the files the window opens with.
+// The program's command line: the scripting front end (--probe, --convert),
+// --help, --version, and the files and Qt options the window opens with.
 #pragma once
 
 #include <cstdio>
@@ -9,16 +9,22 @@
 
 namespace plexavo::cli {
 
-// When the arguments ask for the command-line front end (or --help), runs it
-// and returns the exit code; otherwise returns nothing and the window opens.
+// Reads the whole command line; nothing here touches a window system. When
+// it asks for the front end, --help or --version, or makes no sense, does
+// that and returns the exit code; otherwise returns nothing and the window
+// opens with what parseWindowArguments reads.
 std::optional<int> runIfRequested(int argc, char** argv);
 
 struct WindowArguments {
-    std::vector<std::string> files; // absolute
-    std::string error;              // an unknown option, for the message
+    std::vector<std::string> files;     // absolute
+    std::vector<std::string> qtOptions; // Qt's own options with their values, in order
+    std::string error;                  // the argument that makes no sense, for the message
+    bool help = false;                  // --help or -h
+    bool version = false;               // --version
 };
-// The window's own arguments (Qt's are already removed): files to add, with
-// "--" ending the options so a file may start with '-'.
+// The window's arguments: files to add ("--" ends the options, and a name
+// that exists is a file whatever it starts with), and the options Qt reads
+// itself, which alone are handed to QApplication.
 WindowArguments parseWindowArguments(const std::vector<std::string>& args);
 
 void printUsage(std::FILE* out);

@@ -127,6 +127,26 @@ class TestMainWinPaths : public QObject {
         QCOMPARE(parsed.error, std::string("--frobnicate"));
     }
 
+    // Qt's own options go to QApplication alone, with their values; nothing
+    // else reaches Qt, and a Qt option's value is never a file.
+    void qtOptionsAreSetApartFromTheFiles() {
+        auto parsed =
+            cli::parseWindowArguments({"-platform", "offscreen", "/m/a.mp4", "--style=fusion",
+                                       "-reverse", "-style", "/m/b.mp4", "--", "-platform", "x"});
+        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+        QCOMPARE(parsed.qtOptions,
+                 (std::vector<std::string>{"-platform", "offscreen", "--style=fusion", "-reverse",
+                                           "-style", "/m/b.mp4"}));
+        QCOMPARE(parsed.files.size(), std::size_t(3));
+        QCOMPARE(parsed.files.front(), std::string("/m/a.mp4"));
+        QVERIFY(parsed.files[1].ends_with("/-platform") && parsed.files[2].ends_with("/x"));
+        // A Qt option that lacks its value makes no sense.
+        QCOMPARE(cli::parseWindowArguments({"a.mp4", "-platform"}).error, std::string("-platform"));
+        parsed = cli::parseWindowArguments({"a.mp4", "-h"});
+        QVERIFY(parsed.help && parsed.error.empty());
+        QVERIFY(cli::parseWindowArguments({"--version"}).version);
+    }
+
     void frontEndRunsOnlyWhenAskedFor() {
         auto run = [](std::vector<std::string> args) {
             args.insert(args.begin(), "plexavo");
@@ -137,7 +157,16 @@ class TestMainWinPaths : public QObject {
         };
         QVERIFY(!run({"clip.mp4"}).has_value());
         QVERIFY(!run({"--", "--probe"}).has_value()); // a file called "--probe"
+        QVERIFY(!run({"-platform", "offscreen", "clip.mp4"}).has_value());
         QCOMPARE(run({"--help"}).value_or(-1), 0);
+        QCOMPARE(run({"clip.mp4", "-h"}).value_or(-1), 0);
+        QCOMPARE(run({"--version"}).value_or(-1), 0);
+        // Decided before any window exists: a bad argument, or a mode that is not first.
+        QCOMPARE(run({"--bogus", "clip.mp4"}).value_or(-1), 2);
+        QCOMPARE(run({"clip.mp4", "--probe"}).value_or(-1), 2);
+        QCOMPARE(run({"--probe", "--convert", "x.mp4"}).value_or(-1), 2);
+        QCOMPARE(run({"--convert", "--out", "", "x.mp4"}).value_or(-1), 2);
+        QCOMPARE(run({"--convert", "--size", "", "x.mp4"}).value_or(-1), 2);
         QCOMPARE(run({"--convert", "--size", "99", "x.mp4"}).value_or(-1), 2);
         QCOMPARE(run({"--probe", "--bogus", "x.mp4"}).value_or(-1), 2);
         QCOMPARE(run({"--probe"}).value_or(-1), 2); // nothing to probe
