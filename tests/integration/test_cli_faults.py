@@ -191,6 +191,76 @@ class Faults(unittest.TestCase):
         self.assertEqual(decode_errors(os.path.join(self.out, "long-cvt.mp4")), "")
         self.assertEqual(cores_of(proc.pid), [])
 
+    def finals_and_partials(self):
+        names = self.outputs()
+        return ([f for f in names if f.endswith(".mp4")],
+                [f for f in names if ".partial-" in f])
+
+    def test_kills_at_random_moments_never_cost_an_output(self):
+        """kill -9 of the program at a random moment once its cores write, with one and two
+        jobs: the death of the program is a stop, however many stop signals the dying
+        program's cores receive, so every started output is finished, kept and plays."""
+        import random
+        rng = random.Random(int(os.environ.get("PLEXAVO_KILL_SEED", "22")))
+        clips = []
+        for n in ("a", "b"):
+            clips.append(os.path.join(self.dir, f"{n}.mp4"))
+            make_clip(clips[-1], 20, size="640x480")
+        rounds = int(os.environ.get("PLEXAVO_KILL_ROUNDS", "3"))
+        for jobs in (1, 2):
+            for n in range(rounds):
+                shutil.rmtree(self.out, ignore_errors=True)
+                proc = subprocess.Popen(
+                    plexavo("--convert", "--jobs", str(jobs), "--out", self.out, *clips),
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env,
+                    start_new_session=True)
+                self.assertTrue(wait_for_output(self.out, jobs, size=16 * 1024),
+                                "the cores wrote nothing")
+                cores = cores_of(proc.pid)
+                time.sleep(rng.uniform(0.0, 1.5))
+                proc.kill()
+                proc.wait()
+                killed = time.monotonic()
+                while any(alive(c) for c in cores) and time.monotonic() - killed < 30:
+                    time.sleep(0.02)
+                self.assertFalse(any(alive(c) for c in cores), "a core outlived its program")
+                finals, partials = self.finals_and_partials()
+                label = f"{jobs} job(s), round {n}: {self.outputs()}"
+                self.assertEqual(partials, [], label)
+                self.assertGreaterEqual(len(finals), len(cores), label)
+                for f in finals:
+                    path = os.path.join(self.out, f)
+                    self.assertEqual(decode_errors(path), "", f"{label}: {f}")
+                    self.assertGreater(duration(path) or 0, 0.2, f"{label}: {f}")
+
+    def test_stops_from_every_side_keep_the_file_and_a_second_ctrl_c_aborts(self):
+        clip = os.path.join(self.dir, "long.mp4")
+        make_clip(clip, 60, size="640x480")
+        # A logout: a hang-up and SIGTERMs to the program, several times over.
+        proc = self.convert(clip, wait=False)
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")
+        for signum in (signal.SIGHUP, signal.SIGTERM, signal.SIGTERM, signal.SIGHUP):
+            os.kill(proc.pid, signum)
+        text, _ = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 130, text)
+        self.assertEqual(self.outputs(), ["long-cvt.mp4"], text)
+        self.assertEqual(decode_errors(os.path.join(self.out, "long-cvt.mp4")), "")
+
+        # The user's Ctrl+C twice: the unfinished file is dropped, nothing broken stays.
+        shutil.rmtree(self.out)
+        proc = self.convert(clip, wait=False)
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")
+        cores = cores_of(proc.pid)
+        os.killpg(proc.pid, signal.SIGINT)
+        os.killpg(proc.pid, signal.SIGINT)
+        text, _ = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 130, text)
+        self.assertFalse(any(alive(c) for c in cores), "a core outlived the abort")
+        finals, partials = self.finals_and_partials()
+        self.assertEqual(partials, [], "the abort left its partial file")
+        for f in finals:  # finished before the abort arrived: whole, then
+            self.assertEqual(decode_errors(os.path.join(self.out, f)), "", f)
+
     def mount_tmpfs(self, options):
         if os.geteuid() != 0:
             self.skipTest("mounting a small file system needs root")

@@ -88,13 +88,17 @@ class ParallelRunner {
     RunSummary run();
 
     // Stops every running conversion as a stop (the files are finished,
-    // playable and kept) and starts no new one. A second request insists:
-    // the cores are killed at once, their partial files left for the next
-    // conversion into the folder to clear away. Safe in a signal handler: it
-    // only sets lock-free flags, which the jobs look at.
-    void requestStop() noexcept {
-        if (m_stop.exchange(true))
-            m_kill.store(true);
+    // playable and kept) and starts no new one, however often it is asked.
+    // Safe in a signal handler: it only sets lock-free flags, which the jobs
+    // look at.
+    void requestStop() noexcept { m_stop.store(true); }
+    // The explicit abort (the user's second Ctrl+C): the cores are sent the
+    // abort and drop their unfinished files; one that does not go is killed,
+    // its partial file left for the next conversion into the folder to clear
+    // away. Safe in a signal handler too.
+    void requestAbort() noexcept {
+        m_stop.store(true);
+        m_kill.store(true);
     }
     static_assert(std::atomic<bool>::is_always_lock_free);
 

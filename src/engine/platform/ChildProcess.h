@@ -53,8 +53,8 @@ class CChildProcess {
         PipeStdout = 8, // the child's output and error go to one pipe; the parent reads stdoutRead
         StderrToStdout = 16, // without PipeStdout: the child's error goes where its output goes
         // The child leads a process group of its own, so a Ctrl+C at the
-        // terminal reaches only the program, which then stops the child once:
-        // a converter counts a second signal as "abort".
+        // terminal reaches only the program, which decides whether it is a
+        // stop or (a second Ctrl+C) an abort for the child.
         OwnProcessGroup = 32
     };
 

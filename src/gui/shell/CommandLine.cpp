@@ -36,25 +36,34 @@ constexpr unsigned kStrFailedHead = 61205;
 // hand gives up, and the conversions of a runner in reach stop. A signal
 // handler may only touch lock-free atomics.
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_ctrlC{0};
 std::atomic<ParallelRunner*> g_runner{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<ParallelRunner*>::is_always_lock_free);
 
-extern "C" void onInterrupt(int) {
+// A stop may come many times from many senders (a logout sends a hang-up and
+// a SIGTERM, a dying terminal a hang-up): all are one stop. Only the user's
+// own second Ctrl+C is the abort.
+extern "C" void onInterrupt(int sig) {
     g_interrupted.store(true);
-    if (ParallelRunner* runner = g_runner.load())
-        runner->requestStop();
+    const bool abort = sig == SIGINT && g_ctrlC.fetch_add(1) > 0;
+    if (ParallelRunner* runner = g_runner.load()) {
+        if (abort)
+            runner->requestAbort();
+        else
+            runner->requestStop();
+    }
 }
 
 // Held for the whole front end, its probes included: whichever phase a
 // signal meets, the run ends with the status the usage text promises. The
 // conversions stop as the window's Cancel All stops them: their files are
-// finished, playable, and kept. The second signal insists: the cores are
-// killed.
+// finished, playable, and kept. A second Ctrl+C aborts them.
 class InterruptGuard {
   public:
     InterruptGuard() {
         g_interrupted = false;
+        g_ctrlC = 0;
         struct sigaction sa {};
         sa.sa_handler = onInterrupt;
         sigemptyset(&sa.sa_mask);
