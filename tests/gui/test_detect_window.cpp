@@ -8,11 +8,13 @@
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
 using namespace plexavo;
@@ -170,6 +172,7 @@ class DetectWindowTest : public QObject {
         ScriptedCore fake(kSlowProbe);
         CDetectDlg dlg(*m_list, {"/media/a b.mp4", "/media/c.mp4", "/media/d.mp4", "/media/e.mp4"},
                        m_list);
+        dlg.setProbeWorkers(1); // one file after the other, to watch each in turn
         auto* status = dlg.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
         auto* bar = dlg.findChild<QProgressBar*>(QStringLiteral("ctl1026"));
         QVERIFY(status && bar);
@@ -199,6 +202,50 @@ class DetectWindowTest : public QObject {
         QCOMPARE(m_list->itemOfRow(3)->durationText, std::string("00:00:10.00 (10 s)"));
         QVERIFY(MessageBox::shownTexts().isEmpty());
         QCOMPARE(m_list->offThreadCalls(), 0);
+    }
+
+    // Several probes at once: rows still come in list order, each file's own, and the
+    // window names the file the list waits for.
+    void severalProbesAtOnceKeepTheListOrder() {
+        RealCore core;
+        CDetectDlg dlg(*m_list,
+                       {m_clipA.toStdString(), m_broken.toStdString(), m_clipB.toStdString(),
+                        m_clipA.toStdString(), m_clipB.toStdString()},
+                       m_list);
+        dlg.setProbeWorkers(3);
+        dlg.exec();
+        QCOMPARE(m_list->rowCount(), 4);
+        const QStringList names = {QStringLiteral("first clip.mp4"), QStringLiteral("third.mp4"),
+                                   QStringLiteral("first clip.mp4"), QStringLiteral("third.mp4")};
+        for (int row = 0; row < 4; ++row) {
+            QCOMPARE(m_list->cellText(row, 0), names[row]);
+            QCOMPARE(QString::fromStdString(m_list->itemOfRow(row)->path),
+                     row % 2 ? m_clipB : m_clipA);
+        }
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        QVERIFY(MessageBox::shownTexts().at(0).contains(m_broken));
+    }
+
+    // Closing the program while three probes run: every core ends, no row is added half-way.
+    void aStopWithSeveralProbesRunningEndsEveryCore() {
+        QTemporaryDir started;
+        ScriptedCore fake(QStringLiteral("d:") + started.path() + QStringLiteral("|s:30000|") +
+                          kSlowProbe);
+        {
+            CDetectDlg dlg(
+                *m_list,
+                {"/media/1.mp4", "/media/2.mp4", "/media/3.mp4", "/media/4.mp4", "/media/5.mp4"},
+                m_list);
+            dlg.setProbeWorkers(3);
+            dlg.open();
+            QTRY_COMPARE_WITH_TIMEOUT(QDir(started.path()).entryList(QDir::Files).size(), 3, 20000);
+            dlg.stopForExit();
+        } // torn down: waits for the pass, serving its list calls
+        QCOMPARE(m_list->rowCount(), 0);
+        const QStringList pids = QDir(started.path()).entryList(QDir::Files);
+        QCOMPARE(pids.size(), 3); // no probe started after the stop
+        for (const QString& pid : pids)
+            QTRY_VERIFY_WITH_TIMEOUT(::kill(pid.toInt(), 0) != 0, 10000);
     }
 
     void missingCoreRejectsEveryFile() {

@@ -2,6 +2,7 @@
 
 #include "engine/convert/EncodingOptions.h"
 #include "engine/convert/ParallelRunner.h"
+#include "engine/media/ProbeInOrder.h"
 #include "engine/media/ProbeJson.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourcePaths.h"
@@ -14,6 +15,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -254,20 +257,37 @@ std::optional<int> readArguments(const std::vector<std::string>& args, Request& 
     return std::nullopt;
 }
 
+// Probes the files, up to one per processor at once, and hands each over in
+// the order given, as soon as those before it are done. A signal stops it:
+// nothing more is started or handed over.
+void probeFiles(const std::vector<std::string>& files,
+                const std::function<void(const std::string&, CSourceItem&, bool)>& take) {
+    probeInOrder(
+        files.size(), probeWorkers(), &g_interrupted,
+        [&](std::size_t i) {
+            ProbeResult result;
+            result.item = std::make_unique<CSourceItem>();
+            result.verdict =
+                result.item->probe(absoluteSourcePath(files[i]), interruptibleProbe()) == 0;
+            return result;
+        },
+        [&](std::size_t i, ProbeResult& result) {
+            take(files[i], *result.item, result.verdict != 0);
+        });
+}
+
 // One JSON document for all files on standard output; nothing when a signal
 // ended the run, rather than a document that leaves files out.
 int probeAsJson(const Request& request) {
     std::vector<ProbedFile> probed;
     probed.reserve(request.files.size());
     bool anyFailed = false;
-    for (const auto& file : request.files) {
-        CSourceItem item;
-        const bool convertible = item.probe(absoluteSourcePath(file), interruptibleProbe()) == 0;
-        if (g_interrupted)
-            return kExitInterrupted;
+    probeFiles(request.files, [&](const std::string& file, CSourceItem& item, bool convertible) {
         anyFailed = anyFailed || !convertible;
         probed.push_back({file, convertible, item.report, item.durationSeconds});
-    }
+    });
+    if (g_interrupted)
+        return kExitInterrupted;
     const std::string document = probeJsonDocument(probed);
     std::fwrite(document.data(), 1, document.size(), stdout);
     std::fflush(stdout);
@@ -286,20 +306,7 @@ int runFrontEnd(const std::vector<std::string>& args) {
     const std::string extension = TargetExtensions[settings.targetFormat];
     std::size_t failures = 0;
     std::vector<CSourceItem> items;
-    for (const auto& file : request.files) {
-        CSourceItem item;
-        const bool convertible = item.probe(absoluteSourcePath(file), interruptibleProbe()) == 0;
-        if (g_interrupted) {
-            // Nothing was converted: the files not yet probed are not started.
-            if (request.convert) {
-                RunSummary summary;
-                summary.failed = failures;
-                summary.notStarted = request.files.size() - failures;
-                std::printf("%s\n", summaryLine(summary).c_str());
-                std::fflush(stdout);
-            }
-            return kExitInterrupted;
-        }
+    probeFiles(request.files, [&](const std::string& file, CSourceItem& item, bool convertible) {
         if (!convertible) {
             // The head once, then each file with the reason the JSON document
             // gives on the line under it.
@@ -308,9 +315,20 @@ int runFrontEnd(const std::vector<std::string>& args) {
             std::printf("  %s\n    %s\n", oneLine(file).c_str(),
                         oneLine(probeFailureReason(item.report)).c_str());
             std::fflush(stdout);
-            continue;
+            return;
         }
-        items.push_back(item);
+        items.push_back(std::move(item));
+    });
+    if (g_interrupted) {
+        // Nothing was converted: the files not yet probed are not started.
+        if (request.convert) {
+            RunSummary summary;
+            summary.failed = failures;
+            summary.notStarted = request.files.size() - failures;
+            std::printf("%s\n", summaryLine(summary).c_str());
+            std::fflush(stdout);
+        }
+        return kExitInterrupted;
     }
     // Every name is planned before anything is written: the listing shows
     // the names the conversions will use, one after the other or at once.

@@ -1,5 +1,6 @@
 #include "gui/windows/CDetectDlg.h"
 
+#include "engine/media/ProbeInOrder.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
 #include "engine/media/SourcePaths.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 namespace plexavo {
 
@@ -142,40 +144,74 @@ void CDetectDlg::work() {
     const std::string extension = TargetExtensions[static_cast<std::size_t>(
         std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
 
-    for (int i = 0; i < count && !m_stop; ++i) {
-        const std::string& path = m_paths[static_cast<std::size_t>(i)];
-        setStatusText(LoadResString(kStrStatus, i + 1, count, path.c_str()));
-        WriteLog("load %d/%d:%s", i + 1, count, path.c_str());
-        m_progress = 100 * (i + 1) / count;
-
-        if (nameLostInConversion(path)) {
-            WriteLog("load %d/%d: the name does not survive as text", i + 1, count);
+    // Verdicts of one file's probe.
+    enum : int { kAdded, kFailed, kUnreadable };
+    // Several files are probed at once; the window names the first of them,
+    // the one the list waits for, with its place in the list.
+    std::set<std::size_t> running;
+    const auto showFirstRunning = [&] {
+        if (running.empty())
+            return;
+        const std::size_t first = *running.begin();
+        m_statusText =
+            LoadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
+        // The bar only moves on, and is set before the file is probed.
+        m_progress = std::max(m_progress.load(), static_cast<int>(100 * (first + 1) / count));
+    };
+    const auto probeOne = [&](std::size_t i) {
+        const std::string& path = m_paths[i];
+        {
             std::lock_guard lock(m_mutex);
-            m_unreadableNames += "\n" + path;
-            continue;
+            running.insert(i);
+            showFirstRunning();
         }
-        auto item = std::make_unique<CSourceItem>();
-        if (item->probe(path) < 0) {
+        WriteLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
+        const auto done = [&] {
             std::lock_guard lock(m_mutex);
-            m_failures += "\n" + path;
-            continue;
+            running.erase(i);
+            showFirstRunning();
+        };
+        ProbeResult result;
+        if (nameLostInConversion(path)) {
+            WriteLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1,
+                     count);
+            result.verdict = kUnreadable;
+            done();
+            return result;
+        }
+        result.item = std::make_unique<CSourceItem>();
+        ProbeLimits limits;
+        limits.stop = &m_stop;
+        result.verdict = result.item->probe(path, limits) < 0 ? kFailed : kAdded;
+        done();
+        return result;
+    };
+    // Rows are added in list order, whichever probe ends first; names are given
+    // out as rows arrive, so two files never get one name.
+    const auto addRow = [&](std::size_t i, ProbeResult& result) {
+        const std::string& path = m_paths[i];
+        if (result.verdict != kAdded) {
+            std::lock_guard lock(m_mutex);
+            (result.verdict == kUnreadable ? m_unreadableNames : m_failures) += "\n" + path;
+            return;
         }
         // Named before the list owns it: from then on the window's thread
         // may paint the row at any moment.
-        item->assignOutputName(settings.outputPath, extension, kOutputSuffix);
-        const std::string name = item->displayName();
+        result.item->assignOutputName(settings.outputPath, extension, kOutputSuffix);
+        const std::string name = result.item->displayName();
         // One trip to the window's thread per file: on a busy machine each
         // trip waits for that thread's turn.
         int index = 0;
         int row = 0;
         runOnUiThread(this, [&] {
             row = m_list.rowCount();
-            index = m_list.appendItem(item.release());
+            index = m_list.appendItem(result.item.release());
             const int inserted = m_list.insertRow(name, index);
             m_list.refreshRow(inserted);
         });
         WriteLog("Set FileAudioFormat array index(%d) to listtime(%d).", index, row);
-    }
+    };
+    probeInOrder(m_paths.size(), m_probeWorkers, &m_stop, probeOne, addRow);
 
     m_finished = true;
     QMetaObject::invokeMethod(

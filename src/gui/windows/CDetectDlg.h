@@ -1,9 +1,11 @@
-// The detection pass: a small captionless window that probes each added file
-// on its own thread, in order, appends the files that can be converted to the
-// source list with their output names, and reports the others in one message
-// at the end. The user cannot close it while it works. Run it with exec();
+// The detection pass: a small captionless window that probes the added files,
+// up to one per processor at once on threads of its own, appends the files that
+// can be converted to the source list in their order with their output names, and reports the
+// others in one message at the end. The user cannot close it while it works. Run it with exec();
 // the caller hands absolute paths.
 #pragma once
+
+#include "engine/media/ProbeInOrder.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -42,6 +44,8 @@ class CDetectDlg : public QDialog {
     // The program is closing: the pass ends after the file being probed and
     // says nothing; the window stays until the program leaves.
     void stopForExit() { m_stop = true; }
+    // How many files are probed at once (one per processor unless a test says).
+    void setProbeWorkers(unsigned workers) { m_probeWorkers = workers; }
 
   signals:
     void workerEnded();
@@ -71,6 +75,7 @@ class CDetectDlg : public QDialog {
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_progress{0};
+    unsigned m_probeWorkers = probeWorkers();
 
     mutable std::mutex m_mutex; // guards the texts below
     std::string m_statusText;
