@@ -1,5 +1,6 @@
 // Plexavo: the window, or with --probe / --convert the command-line front end
 // for scripts.
+#include "engine/platform/Platform.h"
 #include "gui/shell/CVantrelApp.h"
 #include "gui/shell/CommandLine.h"
 
@@ -10,6 +11,11 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    // A service manager or a script may start the program with SIGCHLD
+    // ignored or signals blocked; the cores' exit statuses and the stop
+    // requests of both front ends depend on the defaults.
+    plexavo::platform::resetInheritedSignals();
+
     // The front end needs no display, so it runs before Qt is started.
     if (auto code = plexavo::cli::runIfRequested(argc, argv))
         return *code;
