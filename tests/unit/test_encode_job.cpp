@@ -625,6 +625,16 @@ TEST(EncodeJob, SuccessNeedsTheFileUnderItsNameAsARegularFile) {
         EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
     }
     {
+        // The core shows a line feed of the name it wrote as '?': the file
+        // under the name it means is found and is the one written.
+        const std::string odd = dir / "new\nline-cvt.mp4";
+        writeFile(odd, "finished");
+        FakeCore core("w:Output: " + dir.path() + "/new?line-cvt.mp4\\n|x:0");
+        EXPECT_EQ(job.run("/in.mp4", odd, "clip", "", {0, 10}), 0) << job.failureReason();
+        EXPECT_EQ(job.writtenPath(), odd);
+        fs::remove(odd);
+    }
+    {
         // A stopped core that names something other than its file: stopped,
         // with nothing shown as written.
         fs::create_symlink("/dev/null", output);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -66,6 +67,43 @@ bool wasKilled(StopOutcome outcome) {
 bool isRegularFile(const std::string& path) {
     struct stat st {};
     return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The core's "Output: " line shows a control character of a name as '?', as
+// in its error lines: a name that is not there as printed is looked for
+// among the regular files of the asked output's folder, the one whose name
+// shows the same. The printed name when none (or more than one) does.
+std::string fileNamed(const std::string& printed, const std::string& asked) {
+    struct stat st {};
+    if (printed.empty() || lstat(printed.c_str(), &st) == 0 ||
+        printed.find('?') == std::string::npos)
+        return printed;
+    const auto shown = [](std::string text) {
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = '?';
+        return text;
+    };
+    const std::string folder = asked.substr(0, asked.rfind('/') + 1);
+    if (folder.empty() || printed.compare(0, folder.size(), shown(folder)) != 0 ||
+        printed.find('/', folder.size()) != std::string::npos)
+        return printed;
+    const std::string name = printed.substr(folder.size());
+    std::string found;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string candidate = entry->d_name;
+            if (shown(candidate) != name || !isRegularFile(folder + candidate))
+                continue;
+            if (!found.empty()) {
+                found.clear(); // two files fit: neither is certain
+                break;
+            }
+            found = folder + candidate;
+        }
+        closedir(dir);
+    }
+    return found.empty() ? printed : found;
 }
 
 // The two figures of the core's line for a source that ended early (in
@@ -215,6 +253,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     child.close();
     noteErrorLine(stopOutput);
     readRunTail(m_tail + stopOutput);
+    m_writtenPath = fileNamed(m_writtenPath, outputFilePath);
 
     if (!started) {
         const std::string program = core::programPath();

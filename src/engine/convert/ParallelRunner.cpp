@@ -224,7 +224,7 @@ ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
         event.secondsWritten = job.secondsWritten();
     } else {
         event.kind = ConversionEvent::Kind::Written;
-        event.written = job.writtenPath().empty() ? task.output : job.writtenPath();
+        event.written = job.writtenPath(); // the file checked to be there
     }
     return event;
 }
