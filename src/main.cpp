@@ -1,5 +1,6 @@
 // Plexavo: the window, or with --probe / --convert the command-line front end
 // for scripts.
+#include "engine/platform/Platform.h"
 #include "gui/shell/CVantrelApp.h"
 #include "gui/shell/CommandLine.h"
 
@@ -9,6 +10,11 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    // A service manager or a script may start the program with SIGCHLD
+    // ignored or signals blocked; the cores' exit statuses and the stop
+    // requests of both front ends depend on the defaults.
+    plexavo::platform::resetInheritedSignals();
+
     // The whole command line is read before Qt is started: the front end,
     // --help, --version and a bad argument need no display.
     if (auto code = plexavo::cli::runIfRequested(argc, argv))

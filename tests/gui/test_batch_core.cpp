@@ -168,6 +168,31 @@ class BatchCoreTest : public QObject {
         QVERIFY(qAbs(probeDuration(output(0)) - 3.0) < 0.2);
     }
 
+    // The list shows whole seconds, but a file with nothing marked is
+    // converted to its end: its last fraction of a second is not lost.
+    void aWholeFileIsConvertedToItsEnd() {
+        RealCore core;
+        QStringList clips;
+        for (const double seconds : {1.92, 3.96}) {
+            clips << m_media.filePath(QStringLiteral("part %1.mp4").arg(seconds));
+            QString error;
+            QVERIFY2(makeClip(clips.back(), seconds, QStringLiteral("160x120"), &error),
+                     qPrintable(error));
+        }
+        addByProbe(clips);
+        QCOMPARE(m_list->rowCount(), 2);
+        m_list->markAllWaiting();
+        CConvertProgressDlg dlg(*m_list, m_list);
+        dlg.exec();
+        QCOMPARE(m_list->statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
+        for (int row = 0; row < 2; ++row) {
+            const double source = probeDuration(clips[row]);
+            const double converted = probeDuration(output(row));
+            qInfo("%s: %.3f s, converted %.3f s", qPrintable(clips[row]), source, converted);
+            QVERIFY2(qAbs(converted - source) <= 0.05, qPrintable(QString::number(converted)));
+        }
+    }
+
     void closingTheWindowMidBatchLeavesNoChild() {
         RealCore core;
         addByProbe({m_long});

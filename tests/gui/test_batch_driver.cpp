@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -107,7 +108,7 @@ class BatchDriverTest : public QObject {
     }
 
     void cancelAfterTheLastRowEndedUndoesNothing() {
-        ScriptedCore fake(QStringLiteral("w:frame=1 time=1.00 |x:0"));
+        ScriptedCore fake(QStringLiteral("w:frame=1 time=1.00 |O|x:0"));
         QTemporaryDir out;
         PlainList list;
         list.s.outputPath = out.path().toStdString();
@@ -129,7 +130,7 @@ class BatchDriverTest : public QObject {
         QTemporaryDir dir;
         const QString argvFile = dir.filePath(QStringLiteral("argv"));
         qputenv("SCRIPTED_ARGV_FILE", argvFile.toUtf8());
-        ScriptedCore fake(QStringLiteral("a|w:frame=1 time=1.00 |x:0"));
+        ScriptedCore fake(QStringLiteral("a|w:frame=1 time=1.00 |O|x:0"));
         PlainList list;
         list.s.outputPath = dir.path().toStdString();
         list.add("/a.mp4", 0, 10);
@@ -149,7 +150,7 @@ class BatchDriverTest : public QObject {
 
     void lateSkipForARowThatEndedDoesNotStopTheNext() {
         ScriptedCore fake(
-            QStringLiteral("t|w:frame=1 time=1.00 |s:300|w:frame=2 time=9.00 |s:300|x:0"));
+            QStringLiteral("t|w:frame=1 time=1.00 |s:300|w:frame=2 time=9.00 |s:300|O|x:0"));
         QTemporaryDir out;
         PlainList list;
         list.s.outputPath = out.path().toStdString();
@@ -167,7 +168,7 @@ class BatchDriverTest : public QObject {
     }
 
     void cancelDuringARowLeavesItForTheWindow() {
-        ScriptedCore fake(QStringLiteral("t|w:frame=1 time=1.00 |s:20000|x:0"));
+        ScriptedCore fake(QStringLiteral("t|w:frame=1 time=1.00 |s:20000|O|x:0"));
         QTemporaryDir out;
         PlainList list;
         list.s.outputPath = out.path().toStdString();
@@ -189,7 +190,7 @@ class BatchDriverTest : public QObject {
 
     // A folder removed while the batch runs is made again for the next row.
     void aRemovedOutputFolderIsMadeAgainBeforeTheNextRow() {
-        ScriptedCore fake(QStringLiteral("w:frame=1 time=1.00 |x:0"));
+        ScriptedCore fake(QStringLiteral("w:frame=1 time=1.00 |O|x:0"));
         QTemporaryDir out;
         const std::string folder = out.path().toStdString() + "/made/";
         PlainList list;
@@ -231,6 +232,7 @@ class BatchDriverTest : public QObject {
     void theRowShowsTheNameTheCoreActuallyWrote() {
         QTemporaryDir out;
         const std::string written = out.path().toStdString() + "/a-cvt[1].mp4";
+        QVERIFY(QFile(QString::fromStdString(written)).open(QIODevice::WriteOnly));
         ScriptedCore fake(QString::fromStdString("w:Output: " + written + "\\n|x:0"));
         PlainList list;
         list.s.outputPath = out.path().toStdString();
@@ -239,6 +241,114 @@ class BatchDriverTest : public QObject {
         driver.run();
         QCOMPARE(list.statuses(), std::vector<int>{kStatusDone});
         QCOMPARE(list.items[0]->outputFilePath(), written);
+    }
+
+    // A source that ended early leaves a short file: kept, and named in the
+    // report and the log with how much it holds; the row is a failure.
+    void aSourceThatEndsEarlyFailsWithTheKeptFileAndItsSeconds() {
+        ScriptedCore fake(QStringLiteral(
+            "w:frame=110 time=4.40 \\n|O|"
+            "w:Error: the output holds 4.4 of 10.0 seconds: the source is damaged\\n|x:4"));
+        QTemporaryDir out;
+        TestLog log;
+        PlainList list;
+        list.s.outputPath = out.path().toStdString() + "/";
+        list.add("/media/clip.mp4", 0, 10);
+        list.items[0]->title = "clip";
+        BatchDriver driver(list, list.theJob, direct());
+        driver.run();
+        const std::string kept = out.path().toStdString() + "/clip-cvt.mp4";
+        const std::string message = kept + " holds 4.4 of 10.0 seconds: the source is damaged";
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusError});
+        QVERIFY(driver.anyFailed());
+        QCOMPARE(driver.failureReport(), "\n/media/clip.mp4\n    " + message);
+        QVERIFY(QFile::exists(QString::fromStdString(kept)));
+        QCOMPARE(list.items[0]->outputFilePath(), kept);
+        QVERIFY2(log.text().contains(QString::fromStdString(message)), qPrintable(log.text()));
+    }
+
+    // Done means a regular file under the name the core gave; a link to
+    // /dev/null planted there is no conversion.
+    void aRowIsDoneOnlyForARegularFileUnderItsName() {
+        QTemporaryDir out;
+        const std::string planted = out.path().toStdString() + "/planted.mp4";
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), QString::fromStdString(planted)));
+        ScriptedCore fake(QString::fromStdString("w:Output: " + planted + "\\n|x:0"));
+        const std::string source = out.path().toStdString() + "/a.mp4";
+        QVERIFY(QFile(QString::fromStdString(source)).open(QIODevice::WriteOnly));
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add(source, 0, 10);
+        list.items[0]->title = "a";
+        BatchDriver driver(list, list.theJob, direct());
+        driver.run();
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusError});
+        QVERIFY(!list.items[0]->converted);
+        QVERIFY2(driver.failureReport().find(planted + " is not there as a regular file") !=
+                     std::string::npos,
+                 driver.failureReport().c_str());
+    }
+
+    // With SIGCHLD ignored, the exit status of a core killed from outside is
+    // lost: it named no finished file, so the row is no success.
+    void aCoreKilledFromOutsideIsAFailureAlsoWithSigchldIgnored() {
+        testing_support::SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
+        QTemporaryDir out;
+        const std::string pids = out.path().toStdString() + "/pids";
+        QVERIFY(QDir().mkpath(QString::fromStdString(pids)));
+        ScriptedCore fake(
+            QString::fromStdString("d:" + pids + "|w:frame=1 time=1.00 |s:30000|O|x:0"));
+        PlainList list;
+        list.s.outputPath = out.path().toStdString() + "/out";
+        list.add("/media/a.mp4", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        std::thread worker([&] { driver.run(); });
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(QString::fromStdString(pids)).isEmpty(), 20000);
+        const auto names = QDir(QString::fromStdString(pids)).entryList(QDir::Files);
+        QCOMPARE(names.size(), 1);
+        ::kill(static_cast<pid_t>(names[0].toInt()), SIGKILL);
+        driver.waitFinished();
+        worker.join();
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusError});
+        QVERIFY(driver.anyFailed());
+    }
+
+    // A file with nothing marked is converted to its real end (the list
+    // shows its whole seconds only); a marked part keeps its seconds.
+    void aWholeFileRunsToItsEndAndAMarkedPartKeepsItsSeconds() {
+        QTemporaryDir dir;
+        const QString argvFile = dir.filePath(QStringLiteral("argv"));
+        const testing_support::EnvGuard argvTo("SCRIPTED_ARGV_FILE", argvFile.toStdString());
+        ScriptedCore fake(QStringLiteral("a|O|x:0"));
+        PlainList list;
+        list.s.outputPath = dir.path().toStdString();
+        list.add("/media/whole.mp4", 0, 1);
+        list.items[0]->title = "whole";
+        list.items[0]->durationSeconds = 1;
+        list.items[0]->report.durationSeconds = 1.92;
+        BatchDriver driver(list, list.theJob, direct());
+        const auto arguments = [&] {
+            QFile file(argvFile);
+            file.open(QIODevice::ReadOnly);
+            QByteArray bytes = file.readAll();
+            bytes.replace('\0', ' ');
+            return QString::fromUtf8(bytes);
+        };
+        driver.run();
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusDone});
+        QVERIFY2(arguments().contains(QStringLiteral(" -ss 0 -t 0 -claim ")),
+                 qPrintable(arguments()));
+
+        PlainList marked;
+        marked.s.outputPath = dir.path().toStdString();
+        marked.add("/media/long.mp4", 2, 5);
+        marked.items[0]->title = "long";
+        marked.items[0]->durationSeconds = 9;
+        marked.items[0]->report.durationSeconds = 9.5;
+        BatchDriver again(marked, marked.theJob, direct());
+        again.run();
+        QVERIFY2(arguments().contains(QStringLiteral(" -ss 2 -t 3 -claim ")),
+                 qPrintable(arguments()));
     }
 
     void estimateFromConvertedMediaOverWallTime() {

@@ -27,8 +27,8 @@ constexpr char kCanceled[] = "Conversion is canceled.";
 const QString kSlowScript = QStringLiteral(
     "t|w:frame=1 time=1.00 |s:300|w:frame=2 time=2.00 |s:300|w:frame=3 time=3.00 |s:300|"
     "w:frame=4 time=4.00 |s:300|w:frame=5 time=5.00 |s:300|w:frame=6 time=6.00 |s:300|"
-    "w:frame=7 time=7.00 |s:300|w:frame=8 time=8.00 |s:300|w:frame=9 time=9.00 |s:300|x:0");
-const QString kQuickScript = QStringLiteral("t|w:frame=1 time=1.00 |s:50|x:0");
+    "w:frame=7 time=7.00 |s:300|w:frame=8 time=8.00 |s:300|w:frame=9 time=9.00 |s:300|O|x:0");
+const QString kQuickScript = QStringLiteral("t|w:frame=1 time=1.00 |s:50|O|x:0");
 
 } // namespace
 
@@ -114,7 +114,7 @@ class BatchWindowTest : public QObject {
 
     void overallProgressDuringSecondOfFourAtHalf() {
         // Each run reports half its part at once and then works on.
-        ScriptedCore fake(QStringLiteral("t|w:frame=9 time=5.00 |s:2500|x:0"));
+        ScriptedCore fake(QStringLiteral("t|w:frame=9 time=5.00 |s:2500|O|x:0"));
         addRows(4);
         CConvertProgressDlg dlg(*m_list, m_list);
         dlg.open();
@@ -216,7 +216,7 @@ class BatchWindowTest : public QObject {
             QTemporaryDir argvDir;
             const QString argvFile = argvDir.filePath(QStringLiteral("argv"));
             testing_support::EnvGuard argvTo("SCRIPTED_ARGV_FILE", argvFile.toStdString());
-            ScriptedCore fake(QStringLiteral("a|x:0"));
+            ScriptedCore fake(QStringLiteral("a|O|x:0"));
             TestLog log;
             delete m_list;
             m_list = new TestSourceList;
@@ -330,7 +330,7 @@ class BatchWindowTest : public QObject {
     }
 
     void secondBatchNamesItsOutputsAnew() {
-        ScriptedCore fake(QStringLiteral("t|w:frame=1 time=1.00 |x:0"));
+        ScriptedCore fake(QStringLiteral("t|w:frame=1 time=1.00 |O|x:0"));
         addRows(1);
         const std::string first = m_list->itemOfRow(0)->outputFilePath();
         QFile f(QString::fromStdString(first));

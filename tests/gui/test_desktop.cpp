@@ -36,11 +36,11 @@ constexpr char kUri[] = "application://com.vantrel.Plexavo.desktop";
 
 // About 0.4 s a row, with progress on the way.
 const QString kRowScript = QStringLiteral(
-    "t|w:frame=1 time=2.00 |s:150|w:frame=2 time=5.00 |s:150|w:frame=3 time=8.00 |s:100|x:0");
+    "t|w:frame=1 time=2.00 |s:150|w:frame=2 time=5.00 |s:150|w:frame=3 time=8.00 |s:100|O|x:0");
 // Slow enough to click Cancel during the second row.
 const QString kSlowScript = QStringLiteral(
     "t|w:frame=1 time=1.00 |s:300|w:frame=2 time=2.00 |s:300|w:frame=3 time=3.00 |s:300|"
-    "w:frame=4 time=4.00 |s:300|w:frame=5 time=5.00 |s:300|w:frame=6 time=6.00 |s:300|x:0");
+    "w:frame=4 time=4.00 |s:300|w:frame=5 time=5.00 |s:300|w:frame=6 time=6.00 |s:300|O|x:0");
 
 double progressOf(const LauncherUpdate& u) {
     return u.properties.value(QStringLiteral("progress")).toDouble();

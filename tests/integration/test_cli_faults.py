@@ -5,8 +5,11 @@ Usage: test_cli_faults.py BIN_DIR [TEST_NAME...]
 
 Two copies converting same-named sources into one folder at the same instant,
 a program killed mid-conversion, Ctrl+C, a full and a read-only file system,
-and names at the file system's length limit. Outputs are judged with ffprobe
-and a full decode by the ffmpeg tool, never by what the program says.
+names at the file system's length limit, clips that end at a fraction of a
+second, a program started with SIGCHLD ignored whose core is killed, a
+truncated source, and a core that is there but cannot run. Outputs are
+judged with ffprobe and a full decode by the ffmpeg tool, never by what the
+program says.
 """
 import json
 import os
@@ -15,6 +18,7 @@ import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -24,12 +28,12 @@ import unittest
 BIN = None
 
 
-def make_clip(path, seconds, size="160x120", rate=25):
+def make_clip(path, seconds, size="160x120", rate=25, extra=()):
     subprocess.run(
         ["ffmpeg", "-v", "error", "-nostdin", "-y",
          "-f", "lavfi", "-i", f"testsrc=size={size}:rate={rate}:duration={seconds}",
          "-f", "lavfi", "-i", f"sine=frequency=440:sample_rate=44100:duration={seconds}",
-         "-c:v", "mpeg4", "-q:v", "5", "-c:a", "aac", "-shortest", "file:" + path],
+         "-c:v", "mpeg4", "-q:v", "5", "-c:a", "aac", "-shortest", *extra, "file:" + path],
         check=True)
 
 
@@ -98,6 +102,50 @@ def wait_for_output(folder, count, size=64 * 1024, timeout=120):
 
 def plexavo(*args, **kw):
     return [os.path.join(BIN, "plexavo"), *args]
+
+
+def signal_masks(pid):
+    """The ignored and blocked signal sets of a process, from /proc."""
+    masks = {}
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            name, _, value = line.partition(":")
+            if name in ("SigIgn", "SigBlk"):
+                masks[name] = int(value.strip(), 16)
+    return masks
+
+
+def bit(sig):
+    return 1 << (sig - 1)
+
+
+def as_a_careless_parent_starts_it():
+    """What a service manager or a script may hand down: SIGCHLD ignored and
+    the stop signals blocked (run in the child before exec)."""
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_BLOCK,
+                           {signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGCHLD})
+
+
+def without_loader(program, copy):
+    """A copy of an ELF program whose loader path names nothing; False for a
+    program that names no loader."""
+    with open(program, "rb") as f:
+        data = bytearray(f.read())
+    if data[:4] != b"\x7fELF" or data[4] != 2:
+        return False
+    table, = struct.unpack_from("<Q", data, 0x20)
+    size, count = struct.unpack_from("<HH", data, 0x36)
+    for i in range(count):
+        kind, = struct.unpack_from("<I", data, table + i * size)
+        if kind == 3:  # PT_INTERP
+            at, = struct.unpack_from("<Q", data, table + i * size + 8)
+            data[at + 1] = ord("X")  # /lib64/ld-... becomes /Xib64/ld-...
+            with open(copy, "wb") as f:
+                f.write(data)
+            os.chmod(copy, 0o755)
+            return True
+    return False
 
 
 class Faults(unittest.TestCase):
@@ -304,6 +352,123 @@ class Faults(unittest.TestCase):
         for n in names:
             self.assertLessEqual(len(n.encode()), limit)
             self.assertEqual(decode_errors(os.path.join(self.out, n)), "")
+
+    def test_a_whole_clip_is_converted_to_its_end(self):
+        """Clips that end at a fraction of a second lose nothing of it."""
+        clips = []
+        for seconds in (1.92, 3.96):
+            clips.append(os.path.join(self.dir, f"clip{seconds}.mp4"))
+            make_clip(clips[-1], seconds)
+        code, text = self.convert(*clips)
+        self.assertEqual(code, 0, text)
+        for clip in clips:
+            out = os.path.join(self.out, os.path.basename(clip)[:-4] + "-cvt.mp4")
+            self.assertIn("written: " + out, text)
+            source, converted = duration(clip), duration(out)
+            print(f"{os.path.basename(clip)}: {source:.3f} s, converted {converted:.3f} s",
+                  file=sys.stderr)
+            self.assertAlmostEqual(converted, source, delta=0.05)
+            self.assertEqual(decode_errors(out), "")
+
+    def test_a_core_killed_with_sigchld_ignored_is_a_failure(self):
+        """Started with SIGCHLD ignored and the stop signals blocked, the program
+        still learns how its core ended: killed from outside, it is no success."""
+        clip = os.path.join(self.dir, "long.mp4")
+        make_clip(clip, 60, size="640x480")
+        proc = subprocess.Popen(plexavo("--convert", "--out", self.out, clip),
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                env=self.env, start_new_session=True,
+                                preexec_fn=as_a_careless_parent_starts_it)
+        deadline = time.monotonic() + 60
+        cores = []
+        while not cores and time.monotonic() < deadline and proc.poll() is None:
+            cores = cores_of(proc.pid)
+            time.sleep(0.05)
+        self.assertTrue(cores, "the core never started")
+        masks = signal_masks(proc.pid)
+        self.assertEqual(masks["SigIgn"] & bit(signal.SIGCHLD), 0, "SIGCHLD is still ignored")
+        self.assertEqual(masks["SigBlk"], 0, "signals are still blocked")
+        self.assertTrue(wait_for_output(self.out, 1), "the core wrote nothing")
+        os.kill(cores[0], signal.SIGKILL)
+        text, _ = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 1, text)
+        self.assertIn("failed: ", text)
+        self.assertIn("signal 9", text)
+        self.assertNotIn("written: ", text)
+        # The killed core named nothing: only its partial file is left.
+        self.assertFalse(os.path.exists(os.path.join(self.out, "long-cvt.mp4")), self.outputs())
+
+    def test_a_truncated_source_is_a_failure_that_keeps_its_file(self):
+        """A source whose index promises 10 s but whose data ends at about 4.4 s."""
+        clip = os.path.join(self.dir, "cut.mp4")
+        make_clip(clip, 10, size="320x240", extra=("-movflags", "+faststart"))
+        with open(clip, "r+b") as f:
+            f.truncate(int(os.path.getsize(clip) * 0.44))
+        # What the core at hand makes of it, on its own.
+        scratch = os.path.join(self.dir, "scratch")
+        os.makedirs(scratch)
+        alone = subprocess.run([os.path.join(BIN, "Plexcore"), "-i", clip, "-claim",
+                                os.path.join(scratch, "cut.mp4")], capture_output=True, text=True)
+        if alone.returncode == 0:
+            self.skipTest("this core converts a source that ends early without saying so "
+                          "(exit 0); the check runs once it reports exit 4")
+        self.assertEqual(alone.returncode, 4, alone.stderr)
+
+        code, text = self.convert(clip)
+        self.assertEqual(code, 1, text)
+        kept = os.path.join(self.out, "cut-cvt.mp4")
+        found = re.search(r"\] failed: (.*): (.*) holds ([0-9.]+) of ([0-9.]+) seconds: "
+                          r"the source is damaged$", text, re.M)
+        self.assertIsNotNone(found, text)
+        self.assertEqual(found.group(1), clip)
+        self.assertEqual(found.group(2), kept)
+        held, promised = float(found.group(3)), float(found.group(4))
+        self.assertEqual(promised, 10.0)
+        self.assertNotIn("written: ", text)
+        self.assertEqual(self.outputs(), ["cut-cvt.mp4"])
+        self.assertAlmostEqual(duration(kept), held, delta=0.5)
+        self.assertEqual(decode_errors(kept), "")
+
+    def test_a_core_that_cannot_run_is_named_with_the_reason(self):
+        """There but not runnable is not missing: the system's reason is given."""
+        clip = os.path.join(self.dir, "clip.mp4")
+        make_clip(clip, 1)
+        folder = os.path.join(self.dir, "bin")
+        os.makedirs(folder)
+        shutil.copy2(os.path.join(BIN, "plexavo"), folder)
+        core = os.path.join(folder, "Plexcore")
+
+        def no_permission():
+            shutil.copy2(os.path.join(BIN, "Plexcore"), core)
+            os.chmod(core, 0o644)
+            return True
+
+        def not_for_this_machine():
+            with open(core, "wb") as f:
+                f.write(b"\x7fELF\x01\x02\x03 not for this machine" + bytes(200))
+            os.chmod(core, 0o755)
+            return True
+
+        cases = (("no execute permission", no_permission, "Permission denied"),
+                 ("not an executable here", not_for_this_machine, "Exec format error"),
+                 ("a missing loader", lambda: without_loader(os.path.join(BIN, "Plexcore"), core),
+                  "No such file or directory"))
+        for what, make, reason in cases:
+            with self.subTest(what):
+                if os.path.lexists(core):
+                    os.remove(core)
+                self.assertTrue(make(), "no ELF loader to take away")
+                for mode in ("--probe", "--convert"):
+                    out = subprocess.run([os.path.join(folder, "plexavo"), mode, "--out", self.out,
+                                          clip], capture_output=True, text=True, env=self.env)
+                    self.assertEqual(out.returncode, 1, out.stdout + out.stderr)
+                    self.assertIn(f"The encoder core {core} cannot be started: {reason}",
+                                  out.stdout, mode)
+                    self.assertNotIn("missing", out.stdout)
+        os.remove(core)
+        out = subprocess.run([os.path.join(folder, "plexavo"), "--probe", clip],
+                             capture_output=True, text=True, env=self.env)
+        self.assertIn(f"The encoder core is missing: {core}", out.stdout)
 
 
 def project_version():

@@ -112,9 +112,7 @@ TEST_F(EngineWithCore, ConvertsTheSelectedPartForEachDeviceTarget) {
 
         CEncodeJob job;
         const std::string options = buildOptionText(settings);
-        EXPECT_EQ(job.run(item.path, item.outputFilePath(), item.title, options, item.startSeconds,
-                          item.endSeconds),
-                  0)
+        EXPECT_EQ(job.run(item.path, item.outputFilePath(), item.title, options, partOf(item)), 0)
             << job.errorText();
         EXPECT_EQ(job.percent, 100);
         EXPECT_EQ(job.duration, 4);
@@ -139,7 +137,7 @@ TEST_F(EngineWithCore, AFailingConversionIsAnErrorAndAStoppedOneLeavesAPlayableF
     const std::string options = buildOptionText(settings);
 
     // An output folder that does not exist and was not made.
-    EXPECT_LT(job.run(item.path, *s_dir / "no/such/folder/x.mp4", item.title, options, 0, 12), 0);
+    EXPECT_LT(job.run(item.path, *s_dir / "no/such/folder/x.mp4", item.title, options, {0, 12}), 0);
     EXPECT_NE(job.errorText().find("Error: "), std::string::npos);
 
     // Stopped half-way: not an error, and the shorter file plays to its end.
@@ -154,7 +152,7 @@ TEST_F(EngineWithCore, AFailingConversionIsAnErrorAndAStoppedOneLeavesAPlayableF
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
         job.stopRequested = true;
     });
-    EXPECT_EQ(job.run(item.path, stopped, item.title, slowOptions, 0, 12), 0);
+    EXPECT_EQ(job.run(item.path, stopped, item.title, slowOptions, {0, 12}), 0);
     stopper.join();
     ASSERT_TRUE(fileExists(stopped));
     std::string complaints;

@@ -657,8 +657,8 @@ class PreviewDialogTest : public QObject {
         ConversionSettings settings;
         const std::string output = m_clips->path("marked-cvt.mp4");
         CEncodeJob job;
-        const int result = job.run(item.path, output, item.title, buildOptionText(settings),
-                                   item.startSeconds, item.endSeconds);
+        const int result =
+            job.run(item.path, output, item.title, buildOptionText(settings), partOf(item));
         core::setFolder("");
         QCOMPARE(result, 0);
         const double seconds = testing_support::probeDuration(output);

@@ -70,6 +70,29 @@ TEST(ChildProcess, MissingProgramFailsAndLeavesNothingOpen) {
     EXPECT_EQ(empty.start(), -1) << "no program named";
 }
 
+// Why a start failed is the system's own reason, kept for the caller's
+// message; a start that succeeds clears it.
+TEST(ChildProcess, AFailedStartSaysWhy) {
+    TempDir dir;
+    const std::string program = dir / "program";
+    CChildProcess child;
+    child.arguments = {program};
+    EXPECT_EQ(child.start(), -1);
+    EXPECT_EQ(child.startError(), ENOENT);
+    writeFile(program, "#!/bin/sh\nexit 0\n");
+    fs::permissions(program, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(child.start(), -1);
+    EXPECT_EQ(child.startError(), EACCES);
+    fs::permissions(program, fs::perms::owner_all);
+    EXPECT_EQ(child.start(), 0);
+    EXPECT_EQ(child.startError(), 0);
+    EXPECT_TRUE(child.waitForExit(10000));
+    child.close();
+    CChildProcess empty;
+    EXPECT_EQ(empty.start(), -1);
+    EXPECT_EQ(empty.startError(), EINVAL);
+}
+
 TEST(ChildProcess, ArgumentsArePassedExactly) {
     TempDir dir;
     const std::string argvFile = dir / "argv";

@@ -1,11 +1,16 @@
 #include "engine/convert/EncodeJob.h"
+#include "engine/media/SourceItem.h"
 #include "engine/services/DebugLog.h"
 
 #include "FakeCore.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -134,14 +139,16 @@ TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
 }
 
 TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
+    TempDir dir;
+    const std::string output = dir / "out.mp4";
     CEncodeJob job;
     job.lookIntervalMs = 100; // updates 550 ms apart always fall into separate looks
     {
         FakeCore core(
             "t|w:banner\\n|s:100|w:frame=1 time=2.50 \\r|s:550|w:frame=2 time=5.00 \\r|s:550|"
-            "w:frame=3 time=7.50 \\r|s:100|w:frame=4 time=10.0 \\n|x:0");
+            "w:frame=3 time=7.50 \\r|s:100|w:frame=4 time=10.0 \\n|O|x:0");
         PercentWatcher watcher(job);
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", " -vcodec xvid", 0, 10), 0);
+        EXPECT_EQ(job.run("/in.avi", output, "in", " -vcodec xvid", {0, 10}), 0);
         const auto seen = watcher.stop();
         EXPECT_EQ(job.percent, 100);
         EXPECT_TRUE(seen.count(25) || seen.count(50)) << "progress was shown while running";
@@ -149,7 +156,7 @@ TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     }
     {
         FakeCore core("w:Error: cannot open '/in.avi': No such file\\n|x:1");
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -2)
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 10}), -2)
             << "a failing core is an error";
         EXPECT_EQ(job.errorText(), "Error: cannot open '/in.avi': No such file");
         EXPECT_EQ(job.percent, 100);
@@ -157,7 +164,7 @@ TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     {
         FakeCore core("x:0");
         plexavo::core::setFolder(core.dir() / "missing");
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -1)
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 10}), -1)
             << "a core that cannot start is an error";
     }
 }
@@ -177,11 +184,14 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
     CEncodeJob job;
     job.lookIntervalMs = 50;
     {
+        const std::string numbered = dir / "clip-cvt[1].mp4";
+        writeFile(numbered, "the file the core finished");
         FakeCore core("v:PLEXCORE_PARENT_PID|P|w:Note: MPEG-4 is limited to 640x480\n|"
                       "w:frame=1 time=4.5 bitrate=1 \r|s:100|w:frame=2 time=9.25 bitrate=1\n|"
-                      "w:Output: /o/clip-cvt[1].mp4\n|x:0");
-        EXPECT_EQ(job.run("/in.avi", "/o/clip-cvt.mp4", "in", "", 0, 10), 0);
-        EXPECT_EQ(job.writtenPath(), "/o/clip-cvt[1].mp4");
+                      "w:Output: " +
+                      numbered + "\n|x:0");
+        EXPECT_EQ(job.run("/in.avi", dir / "clip-cvt.mp4", "in", "", {0, 10}), 0);
+        EXPECT_EQ(job.writtenPath(), numbered);
         EXPECT_DOUBLE_EQ(job.secondsWritten(), 9.25);
         EXPECT_TRUE(job.failureReason().empty());
         EXPECT_NE(readFile(log).find("Note: MPEG-4 is limited to 640x480"), std::string::npos);
@@ -193,20 +203,20 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
     }
     {
         FakeCore core("w:Error: No space left on device\n|x:1");
-        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", 0, 10), -2);
+        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", {0, 10}), -2);
         EXPECT_EQ(job.failureReason(), "No space left on device");
         EXPECT_TRUE(job.writtenPath().empty()) << "nothing of the last run is kept";
     }
     {
         FakeCore core("x:7");
-        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", 0, 10), -2);
+        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", {0, 10}), -2);
         EXPECT_NE(job.failureReason().find("(exit status 7)"), std::string::npos)
             << job.failureReason();
     }
     {
         FakeCore core("x:0");
         plexavo::core::setFolder(core.dir() / "missing");
-        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", 0, 10), -1);
+        EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", {0, 10}), -1);
         EXPECT_NE(job.failureReason().find("missing"), std::string::npos) << job.failureReason();
     }
 }
@@ -277,7 +287,7 @@ TEST(EncodeJob, StopIsHonouredAtTheNextLookAndIsNotAnError) {
             job.stopRequested = true;
         });
         const auto begin = Clock::now();
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 100), 0);
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 100}), 0);
         stopper.join();
         EXPECT_LT(Clock::now() - begin, std::chrono::seconds(5));
         EXPECT_FALSE(fileExists(marker)) << "the core was stopped before its end";
@@ -290,15 +300,15 @@ TEST(EncodeJob, StopIsHonouredAtTheNextLookAndIsNotAnError) {
             job.stopRequested = true;
         });
         const auto begin = Clock::now();
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 100), 0);
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 100}), 0);
         stopper.join();
         EXPECT_LT(Clock::now() - begin, std::chrono::seconds(5));
     }
     {
         // A stop asked for before the run is forgotten.
-        FakeCore core("w:time=1 \\r|s:700|w:time=2 \\r|a|x:0");
+        FakeCore core("w:time=1 \\r|s:700|w:time=2 \\r|a|O|x:0");
         job.stopRequested = true;
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 100), 0);
+        EXPECT_EQ(job.run("/in.avi", dir / "out.mp4", "in", "", {0, 100}), 0);
         EXPECT_TRUE(fileExists(marker)) << "the core ran to its end";
     }
 }
@@ -325,7 +335,7 @@ class EncodeJobStop : public ::testing::Test {
                 m_job.killRequested = true;
             }
         });
-        const int result = m_job.run("/in.avi", m_output, "in", "", 0, 100);
+        const int result = m_job.run("/in.avi", m_output, "in", "", {0, 100});
         stopper.join();
         return result;
     }
@@ -371,16 +381,26 @@ TEST_F(EncodeJobStop, ACoreGrowingItsFileSilentlyIsWaitedFor) {
 // conversion must not turn into an error for it.
 TEST(EncodeJob, AnUnknownExitStatusIsJudgedByTheCoresOwnWords) {
     SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
+    TempDir dir;
     CEncodeJob job;
     job.lookIntervalMs = 50;
     {
-        FakeCore core("w:frame=1 time=5.00 \\r|s:100|w:frame=2 time=10.00 \\n|x:0");
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), 0);
+        FakeCore core("w:frame=1 time=5.00 \\r|s:100|w:frame=2 time=10.00 \\n|O|x:0");
+        EXPECT_EQ(job.run("/in.avi", dir / "out.mp4", "in", "", {0, 10}), 0);
         EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Finished);
+        EXPECT_EQ(job.writtenPath(), dir / "out.mp4");
+    }
+    {
+        // Without its "Output: " line the core did not finish a file, whatever
+        // it printed before it ended.
+        FakeCore core("w:frame=1 time=5.00 \\r|s:100|w:frame=2 time=10.00 \\n|x:0");
+        EXPECT_EQ(job.run("/in.avi", dir / "none.mp4", "in", "", {0, 10}), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_FALSE(job.failureReason().empty());
     }
     {
         FakeCore core("w:Error: cannot read\\n|x:1");
-        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", 0, 10), -2);
+        EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 10}), -2);
         EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
         EXPECT_EQ(job.errorText(), "Error: cannot read");
     }
@@ -395,7 +415,7 @@ TEST_F(EncodeJobStop, AKillRequestAloneEndsTheRunAtOnce) {
         m_job.killRequested = true;
     });
     const auto begin = Clock::now();
-    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", 0, 100), -3);
+    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", {0, 100}), -3);
     closer.join();
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
     EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
@@ -414,8 +434,337 @@ TEST_F(EncodeJobStop, ARequestThatComesAsTheCoreFinishesLeavesItFinished) {
             m_job.stopRequested = true;
         return fakeNow += 10;
     };
-    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", 0, 100), 0);
+    EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", {0, 100}), 0);
     EXPECT_TRUE(m_job.stopRequested);
     EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Finished) << "complete, not skipped";
     EXPECT_EQ(readFile(m_output), "complete");
+}
+
+// ---- the part the core is asked for, and the percentages of a part that
+// ends at a fraction of a second ----
+
+namespace {
+
+std::vector<std::string> argumentsOf(const plexavo::SourcePart& part) {
+    const auto args = CEncodeJob::buildArguments("/in.mp4", "/out.mp4", "in", "", part.startSeconds,
+                                                 part.coreLength());
+    const auto ss = std::find(args.begin(), args.end(), "-ss");
+    return ss == args.end() ? std::vector<std::string>{}
+                            : std::vector<std::string>(ss, std::min(ss + 4, args.end()));
+}
+
+// The pids the fake cores wrote into folder (the "d:" step), once there is one.
+pid_t startedCore(const std::string& folder) {
+    for (int i = 0; i < 2000; ++i) {
+        for (const auto& entry : fs::directory_iterator(folder))
+            return static_cast<pid_t>(std::stoi(entry.path().filename().string()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(ConversionPart, AWholeSourceRunsToItsEndAndAMarkedPartKeepsItsSeconds) {
+    using plexavo::SourcePart;
+    using Args = std::vector<std::string>;
+    // Nothing marked: the list shows 1 s of a 1.92 s clip, the core converts all of it.
+    const SourcePart whole{0, 1, 1, 1.92};
+    EXPECT_TRUE(whole.toEnd());
+    EXPECT_EQ(argumentsOf(whole), (Args{"-ss", "0", "-t", "0"}));
+    EXPECT_DOUBLE_EQ(whole.expectedSeconds(), 1.92);
+    // A part marked from 3 s up to the end still runs to the real end.
+    const SourcePart tail{3, 10, 10, 10.6};
+    EXPECT_EQ(argumentsOf(tail), (Args{"-ss", "3", "-t", "0"}));
+    EXPECT_NEAR(tail.expectedSeconds(), 7.6, 1e-9);
+    // A part that ends inside the source keeps the seconds the preview marked.
+    const SourcePart inner{3, 8, 10, 10.6};
+    EXPECT_FALSE(inner.toEnd());
+    EXPECT_EQ(argumentsOf(inner), (Args{"-ss", "3", "-t", "5"}));
+    EXPECT_DOUBLE_EQ(inner.expectedSeconds(), 5.0);
+    // A source of unknown length: only the part as given.
+    EXPECT_EQ(argumentsOf({0, 10}), (Args{"-ss", "0", "-t", "10"}));
+    // An end the probe could not give exactly still runs to the end.
+    const SourcePart roughEnd{0, 10, 10, 0};
+    EXPECT_EQ(argumentsOf(roughEnd), (Args{"-ss", "0", "-t", "0"}));
+    EXPECT_DOUBLE_EQ(roughEnd.expectedSeconds(), 10.0);
+    EXPECT_NE(
+        CEncodeJob::formatCommandLine("/in.mp4", "/o.mp4", "in", "", 0, 0).find(" -ss 0 -t 0 "),
+        std::string::npos);
+
+    // The item after a probe: its whole length, exactly.
+    plexavo::CSourceItem item;
+    ASSERT_EQ(item.parseProbeOutput(
+                  "/v/clip.mp4",
+                  "Input #0, mov,mp4,m4a,3gp,3g2,mj2, from '/v/clip.mp4':\n"
+                  "  Duration: 00:00:03.96, start: 0.000000, bitrate: 500 kb/s\n"
+                  "    Stream #0.0(und): Video: h264 (High), yuv420p, 160x120, 400 kb/s, 25 fps\n"
+                  "At least one output file must be specified\n"),
+              0);
+    const SourcePart probed = plexavo::partOf(item);
+    EXPECT_EQ(probed.endSeconds, 3u) << "the list shows whole seconds";
+    EXPECT_TRUE(probed.toEnd());
+    EXPECT_DOUBLE_EQ(probed.expectedSeconds(), 3.96);
+    item.startSeconds = 1;
+    item.endSeconds = 2; // a part marked in the preview
+    EXPECT_EQ(argumentsOf(plexavo::partOf(item)), (Args{"-ss", "1", "-t", "1"}));
+}
+
+TEST(ProgressParse, APartEndingAtAFractionIsMeasuredExactlyAndNeverPassesItsEnd) {
+    CEncodeJob job;
+    job.duration = 1; // the list's whole seconds of a 1.92 s clip
+    job.exactDuration = 1.92;
+    int last = 0;
+    for (const char* time : {"0.48", "0.96", "1.00", "1.44", "1.92", "2.10"}) {
+        parse(job, std::string("frame=1 time=") + time + " ");
+        EXPECT_GE(job.percent, last) << "went back at time=" << time;
+        EXPECT_LE(job.percent, 99) << "complete while the core runs, at time=" << time;
+        last = job.percent;
+    }
+    parse(job, "time=0.96 ");
+    EXPECT_EQ(job.percent, 50);
+    parse(job, "time=1.44 ");
+    EXPECT_EQ(job.percent, 75);
+    // Measured against the whole seconds alone, the time past them stays just below the end.
+    job.exactDuration = 0;
+    parse(job, "time=1.50 ");
+    EXPECT_EQ(job.percent, 99);
+    parse(job, "time=0.29 ");
+    EXPECT_EQ(job.percent, 29) << "no rounding error below a whole percent";
+}
+
+TEST(EncodeJob, AWholeClipIsConvertedToItsEndWithTheBarRisingTo100AtTheEnd) {
+    TempDir dir;
+    const std::string argv = dir / "argv";
+    const EnvGuard argvTo("SCRIPTED_ARGV_FILE", argv);
+    CEncodeJob job;
+    job.lookIntervalMs = 50;
+    FakeCore core("a|w:frame=1 time=0.96 \\r|s:300|w:frame=2 time=1.92 \\r|s:300|O|x:0");
+    PercentWatcher watcher(job);
+    EXPECT_EQ(job.run("/in.mp4", dir / "out.mp4", "in", "", {0, 1, 1, 1.92}), 0);
+    const auto seen = watcher.stop();
+    EXPECT_EQ(job.percent, 100);
+    EXPECT_TRUE(seen.count(50)) << "half-way at 0.96 of 1.92 s";
+    EXPECT_EQ(*seen.rbegin(), 100) << "nothing past the end";
+    std::string args = readFile(argv);
+    std::replace(args.begin(), args.end(), '\0', ' ');
+    EXPECT_NE(args.find(" -ss 0 -t 0 -claim "), std::string::npos) << args;
+}
+
+// A source that ends well before the length its probe promised: the core
+// keeps what it converted and says how much that is; the run is a failure
+// that names the kept file and both figures.
+TEST(EncodeJob, ASourceThatEndsEarlyIsAFailureNamingTheKeptFile) {
+    TempDir dir;
+    const std::string log = dir / "log.txt";
+    ASSERT_TRUE(plexavo::log::setLogPath(log));
+    struct LogOff {
+        ~LogOff() { plexavo::log::setLogPath(""); }
+    } logOff;
+    const std::string output = dir / "clip-cvt.mp4";
+    CEncodeJob job;
+    job.lookIntervalMs = 50;
+    {
+        FakeCore core(
+            "w:frame=110 time=4.40 \\n|O|"
+            "w:Error: the output holds 4.4 of 10.0 seconds: the source is damaged\\n|x:4");
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10, 10, 10.0}), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Incomplete);
+        EXPECT_EQ(job.failureReason(),
+                  output + " holds 4.4 of 10.0 seconds: the source is damaged");
+        EXPECT_EQ(job.writtenPath(), output) << "the file is kept";
+        EXPECT_TRUE(fileExists(output));
+        EXPECT_NE(readFile(log).find(output + " holds 4.4 of 10.0 seconds: the source is damaged"),
+                  std::string::npos);
+    }
+    {
+        // A numbered name, and a line not in the agreed form: the figures
+        // come from what the engine saw.
+        const std::string numbered = dir / "clip-cvt[1].mp4";
+        writeFile(numbered, "short");
+        FakeCore core("w:frame=55 time=2.25 \\n|w:Output: " + numbered +
+                      "\\n|w:Error: source damaged\\n|x:4");
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 7, 7, 7.5}), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Incomplete);
+        EXPECT_EQ(job.failureReason(),
+                  numbered + " holds 2.2 of 7.5 seconds: the source is damaged");
+    }
+    {
+        // Its exit status lost, the core's line alone tells the same.
+        SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
+        FakeCore core(
+            "O|w:Error: the output holds 1.5 of 3.0 seconds: the source is damaged\\n|x:4");
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 3, 3, 3.0}), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Incomplete);
+        EXPECT_EQ(job.failureReason(), output + " holds 1.5 of 3.0 seconds: the source is damaged");
+    }
+}
+
+// "Done" means a file under the name the core gave, a regular one.
+TEST(EncodeJob, SuccessNeedsTheFileUnderItsNameAsARegularFile) {
+    TempDir dir;
+    CEncodeJob job;
+    job.lookIntervalMs = 50;
+    const std::string output = dir / "clip-cvt.mp4";
+    {
+        // A link to /dev/null planted at the name the core reports.
+        fs::create_symlink("/dev/null", output);
+        FakeCore core("w:Output: " + output + "\\n|x:0");
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_TRUE(job.writtenPath().empty());
+        EXPECT_NE(job.failureReason().find(output), std::string::npos) << job.failureReason();
+        fs::remove(output);
+    }
+    {
+        // Nothing there at all, named or not.
+        FakeCore core("w:Output: " + output + "\\n|x:0");
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), -2);
+        core.setScript("x:0");
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), -2);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+    }
+    {
+        // The core shows a line feed of the name it wrote as '?': the file
+        // under the name it means is found and is the one written.
+        const std::string odd = dir / "new\nline-cvt.mp4";
+        writeFile(odd, "finished");
+        FakeCore core("w:Output: " + dir.path() + "/new?line-cvt.mp4\\n|x:0");
+        EXPECT_EQ(job.run("/in.mp4", odd, "clip", "", {0, 10}), 0) << job.failureReason();
+        EXPECT_EQ(job.writtenPath(), odd);
+        fs::remove(odd);
+    }
+    {
+        // A stopped core that names something other than its file: stopped,
+        // with nothing shown as written.
+        fs::create_symlink("/dev/null", output);
+        FakeCore core("q|d:" + dir.path() + "/pids|w:time=1 \\r|W|w:Output: " + output +
+                      "\\n|x:255");
+        fs::create_directory(dir / "pids");
+        std::thread stopper([&] {
+            startedCore(dir / "pids");
+            job.stopRequested = true;
+        });
+        EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), 0);
+        stopper.join();
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Stopped);
+        EXPECT_TRUE(job.writtenPath().empty());
+    }
+}
+
+// A core killed by someone else is a failure, whether the exit status
+// reached the engine or (SIGCHLD ignored) was lost.
+TEST(EncodeJob, ACoreKilledFromOutsideIsAFailure) {
+    for (const bool ignoreChildren : {false, true}) {
+        SCOPED_TRACE(ignoreChildren ? "SIGCHLD ignored" : "SIGCHLD as by default");
+        std::optional<SignalGuard> guard;
+        if (ignoreChildren)
+            guard.emplace(SIGCHLD, SIG_IGN);
+        TempDir dir;
+        fs::create_directory(dir / "pids");
+        CEncodeJob job;
+        job.lookIntervalMs = 50;
+        FakeCore core("d:" + dir.path() + "/pids|w:frame=1 time=1.00 \\r|s:30000|O|x:0");
+        std::thread killer([&] {
+            const pid_t pid = startedCore(dir / "pids");
+            if (pid > 0)
+                kill(pid, SIGKILL);
+        });
+        EXPECT_EQ(job.run("/in.mp4", dir / "out.mp4", "in", "", {0, 10}), -2);
+        killer.join();
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_TRUE(job.writtenPath().empty());
+        EXPECT_FALSE(fileExists(dir / "out.mp4"));
+        if (ignoreChildren)
+            EXPECT_NE(job.failureReason().find("unknown"), std::string::npos)
+                << job.failureReason();
+        else
+            EXPECT_EQ(job.failureReason(), "The encoder core was ended by signal 9.");
+    }
+}
+
+namespace {
+
+// A copy of the program at `from` whose ELF loader path is changed to one
+// that does not exist; false when it names no loader (a static program).
+bool copyWithMissingLoader(const std::string& from, const std::string& to) {
+    std::string bytes = readFile(from);
+    const auto read = [&bytes](std::size_t at, std::size_t size) {
+        std::uint64_t value = 0;
+        std::memcpy(&value, bytes.data() + at, size); // little-endian, as the machine
+        return value;
+    };
+    if (bytes.size() < 64 ||
+        bytes.compare(0, 4,
+                      "\x7f"
+                      "ELF") != 0 ||
+        bytes[4] != 2)
+        return false;
+    const std::uint64_t table = read(0x20, 8);
+    const std::uint64_t entrySize = read(0x36, 2);
+    const std::uint64_t count = read(0x38, 2);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::size_t entry = table + i * entrySize;
+        if (entry + 16 > bytes.size() || read(entry, 4) != 3) // PT_INTERP
+            continue;
+        const std::size_t path = read(entry + 8, 8);
+        if (path + 2 >= bytes.size() || bytes[path] != '/')
+            return false;
+        bytes[path + 1] = 'X'; // "/lib64/ld-linux..." becomes "/Xib64/ld-linux..."
+        writeFile(to, bytes);
+        fs::permissions(to, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// A core that is there but will not run is named with the system's reason,
+// never as missing: by the conversion and by the probe alike.
+TEST(EncodeJob, ACoreThatCannotRunIsNamedWithTheSystemsReason) {
+    TempDir dir;
+    const std::string core = dir / plexavo::core::kProgramName;
+    struct FolderOff {
+        ~FolderOff() { plexavo::core::setFolder(""); }
+    } folderOff;
+    plexavo::core::setFolder(dir.path());
+    CEncodeJob job;
+    const auto expectReason = [&](const std::string& reason) {
+        EXPECT_EQ(job.run("/in.mp4", dir / "out.mp4", "in", "", {0, 10}), -1);
+        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::NotStarted);
+        EXPECT_EQ(job.failureReason(), reason);
+        plexavo::CSourceItem item;
+        EXPECT_LT(item.probe(dir / "in.mp4"), 0);
+        EXPECT_EQ(plexavo::probeFailureReason(item.report), reason) << "the probe says the same";
+    };
+    {
+        SCOPED_TRACE("missing");
+        expectReason("The encoder core is missing: " + core);
+    }
+    const std::string cannot = "The encoder core " + core + " cannot be started: ";
+    {
+        SCOPED_TRACE("no execute permission");
+        copyFile(SCRIPTED_CHILD_PATH, core);
+        fs::permissions(core, fs::perms::owner_read | fs::perms::owner_write |
+                                  fs::perms::group_read | fs::perms::others_read);
+        expectReason(cannot + std::strerror(EACCES));
+        fs::remove(core);
+    }
+    {
+        SCOPED_TRACE("not an executable for this machine");
+        writeFile(core, std::string("\x7f"
+                                    "ELF\x01\x02\x03 not for this machine") +
+                            std::string(200, '\0'));
+        fs::permissions(core, fs::perms::owner_all);
+        expectReason(cannot + std::strerror(ENOEXEC));
+        fs::remove(core);
+    }
+    {
+        SCOPED_TRACE("a missing loader");
+        if (copyWithMissingLoader(SCRIPTED_CHILD_PATH, core))
+            expectReason(cannot + std::strerror(ENOENT));
+        else
+            ADD_FAILURE() << "the scripted child names no ELF loader to take away";
+    }
 }

@@ -249,7 +249,11 @@ TEST(ParallelRunner, AFailedFileCarriesItsReasonAndTheRestGoOn) {
     sources.add("good0", "s:50|O|x:0");
     sources.add("bad", "w:Error: no decoder for this stream\\n|x:1");
     sources.add("good1", "s:50|O|x:0");
-    sources.add("named", "s:50|w:Output: /elsewhere/named-cvt[4].mp4\\n|x:0");
+    // The core may take a numbered name where the planned one was taken meanwhile.
+    const std::string elsewhere = sources.dir / "elsewhere/named-cvt[4].mp4";
+    fs::create_directories(sources.dir / "elsewhere");
+    writeFile(elsewhere, "finished by the core");
+    sources.add("named", "s:50|w:Output: " + elsewhere + "\\n|x:0");
     FakeCore core("@");
     ParallelRunner runner(sources.plan(), "", 2);
     fastLooks(runner);
@@ -265,11 +269,10 @@ TEST(ParallelRunner, AFailedFileCarriesItsReasonAndTheRestGoOn) {
             ends.push_back(s.line);
     std::sort(ends.begin(), ends.end());
     const std::string out = sources.dir / "out/";
-    EXPECT_EQ(ends, (std::vector<std::string>{"[1/4] written: " + out + "good0-cvt.mp4",
-                                              "[2/4] failed: " + sources.items[1].path +
-                                                  ": no decoder for this stream",
-                                              "[3/4] written: " + out + "good1-cvt.mp4",
-                                              "[4/4] written: /elsewhere/named-cvt[4].mp4"}))
+    EXPECT_EQ(ends, (std::vector<std::string>{
+                        "[1/4] written: " + out + "good0-cvt.mp4",
+                        "[2/4] failed: " + sources.items[1].path + ": no decoder for this stream",
+                        "[3/4] written: " + out + "good1-cvt.mp4", "[4/4] written: " + elsewhere}))
         << "the name the core says it wrote wins over the planned one";
 }
 
@@ -373,12 +376,75 @@ TEST(EncodeJob, AStopSharedByAllJobsIsNotClearedByARun) {
     std::atomic<bool> stopAll{true};
     CEncodeJob job;
     job.stopAll = &stopAll;
-    EXPECT_EQ(job.run("/in.avi", pids / "out.mp4", "in", "", 0, 10), 0);
+    EXPECT_EQ(job.run("/in.avi", pids / "out.mp4", "in", "", {0, 10}), 0);
     EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Stopped);
     EXPECT_TRUE(job.writtenPath().empty());
     EXPECT_TRUE(fs::is_empty(pids.path())) << "a core was started after the stop";
     stopAll = false;
-    EXPECT_EQ(job.run("/in.avi", pids / "out.mp4", "in", "", 0, 10), 0);
+    EXPECT_EQ(job.run("/in.avi", pids / "out.mp4", "in", "", {0, 10}), 0);
     EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Finished);
     EXPECT_EQ(job.writtenPath(), pids / "out.mp4");
+}
+
+// What the command line prints as "written" is a regular file under that
+// name; a source that ended early is a failure that names the file it left.
+TEST(ParallelRunner, WrittenOnlyForAFileThereAndAShortFileIsAFailureWithItsFigures) {
+    Sources sources;
+    const std::string out = sources.dir / "out/";
+    fs::create_directories(out);
+    sources.add("good", "O|x:0");
+    sources.add("short", "w:frame=1 time=4.40 \\n|O|"
+                         "w:Error: the output holds 4.4 of 10.0 seconds: the source is damaged\\n|"
+                         "x:4");
+    // A link to /dev/null planted at the name the core reports.
+    fs::create_symlink("/dev/null", out + "planted-cvt[1].mp4");
+    sources.add("planted", "w:Output: " + out + "planted-cvt[1].mp4\\n|x:0");
+    sources.add("silent", "x:0"); // says it is done, names nothing, wrote nothing
+    FakeCore core("@");
+    ParallelRunner runner(sources.plan(), "", 2);
+    fastLooks(runner);
+    Recorder recorder;
+    recorder.attach(runner);
+    const RunSummary summary = runner.run();
+    EXPECT_EQ(summary.written, 1u);
+    EXPECT_EQ(summary.failed, 3u) << "the command line then exits 1";
+    std::vector<std::string> ends;
+    for (const auto& s : recorder.seen())
+        if (s.kind != Kind::Started)
+            ends.push_back(s.line);
+    std::sort(ends.begin(), ends.end());
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_EQ(ends[0], "[1/4] written: " + out + "good-cvt.mp4");
+    EXPECT_EQ(ends[1], "[2/4] failed: " + sources.items[1].path + ": " + out +
+                           "short-cvt.mp4 holds 4.4 of 10.0 seconds: the source is damaged");
+    EXPECT_TRUE(fileExists(out + "short-cvt.mp4")) << "the short file is kept";
+    EXPECT_EQ(ends[2].rfind("[3/4] failed: " + sources.items[2].path + ": ", 0), 0u) << ends[2];
+    EXPECT_NE(ends[2].find("planted-cvt[1].mp4 is not there as a regular file"), std::string::npos)
+        << ends[2];
+    EXPECT_EQ(ends[3].rfind("[4/4] failed: ", 0), 0u) << ends[3];
+}
+
+// The plan carries each source's own length, so that a file with nothing
+// marked is converted to its real end, not to the whole seconds the list shows.
+TEST(ConversionPlan, AWholeFileIsConvertedToItsRealEnd) {
+    TempDir dir;
+    const std::string argv = dir / "argv";
+    const EnvGuard argvTo("SCRIPTED_ARGV_FILE", argv);
+    CSourceItem item;
+    ASSERT_EQ(item.parseProbeOutput(dir / "clip.mp4",
+                                    "  Duration: 00:00:01.92, start: 0.000000, bitrate: 90 kb/s\n"
+                                    "    Stream #0.0: Video: mpeg4, yuv420p, 160x120, 25 fps\n"),
+              0);
+    const auto plan = planConversions({item}, dir / "out", "mp4");
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].endSeconds, 1u);
+    EXPECT_EQ(plan[0].sourceSeconds, 1u);
+    EXPECT_DOUBLE_EQ(plan[0].exactSeconds, 1.92);
+
+    FakeCore core("a|O|x:0");
+    ParallelRunner runner(plan, "", 1);
+    EXPECT_EQ(runner.run().written, 1u);
+    std::string args = readFile(argv);
+    std::replace(args.begin(), args.end(), '\0', ' ');
+    EXPECT_NE(args.find(" -ss 0 -t 0 -claim "), std::string::npos) << args;
 }

@@ -2,7 +2,9 @@
 
 #include "TestSupport.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using plexavo::platform::absolutePath;
@@ -48,4 +50,43 @@ TEST(AbsolutePath, AbsolutePathsStayAsWrittenButTidy) {
     writeFile(dir / "real.mp4", "x");
     fs::create_symlink(dir / "real.mp4", dir / "alias.mp4");
     EXPECT_EQ(absolutePath(dir / "alias.mp4"), dir / "alias.mp4");
+}
+
+// A service manager or a script may start the program with SIGCHLD ignored
+// (or SA_NOCLDWAIT) and signals blocked: the kernel would then reap the
+// cores itself, their exit statuses lost, and stop requests would wait.
+TEST(InheritedSignals, AreSetBackToWhatTheProgramReliesOn) {
+    for (const bool noWait : {false, true}) {
+        SCOPED_TRACE(noWait ? "SA_NOCLDWAIT" : "SIGCHLD ignored");
+        SignalGuard restore(SIGCHLD, SIG_DFL);
+        struct sigaction handedDown {};
+        handedDown.sa_handler = noWait ? SIG_DFL : SIG_IGN;
+        handedDown.sa_flags = noWait ? SA_NOCLDWAIT : 0;
+        sigemptyset(&handedDown.sa_mask);
+        ASSERT_EQ(sigaction(SIGCHLD, &handedDown, nullptr), 0);
+        sigset_t blocked, old;
+        sigemptyset(&blocked);
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+            sigaddset(&blocked, sig);
+        ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &old), 0);
+
+        plexavo::platform::resetInheritedSignals();
+
+        struct sigaction now {};
+        sigaction(SIGCHLD, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, SIG_DFL);
+        EXPECT_EQ(now.sa_flags & SA_NOCLDWAIT, 0);
+        sigset_t mask;
+        pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+            EXPECT_FALSE(sigismember(&mask, sig)) << strsignal(sig) << " still blocked";
+        // A child's exit status reaches its parent again.
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(7);
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
 }

@@ -180,13 +180,15 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61990, "s"},   // translation notice: the address to write to
         // failure reasons and the command line's stop
         {62000, "s"},   // core path
-        {62001, "s"},   // core path
+        {62001, "ss"},  // core path, system error text
         {62003, "d"},   // exit status
         {62004, "d"},   // signal number
         {62005, "s"},   // source path
         {62006, "ss"},  // folder, system error text
         {62008, "s"},   // target format
         {62009, "ss"},  // output path, seconds written
+        {62011, "sss"}, // output path, seconds held, seconds promised
+        {62012, "s"},   // output path
         {62020, "ss"},  // settings file, the reason it could not be written
         {62021, "s"},   // file names that cannot be read, one per line
         {62050, "ddd"}, // batch-end notification: rows done, failed, skipped

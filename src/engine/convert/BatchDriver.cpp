@@ -34,6 +34,7 @@ struct RowSnapshot {
     std::string title;
     std::uint32_t startSeconds = 0;
     std::uint32_t endSeconds = 0;
+    SourcePart part;
 };
 
 void logPlain(const std::string& text) {
@@ -166,7 +167,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         if (!item)
             return;
         item->status = kStatusWaiting;
-        snap = {true, item->path, item->title, item->startSeconds, item->endSeconds};
+        snap = {true, item->path, item->title, item->startSeconds, item->endSeconds, partOf(*item)};
     });
     if (!snap.present) {
         WriteLog("Row %d has no item; passed over.", row);
@@ -225,14 +226,15 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
     } else if (m_cancelAll || m_skipRow == row) {
         skippedBeforeRun = true; // nothing written
     } else {
-        result =
-            m_job.run(snap.path, output, snap.title, options, snap.startSeconds, snap.endSeconds);
+        result = m_job.run(snap.path, output, snap.title, options, snap.part);
         if (result < 0) {
-            // What the engine saw of the core is certain; past that, what it
+            // What the engine saw of the core is certain, and so is a file
+            // kept short because its source ended early; past that, what it
             // sees of the files says it plainer than the core could.
             const auto outcome = m_job.outcome();
             const bool coreFault = outcome == CEncodeJob::Outcome::NotStarted ||
-                                   outcome == CEncodeJob::Outcome::Killed;
+                                   outcome == CEncodeJob::Outcome::Killed ||
+                                   outcome == CEncodeJob::Outcome::Incomplete;
             reason = coreFault                ? m_job.failureReason()
                      : !fileExists(snap.path) ? LoadResString(kStrSourceGone, snap.path.c_str())
                      : !folderError.empty()   ? folderError

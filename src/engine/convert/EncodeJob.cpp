@@ -1,19 +1,24 @@
 #include "engine/convert/EncodeJob.h"
 
+#include "engine/media/ProbeReport.h"
+#include "engine/media/SourceItem.h"
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/CoreLocator.h"
 #include "engine/platform/Platform.h"
 #include "engine/services/DebugLog.h"
 #include "engine/services/ResourceText.h"
 
-#include <climits>
-
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <poll.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plexavo {
@@ -32,11 +37,12 @@ constexpr int kExitWaitMs = 3000;
 constexpr std::size_t kStopOutputKept = 16384;
 
 // The engine's own failure reasons.
-constexpr unsigned kStrCoreMissing = 62000;
-constexpr unsigned kStrCoreNotStarted = 62001;
 constexpr unsigned kStrCoreKilled = 62002;
 constexpr unsigned kStrCoreNoReason = 62003;
 constexpr unsigned kStrCoreSignal = 62004;
+constexpr unsigned kStrIncomplete = 62011;
+constexpr unsigned kStrFileNotThere = 62012;
+constexpr unsigned kStrEndUnknown = 62013;
 
 const char* killReason(StopOutcome outcome) {
     switch (outcome) {
@@ -56,7 +62,100 @@ bool wasKilled(StopOutcome outcome) {
            outcome == StopOutcome::KilledOnRequest;
 }
 
+// A file the user can open under that name: a link or a device planted
+// there is not what the core wrote.
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The core's "Output: " line shows a control character of a name as '?', as
+// in its error lines: a name that is not there as printed is looked for
+// among the regular files of the asked output's folder, the one whose name
+// shows the same. The printed name when none (or more than one) does.
+std::string fileNamed(const std::string& printed, const std::string& asked) {
+    struct stat st {};
+    if (printed.empty() || lstat(printed.c_str(), &st) == 0 ||
+        printed.find('?') == std::string::npos)
+        return printed;
+    const auto shown = [](std::string text) {
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = '?';
+        return text;
+    };
+    const std::string folder = asked.substr(0, asked.rfind('/') + 1);
+    if (folder.empty() || printed.compare(0, folder.size(), shown(folder)) != 0 ||
+        printed.find('/', folder.size()) != std::string::npos)
+        return printed;
+    const std::string name = printed.substr(folder.size());
+    std::string found;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string candidate = entry->d_name;
+            if (shown(candidate) != name || !isRegularFile(folder + candidate))
+                continue;
+            if (!found.empty()) {
+                found.clear(); // two files fit: neither is certain
+                break;
+            }
+            found = folder + candidate;
+        }
+        closedir(dir);
+    }
+    return found.empty() ? printed : found;
+}
+
+// The two figures of the core's line for a source that ended early (in
+// contract::kIncompleteFormat), as the core printed them; false when reason
+// is not that line.
+bool incompleteFigures(std::string_view reason, std::string& held, std::string& promised) {
+    const std::string_view format(contract::kIncompleteFormat);
+    const auto first = format.find("%.1f");
+    const auto second = format.find("%.1f", first + 4);
+    const std::string_view head = format.substr(0, first);
+    const std::string_view middle = format.substr(first + 4, second - first - 4);
+    const std::string_view tail = format.substr(second + 4);
+    if (reason.substr(0, head.size()) != head)
+        return false;
+    reason.remove_prefix(head.size());
+    const auto between = reason.find(middle);
+    if (between == std::string_view::npos || between == 0)
+        return false;
+    const std::string_view rest = reason.substr(between + middle.size());
+    if (rest.size() <= tail.size() || rest.substr(rest.size() - tail.size()) != tail)
+        return false;
+    held.assign(reason.substr(0, between));
+    promised.assign(rest.substr(0, rest.size() - tail.size()));
+    const auto isFigure = [](const std::string& text) {
+        return text.find_first_not_of("0123456789.") == std::string::npos;
+    };
+    return isFigure(held) && isFigure(promised);
+}
+
+std::string oneDecimal(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
 } // namespace
+
+double SourcePart::expectedSeconds() const {
+    if (toEnd() && exactSeconds > static_cast<double>(startSeconds))
+        return exactSeconds - static_cast<double>(startSeconds);
+    return endSeconds > startSeconds ? static_cast<double>(endSeconds - startSeconds) : 0.0;
+}
+
+SourcePart partOf(const CSourceItem& item) {
+    SourcePart part;
+    part.startSeconds = item.startSeconds;
+    part.endSeconds = item.endSeconds;
+    part.sourceSeconds =
+        item.durationSeconds > 0 ? static_cast<std::uint64_t>(item.durationSeconds) : 0;
+    part.exactSeconds = item.report.durationSeconds.value_or(0.0);
+    return part;
+}
 
 std::string CEncodeJob::formatCommandLine(const std::string& sourcePath,
                                           const std::string& outputFilePath,
@@ -96,9 +195,9 @@ CEncodeJob::buildArguments(const std::string& sourcePath, const std::string& out
 }
 
 int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFilePath,
-                    const std::string& title, const std::string& options,
-                    std::uint64_t startSeconds, std::uint64_t endSeconds) {
-    duration = static_cast<std::int64_t>(endSeconds - startSeconds);
+                    const std::string& title, const std::string& options, const SourcePart& part) {
+    duration = static_cast<std::int64_t>(part.endSeconds - part.startSeconds);
+    exactDuration = part.toEnd() ? part.expectedSeconds() : 0.0;
     percent = 0;
     writtenKB = -1;
     stopRequested = false;
@@ -109,12 +208,12 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     m_secondsWritten = 0;
     m_tail.clear();
 
-    const auto length = endSeconds - startSeconds;
+    const auto length = part.coreLength();
     CChildProcess child;
     child.commandLine =
-        formatCommandLine(sourcePath, outputFilePath, title, options, startSeconds, length);
+        formatCommandLine(sourcePath, outputFilePath, title, options, part.startSeconds, length);
     child.arguments =
-        buildArguments(sourcePath, outputFilePath, title, options, startSeconds, length);
+        buildArguments(sourcePath, outputFilePath, title, options, part.startSeconds, length);
     child.flags = CChildProcess::PipeStdout | CChildProcess::OwnProcessGroup;
     // The core stops (its file finished, playable) when this program dies.
     child.environment = {std::string(contract::kParentPidEnv) + "=" + std::to_string(getpid())};
@@ -151,23 +250,25 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     const bool exitedAlone = child.hasExited() && !child.endedByTerminate();
     const bool statusKnown = child.exitStatusKnown();
     const int exitCode = child.exitCode();
+    const int startError = child.startError();
     child.close();
     noteErrorLine(stopOutput);
     readRunTail(m_tail + stopOutput);
+    m_writtenPath = fileNamed(m_writtenPath, outputFilePath);
 
     if (!started) {
         const std::string program = core::programPath();
-        WriteLog("Failed to start the encoder core: %s", program.c_str());
-        m_failureReason = access(program.c_str(), F_OK) != 0
-                              ? LoadResString(kStrCoreMissing, program.c_str())
-                              : LoadResString(kStrCoreNotStarted, program.c_str());
+        WriteLog("Failed to start the encoder core: %s (%s)", program.c_str(),
+                 std::strerror(startError));
+        m_failureReason = coreStartFailure(program, startError);
         m_outcome = Outcome::NotStarted;
         return -1;
     }
     if (wasKilled(stop)) {
         // A killed core never gave its partial file a final name: nothing to
-        // remove here (the next conversion into the folder clears it away),
-        // and the output name may be another program's finished file.
+        // remove here (the core removes it when it is asked to abort; past
+        // that, the next conversion into the folder clears it away), and the
+        // output name may be another program's finished file.
         WriteLog("The encoder core was killed %s: %s.",
                  stopped ? "after the stop request" : "after its output ended", killReason(stop));
         m_writtenPath.clear();
@@ -178,37 +279,105 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     if (stopped && exitedAlone && statusKnown && exitCode == contract::kExitDone) {
         // The request came as the core finished: the file is complete.
         WriteLog("The encoder core finished before the stop request took effect.");
-        m_outcome = Outcome::Finished;
-        return 0;
+        return endFinished(outputFilePath);
     }
     if (stopped) {
+        // A stopped core names the file it finished; a name that is not its
+        // file (nothing there, a link planted at it) is not shown as one.
+        if (!m_writtenPath.empty() && !isRegularFile(m_writtenPath)) {
+            WriteLog("The stopped encoder core named %s, which is not a regular file.",
+                     m_writtenPath.c_str());
+            m_writtenPath.clear();
+        }
         m_outcome = Outcome::Stopped;
         return 0;
     }
     if (!exitedAlone) {
         WriteLog("The encoder core did not exit after its output ended.");
         m_failureReason = reasonOf(exitCode, statusKnown);
+        m_writtenPath.clear();
         m_outcome = Outcome::Failed;
         return -2;
     }
+    std::string held, promised;
+    const std::string_view reason =
+        std::string_view(m_errorText)
+            .substr(std::min(m_errorText.size(), std::strlen(contract::kErrorPrefix)));
+    const bool incompleteLine = incompleteFigures(reason, held, promised);
+    if (statusKnown ? exitCode == contract::kExitIncomplete
+                    : incompleteLine && !m_writtenPath.empty())
+        return endIncomplete(outputFilePath, part);
     if (!statusKnown) {
         // Reaped by someone else (a SIGCHLD set to be ignored, another
-        // waitpid): only the core's own words tell how it ended.
+        // waitpid): only the core's own words tell how it ended, and a core
+        // that finished its file always names it.
         WriteLog("The encoder core's exit status is unknown; %s.",
-                 m_errorText.empty() ? "it reported no error" : "it reported an error");
-        m_outcome = m_errorText.empty() ? Outcome::Finished : Outcome::Failed;
-        if (!m_errorText.empty())
-            m_failureReason = reasonOf(exitCode, statusKnown);
-        return m_errorText.empty() ? 0 : -2;
+                 !m_errorText.empty()    ? "it reported an error"
+                 : m_writtenPath.empty() ? "it named no finished file"
+                                         : "it named its finished file");
+        if (!m_errorText.empty() || m_writtenPath.empty()) {
+            m_failureReason = !m_errorText.empty() ? reasonOf(exitCode, statusKnown)
+                                                   : LoadResString(kStrEndUnknown);
+            m_writtenPath.clear();
+            m_outcome = Outcome::Failed;
+            return -2;
+        }
+        return endFinished(outputFilePath);
     }
     if (exitCode != contract::kExitDone) {
         WriteLog("The encoder core failed with exit code %d.", exitCode);
         m_failureReason = reasonOf(exitCode, statusKnown);
+        m_writtenPath.clear();
         m_outcome = Outcome::Failed;
         return -2;
     }
+    return endFinished(outputFilePath);
+}
+
+int CEncodeJob::endFinished(const std::string& outputFilePath) {
+    // The core names the file it finished; without a name it wrote the one asked for.
+    const std::string written = m_writtenPath.empty() ? outputFilePath : m_writtenPath;
+    if (!isRegularFile(written)) {
+        WriteLog("The encoder core reported success, but %s is not a regular file.",
+                 written.c_str());
+        m_failureReason = LoadResString(kStrFileNotThere, written.c_str());
+        m_writtenPath.clear();
+        m_outcome = Outcome::Failed;
+        return -2;
+    }
+    m_writtenPath = written;
     m_outcome = Outcome::Finished;
     return 0;
+}
+
+int CEncodeJob::endIncomplete(const std::string& outputFilePath, const SourcePart& part) {
+    const std::string written = m_writtenPath.empty() ? outputFilePath : m_writtenPath;
+    if (!isRegularFile(written)) {
+        WriteLog("The encoder core kept a file that ended early, but %s is not a regular file.",
+                 written.c_str());
+        m_failureReason = LoadResString(kStrFileNotThere, written.c_str());
+        m_writtenPath.clear();
+        m_outcome = Outcome::Failed;
+        return -2;
+    }
+    std::string held, promised;
+    const std::string_view reason =
+        std::string_view(m_errorText)
+            .substr(std::min(m_errorText.size(), std::strlen(contract::kErrorPrefix)));
+    if (!incompleteFigures(reason, held, promised)) {
+        // The line is not the one agreed on: what the engine saw instead.
+        held = oneDecimal(m_secondsWritten);
+        promised = oneDecimal(part.expectedSeconds());
+    }
+    // The file stays (it plays, up to where the source ended), yet the run
+    // failed: the user asked for more than it holds.
+    WriteLog("%s holds %s of %s seconds: the source is damaged", written.c_str(), held.c_str(),
+             promised.c_str());
+    m_failureReason =
+        LoadResString(kStrIncomplete, written.c_str(), held.c_str(), promised.c_str());
+    m_writtenPath = written;
+    m_outcome = Outcome::Incomplete;
+    return -2;
 }
 
 std::uint64_t CEncodeJob::now() const {
@@ -322,18 +491,21 @@ int CEncodeJob::parseProgress(const char* text, std::size_t length) {
     if (chosen.empty())
         return -1;
 
-    if (duration <= 0)
+    const double partSeconds = exactDuration > 0 ? exactDuration : static_cast<double>(duration);
+    if (!(partSeconds > 0))
         return 0;
-    const std::string token(chosen);
-    const std::int64_t seconds = std::strtoll(token.c_str(), nullptr, 10);
+    // Decimals count (a part may end at 1.92 s); a value without digits reads as 0.
+    double seconds = 0;
+    std::from_chars(chosen.data(), chosen.data() + chosen.size(), seconds);
     // Saturate rather than overflow: a wild time says "nearly done" or "not begun".
     std::int64_t p;
-    if (seconds > LLONG_MAX / 100)
-        p = 100;
-    else if (seconds < 0)
+    if (!(seconds > 0))
         p = 0;
+    else if (seconds >= partSeconds)
+        p = 100;
     else
-        p = seconds * 100 / duration;
+        // (the nudge keeps 0.29 of 1 s from reading as 28 %)
+        p = static_cast<std::int64_t>(std::floor(seconds * 100 / partSeconds + 1e-9));
     const int current = percent.load();
     if (p > current && current % 10 == 0)
         WriteLog("%s", kept.c_str());

@@ -14,6 +14,31 @@
 namespace plexavo {
 
 class CChildProcess;
+class CSourceItem;
+
+// The part of a source one conversion covers, and how the core is asked for it.
+struct SourcePart {
+    // The part as the list holds it, in whole seconds (the preview marks whole seconds).
+    std::uint64_t startSeconds = 0;
+    std::uint64_t endSeconds = 0;
+    // The source's length in the list's whole seconds and as the probe read
+    // it exactly; 0 when unknown.
+    std::uint64_t sourceSeconds = 0;
+    double exactSeconds = 0;
+
+    // The part ends where the source ends (nothing marked, or a part marked
+    // up to the end): the core converts to the source's real end, which lies
+    // up to a second past the whole seconds the list shows.
+    bool toEnd() const { return sourceSeconds > 0 && endSeconds >= sourceSeconds; }
+    // The core's "-t": 0 (to the end) or the marked length.
+    std::uint64_t coreLength() const { return toEnd() ? 0 : endSeconds - startSeconds; }
+    // The seconds of output to expect, for the percentages: exact for a part
+    // that runs to a known end.
+    double expectedSeconds() const;
+};
+
+// The part of item to convert: what is marked, and the source's own length.
+SourcePart partOf(const CSourceItem& item);
 
 class CEncodeJob {
   public:
@@ -26,8 +51,9 @@ class CEncodeJob {
         Finished,   // the core exited on its own and reported success
         Stopped,    // stopped on request; the core closed its file
         NotStarted, // the core could not be started
-        Failed,     // the core reported a failure
-        Killed,     // the core had to be killed; its unfinished output was removed
+        Failed,     // the core reported a failure, or its file is not there
+        Killed,     // the core had to be ended; no file was written under the output name
+        Incomplete, // the source ended early: the file is kept, but holds less than the part
     };
 
     // 0..99 while the core runs, 100 once its output has ended.
@@ -37,6 +63,10 @@ class CEncodeJob {
     std::atomic<std::int64_t> writtenKB{-1};
     // Length of the part being converted, whole seconds.
     std::int64_t duration = 0;
+    // The same length exactly, when known (a part that runs to the source's
+    // end ends at a fraction of a second): percentages are measured against
+    // it. 0: against duration.
+    double exactDuration = 0;
     // Set from the window thread to end the running conversion early. The core
     // is asked to stop and given time to finish its file.
     std::atomic<bool> stopRequested{false};
@@ -65,12 +95,14 @@ class CEncodeJob {
     virtual ~CEncodeJob() = default;
 
     // Runs one conversion to its end on the calling thread. 0 when the core
-    // finished or was stopped on request; negative when it could not be started
-    // (-1), failed (-2), or had to be killed (-3: its unfinished output is
-    // removed; when the stop was asked for, the item still counts as skipped).
+    // finished (and its file is there, a regular file under the name it
+    // gave) or was stopped on request; negative when it could not be started
+    // (-1), failed or wrote less than the part because the source ended early
+    // (-2: Failed, Incomplete), or had to be ended (-3: nothing was written
+    // under the output name; when the stop was asked for, the item still
+    // counts as skipped).
     int run(const std::string& sourcePath, const std::string& outputFilePath,
-            const std::string& title, const std::string& options, std::uint64_t startSeconds,
-            std::uint64_t endSeconds);
+            const std::string& title, const std::string& options, const SourcePart& part);
     Outcome outcome() const { return m_outcome; }
 
     // The read loop of a started child.
@@ -92,12 +124,14 @@ class CEncodeJob {
     const std::string& failureReason() const { return m_failureReason; }
     // The file the last run actually wrote, as the core named it once it was
     // finished (a taken name makes it pick the next numbered one); empty when
-    // it wrote none.
+    // it wrote none. Only ever a regular file that is there (a link or a
+    // device planted at the name does not count).
     const std::string& writtenPath() const { return m_writtenPath; }
     // Seconds of output the last run wrote, from its newest "time=".
     double secondsWritten() const { return m_secondsWritten; }
 
-    // The command line of one conversion as logged, and the argv that runs it.
+    // The command line of one conversion as logged, and the argv that runs
+    // it; a length of 0 converts to the end of the source.
     static std::string formatCommandLine(const std::string& sourcePath,
                                          const std::string& outputFilePath,
                                          const std::string& title, const std::string& options,
@@ -121,6 +155,10 @@ class CEncodeJob {
     // the seconds written, the core's notes.
     void readRunTail(const std::string& text);
     std::string reasonOf(int exitCode, bool statusKnown) const;
+    // The ends of a run whose core exited on its own with its file done (or
+    // done in part, the source having ended early).
+    int endFinished(const std::string& outputFilePath);
+    int endIncomplete(const std::string& outputFilePath, const SourcePart& part);
 
     std::string m_errorText;
     std::string m_failureReason;

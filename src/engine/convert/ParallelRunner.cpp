@@ -46,9 +46,15 @@ std::vector<ConversionTask> planConversions(const std::vector<CSourceItem>& item
         CSourceItem named;
         named.title = item.title;
         named.assignOutputName(folder, extension, kOutputSuffix, taken);
-        ConversionTask task{item.path,          item.title,
-                            named.outputFolder, named.outputFilePath(),
-                            item.startSeconds,  item.endSeconds};
+        const SourcePart part = partOf(item);
+        ConversionTask task{item.path,
+                            item.title,
+                            named.outputFolder,
+                            named.outputFilePath(),
+                            item.startSeconds,
+                            item.endSeconds,
+                            static_cast<std::uint32_t>(part.sourceSeconds),
+                            part.exactSeconds};
         planned.insert(task.output);
         plan.push_back(std::move(task));
     }
@@ -197,14 +203,19 @@ ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
         }
     }
     WriteLog("Start convert %s to %s", task.source.c_str(), task.output.c_str());
-    const int result = job.run(task.source, task.output, task.title, m_options, task.startSeconds,
-                               task.endSeconds);
+    const SourcePart part{task.startSeconds, task.endSeconds, task.sourceSeconds,
+                          task.exactSeconds};
+    const int result = job.run(task.source, task.output, task.title, m_options, part);
     if (result < 0) {
         event.kind = ConversionEvent::Kind::Failed;
-        // What the engine sees says it plainer than the core could.
-        event.reason = !fileExists(task.source) ? LoadResString(kStrSourceGone, task.source.c_str())
-                       : !folderError.empty()   ? folderError
-                                                : job.failureReason();
+        // What the engine sees says it plainer than the core could; a file
+        // kept short because its source ended early is named with its figures.
+        const bool kept = job.outcome() == CEncodeJob::Outcome::Incomplete;
+        event.reason = kept ? job.failureReason()
+                       : !fileExists(task.source)
+                           ? LoadResString(kStrSourceGone, task.source.c_str())
+                       : !folderError.empty() ? folderError
+                                              : job.failureReason();
         WriteLog("Converting %s is failed.", task.source.c_str());
         WriteLog("%s", event.reason.c_str());
     } else if (job.outcome() == CEncodeJob::Outcome::Stopped) {
@@ -213,7 +224,7 @@ ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
         event.secondsWritten = job.secondsWritten();
     } else {
         event.kind = ConversionEvent::Kind::Written;
-        event.written = job.writtenPath().empty() ? task.output : job.writtenPath();
+        event.written = job.writtenPath(); // the file checked to be there
     }
     return event;
 }

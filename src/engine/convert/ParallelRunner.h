@@ -25,6 +25,10 @@ struct ConversionTask {
     std::string output; // the planned name; the core may take the next numbered one
     std::uint32_t startSeconds = 0;
     std::uint32_t endSeconds = 0;
+    // The source's length, whole seconds and exactly as probed (0: unknown):
+    // a part that ends there is converted to the source's real end.
+    std::uint32_t sourceSeconds = 0;
+    double exactSeconds = 0;
 };
 
 // Names every output in list order, as converting one after the other
@@ -41,7 +45,8 @@ struct ConversionEvent {
     std::size_t count = 0; // files in the plan
     const ConversionTask* task = nullptr;
     std::string written; // Written, Stopped: the file the core finished; empty if none
-    std::string reason;  // Failed
+    std::string
+        reason; // Failed (for a source that ended early: the file kept, and how much it holds)
     double secondsWritten = 0;
 };
 

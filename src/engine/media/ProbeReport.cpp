@@ -5,9 +5,12 @@
 #include "engine/services/ResourceText.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plexavo {
@@ -15,6 +18,7 @@ namespace plexavo {
 namespace {
 
 constexpr unsigned kStrCoreMissing = 62000;
+constexpr unsigned kStrCoreNotStarted = 62001;
 
 std::string_view trimmed(std::string_view s) {
     const auto begin = s.find_first_not_of(" \t\r");
@@ -280,8 +284,10 @@ std::string probeFailureReason(const ProbeReport& report) {
         return report.error;
     if (!report.answered) {
         const std::string program = core::programPath();
+        if (report.startError != 0)
+            return coreStartFailure(program, report.startError);
         if (access(program.c_str(), X_OK) != 0)
-            return LoadResString(kStrCoreMissing, program.c_str());
+            return coreStartFailure(program, errno);
         return "The encoder core gave no answer.";
     }
     if (!report.durationSeconds)
@@ -289,6 +295,16 @@ std::string probeFailureReason(const ProbeReport& report) {
     if (*report.durationSeconds < 1)
         return "The file plays for less than one second.";
     return "The file's stated duration is out of range.";
+}
+
+std::string coreStartFailure(const std::string& program, int error) {
+    // The exec of a program whose loader is missing fails with ENOENT too:
+    // only the file itself tells missing from broken.
+    struct stat st {};
+    if (stat(program.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return LoadResString(kStrCoreMissing, program.c_str());
+    return LoadResString(kStrCoreNotStarted, program.c_str(),
+                         std::strerror(error != 0 ? error : EACCES));
 }
 
 } // namespace plexavo

@@ -36,6 +36,8 @@ struct ProbeReport {
     std::optional<int> bitRateKbps;
     std::vector<ProbeStream> streams;
     std::string error; // the core's last "Error: " line, without the prefix
+    // Why the core could not be started (an errno value); 0 when it was.
+    int startError = 0;
 };
 
 // Where the duration line begins: the last line whose text, after blanks,
@@ -53,5 +55,11 @@ std::optional<int> channelsOfLayout(std::string_view layout);
 // Why a file whose probe failed cannot be converted, in a sentence: the
 // core's own reason when it gave one.
 std::string probeFailureReason(const ProbeReport& report);
+
+// Why the core at program could not be started, in a sentence: missing only
+// when no file is there; a core that is there but cannot run (no execute
+// permission, not an executable for this machine, a missing loader) is named
+// with the system's reason, error (an errno value).
+std::string coreStartFailure(const std::string& program, int error);
 
 } // namespace plexavo

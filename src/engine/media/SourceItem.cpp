@@ -171,7 +171,8 @@ int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     child.stopPolicy.limitMs = kProbeStopMs;
     WriteLog("%s", child.commandLine.c_str());
 
-    if (child.start() == 0) {
+    const bool started = child.start() == 0;
+    if (started) {
         child.setPriority(1);
         if (awaitAnswer(child, limits, file)) {
             ssize_t n;
@@ -179,10 +180,15 @@ int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
                 n = read(child.stdoutRead, output, kOutputBufferSize - 1);
             } while (n < 0 && errno == EINTR);
         }
+    } else {
+        WriteLog("Failed to start the encoder core: %s (%s)", child.arguments[0].c_str(),
+                 std::strerror(child.startError()));
     }
     child.terminate();
     child.close();
-    return parseProbeOutput(file, output);
+    const int result = parseProbeOutput(file, output);
+    report.startError = started ? 0 : child.startError();
+    return result;
 }
 
 int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {

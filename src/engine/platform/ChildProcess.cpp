@@ -159,8 +159,14 @@ class SpawnSetup {
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    void check(int result) { m_ok = m_ok && result == 0; }
+    void check(int result) {
+        if (m_ok && result != 0)
+            m_error = result;
+        m_ok = m_ok && result == 0;
+    }
     bool ok() const { return m_ok; }
+    // The first failing call's error number (the posix_spawn calls return it).
+    int error() const { return m_error != 0 ? m_error : EINVAL; }
     posix_spawn_file_actions_t* actions() { return &m_actions; }
     posix_spawnattr_t* attr() { return &m_attr; }
 
@@ -170,6 +176,7 @@ class SpawnSetup {
     bool m_haveActions = false;
     bool m_haveAttr = false;
     bool m_ok = false;
+    int m_error = 0;
 };
 
 } // namespace
@@ -183,8 +190,11 @@ CChildProcess::~CChildProcess() {
 }
 
 int CChildProcess::start() {
-    if (processId > 0 || arguments.empty() || arguments[0].empty())
+    if (processId > 0 || arguments.empty() || arguments[0].empty()) {
+        m_startError = EINVAL;
         return -1;
+    }
+    m_startError = 0;
 
     int outPipe[2] = {-1, -1};
     int inPipe[2] = {-1, -1};
@@ -196,6 +206,7 @@ int CChildProcess::start() {
     };
     if (((flags & PipeStdout) && pipe2(outPipe, O_CLOEXEC) != 0) ||
         ((flags & PipeStdin) && pipe2(inPipe, O_CLOEXEC) != 0)) {
+        m_startError = errno;
         closeAll();
         return -1;
     }
@@ -232,6 +243,7 @@ int CChildProcess::start() {
     }
     setup.check(posix_spawnattr_setflags(setup.attr(), spawnFlags));
     if (!setup.ok()) {
+        m_startError = setup.error();
         closeAll();
         return -1;
     }
@@ -271,6 +283,7 @@ int CChildProcess::start() {
     closeFd(outPipe[1]);
     closeFd(inPipe[0]);
     if (rc != 0) {
+        m_startError = rc; // posix_spawn returns the exec's errno
         closeAll();
         return -1;
     }

@@ -79,9 +79,14 @@ class CChildProcess {
     CChildProcess& operator=(const CChildProcess&) = delete;
 
     // 0 when the child runs, -1 on any failure (nothing started, nothing left
-    // open). Without PipeStdin the child reads from /dev/null: it must never
-    // compete with the program for the terminal.
+    // open; startError() says why). Without PipeStdin the child reads from
+    // /dev/null: it must never compete with the program for the terminal.
     int start();
+    // The system's reason (an errno value) the last start() failed: EACCES
+    // for a program without execute permission, ENOEXEC for one that is no
+    // executable for this machine, ENOENT also for a missing loader; 0 after
+    // a start that succeeded.
+    int startError() const { return m_startError; }
     // Asks the child to stop (SIGTERM) and waits as stopPolicy says, killing
     // it when the policy runs out; reaps it (a killed child that cannot die
     // within 5 s is left to the shared reaper at close()). 0 when it stopped
@@ -113,6 +118,7 @@ class CChildProcess {
     void waitOutStop();
 
     int m_pidfd = -1;
+    int m_startError = 0;
     bool m_reaped = false;
     bool m_statusKnown = true;
     bool m_terminated = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,16 @@ std::string runtimeFolder() {
     if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
         return tmp;
     return "/tmp";
+}
+
+void resetInheritedSignals() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 } // namespace plexavo::platform

@@ -53,4 +53,11 @@ long cpuTicksPerSecond();
 // Folder for per-user runtime files (locks): $XDG_RUNTIME_DIR or the temp folder.
 std::string runtimeFolder();
 
+// Undoes what a parent may hand down that the program's child handling and
+// stop requests depend on: SIGCHLD set to be ignored (or with SA_NOCLDWAIT),
+// which lets the kernel reap the cores so that their exit status is lost,
+// and blocked signals, which would hold back stops and child notices. For
+// the very start of main(), before any thread exists.
+void resetInheritedSignals();
+
 } // namespace plexavo::platform

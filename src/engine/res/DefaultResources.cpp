@@ -180,9 +180,17 @@ const Entry kEntries[] = {
     // Why a file failed, under its name in the failure report and on the
     // command line (62000-62019). The core's own reasons come as it words them.
     {Kind::String, 0, 62000, 0, "The encoder core is missing: %s"},
-    {Kind::String, 0, 62001, 0, "The encoder core could not be started: %s"},
+    // The core is there but the system will not run it: its path, then the
+    // system's reason ("Permission denied", "Exec format error").
+    {Kind::String, 0, 62001, 0, "The encoder core %s cannot be started: %s"},
+    // The engine asks a core past its time limits (or on the user's second
+    // request) to abort, which removes its unfinished file, and kills it
+    // outright 3 s later if it is still there; that file then stays until
+    // the next conversion into the folder.
     {Kind::String, 0, 62002, 0,
-     "The encoder core stopped responding and was ended; its unfinished file was removed."},
+     "The encoder core had to be ended before it finished, so no file was written under the "
+     "output name. Its unfinished file was removed, or, if the core had to be killed outright, "
+     "is removed by the next conversion into this folder."},
     {Kind::String, 0, 62003, 0, "The encoder core ended without giving a reason (exit status %d)."},
     {Kind::String, 0, 62004, 0, "The encoder core was ended by signal %d."},
     {Kind::String, 0, 62005, 0, "The source file is gone: %s"},
@@ -192,6 +200,18 @@ const Entry kEntries[] = {
     // The command line after Ctrl+C: the file kept and the seconds in it.
     {Kind::String, 0, 62009, 0, "Stopped: %s holds the first %s seconds."},
     {Kind::String, 0, 62010, 0, "Stopped before anything was written."},
+    // The source ended well before the length its probe promised: the file
+    // written (kept, playable up to there), the seconds it holds and the
+    // seconds promised, as the core printed them.
+    {Kind::String, 0, 62011, 0, "%s holds %s of %s seconds: the source is damaged"},
+    // The core said it finished, but what is under the name is no file it
+    // wrote (nothing, or a link planted there).
+    {Kind::String, 0, 62012, 0,
+     "The encoder core reported success, but %s is not there as a regular file."},
+    // The core's exit status was taken by another process and it named no
+    // finished file.
+    {Kind::String, 0, 62013, 0,
+     "The encoder core ended without finishing the file; how it ended is unknown."},
 
     // A link or page that would not open (62030-62044): the head, then the
     // reason by the start result (0, 2, 3, 5, 8, 11, 26 to 32, any other).

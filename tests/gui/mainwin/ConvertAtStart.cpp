@@ -2,6 +2,7 @@
 // one step added for the tests that stop a running batch with a signal: once
 // the files named on the command line are in the list, it chooses Convert,
 // as a user would. Everything else, the signal handling too, is the program's.
+#include "engine/platform/Platform.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
 #include "gui/shell/CommandLine.h"
@@ -18,6 +19,7 @@
 using namespace plexavo;
 
 int main(int argc, char** argv) {
+    platform::resetInheritedSignals();
     QApplication application(argc, argv);
     initProcessLocale();
     const std::vector<std::string> args(argv + 1, argv + argc);

@@ -621,7 +621,7 @@ class TestMainFrame : public QObject {
         testing_support::FakeCore core("s:1500|x:1"); // a probe that finds nothing, slowly
         walkModal(QStringLiteral("detection"), [](QWidget*) {}); // it closes by itself
         CDetectDlg(*m_frame->view(), {"/m/one.mp4"}, m_frame.get()).exec();
-        core.setScript("t|w:frame=1 time=1.00 |s:3000|x:0");
+        core.setScript("t|w:frame=1 time=1.00 |s:3000|O|x:0");
         walkModal(QStringLiteral("batch"), [](QWidget* w) {
             w->findChild<QPushButton*>(QStringLiteral("ctl1022"))->click();
         });

@@ -92,6 +92,27 @@ bool catchesStopSignals(pid_t pid) {
     return false;
 }
 
+// The ignored and blocked signal sets of a process, from /proc.
+unsigned long long signalSet(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name + ":", 0) == 0)
+            return std::stoull(line.substr(name.size() + 1), nullptr, 16);
+    return ~0ULL;
+}
+
+// argv run as a service manager or a careless script may start it: SIGCHLD
+// ignored, and the stop signals (and SIGCHLD) blocked.
+std::vector<std::string> asACarelessParentStartsIt(std::vector<std::string> argv) {
+    argv.insert(argv.begin(),
+                {"perl", "-MPOSIX", "-e",
+                 "$SIG{CHLD} = 'IGNORE'; "
+                 "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGTERM, SIGINT, SIGHUP, SIGCHLD)) "
+                 "or die; exec @ARGV or die"});
+    return argv;
+}
+
 std::vector<SessionProcess> cores(pid_t session) {
     std::vector<SessionProcess> found;
     for (const auto& p : processesInSession(session))
@@ -206,6 +227,53 @@ class TestMainWinSignals : public QObject {
         QVERIFY2(log.find("Signal " + std::to_string(sig) + ": stopping the work") !=
                      std::string::npos,
                  log.c_str());
+    }
+
+    // A parent's SIGCHLD set to be ignored and its blocked signals are set
+    // back: the window still hears a stop, and a core killed from outside is
+    // a failure, never a converted file.
+    void aCarelessParentsSignalSettingsAreSetBack() {
+        auto bit = [](int sig) { return 1ULL << (sig - 1); };
+        {
+            Workspace ws;
+            Child program(asACarelessParentStartsIt({kBin + "plexavo"}), ws.options());
+            QVERIFY(program.started());
+            QVERIFY(waitFor(program, 60000, [&] { return catchesStopSignals(program.pid()); }));
+            QCOMPARE(signalSet(program.pid(), "SigIgn") & bit(SIGCHLD), 0ULL);
+            QCOMPARE(signalSet(program.pid(), "SigBlk"), 0ULL);
+            const Ending ending = stopWith(program, SIGTERM, false, 30000);
+            QVERIFY2(ending.exited, "the stop was never heard");
+            QCOMPARE(ending.exitCode, 128 + SIGTERM);
+        }
+        Workspace ws;
+        Child program(asACarelessParentStartsIt({kBin + "plexavo_convert_at_start", m_long}),
+                      ws.options());
+        QVERIFY(program.started());
+        pid_t core = 0;
+        const bool running = waitFor(program, 180000, [&] {
+            const auto found = cores(program.pid());
+            for (const auto& file : ws.outputs())
+                if (fileSize(file) > 64 * 1024 && !found.empty()) {
+                    core = found.front().pid;
+                    return true;
+                }
+            return false;
+        });
+        QVERIFY2(running, (program.out + ws.logText()).c_str());
+        ::kill(core, SIGKILL);
+        // The batch ends with the row failed and its report on the screen.
+        QVERIFY2(waitFor(program, 60000,
+                         [&] { return ws.logText().find("is failed.") != std::string::npos; }),
+                 ws.logText().c_str());
+        const std::string log = ws.logText();
+        QVERIFY2(log.find("ended by signal 9") != std::string::npos ||
+                     log.find("failed with exit code 137") != std::string::npos,
+                 log.c_str());
+        for (const auto& file : ws.outputs())
+            QVERIFY2(file.find("-cvt.mp4") == std::string::npos, file.c_str());
+        const Ending ending = stopWith(program, SIGTERM, false, 30000);
+        QVERIFY(ending.exited);
+        QVERIFY(processesInSession(program.pid()).empty());
     }
 
     void anIdleWindowOrAnOpenQuestionQuitsAtOnce_data() {

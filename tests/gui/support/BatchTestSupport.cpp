@@ -35,7 +35,7 @@ QStringList TestLog::lines() const {
     return text().split(QLatin1Char('\n'));
 }
 
-bool makeClip(const QString& path, int seconds, const QString& size, QString* error) {
+bool makeClip(const QString& path, double seconds, const QString& size, QString* error) {
     const auto r = testing_support::run({"ffmpeg",
                                          "-v",
                                          "error",
@@ -49,7 +49,7 @@ bool makeClip(const QString& path, int seconds, const QString& size, QString* er
                                          "-i",
                                          "sine=frequency=440:sample_rate=44100",
                                          "-t",
-                                         std::to_string(seconds),
+                                         QString::number(seconds).toStdString(),
                                          "-c:v",
                                          "mpeg4",
                                          "-c:a",

@@ -47,9 +47,10 @@ class TestLog {
     QString m_path;
 };
 
-// Makes a clip with the ffmpeg tool: `seconds` long, testsrc video of the
-// given size with a sine tone. Returns false (and a reason) on failure.
-bool makeClip(const QString& path, int seconds, const QString& size = QStringLiteral("160x120"),
+// Makes a clip with the ffmpeg tool: `seconds` long (a fraction too),
+// testsrc video of the given size with a sine tone. Returns false (and a
+// reason) on failure.
+bool makeClip(const QString& path, double seconds, const QString& size = QStringLiteral("160x120"),
               QString* error = nullptr);
 // Duration in seconds of a file as ffprobe reads it (negative: unreadable).
 double probeDuration(const QString& path);
