@@ -319,7 +319,9 @@ TEST(ParallelRunner, AStopEndsEveryRunningConversionAsAStopAndStartsNoOther) {
 // Cores that ignore the stop and keep printing would be waited for (their
 // output is a sign of life) far past any test's patience; only the second
 // request, as a second Ctrl+C makes it, ends them.
-TEST(ParallelRunner, ASecondStopKillsTheRunningCores) {
+// A stop asked again (a logout's hang-up and SIGTERM) stays a stop; only the abort ends
+// the cores that do not stop.
+TEST(ParallelRunner, OnlyTheAbortEndsCoresThatDoNotStop) {
     Sources sources;
     TempDir pids;
     for (int i = 0; i < 3; ++i)
@@ -342,6 +344,10 @@ TEST(ParallelRunner, ASecondStopKillsTheRunningCores) {
     for (const pid_t pid : cores)
         EXPECT_EQ(kill(pid, 0), 0) << "a core that ignores the stop is still running";
     runner.requestStop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const pid_t pid : cores)
+        EXPECT_EQ(kill(pid, 0), 0) << "a stop asked twice ended a core";
+    runner.requestAbort();
     thread.join();
 
     EXPECT_TRUE(summary.interrupted);
