@@ -16,11 +16,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -280,6 +282,39 @@ class TestLanguageSwitch : public QObject {
         // The probe details survive: the box still describes the file, in German.
         QVERIFY2(fresh->infoText().contains(QStringLiteral("Dauer:00:01:00.00")),
                  qPrintable(fresh->infoText()));
+    }
+
+    // The pointer rests on a toolbar button while the language changes (the
+    // menu closes over the toolbar): the bar shows the button's tip in the
+    // new language, alone, and "Ready" once the pointer has left.
+    void aTipUnderThePointerStaysAloneInTheStatusBarThroughASwitch() {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        choose(32752); // Chinese
+        QStatusBar* bar = m_frame->statusBar();
+        auto* ready = bar->findChild<QLabel*>(QStringLiteral("statusReady"));
+        QVERIFY(ready);
+        QAction* removeAll = m_frame->action(cmd::kRemoveAll);
+        QWidget* button = m_frame->toolBar()->widgetForAction(removeAll);
+        QTest::mouseMove(button, button->rect().center());
+        QTRY_COMPARE(bar->currentMessage(), removeAll->statusTip());
+        QVERIFY(!ready->isVisible());
+
+        choose(32750);    // English, the pointer still on the button
+        QTest::qWait(50); // whatever the rebuilt bar queued has run
+        QCOMPARE(bar->currentMessage(), QStringLiteral("Remove all files"));
+        QCOMPARE(ready->text(), QStringLiteral("Ready"));
+        QVERIFY(!ready->isVisible());
+        // What is drawn: no pane of the bar lies over the tip's text.
+        const QRect tipText(0, 0, bar->fontMetrics().horizontalAdvance(bar->currentMessage()) + 12,
+                            bar->height());
+        for (QWidget* pane : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(!pane->isVisible() || !pane->geometry().intersects(tipText),
+                     qPrintable(pane->objectName()));
+
+        QTest::mouseMove(m_frame->view(), QPoint(5, m_frame->view()->height() - 5));
+        QTRY_VERIFY(bar->currentMessage().isEmpty());
+        QVERIFY(ready->isVisible());
     }
 
     void aPackThatBreaksBeforeTheSwitchChangesNothing() {
