@@ -17,8 +17,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -213,6 +215,32 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
+    }
+
+    // Qt's own texts follow: a message box's standard buttons speak the
+    // pack's language (Qt's translation, package qt6-translations-l10n),
+    // a box already open too, and English again after the switch back.
+    void standardButtonsSpeakTheChosenLanguage() {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                           QStringLiteral("/qtbase_de.qm")))
+            QSKIP("Qt's German translation is not installed (scripts/install-deps.sh)");
+        QMessageBox open(QMessageBox::Question, QString(), QString(),
+                         QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+        choose(32753);
+        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QMessageBox box(QMessageBox::Question, QString(), QString(),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_frame.get());
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+        QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+        QTRY_COMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+
+        choose(32750);
+        QMessageBox english(QMessageBox::Question, QString(), QString(), QMessageBox::Cancel,
+                            m_frame.get());
+        QCOMPARE(english.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+        QTRY_COMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
     }
 
     void theTipsOfAFirstStartDoNotReturnAfterASwitch() {
