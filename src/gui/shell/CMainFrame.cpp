@@ -99,6 +99,9 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::centreOnScreen() {
+    // A Wayland client cannot place its windows: the compositor does.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
