@@ -86,4 +86,8 @@ set(CPACK_COMPONENTS_ALL Unspecified debian)
 set(CPACK_SOURCE_GENERATOR TXZ)
 set(CPACK_SOURCE_IGNORE_FILES "/build[^/]*/" "/[.]git(/|$)" "/[.]cache/" "__pycache__")
 
+# Qt's Wayland platform (a native window on a Wayland desktop) and Qt's own
+# translations (the standard buttons and the file dialog in the pack's language).
+string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", qt6-wayland, qt6-translations-l10n")
+
 include(CPack)

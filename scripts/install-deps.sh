@@ -9,6 +9,8 @@ PKGS=(
   parallel            # the scripting guide's example of several machines, run by a test
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-l10n-tools qt6-tools-dev libgl-dev
+  qt6-translations-l10n  # Qt's own buttons and file dialog in the interface's language
+  qt6-wayland weston     # the native Wayland window, and the headless compositor its test runs in
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libswresample-dev libavfilter-dev libx264-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

@@ -8,6 +8,8 @@
 # --language ID starts the program in that language (1031 German, 2052 Chinese ...).
 # Another program's windows, e.g. the two progress windows on a stand-in list:
 #   scripts/screenshot.sh /tmp/convert.png --wait 4 -- build/bin/plexavo_try_windows --convert --quit clip.mp4
+# (plexavo_try_windows takes --language ID itself, and with --grab DIR saves
+# each window into DIR as it shows, no screen needed.)
 # With twm installed the windows get their frames and captions.
 set -euo pipefail
 cd "$(dirname "$0")/.."

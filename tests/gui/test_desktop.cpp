@@ -289,6 +289,30 @@ class DesktopTest : public QObject {
         QTRY_VERIFY(m_list->isActiveWindow());
     }
 
+    // The token a desktop sends with the click (specification 1.2) is kept
+    // for the notification it names only, and spent by the raise: on
+    // Wayland it goes to Qt (the Wayland test), elsewhere nowhere.
+    void theClicksActivationTokenIsSpentByTheRaise() {
+        CDesktopIntegration* desktop = desktopOnBus();
+        QSignalSpy answered(desktop, &CDesktopIntegration::notificationShown);
+        QVERIFY(desktop->notify(QStringLiteral("done"), QStringLiteral("body")));
+        QTRY_COMPARE(answered.size(), 1);
+        const uint id = m_bus->notifyCalls().front().id;
+        m_bus->sendActivationToken(id + 100, QStringLiteral("someone else's"));
+        m_bus->sendActivationToken(id, QStringLiteral("the click"));
+        QTRY_COMPARE(desktop->activationToken(), QStringLiteral("the click"));
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        m_bus->invokeAction(id, QStringLiteral("default"));
+        QTRY_VERIFY(desktop->activationToken().isEmpty());
+        QTRY_VERIFY(m_list->isActiveWindow());
+        QVERIFY(!qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN")); // offscreen: not Wayland
+        // A token for a notification that has gone is dropped with it.
+        m_bus->sendActivationToken(id, QStringLiteral("late"));
+        QTRY_COMPARE(desktop->activationToken(), QStringLiteral("late"));
+        m_bus->closeNotification(id);
+        QTRY_VERIFY(desktop->activationToken().isEmpty());
+    }
+
     void nextNotificationReplacesTheOneStillShown() {
         CDesktopIntegration* desktop = desktopOnBus();
         // The answer carrying the id is read on the window's thread.

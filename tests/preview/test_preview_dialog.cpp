@@ -31,6 +31,7 @@
 
 #include <fstream>
 #include <memory>
+#include <random>
 
 using namespace plexavo;
 using namespace plexavo::preview;
@@ -77,6 +78,18 @@ void checkCannotPlayLine(CPreviewDlg& dialog) {
     // Nothing else comes up: no message box over the dialog.
     QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(&dialog));
 }
+// 400 KB of noise that GStreamer's type finding takes for an H.263 stream,
+// which it then "plays" for a moment: the 70th such block of std::mt19937
+// seeded 42 (the generator's sequence is the same everywhere).
+std::string noiseTakenForAStream() {
+    std::mt19937 generator(42);
+    std::string block(400000, '\0');
+    for (int i = 0; i < 70; ++i)
+        for (char& byte : block)
+            byte = static_cast<char>(generator());
+    return block;
+}
+
 void click(QWidget& dialog, int id) {
     control<QPushButton>(dialog, id)->click();
 }
@@ -439,6 +452,21 @@ class PreviewDialogTest : public QObject {
         QCOMPARE(end, 8);
     }
 
+    // A failure the player finds itself (the file holds only a text track)
+    // still gives a reason after the first sentence.
+    void aFailureWithoutGStreamersWordsStillSaysWhy() {
+        const std::string path = m_clips->path("lyrics only.mp4");
+        testing_support::writeFile(path, "[00:01.00]One\n[00:02.00]Two\n[00:03.00]Three\n"
+                                         "[00:04.00]Four\n[00:05.00]Five\n[00:06.00]Six\n");
+        std::int32_t start = 0, end = 3;
+        auto dialog = openDialog(path, start, end);
+        QVERIFY(!dialog->openSucceeded());
+        QVERIFY(transportStopped(*dialog));
+        QVERIFY(dialog->graph()->lastErrorMessage().empty());
+        QCOMPARE(dialog->playbackErrorLine()->text(),
+                 kCannotPlay + QStringLiteral("Nothing in it could be read as picture or sound."));
+    }
+
     void soundOnlyPlaysInFrontOfTheBlackArea() {
         std::int32_t start = 0, end = 3;
         auto dialog = openDialog(m_audio, start, end);
@@ -634,6 +662,89 @@ class PreviewDialogTest : public QObject {
     }
 
 #ifdef PLEXCORE_FOLDER
+    // A file of the list whose bytes were overwritten after it was probed:
+    // the core is asked again before GStreamer guesses at the noise, and
+    // the dialog opened by the Preview command ends stopped at once, with
+    // the core's reason. A file changed into another playable one plays.
+    void aFileOverwrittenSinceItWasProbedEndsStoppedWithTheCoresReason_data() {
+        QTest::addColumn<bool>("takenForAStream");
+        QTest::newRow("noise") << false;
+        QTest::newRow("noise GStreamer takes for a stream") << true;
+    }
+    void aFileOverwrittenSinceItWasProbedEndsStoppedWithTheCoresReason() {
+        QFETCH(bool, takenForAStream);
+        core::setFolder(PLEXCORE_FOLDER);
+        const std::string path = m_clips->copy(m_mp4, "probed then overwritten.mp4");
+        CSourceItem item;
+        QCOMPARE(item.probe(path), 0);
+        QVERIFY(!item.changedSinceProbe());
+        QVERIFY(reasonItCannotBeRead(item).empty());
+        const std::string noise =
+            takenForAStream
+                ? noiseTakenForAStream()
+                : testing_support::readFile(m_clips->overwrittenWithNoise(m_mp4, "noise.mp4"));
+        testing_support::writeFile(path, noise);
+        QVERIFY(item.changedSinceProbe());
+        CSourceItem again;
+        QVERIFY(again.probe(path) < 0);
+        const QString reason = QString::fromStdString(probeFailureReason(again.report));
+        QVERIFY(!reason.isEmpty());
+
+        // What the dialog showed, read before it is closed (a failed check
+        // must not leave it open).
+        struct Seen {
+            bool shown = false, opened = false, succeeded = true, asked = true, stopped = false,
+                 lineShown = false;
+            QString line, readOut;
+        } seen;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            seen.shown = true;
+            QElapsedTimer clock;
+            clock.start();
+            seen.opened = QTest::qWaitFor([&] { return dialog->opened(); }, kOpenTimeoutMs);
+            qInfo("ended stopped %lld ms after the window showed", clock.elapsed());
+            seen.succeeded = dialog->openSucceeded();
+            seen.asked = dialog->graph() != nullptr;
+            seen.stopped = transportStopped(*dialog);
+            QLabel* line = dialog->playbackErrorLine();
+            seen.lineShown = line->isVisible();
+            seen.line = line->text();
+            if (QAccessibleInterface* read = QAccessible::queryAccessibleInterface(line))
+                seen.readOut = read->text(QAccessible::Name);
+            dialog->reject();
+        });
+        QVERIFY(!runPreview(nullptr, item)); // the part stays as it was
+        QVERIFY(seen.shown && seen.opened);
+        QVERIFY(!seen.succeeded);
+        QVERIFY(!seen.asked); // GStreamer never saw the file
+        QVERIFY(seen.stopped);
+        QVERIFY(seen.lineShown);
+        QCOMPARE(seen.line, kCannotPlay + reason);
+        QCOMPARE(seen.readOut, seen.line);
+        const std::string logged = "*** " + path + " cannot be read any more: ";
+        QVERIFY2(logText().find(logged) != std::string::npos, logText().c_str());
+
+        // Changed again, into a clip the core reads: it plays.
+        testing_support::copyFile(m_long, path);
+        QVERIFY(item.changedSinceProbe());
+        QVERIFY(reasonItCannotBeRead(item).empty());
+        bool plays = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            plays = QTest::qWaitFor([&] { return dialog->opened(); }, kOpenTimeoutMs) &&
+                    dialog->openSucceeded() && dialog->playState() == CPreviewDlg::kRunning;
+            dialog->reject();
+        });
+        runPreview(nullptr, item);
+        QVERIFY(plays);
+        core::setFolder("");
+    }
+
     void theConversionCoversExactlyThePartMarked() {
         CSourceItem item;
         item.path = m_long;

@@ -149,7 +149,27 @@ int CSourceItem::probe(const std::string& file) {
     return probe(file, ProbeLimits{});
 }
 
+FileStamp FileStamp::of(const std::string& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return stamp;
+    stamp.known = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.modifiedNs =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+bool CSourceItem::changedSinceProbe() const {
+    return probedStamp.known && FileStamp::of(path) != probedStamp;
+}
+
 int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
+    // Before the core reads it: a change while it reads counts as one.
+    probedStamp = FileStamp::of(file);
     char output[kOutputBufferSize];
     std::memset(output, 0, sizeof output);
 

@@ -41,6 +41,19 @@ struct ProbeLimits {
     const std::atomic<bool>* stop = nullptr;
 };
 
+// Which file a path named when it was probed, and as what: its bytes or the
+// file itself replaced since then show as a change.
+struct FileStamp {
+    bool known = false; // false: the file could not be read then
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+
+    static FileStamp of(const std::string& path);
+    bool operator==(const FileStamp&) const = default;
+};
+
 class CSourceItem {
   public:
     std::string path;
@@ -66,6 +79,8 @@ class CSourceItem {
     std::string audioDescription;
     // Everything the last probe printed, field by field.
     ProbeReport report;
+    // The file as the last probe found it (taken before the core read it).
+    FileStamp probedStamp;
 
     CSourceItem() = default;
     virtual ~CSourceItem() = default;
@@ -95,6 +110,11 @@ class CSourceItem {
     // no core is started: opening a pipe with no writer would never return.
     int probe(const std::string& path);
     int probe(const std::string& path, const ProbeLimits& limits);
+
+    // True when the file is no longer what the last probe read: its bytes
+    // were written since, or another file took its name. False when no
+    // probe recorded it.
+    bool changedSinceProbe() const;
 
     // Fills the probe fields from the core's text (as far as it allows) and
     // returns what probe() returns.

@@ -435,6 +435,8 @@ const Entry kEntries[] = {
     // Preview: the line over the video area when the file cannot be played;
     // GStreamer's own message follows it.
     {Kind::String, 0, 62060, 0, "This file can't be played here."},
+    // ... and the reason after it when the player found the failure itself.
+    {Kind::String, 0, 62070, 0, "Nothing in it could be read as picture or sound."},
 
     // Detection window (137): no caption; the worker replaces the status text.
     {Kind::Dialog, 137, 1030, 0, "Detecting selected files..."},

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QGuiApplication>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -38,6 +39,11 @@ CDesktopIntegration::CDesktopIntegration(QWidget* window, const QDBusConnection&
     m_bus.connect(QString::fromLatin1(kNotifyService), QString::fromLatin1(kNotifyPath),
                   QString::fromLatin1(kNotifyInterface), QStringLiteral("NotificationClosed"), this,
                   SLOT(onNotificationClosed(uint, uint)));
+    // Sent just before ActionInvoked by servers that follow version 1.2 of
+    // the specification: the token of the user's click.
+    m_bus.connect(QString::fromLatin1(kNotifyService), QString::fromLatin1(kNotifyPath),
+                  QString::fromLatin1(kNotifyInterface), QStringLiteral("ActivationToken"), this,
+                  SLOT(onActivationToken(uint, QString)));
 }
 
 CDesktopIntegration::~CDesktopIntegration() {
@@ -150,9 +156,16 @@ void CDesktopIntegration::onActionInvoked(uint id, const QString& action) {
         raiseWindow();
 }
 
+void CDesktopIntegration::onActivationToken(uint id, const QString& token) {
+    if (id != 0 && id == m_notificationId)
+        m_activationToken = token;
+}
+
 void CDesktopIntegration::onNotificationClosed(uint id, uint /*reason*/) {
-    if (id == m_notificationId)
+    if (id == m_notificationId) {
         m_notificationId = 0; // the next one is a new notification
+        m_activationToken.clear();
+    }
 }
 
 void CDesktopIntegration::raiseWindow() {
@@ -162,6 +175,14 @@ void CDesktopIntegration::raiseWindow() {
         m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
+    // A Wayland compositor lets a window take the focus only with the token
+    // of the click that asks for it; Qt's Wayland platform spends the one in
+    // this variable at the next activation. Elsewhere it means nothing, and
+    // would only pass on to the programs started later.
+    if (!m_activationToken.isEmpty() &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qputenv("XDG_ACTIVATION_TOKEN", m_activationToken.toUtf8());
+    m_activationToken.clear();
     m_window->activateWindow();
 }
 

@@ -1,9 +1,9 @@
 // The program on the desktop beyond its own windows, over the session bus: a
 // notification (org.freedesktop.Notifications) whose default action brings
-// the window back, and a progress on the dock or task bar (the launcher-entry
-// signal that Plasma's task manager and the common GNOME docks listen for).
-// Every call is sent without waiting for an answer, and with no bus or no
-// notification service nothing happens: the desktop is told, never asked.
+// the window back (on Wayland with the activation token the click came with), and a progress on the
+// dock or task bar (the launcher-entry signal that Plasma's task manager and the common GNOME docks
+// listen for). Every call is sent without waiting for an answer, and with no bus or no notification
+// service nothing happens: the desktop is told, never asked.
 #pragma once
 
 #include <QDBusConnection>
@@ -53,6 +53,9 @@ class CDesktopIntegration : public QObject {
     bool notify(const QString& summary, const QString& body);
     // The id the service gave the notification on screen; 0 when none.
     uint notificationId() const { return m_notificationId; }
+    // The activation token the desktop handed with the click on this
+    // object's notification, not yet spent; empty when none.
+    QString activationToken() const { return m_activationToken; }
 
     // Whether the user is at the program: `window` or one of its dialogs is
     // the active window.
@@ -63,6 +66,7 @@ class CDesktopIntegration : public QObject {
     void notificationShown(uint id);
 
   private slots:
+    void onActivationToken(uint id, const QString& token);
     void onActionInvoked(uint id, const QString& action);
     void onNotificationClosed(uint id, uint reason);
 
@@ -73,6 +77,7 @@ class CDesktopIntegration : public QObject {
     QPointer<QWidget> m_window;
     QDBusConnection m_bus;
     uint m_notificationId = 0; // the one on screen, 0 when none
+    QString m_activationToken;
     bool m_progressShown = false;
     double m_shownFraction = -1;
     int m_shownCount = -1;

@@ -33,7 +33,8 @@ using platform::kUnitsPerSecond;
 
 constexpr int kVolumeMin = -10000;
 constexpr int kBalanceMax = 10000;
-constexpr unsigned kCannotPlayString = 62060; // "This file can't be played here."
+constexpr unsigned kCannotPlayString = 62060;  // "This file can't be played here."
+constexpr unsigned kNothingReadString = 62070; // the reason when GStreamer gave none
 
 // Dialog units of the window system's templates, turned into pixels for the
 // dialog's font: a quarter of the average character width across, an eighth
@@ -320,6 +321,17 @@ void CPreviewDlg::onTick() {
 void CPreviewDlg::openMedia() {
     m_opened = true;
     m_audioOnly = false;
+    if (m_openCheck) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const std::string why = m_openCheck();
+        QGuiApplication::restoreOverrideCursor();
+        if (!why.empty()) {
+            LogFormatted(this, "*** %s cannot be read any more: %s\r\n", m_filePath.c_str(),
+                         why.c_str());
+            showPlaybackError(why);
+            return;
+        }
+    }
     HRESULT hr = platform::MediaGraph::create(m_graph);
     if (hr < 0) {
         LogFormatted(this, "Failed to initialize DirectShow!  hr=0x%x\r\n", hex(hr));
@@ -412,9 +424,11 @@ void CPreviewDlg::setElapsedText(const QString& text) {
 }
 
 void CPreviewDlg::showPlaybackError(const std::string& message) {
-    QString line = ui::str(kCannotPlayString);
-    if (!message.empty())
-        line += QLatin1Char(' ') + QString::fromStdString(message);
+    // Always with a reason: a failure the player found itself (nothing it
+    // could decode, no start in time) comes without GStreamer's words.
+    const QString reason =
+        message.empty() ? ui::str(kNothingReadString) : QString::fromStdString(message);
+    const QString line = ui::str(kCannotPlayString) + QLatin1Char(' ') + reason;
     m_errorLine->setText(line);
     // Across the area, as tall as the text needs, in the middle.
     const QRect area = m_videoArea->rect();

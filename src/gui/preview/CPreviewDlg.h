@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,9 @@ class CPreviewDlg final : public QDialog {
     // The length the probe found, in whole seconds: stands in for a duration
     // GStreamer cannot give or gets wrong. Set before the dialog runs.
     void setProbedDuration(std::int32_t seconds) { m_probedSeconds = seconds; }
+    // Asked before the file is opened: why it cannot be played (a file the
+    // core no longer reads since it was added), or "" to go on and open it.
+    void setOpenCheck(std::function<std::string()> check) { m_openCheck = std::move(check); }
 
     const std::string& filePath() const { return m_filePath; }
     int playState() const { return m_playState; }
@@ -116,6 +120,7 @@ class CPreviewDlg final : public QDialog {
     int m_playState = kStopped;
     int m_durationSeconds = 0;
     std::int32_t m_probedSeconds = 0;
+    std::function<std::string()> m_openCheck;
     QTimer m_timer;
     bool m_timerStarted = false;
 

@@ -8,12 +8,32 @@
 
 namespace plexavo::preview {
 
+namespace {
+
+// How long the core may work on the file again; the window waits meanwhile.
+constexpr int kRecheckLimitMs = 5000;
+
+} // namespace
+
+std::string reasonItCannotBeRead(const CSourceItem& item) {
+    if (!item.changedSinceProbe())
+        return {};
+    CSourceItem fresh;
+    ProbeLimits limits;
+    limits.cpuMs = kRecheckLimitMs;
+    limits.stallMs = kRecheckLimitMs;
+    if (fresh.probe(item.path, limits) == 0)
+        return {};
+    return probeFailureReason(fresh.report);
+}
+
 bool runPreview(QWidget* parent, CSourceItem& item) {
     std::int32_t start = static_cast<std::int32_t>(item.startSeconds);
     std::int32_t end = static_cast<std::int32_t>(item.endSeconds);
     {
         CPreviewDlg dialog(item.path, start, end, parent);
         dialog.setProbedDuration(item.durationSeconds);
+        dialog.setOpenCheck([&item] { return reasonItCannotBeRead(item); });
         dialog.exec(); // the result does not matter: only OK changes the two
         // A length the player could not read gives a slider of 0..0, on
         // which every part (Full too) is empty; the core can read the file,

@@ -99,6 +99,9 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::centreOnScreen() {
+    // A Wayland client cannot place its windows: the compositor does.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
@@ -129,6 +132,12 @@ void CMainFrame::createStatusBar() {
     m_ready = new QLabel;
     m_ready->setObjectName(QStringLiteral("statusReady"));
     bar->addWidget(m_ready, 1);
+    // The bar hides "Ready" under a command's tip only for the moment: any
+    // relayout of the bar (new texts after a language switch, a lock light)
+    // adds it to a new layout, which shows it again on top of the tip. Hidden
+    // by hand, it stays hidden until the tip goes.
+    connect(bar, &QStatusBar::messageChanged, m_ready,
+            [this](const QString& message) { m_ready->setVisible(message.isEmpty()); });
     for (int i = 0; i < 3; ++i) {
         auto* pane = new QLabel;
         pane->setObjectName(QStringLiteral("statusIndicator%1").arg(i));

@@ -5,6 +5,7 @@
 #include "engine/player/MediaGraph.h"
 #include "engine/services/DebugLog.h"
 #include "engine/services/RegistryKey.h"
+#include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/CMainFrame.h"
@@ -63,6 +64,10 @@ CVantrelApp* CVantrelApp::instance() {
 bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
     QCoreApplication::setApplicationName(QStringLiteral("Plexavo"));
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
+    // The desktop entry's name: on Wayland the window's app id, by which the
+    // dock finds its icon and entry, groups the window and matches the
+    // launcher entry's progress to it.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(CDesktopIntegration::kDesktopId));
     initProcessLocale();
 
     // From here a stop signal ends the program in order. (Each conversion's

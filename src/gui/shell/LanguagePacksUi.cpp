@@ -35,6 +35,7 @@ void CLanguageSwitch::applyStoredLanguage() {
     const long stored = settings::readLanguage();
     if (stored != -1)
         m_packs.SelectLanguage(static_cast<unsigned>(stored));
+    m_qtTexts.followCurrentModule();
 }
 
 void CLanguageSwitch::attach(CMainFrame* frame) {
@@ -70,6 +71,7 @@ void CLanguageSwitch::fillMenu(QMenu* menu) {
 }
 
 void CLanguageSwitch::rebuildWindow() {
+    m_qtTexts.followCurrentModule();
     if (!m_frame)
         return;
     m_frame->RebuildMenus(true);

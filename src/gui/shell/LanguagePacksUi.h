@@ -2,11 +2,13 @@
 // language packs. Lists the installed packs with the current one checked and,
 // on a command, makes the chosen pack current and rebuilds what was built from
 // the old one: the menus, the title, the main view (its state carried over)
-// and the toolbar texts. The choice is stored and applied at the next start
+// and the toolbar texts; Qt's own texts (standard buttons, the file dialog)
+// follow. The choice is stored and applied at the next start
 // before any window exists.
 #pragma once
 
 #include "engine/services/LanguagePacks.h"
+#include "gui/common/QtTranslation.h"
 
 #include <QObject>
 #include <QPointer>
@@ -51,6 +53,7 @@ class CLanguageSwitch : public QObject {
     void rebuildWindow();
 
     lang::CLanguagePacks m_packs;
+    ui::CQtTranslation m_qtTexts; // follows m_packs; goes first, leaving Qt English
     QPointer<CMainFrame> m_frame;
 };
 

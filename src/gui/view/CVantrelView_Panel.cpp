@@ -6,6 +6,7 @@
 #include "engine/services/OpenWithBrowser.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UnsavedSettings.h"
 #include "gui/widgets/CHyperLink.h"
@@ -111,9 +112,9 @@ QLineEdit* makeDigitsEdit(int id, int width) {
 }
 
 // One height for every row of the source list: the tallest that a file name
-// in any script needs. A name in Chinese or Japanese is drawn with a fallback
-// font taller than the list's own; measured by the first row alone (uniform
-// rows), such a row would spill over its neighbours.
+// in any language of the interface needs. A name in Chinese or Japanese is
+// drawn with a fallback font taller than the list's own; measured by the
+// first row alone (uniform rows), such a row would spill over its neighbours.
 class CUniformRowDelegate final : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -122,7 +123,7 @@ class CUniformRowDelegate final : public QStyledItemDelegate {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         QStyleOptionViewItem sample = option;
         initStyleOption(&sample, index);
-        sample.text = QString::fromUtf8(kTallScripts);
+        sample.text = ui::tallScriptsSample();
         sample.features |= QStyleOptionViewItem::HasDisplay;
         const QWidget* widget = option.widget;
         const QStyle* style = widget ? widget->style() : QApplication::style();
@@ -131,12 +132,6 @@ class CUniformRowDelegate final : public QStyledItemDelegate {
         size.setHeight(std::max(size.height(), tallest.height()));
         return size;
     }
-
-  private:
-    // Latin with accents, Chinese, Japanese, Korean, Thai, Devanagari, Arabic.
-    static constexpr const char* kTallScripts =
-        "\xC3\x85g\xC3\x89\xE4\xB8\xAD\xE3\x81\x82\xED\x95\x9C\xE0\xB9\x84"
-        "\xE0\xB8\x97\xE0\xB8\xA2\xE0\xA4\xB9\xE0\xA4\xBF\xD8\xB9";
 };
 
 QGroupBox* makeGroup(int key) {

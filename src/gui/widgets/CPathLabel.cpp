@@ -1,5 +1,7 @@
 #include "gui/widgets/CPathLabel.h"
 
+#include "gui/common/ScriptHeights.h"
+
 #include <QFontMetrics>
 #include <QResizeEvent>
 
@@ -29,8 +31,9 @@ QSize CPathLabel::sizeHint() const {
     const QMargins m = contentsMargins();
     const int lines =
         std::max<int>(m_reservedLines, static_cast<int>(m_full.count(QLatin1Char('\n'))) + 1);
+    // A path may be Chinese whatever the language: room for its taller font.
     return {fontMetrics().averageCharWidth() * 20,
-            lines * fontMetrics().lineSpacing() + m.top() + m.bottom()};
+            lines * ui::lineHeightForEveryScript(font()) + m.top() + m.bottom()};
 }
 
 QSize CPathLabel::minimumSizeHint() const {

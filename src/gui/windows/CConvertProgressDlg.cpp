@@ -5,6 +5,7 @@
 #include "engine/media/SourceList.h"
 #include "engine/res/DialogLabels.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
 #include "gui/widgets/CPathLabel.h"
@@ -111,7 +112,8 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
 
     m_estimateLine = new QLabel(this);
     m_estimateLine->setObjectName(QStringLiteral("estimateLine"));
-    m_estimateLine->setMinimumHeight(m_estimateLine->fontMetrics().lineSpacing());
+    // Its text arrives once the window is laid out: room for it in any language.
+    m_estimateLine->setMinimumHeight(ui::lineHeightForEveryScript(m_estimateLine->font()));
 
     m_skip = new QPushButton(this);
     m_skip->setObjectName(QStringLiteral("ctl1036"));

@@ -30,6 +30,18 @@
 using namespace plexavo;
 using namespace mainwin_test;
 
+namespace {
+
+// Every message Qt writes to standard error while a check runs.
+QStringList g_messages;
+QtMessageHandler g_previousHandler = nullptr;
+void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    g_messages.append(message);
+    g_previousHandler(type, context, message);
+}
+
+} // namespace
+
 class TestMainView : public QObject {
     Q_OBJECT
 
@@ -86,6 +98,27 @@ class TestMainView : public QObject {
     }
 
     void cleanup() { m_view.reset(); }
+
+    // First of all: a font warns once per script it cannot shape, so a later
+    // measure in this program would be quiet whatever it measures with.
+    void measuringTheRowsWritesNothingToStandardError() {
+        g_messages.clear();
+        g_previousHandler = qInstallMessageHandler(recordMessage);
+        m_view->resize(700, 420);
+        m_view->show();
+        const bool exposed = QTest::qWaitForWindowExposed(m_view.get());
+        addRow(*m_view, makeItem("\u4E2D\u6587 \u30D3\u30C7\u30AA"));
+        QTreeWidget* list = m_view->sourceList();
+        const int rowHeight =
+            list->visualItemRect(list->topLevelItem(m_view->rowCount() - 1)).height();
+        m_view->grab(); // painted, with every name
+        qInstallMessageHandler(g_previousHandler);
+        QVERIFY(exposed);
+        QVERIFY(rowHeight > list->fontMetrics().height());
+        for (const QString& message : g_messages)
+            QVERIFY2(!message.contains(QStringLiteral("OpenType support missing")),
+                     qPrintable(message));
+    }
 
     // ---- The settings lists ----------------------------------------------------
 

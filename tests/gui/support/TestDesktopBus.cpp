@@ -216,6 +216,14 @@ void TestDesktopBus::invokeAction(uint id, const QString& action) {
     QDBusConnection(m_serviceConnection).send(signal);
 }
 
+void TestDesktopBus::sendActivationToken(uint id, const QString& token) {
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(kPath), QString::fromLatin1(kInterface),
+                                   QStringLiteral("ActivationToken"));
+    signal << id << token;
+    QDBusConnection(m_serviceConnection).send(signal);
+}
+
 void TestDesktopBus::closeNotification(uint id, uint reason) {
     QDBusMessage signal =
         QDBusMessage::createSignal(QString::fromLatin1(kPath), QString::fromLatin1(kInterface),

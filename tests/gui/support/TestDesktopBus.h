@@ -72,6 +72,8 @@ class TestDesktopBus {
     // The service's signals, as a desktop sends them when the user clicks
     // the notification or it goes away.
     void invokeAction(uint id, const QString& action);
+    // The token a desktop hands over with the click, sent before the action.
+    void sendActivationToken(uint id, const QString& token);
     void closeNotification(uint id, uint reason = 2);
 
   private:

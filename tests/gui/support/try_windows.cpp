@@ -6,6 +6,8 @@
 //   --convert        then convert the list
 //   --grab DIR       save each window into DIR as a PNG once it shows progress
 //   --quit           quit when the sequence is done (messages are answered OK)
+//   --language ID    the windows in that language pack (1031 German, 2052 Chinese ...)
+#include "engine/services/LanguagePacks.h"
 #include "gui/common/MessageBox.h"
 #include "gui/windows/CConvertProgressDlg.h"
 #include "gui/windows/CDetectDlg.h"
@@ -62,6 +64,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 
+    // Outlives every window: the texts on screen point into its pack.
+    lang::CLanguagePacks packs;
     QStringList add;
     bool convertAtStart = false;
     bool quit = false;
@@ -74,6 +78,8 @@ int main(int argc, char** argv) {
             g_grabDir = args[++i];
         else if (args[i] == QLatin1String("--convert"))
             convertAtStart = true;
+        else if (args[i] == QLatin1String("--language") && i + 1 < args.size())
+            packs.SelectLanguage(args[++i].toUInt());
         else if (args[i] == QLatin1String("--quit"))
             quit = true, MessageBox::setAutoAnswer(QMessageBox::Ok);
         else if (args[i] != QLatin1String("--add"))

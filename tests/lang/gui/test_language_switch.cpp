@@ -16,11 +16,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -213,6 +217,32 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
     }
 
+    // Qt's own texts follow: a message box's standard buttons speak the
+    // pack's language (Qt's translation, package qt6-translations-l10n),
+    // a box already open too, and English again after the switch back.
+    void standardButtonsSpeakTheChosenLanguage() {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                           QStringLiteral("/qtbase_de.qm")))
+            QSKIP("Qt's German translation is not installed (scripts/install-deps.sh)");
+        QMessageBox open(QMessageBox::Question, QString(), QString(),
+                         QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+        choose(32753);
+        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QMessageBox box(QMessageBox::Question, QString(), QString(),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_frame.get());
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+        QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+        QTRY_COMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+
+        choose(32750);
+        QMessageBox english(QMessageBox::Question, QString(), QString(), QMessageBox::Cancel,
+                            m_frame.get());
+        QCOMPARE(english.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+        QTRY_COMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+    }
+
     void theTipsOfAFirstStartDoNotReturnAfterASwitch() {
         int opened = 0;
         m_frame->configureView = [&](CVantrelView* view) { view->runHelpTips = [&] { ++opened; }; };
@@ -280,6 +310,39 @@ class TestLanguageSwitch : public QObject {
         // The probe details survive: the box still describes the file, in German.
         QVERIFY2(fresh->infoText().contains(QStringLiteral("Dauer:00:01:00.00")),
                  qPrintable(fresh->infoText()));
+    }
+
+    // The pointer rests on a toolbar button while the language changes (the
+    // menu closes over the toolbar): the bar shows the button's tip in the
+    // new language, alone, and "Ready" once the pointer has left.
+    void aTipUnderThePointerStaysAloneInTheStatusBarThroughASwitch() {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        choose(32752); // Chinese
+        QStatusBar* bar = m_frame->statusBar();
+        auto* ready = bar->findChild<QLabel*>(QStringLiteral("statusReady"));
+        QVERIFY(ready);
+        QAction* removeAll = m_frame->action(cmd::kRemoveAll);
+        QWidget* button = m_frame->toolBar()->widgetForAction(removeAll);
+        QTest::mouseMove(button, button->rect().center());
+        QTRY_COMPARE(bar->currentMessage(), removeAll->statusTip());
+        QVERIFY(!ready->isVisible());
+
+        choose(32750);    // English, the pointer still on the button
+        QTest::qWait(50); // whatever the rebuilt bar queued has run
+        QCOMPARE(bar->currentMessage(), QStringLiteral("Remove all files"));
+        QCOMPARE(ready->text(), QStringLiteral("Ready"));
+        QVERIFY(!ready->isVisible());
+        // What is drawn: no pane of the bar lies over the tip's text.
+        const QRect tipText(0, 0, bar->fontMetrics().horizontalAdvance(bar->currentMessage()) + 12,
+                            bar->height());
+        for (QWidget* pane : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(!pane->isVisible() || !pane->geometry().intersects(tipText),
+                     qPrintable(pane->objectName()));
+
+        QTest::mouseMove(m_frame->view(), QPoint(5, m_frame->view()->height() - 5));
+        QTRY_VERIFY(bar->currentMessage().isEmpty());
+        QVERIFY(ready->isVisible());
     }
 
     void aPackThatBreaksBeforeTheSwitchChangesNothing() {
