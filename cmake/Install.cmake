@@ -153,7 +153,11 @@ if(RSVG_CONVERT)
             DESTINATION share/icons/hicolor/${size}x${size}/apps)
   endforeach()
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/plexavo)
+# The README, the --help text and the manual page send scripters to the guide
+# and the core's description: they go with every install.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/scripting.md
+              ${PROJECT_SOURCE_DIR}/docs/core.md
+        DESTINATION share/doc/plexavo)
 # The full licence text goes with a plain install only; the Debian package
 # carries its copyright file instead (cmake/Package.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/plexavo COMPONENT license)

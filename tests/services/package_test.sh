@@ -103,6 +103,34 @@ check "no full licence text beside it" test ! -e "$doc/LICENSE"
 check "changelog names this version" bash -c "gzip -dc '$doc/changelog.gz' | head -1 | grep -q '^plexavo ($version) '"
 check "manual page" bash -c "gzip -dc '$root/usr/share/man/man1/plexavo.1.gz' | grep -q '^\.TH PLEXAVO 1'"
 check "lintian overrides" test -f "$root/usr/share/lintian/overrides/plexavo"
+for f in README.md scripting.md core.md; do
+  check "$f in /usr/share/doc/plexavo" test -s "$doc/$f"
+done
+
+# Every file of the package that a shipped text names is in the package: the
+# --help text, the manual page, the documents and pages, the desktop files.
+texts="$work/texts"
+mkdir -p "$texts"
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/plexavo" --help >"$texts/help" 2>&1 || fail "plexavo --help"
+gzip -dc "$root/usr/share/man/man1/plexavo.1.gz" | sed 's/\\-/-/g' >"$texts/manual"
+gzip -dc "$doc/changelog.gz" >"$texts/changelog"
+cp "$doc"/*.md "$lib"/*.html "$desktop" "$metainfo" "$texts/"
+named() { grep -qF "$2" "$texts/$1" || fail "$1 names $2"; }
+named help /usr/share/doc/plexavo/scripting.md
+named manual /usr/share/doc/plexavo/scripting.md
+named manual /usr/share/doc/plexavo/core.md
+named README.md /usr/share/doc/plexavo/scripting.md
+named README.md /usr/share/doc/plexavo/core.md
+named scripting.md /usr/share/doc/plexavo/core.md
+# A sentence may end right after a path; /usr/local is make install's, never
+# the package's.
+grep -ohE '/usr/[A-Za-z0-9_.+/-]+' "$texts"/* | sed 's/[.,]*$//' | sort -u |
+  grep -i plexavo | grep -v '^/usr/local/' >"$work/named" || true
+echo "paths the texts name: $(wc -l <"$work/named")"
+while read -r path; do
+  check "$path, named in $(grep -lF "$path" "$texts"/* | xargs -n1 basename | tr '\n' ' ')is in the package" \
+    test -e "$root$path"
+done <"$work/named"
 
 # 5. The unpacked program probes a clip with the core beside it, and only that one.
 export QT_QPA_PLATFORM=offscreen
