@@ -62,9 +62,17 @@ for lib in libqt6widgets6 libqt6dbus6 libgstreamer1.0-0 libavcodec libavformat l
   check "Depends has $lib (from the binaries)" grep -q "\b$lib" <<<"$depends"
 done
 # What no binary links but the program needs at run time.
-for pkg in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
-  gstreamer1.0-plugins-ugly gstreamer1.0-libav libqt6svg6 fonts-noto-cjk; do
+for pkg in gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav libqt6svg6; do
   check "Depends has $pkg" grep -Eq "(^|, )$pkg(,|$| )" <<<"$depends"
+done
+# What only some files or languages need, which the program names when it is
+# missing, is recommended: not forced on every install.
+recommends="$(field Recommends)"
+echo "Recommends: $recommends"
+for pkg in gstreamer1.0-plugins-bad fonts-noto-cjk; do
+  check "Recommends has $pkg" grep -Eq "(^|, )$pkg(,|$| )" <<<"$recommends"
+  check "Depends has no $pkg" bash -c "! grep -Eq '(^|, )$pkg(,|\$| )' <<<'$depends'"
 done
 # Nothing that only builds or tests.
 for pkg in -dev ffmpeg lintian xvfb cmake googletest clang-format dbus-daemon; do
