@@ -102,6 +102,27 @@ install(CODE "
   endif()
 ")
 
+# A stripped install (install/strip, the package) also drops the .comment and
+# .note sections, which only name the compilers, as Debian's own strip does.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP AND NOT \"${CMAKE_STRIP}\" STREQUAL \"\")
+    file(GLOB _shipped \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${PLEXAVO_INSTALL_DIR}/*\")
+    foreach(_file IN LISTS _shipped)
+      if(IS_DIRECTORY \"\${_file}\" OR IS_SYMLINK \"\${_file}\")
+        continue()
+      endif()
+      file(READ \"\${_file}\" _magic LIMIT 4 HEX)
+      if(_magic STREQUAL \"7f454c46\")
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                                \"\${_file}\" RESULT_VARIABLE _status)
+        if(NOT _status EQUAL 0)
+          message(FATAL_ERROR \"Could not strip \${_file}\")
+        endif()
+      endif()
+    endforeach()
+  endif()
+")
+
 # PREFIX/bin/plexavo: a relative link, so the tree can be moved as a whole.
 install(CODE "
   set(_bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
@@ -132,7 +153,11 @@ if(RSVG_CONVERT)
             DESTINATION share/icons/hicolor/${size}x${size}/apps)
   endforeach()
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/plexavo)
+# The README, the --help text and the manual page send scripters to the guide
+# and the core's description: they go with every install.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/scripting.md
+              ${PROJECT_SOURCE_DIR}/docs/core.md
+        DESTINATION share/doc/plexavo)
 # The full licence text goes with a plain install only; the Debian package
 # carries its copyright file instead (cmake/Package.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/plexavo COMPONENT license)

@@ -55,16 +55,21 @@ preview plays through GStreamer. The window speaks English, Chinese,
 German, French, Spanish and Japanese.")
 
 # Depends: the libraries the binaries link, as dpkg-shlibdeps finds them,
-# and what nothing links but the program needs: the GStreamer plugins and
-# decoders of the preview, Qt's SVG plugin for the program's icon, and the
-# fonts of the Chinese and Japanese packs.
+# and what nothing links but every user needs: the GStreamer plugins and
+# decoders the preview is made of and plays MP4, MOV, 3GP, AVI, Matroska,
+# Ogg, ASF/WMV, RealMedia, MP3, WAV, AU and AIFF with, and Qt's SVG plugin
+# for the program's icon.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, libqt6svg6, fonts-noto-cjk")
+  "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, libqt6svg6")
 # Without these it still works: the preview plays silently, the toolbar
 # draws its own icons, and help and folders are not opened for the user.
+# What only some files or languages need is here too, and the program names
+# it when it is missing: gstreamer1.0-plugins-bad previews MPEG program
+# streams (.mpg, .mpeg, .vob, .dat) and times raw MPEG video (.m1v) right,
+# fonts-noto-cjk draws the Chinese and Japanese packs' texts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-  "gstreamer1.0-pulseaudio | gstreamer1.0-alsa, adwaita-icon-theme, xdg-utils")
+  "gstreamer1.0-pulseaudio | gstreamer1.0-alsa, adwaita-icon-theme, xdg-utils, gstreamer1.0-plugins-bad, fonts-noto-cjk")
 
 # The layout of `make install PREFIX=/usr`: the install rules see /usr as
 # the prefix (the desktop entry's Exec line is written from it) and the

@@ -1,7 +1,9 @@
 // plexavo-po: writes the translation template from the program's English
-// resources, and compiles a translated catalog into a language pack's source.
+// resources, sets the catalogs' c-format flags from the same texts, and
+// compiles a translated catalog into a language pack's source.
 //
 //   plexavo-po template OUT.pot
+//   plexavo-po flags CATALOG.po...               (rewrites only the flags lines)
 //   plexavo-po compile [--quiet] IN.po OUT.cpp   (--quiet: a count instead of each warning)
 #include "PoCatalog.h"
 
@@ -32,14 +34,22 @@ bool writeIfChanged(const std::string& path, const std::string& text) {
     const std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!(out << text) || !out.flush())
+        if (!(out << text) || !out.flush()) {
+            out.close();
+            std::remove(tmp.c_str());
             return false;
+        }
     }
-    return std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
 }
 
 int usage() {
     std::cerr << "usage: plexavo-po template OUT.pot\n"
+                 "       plexavo-po flags CATALOG.po...\n"
                  "       plexavo-po compile [--quiet] IN.po OUT.cpp\n";
     return 2;
 }
@@ -55,6 +65,25 @@ int main(int argc, char** argv) {
             return 1;
         }
         return 0;
+    }
+    if (mode == "flags" && argc > 2) {
+        int status = 0;
+        for (int i = 2; i < argc; ++i) {
+            std::string text, error;
+            po::Catalog catalog;
+            if (!readAll(argv[i], text)) {
+                std::cerr << argv[i] << ": cannot read the file\n";
+                status = 1;
+            } else if (!po::parse(text, catalog, error)) {
+                // A catalog that does not read is left for its translator to mend.
+                std::cerr << argv[i] << ":" << error << "\n";
+                status = 1;
+            } else if (!writeIfChanged(argv[i], po::syncFormatFlags(res::defaultModule(), text))) {
+                std::cerr << "plexavo-po: cannot write " << argv[i] << "\n";
+                status = 1;
+            }
+        }
+        return status;
     }
     const bool quiet = argc > 2 && std::string(argv[2]) == "--quiet";
     if (mode != "compile" || argc != 4 + quiet)

@@ -13,6 +13,19 @@ add_test(NAME preview_graph_tests COMMAND preview_graph_tests)
 set_tests_properties(preview_graph_tests PROPERTIES
   LABELS preview TIMEOUT 300 ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake")
 
+# The preview on the system's GStreamer plugins less one, as where the
+# package's recommended plugin sets are not installed.
+pkg_get_variable(PLEXAVO_GST_PLUGINS_DIR gstreamer-1.0 pluginsdir)
+add_executable(preview_missing_plugin_tests ${PLEXAVO_PREVIEW_TESTS}/test_missing_plugin.cpp)
+target_link_libraries(preview_missing_plugin_tests PRIVATE plexmedia plexavo_test_support
+  GTest::gtest_main)
+target_include_directories(preview_missing_plugin_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
+target_compile_definitions(preview_missing_plugin_tests PRIVATE
+  GST_SYSTEM_PLUGINS_DIR="${PLEXAVO_GST_PLUGINS_DIR}")
+add_test(NAME preview_missing_plugin_tests COMMAND preview_missing_plugin_tests)
+set_tests_properties(preview_missing_plugin_tests PROPERTIES
+  LABELS preview TIMEOUT 300 ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake;LC_ALL=C;LANGUAGE=C")
+
 plexavo_add_gui_test(preview_dialog_tests ${PLEXAVO_PREVIEW_TESTS}/test_preview_dialog.cpp)
 target_include_directories(preview_dialog_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
 target_link_libraries(preview_dialog_tests PRIVATE plexavo_test_support)

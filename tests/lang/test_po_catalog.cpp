@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
+#include <sstream>
 
 using namespace plexavo;
 using po::Catalog;
@@ -169,6 +171,118 @@ TEST(PoTemplate, ReadsBackAsEveryEnglishTextUntranslated) {
     // gettext checks the directives of the entries flagged c-format.
     EXPECT_NE(pot.find("#, c-format\nmsgctxt \"STRING 61212\""), std::string::npos);
     EXPECT_EQ(pot.find("#, c-format\nmsgctxt \"STRING 61308\""), std::string::npos);
+}
+
+TEST(PoTemplate, CarriesTheNotesTranslatorsNeed) {
+    const std::string pot = po::writeTemplate(res::defaultModule());
+    EXPECT_NE(pot.find("#. String 62030: a link or page that would not open; %s is the reason.\n"
+                       "#, c-format\nmsgctxt \"STRING 62030\""),
+              std::string::npos);
+    EXPECT_NE(pot.find("#. String 62007.\nmsgctxt \"STRING 62007\""), std::string::npos);
+}
+
+// The flags follow the English text of each key, whatever the catalog held;
+// no other line moves.
+TEST(PoFormatFlags, FollowTheEnglishTextAndTouchNothingElse) {
+    const std::string before =
+        std::string("# Header comment\n") + kHeader +
+        // a directive, no flags line: one is added after the comments
+        "# translator's remark\n"
+        "#. String 62000.\n"
+        "msgctxt \"STRING 62000\"\n"
+        "msgid \"The encoder core is missing: %s\"\n"
+        "msgstr \"Der Kern fehlt: %s\"\n\n"
+        // a directive, fuzzy, and a previous msgid: flag joins fuzzy
+        "#, fuzzy\n"
+        "#| msgid \"old %d\"\n"
+        "msgctxt \"STRING 62003\"\n"
+        "msgid \"\"\n"
+        "\"The encoder core ended without giving a reason (exit status %d).\"\n"
+        "msgstr \"Beendet (%d).\"\n\n"
+        // no directive: a wrong flag goes, with its line when alone
+        "#, c-format\n"
+        "msgctxt \"STRING 62007\"\n"
+        "msgid \"The selected part is empty.\"\n"
+        "msgstr \"Leer.\"\n\n"
+        "#, fuzzy, c-format\n"
+        "msgctxt \"STRING 61308\"\n"
+        "msgid \"Add\"\n"
+        "msgstr \"Hinzu\"\n\n"
+        // a directive marked no-c-format
+        "#, no-c-format\n"
+        "msgctxt \"STRING 62004\"\n"
+        "msgid \"The encoder core was ended by signal %d.\"\n"
+        "msgstr \"Signal %d.\"\n\n"
+        // unknown keys and obsolete entries are not the tool's
+        "msgctxt \"STRING 99999\"\n"
+        "msgid \"gone %s\"\n"
+        "msgstr \"weg %s\"\n\n"
+        "#, c-format\n"
+        "#~ msgctxt \"STRING 61308\"\n"
+        "#~ msgid \"Add\"\n"
+        "#~ msgstr \"Hinzu\"\n";
+    const std::string expected =
+        std::string("# Header comment\n") + kHeader +
+        "# translator's remark\n"
+        "#. String 62000.\n"
+        "#, c-format\n"
+        "msgctxt \"STRING 62000\"\n"
+        "msgid \"The encoder core is missing: %s\"\n"
+        "msgstr \"Der Kern fehlt: %s\"\n\n"
+        "#, fuzzy, c-format\n"
+        "#| msgid \"old %d\"\n"
+        "msgctxt \"STRING 62003\"\n"
+        "msgid \"\"\n"
+        "\"The encoder core ended without giving a reason (exit status %d).\"\n"
+        "msgstr \"Beendet (%d).\"\n\n"
+        "msgctxt \"STRING 62007\"\n"
+        "msgid \"The selected part is empty.\"\n"
+        "msgstr \"Leer.\"\n\n"
+        "#, fuzzy\n"
+        "msgctxt \"STRING 61308\"\n"
+        "msgid \"Add\"\n"
+        "msgstr \"Hinzu\"\n\n"
+        "#, c-format\n"
+        "msgctxt \"STRING 62004\"\n"
+        "msgid \"The encoder core was ended by signal %d.\"\n"
+        "msgstr \"Signal %d.\"\n\n"
+        "msgctxt \"STRING 99999\"\n"
+        "msgid \"gone %s\"\n"
+        "msgstr \"weg %s\"\n\n"
+        "#, c-format\n"
+        "#~ msgctxt \"STRING 61308\"\n"
+        "#~ msgid \"Add\"\n"
+        "#~ msgstr \"Hinzu\"\n";
+    const auto& m = res::defaultModule();
+    const std::string after = po::syncFormatFlags(m, before);
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(po::syncFormatFlags(m, after), after) << "a second run changes nothing";
+    EXPECT_EQ(po::syncFormatFlags(m, "msgctxt \"STRING 62000\"\nmsgid \"x %s\"\nmsgstr \"\""),
+              "#, c-format\nmsgctxt \"STRING 62000\"\nmsgid \"x %s\"\nmsgstr \"\"")
+        << "a file without a final line break keeps none";
+
+    // The catalog still reads as the same messages, with the flags' effect only.
+    const Catalog a = parsed(before), b = parsed(after);
+    ASSERT_EQ(a.messages.size(), b.messages.size());
+    for (std::size_t i = 0; i < a.messages.size(); ++i) {
+        EXPECT_EQ(a.messages[i].context, b.messages[i].context);
+        EXPECT_EQ(a.messages[i].str, b.messages[i].str);
+        EXPECT_EQ(a.messages[i].fuzzy, b.messages[i].fuzzy) << a.messages[i].context;
+    }
+}
+
+// What the shipped catalogs hold: every entry's flag already agrees with the
+// English text (the plexavo-pot target sets them; see lang/README.md).
+TEST(PoFormatFlags, ShippedCatalogsAreInStep) {
+    for (const char* name : {"plexavo.pot", "de.po", "es.po", "fr.po", "ja.po", "zh_CN.po"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in(std::string(LANG_SOURCE_DIR) + "/" + name, std::ios::binary);
+        ASSERT_TRUE(in);
+        std::ostringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(po::syncFormatFlags(res::defaultModule(), text.str()), text.str())
+            << "run: cmake --build build --target plexavo-pot";
+    }
 }
 
 TEST(PoTemplate, QuotesMultiLineTextsLineByLine) {

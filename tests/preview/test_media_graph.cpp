@@ -109,7 +109,8 @@ TEST_F(MediaGraphTest, CommonFilesRenderAutomaticallyWithTheirDurationInMediaTim
 
 TEST_F(MediaGraphTest, OddFileNamesAreOpenedAsTheyStand) {
     for (const char* name : {"-leading dash.mp4", "quote \" and 'apostrophe'.mp4",
-                             "\xc3\xa7a \xe6\x97\xa5\xe6\x9c\xac #1 %d.mp4"}) {
+                             "\xc3\xa7"
+                             "a \xe6\x97\xa5\xe6\x9c\xac #1 %d.mp4"}) {
         SCOPED_TRACE(name);
         const std::string path = s_clips->copy(s_mp4, name);
         auto graph = newGraph();

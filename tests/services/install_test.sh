@@ -52,6 +52,9 @@ check "scalable icon" test -f "$root/share/icons/hicolor/scalable/apps/$app.svg"
 check "manual page" bash -c "gzip -dc '$root/share/man/man1/plexavo.1.gz' | grep -q '^\.TH PLEXAVO 1'"
 check "licence text with a plain install" test -f "$root/share/doc/plexavo/LICENSE"
 check "no Debian copyright file with a plain install" test ! -e "$root/share/doc/plexavo/copyright"
+for f in README.md scripting.md core.md; do
+  check "$f in share/doc/plexavo" test -s "$root/share/doc/plexavo/$f"
+done
 for size in 16 22 24 32 48 64 128 256; do
   png="$root/share/icons/hicolor/${size}x${size}/apps/$app.png"
   check "${size}px icon is a ${size}x${size} PNG" python3 - "$png" "$size" <<'EOF'

@@ -62,9 +62,17 @@ for lib in libqt6widgets6 libqt6dbus6 libgstreamer1.0-0 libavcodec libavformat l
   check "Depends has $lib (from the binaries)" grep -q "\b$lib" <<<"$depends"
 done
 # What no binary links but the program needs at run time.
-for pkg in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
-  gstreamer1.0-plugins-ugly gstreamer1.0-libav libqt6svg6 fonts-noto-cjk; do
+for pkg in gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav libqt6svg6; do
   check "Depends has $pkg" grep -Eq "(^|, )$pkg(,|$| )" <<<"$depends"
+done
+# What only some files or languages need, which the program names when it is
+# missing, is recommended: not forced on every install.
+recommends="$(field Recommends)"
+echo "Recommends: $recommends"
+for pkg in gstreamer1.0-plugins-bad fonts-noto-cjk; do
+  check "Recommends has $pkg" grep -Eq "(^|, )$pkg(,|$| )" <<<"$recommends"
+  check "Depends has no $pkg" bash -c "! grep -Eq '(^|, )$pkg(,|\$| )' <<<'$depends'"
 done
 # Nothing that only builds or tests.
 for pkg in -dev ffmpeg lintian xvfb cmake googletest clang-format dbus-daemon; do
@@ -103,6 +111,34 @@ check "no full licence text beside it" test ! -e "$doc/LICENSE"
 check "changelog names this version" bash -c "gzip -dc '$doc/changelog.gz' | head -1 | grep -q '^plexavo ($version) '"
 check "manual page" bash -c "gzip -dc '$root/usr/share/man/man1/plexavo.1.gz' | grep -q '^\.TH PLEXAVO 1'"
 check "lintian overrides" test -f "$root/usr/share/lintian/overrides/plexavo"
+for f in README.md scripting.md core.md; do
+  check "$f in /usr/share/doc/plexavo" test -s "$doc/$f"
+done
+
+# Every file of the package that a shipped text names is in the package: the
+# --help text, the manual page, the documents and pages, the desktop files.
+texts="$work/texts"
+mkdir -p "$texts"
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/plexavo" --help >"$texts/help" 2>&1 || fail "plexavo --help"
+gzip -dc "$root/usr/share/man/man1/plexavo.1.gz" | sed 's/\\-/-/g' >"$texts/manual"
+gzip -dc "$doc/changelog.gz" >"$texts/changelog"
+cp "$doc"/*.md "$lib"/*.html "$desktop" "$metainfo" "$texts/"
+named() { grep -qF "$2" "$texts/$1" || fail "$1 names $2"; }
+named help /usr/share/doc/plexavo/scripting.md
+named manual /usr/share/doc/plexavo/scripting.md
+named manual /usr/share/doc/plexavo/core.md
+named README.md /usr/share/doc/plexavo/scripting.md
+named README.md /usr/share/doc/plexavo/core.md
+named scripting.md /usr/share/doc/plexavo/core.md
+# A sentence may end right after a path; /usr/local is make install's, never
+# the package's.
+grep -ohE '/usr/[A-Za-z0-9_.+/-]+' "$texts"/* | sed 's/[.,]*$//' | sort -u |
+  grep -i plexavo | grep -v '^/usr/local/' >"$work/named" || true
+echo "paths the texts name: $(wc -l <"$work/named")"
+while read -r path; do
+  check "$path, named in $(grep -lF "$path" "$texts"/* | xargs -n1 basename | tr '\n' ' ')is in the package" \
+    test -e "$root$path"
+done <"$work/named"
 
 # 5. The unpacked program probes a clip with the core beside it, and only that one.
 export QT_QPA_PLATFORM=offscreen

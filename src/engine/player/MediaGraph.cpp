@@ -17,6 +17,9 @@ bool initializeMediaFramework(std::string* error) {
         ok = gst_init_check(nullptr, nullptr, &err);
         if (!ok)
             failure = errorText(err, nullptr);
+        else
+            gst_pb_utils_init(); // the names of missing parts
+
         if (err)
             g_error_free(err);
     });
@@ -255,11 +258,13 @@ HResult MediaGraph::preroll(Attempt& attempt, int& outputs) {
         GstMessage* message = gst_bus_timed_pop_filtered(
             bus, result < 0 ? 0 : kPrerollPollNs,
             static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
-                                        GST_MESSAGE_ASYNC_DONE));
+                                        GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ELEMENT));
         if (message) {
             const auto type = GST_MESSAGE_TYPE(message);
             if (type == GST_MESSAGE_ERROR) {
                 result = noteError(message);
+            } else if (type == GST_MESSAGE_ELEMENT) {
+                noteMissingPart(message);
             } else if (type == GST_MESSAGE_ASYNC_DONE &&
                        GST_MESSAGE_SRC(message) == GST_OBJECT(m_pipeline)) {
                 asyncDone = true;
@@ -301,6 +306,12 @@ HResult MediaGraph::preroll(Attempt& attempt, int& outputs) {
         }
     }
     m_passAsyncDone = false;
+    // A failure ends the wait at its error; what was missing may be queued
+    // behind it.
+    while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ELEMENT)) {
+        noteMissingPart(message);
+        gst_message_unref(message);
+    }
     gst_object_unref(bus);
     {
         std::lock_guard lock(m_mutex);

@@ -172,9 +172,14 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     // The media framework's text for the last failure, for the log.
     std::string lastErrorText() const;
     // GStreamer's own message (no details) for the latest error it posted,
-    // fit to show the user; empty when it posted none. Failures found by
-    // the graph itself leave it as it was.
+    // fit to show the user, followed by the parts GStreamer said it lacked
+    // for this graph's file ("Missing: MPEG-1 System Stream demuxer ...");
+    // empty when it posted neither. Failures found by the graph itself leave
+    // it as it was.
     std::string lastErrorMessage() const;
+    // What GStreamer said it lacked to play this graph's file (decoders,
+    // demuxers), each once, in its words.
+    std::vector<std::string> missingParts() const;
 
     // Linear gain and pan position for the two audio units (exposed for tests).
     static double volumeToGain(long volume);
@@ -196,6 +201,7 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     void noteNoMorePads(Attempt& attempt, GstElement* element);
     void takeSample(void* sample);
     HResult noteError(GstMessage* message); // keeps its texts, returns its result code
+    void noteMissingPart(GstMessage* message);
     void applyAudioSettings();
     HResult seekTo(std::int64_t current, Positioning currentFlags, std::int64_t stop,
                    Positioning stopFlags);
@@ -220,6 +226,7 @@ class MediaGraph final : public IGraphBuilder, public IMediaSeeking {
     std::atomic<std::uint64_t> m_frameSerial{0};
     std::string m_lastError;
     std::string m_errorMessage;
+    std::vector<std::string> m_missingParts;
 };
 
 } // namespace plexavo::platform

@@ -109,8 +109,35 @@ std::string MediaGraph::lastErrorText() const {
     return m_lastError;
 }
 
+void MediaGraph::noteMissingPart(GstMessage* message) {
+    // The decoders post this before their error, which says only that "a
+    // plug-in" is missing; the description names it.
+    if (!gst_is_missing_plugin_message(message))
+        return;
+    gchar* description = gst_missing_plugin_message_get_description(message);
+    if (description && *description &&
+        std::find(m_missingParts.begin(), m_missingParts.end(), description) ==
+            m_missingParts.end())
+        m_missingParts.emplace_back(description);
+    g_free(description);
+}
+
+std::vector<std::string> MediaGraph::missingParts() const {
+    return m_missingParts;
+}
+
 std::string MediaGraph::lastErrorMessage() const {
-    return m_errorMessage;
+    if (m_missingParts.empty())
+        return m_errorMessage;
+    std::string text = m_errorMessage.empty() ? "" : m_errorMessage + " ";
+    text += "Missing: ";
+    for (std::size_t i = 0; i < m_missingParts.size(); ++i)
+        text += (i ? ", " : "") + m_missingParts[i];
+    // What every file needs is in the package's Depends; the rest of the
+    // formats it lists play with the plugin set it recommends.
+    text += m_missingParts.size() == 1 ? ". Installing gstreamer1.0-plugins-bad may add it."
+                                       : ". Installing gstreamer1.0-plugins-bad may add them.";
+    return text;
 }
 
 } // namespace plexavo::platform

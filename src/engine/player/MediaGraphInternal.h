@@ -8,6 +8,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/base/gsttypefindhelper.h>
 #include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
 
 #include <algorithm>
@@ -164,7 +165,8 @@ struct MediaGraph::Callbacks {
         auto* graph = static_cast<MediaGraph*>(self);
         const auto type = GST_MESSAGE_TYPE(message);
         if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS ||
-            (type == GST_MESSAGE_ASYNC_DONE && graph->m_passAsyncDone))
+            (type == GST_MESSAGE_ASYNC_DONE && graph->m_passAsyncDone) ||
+            (type == GST_MESSAGE_ELEMENT && gst_is_missing_plugin_message(message)))
             return GST_BUS_PASS;
         // A dropped message is ours to release; it holds its source element.
         gst_message_unref(message);

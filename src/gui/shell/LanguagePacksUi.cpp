@@ -8,6 +8,7 @@
 #include "gui/shell/CMainFrame.h"
 
 #include <QAction>
+#include <QFontDatabase>
 #include <QMenu>
 #include <QTimer>
 
@@ -100,9 +101,45 @@ void CLanguageSwitch::OnLanguage(int id) {
     reportUnsavedSetting(m_frame, settings::writeLanguage(langId));
     if (id == lang::kFirstLanguageCommand || !m_frame)
         return;
+    // Without the letters, the notice in the new language would be boxes too.
+    const QString fonts = missingFontNotice(langId);
+    if (!fonts.isEmpty()) {
+        MessageBox::show(m_frame, fonts, QMessageBox::Warning);
+        return;
+    }
     const QString notice = translationNotice();
     if (!notice.isEmpty()) // a pack without the text has nothing to say
         MessageBox::show(m_frame, notice, QMessageBox::Information);
+}
+
+QString missingFontNotice(std::uint16_t languageId) {
+    // Windows language ids: the primary language in the low ten bits, the
+    // region above (Chinese: 2 the PRC and 4 Singapore write Simplified).
+    const unsigned primary = languageId & 0x3FFu;
+    const unsigned region = languageId >> 10;
+    QFontDatabase::WritingSystem script = QFontDatabase::Any;
+    const char* name = nullptr;
+    if (primary == 0x04 && (region == 2 || region == 4)) {
+        script = QFontDatabase::SimplifiedChinese;
+        name = "Chinese";
+    } else if (primary == 0x04) {
+        script = QFontDatabase::TraditionalChinese;
+        name = "Chinese";
+    } else if (primary == 0x11) {
+        script = QFontDatabase::Japanese;
+        name = "Japanese";
+    } else if (primary == 0x12) {
+        script = QFontDatabase::Korean;
+        name = "Korean";
+    }
+    if (!name || !QFontDatabase::families(script).isEmpty())
+        return {};
+    // English whatever the language: its own letters are what cannot be drawn.
+    return QStringLiteral("The %1 texts need a font with %1 characters, and none is installed, "
+                          "so they show as empty boxes.\n\n"
+                          "Install the fonts-noto-cjk package (sudo apt install fonts-noto-cjk), "
+                          "then start Plexavo again.")
+        .arg(QLatin1String(name));
 }
 
 QString translationNotice() {

@@ -57,6 +57,11 @@ class CLanguageSwitch : public QObject {
     QPointer<CMainFrame> m_frame;
 };
 
+// When the language's texts need letters that no installed font has (Chinese,
+// Japanese, Korean), the message that says which package brings them; ""
+// when the fonts are there or the language needs none beyond Latin ones.
+QString missingFontNotice(std::uint16_t languageId);
+
 // The address the translation notice names; a build option, "" for none.
 const char* translationContact();
 // The notice in the current language, naming the address when there is one.

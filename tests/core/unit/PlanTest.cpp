@@ -212,9 +212,10 @@ TEST(Mpeg4Plan, LargeFramesAreFittedInside640x480) {
         EXPECT_LE(p.video.level, 4) << asked << ": beyond Simple Profile level 4a";
         const bool fitted = c.fitW != (c.w & ~1) || c.fitH != (c.h & ~1);
         EXPECT_EQ(p.notes.size(), fitted ? 1u : 0u) << asked;
-        if (fitted && !p.notes.empty())
+        if (fitted && !p.notes.empty()) {
             EXPECT_EQ(p.notes[0], "MPEG-4 is limited to 640x480 on these devices: writing " +
                                       std::to_string(c.fitW) + "x" + std::to_string(c.fitH));
+        }
         // The picture is letterboxed inside the fitted frame, never outside it.
         EXPECT_LE(p.video.innerW + 2 * p.video.padX, p.video.width) << asked;
         EXPECT_LE(p.video.innerH + 2 * p.video.padY, p.video.height) << asked;
@@ -268,9 +269,10 @@ TEST(Mpeg4Plan, FitInsideKeepsTheShapeInEvenSizes) {
                 << w << "x" << h << ": not as large as fits";
             const double asked = static_cast<double>(w) / h;
             const double got = static_cast<double>(f.width) / f.height;
-            if (f.width > 16 && f.height > 16)
+            if (f.width > 16 && f.height > 16) {
                 ASSERT_NEAR(got / asked, 1.0, 2.0 / std::min(f.width, f.height))
                     << w << "x" << h << " became " << f.width << "x" << f.height;
+            }
         }
 }
 
