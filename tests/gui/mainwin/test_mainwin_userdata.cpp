@@ -4,7 +4,7 @@
 // is reported as a name that cannot be read, not as bad media; a choice that
 // cannot be saved is said once per run.
 #include "engine/media/SourceItem.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -87,7 +87,6 @@ class TestMainWinUserData : public QObject {
                  qPrintable(error));
         m_odd = m_dir / "clip-\xff\xfe.mp4";
         fs::copy_file(clip, m_odd);
-        settings::initRegKey();
         QVERIFY(settings::writeToolTipsHidden().ok);
         QVERIFY(settings::writeOutputPath(m_out + "/").ok);
     }
@@ -164,10 +163,10 @@ class TestMainWinUserData : public QObject {
 
     // Last: the message is shown once per run of the program.
     void aChoiceThatCannotBeSavedIsSaidOnce() {
-        const std::string hive = CRegistryKey::hivePath();
-        const std::string kept = hive + ".kept";
-        fs::rename(hive, kept);
-        fs::create_directory(hive); // the settings file is a folder now
+        const std::string file = settings::SettingsFile().path();
+        const std::string kept = file + ".kept";
+        fs::rename(file, kept);
+        fs::create_directory(file); // the settings file is a folder now
         CVantrelApp app;
         QVERIFY(app.InitInstance());
         CVantrelView& view = *app.mainFrame()->view();
@@ -178,12 +177,12 @@ class TestMainWinUserData : public QObject {
         view.OnBrowse();
         next = second;
         view.OnBrowse();
-        fs::remove(hive);
-        fs::rename(kept, hive);
+        fs::remove(file);
+        fs::rename(kept, file);
 
         QCOMPARE(MessageBox::shownTexts(),
                  QStringList{QStringLiteral("The settings cannot be saved in\n") +
-                             QString::fromStdString(hive) +
+                             QString::fromStdString(file) +
                              QStringLiteral("\n(Is a directory).\n\nYour choice applies until "
                                             "Plexavo is closed and is lost after that.")});
         // The choice holds for this run all the same.
