@@ -5,7 +5,7 @@
 //   lang_switch_bench [rows] [switches]     (the shipped packs beside the program)
 #include "BenchItems.h"
 #include "engine/media/SourceItem.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     const int switches = argc > 2 ? std::max(2, std::atoi(argv[2])) : 20;
 
-    settings::initRegKey();
-    g_bToolTipsHidden = true;
+    settings::toolTipsHiddenThisRun = true;
     MessageBox::setAutoAnswer(QMessageBox::Ok); // the translation notice
 
     CLanguageSwitch languages;

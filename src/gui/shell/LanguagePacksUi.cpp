@@ -1,7 +1,7 @@
 #include "gui/shell/LanguagePacksUi.h"
 
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UnsavedSettings.h"
@@ -32,10 +32,9 @@ CLanguageSwitch::~CLanguageSwitch() {
 }
 
 void CLanguageSwitch::applyStoredLanguage() {
-    // -1 stands for "no value": missing, or stored as another type.
-    const long stored = settings::readLanguage();
-    if (stored != -1)
-        m_packs.SelectLanguage(static_cast<unsigned>(stored));
+    // Nothing when the value is missing or not a number.
+    if (const auto stored = settings::readLanguage())
+        m_packs.SelectLanguage(static_cast<unsigned>(*stored));
     m_qtTexts.followCurrentModule();
 }
 

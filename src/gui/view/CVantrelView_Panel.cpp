@@ -4,7 +4,7 @@
 
 #include "engine/res/DialogLabels.h"
 #include "engine/services/OpenWithBrowser.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
@@ -544,7 +544,7 @@ void CVantrelView::OnToolTips() {
     reportUnsavedSetting(window(), settings::writeToolTipsHidden());
     // For this run too: a view rebuilt by a language switch must not open
     // the window of a first start again.
-    g_bToolTipsHidden = true;
+    settings::toolTipsHiddenThisRun = true;
 }
 
 } // namespace plexavo

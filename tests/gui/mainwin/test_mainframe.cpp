@@ -6,7 +6,7 @@
 #include "TestSupport.h"
 #include "gui/support/TabWalk.h"
 
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -96,10 +96,9 @@ class TestMainFrame : public QObject {
 
   private slots:
     void initTestCase() {
-        settings::initRegKey();
         // Not a first start: no help window may pop up over the tests.
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
     }
 
     void init() {
@@ -329,10 +328,9 @@ class TestMainFrame : public QObject {
     }
 
     void theFirstStartTipsWaitForTheDetectionWindow() {
-        // Files on the command line and no "HiddenToolTips": the detection
+        // Files on the command line and the tips never closed: the detection
         // window is up when the tips' second has passed.
-        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, KEY_MODE_WRITE)
-            .WriteString(settings::kHiddenToolTips, "no");
+        settings::SettingsFile().write(settings::kHiddenToolTips, false);
         CVantrelApp app;
         QVERIFY(app.InitInstance({std::string("/m/clip.mp4")}));
         settings::writeToolTipsHidden();
@@ -359,7 +357,7 @@ class TestMainFrame : public QObject {
                                 .arg(tipsAt)
                                 .arg(detectionClosedAt)));
         QVERIFY(!overAnotherWindow);
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
         MessageBox::setNextAnswer(QMessageBox::Ok);
         app.mainFrame()->close();
     }

@@ -3,8 +3,8 @@
 // the translation notice, and packs that fail at the last moment.
 #include "gui/mainwin/MainWinSupport.h"
 
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/CMainFrame.h"
@@ -95,9 +95,8 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(copyPack(test + "LanResAlphaDll.so", m_packs.filePath("LanResAlphaDll.so")));
         lang::setPackFolder(m_packs.path().toStdString());
 
-        settings::initRegKey();
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
     }
 
     void cleanupTestCase() { lang::setPackFolder(""); }
@@ -146,7 +145,7 @@ class TestLanguageSwitch : public QObject {
         choose(32751); // the "&Alpha" entry, before Chinese
         QCOMPARE(m_switch->packs().m_wCurLanguage, kAlphaId);
         QCOMPARE(res::currentModule().language, kAlphaId);
-        QCOMPARE(settings::readLanguage(), long{kAlphaId});
+        QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
         QVERIFY(before.isNull()); // the view was rebuilt
         QCOMPARE(checks(), (QList<bool>{false, true, false, false}));
 
@@ -156,7 +155,7 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(!second.isNull());
         choose(32752); // the Chinese entry is Chinese
         QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kChineseSimplified);
-        QCOMPARE(settings::readLanguage(), 2052L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(2052));
         QVERIFY(second.isNull());
         QCOMPARE(m_frame->popups().first()->title(),
                  QString::fromUtf8("\xE6\x96\x87\xE4\xBB\xB6(&F)"));
@@ -168,10 +167,10 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(languageEntries(), (QStringList{"&English", kAlpha, kGerman}));
         settings::writeLanguage(1031);
         choose(32752); // German, now the third entry
-        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         choose(32751);
         QFile::rename(m_packs.filePath("away.so"), m_packs.filePath("LanResChsDll.so"));
-        QCOMPARE(settings::readLanguage(), long{kAlphaId});
+        QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
         QCOMPARE(res::currentModule().language, kAlphaId);
         QCOMPARE(checks(), (QList<bool>{false, true, false}));
     }
@@ -179,7 +178,7 @@ class TestLanguageSwitch : public QObject {
     void laterEntriesSwitchWithTheNotice() {
         choose(32753);
         QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
-        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         const QString notice = MessageBox::shownTexts().first();
         QCOMPARE(notice, translationNotice()); // in the new language
@@ -211,7 +210,7 @@ class TestLanguageSwitch : public QObject {
         // Back to English through the first entry: no notice.
         choose(32750);
         QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kEnglishUs);
-        QCOMPARE(settings::readLanguage(), 1033L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1033));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
@@ -246,15 +245,16 @@ class TestLanguageSwitch : public QObject {
     void theTipsOfAFirstStartDoNotReturnAfterASwitch() {
         int opened = 0;
         m_frame->configureView = [&](CVantrelView* view) { view->runHelpTips = [&] { ++opened; }; };
-        g_bToolTipsHidden = false; // a first start: the view opens the tips a second later
+        settings::toolTipsHiddenThisRun =
+            false; // a first start: the view opens the tips a second later
         m_frame->RecreateView();
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 5000);
-        QVERIFY(g_bToolTipsHidden); // closed, for the rest of this run too
+        QVERIFY(settings::toolTipsHiddenThisRun); // closed, for the rest of this run too
         choose(32753);
         QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
         QTest::qWait(CVantrelView::kTipsDelayMs + 500);
         QCOMPARE(opened, 1);
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
     }
 
     void theViewKeepsItsRowsAndSettings() {
@@ -360,7 +360,7 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(!view.isNull()); // no rebuild
         QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
         QCOMPARE(res::currentModule().language, 1031);
-        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QVERIFY(MessageBox::shownTexts().isEmpty());
     }
 
