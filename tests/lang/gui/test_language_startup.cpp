@@ -102,8 +102,8 @@ class TestLanguageStartup : public QObject {
             << QList<bool>{false, false, false} << QStringLiteral("Cancel");
         // Russian was chosen once, and its pack has gone since.
         QTest::newRow("pack gone")
-            << QStringLiteral("Language=1049\n") << 0 << QStringLiteral("&File")
-            << english << QList<bool>{false, false, false} << QStringLiteral("Cancel");
+            << QStringLiteral("Language=1049\n") << 0 << QStringLiteral("&File") << english
+            << QList<bool>{false, false, false} << QStringLiteral("Cancel");
     }
 
     void startsInTheStoredLanguage() {
