@@ -2,6 +2,8 @@
 
 #include "engine/services/ResourceText.h"
 
+#include "PlexavoVersion.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -568,7 +570,10 @@ std::string writePackSource(const CompileResult& pack, const std::string& source
         << "PLEXAVO_PACK_EXPORT unsigned GetLanguage() { return " << pack.info.language << "; }\n"
         << "PLEXAVO_PACK_EXPORT const char* GetLanguageName() { return \""
         << escapeC(pack.info.menuName) << "\"; }\n"
-        << "PLEXAVO_PACK_EXPORT const Module* GetResourceModuleV1() { return &kModule; }\n";
+        << "PLEXAVO_PACK_EXPORT const Module* GetResourceModuleV1() { return &kModule; }\n"
+        << "// The program refuses a pack built for another version of it.\n"
+        << "PLEXAVO_PACK_EXPORT const char PlexavoPackVersion[] = \"" << escapeC(kProgramVersion)
+        << "\";\n";
     return out.str();
 }
 

@@ -69,7 +69,8 @@ struct CompileResult {
 // text instead, so the menu keeps its shape.
 CompileResult compile(const res::Module& english, const Catalog& catalog);
 
-// C++ source of a pack library: the table and the three exports.
+// C++ source of a pack library: the table, the three accessors and the
+// version of the program it is built for (this tool's).
 std::string writePackSource(const CompileResult& pack, const std::string& sourceName);
 
 // A C string literal body for text (quotes, backslashes and control bytes escaped).

@@ -2,8 +2,9 @@
 // the size and bit-rate rules, the output folder, and the help-window toggle.
 #include "gui/view/CVantrelView.h"
 
+#include "engine/desktop/OpenAddress.h"
+#include "engine/desktop/ShippedPages.h"
 #include "engine/res/DialogLabels.h"
-#include "engine/services/OpenWithBrowser.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -518,15 +519,15 @@ void CVantrelView::OnGo() {
         MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
         return;
     }
-    const int result = openWithDesktop(m_outputPath.toStdString());
-    if (result == kStartFileNotFound || result == kStartPathNotFound)
+    const desktop::OpenResult result = desktop::openWithDesktop(m_outputPath.toStdString());
+    if (result == desktop::OpenResult::FileNotFound || result == desktop::OpenResult::PathNotFound)
         MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
 }
 
 void CVantrelView::OnDownload(int id) {
     // Said when no browser opens it, as the About box's link says it.
-    if (const char* anchor = pages::downloadAnchor(id))
-        CHyperLink::openInBrowser(window(), pages::downloadPageUrl(anchor), SW_SHOWNORMAL);
+    if (const char* anchor = desktop::downloadAnchor(id))
+        CHyperLink::openInBrowser(window(), desktop::downloadPageUrl(anchor));
 }
 
 // ---- The help window -------------------------------------------------------------

@@ -98,7 +98,7 @@ class TestLanguageStartup : public QObject {
         QVERIFY(app.InitInstance());
         CMainFrame* frame = app.mainFrame();
         QVERIFY(frame);
-        QCOMPARE(int(app.languages().packs().m_wCurLanguage), language);
+        QCOMPARE(int(app.languages().packs().m_currentLanguage), language);
         QCOMPARE(frame->popups().first()->title(), fileMenu);
         QCOMPARE(frame->windowTitle(), QStringLiteral("Plexavo"));
         // The view was built once, at start: it has the stored language only

@@ -140,7 +140,7 @@ class TestLanguageSwitch : public QObject {
     void theSecondEntrySelectsThePackItNames() {
         const QPointer<CVantrelView> before = m_frame->view();
         choose(32751); // the "&Alpha" entry, before Chinese
-        QCOMPARE(m_switch->packs().m_wCurLanguage, kAlphaId);
+        QCOMPARE(m_switch->packs().m_currentLanguage, kAlphaId);
         QCOMPARE(res::currentModule().language, kAlphaId);
         QCOMPARE(settings::readLanguage(), long{kAlphaId});
         QVERIFY(before.isNull()); // the view was rebuilt
@@ -151,7 +151,7 @@ class TestLanguageSwitch : public QObject {
         choose(32751);
         QVERIFY(!second.isNull());
         choose(32752); // the Chinese entry is Chinese
-        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kChineseSimplified);
+        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kChineseSimplified);
         QCOMPARE(settings::readLanguage(), 2052L);
         QVERIFY(second.isNull());
         QCOMPARE(m_frame->popups().first()->title(),
@@ -174,7 +174,7 @@ class TestLanguageSwitch : public QObject {
 
     void laterEntriesSwitchWithTheNotice() {
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QCOMPARE(settings::readLanguage(), 1031L);
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         const QString notice = MessageBox::shownTexts().first();
@@ -206,7 +206,7 @@ class TestLanguageSwitch : public QObject {
 
         // Back to English through the first entry: no notice.
         choose(32750);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kEnglishUs);
+        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kEnglishUs);
         QCOMPARE(settings::readLanguage(), 1033L);
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
@@ -221,7 +221,7 @@ class TestLanguageSwitch : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 5000);
         QVERIFY(g_bToolTipsHidden); // closed, for the rest of this run too
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QTest::qWait(CVantrelView::kTipsDelayMs + 500);
         QCOMPARE(opened, 1);
         g_bToolTipsHidden = true;
@@ -295,7 +295,7 @@ class TestLanguageSwitch : public QObject {
         choose(32754);
         QFile::remove(m_packs.filePath("LanResFlakyDll.so"));
         QVERIFY(!view.isNull()); // no rebuild
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QCOMPARE(res::currentModule().language, 1031);
         QCOMPARE(settings::readLanguage(), 1031L);
         QVERIFY(MessageBox::shownTexts().isEmpty());
