@@ -108,9 +108,21 @@ class TestMainFrame : public QObject {
     Q_OBJECT
 
     std::unique_ptr<CMainFrame> m_frame;
+    // The desktop the window's addresses open on, empty until a test fills it.
+    QTemporaryDir m_desktop;
 
   private slots:
     void initTestCase() {
+        // Set before anything asks GLib for the XDG folders: it reads each
+        // once per process (the preview's GStreamer, at the view's start).
+        // The system's icons, but none of its applications.
+        QVERIFY(m_desktop.isValid());
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            qputenv(name, m_desktop.filePath(QLatin1String(name)).toUtf8());
+        QVERIFY(QDir().mkpath(m_desktop.filePath(QStringLiteral("XDG_DATA_DIRS"))));
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/icons"),
+                            m_desktop.filePath(QStringLiteral("XDG_DATA_DIRS/icons"))));
         settings::initRegKey();
         // Not a first start: no help window may pop up over the tests.
         settings::writeToolTipsHidden();
@@ -433,14 +445,9 @@ class TestMainFrame : public QObject {
     }
 
     void downloadCommandsOpenTheirAnchorOrSayWhyNot() {
-        // A desktop whose text/html handler is yet to come.
-        QTemporaryDir desktop;
+        // The desktop's text/html handler is yet to come.
+        const QTemporaryDir& desktop = m_desktop;
         const QString opened = desktop.filePath(QStringLiteral("opened"));
-        std::vector<std::unique_ptr<testing_support::EnvGuard>> env;
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
-            env.push_back(std::make_unique<testing_support::EnvGuard>(
-                name, desktop.filePath(QLatin1String(name)).toStdString()));
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         QList<QAction*> downloads = m_frame->popups().value(5)->actions();
         downloads.removeIf([](QAction* action) { return action->isSeparator(); });
