@@ -141,8 +141,8 @@ OpenResult openWithDesktop(const std::string& pathOrUrl) {
     char program[] = "xdg-open";
     char* argv[] = {program, target.data(), nullptr};
     GError* error = nullptr;
-    const bool started =
-        g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, detach, nullptr, nullptr, &error);
+    const bool started = g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, detach, nullptr,
+                                       nullptr, &error);
     return reported(started, error, "xdg-open", target);
 }
 

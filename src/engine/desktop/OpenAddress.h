@@ -4,7 +4,7 @@
 //
 // Calls (on the user-interface thread; neither waits for what it starts):
 //   desktop::openInBrowser(desktop::downloadPageUrl("#directx")); // Download menu, About link
-//   desktop::openWithDesktop(outputFolder);                      // the view's "Go", Help > Contents
+//   desktop::openWithDesktop(outputFolder);                      // "Go", Help > Contents
 #pragma once
 
 #include <string>
