@@ -2,8 +2,7 @@
 
 #include "engine/services/ResourceText.h"
 
-#include "PlexavoVersion.h"
-
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -150,11 +149,28 @@ const char* dialogName(int dialog) {
     }
 }
 
+// What a translator cannot tell from a string's text alone.
+const char* stringNote(int id) {
+    switch (id) {
+    case 62030:
+        return "a link or page that would not open; %s is the reason";
+    case 62045:
+        return "the translation notice of a build without an address to write to";
+    case 62046:
+        return "what screen readers call the information box beside the source list";
+    default:
+        return nullptr;
+    }
+}
+
 std::string translatorNote(const res::Entry& e) {
     std::ostringstream note;
     switch (e.kind) {
     case Kind::String:
-        note << "String " << e.id << ".";
+        note << "String " << e.id;
+        if (const char* what = stringNote(e.id))
+            note << ": " << what;
+        note << ".";
         break;
     case Kind::Menu:
         note << (e.id == 0 ? "Menu title" : "Menu command") << " (menu " << e.owner << ").";
@@ -407,6 +423,121 @@ std::string writeTemplate(const res::Module& english) {
     return out.str();
 }
 
+namespace {
+
+bool isBlank(const std::string& line) {
+    return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+// The msgctxt of one entry's lines (a first line and its continuations), or
+// false when the entry has none (the header) or it cannot be read.
+bool entryContext(const std::vector<std::string>& lines, std::size_t begin, std::size_t end,
+                  std::size_t& at, std::string& context) {
+    for (at = begin; at < end; ++at)
+        if (startsWith(lines[at], "msgctxt "))
+            break;
+    if (at == end)
+        return false;
+    std::string error;
+    if (!readQuoted(lines[at], std::strlen("msgctxt"), context, error))
+        return false;
+    for (std::size_t k = at + 1; k < end && startsWith(trim(lines[k]), "\""); ++k)
+        if (!readQuoted(lines[k], 0, context, error))
+            return false;
+    return true;
+}
+
+// One entry's lines with its flags line changed as wanted; untouched when it
+// already agrees.
+void setFormatFlag(std::vector<std::string>& entry, std::size_t contextAt, bool wanted) {
+    std::size_t flagsAt = contextAt;
+    for (std::size_t k = 0; k < contextAt; ++k)
+        if (startsWith(entry[k], "#,")) {
+            flagsAt = k;
+            break;
+        }
+    std::vector<std::string> flags;
+    if (flagsAt != contextAt) {
+        std::istringstream in(entry[flagsAt].substr(2));
+        std::string flag;
+        while (std::getline(in, flag, ','))
+            if (!trim(flag).empty())
+                flags.push_back(trim(flag));
+    }
+    const auto has = [&](const char* f) {
+        return std::find(flags.begin(), flags.end(), f) != flags.end();
+    };
+    if (has("c-format") == wanted && !(wanted && has("no-c-format")))
+        return;
+    std::erase(flags, std::string("no-c-format"));
+    std::erase(flags, std::string("c-format"));
+    if (wanted)
+        flags.push_back("c-format");
+
+    std::string line = "#,";
+    for (std::size_t k = 0; k < flags.size(); ++k)
+        line += (k ? ", " : " ") + flags[k];
+    if (flagsAt != contextAt) {
+        if (flags.empty())
+            entry.erase(entry.begin() + static_cast<std::ptrdiff_t>(flagsAt));
+        else
+            entry[flagsAt] = line;
+        return;
+    }
+    // A new flags line goes where gettext writes it: after the comments and
+    // references, before the previous msgid (#|) and the message.
+    std::size_t insertAt = 0;
+    while (insertAt < contextAt && !startsWith(entry[insertAt], "#|"))
+        ++insertAt;
+    entry.insert(entry.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
+}
+
+} // namespace
+
+std::string syncFormatFlags(const res::Module& english, const std::string& catalogText) {
+    std::map<std::string, bool> needsFormat;
+    const auto keys = keysOf(english);
+    for (std::size_t i = 0; i < english.count; ++i)
+        if (!keys[i].empty())
+            needsFormat[keys[i]] = !res::conversionSignature(english.entries[i].text).empty();
+
+    std::vector<std::string> lines;
+    std::istringstream in(catalogText);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    const bool finalNewline = !catalogText.empty() && catalogText.back() == '\n';
+
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < lines.size();) {
+        if (isBlank(lines[i])) {
+            out.push_back(lines[i++]);
+            continue;
+        }
+        std::size_t end = i;
+        while (end < lines.size() && !isBlank(lines[end]))
+            ++end;
+        std::vector<std::string> entry(lines.begin() + static_cast<std::ptrdiff_t>(i),
+                                       lines.begin() + static_cast<std::ptrdiff_t>(end));
+        std::size_t contextAt = 0;
+        std::string context;
+        if (entryContext(entry, 0, entry.size(), contextAt, context)) {
+            const auto known = needsFormat.find(context);
+            if (known != needsFormat.end())
+                setFormatFlag(entry, contextAt, known->second);
+        }
+        out.insert(out.end(), entry.begin(), entry.end());
+        i = end;
+    }
+
+    std::string text;
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        text += out[k];
+        if (k + 1 < out.size() || finalNewline)
+            text += '\n';
+    }
+    return text;
+}
+
 std::string stripMnemonic(const std::string& text) {
     std::string s = text;
     // "(&F)" after a CJK text, in ASCII or full-width parentheses.
@@ -570,10 +701,7 @@ std::string writePackSource(const CompileResult& pack, const std::string& source
         << "PLEXAVO_PACK_EXPORT unsigned GetLanguage() { return " << pack.info.language << "; }\n"
         << "PLEXAVO_PACK_EXPORT const char* GetLanguageName() { return \""
         << escapeC(pack.info.menuName) << "\"; }\n"
-        << "PLEXAVO_PACK_EXPORT const Module* GetResourceModuleV1() { return &kModule; }\n"
-        << "// The program refuses a pack built for another version of it.\n"
-        << "PLEXAVO_PACK_EXPORT const char PlexavoPackVersion[] = \"" << escapeC(kProgramVersion)
-        << "\";\n";
+        << "PLEXAVO_PACK_EXPORT const Module* GetResourceModuleV1() { return &kModule; }\n";
     return out.str();
 }
 

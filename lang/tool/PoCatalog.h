@@ -37,6 +37,13 @@ std::vector<std::string> keysOf(const res::Module& module);
 // The .pot template: one message per text of the English module, in its order.
 std::string writeTemplate(const res::Module& english);
 
+// The text of a catalog with each entry's c-format flag as its English text
+// asks: added where that text holds printf directives, dropped where it holds
+// none, so that gettext checks exactly the directives the program passes.
+// Every other line stays as it is; entries with keys the module lacks, the
+// header and obsolete entries are left alone.
+std::string syncFormatFlags(const res::Module& english, const std::string& catalogText);
+
 // A quoted .po string, split after each embedded line break.
 std::string quotePo(const std::string& keyword, const std::string& text);
 
@@ -69,8 +76,7 @@ struct CompileResult {
 // text instead, so the menu keeps its shape.
 CompileResult compile(const res::Module& english, const Catalog& catalog);
 
-// C++ source of a pack library: the table, the three accessors and the
-// version of the program it is built for (this tool's).
+// C++ source of a pack library: the table and the three exports.
 std::string writePackSource(const CompileResult& pack, const std::string& sourceName);
 
 // A C string literal body for text (quotes, backslashes and control bytes escaped).

@@ -219,17 +219,8 @@ void CVantrelView::buildForm() {
         setTabOrder(order[i], order[i + 1]);
 }
 
-QWidget* CVantrelView::buildSettingsPanel() {
-    auto* panel = new QWidget;
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-
-    // Every first-column caption gets the same width, so the first control
-    // of each group starts at the same x.
-    QList<QLabel*> firstColumn;
-
-    // -- Conversion Settings: the target format (and the hidden TV standard).
+// Conversion Settings: the target format (and the hidden TV standard).
+QGroupBox* CVantrelView::buildConversionGroup(QList<QLabel*>& firstColumn) {
     auto* conversion = makeGroup(lm::kConversionGroup);
     auto* conversionRow = new QHBoxLayout(conversion);
     conversionRow->setContentsMargins(8, 2, 8, 4);
@@ -260,9 +251,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
     }
     conversionRow->addStretch(1);
     typeLabel->setBuddy(m_formatGroup->button(0));
-    layout->addWidget(conversion);
+    return conversion;
+}
 
-    // -- Video Settings
+// Video Settings
+QGroupBox* CVantrelView::buildVideoGroup(QList<QLabel*>& firstColumn) {
     auto* video = makeGroup(lm::kVideoGroup);
     auto* videoGrid = new QGridLayout(video);
     videoGrid->setContentsMargins(8, 2, 8, 4);
@@ -322,9 +315,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
                                  QLatin1Char(' ') + formText(lm::kMaxRateUnit));
     m_minRate->setAccessibleName(formText(lm::kMinRate).remove(QLatin1Char(':')) +
                                  QLatin1Char(' ') + formText(lm::kMinRateUnit));
-    layout->addWidget(video);
+    return video;
+}
 
-    // -- Audio Settings (the volume row stays hidden)
+// Audio Settings (the volume row stays hidden)
+QGroupBox* CVantrelView::buildAudioGroup(QList<QLabel*>& firstColumn) {
     auto* audio = makeGroup(lm::kAudioGroup);
     auto* audioRow = new QHBoxLayout(audio);
     audioRow->setContentsMargins(8, 2, 8, 4);
@@ -352,9 +347,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
                                       QLatin1Char(' ') + m_audioBitRate->accessibleName());
     m_videoBitRate->setAccessibleName(formText(lm::kVideoGroup).section(QLatin1Char(' '), 0, 0) +
                                       QLatin1Char(' ') + m_videoBitRate->accessibleName());
-    layout->addWidget(audio);
+    return audio;
+}
 
-    // -- Path Information
+// Path Information
+QGroupBox* CVantrelView::buildPathGroup(QList<QLabel*>& firstColumn) {
     auto* path = makeGroup(lm::kPathGroup);
     auto* pathRow = new QHBoxLayout(path);
     pathRow->setContentsMargins(8, 2, 8, 4);
@@ -379,9 +376,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
     pathRow->addWidget(m_go);
     connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(m_go, &QPushButton::clicked, this, [this] { OnGo(); });
-    layout->addWidget(path);
+    return path;
+}
 
-    // -- The help switch and the media-framework tip
+// The help switch and the media-framework tip
+QHBoxLayout* CVantrelView::buildHelpRow() {
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(4, 0, 4, 0);
     m_hideToolTipsBox = new QCheckBox(formText(ctl::kHideToolTips));
@@ -397,7 +396,23 @@ QWidget* CVantrelView::buildSettingsPanel() {
     m_mediaTip->setVisible(false);
     bottom->addWidget(m_hideToolTipsBox);
     bottom->addWidget(m_mediaTip, 1);
-    layout->addLayout(bottom);
+    return bottom;
+}
+
+QWidget* CVantrelView::buildSettingsPanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    // Every first-column caption gets the same width, so the first control
+    // of each group starts at the same x.
+    QList<QLabel*> firstColumn;
+    layout->addWidget(buildConversionGroup(firstColumn));
+    layout->addWidget(buildVideoGroup(firstColumn));
+    layout->addWidget(buildAudioGroup(firstColumn));
+    layout->addWidget(buildPathGroup(firstColumn));
+    layout->addLayout(buildHelpRow());
 
     int captionWidth = 0;
     for (auto* label : firstColumn)
