@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
 
     // The entries of the shipped packs after English, by their language.
     std::vector<int> commands;
-    const auto& ids = languages.packs().m_aLangIds;
+    const auto& ids = languages.packs().m_languageIds;
     for (std::size_t i = 1; i < ids.size() && commands.size() < 3; ++i)
         if (ids[i] != lang::kChineseSimplified) // the same entries as the earlier figures
             commands.push_back(lang::kFirstLanguageCommand + static_cast<int>(i));

@@ -83,7 +83,7 @@ class TestLanguageFonts : public QObject {
         QFETCH(QString, script);
         choose(entry);
         // The switch itself goes through: the choice is the user's.
-        QCOMPARE(int(m_switch->packs().m_wCurLanguage), language);
+        QCOMPARE(int(m_switch->packs().m_currentLanguage), language);
         QCOMPARE(settings::readLanguage(), std::optional<int>(language));
         // One box, readable without the missing letters, instead of the
         // translation notice that would be drawn in them.

@@ -118,7 +118,7 @@ class TestLanguageStartup : public QObject {
         QVERIFY(app.InitInstance());
         CMainFrame* frame = app.mainFrame();
         QVERIFY(frame);
-        QCOMPARE(int(app.languages().packs().m_wCurLanguage), language);
+        QCOMPARE(int(app.languages().packs().m_currentLanguage), language);
         QCOMPARE(frame->popups().first()->title(), fileMenu);
         QCOMPARE(frame->windowTitle(), QStringLiteral("Plexavo"));
         // The view was built once, at start: it has the stored language only
@@ -142,7 +142,7 @@ class TestLanguageStartup : public QObject {
         {
             CVantrelApp app;
             QVERIFY(app.InitInstance());
-            QCOMPARE(int(app.languages().packs().m_wCurLanguage), 1031);
+            QCOMPARE(int(app.languages().packs().m_currentLanguage), 1031);
             QCOMPARE(browseText(app.mainFrame()), QStringLiteral("Durchsuchen..."));
             QVERIFY(settings::toolTipsHiddenThisRun);
         }
@@ -152,7 +152,7 @@ class TestLanguageStartup : public QObject {
         writeBytes(oldFile, old.replace("00000407", "00000804"));
         CVantrelApp app;
         QVERIFY(app.InitInstance());
-        QCOMPARE(int(app.languages().packs().m_wCurLanguage), 1031);
+        QCOMPARE(int(app.languages().packs().m_currentLanguage), 1031);
         QVERIFY(QFile::remove(oldFile));
     }
 };

@@ -143,7 +143,7 @@ class TestLanguageSwitch : public QObject {
     void theSecondEntrySelectsThePackItNames() {
         const QPointer<CVantrelView> before = m_frame->view();
         choose(32751); // the "&Alpha" entry, before Chinese
-        QCOMPARE(m_switch->packs().m_wCurLanguage, kAlphaId);
+        QCOMPARE(m_switch->packs().m_currentLanguage, kAlphaId);
         QCOMPARE(res::currentModule().language, kAlphaId);
         QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
         QVERIFY(before.isNull()); // the view was rebuilt
@@ -154,7 +154,7 @@ class TestLanguageSwitch : public QObject {
         choose(32751);
         QVERIFY(!second.isNull());
         choose(32752); // the Chinese entry is Chinese
-        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kChineseSimplified);
+        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kChineseSimplified);
         QCOMPARE(settings::readLanguage(), std::optional<int>(2052));
         QVERIFY(second.isNull());
         QCOMPARE(m_frame->popups().first()->title(),
@@ -177,7 +177,7 @@ class TestLanguageSwitch : public QObject {
 
     void laterEntriesSwitchWithTheNotice() {
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         const QString notice = MessageBox::shownTexts().first();
@@ -209,7 +209,7 @@ class TestLanguageSwitch : public QObject {
 
         // Back to English through the first entry: no notice.
         choose(32750);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kEnglishUs);
+        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kEnglishUs);
         QCOMPARE(settings::readLanguage(), std::optional<int>(1033));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
@@ -227,7 +227,7 @@ class TestLanguageSwitch : public QObject {
                          QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QMessageBox box(QMessageBox::Question, QString(), QString(),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_frame.get());
         QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
@@ -251,7 +251,7 @@ class TestLanguageSwitch : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 5000);
         QVERIFY(settings::toolTipsHiddenThisRun); // closed, for the rest of this run too
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QTest::qWait(CVantrelView::kTipsDelayMs + 500);
         QCOMPARE(opened, 1);
         settings::toolTipsHiddenThisRun = true;
@@ -358,7 +358,7 @@ class TestLanguageSwitch : public QObject {
         choose(32754);
         QFile::remove(m_packs.filePath("LanResFlakyDll.so"));
         QVERIFY(!view.isNull()); // no rebuild
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QCOMPARE(res::currentModule().language, 1031);
         QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QVERIFY(MessageBox::shownTexts().isEmpty());
