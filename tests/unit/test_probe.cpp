@@ -357,8 +357,10 @@ TEST(Probe, AStopEndsTheProbeInHand) {
         limits.cpuMs = 600000;
         limits.stallMs = 600000;
         FakeCore core("a|s:600000|w:  Duration: 00:00:05.00, start: 0, bitrate: 1 kb/s\\n|x:1");
-        std::thread stopper([&stop] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // The stop comes once the core runs (on a loaded machine that may take a while).
+        std::thread stopper([&stop, &argvFile] {
+            for (int i = 0; i < 1000 && !std::filesystem::exists(argvFile); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             stop = true;
         });
         CSourceItem item;
