@@ -1,8 +1,7 @@
 #include "gui/shell/CVantrelApp.h"
 
 #include "engine/platform/ChildProcess.h"
-#include "engine/player/MediaFramework.h"
-#include "engine/player/MediaGraph.h"
+#include "engine/player/GStreamerRuntime.h"
 #include "engine/services/DebugLog.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/DesktopIntegration.h"
@@ -36,9 +35,7 @@ void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-bool (*CVantrelApp::initMediaFramework)() = [] {
-    return platform::initializeMediaFramework(nullptr);
-};
+bool (*CVantrelApp::initMediaFramework)() = [] { return player::initializeGStreamer(nullptr); };
 
 bool (*CVantrelApp::mayAskAtLogOff)(QSessionManager&) = [](QSessionManager& manager) {
     return manager.allowsInteraction();
@@ -82,7 +79,7 @@ bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
 
     // The runtime's version only (no start of the framework): a missing
     // runtime reads as 0.0 and the view shows its media tip.
-    const preview::MediaFrameworkVersion media = preview::mediaFrameworkVersion();
+    const player::GStreamerVersion media = player::gstreamerVersion();
     g_nQuartzMajor = static_cast<int>(media.major);
     g_nQuartzMinor = static_cast<int>(media.minor);
     settings::initRegKey();

@@ -5,7 +5,7 @@
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
-#include "engine/player/MediaFramework.h"
+#include "engine/player/GStreamerRuntime.h"
 #include "engine/services/DebugLog.h"
 #include "engine/services/RegistryKey.h"
 #include "gui/common/UiText.h"
@@ -41,10 +41,10 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
     runPreview = [this](CSourceItem& item) { return preview::runPreview(window(), item); };
     mediaFrameworkReady = [] {
         // The version (as the start-up values keep it) and the decoders.
-        const preview::MediaFrameworkVersion version = preview::mediaFrameworkVersion();
+        const player::GStreamerVersion version = player::gstreamerVersion();
         g_nQuartzMajor = static_cast<int>(version.major);
         g_nQuartzMinor = static_cast<int>(version.minor);
-        return preview::mediaFrameworkPresent();
+        return player::previewCanPlay();
     };
     // True lets the batch start: the checks themselves answer "missing".
     checkTargetCodecs = [this](int target) {

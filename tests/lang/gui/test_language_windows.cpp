@@ -7,7 +7,7 @@
 #include "engine/services/ResourceText.h"
 #include "gui/common/MessageBox.h"
 #include "gui/mainwin/MainWinSupport.h"
-#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewDialog.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CPathLabel.h"
@@ -180,8 +180,8 @@ class TestLanguageWindows : public QObject {
         QFETCH(int, language);
         select(language);
         std::int32_t start = 0, end = 10;
-        preview::CPreviewDlg dialog(m_out->path().toStdString() + "/" + kNames[1] + ".mp4", start,
-                                    end);
+        preview::PreviewDialog dialog(m_out->path().toStdString() + "/" + kNames[1] + ".mp4", start,
+                                      end);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QTRY_VERIFY_WITH_TIMEOUT(dialog.opened(), 15000);
