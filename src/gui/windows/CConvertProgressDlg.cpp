@@ -4,6 +4,7 @@
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
 #include "engine/res/DialogLabels.h"
+#include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
@@ -45,16 +46,6 @@ constexpr unsigned kStrElapsed = 61900;
 constexpr unsigned kStrLeft = 61901;
 constexpr unsigned kStrSpeed = 61902;
 constexpr unsigned kStrEstimateLine = 61903;
-
-// The window keeps the proportions of its dialog template: dialog units are
-// a quarter of the font's average character width and an eighth of its height.
-QSize dialogUnits(const QWidget* w, int x, int y) {
-    const QFontMetrics fm(w->font());
-    const double baseX = fm.horizontalAdvance(QStringLiteral(
-                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
-                         52.0;
-    return {qRound(x * baseX / 4.0), qRound(y * fm.height() / 8.0)};
-}
 
 QString withoutColon(QString text) {
     if (text.endsWith(QLatin1Char(':')))
@@ -125,7 +116,9 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
         b->setDefault(false);
     }
 
-    const QSize margin = dialogUnits(this, 7, 7);
+    // The window keeps the proportions of its dialog template.
+    const DialogUnits du(font());
+    const QSize margin(du.x(7), du.y(7));
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
     top->addWidget(m_step);
@@ -151,8 +144,8 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
     m_overall->SetRange(0, 100);
     m_current->SetRange(0, 100);
     retranslate();
-    setFixedWidth(dialogUnits(this, 323, 121).width());
-    setMinimumHeight(dialogUnits(this, 323, 121).height());
+    setFixedWidth(du.x(323));
+    setMinimumHeight(du.y(121));
 
     // The estimate needs every row's part; read here, on the list's thread.
     std::vector<std::int64_t> lengths;

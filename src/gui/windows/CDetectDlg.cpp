@@ -7,6 +7,7 @@
 #include "engine/services/DebugLog.h"
 #include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
+#include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
@@ -35,14 +36,6 @@ constexpr unsigned kStrReasons = 61222;
 constexpr unsigned kStrUnreadableNames = 62021;
 constexpr char kOutputSuffix[] = "cvt";
 
-QSize dialogUnits(const QWidget* w, int x, int y) {
-    const QFontMetrics fm(w->font());
-    const double baseX = fm.horizontalAdvance(QStringLiteral(
-                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
-                         52.0;
-    return {qRound(x * baseX / 4.0), qRound(y * fm.height() / 8.0)};
-}
-
 } // namespace
 
 CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
@@ -68,7 +61,9 @@ CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidge
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
 
-    const QSize margin = dialogUnits(this, 7, 7);
+    // The window keeps the proportions of its dialog template.
+    const DialogUnits du(font());
+    const QSize margin(du.x(7), du.y(7));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
     layout->addWidget(m_status);
@@ -77,8 +72,8 @@ CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidge
     setWindowTitle(ui::dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
     m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
     m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
-    setFixedWidth(dialogUnits(this, 323, 59).width());
-    setMinimumHeight(dialogUnits(this, 323, 59).height());
+    setFixedWidth(du.x(323));
+    setMinimumHeight(du.y(59));
 
     m_timer.setObjectName(QStringLiteral("timer101"));
     m_timer.setInterval(kTimerMs);
