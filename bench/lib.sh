@@ -14,15 +14,14 @@ start_virtual_display() {
   export XDG_RUNTIME_DIR="$work/runtime"
 }
 
-# A settings hive in folder $1 that is not a first start (the help window
-# would open a second later), with any further value lines given after it.
+# A settings file in folder $1 that is not a first start (the help window
+# would open a second later), with any further key=value lines given after it.
 write_settings() {
   local dir=$1
   shift
   mkdir -p "$dir"
-  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n' \
-    > "$dir/Plexavo.reg"
-  [ $# -eq 0 ] || printf '%s\n' "$@" >> "$dir/Plexavo.reg"
+  printf '[Settings]\nHiddenToolTips=true\n' > "$dir/plexavo.conf"
+  [ $# -eq 0 ] || printf '%s\n' "$@" >> "$dir/plexavo.conf"
 }
 
 # The median of the numbers given as arguments.

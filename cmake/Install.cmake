@@ -5,8 +5,6 @@
 # them together in PREFIX/lib/plexavo/, with PREFIX/bin/plexavo a link to the
 # program there.
 
-include(${CMAKE_CURRENT_LIST_DIR}/VersionInfo.cmake)
-
 # `make install` puts that folder's contents into PREFIX/lib/plexavo/,
 # PREFIX/bin/plexavo links to the program there, and the desktop entry,
 # icons and AppStream data go where desktops look for them.

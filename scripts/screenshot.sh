@@ -40,10 +40,9 @@ if [ $# -eq 0 ]; then
     -t 6 -c:v mpeg4 -c:a aac -shortest -y "$work/-été \"interview\".mov"
   # The help window opens by itself only on a first start; this is not one.
   mkdir -p "$work/config"
-  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]\n"HiddenToolTips"="TRUE"\n' \
-    > "$work/config/Plexavo.reg"
+  printf '[Settings]\nHiddenToolTips=true\n' > "$work/config/plexavo.conf"
   # --language 1031 starts in that language pack (a stored "Language" value).
-  [ -n "$language" ] && printf '"Language"=dword:%08x\n' "$language" >> "$work/config/Plexavo.reg"
+  [ -n "$language" ] && printf 'Language=%d\n' "$language" >> "$work/config/plexavo.conf"
   export PLEXAVO_CONFIG_DIR="$work/config"
   set -- build/bin/plexavo -- "$work/holiday clip.mp4" "$work/-été \"interview\".mov"
 fi

@@ -50,11 +50,11 @@ int main(int argc, char** argv) {
 
     lang::CLanguagePacks packs;
     packs.RefreshLanguageList();
-    if (packs.m_aLangIds.size() < 3) {
+    if (packs.m_languageIds.size() < 3) {
         std::fprintf(stderr, "pack_bench: need at least two packs in %s\n", argv[1]);
         return 1;
     }
-    std::printf("%zu languages, %d rounds\n\n", packs.m_aLangIds.size(), rounds);
+    std::printf("%zu languages, %d rounds\n\n", packs.m_languageIds.size(), rounds);
     std::printf("| %-44s | %9s | %9s |\n", "operation", "median ms", "worst ms");
     std::printf("|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(11, '-').c_str(),
                 std::string(11, '-').c_str());
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     print("list the packs (Language menu rebuild)",
           measure(rounds, [&] { packs.RefreshLanguageList(); }));
 
-    const std::uint16_t a = packs.m_aLangIds[1], b = packs.m_aLangIds[2];
+    const std::uint16_t a = packs.m_languageIds[1], b = packs.m_languageIds[2];
     bool flip = false;
     print("switch between two packs (SelectLanguage)",
           measure(rounds, [&] { packs.SelectLanguage((flip = !flip) ? a : b); }));

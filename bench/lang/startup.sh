@@ -15,8 +15,8 @@ start_virtual_display 200
 
 languages="English German Chinese"
 write_settings "$work/English"
-write_settings "$work/German" '"Language"=dword:00000407'
-write_settings "$work/Chinese" '"Language"=dword:00000804'
+write_settings "$work/German" 'Language=1031'
+write_settings "$work/Chinese" 'Language=2052'
 
 # One start before measuring, so every language meets the same warm caches.
 DISPLAY=$display PLEXAVO_CONFIG_DIR="$work/English" PLEXAVO_REPORT_SHOWN=1 "$program" >/dev/null

@@ -5,7 +5,7 @@
 //   lang_switch_bench [rows] [switches]     (the shipped packs beside the program)
 #include "BenchItems.h"
 #include "engine/media/SourceItem.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     const int switches = argc > 2 ? std::max(2, std::atoi(argv[2])) : 20;
 
-    settings::initRegKey();
-    g_bToolTipsHidden = true;
+    settings::toolTipsHiddenThisRun = true;
     MessageBox::setAutoAnswer(QMessageBox::Ok); // the translation notice
 
     CLanguageSwitch languages;
@@ -49,7 +48,7 @@ int main(int argc, char** argv) {
 
     // The entries of the shipped packs after English, by their language.
     std::vector<int> commands;
-    const auto& ids = languages.packs().m_aLangIds;
+    const auto& ids = languages.packs().m_languageIds;
     for (std::size_t i = 1; i < ids.size() && commands.size() < 3; ++i)
         if (ids[i] != lang::kChineseSimplified) // the same entries as the earlier figures
             commands.push_back(lang::kFirstLanguageCommand + static_cast<int>(i));

@@ -4,7 +4,7 @@
 // takes. Target: no stall above 50 ms. Prints the figures.
 #include "BenchItems.h"
 #include "engine/media/SourceItem.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/view/CVantrelView.h"
 
 #include <QApplication>
@@ -21,7 +21,7 @@ using namespace plexavo;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    g_bToolTipsHidden = true;
+    settings::toolTipsHiddenThisRun = true;
     const int rows = argc > 1 ? std::atoi(argv[1]) : 200;
 
     CVantrelView view;

@@ -24,7 +24,7 @@ ffmpeg -v error -nostdin -f lavfi -i testsrc=size=640x480:rate=25 \
 times=()
 for i in $(seq "$runs"); do
   rm -rf "$work/out" && mkdir "$work/out"
-  write_settings "$work/config" "\"OutputPath\"=\"$work/out/\""
+  write_settings "$work/config" "OutputPath=$work/out/"
   PLEXAVO_CONFIG_DIR="$work/config" "$program" "$work/clip.mp4" >/dev/null 2>&1 &
   pid=$!
   until [ "$(du -b "$work/out" 2>/dev/null | awk '{print $1}')" -gt 262144 ]; do

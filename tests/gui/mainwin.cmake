@@ -3,10 +3,10 @@
 plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupport.h)
 plexavo_add_gui_test(test_mainwin_paths mainwin/test_mainwin_paths.cpp)
 plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
-target_link_libraries(test_mainframe PRIVATE plexavo_test_support)
+target_link_libraries(test_mainframe PRIVATE plexavo_test_support PkgConfig::PLEXAVO_GIO)
 add_dependencies(test_mainframe scripted_child) # the stand-in core of the window walk
-# The About box reads the version of the program it runs in.
-plexavo_embed_version(test_mainframe 3.4.5.6)
+# The About box shows the version project() sets.
+target_compile_definitions(test_mainframe PRIVATE PLEXAVO_PROJECT_VERSION="${PROJECT_VERSION}")
 
 # The decimal point under a German locale (installed by scripts/install-deps.sh).
 plexavo_add_gui_test(test_mainwin_locale mainwin/test_mainwin_locale.cpp)

@@ -6,7 +6,7 @@
 // Wayland platform cannot start.
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/CoreLocator.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/preview/PreviewDialog.h"
@@ -134,7 +134,6 @@ class TestWayland : public QObject {
         QString error;
         QVERIFY2(makeClip(m_clip, 3, QStringLiteral("320x240"), &error), qPrintable(error));
         core::setFolder(PLEXCORE_FOLDER);
-        settings::initRegKey();
         settings::writeToolTipsHidden();
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("out")));
         settings::writeOutputPath(m_dir.filePath(QStringLiteral("out")).toStdString());

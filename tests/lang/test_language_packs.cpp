@@ -187,8 +187,8 @@ TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
     const std::string zeta = m_folder.add("lanresZetaDLL.SO");
     CLanguagePacks packs;
     ASSERT_TRUE(packs.SelectLanguage(kChineseSimplified));
-    EXPECT_EQ(packs.m_wCurLanguage, kChineseSimplified);
-    EXPECT_NE(packs.m_hLangDll, nullptr);
+    EXPECT_EQ(packs.m_currentLanguage, kChineseSimplified);
+    EXPECT_NE(packs.m_library, nullptr);
     EXPECT_EQ(LoadResString(61308), "Zeta Add");
     EXPECT_EQ(LoadResString(61212, 2, 5, "a b.avi"), "Zeta 2/5 \"a b.avi\"");
     EXPECT_STREQ(res::currentModule().name, "Zeta");
@@ -197,8 +197,8 @@ TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
     EXPECT_EQ(LoadResString(61308), "Zeta Add");
 
     ASSERT_TRUE(packs.SelectLanguage(kEnglishUs));
-    EXPECT_EQ(packs.m_wCurLanguage, kEnglishUs);
-    EXPECT_EQ(packs.m_hLangDll, nullptr);
+    EXPECT_EQ(packs.m_currentLanguage, kEnglishUs);
+    EXPECT_EQ(packs.m_library, nullptr);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
     EXPECT_EQ(LoadResString(61308), "Add");
     EXPECT_FALSE(isMapped(zeta)) << "the pack is released when English takes over";
@@ -224,18 +224,18 @@ TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
     ASSERT_TRUE(packs.SelectLanguage(0x040C));
 
     EXPECT_FALSE(packs.SelectLanguage(0x0419)) << "no pack for Russian";
-    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+    EXPECT_EQ(packs.m_currentLanguage, 0x040C);
     EXPECT_EQ(LoadResString(61308), "Beta Add") << "nothing was unloaded for a missing pack";
 
     EXPECT_FALSE(packs.SelectLanguage(0x0413)) << "a pack without its table is not found";
-    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+    EXPECT_EQ(packs.m_currentLanguage, 0x040C);
 
     // A pack that disappears or breaks between listing and switching: the
     // program's own texts take over, and the language id stays.
     EXPECT_FALSE(packs.LoadLanguagePack(m_folder.write("LanResJunkDll.so", "junk")));
-    EXPECT_EQ(packs.m_hLangDll, nullptr);
+    EXPECT_EQ(packs.m_library, nullptr);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
-    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
+    EXPECT_EQ(packs.m_currentLanguage, 0x040C);
     EXPECT_FALSE(packs.LoadLanguagePack(m_folder.add("LanResNoTableDll.so")));
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
     EXPECT_FALSE(packs.LoadLanguagePack("")) << "an empty path restores the program's own texts";
@@ -250,15 +250,15 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
     EXPECT_FALSE(packs.SelectLanguage(0x0415));
     EXPECT_EQ(std::string(getenv("PLEXAVO_TEST_FLAKY_CALLS")), "2") << "found, then loaded";
-    EXPECT_EQ(packs.m_wCurLanguage, 0x040C);
-    EXPECT_EQ(packs.m_strLangPath, beta);
+    EXPECT_EQ(packs.m_currentLanguage, 0x040C);
+    EXPECT_EQ(packs.m_packPath, beta);
     EXPECT_EQ(LoadResString(61308), "Beta Add") << "the texts still match the checked language";
 
     // From English, the failure simply leaves English.
     ASSERT_TRUE(packs.SelectLanguage(kEnglishUs));
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
     EXPECT_FALSE(packs.SelectLanguage(0x0415));
-    EXPECT_EQ(packs.m_wCurLanguage, kEnglishUs);
+    EXPECT_EQ(packs.m_currentLanguage, kEnglishUs);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
 
     // When the previous pack is gone as well, nothing claims to be current.
@@ -266,7 +266,7 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
     std::filesystem::remove(beta);
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
     EXPECT_FALSE(packs.SelectLanguage(0x0415));
-    EXPECT_EQ(packs.m_wCurLanguage, 0);
+    EXPECT_EQ(packs.m_currentLanguage, 0);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
 }
 
@@ -285,18 +285,18 @@ TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
     m_folder.add("LanResBetaDll.so");
     m_folder.add("LanResNoNameDll.so");
     CLanguagePacks packs;
-    packs.m_aLangIds = {1, 2, 3};
-    packs.m_aLangNames = {"stale"};
+    packs.m_languageIds = {1, 2, 3};
+    packs.m_languageNames = {"stale"};
     packs.RefreshLanguageList();
-    EXPECT_EQ(packs.m_aLangIds, (std::vector<std::uint16_t>{0x0409, 0x040C, 0x0804}));
-    EXPECT_EQ(packs.m_aLangNames, (std::vector<std::string>{"&English", "Beta", "Zeta"}));
-    ASSERT_EQ(packs.m_aLangPaths.size(), 3u);
-    EXPECT_EQ(packs.m_aLangPaths[0], "");
-    EXPECT_EQ(packs.m_aLangPaths[2], m_folder.path() + "lanresZetaDLL.SO");
+    EXPECT_EQ(packs.m_languageIds, (std::vector<std::uint16_t>{0x0409, 0x040C, 0x0804}));
+    EXPECT_EQ(packs.m_languageNames, (std::vector<std::string>{"&English", "Beta", "Zeta"}));
+    ASSERT_EQ(packs.m_packPaths.size(), 3u);
+    EXPECT_EQ(packs.m_packPaths[0], "");
+    EXPECT_EQ(packs.m_packPaths[2], m_folder.path() + "lanresZetaDLL.SO");
 
     PackFolder empty;
     packs.RefreshLanguageList();
-    EXPECT_EQ(packs.m_aLangNames, (std::vector<std::string>{"&English"}));
+    EXPECT_EQ(packs.m_languageNames, (std::vector<std::string>{"&English"}));
 }
 
 TEST_F(LanguageStateTest, EndingTheStateRestoresTheProgramsOwnTexts) {

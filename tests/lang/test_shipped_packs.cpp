@@ -149,12 +149,12 @@ TEST_F(ShippedPacks, PutChineseSimplifiedRightAfterEnglish) {
     lang::setPackFolder(SHIPPED_PACKS_DIR);
     lang::CLanguagePacks state;
     state.RefreshLanguageList();
-    ASSERT_GE(state.m_aLangIds.size(), 2u);
-    EXPECT_EQ(state.m_aLangIds[0], lang::kEnglishUs);
-    EXPECT_EQ(state.m_aLangIds[1], lang::kChineseSimplified);
+    ASSERT_GE(state.m_languageIds.size(), 2u);
+    EXPECT_EQ(state.m_languageIds[0], lang::kEnglishUs);
+    EXPECT_EQ(state.m_languageIds[1], lang::kChineseSimplified);
     // Language-menu access keys must not collide either.
     std::set<std::string> keys;
-    for (const auto& name : state.m_aLangNames)
+    for (const auto& name : state.m_languageNames)
         EXPECT_TRUE(keys.insert(accessKey(name)).second) << name;
 }
 

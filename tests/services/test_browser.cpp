@@ -1,4 +1,8 @@
-#include "engine/services/OpenWithBrowser.h"
+// Opening addresses with the desktop's handlers, on a desktop made for the
+// test: XDG folders in a temporary tree whose entries name a browser script
+// that records what it was started with; and the shipped pages' addresses.
+#include "engine/desktop/OpenAddress.h"
+#include "engine/desktop/ShippedPages.h"
 
 #include "engine/platform/Platform.h"
 
@@ -7,252 +11,230 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace plexavo;
 using namespace testing_support;
+using desktop::OpenResult;
 
 namespace {
 
 using Args = std::vector<std::string>;
 
-// A desktop of its own: XDG folders in a temporary tree, and a browser script
-// that writes the arguments it was given (NUL-separated) to a file.
-class BrowserTest : public ::testing::Test {
+// What a started browser recorded: its arguments, and its session and
+// signal state from /proc.
+struct Recorded {
+    Args args;
+    std::string stat;
+    std::string status;
+};
+
+// Waits for `path` to appear, at most 20 s (a browser started by another process).
+bool appears(const std::string& path) {
+    for (int i = 0; i < 2000 && !fs::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return fs::exists(path);
+}
+
+// The value of a "Name:\tvalue" line of /proc/<pid>/status.
+std::string statusField(const std::string& status, const std::string& name) {
+    const auto at = status.find(name + ":\t");
+    if (at == std::string::npos)
+        return {};
+    const auto start = at + name.size() + 2;
+    return status.substr(start, status.find('\n', start) - start);
+}
+
+// The session id in /proc/<pid>/stat: the fourth field after the command's ')'.
+long sessionOf(const std::string& stat) {
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    std::string state;
+    long parent = 0, group = 0, session = 0;
+    rest >> state >> parent >> group >> session;
+    return session;
+}
+
+class DesktopTest : public ::testing::Test {
   protected:
-    BrowserTest() {
-        for (const char* dir : {"config", "etcxdg", "data/applications", "share1/applications",
-                                "share2/applications", "bin"})
+    DesktopTest() {
+        for (const char* dir : {"config", "data/applications", "share", "bin"})
             fs::create_directories(m_root / dir);
-        writeFile(browserScript(),
+        // The shell reads its own state with builtins: seen from a command it
+        // waits for, it would have every signal blocked.
+        writeFile(browser(),
                   "#!/bin/sh\n"
                   "out=\"$FAKE_BROWSER_OUT\"\n"
+                  "read -r stat < /proc/$$/stat\n"
+                  "while IFS= read -r l; do printf '%s\\n' \"$l\"; done < /proc/$$/status > "
+                  "\"$out.status\"\n"
+                  "printf '%s\\n' \"$stat\" > \"$out.stat\"\n"
                   "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$out.part\"\n"
                   "mv \"$out.part\" \"$out\"\n");
-        chmod(browserScript().c_str(), 0755);
+        chmod(browser().c_str(), 0755);
     }
 
-    std::string browserScript() const { return m_root / "bin/fake browser"; }
-    std::string argvFile() const { return m_root / "argv"; }
+    // The browser script; its name has a blank, so entries must quote it.
+    std::string browser() const { return m_root / "bin/fake browser"; }
 
-    void desktopFile(const std::string& where, const std::string& id, const std::string& body) {
-        const std::string path = m_root / (where + "/applications/" + id);
-        fs::create_directories(fs::path(path).parent_path());
-        writeFile(path, "[Desktop Entry]\nType=Application\nName=Fake Browser\n" + body);
+    void entry(const std::string& id, const std::string& body) {
+        writeFile(m_root / ("data/applications/" + id),
+                  "[Desktop Entry]\nType=Application\nName=Fake Browser\n" + body);
     }
-    void mimeapps(const std::string& file, const std::string& body) {
-        writeFile(m_root / file, body);
+    // An entry of the browser script that records into `record`.
+    void browserEntry(const std::string& id, const std::string& record,
+                      const std::string& more = "") {
+        entry(id, "Exec=env FAKE_BROWSER_OUT=" + (m_root / record) + " \"" + browser() +
+                      "\" --new-tab %u\n" + more);
+    }
+    void defaults(const std::string& lines) {
+        writeFile(m_root / "config/mimeapps.list", "[Default Applications]\n" + lines);
     }
 
-    // The fake browser's entry: its path quoted, as the script's name has a blank.
-    std::string execOfScript() const { return "\"" + browserScript() + "\""; }
+    // GIO reads the XDG folders once per process, as a program does when it
+    // starts; each open runs in a child process that starts on this desktop.
+    // (This process never asks GIO itself, so the children inherit nothing.)
+    static OpenResult openInFreshProcess(const std::string& address) {
+        int out[2];
+        if (pipe(out) != 0)
+            return OpenResult::OutOfResources;
+        const pid_t child = fork();
+        if (child == 0) {
+            close(out[0]);
+            // The browser must not inherit what the program's threads block or ignore.
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, SIGUSR1);
+            sigprocmask(SIG_BLOCK, &blocked, nullptr);
+            signal(SIGUSR2, SIG_IGN);
+            const auto result = static_cast<int>(desktop::openInBrowser(address));
+            _exit(write(out[1], &result, sizeof result) == sizeof result ? 0 : 1);
+        }
+        close(out[1]);
+        int result = -1;
+        const bool read = ::read(out[0], &result, sizeof result) == sizeof result;
+        close(out[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return read ? static_cast<OpenResult>(result) : OpenResult::OutOfResources;
+    }
 
-    // What the browser was started with; empty when it did not run within 20 s.
-    Args startedArgs() const {
-        for (int i = 0; i < 2000 && !fs::exists(argvFile()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::string data = readFile(argvFile());
-        Args args;
-        std::size_t start = 0;
-        while (start < data.size()) {
+    // What the browser that writes to `record` was started with; empty args
+    // when it did not run within 20 s.
+    Recorded recorded(const std::string& record) const {
+        const std::string path = m_root / record;
+        Recorded r;
+        if (!appears(path))
+            return r;
+        const std::string data = readFile(path);
+        for (std::size_t start = 0; start < data.size();) {
             const auto end = data.find('\0', start);
-            args.push_back(data.substr(start, end - start));
+            r.args.push_back(data.substr(start, end - start));
             start = end + 1;
         }
-        return args;
+        r.stat = readFile(path + ".stat");
+        r.status = readFile(path + ".status");
+        return r;
     }
 
     TempDir m_root;
     EnvGuard m_config{"XDG_CONFIG_HOME", m_root / "config"};
-    EnvGuard m_configDirs{"XDG_CONFIG_DIRS", m_root / "etcxdg"};
+    EnvGuard m_configDirs{"XDG_CONFIG_DIRS", m_root / "config-dirs"};
     EnvGuard m_data{"XDG_DATA_HOME", m_root / "data"};
-    EnvGuard m_dataDirs{"XDG_DATA_DIRS", (m_root / "share1") + ":" + (m_root / "share2")};
-    EnvGuard m_desktop{"XDG_CURRENT_DESKTOP", "X-Test:GNOME"};
-    EnvGuard m_out{"FAKE_BROWSER_OUT", m_root / "argv"};
+    EnvGuard m_dataDirs{"XDG_DATA_DIRS", m_root / "share"};
+    EnvGuard m_desktop{"XDG_CURRENT_DESKTOP", "X-Test"};
+    EnvGuard m_vfs{"GIO_USE_VFS", "local"};
+    // No session bus: nothing may be started to provide one.
+    EnvGuard m_bus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_root / "no-bus")};
 };
-
-// Children of this process that have ended but were never reaped.
-int zombieChildren() {
-    const auto children = childProcesses();
-    return static_cast<int>(std::count_if(children.begin(), children.end(),
-                                          [](const ChildState& c) { return c.state == 'Z'; }));
-}
 
 } // namespace
 
-TEST(ExecLine, IsSplitByTheDesktopEntryQuotingRules) {
-    EXPECT_EQ(splitExec("firefox %u"), (Args{"firefox", "%u"}));
-    EXPECT_EQ(splitExec("  a   b\tc  "), (Args{"a", "b", "c"}));
-    EXPECT_EQ(splitExec(R"("/opt/My App/bin" --x="y z" "a\"b" "\$HOME" "\\" "\`")"),
-              (Args{"/opt/My App/bin", "--x=y z", "a\"b", "$HOME", "\\", "`"}));
-    EXPECT_EQ(splitExec(R"(prog "" end)"), (Args{"prog", "", "end"}));
-    EXPECT_EQ(splitExec(R"(prog "unclosed)"), std::nullopt);
-    EXPECT_EQ(splitExec(""), Args{});
-}
-
-TEST_F(BrowserTest, TheAddressTakesThePlaceOfTheFieldCodeAndWhatFollowsIsDropped) {
-    struct Case {
-        const char* exec;
-        Args expected; // after the program itself
-    };
-    const std::string url = "https://example.org/a b?q=\"x\";rm -rf ~#top";
-    for (const Case& c : {
-             Case{"%PROG%", {url}}, // no code: appended
-             Case{"%PROG% --new-window %u --private",
-                  {"--new-window", url}},                      // cut after the address
-             Case{"%PROG% \"%U\" -x", {url}},                  // quoted code
-             Case{"%PROG% --url=%u --more", {"--url=" + url}}, // code inside an argument
-             Case{"%PROG% run --file-forwarding org.mozilla.firefox @@u %u @@ --x",
-                  {"run", "--file-forwarding", "org.mozilla.firefox", "@@u", url, "@@"}}, // Flatpak
-             Case{"%PROG% --name %c %i %k %% %d %u",
-                  {"--name", "Fake Browser", "--icon", "web", "%K", "%", url}},
-         }) {
-        std::string exec = c.exec;
-        exec.replace(exec.find("%PROG%"), 6, execOfScript());
-        desktopFile("share1", "fake.desktop", "Icon=web\nExec=" + exec + "\n");
-        mimeapps("config/mimeapps.list", "[Default Applications]\ntext/html=fake.desktop\n");
-        Args expected{browserScript()};
-        for (auto arg : c.expected) {
-            if (arg == "%K")
-                arg = m_root / "share1/applications/fake.desktop";
-            expected.push_back(arg);
-        }
-        EXPECT_EQ(browserCommand(url), expected) << c.exec;
-    }
-}
-
-TEST_F(BrowserTest, AFileProgramGetsALocalPath) {
-    desktopFile("share1", "viewer.desktop", "Exec=" + execOfScript() + " %F\n");
-    mimeapps("config/mimeapps.list", "[Default Applications]\ntext/html=viewer.desktop\n");
-    EXPECT_EQ(browserCommand("file:///opt/my%20docs/download.html#directx"),
-              (Args{browserScript(), "/opt/my docs/download.html"}));
-    EXPECT_EQ(browserCommand("https://x.org/"), (Args{browserScript(), "https://x.org/"}));
-}
-
-TEST_F(BrowserTest, DesktopFileEscapesAreUndoneBeforeSplitting) {
-    fs::copy_file(browserScript(), m_root / "bin/two words");
-    desktopFile("share1", "esc.desktop",
-                "Exec=\"" + (m_root / "bin/two\\swords") + "\" --title \"a\\\\\\\\b\" %u\n");
-    mimeapps("config/mimeapps.list", "[Default Applications]\ntext/html=esc.desktop\n");
-    EXPECT_EQ(browserCommand("u"), (Args{m_root / "bin/two words", "--title", "a\\b", "u"}));
-}
-
-TEST_F(BrowserTest, TheDefaultFollowsTheMimeappsPrecedence) {
-    for (const char* id : {"a.desktop", "b.desktop", "c.desktop", "d.desktop"})
-        desktopFile("share1", id, "Exec=" + std::string(id) + "-prog %u\n");
-    auto program = [this] {
-        const auto args = browserCommand("u");
-        return args.empty() ? std::string("none") : args[0];
-    };
-
-    EXPECT_EQ(program(), "none");
-    mimeapps("share2/applications/mimeapps.list", "[Default Applications]\ntext/html=d.desktop\n");
-    EXPECT_EQ(program(), "d.desktop-prog");
-    mimeapps("etcxdg/mimeapps.list", "[Default Applications]\ntext/html=c.desktop\n");
-    EXPECT_EQ(program(), "c.desktop-prog") << "system config before the data folders";
-    mimeapps("config/mimeapps.list",
-             "[Default Applications]\ntext/html=missing.desktop;b.desktop;\n");
-    EXPECT_EQ(program(), "b.desktop-prog") << "user config first, uninstalled entries skipped";
-    mimeapps("config/gnome-mimeapps.list", "[Default Applications]\ntext/html=a.desktop\n");
-    EXPECT_EQ(program(), "a.desktop-prog") << "the desktop's own list first";
-
-    // The user's copy of an entry replaces the system's; a hidden one removes it.
-    desktopFile("data", "a.desktop", "Hidden=true\nExec=x %u\n");
-    EXPECT_EQ(program(), "b.desktop-prog");
-    desktopFile("data", "b.desktop", "TryExec=/nonexistent/prog\nExec=x %u\n");
-    EXPECT_EQ(program(), "c.desktop-prog");
-}
-
-TEST_F(BrowserTest, WithoutADefaultAnApplicationForTheTypeIsTaken) {
-    desktopFile("share2", "z-viewer.desktop", "MimeType=image/png;text/html;\nExec=zv %U\n");
-    desktopFile("share2", "other.desktop", "MimeType=text/plain;\nExec=other %U\n");
-    EXPECT_EQ(browserCommand("u"), (Args{"zv", "u"})) << "found by scanning without a cache";
-
-    writeFile(m_root / "share1/applications/mimeinfo.cache",
-              "[MIME Cache]\ntext/html=cached.desktop;\n");
-    desktopFile("share1", "cached.desktop", "Exec=cached %u\n");
-    EXPECT_EQ(browserCommand("u"), (Args{"cached", "u"}));
-
-    desktopFile("share1", "added.desktop", "Exec=added %u\n");
-    mimeapps("config/mimeapps.list", "[Added Associations]\ntext/html=added.desktop;\n");
-    EXPECT_EQ(browserCommand("u"), (Args{"added", "u"}));
-    mimeapps("config/mimeapps.list",
-             "[Added Associations]\ntext/html=added.desktop;\n"
-             "[Removed Associations]\ntext/html=added.desktop;cached.desktop;\n");
-    EXPECT_EQ(browserCommand("u"), (Args{"zv", "u"}));
-}
-
-TEST_F(BrowserTest, TheClassesRootShowsTheHandlerAndItsCommand) {
-    desktopFile("share1", "vendor/web.desktop", "Exec=" + execOfScript() + " %u\n");
-    mimeapps("config/mimeapps.list", "[Default Applications]\ntext/html=vendor-web.desktop\n");
-    char out[kClassesValueSize];
-    EXPECT_EQ(ReadClassesDefault(HKEY_CLASSES_ROOT, ".htm", out), ERROR_SUCCESS);
-    EXPECT_STREQ(out, "vendor-web.desktop");
-    EXPECT_EQ(
-        ReadClassesDefault(HKEY_CLASSES_ROOT, "vendor-web.desktop\\shell\\open\\command", out),
-        ERROR_SUCCESS);
-    EXPECT_EQ(std::string(out), execOfScript() + " %u");
-
-    EXPECT_EQ(ReadClassesDefault(HKEY_CLASSES_ROOT, "nothing.desktop\\shell\\open\\command", out),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_STREQ(out, "");
-    EXPECT_EQ(ReadClassesDefault(HKEY_LOCAL_MACHINE, ".htm", out), ERROR_FILE_NOT_FOUND);
-
-    // A value longer than the buffer is cut, and still terminated.
-    desktopFile("share1", "long.desktop", "Exec=" + std::string(3000, 'x') + "\n");
-    out[kClassesValueSize - 1] = 'z';
-    EXPECT_EQ(ReadClassesDefault(HKEY_CLASSES_ROOT, "long.desktop\\shell\\open\\command", out),
-              ERROR_SUCCESS);
-    EXPECT_EQ(std::string(out), std::string(kClassesValueSize - 1, 'x'));
-}
-
-TEST_F(BrowserTest, OpeningStartsTheBrowserWithTheAddressAsOneArgument) {
-    desktopFile("share1", "fake.desktop", "Exec=" + execOfScript() + " --new-tab %u --dropped\n");
-    mimeapps("config/mimeapps.list", "[Default Applications]\ntext/html=fake.desktop\n");
-    const std::string hostile = "-x \"; touch " + (m_root / "pwned") + "; echo '$(id)' `id` #frag";
-    EXPECT_GT(OpenWithBrowser(hostile.c_str(), SW_SHOWNORMAL), 31);
-    EXPECT_EQ(startedArgs(), (Args{"--new-tab", hostile}));
+TEST_F(DesktopTest, TheBrowserGetsTheAddressAsOneArgumentInASessionOfItsOwn) {
+    browserEntry("fake.desktop", "web");
+    defaults("x-scheme-handler/http=fake.desktop\ntext/html=fake.desktop\n");
+    const std::string hostile =
+        "http://example.org/a b?q=\"x\";touch " + (m_root / "pwned") + "; echo '$(id)' `id`#top";
+    ASSERT_EQ(openInFreshProcess(hostile), OpenResult::Started);
+    const Recorded browser = recorded("web");
+    EXPECT_EQ(browser.args, (Args{"--new-tab", hostile}));
     EXPECT_FALSE(fs::exists(m_root / "pwned"));
 
-    // The browser has ended by now; it must have been reaped.
-    int zombies = 1;
-    for (int i = 0; i < 500 && (zombies = zombieChildren()) > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(zombies, 0);
+    // Ctrl+C in the program's terminal does not reach it, and it starts
+    // with nothing blocked or ignored.
+    ASSERT_FALSE(browser.stat.empty());
+    EXPECT_NE(sessionOf(browser.stat), static_cast<long>(getsid(0)));
+    EXPECT_EQ(statusField(browser.status, "SigBlk"), "0000000000000000");
+    EXPECT_EQ(statusField(browser.status, "SigIgn"), "0000000000000000");
 }
 
-TEST_F(BrowserTest, FailuresSayWhatWentWrong) {
-    EXPECT_EQ(OpenWithBrowser("https://x.org/", SW_SHOW), kStartNoAssociation);
+TEST_F(DesktopTest, TheShippedPagesOpenInTheWebPageHandlerAtTheirAnchor) {
+    browserEntry("pages.desktop", "pages");
+    browserEntry("links.desktop", "links");
+    defaults("x-scheme-handler/https=links.desktop\ntext/html=pages.desktop\n");
+    const std::string page = desktop::downloadPageUrl("#realplayer");
+    ASSERT_EQ(openInFreshProcess(page), OpenResult::Started);
+    EXPECT_EQ(recorded("pages").args, (Args{"--new-tab", page}));
 
-    desktopFile("share1", "broken.desktop", "Exec=\"unclosed %u\n");
-    mimeapps("config/mimeapps.list", "[Default Applications]\ntext/html=broken.desktop\n");
-    EXPECT_EQ(OpenWithBrowser("https://x.org/", SW_SHOW), kStartBadAssociation);
-
-    desktopFile("share1", "broken.desktop", "Exec=/nonexistent/browser %u\n");
-    EXPECT_EQ(OpenWithBrowser("https://x.org/", SW_SHOW), kStartFileNotFound);
-
-    writeFile(m_root / "bin/not-executable", "#!/bin/sh\n");
-    desktopFile("share1", "broken.desktop", "Exec=" + (m_root / "bin/not-executable") + " %u\n");
-    EXPECT_EQ(OpenWithBrowser("https://x.org/", SW_SHOW), kStartAccessDenied);
-    EXPECT_FALSE(fs::exists(argvFile()));
+    // An address of a scheme with a handler of its own goes to that one.
+    ASSERT_EQ(openInFreshProcess("https://example.org/"), OpenResult::Started);
+    EXPECT_EQ(recorded("links").args, (Args{"--new-tab", "https://example.org/"}));
 }
 
-TEST(StartDetached, RunsWithoutAShellAndReportsMissingPrograms) {
+TEST_F(DesktopTest, WithoutAHandlerItSaysSo) {
+    EXPECT_EQ(openInFreshProcess("http://example.org/"), OpenResult::NoHandler);
+    EXPECT_EQ(openInFreshProcess(desktop::downloadPageUrl("#directx")), OpenResult::NoHandler);
+
+    // An entry whose program is not installed is no handler: the desktop
+    // offers no such application either.
+    entry("gone.desktop", "Exec=" + (m_root / "bin/no-such-browser") + " %u\n");
+    defaults("x-scheme-handler/http=gone.desktop\ntext/html=gone.desktop\n");
+    EXPECT_EQ(openInFreshProcess("http://example.org/"), OpenResult::NoHandler);
+}
+
+TEST_F(DesktopTest, AHandlerThatCannotStartSaysWhy) {
+    // Its working folder is missing: the program cannot be started in it.
+    browserEntry("nowhere.desktop", "nowhere", "Path=" + (m_root / "no-such-folder") + "\n");
+    defaults("x-scheme-handler/http=nowhere.desktop\n");
+    EXPECT_EQ(openInFreshProcess("http://example.org/"), OpenResult::PathNotFound);
+}
+
+TEST(DesktopOpen, GoesThroughXdgOpenWithTheNameAsOneArgument) {
     TempDir dir;
-    const std::string marker = dir / "ran";
-    EXPECT_GT(startDetached({"touch", marker}), 31);
-    for (int i = 0; i < 1000 && !fs::exists(marker); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(fs::exists(marker));
-    EXPECT_EQ(startDetached({"plexavo-no-such-program-here"}), kStartFileNotFound);
-    EXPECT_EQ(startDetached({}), kStartFileNotFound);
+    const std::string record = dir / "args";
+    writeFile(dir / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record +
+                                    ".part\" && mv \"" + record + ".part\" \"" + record + "\"\n");
+    chmod((dir / "xdg-open").c_str(), 0755);
+    EnvGuard path("PATH", dir.path() + ":/usr/bin:/bin");
+    auto opened = [&](const std::string& target) {
+        fs::remove(record);
+        EXPECT_EQ(desktop::openWithDesktop(target), OpenResult::Started);
+        EXPECT_TRUE(appears(record));
+        return readFile(record);
+    };
+    EXPECT_EQ(opened("/home/me/Converted Media/"), "1\n/home/me/Converted Media/\n");
+    EXPECT_EQ(opened("-rf folder"), "1\n./-rf folder\n") << "a leading '-' is no option";
+
+    // Nothing started is left unreaped.
+    auto zombies = [] {
+        const auto children = childProcesses();
+        return std::count_if(children.begin(), children.end(),
+                             [](const ChildState& c) { return c.state == 'Z'; });
+    };
+    EXPECT_EQ(zombies(), 0);
+
+    EnvGuard none("PATH", dir / "empty");
+    EXPECT_EQ(desktop::openWithDesktop("/tmp"), OpenResult::FileNotFound);
 }
 
 TEST(ShippedPages, AddressesPointAtTheFilesBesideTheProgram) {
-    EXPECT_EQ(pages::fileUrl("/opt/My Apps/ü#1/index.html"),
+    EXPECT_EQ(desktop::fileUrl("/opt/My Apps/ü#1/index.html"),
               "file:///opt/My%20Apps/%C3%BC%231/index.html");
 
     TempDir prefix;
@@ -261,27 +243,28 @@ TEST(ShippedPages, AddressesPointAtTheFilesBesideTheProgram) {
     writeFile(prefix / "share/plexavo/index.html", "x");
     writeFile(prefix / "lib/plexavo/Plexavo.html", "x");
     const std::string program = prefix / "lib/plexavo/";
-    EXPECT_EQ(pages::locateShipped(program, "Plexavo.html"), prefix / "lib/plexavo/Plexavo.html");
-    EXPECT_EQ(pages::locateShipped(program, "index.html"), prefix / "share/plexavo/index.html");
-    EXPECT_EQ(pages::locateShipped(program, "download.html"), prefix / "lib/plexavo/download.html")
+    EXPECT_EQ(desktop::locateShipped(program, "Plexavo.html"), prefix / "lib/plexavo/Plexavo.html");
+    EXPECT_EQ(desktop::locateShipped(program, "index.html"), prefix / "share/plexavo/index.html");
+    EXPECT_EQ(desktop::locateShipped(program, "download.html"),
+              prefix / "lib/plexavo/download.html")
         << "nowhere: the program's folder";
 
     // The build puts the pages next to the programs, this test among them.
-    const std::string help = pages::helpFilePath();
+    const std::string help = desktop::helpFilePath();
     EXPECT_TRUE(fs::exists(help)) << help;
     EXPECT_EQ(fs::path(help).filename(), "Plexavo.html");
-    const std::string download = pages::downloadPageUrl("#realplayer");
+    const std::string download = desktop::downloadPageUrl("#realplayer");
     EXPECT_EQ(download.rfind("file:///", 0), 0u) << download;
     EXPECT_NE(download.find("/download.html#realplayer"), std::string::npos) << download;
-    EXPECT_EQ(pages::downloadPageUrl("oggcodecs").substr(download.find('#')), "#oggcodecs");
-    EXPECT_NE(pages::homePageUrl().find("/index.html"), std::string::npos);
+    EXPECT_EQ(desktop::downloadPageUrl("oggcodecs").substr(download.find('#')), "#oggcodecs");
+    EXPECT_NE(desktop::homePageUrl().find("/index.html"), std::string::npos);
 
-    EXPECT_STREQ(pages::downloadAnchor(32776), "#directx");
-    EXPECT_STREQ(pages::downloadAnchor(32778), "#wmplayer");
-    EXPECT_STREQ(pages::downloadAnchor(32777), "#realplayer");
-    EXPECT_STREQ(pages::downloadAnchor(32779), "#quicktime");
-    EXPECT_STREQ(pages::downloadAnchor(32780), "#oggcodecs");
-    EXPECT_EQ(pages::downloadAnchor(32801), nullptr);
+    EXPECT_STREQ(desktop::downloadAnchor(32776), "#directx");
+    EXPECT_STREQ(desktop::downloadAnchor(32778), "#wmplayer");
+    EXPECT_STREQ(desktop::downloadAnchor(32777), "#realplayer");
+    EXPECT_STREQ(desktop::downloadAnchor(32779), "#quicktime");
+    EXPECT_STREQ(desktop::downloadAnchor(32780), "#oggcodecs");
+    EXPECT_EQ(desktop::downloadAnchor(32801), nullptr);
 }
 
 TEST(ShippedPages, TheAnchorsTheProgramOpensExist) {
@@ -297,8 +280,8 @@ TEST(ShippedPages, TheAnchorsTheProgramOpensExist) {
     const std::string folder = plexavo::platform::programFolder();
     const auto download = ids(readFile(folder + "download.html"));
     for (int command : {32776, 32778, 32777, 32779, 32780})
-        EXPECT_TRUE(download.count(pages::downloadAnchor(command) + 1))
-            << pages::downloadAnchor(command);
+        EXPECT_TRUE(download.count(desktop::downloadAnchor(command) + 1))
+            << desktop::downloadAnchor(command);
 
     // Every link inside a page, and from one page to another's section, lands somewhere.
     for (const char* page : {"Plexavo.html", "index.html", "download.html"}) {
@@ -320,25 +303,4 @@ TEST(ShippedPages, TheAnchorsTheProgramOpensExist) {
             }
         }
     }
-}
-
-TEST(DesktopOpen, GoesThroughXdgOpenWithTheNameAsOneArgument) {
-    TempDir dir;
-    const std::string record = dir / "args";
-    writeFile(dir / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record +
-                                    ".part\" && mv \"" + record + ".part\" \"" + record + "\"\n");
-    chmod((dir / "xdg-open").c_str(), 0755);
-    EnvGuard path("PATH", dir.path() + ":/usr/bin:/bin");
-    auto opened = [&](const std::string& target) {
-        fs::remove(record);
-        EXPECT_EQ(openWithDesktop(target), kStartOk);
-        for (int i = 0; i < 1000 && !fs::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return readFile(record);
-    };
-    EXPECT_EQ(opened("/home/me/Converted Media/"), "1\n/home/me/Converted Media/\n");
-    EXPECT_EQ(opened("-rf folder"), "1\n./-rf folder\n") << "a leading '-' is no option";
-
-    EnvGuard none("PATH", dir / "empty");
-    EXPECT_EQ(openWithDesktop("/tmp"), kStartFileNotFound);
 }

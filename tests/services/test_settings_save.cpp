@@ -2,7 +2,7 @@
 // file it was for; the file already there stays as it was. The read-only and
 // full file systems are real: small tmpfs mounts in a mount namespace of this
 // test's own (root only; elsewhere those tests skip and say why).
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 
 #include "TestSupport.h"
 
@@ -18,9 +18,7 @@ using namespace testing_support;
 
 namespace {
 
-constexpr char kSection[] = "[HKEY_LOCAL_MACHINE\\Software\\Vantrel\\Plexavo]";
-const std::string kStored =
-    std::string("REGEDIT4\n\n") + kSection + "\n\"Language\"=dword:00000409\n";
+const std::string kStored = "[Settings]\nLanguage=1033\n";
 
 // A tmpfs of `size` mounted on a fresh folder, unmounted at the end. The
 // mount lives in a mount namespace of this thread's own, so nothing of it
@@ -81,10 +79,8 @@ class ScratchMount {
 // The settings of one test live in `folder`.
 class SettingsIn {
   public:
-    explicit SettingsIn(const std::string& folder) : m_env("PLEXAVO_CONFIG_DIR", folder) {
-        settings::initRegKey();
-    }
-    std::string hive() const { return CRegistryKey::hivePath(); }
+    explicit SettingsIn(const std::string& folder) : m_env("PLEXAVO_CONFIG_DIR", folder) {}
+    std::string file() const { return settings::SettingsFile().path(); }
 
   private:
     EnvGuard m_env;
@@ -103,33 +99,29 @@ void expectFailure(const settings::SaveResult& result, const std::string& file, 
 TEST(SettingsSave, AFolderWhereTheFileBelongsIsNamedAndKept) {
     TempDir dir;
     SettingsIn settings(dir.path());
-    fs::create_directory(settings.hive());
-    writeFile(settings.hive() + "/precious", "x");
-    expectFailure(settings::writeLanguage(0x407), settings.hive(), EISDIR, "Is a directory");
-    expectFailure(settings::writeOutputPath("/videos/"), settings.hive(), EISDIR, "Is a directory");
-    EXPECT_EQ(readFile(settings.hive() + "/precious"), "x");
+    fs::create_directory(settings.file());
+    writeFile(settings.file() + "/precious", "x");
+    expectFailure(settings::writeLanguage(1031), settings.file(), EISDIR, "Is a directory");
+    expectFailure(settings::writeOutputPath("/videos/"), settings.file(), EISDIR, "Is a directory");
+    EXPECT_EQ(readFile(settings.file() + "/precious"), "x");
 }
 
 TEST(SettingsSave, AFolderThatCannotBeMadeSaysWhy) {
     TempDir dir;
     writeFile(dir / "a-file", "x");
-    SettingsIn settings(dir / "a-file/Vantrel");
-    expectFailure(settings::writeToolTipsHidden(), settings.hive(), ENOTDIR, "Not a directory");
+    SettingsIn settings(dir / "a-file/plexavo");
+    expectFailure(settings::writeToolTipsHidden(), settings.file(), ENOTDIR, "Not a directory");
     EXPECT_EQ(readFile(dir / "a-file"), "x");
 }
 
 TEST(SettingsSave, TextTheFileCannotHoldIsRefusedWithItsReason) {
-    // A version 5 file keeps strings as UTF-16, which bytes that are not
-    // UTF-8 cannot become.
+    // The keyfile holds text: bytes that are not UTF-8 cannot go in.
     TempDir dir;
     SettingsIn settings(dir.path());
-    const std::string unicode = std::string("Windows Registry Editor Version 5.00\n\n") + kSection +
-                                "\n\"Language\"=dword:00000409\n";
-    writeFile(settings.hive(), unicode);
-    const auto result = settings::writeOutputPath("/videos/\xff\n/");
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, EILSEQ);
-    EXPECT_EQ(readFile(settings.hive()), unicode);
+    writeFile(settings.file(), kStored);
+    expectFailure(settings::writeOutputPath("/videos/\xff\n/"), settings.file(), EILSEQ,
+                  "Invalid or incomplete multibyte or wide character");
+    EXPECT_EQ(readFile(settings.file()), kStored);
 }
 
 TEST(SettingsSave, AFolderWithoutWritePermissionSaysPermissionDenied) {
@@ -138,11 +130,11 @@ TEST(SettingsSave, AFolderWithoutWritePermissionSaysPermissionDenied) {
                         "covers a folder that cannot be written";
     TempDir dir;
     SettingsIn settings(dir.path());
-    writeFile(settings.hive(), kStored);
+    writeFile(settings.file(), kStored);
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    expectFailure(settings::writeLanguage(0x407), settings.hive(), EACCES, "Permission denied");
+    expectFailure(settings::writeLanguage(1031), settings.file(), EACCES, "Permission denied");
     chmod(dir.path().c_str(), 0755);
-    EXPECT_EQ(readFile(settings.hive()), kStored);
+    EXPECT_EQ(readFile(settings.file()), kStored);
 }
 
 TEST(SettingsSave, AReadOnlyFileSystemIsNamedAndTheFileStays) {
@@ -150,18 +142,18 @@ TEST(SettingsSave, AReadOnlyFileSystemIsNamedAndTheFileStays) {
     if (!scratch.problem().empty())
         GTEST_SKIP() << scratch.problem();
     SettingsIn settings(scratch.path());
-    writeFile(settings.hive(), kStored);
+    writeFile(settings.file(), kStored);
     ASSERT_TRUE(scratch.remountReadOnly()) << std::strerror(errno);
 
-    expectFailure(settings::writeLanguage(0x407), settings.hive(), EROFS, "Read-only file system");
-    expectFailure(settings::writeOutputPath("/videos/"), settings.hive(), EROFS,
+    expectFailure(settings::writeLanguage(1031), settings.file(), EROFS, "Read-only file system");
+    expectFailure(settings::writeOutputPath("/videos/"), settings.file(), EROFS,
                   "Read-only file system");
-    EXPECT_EQ(readFile(settings.hive()), kStored);
-    EXPECT_EQ(settings::readLanguage(), 0x409) << "it still reads";
+    EXPECT_EQ(readFile(settings.file()), kStored);
+    EXPECT_EQ(settings::readLanguage(), 1033) << "it still reads";
 
     // A settings folder not made yet cannot be made there either.
-    SettingsIn deeper(scratch.path() + "/config/Vantrel");
-    expectFailure(settings::writeToolTipsHidden(), deeper.hive(), EROFS, "Read-only file system");
+    SettingsIn deeper(scratch.path() + "/config/plexavo");
+    expectFailure(settings::writeToolTipsHidden(), deeper.file(), EROFS, "Read-only file system");
 }
 
 TEST(SettingsSave, AFullFileSystemIsNamedAndTheFileStaysWhole) {
@@ -169,18 +161,18 @@ TEST(SettingsSave, AFullFileSystemIsNamedAndTheFileStaysWhole) {
     if (!scratch.problem().empty())
         GTEST_SKIP() << scratch.problem();
     SettingsIn settings(scratch.path());
-    ASSERT_TRUE(settings::writeLanguage(0x409).ok);
-    const std::string before = readFile(settings.hive());
+    ASSERT_TRUE(settings::writeLanguage(1033).ok);
+    const std::string before = readFile(settings.file());
     scratch.fill();
 
-    expectFailure(settings::writeOutputPath("/videos/"), settings.hive(), ENOSPC,
+    expectFailure(settings::writeOutputPath("/videos/"), settings.file(), ENOSPC,
                   "No space left on device");
-    EXPECT_EQ(readFile(settings.hive()), before);
-    EXPECT_FALSE(fileExists(settings.hive() + ".tmp")) << "the unfinished copy is removed";
-    EXPECT_EQ(settings::readLanguage(), 0x409);
+    EXPECT_EQ(readFile(settings.file()), before);
+    EXPECT_FALSE(fileExists(settings.file() + ".tmp")) << "the unfinished copy is removed";
+    EXPECT_EQ(settings::readLanguage(), 1033);
 
     // Room again: the next choice is saved.
     fs::remove(scratch.path() + "/filler");
     EXPECT_TRUE(settings::writeOutputPath("/videos/").ok);
-    EXPECT_EQ(settings::readLanguage(), 0x409);
+    EXPECT_EQ(settings::readLanguage(), 1033);
 }

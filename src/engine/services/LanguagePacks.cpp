@@ -4,6 +4,8 @@
 #include "engine/services/DebugLog.h"
 #include "engine/services/ResourceText.h"
 
+#include "PlexavoVersion.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -42,6 +44,18 @@ struct Library {
 
 template <typename Fn> Fn symbol(void* handle, const char* name) {
     return reinterpret_cast<Fn>(dlsym(handle, name));
+}
+
+// Empty when the pack was built for this version of the program, else why not.
+std::string versionFault(void* handle) {
+    const auto* version = static_cast<const char*>(dlsym(handle, kExportPackVersion));
+    if (!version)
+        return "carries no version";
+    // Read no further than this program's version and its terminator.
+    if (std::strncmp(version, kProgramVersion, sizeof kProgramVersion) == 0)
+        return {};
+    return "was built for version " + std::string(version, strnlen(version, 32)) + ", not " +
+           kProgramVersion;
 }
 
 const res::Module* resourcesOf(void* handle) {
@@ -118,7 +132,7 @@ bool QueryLanguagePack(const std::string& path, std::uint16_t& langId, std::stri
         return false;
     const auto getLanguage = symbol<GetLanguageFn>(lib.handle, kExportLanguage);
     const auto getName = symbol<GetLanguageNameFn>(lib.handle, kExportLanguageName);
-    if (!getLanguage || !getName || !resourcesOf(lib.handle))
+    if (!getLanguage || !getName || !versionFault(lib.handle).empty() || !resourcesOf(lib.handle))
         return false;
     const char* text = getName();
     if (!text)
@@ -162,18 +176,18 @@ void BuildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>
 }
 
 CLanguagePacks::~CLanguagePacks() {
-    if (m_hLangDll) {
+    if (m_library) {
         res::setCurrentModule(nullptr);
-        dlclose(m_hLangDll);
+        dlclose(m_library);
     }
 }
 
 bool CLanguagePacks::LoadLanguagePack(const std::string& path) {
     res::setCurrentModule(nullptr);
-    if (m_hLangDll) {
-        dlclose(m_hLangDll);
-        m_hLangDll = nullptr;
-        m_strLangPath.clear();
+    if (m_library) {
+        dlclose(m_library);
+        m_library = nullptr;
+        m_packPath.clear();
     }
     if (path.empty())
         return false;
@@ -182,14 +196,18 @@ bool CLanguagePacks::LoadLanguagePack(const std::string& path) {
         WriteLog("Language pack %s does not load: %s", path.c_str(), dlerror());
         return false;
     }
+    if (const std::string fault = versionFault(lib.handle); !fault.empty()) {
+        WriteLog("Language pack %s %s", path.c_str(), fault.c_str());
+        return false;
+    }
     // Only a table that can be read safely becomes current.
     const res::Module* module = resourcesOf(lib.handle);
     if (!module) {
         WriteLog("Language pack %s has no usable resource table", path.c_str());
         return false;
     }
-    m_hLangDll = lib.release();
-    m_strLangPath = path;
+    m_library = lib.release();
+    m_packPath = path;
     res::setCurrentModule(module);
     return true;
 }
@@ -198,34 +216,34 @@ bool CLanguagePacks::SelectLanguage(unsigned langId) {
     const auto id = static_cast<std::uint16_t>(langId & 0xFFFF);
     if (isUsEnglish(langId)) {
         LoadLanguagePack("");
-        m_wCurLanguage = id;
+        m_currentLanguage = id;
         return true;
     }
-    if (id == m_wCurLanguage)
+    if (id == m_currentLanguage)
         return false;
     const std::string path = FindLanguagePack(langId);
     if (path.empty())
         return false;
-    const std::string previous = m_strLangPath;
+    const std::string previous = m_packPath;
     if (!LoadLanguagePack(path)) {
         // The old pack was released first; take it back rather than leave
         // the program's own texts under another language's name.
         if (!previous.empty() && !LoadLanguagePack(previous))
-            m_wCurLanguage = 0;
+            m_currentLanguage = 0;
         return false;
     }
-    m_wCurLanguage = id;
+    m_currentLanguage = id;
     return true;
 }
 
 void CLanguagePacks::RefreshLanguageList() {
-    m_aLangIds.clear();
-    m_aLangNames.clear();
-    m_aLangPaths.clear();
-    BuildLanguageList(m_aLangIds, m_aLangNames, m_aLangPaths);
-    m_aLangIds.insert(m_aLangIds.begin(), kEnglishUs);
-    m_aLangNames.insert(m_aLangNames.begin(), kEnglishName);
-    m_aLangPaths.insert(m_aLangPaths.begin(), std::string());
+    m_languageIds.clear();
+    m_languageNames.clear();
+    m_packPaths.clear();
+    BuildLanguageList(m_languageIds, m_languageNames, m_packPaths);
+    m_languageIds.insert(m_languageIds.begin(), kEnglishUs);
+    m_languageNames.insert(m_languageNames.begin(), kEnglishName);
+    m_packPaths.insert(m_packPaths.begin(), std::string());
 }
 
 } // namespace plexavo::lang

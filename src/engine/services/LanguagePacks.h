@@ -14,10 +14,13 @@ namespace plexavo::lang {
 
 // The C exports of a pack. The resource accessor carries the layout version of
 // res::Entry in its name: a pack built against another layout lacks it and is
-// left out instead of being misread.
-inline constexpr const char* kExportLanguage = "GetLanguage";          // unsigned (void)
-inline constexpr const char* kExportLanguageName = "GetLanguageName";  // const char* (void)
-inline constexpr const char* kExportResources = "GetResourceModuleV1"; // const res::Module* (void)
+// left out instead of being misread. The pack's version is the program version
+// it was built for ("1.0.0"); a pack of any other version, or of none, is left
+// out too: its texts and dialogs are another program's.
+inline constexpr const char* kExportLanguage = "GetLanguage";           // unsigned (void)
+inline constexpr const char* kExportLanguageName = "GetLanguageName";   // const char* (void)
+inline constexpr const char* kExportResources = "GetResourceModuleV1";  // const res::Module* (void)
+inline constexpr const char* kExportPackVersion = "PlexavoPackVersion"; // const char[]
 
 using GetLanguageFn = unsigned (*)();
 using GetLanguageNameFn = const char* (*)();
@@ -47,8 +50,8 @@ bool isPackFileName(const std::string& fileName);
 void EnumLanguagePacks(const std::string& folder, std::vector<std::string>& list);
 
 // Loads the library just long enough to read its language id (low 16 bits)
-// and menu name. False when it does not load, lacks an export or carries a
-// malformed resource table.
+// and menu name. False when it does not load, lacks an export, was built for
+// another version of the program or carries a malformed resource table.
 bool QueryLanguagePack(const std::string& path, std::uint16_t& langId, std::string& name);
 
 // Path of the first pack in packFolder() whose id equals the low 16 bits of
@@ -85,12 +88,12 @@ class CLanguagePacks {
     // Rebuilds the three parallel lists: the built-in English first, then the packs.
     void RefreshLanguageList();
 
-    void* m_hLangDll = nullptr;       // the loaded pack, null for the program's own texts
-    std::string m_strLangPath;        // its path, "" for the program's own texts
-    std::uint16_t m_wCurLanguage = 0; // 0 until a language has been selected
-    std::vector<std::uint16_t> m_aLangIds;
-    std::vector<std::string> m_aLangPaths; // "" for the built-in English
-    std::vector<std::string> m_aLangNames; // Language-menu texts
+    void* m_library = nullptr;           // the loaded pack, null for the program's own texts
+    std::string m_packPath;              // its path, "" for the program's own texts
+    std::uint16_t m_currentLanguage = 0; // 0 until a language has been selected
+    std::vector<std::uint16_t> m_languageIds;
+    std::vector<std::string> m_packPaths;     // "" for the built-in English
+    std::vector<std::string> m_languageNames; // Language-menu texts
 };
 
 } // namespace plexavo::lang

@@ -2,7 +2,7 @@
 // this run but is gone at the next start, which the user should know of.
 #pragma once
 
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/SettingsFile.h"
 
 class QWidget;
 

@@ -1,6 +1,7 @@
 #include "gui/preview/DownloadPage.h"
 
-#include "engine/services/OpenWithBrowser.h"
+#include "engine/desktop/OpenAddress.h"
+#include "engine/desktop/ShippedPages.h"
 
 namespace plexavo::preview {
 
@@ -12,7 +13,7 @@ PageOpener& opener() {
 } // namespace
 
 std::string downloadPageAddress(const char* anchor) {
-    return pages::downloadPageUrl(std::string("#") + (anchor ? anchor : ""));
+    return desktop::downloadPageUrl(std::string("#") + (anchor ? anchor : ""));
 }
 
 void setPageOpener(PageOpener replacement) {
@@ -23,7 +24,7 @@ bool openDownloadPage(const char* anchor) {
     const std::string address = downloadPageAddress(anchor);
     if (opener())
         return opener()(address);
-    return OpenWithBrowser(address.c_str(), SW_SHOWNORMAL) > kStartNoAssociation;
+    return desktop::openInBrowser(address) == desktop::OpenResult::Started;
 }
 
 } // namespace plexavo::preview

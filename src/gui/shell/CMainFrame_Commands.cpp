@@ -2,7 +2,8 @@
 // current module, the enabling rules, and the shell-level commands.
 #include "gui/shell/CMainFrame.h"
 
-#include "engine/services/OpenWithBrowser.h"
+#include "engine/desktop/OpenAddress.h"
+#include "engine/desktop/ShippedPages.h"
 #include "engine/services/ResourceText.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -191,8 +192,7 @@ void CMainFrame::onCommand(int id) {
         break;
     case cmd::kDownloadReal:
     case cmd::kDownloadQuickTime:
-        CHyperLink::openInBrowser(this, pages::downloadPageUrl(pages::downloadAnchor(id)),
-                                  SW_SHOWNORMAL);
+        CHyperLink::openInBrowser(this, desktop::downloadPageUrl(desktop::downloadAnchor(id)));
         break;
     case cmd::kHelpContents:
         OnHelpContents();
@@ -212,14 +212,14 @@ void CMainFrame::onCommand(int id) {
 }
 
 void CMainFrame::OnHelpContents() {
-    const std::string path = helpDocumentPath.empty() ? pages::helpFilePath() : helpDocumentPath;
+    const std::string path = helpDocumentPath.empty() ? desktop::helpFilePath() : helpDocumentPath;
     if (!QFileInfo::exists(QString::fromStdString(path))) {
         // xdg-open would fail on it without a word to the user.
         MessageBox::show(this, ui::str(61927, path.c_str()), QMessageBox::Warning);
         return;
     }
-    const int result = openWithDesktop(path);
-    if (result == kStartFileNotFound || result == kStartPathNotFound)
+    const desktop::OpenResult result = desktop::openWithDesktop(path);
+    if (result == desktop::OpenResult::FileNotFound || result == desktop::OpenResult::PathNotFound)
         MessageBox::show(this, ui::str(61923), QMessageBox::NoIcon);
 }
 

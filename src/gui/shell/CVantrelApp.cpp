@@ -3,7 +3,7 @@
 #include "engine/platform/ChildProcess.h"
 #include "engine/player/GStreamerRuntime.h"
 #include "engine/services/DebugLog.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -77,15 +77,7 @@ bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
 
     CImageToolBar::prepareIconThemes();
 
-    // The runtime's version only (no start of the framework): a missing
-    // runtime reads as 0.0 and the view shows its media tip.
-    const player::GStreamerVersion media = player::gstreamerVersion();
-    g_nQuartzMajor = static_cast<int>(media.major);
-    g_nQuartzMinor = static_cast<int>(media.minor);
-    settings::initRegKey();
-    // A value that differs from "TRUE" only in letter case counts; anything
-    // else (a trailing blank too) leaves the help window to open.
-    g_bToolTipsHidden = settings::readToolTipsHidden();
+    settings::toolTipsHiddenThisRun = settings::readToolTipsHidden();
 
     // Started here, before any window, so a broken installation says so at
     // once instead of failing later inside the preview. The slower look for

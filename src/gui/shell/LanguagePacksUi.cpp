@@ -1,7 +1,7 @@
 #include "gui/shell/LanguagePacksUi.h"
 
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UnsavedSettings.h"
@@ -32,10 +32,9 @@ CLanguageSwitch::~CLanguageSwitch() {
 }
 
 void CLanguageSwitch::applyStoredLanguage() {
-    // -1 stands for "no value": missing, or stored as another type.
-    const long stored = settings::readLanguage();
-    if (stored != -1)
-        m_packs.SelectLanguage(static_cast<unsigned>(stored));
+    // Nothing when the value is missing or not a number.
+    if (const auto stored = settings::readLanguage())
+        m_packs.SelectLanguage(static_cast<unsigned>(*stored));
     m_qtTexts.followCurrentModule();
 }
 
@@ -50,13 +49,13 @@ void CLanguageSwitch::attach(CMainFrame* frame) {
 void CLanguageSwitch::fillMenu(QMenu* menu) {
     m_packs.RefreshLanguageList();
     menu->clear();
-    for (std::size_t i = 0; i < m_packs.m_aLangIds.size(); ++i) {
+    for (std::size_t i = 0; i < m_packs.m_languageIds.size(); ++i) {
         const int id = lang::kFirstLanguageCommand + static_cast<int>(i);
-        QAction* action = menu->addAction(QString::fromUtf8(m_packs.m_aLangNames[i].c_str()));
+        QAction* action = menu->addAction(QString::fromUtf8(m_packs.m_languageNames[i].c_str()));
         action->setObjectName(QStringLiteral("cmd%1").arg(id));
         action->setData(id);
         action->setCheckable(true);
-        const bool current = m_packs.m_aLangIds[i] == m_packs.m_wCurLanguage;
+        const bool current = m_packs.m_languageIds[i] == m_packs.m_currentLanguage;
         action->setChecked(current);
         // Only twenty commands exist; later packs show but cannot be chosen.
         action->setEnabled(id <= lang::kLastLanguageCommand);
@@ -83,10 +82,10 @@ void CLanguageSwitch::rebuildWindow() {
 
 void CLanguageSwitch::OnLanguage(int id) {
     const int index = id - lang::kFirstLanguageCommand;
-    if (index < 0 || index >= static_cast<int>(m_packs.m_aLangIds.size()))
+    if (index < 0 || index >= static_cast<int>(m_packs.m_languageIds.size()))
         return;
-    const std::uint16_t langId = m_packs.m_aLangIds[static_cast<std::size_t>(index)];
-    if (langId == m_packs.m_wCurLanguage)
+    const std::uint16_t langId = m_packs.m_languageIds[static_cast<std::size_t>(index)];
+    if (langId == m_packs.m_currentLanguage)
         return;
     const res::Module* before = &res::currentModule();
     if (!m_packs.SelectLanguage(langId)) {

@@ -7,7 +7,7 @@
 #include "engine/media/SourceItem.h"
 #include "engine/player/GStreamerRuntime.h"
 #include "engine/services/DebugLog.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
 #include "gui/preview/CodecChecks.h"
@@ -39,13 +39,7 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
     runPreview = [this](CSourceItem& item) { return preview::runPreview(window(), item); };
-    mediaFrameworkReady = [] {
-        // The version (as the start-up values keep it) and the decoders.
-        const player::GStreamerVersion version = player::gstreamerVersion();
-        g_nQuartzMajor = static_cast<int>(version.major);
-        g_nQuartzMinor = static_cast<int>(version.minor);
-        return player::previewCanPlay();
-    };
+    mediaFrameworkReady = [] { return player::previewCanPlay(); };
     // True lets the batch start: the checks themselves answer "missing".
     checkTargetCodecs = [this](int target) {
         return preview::checkCodecsBeforeConvert(window(), target);
@@ -85,7 +79,7 @@ void CVantrelView::OnInitialUpdate() {
     showBoundValues();
     m_initialised = true;
 
-    if (!g_bToolTipsHidden)
+    if (!settings::toolTipsHiddenThisRun)
         QTimer::singleShot(kTipsDelayMs, this, [this] { openTipsWhenFree(); });
 }
 

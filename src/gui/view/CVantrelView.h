@@ -19,6 +19,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -180,6 +181,12 @@ class CVantrelView : public QWidget, public ISourceList {
   private:
     void buildForm();
     QWidget* buildSettingsPanel();
+    // The panel's group boxes, top to bottom; each adds its first caption to firstColumn.
+    QGroupBox* buildConversionGroup(QList<QLabel*>& firstColumn);
+    QGroupBox* buildVideoGroup(QList<QLabel*>& firstColumn);
+    QGroupBox* buildAudioGroup(QList<QLabel*>& firstColumn);
+    QGroupBox* buildPathGroup(QList<QLabel*>& firstColumn);
+    QHBoxLayout* buildHelpRow(); // the help switch and the media-framework tip
     void fillLists();
     void fillList(QComboBox* combo, const std::vector<std::string>& texts);
     void applySizeChoice();

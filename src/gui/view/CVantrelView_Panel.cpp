@@ -2,9 +2,10 @@
 // the size and bit-rate rules, the output folder, and the help-window toggle.
 #include "gui/view/CVantrelView.h"
 
+#include "engine/desktop/OpenAddress.h"
+#include "engine/desktop/ShippedPages.h"
 #include "engine/res/DialogLabels.h"
-#include "engine/services/OpenWithBrowser.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
@@ -213,17 +214,8 @@ void CVantrelView::buildForm() {
         setTabOrder(order[i], order[i + 1]);
 }
 
-QWidget* CVantrelView::buildSettingsPanel() {
-    auto* panel = new QWidget;
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-
-    // Every first-column caption gets the same width, so the first control
-    // of each group starts at the same x.
-    QList<QLabel*> firstColumn;
-
-    // -- Conversion Settings: the target format (and the hidden TV standard).
+// Conversion Settings: the target format (and the hidden TV standard).
+QGroupBox* CVantrelView::buildConversionGroup(QList<QLabel*>& firstColumn) {
     auto* conversion = makeGroup(lm::kConversionGroup);
     auto* conversionRow = new QHBoxLayout(conversion);
     conversionRow->setContentsMargins(8, 2, 8, 4);
@@ -254,9 +246,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
     }
     conversionRow->addStretch(1);
     typeLabel->setBuddy(m_formatGroup->button(0));
-    layout->addWidget(conversion);
+    return conversion;
+}
 
-    // -- Video Settings
+// Video Settings
+QGroupBox* CVantrelView::buildVideoGroup(QList<QLabel*>& firstColumn) {
     auto* video = makeGroup(lm::kVideoGroup);
     auto* videoGrid = new QGridLayout(video);
     videoGrid->setContentsMargins(8, 2, 8, 4);
@@ -316,9 +310,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
                                  QLatin1Char(' ') + formText(lm::kMaxRateUnit));
     m_minRate->setAccessibleName(formText(lm::kMinRate).remove(QLatin1Char(':')) +
                                  QLatin1Char(' ') + formText(lm::kMinRateUnit));
-    layout->addWidget(video);
+    return video;
+}
 
-    // -- Audio Settings (the volume row stays hidden)
+// Audio Settings (the volume row stays hidden)
+QGroupBox* CVantrelView::buildAudioGroup(QList<QLabel*>& firstColumn) {
     auto* audio = makeGroup(lm::kAudioGroup);
     auto* audioRow = new QHBoxLayout(audio);
     audioRow->setContentsMargins(8, 2, 8, 4);
@@ -346,9 +342,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
                                       QLatin1Char(' ') + m_audioBitRate->accessibleName());
     m_videoBitRate->setAccessibleName(formText(lm::kVideoGroup).section(QLatin1Char(' '), 0, 0) +
                                       QLatin1Char(' ') + m_videoBitRate->accessibleName());
-    layout->addWidget(audio);
+    return audio;
+}
 
-    // -- Path Information
+// Path Information
+QGroupBox* CVantrelView::buildPathGroup(QList<QLabel*>& firstColumn) {
     auto* path = makeGroup(lm::kPathGroup);
     auto* pathRow = new QHBoxLayout(path);
     pathRow->setContentsMargins(8, 2, 8, 4);
@@ -373,9 +371,11 @@ QWidget* CVantrelView::buildSettingsPanel() {
     pathRow->addWidget(m_go);
     connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(m_go, &QPushButton::clicked, this, [this] { OnGo(); });
-    layout->addWidget(path);
+    return path;
+}
 
-    // -- The help switch and the media-framework tip
+// The help switch and the media-framework tip
+QHBoxLayout* CVantrelView::buildHelpRow() {
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(4, 0, 4, 0);
     m_hideToolTipsBox = new QCheckBox(formText(ctl::kHideToolTips));
@@ -391,7 +391,23 @@ QWidget* CVantrelView::buildSettingsPanel() {
     m_mediaTip->setVisible(false);
     bottom->addWidget(m_hideToolTipsBox);
     bottom->addWidget(m_mediaTip, 1);
-    layout->addLayout(bottom);
+    return bottom;
+}
+
+QWidget* CVantrelView::buildSettingsPanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+
+    // Every first-column caption gets the same width, so the first control
+    // of each group starts at the same x.
+    QList<QLabel*> firstColumn;
+    layout->addWidget(buildConversionGroup(firstColumn));
+    layout->addWidget(buildVideoGroup(firstColumn));
+    layout->addWidget(buildAudioGroup(firstColumn));
+    layout->addWidget(buildPathGroup(firstColumn));
+    layout->addLayout(buildHelpRow());
 
     int captionWidth = 0;
     for (auto* label : firstColumn)
@@ -513,15 +529,15 @@ void CVantrelView::OnGo() {
         MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
         return;
     }
-    const int result = openWithDesktop(m_outputPath.toStdString());
-    if (result == kStartFileNotFound || result == kStartPathNotFound)
+    const desktop::OpenResult result = desktop::openWithDesktop(m_outputPath.toStdString());
+    if (result == desktop::OpenResult::FileNotFound || result == desktop::OpenResult::PathNotFound)
         MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
 }
 
 void CVantrelView::OnDownload(int id) {
     // Said when no browser opens it, as the About box's link says it.
-    if (const char* anchor = pages::downloadAnchor(id))
-        CHyperLink::openInBrowser(window(), pages::downloadPageUrl(anchor), SW_SHOWNORMAL);
+    if (const char* anchor = desktop::downloadAnchor(id))
+        CHyperLink::openInBrowser(window(), desktop::downloadPageUrl(anchor));
 }
 
 // ---- The help window -------------------------------------------------------------
@@ -544,7 +560,7 @@ void CVantrelView::OnToolTips() {
     reportUnsavedSetting(window(), settings::writeToolTipsHidden());
     // For this run too: a view rebuilt by a language switch must not open
     // the window of a first start again.
-    g_bToolTipsHidden = true;
+    settings::toolTipsHiddenThisRun = true;
 }
 
 } // namespace plexavo

@@ -1,6 +1,5 @@
 #include "gui/widgets/CHyperLink.h"
 
-#include "engine/services/OpenWithBrowser.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 
@@ -77,21 +76,21 @@ CHyperLink::~CHyperLink() = default;
 void CHyperLink::setUp() {
     // The text and the address are shown as they are, never as markup.
     setTextFormat(Qt::PlainText);
-    if (m_strTarget.isEmpty())
-        m_strTarget = text();
+    if (m_target.isEmpty())
+        m_target = text();
     QFont underlined = font();
     underlined.setUnderline(true);
     setFont(underlined);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     setMargin(1); // room for the focus frame
-    setToolTip(m_strTarget);
+    setToolTip(m_target);
     updateColor();
     fitToText();
 }
 
 void CHyperLink::SetTarget(const QString& target) {
-    m_strTarget = target;
+    m_target = target;
     if (text().isEmpty())
         setText(target);
     setToolTip(target);
@@ -99,8 +98,6 @@ void CHyperLink::SetTarget(const QString& target) {
 }
 
 void CHyperLink::fitToText() {
-    if (!m_bAutoSize)
-        return;
     // As wide and high as the text: a click beside it opens nothing.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     if (parentWidget() && parentWidget()->layout())
@@ -110,9 +107,9 @@ void CHyperLink::fitToText() {
 }
 
 QColor CHyperLink::textColor() const {
-    if (m_bArmed)
+    if (m_armed)
         return kArmedColor;
-    return m_bOpened ? kOpenedColor : kLinkColor;
+    return m_opened ? kOpenedColor : kLinkColor;
 }
 
 void CHyperLink::updateColor() {
@@ -124,9 +121,9 @@ void CHyperLink::updateColor() {
     update();
 }
 
-bool CHyperLink::openInBrowser(QWidget* parent, const std::string& address, int showCmd) {
-    const int result = OpenWithBrowser(address.c_str(), showCmd);
-    if (result > kStartNoAssociation)
+bool CHyperLink::openInBrowser(QWidget* parent, const std::string& address) {
+    const desktop::OpenResult result = desktop::openInBrowser(address);
+    if (result == desktop::OpenResult::Started)
         return true;
     QApplication::beep();
     MessageBox::show(parent, errorText(result), QMessageBox::Warning);
@@ -134,30 +131,47 @@ bool CHyperLink::openInBrowser(QWidget* parent, const std::string& address, int 
 }
 
 void CHyperLink::OpenTarget() {
-    if (!openInBrowser(window(), m_strTarget.toStdString(), SW_SHOW))
+    if (!openInBrowser(window(), m_target.toStdString()))
         return;
-    m_bOpened = true;
+    m_opened = true;
     updateColor();
     emit opened();
 }
 
-QString CHyperLink::errorText(int code) {
-    // The reasons by the start result they explain; texts of the current module.
-    static constexpr struct {
-        int code;
-        unsigned text;
-    } kReasons[] = {{0, 62031},  {2, 62032},  {3, 62033},  {5, 62034},  {8, 62035},
-                    {11, 62036}, {26, 62037}, {27, 62038}, {28, 62039}, {29, 62040},
-                    {30, 62041}, {31, 62042}, {32, 62043}};
-    constexpr unsigned kUnknownReason = 62044;
+QString CHyperLink::errorText(desktop::OpenResult result) {
+    using desktop::OpenResult;
+    // The reasons, texts of the current module.
+    unsigned reason = 0;
+    switch (result) {
+    case OpenResult::Started:
+        return {};
+    case OpenResult::OutOfResources:
+        reason = 62031;
+        break;
+    case OpenResult::FileNotFound:
+        reason = 62032;
+        break;
+    case OpenResult::PathNotFound:
+        reason = 62033;
+        break;
+    case OpenResult::AccessDenied:
+        reason = 62034;
+        break;
+    case OpenResult::OutOfMemory:
+        reason = 62035;
+        break;
+    case OpenResult::BadFormat:
+        reason = 62036;
+        break;
+    case OpenResult::BadHandler:
+        reason = 62038;
+        break;
+    case OpenResult::NoHandler:
+        reason = 62042;
+        break;
+    }
     constexpr unsigned kCantOpen = 62030;
-    QString reason;
-    for (const auto& known : kReasons)
-        if (known.code == code)
-            reason = ui::str(known.text);
-    if (reason.isEmpty())
-        reason = ui::str(kUnknownReason, code);
-    return ui::str(kCantOpen, reason.toUtf8().constData());
+    return ui::str(kCantOpen, ui::str(reason).toUtf8().constData());
 }
 
 void CHyperLink::mousePressEvent(QMouseEvent* event) {
@@ -166,7 +180,7 @@ void CHyperLink::mousePressEvent(QMouseEvent* event) {
         return;
     }
     setFocus(Qt::MouseFocusReason);
-    m_bArmed = true;
+    m_armed = true;
     updateColor();
     event->accept();
 }
@@ -178,7 +192,7 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
     }
     event->accept();
     // Dragging off the link before letting go cancels, as with any button.
-    if (m_bArmed && rect().contains(event->position().toPoint()))
+    if (m_armed && rect().contains(event->position().toPoint()))
         OpenTarget();
 }
 
@@ -192,13 +206,13 @@ void CHyperLink::keyPressEvent(QKeyEvent* event) {
 }
 
 void CHyperLink::focusInEvent(QFocusEvent* event) {
-    m_bArmed = true;
+    m_armed = true;
     updateColor();
     QLabel::focusInEvent(event);
 }
 
 void CHyperLink::focusOutEvent(QFocusEvent* event) {
-    m_bArmed = false;
+    m_armed = false;
     updateColor();
     QLabel::focusOutEvent(event);
 }

@@ -2,15 +2,17 @@
 // opened once (then purple), teal while it holds the focus or is pressed; a
 // pointing-hand cursor and the address as its tooltip. A click (press and
 // release on it) or the space bar while it has the focus opens the address
-// through OpenWithBrowser; a failure beeps and says why in a message box.
+// with the desktop's browser; a failure beeps and says why in a message box.
 // It takes the keyboard focus (Tab), and screen readers see it as a link
 // with a "press" action.
 //
 // Usage (About box):
 //   auto* link = new CHyperLink(ui::dialogText(100, 1032), dialog);
 //   link->setObjectName("ctl1032");
-//   link->SetTarget(QString::fromStdString(pages::homePageUrl()));
+//   link->SetTarget(QString::fromStdString(desktop::homePageUrl()));
 #pragma once
+
+#include "engine/desktop/OpenAddress.h"
 
 #include <QColor>
 #include <QLabel>
@@ -29,13 +31,12 @@ class CHyperLink : public QLabel {
     ~CHyperLink() override;
 
     void SetTarget(const QString& target);
-    QString target() const { return m_strTarget; }
+    QString target() const { return m_target; }
 
     // Opens the target; derived links may open it differently.
     virtual void OpenTarget();
 
-    bool isArmed() const { return m_bArmed; }
-    bool isOpened() const { return m_bOpened; }
+    bool isOpened() const { return m_opened; }
     // The colour the text is drawn in now.
     QColor textColor() const;
 
@@ -43,13 +44,13 @@ class CHyperLink : public QLabel {
     static const QColor kOpenedColor; // RGB(128, 0, 128): opened at least once
     static const QColor kArmedColor;  // RGB(0, 128, 128): focused or pressed
 
-    // "Can't open link:\n\n" and the reason for an OpenWithBrowser result <= 31,
-    // in the current language.
-    static QString errorText(int code);
+    // "Can't open link:\n\n" and the reason a browser did not start, in the
+    // current language (empty for a browser that started).
+    static QString errorText(desktop::OpenResult result);
     // Opens `address` in the browser as a link does, and says why when it
     // cannot (a beep and errorText in a box owned by `parent`). The Download
     // commands open their pages through it too.
-    static bool openInBrowser(QWidget* parent, const std::string& address, int showCmd);
+    static bool openInBrowser(QWidget* parent, const std::string& address);
 
   signals:
     // After the target was opened successfully.
@@ -69,10 +70,9 @@ class CHyperLink : public QLabel {
     void fitToText();
     void updateColor();
 
-    bool m_bArmed = false;
-    bool m_bOpened = false;
-    bool m_bAutoSize = true;
-    QString m_strTarget;
+    bool m_armed = false;
+    bool m_opened = false;
+    QString m_target;
 };
 
 } // namespace plexavo

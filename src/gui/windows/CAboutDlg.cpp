@@ -1,11 +1,12 @@
 #include "gui/windows/CAboutDlg.h"
 
+#include "engine/desktop/ShippedPages.h"
 #include "engine/res/DialogLabels.h"
-#include "engine/services/FileVersion.h"
-#include "engine/services/OpenWithBrowser.h"
 #include "gui/common/ProgramIcon.h"
 #include "gui/common/UiText.h"
 #include "gui/widgets/CHyperLink.h"
+
+#include "PlexavoVersion.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -40,10 +41,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
     m_title->setFont(titleFont);
 
-    // Zeros when the version cannot be read, as an unreadable file gives.
-    int major = 0, minor = 0, build = 0;
-    CFileVersion().GetVersion(CFileVersion::ownModulePath().c_str(), &major, &minor, &build);
-    m_version = new QLabel(ui::str(61920, major, minor, build));
+    m_version = new QLabel(ui::str(61920, kVersionMajor, kVersionMinor, kVersionPatch));
     m_version->setObjectName(controlName(kVersion));
     m_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -55,7 +53,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     m_link = new CHyperLink(ui::dialogText(kDialogId, kLink));
     m_link->setObjectName(controlName(kLink));
     m_link->setAccessibleName(ui::dialogText(kDialogId, kLink));
-    m_link->SetTarget(QString::fromStdString(pages::homePageUrl()));
+    m_link->SetTarget(QString::fromStdString(desktop::homePageUrl()));
 
     auto* buttons = new QDialogButtonBox;
     auto* ok = buttons->addButton(ui::dialogText(kDialogId, 1), QDialogButtonBox::AcceptRole);

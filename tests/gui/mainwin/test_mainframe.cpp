@@ -6,7 +6,7 @@
 #include "TestSupport.h"
 #include "gui/support/TabWalk.h"
 
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -41,6 +41,12 @@
 #include <atomic>
 #include <csignal>
 #include <thread>
+
+// GLib names a structure member as Qt names a macro.
+#pragma push_macro("signals")
+#undef signals
+#include <gio/gio.h>
+#pragma pop_macro("signals")
 
 using namespace plexavo;
 using namespace mainwin_test;
@@ -80,6 +86,15 @@ QStringList readLines(const QString& path) {
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// Whether GIO sees a handler of web pages on the desktop (after a change, once
+// its monitor has told it).
+bool desktopHasWebPageHandler() {
+    GAppInfo* handler = g_app_info_get_default_for_type("text/html", FALSE);
+    if (handler)
+        g_object_unref(handler);
+    return handler != nullptr;
+}
+
 QList<int> commandIds(QMenu* menu) {
     QList<int> ids;
     for (QAction* action : menu->actions())
@@ -93,13 +108,24 @@ class TestMainFrame : public QObject {
     Q_OBJECT
 
     std::unique_ptr<CMainFrame> m_frame;
+    // The desktop the window's addresses open on, empty until a test fills it.
+    QTemporaryDir m_desktop;
 
   private slots:
     void initTestCase() {
-        settings::initRegKey();
+        // Set before anything asks GLib for the XDG folders: it reads each
+        // once per process (the preview's GStreamer, at the view's start).
+        // The system's icons, but none of its applications.
+        QVERIFY(m_desktop.isValid());
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            qputenv(name, m_desktop.filePath(QLatin1String(name)).toUtf8());
+        QVERIFY(QDir().mkpath(m_desktop.filePath(QStringLiteral("XDG_DATA_DIRS"))));
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/icons"),
+                            m_desktop.filePath(QStringLiteral("XDG_DATA_DIRS/icons"))));
         // Not a first start: no help window may pop up over the tests.
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
     }
 
     void init() {
@@ -285,8 +311,7 @@ class TestMainFrame : public QObject {
         CAboutDlg about(m_frame.get());
         QCOMPARE(about.windowTitle(), QStringLiteral("About Plexavo"));
         QCOMPARE(about.findChild<QLabel*>("ctl1046")->text(), QStringLiteral("Plexavo ( tm )"));
-        // The build puts version 3.4.5.6 into this test program.
-        QCOMPARE(about.versionText(), QStringLiteral("Version 3.4.5"));
+        QCOMPARE(about.versionText(), QStringLiteral("Version " PLEXAVO_PROJECT_VERSION));
         QVERIFY(about.linkTarget().endsWith(QStringLiteral("index.html")));
         QVERIFY(!about.findChild<QLabel*>("ctl1032")->accessibleName().isEmpty());
         QVERIFY(!about.findChild<QLabel*>("programIcon")->pixmap().isNull());
@@ -329,10 +354,9 @@ class TestMainFrame : public QObject {
     }
 
     void theFirstStartTipsWaitForTheDetectionWindow() {
-        // Files on the command line and no "HiddenToolTips": the detection
+        // Files on the command line and the tips never closed: the detection
         // window is up when the tips' second has passed.
-        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, KEY_MODE_WRITE)
-            .WriteString(settings::kHiddenToolTips, "no");
+        settings::SettingsFile().write(settings::kHiddenToolTips, false);
         CVantrelApp app;
         QVERIFY(app.InitInstance({std::string("/m/clip.mp4")}));
         settings::writeToolTipsHidden();
@@ -359,7 +383,7 @@ class TestMainFrame : public QObject {
                                 .arg(tipsAt)
                                 .arg(detectionClosedAt)));
         QVERIFY(!overAnotherWindow);
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
         MessageBox::setNextAnswer(QMessageBox::Ok);
         app.mainFrame()->close();
     }
@@ -419,14 +443,9 @@ class TestMainFrame : public QObject {
     }
 
     void downloadCommandsOpenTheirAnchorOrSayWhyNot() {
-        // A desktop whose text/html handler is yet to come.
-        QTemporaryDir desktop;
+        // The desktop's text/html handler is yet to come.
+        const QTemporaryDir& desktop = m_desktop;
         const QString opened = desktop.filePath(QStringLiteral("opened"));
-        std::vector<std::unique_ptr<testing_support::EnvGuard>> env;
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
-            env.push_back(std::make_unique<testing_support::EnvGuard>(
-                name, desktop.filePath(QLatin1String(name)).toStdString()));
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         QList<QAction*> downloads = m_frame->popups().value(5)->actions();
         downloads.removeIf([](QAction* action) { return action->isSeparator(); });
@@ -449,6 +468,8 @@ class TestMainFrame : public QObject {
         touchWith(desktop.filePath(QStringLiteral("XDG_DATA_HOME/applications/fake.desktop")),
                   "[Desktop Entry]\nType=Application\nName=Fake\nExec=" +
                       desktop.filePath(QStringLiteral("browser")) + " %u\n");
+        // GIO learns of the change from its file monitor, in its own thread.
+        QTRY_VERIFY_WITH_TIMEOUT(desktopHasWebPageHandler(), 10000);
         MessageBox::shownTexts().clear();
         for (int i = 0; i < downloads.size(); ++i) {
             downloads[i]->trigger(); // one at a time, so the lines keep the menu's order

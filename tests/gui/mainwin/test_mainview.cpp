@@ -6,7 +6,7 @@
 #include "PlexcoreContract.h"
 #include "engine/convert/EncodeJob.h"
 #include "engine/platform/CoreLocator.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/view/CVantrelView.h"
@@ -65,15 +65,10 @@ class TestMainView : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        settings::initRegKey();
-        g_bToolTipsHidden = true;
-    }
+    void initTestCase() { settings::toolTipsHiddenThisRun = true; }
 
     static std::string storedOutputPath() {
-        std::string value = "<none>";
-        CRegistryKey(HKEY_LOCAL_MACHINE, g_strRegKey, 3).ReadString(settings::kOutputPath, value);
-        return value;
+        return settings::SettingsFile().readText(settings::kOutputPath).value_or("<none>");
     }
 
     void init() {
@@ -626,12 +621,12 @@ class TestMainView : public QObject {
     }
 
     void aFirstStartOpensTheHelpWindowAboutASecondLater() {
-        g_bToolTipsHidden = false;
+        settings::toolTipsHiddenThisRun = false;
         CVantrelView first;
         int opened = 0;
         first.runHelpTips = [&] { ++opened; };
         first.OnInitialUpdate();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
         QCOMPARE(opened, 0); // not at once
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
         QVERIFY(first.hideToolTips());

@@ -2,7 +2,7 @@
 // the program, add two generated clips (one with a hostile name) through the
 // view's Add path, convert them, and find two playable files and both rows Done.
 #include "engine/platform/CoreLocator.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -73,7 +73,6 @@ class TestMainWinEndToEnd : public QObject {
         QVERIFY2(code == 0, qPrintable(log));
         m_sources = {plain, hostile};
         core::setFolder(PLEXCORE_FOLDER);
-        settings::initRegKey();
         settings::writeToolTipsHidden();
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("out")));
         settings::writeOutputPath(m_dir.filePath(QStringLiteral("out")).toStdString());

@@ -2,7 +2,7 @@
 // the core refuses "-r 29,970". The program puts numbers back to "C" and
 // leaves the rest of the user's locale alone. Runs with LC_ALL=de_DE.UTF-8.
 #include "engine/convert/EncodingOptions.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -32,7 +32,6 @@ class TestMainWinLocale : public QObject {
         // The precondition: QApplication really adopted a German locale.
         if (printed(29.97) != "29,970")
             QFAIL("the de_DE.UTF-8 locale is not active; scripts/install-deps.sh generates it");
-        settings::initRegKey();
         settings::writeToolTipsHidden();
         MessageBox::setAutoAnswer(QMessageBox::Ok);
     }

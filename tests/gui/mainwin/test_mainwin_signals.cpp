@@ -4,7 +4,7 @@
 // program started is left running, and it exits with 128 + the signal, also
 // when only a question or a detection pass is on the screen. The programs
 // lead a session of their own, so all they started can be found in /proc.
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "support/BatchTestSupport.h"
 
 #include "Process.h"
@@ -39,7 +39,6 @@ struct Workspace {
         fs::create_directories(config);
         fs::create_directories(out);
         EnvGuard env("PLEXAVO_CONFIG_DIR", config);
-        settings::initRegKey();
         settings::writeToolTipsHidden();
         settings::writeOutputPath(out + "/");
     }

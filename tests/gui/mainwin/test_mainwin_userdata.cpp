@@ -2,9 +2,9 @@
 // file name that is not UTF-8 goes from the command line and from a drop to
 // the core byte for byte, and converts; one the file dialog could not carry
 // is reported as a name that cannot be read, not as bad media; a choice that
-// cannot be saved is said once per run.
+// cannot be saved in a read-only settings folder is said once per run.
 #include "engine/media/SourceItem.h"
-#include "engine/services/RegistryKey.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -19,6 +19,12 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 using namespace plexavo;
 using namespace plexavo::testing;
@@ -49,6 +55,48 @@ void dropUriList(QWidget* target, const QByteArray& list) {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
 }
+
+// A tmpfs on `folder` in a mount namespace of this thread's own, so nothing
+// of it shows outside the test, even when the test dies; `problem` says why
+// there is none.
+struct ScratchMount {
+    explicit ScratchMount(const std::string& folder) : folder(folder) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            problem = std::string("no mount namespace of its own: ") + std::strerror(errno);
+        else if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0)
+            problem = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    }
+    ~ScratchMount() {
+        if (problem.empty())
+            umount2(folder.c_str(), MNT_DETACH);
+    }
+    ScratchMount(const ScratchMount&) = delete;
+    ScratchMount& operator=(const ScratchMount&) = delete;
+    std::string folder;
+    std::string problem;
+};
+
+// Makes a folder read-only for the guard's lifetime: a mount read-only, or
+// the folder's permissions.
+struct ReadOnly {
+    ReadOnly(const std::string& folder, bool mounted) : folder(folder), mounted(mounted) {
+        done = mounted
+                   ? mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0
+                   : chmod(folder.c_str(), 0555) == 0;
+    }
+    ~ReadOnly() {
+        if (done && mounted)
+            mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT, nullptr);
+        else if (done)
+            chmod(folder.c_str(), 0755);
+    }
+    ReadOnly(const ReadOnly&) = delete;
+    ReadOnly& operator=(const ReadOnly&) = delete;
+    std::string folder;
+    bool mounted;
+    bool done = false;
+};
 
 } // namespace
 
@@ -87,7 +135,6 @@ class TestMainWinUserData : public QObject {
                  qPrintable(error));
         m_odd = m_dir / "clip-\xff\xfe.mp4";
         fs::copy_file(clip, m_odd);
-        settings::initRegKey();
         QVERIFY(settings::writeToolTipsHidden().ok);
         QVERIFY(settings::writeOutputPath(m_out + "/").ok);
     }
@@ -163,14 +210,27 @@ class TestMainWinUserData : public QObject {
     }
 
     // Last: the message is shown once per run of the program.
-    void aChoiceThatCannotBeSavedIsSaidOnce() {
-        const std::string hive = CRegistryKey::hivePath();
-        const std::string kept = hive + ".kept";
-        fs::rename(hive, kept);
-        fs::create_directory(hive); // the settings file is a folder now
+    void aReadOnlySettingsFolderIsSaidOnce() {
+        TempDir config;
+        EnvGuard env("PLEXAVO_CONFIG_DIR", config.path());
+        const bool root = geteuid() == 0;
+        std::optional<ScratchMount> scratch;
+        if (root) {
+            scratch.emplace(config.path());
+            if (!scratch->problem.empty())
+                QSKIP(scratch->problem.c_str());
+        }
+        QVERIFY(settings::writeToolTipsHidden().ok);
+        QVERIFY(settings::writeOutputPath(m_out + "/").ok);
+        // Read-only from here: through its permissions for a user, as a
+        // read-only mount for root, whom permissions do not stop.
+        ReadOnly readOnly(config.path(), root);
+        QVERIFY2(readOnly.done, std::strerror(errno));
+
         CVantrelApp app;
         QVERIFY(app.InitInstance());
         CVantrelView& view = *app.mainFrame()->view();
+        QCOMPARE(view.outputPath(), QString::fromStdString(m_out + "/")); // it still reads
         const QString first = QString::fromStdString(m_dir / "first");
         const QString second = QString::fromStdString(m_dir / "second");
         QString next = first;
@@ -178,16 +238,18 @@ class TestMainWinUserData : public QObject {
         view.OnBrowse();
         next = second;
         view.OnBrowse();
-        fs::remove(hive);
-        fs::rename(kept, hive);
 
+        const QString reason =
+            root ? QStringLiteral("Read-only file system") : QStringLiteral("Permission denied");
         QCOMPARE(MessageBox::shownTexts(),
                  QStringList{QStringLiteral("The settings cannot be saved in\n") +
-                             QString::fromStdString(hive) +
-                             QStringLiteral("\n(Is a directory).\n\nYour choice applies until "
+                             QString::fromStdString(settings::SettingsFile().path()) +
+                             QStringLiteral("\n(") + reason +
+                             QStringLiteral(").\n\nYour choice applies until "
                                             "Plexavo is closed and is lost after that.")});
-        // The choice holds for this run all the same.
+        // The choice holds for this run all the same, and the file is as it was.
         QCOMPARE(view.outputPath(), second + QLatin1Char('/'));
+        QCOMPARE(settings::readOutputPath(), m_out + "/");
     }
 };
 

@@ -1,8 +1,8 @@
 // Switching to a language whose letters no installed font has: the program
 // runs here with fontconfig limited to Latin fonts (FONTCONFIG_FILE, set by
 // the test's CMake), as on a system without the recommended fonts-noto-cjk.
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/LanguagePacksUi.h"
@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
 
 using namespace plexavo;
 
@@ -44,9 +45,8 @@ class TestLanguageFonts : public QObject {
             QVERIFY(
                 QFile::copy(QStringLiteral(SHIPPED_PACKS_DIR "/") + pack, m_packs.filePath(pack)));
         lang::setPackFolder(m_packs.path().toStdString());
-        settings::initRegKey();
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
         // The premise: this process sees no font for these scripts.
         QVERIFY2(!qEnvironmentVariableIsEmpty("FONTCONFIG_FILE"), "run through ctest");
         QVERIFY(QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty());
@@ -83,8 +83,8 @@ class TestLanguageFonts : public QObject {
         QFETCH(QString, script);
         choose(entry);
         // The switch itself goes through: the choice is the user's.
-        QCOMPARE(int(m_switch->packs().m_wCurLanguage), language);
-        QCOMPARE(settings::readLanguage(), long(language));
+        QCOMPARE(int(m_switch->packs().m_currentLanguage), language);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(language));
         // One box, readable without the missing letters, instead of the
         // translation notice that would be drawn in them.
         QCOMPARE(MessageBox::shownTexts().size(), 1);

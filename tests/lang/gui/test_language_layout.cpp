@@ -3,8 +3,8 @@
 // it in their tooltip, the toolbar's buttons share one size that holds every
 // label and still fits the window, and every control has a name to announce.
 #include "engine/services/LanguagePacks.h"
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/support/TabWalk.h"
 #include "gui/view/CVantrelView.h"
@@ -49,9 +49,8 @@ class TestLanguageLayout : public QObject {
 
   private slots:
     void initTestCase() {
-        settings::initRegKey();
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
         lang::setPackFolder(SHIPPED_PACKS_DIR);
     }
     void cleanup() { m_packs.reset(); }

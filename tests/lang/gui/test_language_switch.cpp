@@ -3,8 +3,8 @@
 // the translation notice, and packs that fail at the last moment.
 #include "gui/mainwin/MainWinSupport.h"
 
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/CMainFrame.h"
@@ -95,9 +95,8 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(copyPack(test + "LanResAlphaDll.so", m_packs.filePath("LanResAlphaDll.so")));
         lang::setPackFolder(m_packs.path().toStdString());
 
-        settings::initRegKey();
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
     }
 
     void cleanupTestCase() { lang::setPackFolder(""); }
@@ -144,9 +143,9 @@ class TestLanguageSwitch : public QObject {
     void theSecondEntrySelectsThePackItNames() {
         const QPointer<CVantrelView> before = m_frame->view();
         choose(32751); // the "&Alpha" entry, before Chinese
-        QCOMPARE(m_switch->packs().m_wCurLanguage, kAlphaId);
+        QCOMPARE(m_switch->packs().m_currentLanguage, kAlphaId);
         QCOMPARE(res::currentModule().language, kAlphaId);
-        QCOMPARE(settings::readLanguage(), long{kAlphaId});
+        QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
         QVERIFY(before.isNull()); // the view was rebuilt
         QCOMPARE(checks(), (QList<bool>{false, true, false, false}));
 
@@ -155,8 +154,8 @@ class TestLanguageSwitch : public QObject {
         choose(32751);
         QVERIFY(!second.isNull());
         choose(32752); // the Chinese entry is Chinese
-        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kChineseSimplified);
-        QCOMPARE(settings::readLanguage(), 2052L);
+        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kChineseSimplified);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(2052));
         QVERIFY(second.isNull());
         QCOMPARE(m_frame->popups().first()->title(),
                  QString::fromUtf8("\xE6\x96\x87\xE4\xBB\xB6(&F)"));
@@ -168,18 +167,18 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(languageEntries(), (QStringList{"&English", kAlpha, kGerman}));
         settings::writeLanguage(1031);
         choose(32752); // German, now the third entry
-        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         choose(32751);
         QFile::rename(m_packs.filePath("away.so"), m_packs.filePath("LanResChsDll.so"));
-        QCOMPARE(settings::readLanguage(), long{kAlphaId});
+        QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
         QCOMPARE(res::currentModule().language, kAlphaId);
         QCOMPARE(checks(), (QList<bool>{false, true, false}));
     }
 
     void laterEntriesSwitchWithTheNotice() {
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
-        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         const QString notice = MessageBox::shownTexts().first();
         QCOMPARE(notice, translationNotice()); // in the new language
@@ -210,8 +209,8 @@ class TestLanguageSwitch : public QObject {
 
         // Back to English through the first entry: no notice.
         choose(32750);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, lang::kEnglishUs);
-        QCOMPARE(settings::readLanguage(), 1033L);
+        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kEnglishUs);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1033));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
@@ -228,7 +227,7 @@ class TestLanguageSwitch : public QObject {
                          QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(open.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QMessageBox box(QMessageBox::Question, QString(), QString(),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_frame.get());
         QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
@@ -246,15 +245,16 @@ class TestLanguageSwitch : public QObject {
     void theTipsOfAFirstStartDoNotReturnAfterASwitch() {
         int opened = 0;
         m_frame->configureView = [&](CVantrelView* view) { view->runHelpTips = [&] { ++opened; }; };
-        g_bToolTipsHidden = false; // a first start: the view opens the tips a second later
+        settings::toolTipsHiddenThisRun =
+            false; // a first start: the view opens the tips a second later
         m_frame->RecreateView();
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 5000);
-        QVERIFY(g_bToolTipsHidden); // closed, for the rest of this run too
+        QVERIFY(settings::toolTipsHiddenThisRun); // closed, for the rest of this run too
         choose(32753);
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QTest::qWait(CVantrelView::kTipsDelayMs + 500);
         QCOMPARE(opened, 1);
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
     }
 
     void theViewKeepsItsRowsAndSettings() {
@@ -358,9 +358,9 @@ class TestLanguageSwitch : public QObject {
         choose(32754);
         QFile::remove(m_packs.filePath("LanResFlakyDll.so"));
         QVERIFY(!view.isNull()); // no rebuild
-        QCOMPARE(m_switch->packs().m_wCurLanguage, 1031);
+        QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
         QCOMPARE(res::currentModule().language, 1031);
-        QCOMPARE(settings::readLanguage(), 1031L);
+        QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QVERIFY(MessageBox::shownTexts().isEmpty());
     }
 

@@ -3,8 +3,8 @@
 // group title needs more room than it has, Chinese and Japanese drawn with
 // their taller fallback fonts included.
 #include "engine/services/LanguagePacks.h"
-#include "engine/services/RegistryKey.h"
 #include "engine/services/ResourceText.h"
+#include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/mainwin/MainWinSupport.h"
 #include "gui/preview/PreviewDialog.h"
@@ -84,9 +84,8 @@ class TestLanguageWindows : public QObject {
 
   private slots:
     void initTestCase() {
-        settings::initRegKey();
         settings::writeToolTipsHidden();
-        g_bToolTipsHidden = true;
+        settings::toolTipsHiddenThisRun = true;
         lang::setPackFolder(SHIPPED_PACKS_DIR);
         MessageBox::setAutoAnswer(QMessageBox::Ok);
     }

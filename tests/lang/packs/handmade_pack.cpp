@@ -1,6 +1,7 @@
 // A small language pack for the tests, shaped by compile definitions:
-// PACK_ID, PACK_NAME, HIGH_BITS, and NO_LANGUAGE / NO_NAME / NO_TABLE / BAD_TABLE to leave
-// out an export or to break the table (FLAKY_TABLE: after the first look).
+// PACK_ID, PACK_NAME, PACK_VERSION (the program version it is built for), HIGH_BITS, and
+// NO_LANGUAGE / NO_NAME / NO_TABLE / BAD_TABLE / NO_VERSION to leave out an export or to
+// break the table (FLAKY_TABLE: after the first look).
 #include "engine/res/ResourceModule.h"
 
 #include <cstdlib>
@@ -62,4 +63,7 @@ PACK_EXPORT const Module* GetResourceModuleV1() {
 PACK_EXPORT const Module* GetResourceModuleV1() {
     return &kModule;
 }
+#endif
+#ifndef NO_VERSION
+PACK_EXPORT const char PlexavoPackVersion[] = PACK_VERSION;
 #endif

@@ -1,0 +1,149 @@
+#include "engine/desktop/OpenAddress.h"
+
+#include "engine/services/DebugLog.h"
+
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+namespace plexavo::desktop {
+
+namespace {
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct ErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+struct Free {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using AppInfo = std::unique_ptr<GAppInfo, ObjectUnref>;
+using Error = std::unique_ptr<GError, ErrorFree>;
+using Text = std::unique_ptr<char, Free>;
+
+OpenResult spawnFailure(int code) {
+    switch (code) {
+    case G_SPAWN_ERROR_NOENT:
+        return OpenResult::FileNotFound;
+    case G_SPAWN_ERROR_CHDIR:
+    case G_SPAWN_ERROR_NOTDIR:
+    case G_SPAWN_ERROR_NAMETOOLONG:
+    case G_SPAWN_ERROR_LOOP:
+        return OpenResult::PathNotFound;
+    case G_SPAWN_ERROR_ACCES:
+    case G_SPAWN_ERROR_PERM:
+    case G_SPAWN_ERROR_ISDIR:
+        return OpenResult::AccessDenied;
+    case G_SPAWN_ERROR_NOMEM:
+    case G_SPAWN_ERROR_TOO_BIG:
+        return OpenResult::OutOfMemory;
+    case G_SPAWN_ERROR_NOEXEC:
+    case G_SPAWN_ERROR_INVAL:
+    case G_SPAWN_ERROR_LIBBAD:
+        return OpenResult::BadFormat;
+    default:
+        return OpenResult::OutOfResources;
+    }
+}
+
+OpenResult ioFailure(int code) {
+    switch (code) {
+    case G_IO_ERROR_NOT_SUPPORTED: // GIO's word for "no application handles this"
+        return OpenResult::NoHandler;
+    case G_IO_ERROR_NOT_FOUND:
+        return OpenResult::FileNotFound;
+    case G_IO_ERROR_NOT_DIRECTORY:
+    case G_IO_ERROR_INVALID_FILENAME:
+    case G_IO_ERROR_FILENAME_TOO_LONG:
+        return OpenResult::PathNotFound;
+    case G_IO_ERROR_PERMISSION_DENIED:
+        return OpenResult::AccessDenied;
+    default:
+        return OpenResult::OutOfResources;
+    }
+}
+
+OpenResult failureOf(const GError* error) {
+    if (!error)
+        return OpenResult::OutOfResources;
+    if (error->domain == G_SPAWN_ERROR)
+        return spawnFailure(error->code);
+    if (error->domain == G_IO_ERROR)
+        return ioFailure(error->code);
+    if (error->domain == G_SHELL_ERROR) // an Exec line that does not split
+        return OpenResult::BadHandler;
+    return OpenResult::OutOfResources;
+}
+
+// Runs in the started program before it becomes the handler: a browser outlives
+// this program and ignores its terminal's Ctrl+C, and starts with default signal
+// handling and nothing blocked, whatever this program's threads had set up.
+// Only async-signal-safe calls: this runs between fork and exec.
+void detach(gpointer) {
+    setsid();
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP)
+            sigaction(signal, &byDefault, nullptr);
+}
+
+// The desktop's browser for an address: the handler of its scheme, else the
+// handler of web pages (the program's own pages are file:// addresses).
+AppInfo browserFor(const std::string& address) {
+    if (Text scheme{g_uri_parse_scheme(address.c_str())})
+        if (AppInfo app{g_app_info_get_default_for_uri_scheme(scheme.get())})
+            return app;
+    return AppInfo(g_app_info_get_default_for_type("text/html", FALSE));
+}
+
+bool launch(GAppInfo* app, const std::string& address, GError** error) {
+    GList uris{const_cast<char*>(address.c_str()), nullptr, nullptr};
+    if (G_IS_DESKTOP_APP_INFO(app))
+        return g_desktop_app_info_launch_uris_as_manager(G_DESKTOP_APP_INFO(app), &uris, nullptr,
+                                                         G_SPAWN_SEARCH_PATH, detach, nullptr,
+                                                         nullptr, nullptr, error);
+    return g_app_info_launch_uris(app, &uris, nullptr, error);
+}
+
+OpenResult reported(bool started, GError* raw, const char* what, const std::string& target) {
+    const Error error(raw);
+    if (started)
+        return OpenResult::Started;
+    WriteLog("%s: cannot open %s: %s", what, target.c_str(),
+             error ? error->message : "no reason given");
+    return failureOf(error.get());
+}
+
+} // namespace
+
+OpenResult openInBrowser(const std::string& address) {
+    GError* error = nullptr;
+    bool started = false;
+    if (const AppInfo app = browserFor(address))
+        started = launch(app.get(), address, &error);
+    else // what the desktop opens this kind of file with; in a sandbox, its portal
+        started = g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error);
+    return reported(started, error, "Browser", address);
+}
+
+OpenResult openWithDesktop(const std::string& pathOrUrl) {
+    // xdg-open takes a name starting with '-' for an option.
+    std::string target = !pathOrUrl.empty() && pathOrUrl[0] == '-' ? "./" + pathOrUrl : pathOrUrl;
+    char program[] = "xdg-open";
+    char* argv[] = {program, target.data(), nullptr};
+    GError* error = nullptr;
+    const bool started = g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, detach, nullptr,
+                                       nullptr, &error);
+    return reported(started, error, "xdg-open", target);
+}
+
+} // namespace plexavo::desktop
