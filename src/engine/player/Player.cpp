@@ -168,10 +168,14 @@ bool Player::buildWithDemuxer(const std::string& path, const std::string& demuxe
         return false;
     }
     Attempt* attempt = startAttempt(demuxer, source, splitter);
-    if (attempt && preroll(*attempt) && attempt->streams > 0)
-        return true;
-    clear();
-    return false;
+    bool playing = attempt && preroll(*attempt);
+    if (playing) {
+        std::lock_guard lock(m_mutex);
+        playing = attempt->streams > 0;
+    }
+    if (!playing)
+        clear();
+    return playing;
 }
 
 void Player::noteNoMorePads(Attempt& attempt, GstElement* element) {
