@@ -8,7 +8,7 @@
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/windows/BatchDesktop.h"
-#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/BatchWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestDesktopBus.h"
 #include "support/TestSourceList.h"
@@ -59,10 +59,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < runs; ++i) {
         const std::size_t before = bus.notifyCalls().size();
         list.markAllWaiting();
-        CConvertProgressDlg dlg(list, &list);
+        BatchWindow dlg(list, &list);
         announceOnDesktop(dlg, list, *desktop);
         std::int64_t endedNs = 0;
-        QObject::connect(&dlg, &CConvertProgressDlg::driverEnded, [&] { endedNs = steadyNs(); });
+        QObject::connect(&dlg, &BatchWindow::driverEnded, [&] { endedNs = steadyNs(); });
         user.start(250);
         dlg.open();
         QApplication::processEvents();

@@ -8,8 +8,8 @@
 #include "engine/convert/EncodeJob.h"
 #include "engine/media/SourceItem.h"
 #include "gui/common/MessageBox.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/BatchWindow.h"
+#include "gui/windows/DetectionWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 
@@ -123,7 +123,7 @@ double detectionPass(ISourceList& list, const QStringList& files, std::string* g
     TickWatch watch;
     QElapsedTimer t;
     t.start();
-    CDetectDlg dlg(list, toPaths(files), nullptr);
+    DetectionWindow dlg(list, toPaths(files), nullptr);
     dlg.open();
     waitUntil([&] { return !dlg.isVisible(); });
     if (gaps)
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
         TickWatch watch;
         QElapsedTimer t;
         t.start();
-        CConvertProgressDlg dlg(list, &list);
+        BatchWindow dlg(list, &list);
         dlg.open();
         waitUntil([&] { return !dlg.isVisible(); });
         std::printf("batch of 4 (69 s of media): %8.0f ms; window thread: %s\n",
@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
         list.editSettings().targetFormat = kTargetH264;
         detectionPass(list, {longClip, longClip, longClip}, nullptr);
         list.markAllWaiting();
-        CConvertProgressDlg dlg(list, &list);
+        BatchWindow dlg(list, &list);
         dlg.open();
         auto* skip = dlg.findChild<QPushButton*>(QStringLiteral("ctl1036"));
         auto* cancel = dlg.findChild<QPushButton*>(QStringLiteral("ctl1022"));

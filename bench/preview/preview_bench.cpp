@@ -7,8 +7,7 @@
 //   release FILE      threads and file handles before opening and after closing
 //   shot   FILE PNG   a picture of the window showing a frame
 // Sound goes to a silent clocked sink unless PLEXAVO_AUDIO_SINK says otherwise.
-#include "engine/player/GraphHelpers.h"
-#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewDialog.h"
 #include "gui/preview/PreviewWidgets.h"
 
 #include <QApplication>
@@ -18,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,7 +28,8 @@
 
 using namespace plexavo;
 using namespace plexavo::preview;
-using platform::kUnitsPerSecond;
+using player::ClockTime;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -79,22 +80,22 @@ class StallMeter {
 struct Open {
     std::int32_t start = 0;
     std::int32_t end = 0;
-    std::unique_ptr<CPreviewDlg> dialog;
+    std::unique_ptr<PreviewDialog> dialog;
 };
 
 // Shows a preview and waits for its first painted frame; -1 on failure.
 double openAndTime(const std::string& path, Open& open) {
     QElapsedTimer timer;
     timer.start();
-    open.dialog = std::make_unique<CPreviewDlg>(path, open.start, open.end);
+    open.dialog = std::make_unique<PreviewDialog>(path, open.start, open.end);
     open.dialog->show();
-    CVideoSurface* surface = open.dialog->videoSurface();
+    VideoSurface* surface = open.dialog->videoSurface();
     if (!waitFor([&] { return surface->paintedFrames() > 0; }, 20000))
         return -1;
     return timer.nsecsElapsed() / 1e6;
 }
 
-QSlider* positionSlider(CPreviewDlg& dialog) {
+QSlider* positionSlider(PreviewDialog& dialog) {
     return dialog.findChild<QSlider*>(QStringLiteral("ctl1043"));
 }
 
@@ -120,9 +121,9 @@ int benchDrag(const std::string& path) {
     Open open;
     if (openAndTime(path, open) < 0)
         return 1;
-    CPreviewDlg& dialog = *open.dialog;
+    PreviewDialog& dialog = *open.dialog;
     QSlider* slider = positionSlider(dialog);
-    CVideoSurface* surface = dialog.videoSurface();
+    VideoSurface* surface = dialog.videoSurface();
     spin(500);
     StallMeter stalls;
     std::vector<double> landings;
@@ -138,12 +139,12 @@ int benchDrag(const std::string& path) {
         call.start();
         slider->setSliderPosition(target); // seeks before it returns
         worstSeekCall = std::max(worstSeekCall, call.nsecsElapsed() / 1e6);
-        const std::int64_t wanted = std::int64_t{target} * kUnitsPerSecond;
+        const ClockTime wanted = std::chrono::seconds(target);
         // Playing on, the first painted frame at or just after the target.
         const bool landed = waitFor(
             [&] {
-                const std::int64_t p = surface->paintedPosition();
-                return p >= wanted && p < wanted + kUnitsPerSecond / 5;
+                const auto p = surface->paintedPosition();
+                return p && *p >= wanted && *p < wanted + 200ms;
             },
             2000);
         if (landed)
@@ -181,13 +182,12 @@ int benchPlay(const std::string& path, int seconds, double fps) {
     Open open;
     if (openAndTime(path, open) < 0)
         return 1;
-    CPreviewDlg& dialog = *open.dialog;
-    platform::MediaGraph* graph = dialog.graph();
-    CVideoSurface* surface = dialog.videoSurface();
+    PreviewDialog& dialog = *open.dialog;
+    player::Player* player = dialog.player();
+    VideoSurface* surface = dialog.videoSurface();
     spin(500);
-    std::int64_t firstPosition = 0;
-    GetCurrentPositionInMediaTime(graph, firstPosition);
-    const std::uint64_t renderedBefore = graph->framesRendered();
+    const ClockTime firstPosition = player->position().value_or(ClockTime::zero());
+    const std::uint64_t renderedBefore = player->framesRendered();
     const std::uint64_t paintedBefore = surface->paintedFrames();
     std::vector<double> offsets;
     QElapsedTimer timer;
@@ -197,15 +197,17 @@ int benchPlay(const std::string& path, int seconds, double fps) {
         spin(250);
         // Picture against sound: the frame on screen against the playing
         // position (the sound sink's), paint latency included.
-        std::int64_t position = 0;
-        if (GetCurrentPositionInMediaTime(graph, position) >= 0 && surface->paintedPosition() >= 0)
-            offsets.push_back(std::abs(static_cast<double>(position - surface->paintedPosition())) /
-                              1e4);
+        const auto position = player->position();
+        const auto painted = surface->paintedPosition();
+        if (position && painted)
+            offsets.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::abs(*position - *painted))
+                    .count());
     }
-    std::int64_t lastPosition = 0;
-    GetCurrentPositionInMediaTime(graph, lastPosition);
-    const double expected = (lastPosition - firstPosition) / double(kUnitsPerSecond) * fps;
-    const double shown = static_cast<double>(graph->framesRendered() - renderedBefore);
+    const ClockTime lastPosition = player->position().value_or(firstPosition);
+    const double expected =
+        std::chrono::duration<double>(lastPosition - firstPosition).count() * fps;
+    const double shown = static_cast<double>(player->framesRendered() - renderedBefore);
     const double missing = std::max(0.0, expected - shown);
     const std::uint64_t painted = surface->paintedFrames() - paintedBefore;
     std::printf(
@@ -213,10 +215,10 @@ int benchPlay(const std::string& path, int seconds, double fps) {
         "late drops at the sink %llu), %llu painted; frame on screen vs playing position: "
         "median %.0f ms, worst %.0f ms; UI stall %.0f ms; sound %s\n",
         seconds, expected, shown, missing, expected > 0 ? 100.0 * missing / expected : 0.0,
-        static_cast<unsigned long long>(graph->framesDropped()),
+        static_cast<unsigned long long>(player->framesDropped()),
         static_cast<unsigned long long>(painted), median(offsets),
         offsets.empty() ? 0.0 : *std::max_element(offsets.begin(), offsets.end()), stalls.worstMs(),
-        graph->audioIsSilent() ? "to a silent clocked sink (no sound device)" : "to the device");
+        player->audioIsSilent() ? "to a silent clocked sink (no sound device)" : "to the device");
     return 0;
 }
 

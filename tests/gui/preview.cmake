@@ -1,16 +1,16 @@
-# The preview: the player and graph helpers without Qt (GoogleTest), and the
+# The preview: the player and its rules without Qt (GoogleTest), and the
 # dialog, the Preview command and the codec checks offscreen (Qt Test). Each
 # program makes its clips with ffmpeg once, so each runs as one test.
 include(GoogleTest)
 set(PLEXAVO_PREVIEW_TESTS ${PROJECT_SOURCE_DIR}/tests/preview)
 
-add_executable(preview_graph_tests
-  ${PLEXAVO_PREVIEW_TESTS}/test_graph_helpers.cpp
-  ${PLEXAVO_PREVIEW_TESTS}/test_media_graph.cpp)
-target_link_libraries(preview_graph_tests PRIVATE plexmedia plexavo_test_support GTest::gtest_main)
-target_include_directories(preview_graph_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
-add_test(NAME preview_graph_tests COMMAND preview_graph_tests)
-set_tests_properties(preview_graph_tests PROPERTIES
+add_executable(preview_player_tests
+  ${PLEXAVO_PREVIEW_TESTS}/test_preview_rules.cpp
+  ${PLEXAVO_PREVIEW_TESTS}/test_player.cpp)
+target_link_libraries(preview_player_tests PRIVATE plexmedia plexavo_test_support GTest::gtest_main)
+target_include_directories(preview_player_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS})
+add_test(NAME preview_player_tests COMMAND preview_player_tests)
+set_tests_properties(preview_player_tests PROPERTIES
   LABELS preview TIMEOUT 300 ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake")
 
 # The preview on the system's GStreamer plugins less one, as where the

@@ -3,8 +3,8 @@
 // a full decode, and a file name that needs care goes through both windows.
 #include "engine/media/SourceItem.h"
 #include "gui/common/MessageBox.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/BatchWindow.h"
+#include "gui/windows/DetectionWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 
@@ -33,7 +33,7 @@ class BatchCoreTest : public QObject {
         std::vector<std::string> list;
         for (const QString& p : paths)
             list.push_back(p.toStdString());
-        CDetectDlg detect(*m_list, list, m_list);
+        DetectionWindow detect(*m_list, list, m_list);
         detect.exec();
     }
 
@@ -50,7 +50,7 @@ class BatchCoreTest : public QObject {
         return QString::fromStdString(m_list->itemOfRow(row)->outputFilePath());
     }
 
-    void clickWhenSecondRuns(CConvertProgressDlg& dlg, int control) {
+    void clickWhenSecondRuns(BatchWindow& dlg, int control) {
         QTRY_COMPARE_WITH_TIMEOUT(dlg.driver().currentIndex(), 1, 60000);
         // The first row's 100 % stays until the second starts: wait for the
         // second's own progress, long enough that it still has most to do.
@@ -93,7 +93,7 @@ class BatchCoreTest : public QObject {
         QCOMPARE(m_list->rowCount(), 3);
         slowSettings();
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         clickWhenSecondRuns(dlg, 1022);
         QVERIFY(!dlg.isVisible());
@@ -116,7 +116,7 @@ class BatchCoreTest : public QObject {
         addByProbe({m_short1, m_long, m_short2});
         slowSettings();
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         clickWhenSecondRuns(dlg, 1036);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 120000);
@@ -145,7 +145,7 @@ class BatchCoreTest : public QObject {
         QVERIFY(MessageBox::shownTexts().isEmpty());
 
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.exec();
         QCOMPARE(m_list->statuses(), std::vector<int>{kStatusDone});
         const QString out = output(0);
@@ -162,7 +162,7 @@ class BatchCoreTest : public QObject {
         m_list->itemOfRow(0)->startSeconds = 10;
         m_list->itemOfRow(0)->endSeconds = 13;
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.exec();
         QCOMPARE(m_list->statuses(), std::vector<int>{kStatusDone});
         QVERIFY(qAbs(probeDuration(output(0)) - 3.0) < 0.2);
@@ -182,7 +182,7 @@ class BatchCoreTest : public QObject {
         addByProbe(clips);
         QCOMPARE(m_list->rowCount(), 2);
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.exec();
         QCOMPARE(m_list->statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
         for (int row = 0; row < 2; ++row) {
@@ -199,7 +199,7 @@ class BatchCoreTest : public QObject {
         slowSettings();
         m_list->markAllWaiting();
         {
-            CConvertProgressDlg dlg(*m_list, m_list);
+            BatchWindow dlg(*m_list, m_list);
             dlg.open();
             QTRY_VERIFY_WITH_TIMEOUT(m_list->job().percent.load() >= 1, 60000);
             QVERIFY(!childProcesses().empty());
@@ -218,7 +218,7 @@ class BatchCoreTest : public QObject {
         addByProbe({m_long});
         slowSettings();
         m_list->markAllWaiting();
-        auto* dlg = new CConvertProgressDlg(*m_list, m_list);
+        auto* dlg = new BatchWindow(*m_list, m_list);
         dlg->open();
         QTRY_VERIFY_WITH_TIMEOUT(m_list->job().percent.load() >= 1, 60000);
         delete dlg; // as when the program goes away under it

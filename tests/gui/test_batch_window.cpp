@@ -5,7 +5,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/widgets/CPathLabel.h"
 #include "gui/widgets/CPercentProgressCtrl.h"
-#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/BatchWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 
@@ -77,7 +77,7 @@ class BatchWindowTest : public QObject {
         ScriptedCore fake(kSlowScript);
         TestLog log;
         addRows(3);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_COMPARE_WITH_TIMEOUT(dlg.driver().currentIndex(), 1, 20000);
         // The first row ended at 90 %: only the second's own start shows less.
@@ -98,7 +98,7 @@ class BatchWindowTest : public QObject {
     void cancelDuringSecondEndsDoneSkipSkip() {
         ScriptedCore fake(kSlowScript);
         addRows(3);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_COMPARE_WITH_TIMEOUT(dlg.driver().currentIndex(), 1, 20000);
         // The first row ended at 90 %: only the second's own start shows less.
@@ -116,7 +116,7 @@ class BatchWindowTest : public QObject {
         // Each run reports half its part at once and then works on.
         ScriptedCore fake(QStringLiteral("t|w:frame=9 time=5.00 |s:2500|O|x:0"));
         addRows(4);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_COMPARE_WITH_TIMEOUT(dlg.driver().currentIndex(), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(m_list->job().percent.load(), 50, 10000);
@@ -133,7 +133,7 @@ class BatchWindowTest : public QObject {
     void completedBatchEndsWithFullOverallBar() {
         ScriptedCore fake(kQuickScript);
         addRows(2);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
         QCOMPARE(bar(dlg, 1026)->pos(), 100);
@@ -146,7 +146,7 @@ class BatchWindowTest : public QObject {
         m_list->addItem("/media/in/zero.mp4", 5, 5);
         m_list->addItem("/media/in/fine.mp4", 0, 10);
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
         QCOMPARE(m_list->statuses(), (std::vector<int>{kStatusError, kStatusDone}));
@@ -164,7 +164,7 @@ class BatchWindowTest : public QObject {
 
     void emptyListCompletesAtOnce() {
         ScriptedCore fake(kQuickScript);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 5000);
         QCOMPARE(MessageBox::shownTexts(), QStringList{kCompleted});
@@ -177,7 +177,7 @@ class BatchWindowTest : public QObject {
         core::setFolder(empty.path().toStdString());
         TestLog log;
         addRows(2);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
         core::setFolder("");
@@ -199,7 +199,7 @@ class BatchWindowTest : public QObject {
             QStringLiteral("w:Error: The input has no stream the devices can play.\n|x:1"));
         TestLog log;
         addRows(1);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
         QCOMPARE(m_list->statuses(), std::vector<int>{kStatusError});
@@ -224,7 +224,7 @@ class BatchWindowTest : public QObject {
             m_list->editSettings().targetFormat = format;
             MessageBox::shownTexts().clear();
             addRows(1);
-            CConvertProgressDlg dlg(*m_list, m_list);
+            BatchWindow dlg(*m_list, m_list);
             dlg.open();
             QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
             QCOMPARE(m_list->statuses(), std::vector<int>{kStatusError});
@@ -238,7 +238,7 @@ class BatchWindowTest : public QObject {
     void closeBoxAsksBeforeCancelling() {
         ScriptedCore fake(kSlowScript);
         addRows(2);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_COMPARE_WITH_TIMEOUT(dlg.driver().currentIndex(), 0, 10000);
 
@@ -262,7 +262,7 @@ class BatchWindowTest : public QObject {
     void escapeNeitherClosesNorCancels() {
         ScriptedCore fake(kQuickScript);
         addRows(2);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTest::keyClick(&dlg, Qt::Key_Escape);
         QVERIFY(dlg.isVisible());
@@ -274,7 +274,7 @@ class BatchWindowTest : public QObject {
     void stepAndSizeTexts() {
         ScriptedCore fake(kSlowScript);
         addRows(2);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         auto* step = dlg.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
         auto* size = dlg.findChild<QLabel*>(QStringLiteral("ctl1028"));
         dlg.open();
@@ -303,7 +303,7 @@ class BatchWindowTest : public QObject {
     void estimateLineAppearsOnceThereIsProgress() {
         ScriptedCore fake(kSlowScript);
         addRows(2);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         auto* line = dlg.findChild<QLabel*>(QStringLiteral("estimateLine"));
         QVERIFY(line);
         dlg.open();
@@ -321,7 +321,7 @@ class BatchWindowTest : public QObject {
         m_list->editSettings().width = "0";
         m_list->editSettings().height = "240";
         addRows(1);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
         QCOMPARE(m_list->shownFrameSizes().size(), std::size_t(1));
@@ -337,7 +337,7 @@ class BatchWindowTest : public QObject {
         QDir().mkpath(QFileInfo(f).absolutePath());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
         QCOMPARE(m_list->itemOfRow(0)->outputName, std::string("clip 1-cvt[1]"));
@@ -347,7 +347,7 @@ class BatchWindowTest : public QObject {
     void keyboardReachesBothButtonsWithNames() {
         ScriptedCore fake(kSlowScript);
         addRows(1);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Convert Video to iPhone Video formats"));
@@ -373,7 +373,7 @@ class BatchWindowTest : public QObject {
     void execReturnsAfterTheEndMessage() {
         ScriptedCore fake(kQuickScript);
         addRows(1);
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         QElapsedTimer t;
         t.start();
         dlg.exec();

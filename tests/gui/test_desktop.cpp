@@ -9,7 +9,7 @@
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/windows/BatchDesktop.h"
-#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/BatchWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestDesktopBus.h"
 #include "support/TestSourceList.h"
@@ -95,9 +95,9 @@ class DesktopTest : public QObject {
     // Runs a batch of the list to its end with the desktop tied to it.
     void runBatch(CDesktopIntegration& desktop, bool away, std::int64_t* endedNs = nullptr) {
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         announceOnDesktop(dlg, *m_list, desktop);
-        connect(&dlg, &CConvertProgressDlg::driverEnded, this, [endedNs] {
+        connect(&dlg, &BatchWindow::driverEnded, this, [endedNs] {
             if (endedNs)
                 *endedNs = steadyNs();
         });
@@ -184,7 +184,7 @@ class DesktopTest : public QObject {
         CDesktopIntegration* desktop = desktopOnBus();
         addRows(3);
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         announceOnDesktop(dlg, *m_list, *desktop);
         dlg.open();
         leaveTheProgram(dlg);
@@ -399,7 +399,7 @@ class DesktopTest : public QObject {
         const std::size_t before = m_bus->launcherUpdates().size();
         addRows(2);
         m_list->markAllWaiting();
-        CConvertProgressDlg dlg(*m_list, m_list);
+        BatchWindow dlg(*m_list, m_list);
         announceOnDesktop(dlg, *m_list, *desktop);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(m_bus->launcherUpdates().size() > before, 10000);
@@ -430,7 +430,7 @@ class DesktopTest : public QObject {
         CDesktopIntegration* desktop = desktopOnBus();
         addRows(2);
         m_list->markAllWaiting();
-        auto* dlg = new CConvertProgressDlg(*m_list, m_list);
+        auto* dlg = new BatchWindow(*m_list, m_list);
         announceOnDesktop(*dlg, *m_list, *desktop);
         dlg->open();
         QTRY_VERIFY_WITH_TIMEOUT(desktop->progressShown(), 10000);

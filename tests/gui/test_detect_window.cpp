@@ -4,7 +4,7 @@
 #include "engine/platform/CoreLocator.h"
 #include "gui/common/MessageBox.h"
 #include "gui/widgets/CPathLabel.h"
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/DetectionWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 
@@ -45,7 +45,7 @@ class DetectWindowTest : public QObject {
         std::vector<std::string> list;
         for (const QString& p : paths)
             list.push_back(p.toStdString());
-        CDetectDlg dlg(*m_list, list, m_list);
+        DetectionWindow dlg(*m_list, list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 60000);
         QVERIFY(dlg.finished());
@@ -170,8 +170,8 @@ class DetectWindowTest : public QObject {
 
     void statusTextAndBarWhileWorking() {
         ScriptedCore fake(kSlowProbe);
-        CDetectDlg dlg(*m_list, {"/media/a b.mp4", "/media/c.mp4", "/media/d.mp4", "/media/e.mp4"},
-                       m_list);
+        DetectionWindow dlg(
+            *m_list, {"/media/a b.mp4", "/media/c.mp4", "/media/d.mp4", "/media/e.mp4"}, m_list);
         dlg.setProbeWorkers(1); // one file after the other, to watch each in turn
         auto* status = dlg.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
         auto* bar = dlg.findChild<QProgressBar*>(QStringLiteral("ctl1026"));
@@ -208,10 +208,10 @@ class DetectWindowTest : public QObject {
     // window names the file the list waits for.
     void severalProbesAtOnceKeepTheListOrder() {
         RealCore core;
-        CDetectDlg dlg(*m_list,
-                       {m_clipA.toStdString(), m_broken.toStdString(), m_clipB.toStdString(),
-                        m_clipA.toStdString(), m_clipB.toStdString()},
-                       m_list);
+        DetectionWindow dlg(*m_list,
+                            {m_clipA.toStdString(), m_broken.toStdString(), m_clipB.toStdString(),
+                             m_clipA.toStdString(), m_clipB.toStdString()},
+                            m_list);
         dlg.setProbeWorkers(3);
         dlg.exec();
         QCOMPARE(m_list->rowCount(), 4);
@@ -232,7 +232,7 @@ class DetectWindowTest : public QObject {
         ScriptedCore fake(QStringLiteral("d:") + started.path() + QStringLiteral("|s:30000|") +
                           kSlowProbe);
         {
-            CDetectDlg dlg(
+            DetectionWindow dlg(
                 *m_list,
                 {"/media/1.mp4", "/media/2.mp4", "/media/3.mp4", "/media/4.mp4", "/media/5.mp4"},
                 m_list);
@@ -261,7 +261,7 @@ class DetectWindowTest : public QObject {
 
     void execReturnsWhenThePassHasEnded() {
         RealCore core;
-        CDetectDlg dlg(*m_list, {m_clipA.toStdString()}, m_list);
+        DetectionWindow dlg(*m_list, {m_clipA.toStdString()}, m_list);
         dlg.exec();
         QVERIFY(dlg.finished());
         QCOMPARE(m_list->rowCount(), 1);

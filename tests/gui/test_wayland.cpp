@@ -9,7 +9,7 @@
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
-#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewDialog.h"
 #include "gui/preview/PreviewWidgets.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CVantrelApp.h"
@@ -174,7 +174,7 @@ class TestWayland : public QObject {
         int painted = -1;
         bool played = false;
         QTimer::singleShot(0, frame, [&] {
-            auto* dialog = qobject_cast<preview::CPreviewDlg*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<preview::PreviewDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             played =

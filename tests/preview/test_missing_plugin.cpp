@@ -5,17 +5,14 @@
 // The whole program runs on the system's plugins less that one, so it is a
 // program of its own.
 #include "PreviewClips.h"
-#include "engine/player/GraphHelpers.h"
-#include "engine/player/MediaGraph.h"
+#include "engine/player/Player.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-using namespace plexavo::preview;
-using plexavo::platform::MediaGraph;
-namespace hr = plexavo::platform::hr;
+using plexavo::player::Player;
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,7 +32,7 @@ class WithoutTheProgramStreamDemuxer : public ::testing::Test {
         setenv("GST_PLUGIN_SYSTEM_PATH_1_0", s_plugins->path().c_str(), 1);
         setenv("GST_PLUGIN_PATH_1_0", "", 1);
         setenv("GST_REGISTRY_1_0", (*s_plugins / "registry.bin").c_str(), 1);
-        MediaGraph::setDefaultAudioOutput(MediaGraph::AudioOutput::Fake);
+        Player::setDefaultAudioOutput(Player::AudioOutput::Silent);
         s_clips = new preview_test::Clips();
     }
     static void TearDownTestSuite() {
@@ -43,10 +40,11 @@ class WithoutTheProgramStreamDemuxer : public ::testing::Test {
         delete s_plugins;
     }
 
-    static std::unique_ptr<MediaGraph> newGraph() {
-        std::unique_ptr<MediaGraph> graph;
-        EXPECT_EQ(MediaGraph::create(graph), hr::kOk);
-        return graph;
+    static std::unique_ptr<Player> newPlayer() {
+        std::string error;
+        auto player = Player::create(&error);
+        EXPECT_TRUE(player) << error;
+        return player;
     }
 
     static testing_support::TempDir* s_plugins;
@@ -60,15 +58,15 @@ preview_test::Clips* WithoutTheProgramStreamDemuxer::s_clips = nullptr;
 TEST_F(WithoutTheProgramStreamDemuxer, AFileThatNeedsItNamesWhatIsMissing) {
     const std::string mpg =
         s_clips->make("clip.mpg", 2, {"-c:v", "mpeg1video"}, {"-c:a", "mp2", "-f", "mpeg"});
-    auto graph = newGraph();
-    ASSERT_LT(RenderMediaFile(graph.get(), mpg), 0);
-    const auto missing = graph->missingParts();
-    ASSERT_EQ(missing.size(), 1u) << graph->lastErrorText();
+    auto player = newPlayer();
+    ASSERT_FALSE(player->open(mpg));
+    const auto missing = player->missingParts();
+    ASSERT_EQ(missing.size(), 1u) << player->errorDetails();
     // GStreamer's own description of the demuxer it looked for.
     EXPECT_NE(missing[0].find("MPEG"), std::string::npos) << missing[0];
     EXPECT_NE(missing[0].find("demux"), std::string::npos) << missing[0];
     // The text the preview shows under "This file can't be played here."
-    const std::string shown = graph->lastErrorMessage();
+    const std::string shown = player->errorMessage();
     EXPECT_NE(shown.find("Missing: " + missing[0]), std::string::npos) << shown;
     EXPECT_NE(shown.find("gstreamer1.0-plugins-bad"), std::string::npos) << shown;
 }
@@ -76,11 +74,11 @@ TEST_F(WithoutTheProgramStreamDemuxer, AFileThatNeedsItNamesWhatIsMissing) {
 TEST_F(WithoutTheProgramStreamDemuxer, FilesThatDoNotNeedItPlayAndSayNothing) {
     for (const std::string& clip : {s_clips->mp4(), s_clips->ogg()}) {
         SCOPED_TRACE(clip);
-        auto graph = newGraph();
-        ASSERT_EQ(RenderMediaFile(graph.get(), clip), S_OK) << graph->lastErrorText();
-        EXPECT_TRUE(graph->hasVideo());
-        EXPECT_TRUE(graph->hasAudio());
-        EXPECT_TRUE(graph->missingParts().empty());
-        EXPECT_EQ(graph->lastErrorMessage(), "");
+        auto player = newPlayer();
+        ASSERT_TRUE(player->open(clip)) << player->errorDetails();
+        EXPECT_TRUE(player->hasVideo());
+        EXPECT_TRUE(player->hasAudio());
+        EXPECT_TRUE(player->missingParts().empty());
+        EXPECT_EQ(player->errorMessage(), "");
     }
 }

@@ -6,10 +6,9 @@
 #include "MediaTools.h"
 #include "PreviewClips.h"
 #include "engine/media/SourceItem.h"
-#include "engine/player/GraphHelpers.h"
 #include "engine/services/DebugLog.h"
-#include "gui/preview/CPreviewDlg.h"
 #include "gui/preview/PreviewCommand.h"
+#include "gui/preview/PreviewDialog.h"
 #include "gui/preview/PreviewWidgets.h"
 
 #ifdef PLEXCORE_FOLDER
@@ -35,7 +34,8 @@
 
 using namespace plexavo;
 using namespace plexavo::preview;
-using platform::MediaGraph;
+using player::Player;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -53,25 +53,25 @@ bool enabled(QWidget& dialog, int id) {
 }
 
 // Ended as playback ends: only Play is offered.
-bool transportStopped(CPreviewDlg& dialog) {
-    return dialog.playState() == CPreviewDlg::kStopped && enabled(dialog, CPreviewDlg::kPlay) &&
-           !enabled(dialog, CPreviewDlg::kPause) && !enabled(dialog, CPreviewDlg::kStop);
+bool transportStopped(PreviewDialog& dialog) {
+    return dialog.playState() == PreviewDialog::kStopped && enabled(dialog, PreviewDialog::kPlay) &&
+           !enabled(dialog, PreviewDialog::kPause) && !enabled(dialog, PreviewDialog::kStop);
 }
 
 const QString kCannotPlay = QStringLiteral("This file can't be played here. ");
 
 // The line over the video area says the file cannot be played, followed by
 // GStreamer's message, and a screen reader can read it.
-void checkCannotPlayLine(CPreviewDlg& dialog) {
+void checkCannotPlayLine(PreviewDialog& dialog) {
     QLabel* line = dialog.playbackErrorLine();
     QVERIFY(line->isVisible());
-    const QString message = QString::fromStdString(dialog.graph()->lastErrorMessage());
+    const QString message = QString::fromStdString(dialog.player()->errorMessage());
     QVERIFY(!message.isEmpty());
     QCOMPARE(line->text(), kCannotPlay + message);
     QAccessibleInterface* read = QAccessible::queryAccessibleInterface(line);
     QVERIFY(read);
     QCOMPARE(read->text(QAccessible::Name), line->text());
-    QWidget* area = control<QWidget>(dialog, CPreviewDlg::kVideoArea);
+    QWidget* area = control<QWidget>(dialog, PreviewDialog::kVideoArea);
     QCOMPARE(line->parentWidget(), area);
     QVERIFY(area->rect().contains(line->geometry()));
     QVERIFY(line->height() < area->height()); // a line, not a curtain
@@ -94,8 +94,8 @@ void click(QWidget& dialog, int id) {
     control<QPushButton>(dialog, id)->click();
 }
 
-CSelectionSlider* positionSlider(QWidget& dialog) {
-    return control<CSelectionSlider>(dialog, CPreviewDlg::kPosition);
+SelectionSlider* positionSlider(QWidget& dialog) {
+    return control<SelectionSlider>(dialog, PreviewDialog::kPosition);
 }
 
 // Moves the thumb as a drag does: every step notifies and seeks.
@@ -106,10 +106,16 @@ void dragTo(QWidget& dialog, int seconds) {
     slider->setSliderDown(false);
 }
 
-std::int64_t graphPosition(CPreviewDlg& dialog) {
-    std::int64_t position = -1;
-    GetCurrentPositionInMediaTime(dialog.graph(), position);
-    return position;
+// The player's position in whole milliseconds; -1 when it has none.
+std::int64_t playerPosition(PreviewDialog& dialog) {
+    const auto position = dialog.player()->position();
+    return position ? std::chrono::duration_cast<std::chrono::milliseconds>(*position).count() : -1;
+}
+
+// How far the painted frame is from `target`; a day when none was painted.
+std::chrono::nanoseconds paintedFrom(PreviewDialog& dialog, std::chrono::nanoseconds target) {
+    const auto painted = dialog.videoSurface()->paintedPosition();
+    return painted ? std::chrono::abs(*painted - target) : std::chrono::hours(24);
 }
 
 } // namespace
@@ -127,9 +133,9 @@ class PreviewDialogTest : public QObject {
     }
 
     // A shown dialog whose file has opened and started playing.
-    std::unique_ptr<CPreviewDlg> openDialog(const std::string& path, std::int32_t& start,
-                                            std::int32_t& end) {
-        auto dialog = std::make_unique<CPreviewDlg>(path, start, end);
+    std::unique_ptr<PreviewDialog> openDialog(const std::string& path, std::int32_t& start,
+                                              std::int32_t& end) {
+        auto dialog = std::make_unique<PreviewDialog>(path, start, end);
         dialog->show();
         [&] { QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs); }();
         return dialog;
@@ -137,7 +143,7 @@ class PreviewDialogTest : public QObject {
 
   private slots:
     void initTestCase() {
-        MediaGraph::setDefaultAudioOutput(MediaGraph::AudioOutput::Fake);
+        Player::setDefaultAudioOutput(Player::AudioOutput::Silent);
         m_clips = std::make_unique<preview_test::Clips>();
         m_mp4 = m_clips->mp4("clip one.mp4", 3);
         m_long = m_clips->mp4("-long 'clip'.mp4", 30);
@@ -154,48 +160,48 @@ class PreviewDialogTest : public QObject {
 
     void opensOnTheFirstTickAndPlays() {
         std::int32_t start = 0, end = 3;
-        CPreviewDlg dialog(m_mp4, start, end);
+        PreviewDialog dialog(m_mp4, start, end);
         QVERIFY(!dialog.opened()); // nothing opens before the window is up
-        for (int id : {CPreviewDlg::kPlay, CPreviewDlg::kPause, CPreviewDlg::kStop,
-                       CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
+        for (int id : {PreviewDialog::kPlay, PreviewDialog::kPause, PreviewDialog::kStop,
+                       PreviewDialog::kStart, PreviewDialog::kEnd, PreviewDialog::kFull})
             QVERIFY(!enabled(dialog, id));
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(dialog.opened(), kOpenTimeoutMs);
         QVERIFY(dialog.openSucceeded());
-        QCOMPARE(dialog.playState(), int(CPreviewDlg::kRunning));
+        QCOMPARE(dialog.playState(), int(PreviewDialog::kRunning));
         QVERIFY(!dialog.audioOnly());
-        QCOMPARE(text(dialog, CPreviewDlg::kDuration), QStringLiteral("00:00:03"));
-        QCOMPARE(text(dialog, CPreviewDlg::kStartTime), QStringLiteral("00:00:00"));
-        QCOMPARE(text(dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:03"));
+        QCOMPARE(text(dialog, PreviewDialog::kDuration), QStringLiteral("00:00:03"));
+        QCOMPARE(text(dialog, PreviewDialog::kStartTime), QStringLiteral("00:00:00"));
+        QCOMPARE(text(dialog, PreviewDialog::kEndTime), QStringLiteral("00:00:03"));
         QCOMPARE(positionSlider(dialog)->maximum(), 3);
         QCOMPARE(positionSlider(dialog)->tickInterval(), 5);
         QCOMPARE(positionSlider(dialog)->pageStep(), 20);
-        QVERIFY(!enabled(dialog, CPreviewDlg::kPlay));
-        for (int id : {CPreviewDlg::kPause, CPreviewDlg::kStop, CPreviewDlg::kStart,
-                       CPreviewDlg::kEnd, CPreviewDlg::kFull})
+        QVERIFY(!enabled(dialog, PreviewDialog::kPlay));
+        for (int id : {PreviewDialog::kPause, PreviewDialog::kStop, PreviewDialog::kStart,
+                       PreviewDialog::kEnd, PreviewDialog::kFull})
             QVERIFY(enabled(dialog, id));
         // The picture reaches the screen, inside the black area.
-        CVideoSurface* surface = dialog.videoSurface();
+        VideoSurface* surface = dialog.videoSurface();
         QVERIFY(surface->isVisible());
-        QCOMPARE(surface->geometry(), control<QWidget>(dialog, CPreviewDlg::kVideoArea)->rect());
+        QCOMPARE(surface->geometry(), control<QWidget>(dialog, PreviewDialog::kVideoArea)->rect());
         QTRY_VERIFY_WITH_TIMEOUT(surface->paintedFrames() > 2, kOpenTimeoutMs);
     }
 
     void endOfTheMediaStopsAndRewinds() {
         std::int32_t start = 0, end = 3;
         auto dialog = openDialog(m_mp4, start, end);
-        QTRY_COMPARE_WITH_TIMEOUT(text(*dialog, CPreviewDlg::kElapsedTime),
+        QTRY_COMPARE_WITH_TIMEOUT(text(*dialog, PreviewDialog::kElapsedTime),
                                   QStringLiteral("00:00:02"), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog->playState(), int(CPreviewDlg::kStopped), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->playState(), int(PreviewDialog::kStopped), 20000);
         QCOMPARE(positionSlider(*dialog)->value(), 0);
-        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), QStringLiteral("00:00:00"));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kPlay));
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kPause));
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kStop));
-        QTRY_VERIFY(std::abs(dialog->videoSurface()->paintedPosition()) < 400000);
+        QCOMPARE(text(*dialog, PreviewDialog::kElapsedTime), QStringLiteral("00:00:00"));
+        QVERIFY(enabled(*dialog, PreviewDialog::kPlay));
+        QVERIFY(!enabled(*dialog, PreviewDialog::kPause));
+        QVERIFY(!enabled(*dialog, PreviewDialog::kStop));
+        QTRY_VERIFY(paintedFrom(*dialog, 0s) < 40ms);
         // And it plays again from the start.
-        click(*dialog, CPreviewDlg::kPlay);
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+        click(*dialog, PreviewDialog::kPlay);
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kRunning));
     }
 
     void secondSoundTrackKeepsTheThumbInStepAndTheEndAtTheLength() {
@@ -204,14 +210,14 @@ class PreviewDialogTest : public QObject {
         QElapsedTimer clock;
         clock.start();
         QVERIFY(dialog->openSucceeded());
-        QCOMPARE(text(*dialog, CPreviewDlg::kDuration), QStringLiteral("00:00:03"));
+        QCOMPARE(text(*dialog, PreviewDialog::kDuration), QStringLiteral("00:00:03"));
         // A second on the thumb takes a second of play, not a glance.
         QTRY_VERIFY_WITH_TIMEOUT(positionSlider(*dialog)->value() >= 1, 10000);
         QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
         QTRY_VERIFY_WITH_TIMEOUT(transportStopped(*dialog), 15000);
         QVERIFY2(clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(positionSlider(*dialog)->value(), 0);
-        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), QStringLiteral("00:00:00"));
+        QCOMPARE(text(*dialog, PreviewDialog::kElapsedTime), QStringLiteral("00:00:00"));
         QVERIFY(!dialog->playbackErrorLine()->isVisible());
     }
 
@@ -221,14 +227,14 @@ class PreviewDialogTest : public QObject {
         auto dialog = openDialog(path, start, end);
         QVERIFY(!dialog->openSucceeded());
         QVERIFY(transportStopped(*dialog));
-        for (int id : {CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
+        for (int id : {PreviewDialog::kStart, PreviewDialog::kEnd, PreviewDialog::kFull})
             QVERIFY(!enabled(*dialog, id));
         checkCannotPlayLine(*dialog);
         // The log keeps its own texts.
-        const std::string failed = "*** Failed(8000ffff) in RenderFile(" + path + ")!\r\n";
+        const std::string failed = "*** GStreamer could not open " + path + "!\r\n";
         QVERIFY2(logText().find(failed) != std::string::npos, logText().c_str());
         // Play once more changes nothing: there is still nothing to play.
-        click(*dialog, CPreviewDlg::kPlay);
+        click(*dialog, PreviewDialog::kPlay);
         QVERIFY(transportStopped(*dialog));
         QVERIFY(dialog->playbackErrorLine()->isVisible());
     }
@@ -238,16 +244,16 @@ class PreviewDialogTest : public QObject {
         std::int32_t start = 0, end = 5;
         auto dialog = openDialog(path, start, end);
         QVERIFY(dialog->openSucceeded());
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kRunning));
         QVERIFY(!dialog->playbackErrorLine()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(dialog->playbackErrorLine()->isVisible(), 15000);
         QVERIFY(transportStopped(*dialog));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kFull)); // the part can still be marked
+        QVERIFY(enabled(*dialog, PreviewDialog::kFull)); // the part can still be marked
         checkCannotPlayLine(*dialog);
-        const std::string detail = "    " + dialog->graph()->lastErrorText();
+        const std::string detail = "    " + dialog->player()->errorDetails();
         QVERIFY2(logText().find(detail) != std::string::npos, logText().c_str());
         // Playing again is a new try: the line goes, and comes back with the failure.
-        click(*dialog, CPreviewDlg::kPlay);
+        click(*dialog, PreviewDialog::kPlay);
         QVERIFY(!dialog->playbackErrorLine()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(dialog->playbackErrorLine()->isVisible(), 15000);
         QVERIFY(transportStopped(*dialog));
@@ -272,15 +278,15 @@ class PreviewDialogTest : public QObject {
             QString duration;
             int maximum = -1;
             QTimer::singleShot(0, [&] {
-                auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+                auto* dialog = qobject_cast<PreviewDialog*>(QApplication::activeModalWidget());
                 if (!dialog)
                     return;
                 opened = QTest::qWaitFor([&] { return dialog->opened(); }, kOpenTimeoutMs) &&
                          dialog->openSucceeded();
-                duration = text(*dialog, CPreviewDlg::kDuration);
+                duration = text(*dialog, PreviewDialog::kDuration);
                 maximum = positionSlider(*dialog)->maximum();
-                click(*dialog, CPreviewDlg::kFull);
-                click(*dialog, CPreviewDlg::kOk);
+                click(*dialog, PreviewDialog::kFull);
+                click(*dialog, PreviewDialog::kOk);
             });
             QVERIFY(runPreview(nullptr, item));
             QVERIFY2(opened, path.c_str());
@@ -294,35 +300,35 @@ class PreviewDialogTest : public QObject {
     void startEndAndFullFollowTheThumb() {
         std::int32_t start = 10, end = 20;
         auto dialog = openDialog(m_long, start, end);
-        click(*dialog, CPreviewDlg::kPause);
-        CSelectionSlider* slider = positionSlider(*dialog);
+        click(*dialog, PreviewDialog::kPause);
+        SelectionSlider* slider = positionSlider(*dialog);
         QCOMPARE(slider->maximum(), 30);
-        QCOMPARE(text(*dialog, CPreviewDlg::kStartTime), QStringLiteral("00:00:10"));
+        QCOMPARE(text(*dialog, PreviewDialog::kStartTime), QStringLiteral("00:00:10"));
 
         slider->setValue(25); // beyond the end: the old end becomes the start
-        click(*dialog, CPreviewDlg::kStart);
+        click(*dialog, PreviewDialog::kStart);
         QCOMPARE(slider->selectionStart(), 20);
         QCOMPARE(slider->selectionEnd(), 25);
 
         slider->setValue(5); // before the start: the thumb starts, the old start ends
-        click(*dialog, CPreviewDlg::kEnd);
+        click(*dialog, PreviewDialog::kEnd);
         QCOMPARE(slider->selectionStart(), 5);
         QCOMPARE(slider->selectionEnd(), 20);
-        QCOMPARE(text(*dialog, CPreviewDlg::kStartTime), QStringLiteral("00:00:05"));
-        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:20"));
+        QCOMPARE(text(*dialog, PreviewDialog::kStartTime), QStringLiteral("00:00:05"));
+        QCOMPARE(text(*dialog, PreviewDialog::kEndTime), QStringLiteral("00:00:20"));
 
         slider->setValue(12);
-        click(*dialog, CPreviewDlg::kStart);
+        click(*dialog, PreviewDialog::kStart);
         QCOMPARE(slider->selectionStart(), 12);
-        click(*dialog, CPreviewDlg::kEnd);
+        click(*dialog, PreviewDialog::kEnd);
         QCOMPARE(slider->selectionEnd(), 12); // an empty part is allowed
 
-        click(*dialog, CPreviewDlg::kFull);
+        click(*dialog, PreviewDialog::kFull);
         QCOMPARE(slider->selectionStart(), 0);
         QCOMPARE(slider->selectionEnd(), 30);
-        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:30"));
+        QCOMPARE(text(*dialog, PreviewDialog::kEndTime), QStringLiteral("00:00:30"));
         // Marking never touches the playing state.
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kPaused));
     }
 
     void okHandsThePartBackCancelAndTheCloseBoxDoNot() {
@@ -330,30 +336,30 @@ class PreviewDialogTest : public QObject {
         {
             auto dialog = openDialog(m_long, start, end);
             positionSlider(*dialog)->setValue(7);
-            click(*dialog, CPreviewDlg::kStart);
-            click(*dialog, CPreviewDlg::kCancel);
+            click(*dialog, PreviewDialog::kStart);
+            click(*dialog, PreviewDialog::kCancel);
             QVERIFY(!dialog->isVisible());
-            QVERIFY(!dialog->graph()); // released at once
+            QVERIFY(!dialog->player()); // released at once
             QCOMPARE(start, 0);
             QCOMPARE(end, 30);
         }
         {
             auto dialog = openDialog(m_long, start, end);
             positionSlider(*dialog)->setValue(7);
-            click(*dialog, CPreviewDlg::kStart);
+            click(*dialog, PreviewDialog::kStart);
             dialog->close(); // the caption's close box
-            QVERIFY(!dialog->graph());
+            QVERIFY(!dialog->player());
             QCOMPARE(start, 0);
         }
         {
             auto dialog = openDialog(m_long, start, end);
             positionSlider(*dialog)->setValue(7);
-            click(*dialog, CPreviewDlg::kStart);
+            click(*dialog, PreviewDialog::kStart);
             positionSlider(*dialog)->setValue(9);
-            click(*dialog, CPreviewDlg::kEnd);
-            click(*dialog, CPreviewDlg::kOk);
+            click(*dialog, PreviewDialog::kEnd);
+            click(*dialog, PreviewDialog::kOk);
             QCOMPARE(dialog->result(), int(QDialog::Accepted));
-            QVERIFY(!dialog->graph());
+            QVERIFY(!dialog->player());
             QCOMPARE(start, 7);
             QCOMPARE(end, 9);
         }
@@ -363,22 +369,22 @@ class PreviewDialogTest : public QObject {
         std::int32_t start = 0, end = 30;
         auto dialog = openDialog(m_long, start, end);
         positionSlider(*dialog)->setValue(4);
-        click(*dialog, CPreviewDlg::kStart);
+        click(*dialog, PreviewDialog::kStart);
 
         positionSlider(*dialog)->setFocus();
         QTest::keyClick(positionSlider(*dialog), Qt::Key_Escape);
         QVERIFY(dialog->isVisible());
-        QVERIFY(dialog->graph());
+        QVERIFY(dialog->player());
 
         // Enter on a push button presses that button...
-        QPushButton* pause = control<QPushButton>(*dialog, CPreviewDlg::kPause);
+        QPushButton* pause = control<QPushButton>(*dialog, PreviewDialog::kPause);
         pause->setFocus();
         QTest::keyClick(pause, Qt::Key_Return);
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kPaused));
         QVERIFY(dialog->isVisible());
 
         // ...anywhere else it is OK.
-        QLineEdit* edit = control<QLineEdit>(*dialog, CPreviewDlg::kDuration);
+        QLineEdit* edit = control<QLineEdit>(*dialog, PreviewDialog::kDuration);
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_Enter);
         QVERIFY(!dialog->isVisible());
@@ -389,25 +395,25 @@ class PreviewDialogTest : public QObject {
     void draggingSeeksWhilePausedAndStopped() {
         std::int32_t start = 0, end = 30;
         auto dialog = openDialog(m_long, start, end);
-        click(*dialog, CPreviewDlg::kPause);
-        const QString elapsed = text(*dialog, CPreviewDlg::kElapsedTime);
+        click(*dialog, PreviewDialog::kPause);
+        const QString elapsed = text(*dialog, PreviewDialog::kElapsedTime);
 
         dragTo(*dialog, 12);
-        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{120'000'000});
-        QTRY_VERIFY(std::abs(dialog->videoSurface()->paintedPosition() - 120'000'000) < 400'000);
-        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), elapsed); // waits for playback
+        QTRY_COMPARE(playerPosition(*dialog), std::int64_t{12'000});
+        QTRY_VERIFY(paintedFrom(*dialog, 12s) < 40ms);
+        QCOMPARE(text(*dialog, PreviewDialog::kElapsedTime), elapsed); // waits for playback
 
-        click(*dialog, CPreviewDlg::kStop);
-        QCOMPARE(text(*dialog, CPreviewDlg::kElapsedTime), QStringLiteral("0"));
+        click(*dialog, PreviewDialog::kStop);
+        QCOMPARE(text(*dialog, PreviewDialog::kElapsedTime), QStringLiteral("0"));
         QCOMPARE(positionSlider(*dialog)->value(), 0);
-        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{0});
+        QTRY_COMPARE(playerPosition(*dialog), std::int64_t{0});
         dragTo(*dialog, 21);
-        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{210'000'000});
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kStopped));
+        QTRY_COMPARE(playerPosition(*dialog), std::int64_t{21'000});
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kStopped));
 
         // Playing on from there, the thumb follows the playback.
-        click(*dialog, CPreviewDlg::kPlay);
-        QTRY_COMPARE_WITH_TIMEOUT(text(*dialog, CPreviewDlg::kElapsedTime),
+        click(*dialog, PreviewDialog::kPlay);
+        QTRY_COMPARE_WITH_TIMEOUT(text(*dialog, PreviewDialog::kElapsedTime),
                                   QStringLiteral("00:00:22"), 10000);
         QVERIFY(positionSlider(*dialog)->value() >= 22);
     }
@@ -415,22 +421,22 @@ class PreviewDialogTest : public QObject {
     void pauseAndResumeFollowTheButtonTable() {
         std::int32_t start = 0, end = 30;
         auto dialog = openDialog(m_long, start, end);
-        click(*dialog, CPreviewDlg::kPause);
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kPlay));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kStop));
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kPause));
+        click(*dialog, PreviewDialog::kPause);
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kPaused));
+        QVERIFY(enabled(*dialog, PreviewDialog::kPlay));
+        QVERIFY(enabled(*dialog, PreviewDialog::kStop));
+        QVERIFY(!enabled(*dialog, PreviewDialog::kPause));
         QVERIFY(logText().find("*** Media is PAUSED.\r\n") != std::string::npos);
-        click(*dialog, CPreviewDlg::kPlay);
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kPlay));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kPause));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kStop));
-        click(*dialog, CPreviewDlg::kStop);
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kStopped));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kPlay));
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kStop));
-        QVERIFY(!enabled(*dialog, CPreviewDlg::kPause));
+        click(*dialog, PreviewDialog::kPlay);
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kRunning));
+        QVERIFY(!enabled(*dialog, PreviewDialog::kPlay));
+        QVERIFY(enabled(*dialog, PreviewDialog::kPause));
+        QVERIFY(enabled(*dialog, PreviewDialog::kStop));
+        click(*dialog, PreviewDialog::kStop);
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kStopped));
+        QVERIFY(enabled(*dialog, PreviewDialog::kPlay));
+        QVERIFY(!enabled(*dialog, PreviewDialog::kStop));
+        QVERIFY(!enabled(*dialog, PreviewDialog::kPause));
     }
 
     void fileThatCannotOpenLeavesThePartAlone() {
@@ -438,16 +444,16 @@ class PreviewDialogTest : public QObject {
         std::int32_t start = 3, end = 8;
         auto dialog = openDialog(missing, start, end);
         QVERIFY(!dialog->openSucceeded());
-        for (int id : {CPreviewDlg::kStart, CPreviewDlg::kEnd, CPreviewDlg::kFull})
+        for (int id : {PreviewDialog::kStart, PreviewDialog::kEnd, PreviewDialog::kFull})
             QVERIFY(!enabled(*dialog, id));
         // The automatic Play finds nothing to play and ends at once.
         QVERIFY(transportStopped(*dialog));
         checkCannotPlayLine(*dialog);
-        const std::string expected = "*** Failed(8000ffff) in RenderFile(" + missing + ")!\r\n";
+        const std::string expected = "*** GStreamer could not open " + missing + "!\r\n";
         QVERIFY2(logText().find(expected) != std::string::npos, logText().c_str());
-        click(*dialog, CPreviewDlg::kPause);
-        click(*dialog, CPreviewDlg::kStop);
-        click(*dialog, CPreviewDlg::kOk);
+        click(*dialog, PreviewDialog::kPause);
+        click(*dialog, PreviewDialog::kStop);
+        click(*dialog, PreviewDialog::kOk);
         QCOMPARE(start, 3);
         QCOMPARE(end, 8);
     }
@@ -462,7 +468,7 @@ class PreviewDialogTest : public QObject {
         auto dialog = openDialog(path, start, end);
         QVERIFY(!dialog->openSucceeded());
         QVERIFY(transportStopped(*dialog));
-        QVERIFY(dialog->graph()->lastErrorMessage().empty());
+        QVERIFY(dialog->player()->errorMessage().empty());
         QCOMPARE(dialog->playbackErrorLine()->text(),
                  kCannotPlay + QStringLiteral("Nothing in it could be read as picture or sound."));
     }
@@ -473,17 +479,33 @@ class PreviewDialogTest : public QObject {
         QVERIFY(dialog->openSucceeded());
         QVERIFY(dialog->audioOnly());
         QVERIFY(!dialog->videoSurface()->isVisible());
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kRunning));
-        QVERIFY(enabled(*dialog, CPreviewDlg::kFull));
-        const QImage shot = control<QWidget>(*dialog, CPreviewDlg::kVideoArea)->grab().toImage();
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kRunning));
+        QVERIFY(enabled(*dialog, PreviewDialog::kFull));
+        const QImage shot = control<QWidget>(*dialog, PreviewDialog::kVideoArea)->grab().toImage();
         QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() / 2), QColor(Qt::black));
 
-        control<QSlider>(*dialog, CPreviewDlg::kVolume)->setValue(-2000);
-        control<QSlider>(*dialog, CPreviewDlg::kBalance)->setValue(10000);
+        control<QSlider>(*dialog, PreviewDialog::kVolume)->setValue(-2000);
+        control<QSlider>(*dialog, PreviewDialog::kBalance)->setValue(10000);
         double gain = 0, panorama = 0;
-        QVERIFY(dialog->graph()->audioLevels(gain, panorama));
+        QVERIFY(dialog->player()->audioLevels(gain, panorama));
         QVERIFY(std::abs(gain - 0.1) < 1e-6);
         QVERIFY(std::abs(panorama - 1.0) < 1e-6);
+    }
+
+    // The level sliders count in hundredths of a decibel; the player takes a
+    // linear gain and audiopanorama's pan position.
+    void levelSlidersInHundredthsOfADecibel() {
+        QCOMPARE(gainOfVolume(0), 1.0);
+        QCOMPARE(gainOfVolume(-10000), 0.0);
+        QCOMPARE(gainOfVolume(-20000), 0.0);                  // below the slider: silence
+        QVERIFY(std::abs(gainOfVolume(-2000) - 0.1) < 1e-9);  // -20 dB
+        QVERIFY(std::abs(gainOfVolume(-600) - 0.501) < 1e-3); // -6 dB
+        QCOMPARE(panoramaOfBalance(0), 0.0);
+        QCOMPARE(panoramaOfBalance(10000), 1.0);
+        QCOMPARE(panoramaOfBalance(-10000), -1.0);
+        // +20 dB of balance: the left side keeps a tenth.
+        QVERIFY(std::abs(panoramaOfBalance(2000) - 0.9) < 1e-9);
+        QVERIFY(std::abs(panoramaOfBalance(-2000) + 0.9) < 1e-9);
     }
 
     // A bare H.264 stream has no length the player can read: Full, then OK,
@@ -497,12 +519,12 @@ class PreviewDialogTest : public QObject {
         item.endSeconds = 2;
         int shownLength = -1;
         QTimer::singleShot(0, [&shownLength] {
-            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<PreviewDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
             QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs);
             shownLength = dialog->durationSeconds();
-            click(*dialog, CPreviewDlg::kFull);
-            click(*dialog, CPreviewDlg::kOk);
+            click(*dialog, PreviewDialog::kFull);
+            click(*dialog, PreviewDialog::kOk);
         });
         QVERIFY(runPreview(nullptr, item));
         qInfo("the player read a length of %d s", shownLength);
@@ -536,7 +558,7 @@ class PreviewDialogTest : public QObject {
         std::int32_t start = 0, end = 2;
         auto dialog = openDialog(clip, start, end);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->videoSurface()->paintedFrames() > 0, kOpenTimeoutMs);
-        click(*dialog, CPreviewDlg::kPause);
+        click(*dialog, PreviewDialog::kPause);
         const QImage shot = dialog->videoSurface()->grab().toImage();
         QRect picture; // the bright pixels
         for (int y = 0; y < shot.height(); ++y)
@@ -581,15 +603,15 @@ class PreviewDialogTest : public QObject {
                    !current->isVisible())
                 current = current->nextInFocusChain();
         }
-        QVERIFY(seen.contains(control<QWidget>(*dialog, CPreviewDlg::kBalance)));
-        QVERIFY(seen.contains(control<QWidget>(*dialog, CPreviewDlg::kOk)));
+        QVERIFY(seen.contains(control<QWidget>(*dialog, PreviewDialog::kBalance)));
+        QVERIFY(seen.contains(control<QWidget>(*dialog, PreviewDialog::kOk)));
     }
 
     void drivenByTheKeyboardAlone() {
         std::int32_t start = 0, end = 30;
         auto dialog = openDialog(m_long, start, end);
         dialog->activateWindow();
-        CSelectionSlider* slider = positionSlider(*dialog);
+        SelectionSlider* slider = positionSlider(*dialog);
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(slider));
         // Tabs (counted, at most a round) until `target` has the focus.
         auto tabTo = [&](QWidget* target) {
@@ -602,22 +624,22 @@ class PreviewDialogTest : public QObject {
             QVERIFY(tabTo(button));
             QTest::keyClick(button, Qt::Key_Space);
         };
-        press(CPreviewDlg::kPause);
-        QCOMPARE(dialog->playState(), int(CPreviewDlg::kPaused));
+        press(PreviewDialog::kPause);
+        QCOMPARE(dialog->playState(), int(PreviewDialog::kPaused));
 
         QVERIFY(tabTo(slider));
         QTest::keyClick(slider, Qt::Key_Home);
         QTest::keyClick(slider, Qt::Key_Right); // one step is 5 s on a 30 s file
         QTest::keyClick(slider, Qt::Key_Right);
         QCOMPARE(slider->value(), 10);
-        QTRY_COMPARE(graphPosition(*dialog), std::int64_t{100'000'000});
-        press(CPreviewDlg::kStart);
+        QTRY_COMPARE(playerPosition(*dialog), std::int64_t{10'000});
+        press(PreviewDialog::kStart);
         QVERIFY(tabTo(slider));
         QTest::keyClick(slider, Qt::Key_PageUp); // a page is four steps
         QCOMPARE(slider->value(), 30);
         QTest::keyClick(slider, Qt::Key_Left);
-        press(CPreviewDlg::kEnd);
-        QCOMPARE(text(*dialog, CPreviewDlg::kEndTime), QStringLiteral("00:00:25"));
+        press(PreviewDialog::kEnd);
+        QCOMPARE(text(*dialog, PreviewDialog::kEndTime), QStringLiteral("00:00:25"));
 
         QVERIFY(tabTo(slider));
         QTest::keyClick(slider, Qt::Key_Return);
@@ -634,15 +656,15 @@ class PreviewDialogTest : public QObject {
         // Drives the modal window as a user would, once it is up.
         auto drive = [](bool ok) {
             QTimer::singleShot(0, [ok] {
-                auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+                auto* dialog = qobject_cast<PreviewDialog*>(QApplication::activeModalWidget());
                 QVERIFY(dialog);
                 QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs);
-                click(*dialog, CPreviewDlg::kPause);
+                click(*dialog, PreviewDialog::kPause);
                 dragTo(*dialog, 5);
-                click(*dialog, CPreviewDlg::kStart);
+                click(*dialog, PreviewDialog::kStart);
                 dragTo(*dialog, 17);
-                click(*dialog, CPreviewDlg::kEnd);
-                click(*dialog, ok ? CPreviewDlg::kOk : CPreviewDlg::kCancel);
+                click(*dialog, PreviewDialog::kEnd);
+                click(*dialog, ok ? PreviewDialog::kOk : PreviewDialog::kCancel);
             });
         };
         drive(false);
@@ -698,7 +720,7 @@ class PreviewDialogTest : public QObject {
             QString line, readOut;
         } seen;
         QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<PreviewDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             seen.shown = true;
@@ -707,7 +729,7 @@ class PreviewDialogTest : public QObject {
             seen.opened = QTest::qWaitFor([&] { return dialog->opened(); }, kOpenTimeoutMs);
             qInfo("ended stopped %lld ms after the window showed", clock.elapsed());
             seen.succeeded = dialog->openSucceeded();
-            seen.asked = dialog->graph() != nullptr;
+            seen.asked = dialog->player() != nullptr;
             seen.stopped = transportStopped(*dialog);
             QLabel* line = dialog->playbackErrorLine();
             seen.lineShown = line->isVisible();
@@ -733,11 +755,11 @@ class PreviewDialogTest : public QObject {
         QVERIFY(reasonItCannotBeRead(item).empty());
         bool plays = false;
         QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<PreviewDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             plays = QTest::qWaitFor([&] { return dialog->opened(); }, kOpenTimeoutMs) &&
-                    dialog->openSucceeded() && dialog->playState() == CPreviewDlg::kRunning;
+                    dialog->openSucceeded() && dialog->playState() == PreviewDialog::kRunning;
             dialog->reject();
         });
         runPreview(nullptr, item);
@@ -752,15 +774,15 @@ class PreviewDialogTest : public QObject {
         item.startSeconds = 0;
         item.endSeconds = 30;
         QTimer::singleShot(0, [] {
-            auto* dialog = qobject_cast<CPreviewDlg*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<PreviewDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
             QTRY_VERIFY_WITH_TIMEOUT(dialog->opened(), kOpenTimeoutMs);
-            click(*dialog, CPreviewDlg::kPause);
+            click(*dialog, PreviewDialog::kPause);
             dragTo(*dialog, 11);
-            click(*dialog, CPreviewDlg::kStart);
+            click(*dialog, PreviewDialog::kStart);
             dragTo(*dialog, 15);
-            click(*dialog, CPreviewDlg::kEnd);
-            click(*dialog, CPreviewDlg::kOk);
+            click(*dialog, PreviewDialog::kEnd);
+            click(*dialog, PreviewDialog::kOk);
         });
         QVERIFY(runPreview(nullptr, item));
 

@@ -65,19 +65,19 @@ bool coreCanWrite(const char* format) {
     return child.exitStatusKnown() && child.exitCode() == contract::kExitDone;
 }
 
-bool CheckWindowsMediaRuntime(QWidget* parent) {
+bool wmvWriterMissing(QWidget* parent) {
     return missing(parent, kWindowsMedia);
 }
 
-bool CheckOggCodec(QWidget* parent) {
+bool oggWriterMissing(QWidget* parent) {
     return missing(parent, kOgg);
 }
 
 bool checkCodecsBeforeConvert(QWidget* parent, int targetFormat) {
     if (targetFormat == kTargetWmv)
-        return !CheckWindowsMediaRuntime(parent);
+        return !wmvWriterMissing(parent);
     if (targetFormat == kTargetOgm)
-        return !CheckOggCodec(parent);
+        return !oggWriterMissing(parent);
     return true;
 }
 

@@ -10,8 +10,8 @@ namespace plexavo::preview {
 // Each returns true when the component is missing: the conversion must not
 // start. The user has then seen the question and, on OK, the page and the
 // restart notice.
-bool CheckWindowsMediaRuntime(QWidget* parent);
-bool CheckOggCodec(QWidget* parent);
+bool wmvWriterMissing(QWidget* parent);
+bool oggWriterMissing(QWidget* parent);
 
 // The Convert command's call: runs the check that `targetFormat` needs (WMV
 // and OGM only; every other target passes at once). True when the

@@ -2,7 +2,7 @@
 
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
-#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewDialog.h"
 
 #include <cstdint>
 
@@ -31,7 +31,7 @@ bool runPreview(QWidget* parent, CSourceItem& item) {
     std::int32_t start = static_cast<std::int32_t>(item.startSeconds);
     std::int32_t end = static_cast<std::int32_t>(item.endSeconds);
     {
-        CPreviewDlg dialog(item.path, start, end, parent);
+        PreviewDialog dialog(item.path, start, end, parent);
         dialog.setProbedDuration(item.durationSeconds);
         dialog.setOpenCheck([&item] { return reasonItCannotBeRead(item); });
         dialog.exec(); // the result does not matter: only OK changes the two

@@ -10,15 +10,15 @@
 
 namespace plexavo::preview {
 
-CSelectionSlider::CSelectionSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+SelectionSlider::SelectionSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
 
-void CSelectionSlider::setSelection(int start, int end) {
+void SelectionSlider::setSelection(int start, int end) {
     m_start = start;
     m_end = end;
     update();
 }
 
-int CSelectionSlider::centreOf(int value) const {
+int SelectionSlider::centreOf(int value) const {
     QStyleOptionSlider option;
     initStyleOption(&option);
     option.sliderPosition = std::clamp(value, minimum(), maximum());
@@ -28,7 +28,7 @@ int CSelectionSlider::centreOf(int value) const {
     return handle.center().x();
 }
 
-void CSelectionSlider::paintEvent(QPaintEvent*) {
+void SelectionSlider::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionSlider option;
     initStyleOption(&option);
@@ -65,17 +65,17 @@ void CSelectionSlider::paintEvent(QPaintEvent*) {
 
 // ---------------------------------------------------------------------------
 
-CVideoSurface::CVideoSurface(QWidget* parent) : QWidget(parent) {
+VideoSurface::VideoSurface(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-void CVideoSurface::setGraph(platform::MediaGraph* graph) {
-    m_graph = graph;
+void VideoSurface::setPlayer(player::Player* player) {
+    m_player = player;
     update();
 }
 
-void CVideoSurface::frameArrived() {
+void VideoSurface::frameArrived() {
     // One queued repaint at a time: a slow paint must not let a backlog of
     // update calls build up behind it.
     if (m_repaintQueued.exchange(true))
@@ -84,11 +84,11 @@ void CVideoSurface::frameArrived() {
         this, [this] { update(); }, Qt::QueuedConnection);
 }
 
-void CVideoSurface::paintEvent(QPaintEvent*) {
+void VideoSurface::paintEvent(QPaintEvent*) {
     m_repaintQueued = false;
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (!m_graph || !m_graph->latestFrame(m_frame) || m_frame.width <= 0 || m_frame.height <= 0)
+    if (!m_player || !m_player->latestFrame(m_frame) || m_frame.width <= 0 || m_frame.height <= 0)
         return;
     const QImage image(m_frame.pixels.data(), m_frame.width, m_frame.height, m_frame.stride,
                        QImage::Format_RGB32);
@@ -99,7 +99,6 @@ void CVideoSurface::paintEvent(QPaintEvent*) {
     const QRect where(QPoint((width() - target.width()) / 2, (height() - target.height()) / 2),
                       target);
     painter.drawImage(where, image);
-    m_paintedSerial = m_frame.serial;
     ++m_paintedFrames;
 }
 

@@ -3,20 +3,21 @@
 // the player's frames.
 #pragma once
 
-#include "engine/player/MediaGraph.h"
+#include "engine/player/Player.h"
 
 #include <QSlider>
 #include <QWidget>
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace plexavo::preview {
 
-class CSelectionSlider final : public QSlider {
+class SelectionSlider final : public QSlider {
     Q_OBJECT
   public:
-    explicit CSelectionSlider(QWidget* parent = nullptr);
+    explicit SelectionSlider(QWidget* parent = nullptr);
 
     void setSelection(int start, int end);
     int selectionStart() const { return m_start; }
@@ -32,31 +33,29 @@ class CSelectionSlider final : public QSlider {
     int m_end = 0;
 };
 
-// Paints the newest frame of a graph, letterboxed on black. Frames arrive on
-// a streaming thread; that thread only queues one repaint at a time.
-class CVideoSurface final : public QWidget {
+// Paints the newest frame of a player, letterboxed on black. Frames arrive
+// on a streaming thread; that thread only queues one repaint at a time.
+class VideoSurface final : public QWidget {
     Q_OBJECT
   public:
-    explicit CVideoSurface(QWidget* parent = nullptr);
+    explicit VideoSurface(QWidget* parent = nullptr);
 
-    // The graph whose frames to paint; nullptr before teardown.
-    void setGraph(platform::MediaGraph* graph);
+    // The player whose frames to paint; nullptr before teardown.
+    void setPlayer(player::Player* player);
     // Safe from any thread.
     void frameArrived();
 
     // What was painted last: for the tests and the benchmarks.
-    std::uint64_t paintedSerial() const { return m_paintedSerial; }
-    std::int64_t paintedPosition() const { return m_frame.position; }
+    std::optional<player::ClockTime> paintedPosition() const { return m_frame.position; }
     std::uint64_t paintedFrames() const { return m_paintedFrames; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    platform::MediaGraph* m_graph = nullptr;
-    platform::VideoFrame m_frame;
+    player::Player* m_player = nullptr;
+    player::VideoFrame m_frame;
     std::atomic<bool> m_repaintQueued{false};
-    std::uint64_t m_paintedSerial = 0;
     std::uint64_t m_paintedFrames = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "gui/shell/CVantrelApp.h"
 
 #include "engine/platform/ChildProcess.h"
-#include "engine/player/MediaGraph.h"
+#include "engine/player/GStreamerRuntime.h"
 #include "engine/services/DebugLog.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
@@ -11,8 +11,8 @@
 #include "gui/shell/ExitSignals.h"
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CImageToolBar.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/BatchWindow.h"
+#include "gui/windows/DetectionWindow.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -35,9 +35,7 @@ void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-bool (*CVantrelApp::initMediaFramework)() = [] {
-    return platform::initializeMediaFramework(nullptr);
-};
+bool (*CVantrelApp::initMediaFramework)() = [] { return player::initializeGStreamer(nullptr); };
 
 bool (*CVantrelApp::mayAskAtLogOff)(QSessionManager&) = [](QSessionManager& manager) {
     return manager.allowsInteraction();
@@ -131,16 +129,15 @@ void CVantrelApp::onExitSignal(int signal) {
 bool CVantrelApp::workStillRunning() {
     bool running = false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (auto* batch = qobject_cast<CConvertProgressDlg*>(window)) {
+        if (auto* batch = qobject_cast<BatchWindow*>(window)) {
             if (!batch->isVisible() || batch->driver().finished())
                 continue;
             running = true;
             // The window's own Cancel All: the core is asked to stop, its
             // file stays playable, and the window waits for it.
             if (!batch->driver().cancelRequested())
-                QMetaObject::invokeMethod(batch, &CConvertProgressDlg::onCancelAll,
-                                          Qt::QueuedConnection);
-        } else if (auto* detect = qobject_cast<CDetectDlg*>(window)) {
+                QMetaObject::invokeMethod(batch, &BatchWindow::onCancelAll, Qt::QueuedConnection);
+        } else if (auto* detect = qobject_cast<DetectionWindow*>(window)) {
             if (!detect->isVisible() || detect->finished())
                 continue;
             running = true;

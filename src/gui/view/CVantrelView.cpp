@@ -5,7 +5,7 @@
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
-#include "engine/player/MediaFramework.h"
+#include "engine/player/GStreamerRuntime.h"
 #include "engine/services/DebugLog.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/UiText.h"
@@ -39,7 +39,7 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
     runPreview = [this](CSourceItem& item) { return preview::runPreview(window(), item); };
-    mediaFrameworkReady = [] { return preview::mediaFrameworkPresent(); };
+    mediaFrameworkReady = [] { return player::previewCanPlay(); };
     // True lets the batch start: the checks themselves answer "missing".
     checkTargetCodecs = [this](int target) {
         return preview::checkCodecsBeforeConvert(window(), target);

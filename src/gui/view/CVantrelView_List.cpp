@@ -11,8 +11,8 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/windows/BatchDesktop.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/BatchWindow.h"
+#include "gui/windows/DetectionWindow.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -337,12 +337,12 @@ void CVantrelView::refreshInfo() {
 // ---- The long work ------------------------------------------------------------
 
 void CVantrelView::defaultDetection(const std::vector<std::string>& paths) {
-    CDetectDlg dialog(*this, paths, window());
+    DetectionWindow dialog(*this, paths, window());
     dialog.exec();
 }
 
 void CVantrelView::defaultBatch() {
-    CConvertProgressDlg dialog(*this, window());
+    BatchWindow dialog(*this, window());
     announceOnDesktop(dialog, *this, *CDesktopIntegration::of(window()));
     dialog.exec();
 }

@@ -4,7 +4,7 @@
 #include "engine/media/SourceList.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/UiText.h"
-#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/BatchWindow.h"
 
 namespace plexavo {
 
@@ -34,14 +34,13 @@ BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool comp
     return tally;
 }
 
-void announceOnDesktop(CConvertProgressDlg& dialog, ISourceList& list,
-                       CDesktopIntegration& desktop) {
+void announceOnDesktop(BatchWindow& dialog, ISourceList& list, CDesktopIntegration& desktop) {
     // Each connection goes with the desktop object as well as the window.
     CDesktopIntegration* target = &desktop;
     QObject::connect(
-        &dialog, &CConvertProgressDlg::overallProgress, &desktop,
+        &dialog, &BatchWindow::overallProgress, &desktop,
         [target](int percent, int filesLeft) { target->showProgress(percent / 100.0, filesLeft); });
-    QObject::connect(&dialog, &CConvertProgressDlg::batchEnded, &desktop, [target, &dialog, &list] {
+    QObject::connect(&dialog, &BatchWindow::batchEnded, &desktop, [target, &dialog, &list] {
         // The rows are read here, on the window's thread, while the driver
         // has ended and before any message waits for the user.
         if (!CDesktopIntegration::isActive(target->window())) {

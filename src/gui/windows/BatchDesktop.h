@@ -7,7 +7,7 @@
 
 namespace plexavo {
 
-class CConvertProgressDlg;
+class BatchWindow;
 class CDesktopIntegration;
 class ISourceList;
 
@@ -24,7 +24,6 @@ struct BatchTally {
 BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool completed);
 
 // Ties the window's progress and end to the desktop for the window's life.
-void announceOnDesktop(CConvertProgressDlg& dialog, ISourceList& list,
-                       CDesktopIntegration& desktop);
+void announceOnDesktop(BatchWindow& dialog, ISourceList& list, CDesktopIntegration& desktop);
 
 } // namespace plexavo

@@ -13,10 +13,10 @@
 #include "gui/shell/ExitSignals.h"
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CImageToolBar.h"
+#include "gui/windows/BatchWindow.h"
 #include "gui/windows/CAboutDlg.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
 #include "gui/windows/CHelpTipsDlg.h"
+#include "gui/windows/DetectionWindow.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -641,12 +641,12 @@ class TestMainFrame : public QObject {
         // The two working windows, against a stand-in core that takes its time.
         testing_support::FakeCore core("s:1500|x:1"); // a probe that finds nothing, slowly
         walkModal(QStringLiteral("detection"), [](QWidget*) {}); // it closes by itself
-        CDetectDlg(*m_frame->view(), {"/m/one.mp4"}, m_frame.get()).exec();
+        DetectionWindow(*m_frame->view(), {"/m/one.mp4"}, m_frame.get()).exec();
         core.setScript("t|w:frame=1 time=1.00 |s:3000|O|x:0");
         walkModal(QStringLiteral("batch"), [](QWidget* w) {
             w->findChild<QPushButton*>(QStringLiteral("ctl1022"))->click();
         });
-        CConvertProgressDlg(*m_frame->view(), m_frame.get()).exec();
+        BatchWindow(*m_frame->view(), m_frame.get()).exec();
 
         qInfo("%s", qPrintable(walked.join(QStringLiteral("; "))));
         QCOMPARE(walked.size(), 5);

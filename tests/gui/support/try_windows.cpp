@@ -9,8 +9,8 @@
 //   --language ID    the windows in that language pack (1031 German, 2052 Chinese ...)
 #include "engine/services/LanguagePacks.h"
 #include "gui/common/MessageBox.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/BatchWindow.h"
+#include "gui/windows/DetectionWindow.h"
 #include "support/TestSourceList.h"
 
 #include <QApplication>
@@ -46,14 +46,14 @@ void detect(TestSourceList& list, const QStringList& files) {
         paths.push_back(QFileInfo(f).absoluteFilePath().toStdString());
     if (paths.empty())
         return;
-    CDetectDlg dlg(list, paths, &list);
+    DetectionWindow dlg(list, paths, &list);
     grabLater(&dlg, QStringLiteral("detect"), 150);
     dlg.exec();
 }
 
 void convert(TestSourceList& list) {
     list.markAllWaiting();
-    CConvertProgressDlg dlg(list, &list);
+    BatchWindow dlg(list, &list);
     grabLater(&dlg, QStringLiteral("convert"), 2500);
     dlg.exec();
 }

@@ -7,14 +7,14 @@
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/mainwin/MainWinSupport.h"
-#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewDialog.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/view/CVantrelView.h"
 #include "gui/widgets/CPathLabel.h"
+#include "gui/windows/BatchWindow.h"
 #include "gui/windows/CAboutDlg.h"
-#include "gui/windows/CConvertProgressDlg.h"
-#include "gui/windows/CDetectDlg.h"
 #include "gui/windows/CHelpTipsDlg.h"
+#include "gui/windows/DetectionWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 #include "support/TextFit.h"
@@ -122,7 +122,7 @@ class TestLanguageWindows : public QObject {
         list.editSettings().outputPath = m_out->path().toStdString();
         list.show();
         const std::string path = m_out->path().toStdString() + "/" + kNames[0] + ".mp4";
-        CDetectDlg dialog(list, {path, path}, &list);
+        DetectionWindow dialog(list, {path, path}, &list);
         dialog.open();
         auto* status = dialog.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
         QVERIFY(status);
@@ -140,7 +140,7 @@ class TestLanguageWindows : public QObject {
         TestSourceList list;
         fill(list);
         list.show();
-        CConvertProgressDlg dialog(list, &list);
+        BatchWindow dialog(list, &list);
         dialog.open();
         auto* step = dialog.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
         QVERIFY(step);
@@ -179,8 +179,8 @@ class TestLanguageWindows : public QObject {
         QFETCH(int, language);
         select(language);
         std::int32_t start = 0, end = 10;
-        preview::CPreviewDlg dialog(m_out->path().toStdString() + "/" + kNames[1] + ".mp4", start,
-                                    end);
+        preview::PreviewDialog dialog(m_out->path().toStdString() + "/" + kNames[1] + ".mp4", start,
+                                      end);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QTRY_VERIFY_WITH_TIMEOUT(dialog.opened(), 15000);

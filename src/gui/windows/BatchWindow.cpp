@@ -1,9 +1,10 @@
-#include "gui/windows/CConvertProgressDlg.h"
+#include "gui/windows/BatchWindow.h"
 
 #include "engine/convert/EncodeJob.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
 #include "engine/res/DialogLabels.h"
+#include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
@@ -46,16 +47,6 @@ constexpr unsigned kStrLeft = 61901;
 constexpr unsigned kStrSpeed = 61902;
 constexpr unsigned kStrEstimateLine = 61903;
 
-// The window keeps the proportions of its dialog template: dialog units are
-// a quarter of the font's average character width and an eighth of its height.
-QSize dialogUnits(const QWidget* w, int x, int y) {
-    const QFontMetrics fm(w->font());
-    const double baseX = fm.horizontalAdvance(QStringLiteral(
-                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
-                         52.0;
-    return {qRound(x * baseX / 4.0), qRound(y * fm.height() / 8.0)};
-}
-
 QString withoutColon(QString text) {
     if (text.endsWith(QLatin1Char(':')))
         text.chop(1);
@@ -82,7 +73,7 @@ QFrame* framed(QWidget* bar, QWidget* parent) {
 
 } // namespace
 
-CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
+BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
     : QDialog(parent), m_list(list), m_job(list.job()),
       m_driver(list, m_job, [this](const std::function<void()>& fn) { runOnUiThread(this, fn); }) {
     setObjectName(QStringLiteral("dlg106"));
@@ -90,6 +81,30 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
 
+    makeControls();
+    layOut();
+    m_overall->SetRange(0, 100);
+    m_current->SetRange(0, 100);
+    retranslate();
+    // The window keeps the proportions of its dialog template.
+    const DialogUnits du(font());
+    setFixedWidth(du.x(323));
+    setMinimumHeight(du.y(121));
+
+    startEstimate();
+    connect(m_skip, &QPushButton::clicked, this, &BatchWindow::onSkipCurrent);
+    connect(m_cancel, &QPushButton::clicked, this, &BatchWindow::onCancelAll);
+    m_timer.setObjectName(QStringLiteral("timer101"));
+    m_timer.setInterval(kTimerMs);
+    connect(&m_timer, &QTimer::timeout, this, &BatchWindow::onTimer);
+    m_driver.onFinished = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { onDriverFinished(); }, Qt::QueuedConnection);
+    };
+    m_skip->setFocus();
+}
+
+void BatchWindow::makeControls() {
     m_step = new CPathLabel(this);
     m_step->setObjectName(QStringLiteral("ctl1030"));
     m_step->setReservedLines(3);
@@ -124,8 +139,11 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+}
 
-    const QSize margin = dialogUnits(this, 7, 7);
+void BatchWindow::layOut() {
+    const DialogUnits du(font());
+    const QSize margin(du.x(7), du.y(7));
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
     top->addWidget(m_step);
@@ -147,13 +165,9 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
     buttons->addWidget(m_skip);
     buttons->addWidget(m_cancel);
     top->addLayout(buttons);
+}
 
-    m_overall->SetRange(0, 100);
-    m_current->SetRange(0, 100);
-    retranslate();
-    setFixedWidth(dialogUnits(this, 323, 121).width());
-    setMinimumHeight(dialogUnits(this, 323, 121).height());
-
+void BatchWindow::startEstimate() {
     // The estimate needs every row's part; read here, on the list's thread.
     std::vector<std::int64_t> lengths;
     for (int row = 0, n = m_list.rowCount(); row < n; ++row) {
@@ -162,20 +176,9 @@ CConvertProgressDlg::CConvertProgressDlg(ISourceList& list, QWidget* parent)
                                : 0);
     }
     m_estimate.start(0, std::move(lengths));
-
-    connect(m_skip, &QPushButton::clicked, this, &CConvertProgressDlg::onSkipCurrent);
-    connect(m_cancel, &QPushButton::clicked, this, &CConvertProgressDlg::onCancelAll);
-    m_timer.setObjectName(QStringLiteral("timer101"));
-    m_timer.setInterval(kTimerMs);
-    connect(&m_timer, &QTimer::timeout, this, &CConvertProgressDlg::onTimer);
-    m_driver.onFinished = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { onDriverFinished(); }, Qt::QueuedConnection);
-    };
-    m_skip->setFocus();
 }
 
-CConvertProgressDlg::~CConvertProgressDlg() {
+BatchWindow::~BatchWindow() {
     if (m_worker.joinable()) {
         // Torn down while converting (the program is closing): stop the
         // batch, and keep serving the driver's calls until it has ended.
@@ -183,7 +186,7 @@ CConvertProgressDlg::~CConvertProgressDlg() {
         m_driver.cancelAll();
         if (!m_driver.finished()) {
             QEventLoop loop;
-            connect(this, &CConvertProgressDlg::driverEnded, &loop, &QEventLoop::quit);
+            connect(this, &BatchWindow::driverEnded, &loop, &QEventLoop::quit);
             QTimer poll;
             connect(&poll, &QTimer::timeout, &loop, [&] {
                 m_job.stopRequested = true;
@@ -199,7 +202,7 @@ CConvertProgressDlg::~CConvertProgressDlg() {
     }
 }
 
-void CConvertProgressDlg::retranslate() {
+void BatchWindow::retranslate() {
     setWindowTitle(ui::dialogText(kDialogId, 0));
     m_overallLabel->setText(ui::dialogText(kDialogId, lp::kOverall));
     m_currentLabel->setText(ui::dialogText(kDialogId, lp::kCurrent));
@@ -216,13 +219,13 @@ void CConvertProgressDlg::retranslate() {
         m_step->setAccessibleName(withoutColon(ui::dialogText(kDialogId, kCtlStep)));
 }
 
-void CConvertProgressDlg::changeEvent(QEvent* event) {
+void BatchWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange)
         retranslate();
     QDialog::changeEvent(event);
 }
 
-void CConvertProgressDlg::showEvent(QShowEvent* event) {
+void BatchWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (m_started)
         return;
@@ -235,7 +238,7 @@ void CConvertProgressDlg::showEvent(QShowEvent* event) {
     m_timer.start();
 }
 
-void CConvertProgressDlg::onTimer() {
+void BatchWindow::onTimer() {
     const int index = m_driver.currentIndex();
     if (m_ending && !m_driver.finished())
         m_job.stopRequested = true; // a stop that raced the start of a run is asked again
@@ -272,7 +275,7 @@ void CConvertProgressDlg::onTimer() {
     m_step->setFullText(QString::fromUtf8(m_driver.stepText().c_str()));
 }
 
-void CConvertProgressDlg::refreshEstimate() {
+void BatchWindow::refreshEstimate() {
     if (!m_estimate.ready())
         return;
     const QString elapsed = ui::str(kStrElapsed, formatClock(m_estimate.elapsedSeconds()).c_str());
@@ -287,25 +290,25 @@ void CConvertProgressDlg::refreshEstimate() {
     }
 }
 
-void CConvertProgressDlg::onSkipCurrent() {
+void BatchWindow::onSkipCurrent() {
     if (m_ending)
         return;
     m_driver.skipCurrent();
     m_estimate.noteSkip();
 }
 
-void CConvertProgressDlg::onDriverFinished() {
+void BatchWindow::onDriverFinished() {
     emit driverEnded();
     if (!m_ending)
         onCancelAll(); // the end-of-batch command
 }
 
-void CConvertProgressDlg::joinDriver() {
+void BatchWindow::joinDriver() {
     if (m_worker.joinable())
         m_worker.join();
 }
 
-void CConvertProgressDlg::onCancelAll() {
+void BatchWindow::onCancelAll() {
     if (m_ending)
         return;
     m_ending = true;
@@ -319,7 +322,7 @@ void CConvertProgressDlg::onCancelAll() {
     // loop so both go on and the window keeps painting.
     if (!m_driver.finished()) {
         QEventLoop loop;
-        connect(this, &CConvertProgressDlg::driverEnded, &loop, &QEventLoop::quit);
+        connect(this, &BatchWindow::driverEnded, &loop, &QEventLoop::quit);
         if (!m_driver.finished())
             loop.exec();
     }
@@ -352,7 +355,7 @@ void CConvertProgressDlg::onCancelAll() {
     QDialog::accept();
 }
 
-void CConvertProgressDlg::closeEvent(QCloseEvent* event) {
+void BatchWindow::closeEvent(QCloseEvent* event) {
     if (m_allowClose) {
         event->accept();
         return;
@@ -364,10 +367,10 @@ void CConvertProgressDlg::closeEvent(QCloseEvent* event) {
         MessageBox::show(this, ui::str(kStrCancelQuestion), QMessageBox::Question,
                          QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
-        QMetaObject::invokeMethod(this, &CConvertProgressDlg::onCancelAll, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &BatchWindow::onCancelAll, Qt::QueuedConnection);
 }
 
-void CConvertProgressDlg::keyPressEvent(QKeyEvent* event) {
+void BatchWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         event->accept(); // neither closes nor cancels
         return;
@@ -375,12 +378,12 @@ void CConvertProgressDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void CConvertProgressDlg::reject() {
+void BatchWindow::reject() {
     if (m_allowClose)
         QDialog::reject();
 }
 
-void CConvertProgressDlg::accept() {
+void BatchWindow::accept() {
     if (m_allowClose)
         QDialog::accept();
 }

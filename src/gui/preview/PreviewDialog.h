@@ -4,7 +4,7 @@
 // the file could be opened.
 #pragma once
 
-#include "engine/player/MediaGraph.h"
+#include "engine/player/Player.h"
 
 #include <QDialog>
 #include <QHash>
@@ -23,12 +23,19 @@ class QWidget;
 
 namespace plexavo::preview {
 
-class CSelectionSlider;
-class CVideoSurface;
+// The level sliders count in hundredths of a decibel: volume -10000
+// (silence) .. 0 (full); balance -10000 (left only) .. 10000 (right only),
+// the other side attenuated by that much. These give the player's linear
+// gain and pan position.
+double gainOfVolume(int hundredthsOfDecibel);
+double panoramaOfBalance(int hundredthsOfDecibel);
 
-class CPreviewDlg final : public QDialog {
+class SelectionSlider;
+class VideoSurface;
+
+class PreviewDialog final : public QDialog {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(CPreviewDlg)
+    Q_DISABLE_COPY_MOVE(PreviewDialog)
 
   public:
     enum PlayState { kStopped = 0, kPaused = 1, kRunning = 2 };
@@ -57,9 +64,9 @@ class CPreviewDlg final : public QDialog {
 
     // partStart and partEnd hold the item's part in whole seconds; they are
     // read when the file opens and written on OK.
-    CPreviewDlg(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
-                QWidget* parent = nullptr);
-    ~CPreviewDlg() override;
+    PreviewDialog(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
+                  QWidget* parent = nullptr);
+    ~PreviewDialog() override;
 
     // The length the probe found, in whole seconds: stands in for a duration
     // GStreamer cannot give or gets wrong. Set before the dialog runs.
@@ -71,12 +78,13 @@ class CPreviewDlg final : public QDialog {
     const std::string& filePath() const { return m_filePath; }
     int playState() const { return m_playState; }
     bool opened() const { return m_opened; }
-    bool openSucceeded() const { return m_rendered; }
+    bool openSucceeded() const { return m_playable; }
     bool audioOnly() const { return m_audioOnly; }
     // The length the player read, in whole seconds; 0 when it could not.
     int durationSeconds() const { return m_durationSeconds; }
-    platform::MediaGraph* graph() const { return m_graph.get(); }
-    CVideoSurface* videoSurface() const { return m_surface; }
+    // Null before the file is opened and after the dialog has closed.
+    player::Player* player() const { return m_player.get(); }
+    VideoSurface* videoSurface() const { return m_surface; }
     // The line over the video area that says the file cannot be played.
     QLabel* playbackErrorLine() const { return m_errorLine; }
 
@@ -89,11 +97,19 @@ class CPreviewDlg final : public QDialog {
 
   private:
     void buildControls();
+    void buildVideoArea(QLayout* layout);
+    QWidget* buildTransport();
+    QWidget* buildInformation();
+    QLayout* buildLevels();
+    void connectControls();
+    void orderTabs();
     QPushButton* addButton(int id);
     void enable(int id, bool on);
 
     void onTick();
     void openMedia();
+    bool openPlayer();
+    void showOpenedFile();
     void track();
     void playAction();
     void pauseToggle();
@@ -113,10 +129,10 @@ class CPreviewDlg final : public QDialog {
     std::int32_t& m_partStart;
     std::int32_t& m_partEnd;
 
-    std::unique_ptr<platform::MediaGraph> m_graph;
+    std::unique_ptr<player::Player> m_player;
     bool m_audioOnly = false;
     bool m_opened = false;
-    bool m_rendered = false; // the file was opened: transport and OK's write-back act
+    bool m_playable = false; // the file opened: transport and OK's write-back act
     int m_playState = kStopped;
     int m_durationSeconds = 0;
     std::int32_t m_probedSeconds = 0;
@@ -125,9 +141,9 @@ class CPreviewDlg final : public QDialog {
     bool m_timerStarted = false;
 
     QWidget* m_videoArea = nullptr;
-    CVideoSurface* m_surface = nullptr;
+    VideoSurface* m_surface = nullptr;
     QLabel* m_errorLine = nullptr;
-    CSelectionSlider* m_position = nullptr;
+    SelectionSlider* m_position = nullptr;
     QSlider* m_volume = nullptr;
     QSlider* m_balance = nullptr;
     QLineEdit* m_startTime = nullptr;

@@ -1,14 +1,15 @@
-#include "engine/player/MediaFramework.h"
-
-#include "engine/player/MediaGraph.h"
+#include "engine/player/GStreamerRuntime.h"
 
 #include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
 
-namespace plexavo::preview {
+#include <mutex>
+
+namespace plexavo::player {
 
 namespace {
 
-// Every element the preview's graphs are made of.
+// Every element the player's pipelines are made of.
 constexpr const char* kElements[] = {
     "filesrc",      "decodebin",  "queue",        "typefind",      "appsink",
     "videoconvert", "videoscale", "audioconvert", "audioresample", "audiopanorama",
@@ -40,10 +41,27 @@ bool decoderExists(const char* typeText) {
 
 } // namespace
 
-MediaFrameworkVersion mediaFrameworkVersion() {
-    // gst_version needs no started framework: start-up reads it first and
-    // starts the framework afterwards.
-    MediaFrameworkVersion version;
+bool initializeGStreamer(std::string* error) {
+    static std::once_flag once;
+    static bool ok = false;
+    static std::string failure;
+    std::call_once(once, [] {
+        GError* err = nullptr;
+        ok = gst_init_check(nullptr, nullptr, &err);
+        if (!ok)
+            failure = err && err->message ? err->message : "unknown error";
+        else
+            gst_pb_utils_init(); // the names of missing parts
+        if (err)
+            g_error_free(err);
+    });
+    if (!ok && error)
+        *error = failure;
+    return ok;
+}
+
+GStreamerVersion gstreamerVersion() {
+    GStreamerVersion version;
     guint major = 0, minor = 0, micro = 0, nano = 0;
     gst_version(&major, &minor, &micro, &nano);
     version.major = major;
@@ -52,15 +70,15 @@ MediaFrameworkVersion mediaFrameworkVersion() {
     return version;
 }
 
-bool versionIsEnough(const MediaFrameworkVersion& version) {
-    if (version.major != kMinimumMediaFramework.major)
-        return version.major > kMinimumMediaFramework.major;
-    return version.minor >= kMinimumMediaFramework.minor;
+bool versionIsEnough(const GStreamerVersion& version) {
+    if (version.major != kMinimumGStreamer.major)
+        return version.major > kMinimumGStreamer.major;
+    return version.minor >= kMinimumGStreamer.minor;
 }
 
 std::vector<std::string> missingPreviewParts() {
     std::vector<std::string> missing;
-    if (!platform::initializeMediaFramework())
+    if (!initializeGStreamer())
         return {"gstreamer"};
     for (const char* name : kElements) {
         GstElementFactory* factory = gst_element_factory_find(name);
@@ -78,10 +96,10 @@ std::vector<std::string> missingPreviewParts() {
     return missing;
 }
 
-bool mediaFrameworkPresent() {
+bool previewCanPlay() {
     static const bool present =
-        versionIsEnough(mediaFrameworkVersion()) && missingPreviewParts().empty();
+        versionIsEnough(gstreamerVersion()) && missingPreviewParts().empty();
     return present;
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::player

@@ -1,9 +1,9 @@
-// What the three parts of the media graph share (the pipeline and its
-// building, the bus watch, the frame sink): the GStreamer helpers, one render
-// attempt and the callbacks GStreamer calls. Included by MediaGraph*.cpp only.
+// What the three parts of the player share (the pipeline and its building,
+// the bus, the frame sink): the GStreamer helpers, one attempt at building
+// the pipeline and the callbacks GStreamer calls. Included by Player*.cpp only.
 #pragma once
 
-#include "engine/player/MediaGraph.h"
+#include "engine/player/Player.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/base/gsttypefindhelper.h>
@@ -17,9 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
-namespace plexavo::platform {
+namespace plexavo::player {
 
 // A file that has not prerolled by then will not: a damaged file, or a
 // source that waits for data that never comes.
@@ -36,37 +37,15 @@ inline std::string errorText(GError* error, const gchar* debug) {
     return text;
 }
 
-inline HResult resultOfError(const GError* error) {
-    if (!error)
-        return hr::kFail;
-    if (error->domain == GST_RESOURCE_ERROR && (error->code == GST_RESOURCE_ERROR_NOT_FOUND ||
-                                                error->code == GST_RESOURCE_ERROR_OPEN_READ ||
-                                                error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE))
-        return hr::kFileNotFound;
-    if (error->domain == GST_STREAM_ERROR &&
-        (error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND || error->code == GST_STREAM_ERROR_DECODE))
-        return hr::kUnsupportedStream;
-    if (error->domain == GST_STREAM_ERROR)
-        return hr::kInvalidFileFormat;
-    if (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN)
-        return hr::kUnsupportedStream;
-    return hr::kFail;
-}
-
-inline GstFormat gstFormat(TimeFormat format) {
-    return format == TimeFormat::Byte ? GST_FORMAT_BYTES : GST_FORMAT_TIME;
-}
-
-// Media time is counted in 100-ns units, GStreamer time in nanoseconds.
-inline std::int64_t toGst(TimeFormat format, std::int64_t value) {
-    return format == TimeFormat::MediaTime ? value * 100 : value;
-}
-inline std::int64_t fromGst(TimeFormat format, std::int64_t value) {
-    return format == TimeFormat::MediaTime ? value / 100 : value;
-}
-
 inline GstElement* make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);
+}
+
+// Releases elements that were made but never put into a bin (nulls skipped).
+inline void discard(std::initializer_list<GstElement*> elements) {
+    for (GstElement* element : elements)
+        if (element)
+            gst_object_unref(gst_object_ref_sink(element));
 }
 
 inline bool capsStartWith(GstPad* pad, const char* prefix) {
@@ -130,22 +109,21 @@ inline bool autoSinkIsSilent(GstElement* sink) {
     return silent;
 }
 
-// One render attempt: its own bin holding the source, the demuxer or
-// decodebin and the output chains, so that a failed attempt leaves nothing
-// behind that could fail the next one.
-struct MediaGraph::Attempt {
-    MediaGraph* owner = nullptr;
-    std::string name;
+// One attempt at building the pipeline: its own bin holding the source, the
+// demuxer or decodebin and the output chains, so that a failed attempt leaves
+// nothing behind that could fail the next one.
+struct Player::Attempt {
+    Player* owner = nullptr;
+    std::string kind; // "decodebin" or the demuxer's name
     bool automatic = false;
     GstElement* bin = nullptr; // our own reference
     GstElement* source = nullptr;
     GstElement* splitter = nullptr; // decodebin or the named demuxer
 
     // Below: written on streaming threads while prerolling, under owner->m_mutex.
-    int outputs = 0;
+    int streams = 0;         // the streams the demuxer or decodebin offered
     int pendingDecoders = 0; // decodebins that have not announced all their pads
     bool splitterDone = false;
-    bool wrongType = false; // set on loading: the file is not of the source's kind
     GstElement* videoSink = nullptr;
     GstElement* audioSink = nullptr;
     GstElement* volume = nullptr;
@@ -158,14 +136,14 @@ struct MediaGraph::Attempt {
     }
 };
 
-struct MediaGraph::Callbacks {
+struct Player::Callbacks {
     // Runs on whichever thread posts: it only filters, so nothing piles up on
     // a bus that nobody reads while the preview is paused.
     static GstBusSyncReply busSync(GstBus*, GstMessage* message, gpointer self) {
-        auto* graph = static_cast<MediaGraph*>(self);
+        auto* player = static_cast<Player*>(self);
         const auto type = GST_MESSAGE_TYPE(message);
         if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS ||
-            (type == GST_MESSAGE_ASYNC_DONE && graph->m_passAsyncDone) ||
+            (type == GST_MESSAGE_ASYNC_DONE && player->m_passAsyncDone) ||
             (type == GST_MESSAGE_ELEMENT && gst_is_missing_plugin_message(message)))
             return GST_BUS_PASS;
         // A dropped message is ours to release; it holds its source element.
@@ -187,14 +165,14 @@ struct MediaGraph::Callbacks {
     }
 
     static GstFlowReturn newSample(GstAppSink* sink, gpointer self) {
-        static_cast<MediaGraph*>(self)->takeSample(gst_app_sink_pull_sample(sink));
+        static_cast<Player*>(self)->takeSample(gst_app_sink_pull_sample(sink));
         return GST_FLOW_OK;
     }
 
     static GstFlowReturn newPreroll(GstAppSink* sink, gpointer self) {
-        static_cast<MediaGraph*>(self)->takeSample(gst_app_sink_pull_preroll(sink));
+        static_cast<Player*>(self)->takeSample(gst_app_sink_pull_preroll(sink));
         return GST_FLOW_OK;
     }
 };
 
-} // namespace plexavo::platform
+} // namespace plexavo::player

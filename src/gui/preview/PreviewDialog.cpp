@@ -1,14 +1,14 @@
-#include "gui/preview/CPreviewDlg.h"
+#include "gui/preview/PreviewDialog.h"
 
 #include "engine/convert/OutputNaming.h"
-#include "engine/player/GraphHelpers.h"
+#include "engine/player/PreviewRules.h"
 #include "engine/res/DialogLabels.h"
 #include "engine/services/DebugLog.h"
+#include "gui/common/DialogUnits.h"
 #include "gui/common/UiText.h"
 #include "gui/preview/PreviewWidgets.h"
 
 #include <QAccessible>
-#include <QFontMetricsF>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -22,6 +22,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 
 namespace plexavo::preview {
@@ -29,35 +31,18 @@ namespace plexavo::preview {
 namespace {
 
 namespace lv = res::label::preview;
-using platform::kUnitsPerSecond;
 
 constexpr int kVolumeMin = -10000;
 constexpr int kBalanceMax = 10000;
 constexpr unsigned kCannotPlayString = 62060;  // "This file can't be played here."
 constexpr unsigned kNothingReadString = 62070; // the reason when GStreamer gave none
 
-// Dialog units of the window system's templates, turned into pixels for the
-// dialog's font: a quarter of the average character width across, an eighth
-// of the character height down.
-struct DialogUnits {
-    double charWidth;
-    double charHeight;
-    int x(int units) const { return qRound(units * charWidth / 4.0); }
-    int y(int units) const { return qRound(units * charHeight / 8.0); }
-};
-
-DialogUnits unitsFor(const QFont& font) {
-    const QFontMetricsF metrics(font);
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return {metrics.horizontalAdvance(alphabet) / alphabet.size(), metrics.height()};
-}
-
 QString timeText(std::int64_t seconds) {
     return QString::fromStdString(FormatSeconds(static_cast<std::uint32_t>(seconds)));
 }
 
 QString labelText(int control) {
-    return ui::dialogText(CPreviewDlg::kDialogId, control);
+    return ui::dialogText(PreviewDialog::kDialogId, control);
 }
 
 // "Start Time:" names the edit beside it as "Start Time".
@@ -72,17 +57,28 @@ QString controlName(int id) {
     return QStringLiteral("ctl%1").arg(id);
 }
 
-unsigned hex(HRESULT hr) {
-    return static_cast<std::uint32_t>(hr);
-}
-unsigned long longHex(HRESULT hr) {
-    return static_cast<std::uint32_t>(hr);
-}
-
 } // namespace
 
-CPreviewDlg::CPreviewDlg(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
-                         QWidget* parent)
+double gainOfVolume(int hundredthsOfDecibel) {
+    if (hundredthsOfDecibel <= kVolumeMin)
+        return 0.0;
+    if (hundredthsOfDecibel >= 0)
+        return 1.0;
+    return std::pow(10.0, hundredthsOfDecibel / 2000.0);
+}
+
+double panoramaOfBalance(int hundredthsOfDecibel) {
+    // audiopanorama's "simple" method scales the other side by (1 - |pan|).
+    if (hundredthsOfDecibel >= kBalanceMax)
+        return 1.0;
+    if (hundredthsOfDecibel <= -kBalanceMax)
+        return -1.0;
+    const double kept = std::pow(10.0, -std::abs(hundredthsOfDecibel) / 2000.0);
+    return hundredthsOfDecibel >= 0 ? 1.0 - kept : kept - 1.0;
+}
+
+PreviewDialog::PreviewDialog(std::string filePath, std::int32_t& partStart, std::int32_t& partEnd,
+                             QWidget* parent)
     : QDialog(parent), m_filePath(std::move(filePath)), m_partStart(partStart), m_partEnd(partEnd) {
     setObjectName(QStringLiteral("dlg107"));
     setWindowTitle(labelText(0));
@@ -95,17 +91,17 @@ CPreviewDlg::CPreviewDlg(std::string filePath, std::int32_t& partStart, std::int
         enable(id, false);
 
     m_timer.setInterval(kTickMs);
-    connect(&m_timer, &QTimer::timeout, this, &CPreviewDlg::onTick);
+    connect(&m_timer, &QTimer::timeout, this, &PreviewDialog::onTick);
 }
 
-CPreviewDlg::~CPreviewDlg() {
+PreviewDialog::~PreviewDialog() {
     teardown();
 }
 
 // ---------------------------------------------------------------------------
 // Building the window
 
-QPushButton* CPreviewDlg::addButton(int id) {
+QPushButton* PreviewDialog::addButton(int id) {
     auto* button = new QPushButton(labelText(id), this);
     button->setObjectName(controlName(id));
     button->setAccessibleName(button->text());
@@ -116,18 +112,39 @@ QPushButton* CPreviewDlg::addButton(int id) {
     return button;
 }
 
-void CPreviewDlg::enable(int id, bool on) {
+void PreviewDialog::enable(int id, bool on) {
     if (QPushButton* button = m_buttons.value(id))
         button->setEnabled(on);
 }
 
-void CPreviewDlg::buildControls() {
-    const DialogUnits du = unitsFor(font());
+void PreviewDialog::buildControls() {
+    const DialogUnits du(font());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(du.x(7), du.y(7), du.x(7), du.y(7));
     layout->setSpacing(du.y(3));
     layout->setSizeConstraint(QLayout::SetFixedSize); // the video is placed once
 
+    buildVideoArea(layout);
+    m_position = new SelectionSlider(this);
+    m_position->setObjectName(controlName(kPosition));
+    m_position->setAccessibleName(ui::str(61970));
+    m_position->setTickPosition(QSlider::TicksBelow);
+    m_position->setRange(0, 0);
+    m_position->setFocusPolicy(Qt::StrongFocus);
+    layout->addWidget(m_position);
+    layout->addWidget(buildTransport());
+    layout->addWidget(buildInformation());
+    layout->addLayout(buildLevels());
+    auto* hint = new QLabel(labelText(lv::kHint), this);
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+
+    connectControls();
+    orderTabs();
+}
+
+void PreviewDialog::buildVideoArea(QLayout* layout) {
+    const DialogUnits du(font());
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(controlName(kVideoArea));
     m_videoArea->setAccessibleName(ui::str(61971));
@@ -140,7 +157,7 @@ void CPreviewDlg::buildControls() {
     QPalette black = m_videoArea->palette();
     black.setColor(QPalette::Window, Qt::black);
     m_videoArea->setPalette(black);
-    m_surface = new CVideoSurface(m_videoArea);
+    m_surface = new VideoSurface(m_videoArea);
     m_surface->setObjectName(QStringLiteral("videoSurface"));
     m_surface->hide();
     // Where the user looks when nothing plays, and a label a screen reader
@@ -156,16 +173,11 @@ void CPreviewDlg::buildControls() {
     m_errorLine->setPalette(onBlack);
     m_errorLine->hide();
     layout->addWidget(m_videoArea);
+}
 
-    m_position = new CSelectionSlider(this);
-    m_position->setObjectName(controlName(kPosition));
-    m_position->setAccessibleName(ui::str(61970));
-    m_position->setTickPosition(QSlider::TicksBelow);
-    m_position->setRange(0, 0);
-    m_position->setFocusPolicy(Qt::StrongFocus);
-    layout->addWidget(m_position);
-
-    // Transport and the part, then OK and Cancel.
+// Transport and the part, then OK and Cancel.
+QWidget* PreviewDialog::buildTransport() {
+    const DialogUnits du(font());
     auto* transport = new QGroupBox(this);
     auto* row = new QHBoxLayout(transport);
     row->setContentsMargins(du.x(4), du.y(4), du.x(4), du.y(4));
@@ -187,8 +199,11 @@ void CPreviewDlg::buildControls() {
         const int needed = button->fontMetrics().horizontalAdvance(button->text()) + du.x(8);
         button->setFixedWidth(std::max(least, needed));
     }
-    layout->addWidget(transport);
+    return transport;
+}
 
+QWidget* PreviewDialog::buildInformation() {
+    const DialogUnits du(font());
     auto* information = new QGroupBox(labelText(lv::kInformationGroup), this);
     auto* grid = new QGridLayout(information);
     grid->setHorizontalSpacing(du.x(4));
@@ -212,8 +227,10 @@ void CPreviewDlg::buildControls() {
     grid->setColumnMinimumWidth(2, du.x(40));
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
-    layout->addWidget(information);
+    return information;
+}
 
+QLayout* PreviewDialog::buildLevels() {
     auto addLevel = [&](int groupId, int leftId, int rightId, int sliderId) {
         auto* group = new QGroupBox(labelText(groupId), this);
         auto* box = new QVBoxLayout(group);
@@ -222,6 +239,8 @@ void CPreviewDlg::buildControls() {
         slider->setObjectName(controlName(sliderId));
         slider->setAccessibleName(group->title());
         slider->setTickPosition(QSlider::TicksBelow);
+        slider->setTickInterval(1000);
+        slider->setSingleStep(1000);
         box->addWidget(slider);
         auto* ends = new QHBoxLayout;
         ends->addWidget(new QLabel(labelText(leftId), group));
@@ -234,37 +253,30 @@ void CPreviewDlg::buildControls() {
         addLevel(lv::kVolumeGroup, lv::kVolumeMin, lv::kVolumeMax, kVolume);
     auto [balanceGroup, balance] =
         addLevel(lv::kBalanceGroup, lv::kBalanceLeft, lv::kBalanceRight, kBalance);
-    m_volume = volume;
-    m_balance = balance;
-    auto* levels = new QHBoxLayout;
-    levels->addWidget(volumeGroup);
-    levels->addWidget(balanceGroup);
-    layout->addLayout(levels);
-
     // Volume: 0 (its right end, where it starts) is full volume.
+    m_volume = volume;
     m_volume->setRange(kVolumeMin, 0);
-    m_volume->setTickInterval(1000);
-    m_volume->setSingleStep(1000);
     m_volume->setPageStep(2000);
     m_volume->setValue(0);
     // Balance: 0 (the middle) is centred.
+    m_balance = balance;
     m_balance->setRange(-kBalanceMax, kBalanceMax);
-    m_balance->setTickInterval(1000);
-    m_balance->setSingleStep(1000);
     m_balance->setPageStep(5000);
     m_balance->setValue(0);
+    auto* levels = new QHBoxLayout;
+    levels->addWidget(volumeGroup);
+    levels->addWidget(balanceGroup);
+    return levels;
+}
 
-    auto* hint = new QLabel(labelText(lv::kHint), this);
-    hint->setWordWrap(true);
-    layout->addWidget(hint);
-
-    connect(m_buttons.value(kPlay), &QPushButton::clicked, this, &CPreviewDlg::playAction);
-    connect(m_buttons.value(kPause), &QPushButton::clicked, this, &CPreviewDlg::pauseToggle);
-    connect(m_buttons.value(kStop), &QPushButton::clicked, this, &CPreviewDlg::stopAction);
-    connect(m_buttons.value(kStart), &QPushButton::clicked, this, &CPreviewDlg::selectStart);
-    connect(m_buttons.value(kEnd), &QPushButton::clicked, this, &CPreviewDlg::selectEnd);
-    connect(m_buttons.value(kFull), &QPushButton::clicked, this, &CPreviewDlg::selectFull);
-    connect(m_buttons.value(kOk), &QPushButton::clicked, this, &CPreviewDlg::onOk);
+void PreviewDialog::connectControls() {
+    connect(m_buttons.value(kPlay), &QPushButton::clicked, this, &PreviewDialog::playAction);
+    connect(m_buttons.value(kPause), &QPushButton::clicked, this, &PreviewDialog::pauseToggle);
+    connect(m_buttons.value(kStop), &QPushButton::clicked, this, &PreviewDialog::stopAction);
+    connect(m_buttons.value(kStart), &QPushButton::clicked, this, &PreviewDialog::selectStart);
+    connect(m_buttons.value(kEnd), &QPushButton::clicked, this, &PreviewDialog::selectEnd);
+    connect(m_buttons.value(kFull), &QPushButton::clicked, this, &PreviewDialog::selectFull);
+    connect(m_buttons.value(kOk), &QPushButton::clicked, this, &PreviewDialog::onOk);
     connect(m_buttons.value(kCancel), &QPushButton::clicked, this,
             [this] { closeDialog(QDialog::Rejected); });
 
@@ -275,14 +287,16 @@ void CPreviewDlg::buildControls() {
     connect(m_position, &QSlider::sliderReleased, this,
             [this] { seekToSlider(m_position->value()); });
     connect(m_volume, &QSlider::valueChanged, this, [this](int value) {
-        if (m_graph && m_rendered)
-            m_graph->setVolume(value);
+        if (m_player && m_playable)
+            m_player->setVolume(gainOfVolume(value));
     });
     connect(m_balance, &QSlider::valueChanged, this, [this](int value) {
-        if (m_graph && m_rendered)
-            m_graph->setBalance(value);
+        if (m_player && m_playable)
+            m_player->setBalance(panoramaOfBalance(value));
     });
+}
 
+void PreviewDialog::orderTabs() {
     setTabOrder(m_position, m_buttons.value(kPlay));
     QWidget* previous = m_buttons.value(kPlay);
     for (int id : {kPause, kStop, kStart, kEnd, kFull, kOk, kCancel}) {
@@ -299,7 +313,7 @@ void CPreviewDlg::buildControls() {
 // ---------------------------------------------------------------------------
 // Opening and tracking
 
-void CPreviewDlg::showEvent(QShowEvent* event) {
+void PreviewDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The file opens on the first tick, so that the window is on screen first.
     if (!m_timerStarted) {
@@ -308,7 +322,7 @@ void CPreviewDlg::showEvent(QShowEvent* event) {
     }
 }
 
-void CPreviewDlg::onTick() {
+void PreviewDialog::onTick() {
     if (!m_opened) {
         openMedia();
         playAction(); // whether the opening succeeded or not
@@ -318,7 +332,7 @@ void CPreviewDlg::onTick() {
         track();
 }
 
-void CPreviewDlg::openMedia() {
+void PreviewDialog::openMedia() {
     m_opened = true;
     m_audioOnly = false;
     if (m_openCheck) {
@@ -332,42 +346,53 @@ void CPreviewDlg::openMedia() {
             return;
         }
     }
-    HRESULT hr = platform::MediaGraph::create(m_graph);
-    if (hr < 0) {
-        LogFormatted(this, "Failed to initialize DirectShow!  hr=0x%x\r\n", hex(hr));
-        showPlaybackError({});
+    if (!openPlayer())
         return;
+    m_playable = true;
+    showOpenedFile();
+}
+
+// Makes the player and opens the file in it; false (logged, and said over
+// the video area) when either fails.
+bool PreviewDialog::openPlayer() {
+    std::string failure;
+    m_player = player::Player::create(&failure);
+    if (!m_player) {
+        LogFormatted(this, "Failed to initialize GStreamer!  %s\r\n", failure.c_str());
+        showPlaybackError({});
+        return false;
     }
     const qreal scale = m_videoArea->devicePixelRatioF();
-    m_graph->setVideoSize(qRound(m_videoArea->width() * scale),
-                          qRound(m_videoArea->height() * scale));
-    CVideoSurface* surface = m_surface;
-    m_graph->setFrameListener([surface] { surface->frameArrived(); });
+    m_player->setVideoSize(qRound(m_videoArea->width() * scale),
+                           qRound(m_videoArea->height() * scale));
+    VideoSurface* surface = m_surface;
+    m_player->setFrameListener([surface] { surface->frameArrived(); });
+    m_player->setVolume(gainOfVolume(m_volume->value()));
+    m_player->setBalance(panoramaOfBalance(m_balance->value()));
 
     // Opening waits for the first frame: quick for a local file, but a
     // damaged one or a slow disk can take a while.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    hr = RenderMediaFile(m_graph.get(), m_filePath);
+    const bool opened = m_player->open(m_filePath);
     QGuiApplication::restoreOverrideCursor();
-    if (hr < 0) {
-        LogFormatted(this, "*** Failed(%08lx) in RenderFile(%s)!\r\n", longHex(hr),
-                     m_filePath.c_str());
-        const std::string why = m_graph->lastErrorText();
-        if (!why.empty())
-            LogFormatted(this, "    %s\r\n", why.c_str());
-        showPlaybackError(m_graph->lastErrorMessage());
-        return;
-    }
-    m_rendered = true;
+    if (opened)
+        return true;
+    LogFormatted(this, "*** GStreamer could not open %s!\r\n", m_filePath.c_str());
+    const std::string why = m_player->errorDetails();
+    if (!why.empty())
+        LogFormatted(this, "    %s\r\n", why.c_str());
+    showPlaybackError(m_player->errorMessage());
+    return false;
+}
 
+void PreviewDialog::showOpenedFile() {
     // A file without a picture plays its sound in front of the black area.
-    m_audioOnly = !m_graph->hasVideo();
+    m_audioOnly = !m_player->hasVideo();
     if (!m_audioOnly) {
         m_surface->setGeometry(m_videoArea->rect());
         if (m_surface->width() <= 0 || m_surface->height() <= 0)
-            LogFormatted(this, "Failed to set window position!  hr=0x%x\r\n",
-                         hex(platform::hr::kFail));
-        m_surface->setGraph(m_graph.get());
+            LogFormatted(this, "The video area has no room for the picture!\r\n");
+        m_surface->setPlayer(m_player.get());
         m_surface->show();
         m_surface->raise();
     }
@@ -377,7 +402,7 @@ void CPreviewDlg::openMedia() {
     enable(kStop, false);
     enable(kPause, false);
 
-    m_durationSeconds = PreviewDurationSeconds(m_graph.get(), m_probedSeconds);
+    m_durationSeconds = player::previewDurationSeconds(m_player->duration(), m_probedSeconds);
     m_duration->setText(timeText(m_durationSeconds));
     m_position->setRange(0, m_durationSeconds);
     const int tick = (m_durationSeconds / 100 + 1) * 5;
@@ -387,30 +412,26 @@ void CPreviewDlg::openMedia() {
 
     m_position->setSelection(m_partStart, m_partEnd);
     refreshSelection();
-    m_graph->setVolume(m_volume->value());
-    m_graph->setBalance(m_balance->value());
 }
 
-void CPreviewDlg::track() {
-    if (!m_graph || !m_rendered)
+void PreviewDialog::track() {
+    if (!m_player || !m_playable)
         return;
     // A look, not a wait: the tick comes round again in 100 ms anyway, and
     // blocking here would freeze the window between ticks.
-    long event = 0;
-    m_graph->waitForCompletion(0, event);
-    if (event == platform::kEventErrorAbort) {
-        const std::string why = m_graph->lastErrorText();
+    const player::Player::Ending ending = m_player->waitForEnd(std::chrono::milliseconds(0));
+    if (ending == player::Player::Ending::Error) {
+        const std::string why = m_player->errorDetails();
         if (!why.empty())
             LogFormatted(this, "    %s\r\n", why.c_str());
-        showPlaybackError(m_graph->lastErrorMessage());
+        showPlaybackError(m_player->errorMessage());
     }
-    if (event != 0) {
+    if (ending != player::Player::Ending::None) {
         stopAction(); // ended or failed alike: the transport shows it stopped
     } else {
-        std::int64_t position = 0;
-        const std::int64_t seconds = GetCurrentPositionInMediaTime(m_graph.get(), position) >= 0
-                                         ? position / kUnitsPerSecond
-                                         : 0;
+        const auto position = m_player->position();
+        const std::int64_t seconds =
+            position ? std::chrono::duration_cast<std::chrono::seconds>(*position).count() : 0;
         // The thumb belongs to the user while dragged.
         if (seconds != m_position->value() && !m_position->isSliderDown())
             m_position->setValue(static_cast<int>(seconds));
@@ -418,12 +439,12 @@ void CPreviewDlg::track() {
     setElapsedText(timeText(m_position->value()));
 }
 
-void CPreviewDlg::setElapsedText(const QString& text) {
+void PreviewDialog::setElapsedText(const QString& text) {
     if (m_elapsed->text() != text)
         m_elapsed->setText(text);
 }
 
-void CPreviewDlg::showPlaybackError(const std::string& message) {
+void PreviewDialog::showPlaybackError(const std::string& message) {
     // Always with a reason: a failure the player found itself (nothing it
     // could decode, no start in time) comes without GStreamer's words.
     const QString reason =
@@ -443,14 +464,13 @@ void CPreviewDlg::showPlaybackError(const std::string& message) {
 // ---------------------------------------------------------------------------
 // Transport
 
-void CPreviewDlg::playAction() {
-    if (m_graph && m_rendered) {
-        const HRESULT hr = m_graph->run();
-        if (hr >= 0) {
+void PreviewDialog::playAction() {
+    if (m_player && m_playable) {
+        if (m_player->play()) {
             m_playState = kRunning;
             m_errorLine->hide(); // a new try; a failure again says so again
         } else {
-            LogFormatted(this, "\r\n*** Failed(%08lx) in Run()!\r\n", longHex(hr));
+            LogFormatted(this, "\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, false);
@@ -458,22 +478,21 @@ void CPreviewDlg::playAction() {
     enable(kPause, true);
     // A file that could not be opened has nothing to play: it ends at once,
     // as playback does, rather than leave Pause and Stop pretending.
-    if (m_opened && !m_rendered)
+    if (m_opened && !m_playable)
         stopAction();
 }
 
-void CPreviewDlg::pauseToggle() {
+void PreviewDialog::pauseToggle() {
     if (m_playState == kPaused) {
         playAction();
         return;
     }
-    if (m_playState == kRunning && m_graph && m_rendered) {
-        const HRESULT hr = m_graph->pause();
-        if (hr >= 0) {
+    if (m_playState == kRunning && m_player && m_playable) {
+        if (m_player->pause()) {
             LogFormatted(this, "*** Media is PAUSED.\r\n");
             m_playState = kPaused;
         } else {
-            LogFormatted(this, "\r\n*** Failed(%08lx) in Pause()!\r\n", longHex(hr));
+            LogFormatted(this, "\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, true);
@@ -481,25 +500,13 @@ void CPreviewDlg::pauseToggle() {
     enable(kPause, false);
 }
 
-void CPreviewDlg::stopAction() {
-    if (m_graph && m_rendered) {
-        if (m_playState != kStopped) {
-            const HRESULT hr = m_graph->stop();
-            if (hr >= 0)
-                m_playState = kStopped;
-            else
-                LogFormatted(this, "\r\n*** Failed(%08lx) in Stop()!\r\n", longHex(hr));
-        }
-        platform::MediaGraph::State state;
-        HRESULT hr = m_graph->getState(500, state);
-        if (hr < 0)
-            LogFormatted(this, "Failed to read graph state!  hr=0x%x\r\n", hex(hr));
-        hr = SetPositionsInMediaTime(m_graph.get(), 0, Positioning::Absolute, 0, Positioning::None);
-        if (hr < 0)
-            LogFormatted(this, "Failed to seek to beginning of media!  hr=0x%x\r\n", hex(hr));
-        hr = m_graph->stopWhenReady();
-        if (hr < 0)
-            LogFormatted(this, "Failed in StopWhenReady!  hr=0x%x\r\n", hex(hr));
+void PreviewDialog::stopAction() {
+    // Stopped rests paused on the first frame.
+    if (m_player && m_playable) {
+        if (m_player->stop())
+            m_playState = kStopped;
+        else
+            LogFormatted(this, "\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
     }
     enable(kPlay, true);
     enable(kStop, false);
@@ -511,7 +518,7 @@ void CPreviewDlg::stopAction() {
 // ---------------------------------------------------------------------------
 // The part
 
-void CPreviewDlg::selectStart() {
+void PreviewDialog::selectStart() {
     const int p = m_position->value();
     const int end = m_position->selectionEnd();
     if (p <= end)
@@ -521,7 +528,7 @@ void CPreviewDlg::selectStart() {
     refreshSelection();
 }
 
-void CPreviewDlg::selectEnd() {
+void PreviewDialog::selectEnd() {
     const int p = m_position->value();
     const int start = m_position->selectionStart();
     if (p >= start)
@@ -531,28 +538,27 @@ void CPreviewDlg::selectEnd() {
     refreshSelection();
 }
 
-void CPreviewDlg::selectFull() {
+void PreviewDialog::selectFull() {
     m_position->setSelection(m_position->minimum(), m_position->maximum());
     refreshSelection();
 }
 
-void CPreviewDlg::refreshSelection() {
+void PreviewDialog::refreshSelection() {
     m_position->repaint();
     m_startTime->setText(timeText(m_position->selectionStart()));
     m_endTime->setText(timeText(m_position->selectionEnd()));
 }
 
-void CPreviewDlg::seekToSlider(int seconds) {
+void PreviewDialog::seekToSlider(int seconds) {
     // Works paused and stopped too; the Elapsed Time waits for playback.
-    if (m_graph && m_rendered)
-        SetPositionsInMediaTime(m_graph.get(), std::int64_t{seconds} * kUnitsPerSecond,
-                                Positioning::Absolute, 0, Positioning::None);
+    if (m_player && m_playable)
+        m_player->seek(std::chrono::seconds(seconds));
 }
 
 // ---------------------------------------------------------------------------
 // Closing
 
-void CPreviewDlg::keyPressEvent(QKeyEvent* event) {
+void PreviewDialog::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Escape:
         event->accept(); // swallowed: only Cancel and the close box leave without the part
@@ -570,33 +576,32 @@ void CPreviewDlg::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void CPreviewDlg::reject() {
+void PreviewDialog::reject() {
     closeDialog(QDialog::Rejected);
 }
 
-void CPreviewDlg::onOk() {
+void PreviewDialog::onOk() {
     // A file that never opened has no part of its own to hand back.
-    if (m_rendered) {
+    if (m_playable) {
         m_partStart = m_position->selectionStart();
         m_partEnd = m_position->selectionEnd();
     }
     closeDialog(QDialog::Accepted);
 }
 
-void CPreviewDlg::closeDialog(int result) {
+void PreviewDialog::closeDialog(int result) {
     teardown();
     m_timer.stop();
     QDialog::done(result);
 }
 
-void CPreviewDlg::teardown() {
-    if (!m_graph)
+void PreviewDialog::teardown() {
+    if (!m_player)
         return;
-    if (m_rendered && m_playState != kStopped && m_graph->stop() >= 0)
-        m_playState = kStopped;
-    m_surface->setGraph(nullptr);
+    m_surface->setPlayer(nullptr);
     m_surface->hide();
-    m_graph.reset(); // joins the streaming threads and closes the file
+    m_player.reset(); // joins the streaming threads and closes the file
+    m_playState = kStopped;
 }
 
 } // namespace plexavo::preview

@@ -23,7 +23,7 @@ class CPathLabel;
 class CPercentProgressCtrl;
 class ISourceList;
 
-class CConvertProgressDlg : public QDialog {
+class BatchWindow : public QDialog {
     Q_OBJECT
 
   public:
@@ -31,9 +31,9 @@ class CConvertProgressDlg : public QDialog {
     static constexpr int kTimerId = 101;
     static constexpr int kTimerMs = 100;
 
-    explicit CConvertProgressDlg(ISourceList& list, QWidget* parent = nullptr);
-    ~CConvertProgressDlg() override;
-    Q_DISABLE_COPY_MOVE(CConvertProgressDlg)
+    explicit BatchWindow(ISourceList& list, QWidget* parent = nullptr);
+    ~BatchWindow() override;
+    Q_DISABLE_COPY_MOVE(BatchWindow)
 
     // For tests and the benchmark: the driver's state as the window sees it.
     const BatchDriver& driver() const { return m_driver; }
@@ -65,6 +65,10 @@ class CConvertProgressDlg : public QDialog {
     void accept() override;
 
   private:
+    void makeControls();
+    void layOut();
+    // Starts the time estimate over every row's part.
+    void startEstimate();
     void retranslate();
     void onTimer();
     void onDriverFinished();

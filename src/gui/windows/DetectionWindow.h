@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,7 +24,7 @@ namespace plexavo {
 class CPathLabel;
 class ISourceList;
 
-class CDetectDlg : public QDialog {
+class DetectionWindow : public QDialog {
     Q_OBJECT
 
   public:
@@ -31,9 +32,9 @@ class CDetectDlg : public QDialog {
     static constexpr int kTimerId = 101;
     static constexpr int kTimerMs = 100;
 
-    CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidget* parent = nullptr);
-    ~CDetectDlg() override;
-    Q_DISABLE_COPY_MOVE(CDetectDlg)
+    DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent = nullptr);
+    ~DetectionWindow() override;
+    Q_DISABLE_COPY_MOVE(DetectionWindow)
 
     // "\npath" for each file the probe turned down, in order (tests, the bench).
     std::string failures() const;
@@ -62,9 +63,12 @@ class CDetectDlg : public QDialog {
 
   private:
     void work();
+    ProbeResult probeFile(std::size_t index);
+    void addRow(std::size_t index, ProbeResult& result, const std::string& outputFolder,
+                const std::string& extension);
+    void showFirstRunning();
     void onTimer();
     void onWorkerEnded();
-    void setStatusText(const std::string& text);
 
     ISourceList& m_list;
     const std::vector<std::string> m_paths;
@@ -77,7 +81,8 @@ class CDetectDlg : public QDialog {
     std::atomic<int> m_progress{0};
     unsigned m_probeWorkers = probeWorkers();
 
-    mutable std::mutex m_mutex; // guards the texts below
+    mutable std::mutex m_mutex; // guards the files being probed and the texts below
+    std::set<std::size_t> m_running;
     std::string m_statusText;
     std::string m_failures;
     std::string m_unreadableNames;

@@ -1,4 +1,4 @@
-#include "gui/windows/CDetectDlg.h"
+#include "gui/windows/DetectionWindow.h"
 
 #include "engine/media/ProbeInOrder.h"
 #include "engine/media/SourceItem.h"
@@ -7,6 +7,7 @@
 #include "engine/services/DebugLog.h"
 #include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
+#include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
@@ -35,17 +36,12 @@ constexpr unsigned kStrReasons = 61222;
 constexpr unsigned kStrUnreadableNames = 62021;
 constexpr char kOutputSuffix[] = "cvt";
 
-QSize dialogUnits(const QWidget* w, int x, int y) {
-    const QFontMetrics fm(w->font());
-    const double baseX = fm.horizontalAdvance(QStringLiteral(
-                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
-                         52.0;
-    return {qRound(x * baseX / 4.0), qRound(y * fm.height() / 8.0)};
-}
+// Verdicts of one file's probe.
+enum Verdict : int { kAdded, kFailed, kUnreadable };
 
 } // namespace
 
-CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
+DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
     : QDialog(parent), m_list(list), m_paths(std::move(paths)) {
     setObjectName(QStringLiteral("dlg137"));
     setModal(true);
@@ -68,7 +64,9 @@ CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidge
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
 
-    const QSize margin = dialogUnits(this, 7, 7);
+    // The window keeps the proportions of its dialog template.
+    const DialogUnits du(font());
+    const QSize margin(du.x(7), du.y(7));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
     layout->addWidget(m_status);
@@ -77,15 +75,15 @@ CDetectDlg::CDetectDlg(ISourceList& list, std::vector<std::string> paths, QWidge
     setWindowTitle(ui::dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
     m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
     m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
-    setFixedWidth(dialogUnits(this, 323, 59).width());
-    setMinimumHeight(dialogUnits(this, 323, 59).height());
+    setFixedWidth(du.x(323));
+    setMinimumHeight(du.y(59));
 
     m_timer.setObjectName(QStringLiteral("timer101"));
     m_timer.setInterval(kTimerMs);
-    connect(&m_timer, &QTimer::timeout, this, &CDetectDlg::onTimer);
+    connect(&m_timer, &QTimer::timeout, this, &DetectionWindow::onTimer);
 }
 
-CDetectDlg::~CDetectDlg() {
+DetectionWindow::~DetectionWindow() {
     if (!m_worker.joinable())
         return;
     // Torn down while working (the program is closing): stop after the file
@@ -93,29 +91,24 @@ CDetectDlg::~CDetectDlg() {
     m_stop = true;
     if (!m_finished) {
         QEventLoop loop;
-        connect(this, &CDetectDlg::workerEnded, &loop, &QEventLoop::quit);
+        connect(this, &DetectionWindow::workerEnded, &loop, &QEventLoop::quit);
         if (!m_finished)
             loop.exec();
     }
     m_worker.join();
 }
 
-std::string CDetectDlg::failures() const {
+std::string DetectionWindow::failures() const {
     std::lock_guard lock(m_mutex);
     return m_failures;
 }
 
-std::string CDetectDlg::unreadableNames() const {
+std::string DetectionWindow::unreadableNames() const {
     std::lock_guard lock(m_mutex);
     return m_unreadableNames;
 }
 
-void CDetectDlg::setStatusText(const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    m_statusText = text;
-}
-
-void CDetectDlg::showEvent(QShowEvent* event) {
+void DetectionWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (m_started)
         return;
@@ -125,7 +118,7 @@ void CDetectDlg::showEvent(QShowEvent* event) {
     m_timer.start();
 }
 
-void CDetectDlg::onTimer() {
+void DetectionWindow::onTimer() {
     std::string text;
     {
         std::lock_guard lock(m_mutex);
@@ -135,90 +128,91 @@ void CDetectDlg::onTimer() {
     m_bar->setValue(m_progress.load());
 }
 
-void CDetectDlg::work() {
-    const int count = static_cast<int>(m_paths.size());
-    WriteLog("------Start load source files(%d)...------", count);
-
+void DetectionWindow::work() {
+    WriteLog("------Start load source files(%d)...------", static_cast<int>(m_paths.size()));
     ConversionSettings settings;
     runOnUiThread(this, [&] { settings = m_list.settings(); });
     const std::string extension = TargetExtensions[static_cast<std::size_t>(
         std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
 
-    // Verdicts of one file's probe.
-    enum : int { kAdded, kFailed, kUnreadable };
-    // Several files are probed at once; the window names the first of them,
-    // the one the list waits for, with its place in the list.
-    std::set<std::size_t> running;
-    const auto showFirstRunning = [&] {
-        if (running.empty())
-            return;
-        const std::size_t first = *running.begin();
-        m_statusText =
-            LoadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
-        // The bar only moves on, and is set before the file is probed.
-        m_progress = std::max(m_progress.load(), static_cast<int>(100 * (first + 1) / count));
-    };
-    const auto probeOne = [&](std::size_t i) {
-        const std::string& path = m_paths[i];
-        {
-            std::lock_guard lock(m_mutex);
-            running.insert(i);
-            showFirstRunning();
-        }
-        WriteLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
-        const auto done = [&] {
-            std::lock_guard lock(m_mutex);
-            running.erase(i);
-            showFirstRunning();
-        };
-        ProbeResult result;
-        if (nameLostInConversion(path)) {
-            WriteLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1,
-                     count);
-            result.verdict = kUnreadable;
-            done();
-            return result;
-        }
-        result.item = std::make_unique<CSourceItem>();
-        ProbeLimits limits;
-        limits.stop = &m_stop;
-        result.verdict = result.item->probe(path, limits) < 0 ? kFailed : kAdded;
-        done();
-        return result;
-    };
-    // Rows are added in list order, whichever probe ends first; names are given
-    // out as rows arrive, so two files never get one name.
-    const auto addRow = [&](std::size_t i, ProbeResult& result) {
-        const std::string& path = m_paths[i];
-        if (result.verdict != kAdded) {
-            std::lock_guard lock(m_mutex);
-            (result.verdict == kUnreadable ? m_unreadableNames : m_failures) += "\n" + path;
-            return;
-        }
-        // Named before the list owns it: from then on the window's thread
-        // may paint the row at any moment.
-        result.item->assignOutputName(settings.outputPath, extension, kOutputSuffix);
-        const std::string name = result.item->displayName();
-        // One trip to the window's thread per file: on a busy machine each
-        // trip waits for that thread's turn.
-        int index = 0;
-        int row = 0;
-        runOnUiThread(this, [&] {
-            row = m_list.rowCount();
-            index = m_list.appendItem(result.item.release());
-            const int inserted = m_list.insertRow(name, index);
-            m_list.refreshRow(inserted);
+    probeInOrder(
+        m_paths.size(), m_probeWorkers, &m_stop, [this](std::size_t i) { return probeFile(i); },
+        [&](std::size_t i, ProbeResult& result) {
+            addRow(i, result, settings.outputPath, extension);
         });
-        WriteLog("Set FileAudioFormat array index(%d) to listtime(%d).", index, row);
-    };
-    probeInOrder(m_paths.size(), m_probeWorkers, &m_stop, probeOne, addRow);
 
     m_finished = true;
     QMetaObject::invokeMethod(
         this, [this] { onWorkerEnded(); }, Qt::QueuedConnection);
 }
 
-void CDetectDlg::onWorkerEnded() {
+// Several files are probed at once; the window names the first of them,
+// the one the list waits for, with its place in the list. Called under m_mutex.
+void DetectionWindow::showFirstRunning() {
+    if (m_running.empty())
+        return;
+    const std::size_t first = *m_running.begin();
+    const int count = static_cast<int>(m_paths.size());
+    m_statusText =
+        LoadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
+    // The bar only moves on, and is set before the file is probed.
+    m_progress = std::max(m_progress.load(), static_cast<int>(100 * (first + 1) / count));
+}
+
+// On a probe worker's thread.
+ProbeResult DetectionWindow::probeFile(std::size_t i) {
+    const std::string& path = m_paths[i];
+    const int count = static_cast<int>(m_paths.size());
+    {
+        std::lock_guard lock(m_mutex);
+        m_running.insert(i);
+        showFirstRunning();
+    }
+    WriteLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
+    ProbeResult result;
+    if (nameLostInConversion(path)) {
+        WriteLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1, count);
+        result.verdict = kUnreadable;
+    } else {
+        result.item = std::make_unique<CSourceItem>();
+        ProbeLimits limits;
+        limits.stop = &m_stop;
+        result.verdict = result.item->probe(path, limits) < 0 ? kFailed : kAdded;
+    }
+    std::lock_guard lock(m_mutex);
+    m_running.erase(i);
+    showFirstRunning();
+    return result;
+}
+
+// Rows are added in list order, whichever probe ends first; names are given
+// out as rows arrive, so two files never get one name.
+void DetectionWindow::addRow(std::size_t i, ProbeResult& result, const std::string& outputFolder,
+                             const std::string& extension) {
+    const std::string& path = m_paths[i];
+    if (result.verdict != kAdded) {
+        std::lock_guard lock(m_mutex);
+        (result.verdict == kUnreadable ? m_unreadableNames : m_failures) += "\n" + path;
+        return;
+    }
+    // Named before the list owns it: from then on the window's thread
+    // may paint the row at any moment.
+    result.item->assignOutputName(outputFolder, extension, kOutputSuffix);
+    const std::string name = result.item->displayName();
+    // One trip to the window's thread per file: on a busy machine each
+    // trip waits for that thread's turn.
+    int index = 0;
+    int row = 0;
+    runOnUiThread(this, [&] {
+        row = m_list.rowCount();
+        index = m_list.appendItem(result.item.release());
+        const int inserted = m_list.insertRow(name, index);
+        m_list.refreshRow(inserted);
+    });
+    WriteLog("Set FileAudioFormat array index(%d) to listtime(%d).", index, row);
+}
+
+void DetectionWindow::onWorkerEnded() {
     emit workerEnded();
     if (m_allowClose || m_stop)
         return;
@@ -242,7 +236,7 @@ void CDetectDlg::onWorkerEnded() {
     QDialog::accept();
 }
 
-void CDetectDlg::changeEvent(QEvent* event) {
+void DetectionWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) {
         m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
         m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
@@ -250,14 +244,14 @@ void CDetectDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
 }
 
-void CDetectDlg::closeEvent(QCloseEvent* event) {
+void DetectionWindow::closeEvent(QCloseEvent* event) {
     if (m_allowClose)
         event->accept();
     else
         event->ignore();
 }
 
-void CDetectDlg::keyPressEvent(QKeyEvent* event) {
+void DetectionWindow::keyPressEvent(QKeyEvent* event) {
     // Escape and Return do not end the pass.
     if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
         event->key() == Qt::Key_Enter) {
@@ -267,12 +261,12 @@ void CDetectDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void CDetectDlg::reject() {
+void DetectionWindow::reject() {
     if (m_allowClose)
         QDialog::reject();
 }
 
-void CDetectDlg::accept() {
+void DetectionWindow::accept() {
     if (m_allowClose)
         QDialog::accept();
 }

@@ -1,21 +1,19 @@
 // The frame sink: the newest picture for the window, and the sinks' figures.
-#include "engine/player/MediaGraphInternal.h"
+#include "engine/player/PlayerInternal.h"
 
-#include <atomic>
+namespace plexavo::player {
 
-namespace plexavo::platform {
-
-void MediaGraph::setVideoSize(int width, int height) {
+void Player::setVideoSize(int width, int height) {
     m_videoWidth = std::max(0, width);
     m_videoHeight = std::max(0, height);
 }
 
-void MediaGraph::setFrameListener(std::function<void()> listener) {
+void Player::setFrameListener(std::function<void()> listener) {
     std::lock_guard lock(m_frameMutex);
     m_frameListener = std::move(listener);
 }
 
-bool MediaGraph::latestFrame(VideoFrame& frame) const {
+bool Player::latestFrame(VideoFrame& frame) const {
     std::lock_guard lock(m_frameMutex);
     if (!m_haveFrame)
         return false;
@@ -23,12 +21,11 @@ bool MediaGraph::latestFrame(VideoFrame& frame) const {
     frame.height = m_frame.height;
     frame.stride = m_frame.stride;
     frame.position = m_frame.position;
-    frame.serial = m_frame.serial;
     frame.pixels.assign(m_frame.pixels.begin(), m_frame.pixels.end());
     return true;
 }
 
-void MediaGraph::takeSample(void* samplePtr) {
+void Player::takeSample(void* samplePtr) {
     auto* sample = static_cast<GstSample*>(samplePtr);
     if (!sample)
         return;
@@ -41,14 +38,14 @@ void MediaGraph::takeSample(void* samplePtr) {
         gst_sample_unref(sample);
         return;
     }
-    std::int64_t position = -1;
+    std::optional<ClockTime> position;
     if (GST_BUFFER_PTS_IS_VALID(buffer)) {
         const GstSegment* segment = gst_sample_get_segment(sample);
         const guint64 streamTime =
             segment ? gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer))
                     : GST_BUFFER_PTS(buffer);
         if (streamTime != GST_CLOCK_TIME_NONE)
-            position = static_cast<std::int64_t>(streamTime / 100);
+            position = ClockTime(streamTime);
     }
     const int width = GST_VIDEO_INFO_WIDTH(&info);
     const int height = GST_VIDEO_INFO_HEIGHT(&info);
@@ -62,7 +59,6 @@ void MediaGraph::takeSample(void* samplePtr) {
         m_frame.height = height;
         m_frame.stride = rowBytes;
         m_frame.position = position;
-        m_frame.serial = ++m_frameSerial;
         m_frame.pixels.resize(static_cast<std::size_t>(rowBytes) * height);
         if (offset + static_cast<std::size_t>(srcStride) * (height - 1) + rowBytes <= map.size) {
             for (int y = 0; y < height; ++y)
@@ -81,28 +77,19 @@ void MediaGraph::takeSample(void* samplePtr) {
 // ---------------------------------------------------------------------------
 // Facts
 
-bool MediaGraph::hasVideo() const {
+bool Player::hasVideo() const {
     std::lock_guard lock(m_mutex);
-    for (const auto& attempt : m_attempts)
-        if (attempt->videoSink)
-            return true;
-    return false;
+    return m_attempt && m_attempt->videoSink;
 }
 
-bool MediaGraph::hasAudio() const {
+bool Player::hasAudio() const {
     std::lock_guard lock(m_mutex);
-    for (const auto& attempt : m_attempts)
-        if (attempt->audioSink)
-            return true;
-    return false;
+    return m_attempt && m_attempt->audioSink;
 }
 
-bool MediaGraph::audioIsSilent() const {
+bool Player::audioIsSilent() const {
     std::lock_guard lock(m_mutex);
-    for (const auto& attempt : m_attempts)
-        if (attempt->audioSink)
-            return attempt->silentAudio;
-    return false;
+    return m_attempt && m_attempt->audioSink && m_attempt->silentAudio;
 }
 
 namespace {
@@ -120,20 +107,14 @@ guint64 sinkStat(GstElement* sink, const char* field) {
 }
 } // namespace
 
-std::uint64_t MediaGraph::framesRendered() const {
+std::uint64_t Player::framesRendered() const {
     std::lock_guard lock(m_mutex);
-    for (const auto& attempt : m_attempts)
-        if (attempt->videoSink)
-            return sinkStat(attempt->videoSink, "rendered");
-    return 0;
+    return m_attempt ? sinkStat(m_attempt->videoSink, "rendered") : 0;
 }
 
-std::uint64_t MediaGraph::framesDropped() const {
+std::uint64_t Player::framesDropped() const {
     std::lock_guard lock(m_mutex);
-    for (const auto& attempt : m_attempts)
-        if (attempt->videoSink)
-            return sinkStat(attempt->videoSink, "dropped");
-    return 0;
+    return m_attempt ? sinkStat(m_attempt->videoSink, "dropped") : 0;
 }
 
-} // namespace plexavo::platform
+} // namespace plexavo::player
