@@ -69,7 +69,9 @@ std::optional<SideFileName> readSideFileName(std::string_view sourceName,
         const auto dot = rest.find('.');
         const std::string tag = lower(rest.substr(0, dot));
         rest = dot == std::string_view::npos ? std::string_view{} : rest.substr(dot + 1);
-        if (tag == "forced") {
+        if (tag.empty()) {
+            continue; // "film..srt"
+        } else if (tag == "forced") {
             name.forced = true;
         } else if (tag == "default") {
             name.isDefault = true;
@@ -214,6 +216,32 @@ std::vector<SubtitleCue> cuesBefore(std::vector<SubtitleCue> cues, int64_t limit
     return kept;
 }
 
+std::vector<std::string> assStyleNames(std::string_view header) {
+    std::vector<std::string> names;
+    for (size_t begin = 0; begin < header.size();) {
+        const auto end = std::min(header.find('\n', begin), header.size());
+        const std::string line = trim(header.substr(begin, end - begin));
+        if (line.rfind("Style:", 0) == 0) {
+            const std::string name = trim(std::string_view(line).substr(6, line.find(',') - 6));
+            if (!name.empty())
+                names.push_back(name);
+        }
+        begin = end + 1;
+    }
+    return names;
+}
+
+std::string knownStyle(const std::vector<std::string>& styles, const std::string& wanted) {
+    const auto has = [&styles](const std::string& name) {
+        return std::find(styles.begin(), styles.end(), name) != styles.end();
+    };
+    if (has(wanted))
+        return wanted;
+    if (has("Default") || styles.empty())
+        return "Default";
+    return styles.front();
+}
+
 std::optional<std::pair<std::string, std::string>> splitAssEvent(std::string_view event) {
     // ReadOrder, Layer, Style, Name, MarginL, MarginR, MarginV, Effect: eight fields, then the
     // text, which may hold commas of its own.
@@ -338,8 +366,9 @@ std::optional<CoverPlan> planCover(bool jpegOrPng, int width, int height) {
         return CoverPlan{true, width, height};
     const double scale = std::min(1.0, std::min(static_cast<double>(kCoverMaxSide) / width,
                                                 static_cast<double>(kCoverMaxSide) / height));
+    // Even sides: the JPEG written has half-size colour planes.
     const auto side = [scale](int v) {
-        return std::clamp(static_cast<int>(v * scale + 0.5), 1, kCoverMaxSide);
+        return std::clamp(static_cast<int>(v * scale / 2 + 0.5) * 2, 2, kCoverMaxSide);
     };
     return CoverPlan{false, side(width), side(height)};
 }

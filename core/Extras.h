@@ -92,6 +92,12 @@ class SubtitleTimeline {
 // The cues that lie before limitUs, the last one cut there.
 std::vector<SubtitleCue> cuesBefore(std::vector<SubtitleCue> cues, int64_t limitUs);
 
+// The style names an ASS header defines, in its order.
+std::vector<std::string> assStyleNames(std::string_view header);
+// The style an event is shown in: its own where the header defines it, else "Default" or the
+// header's first (FFmpeg's timed-text encoder writes invisible text for a style it lacks).
+std::string knownStyle(const std::vector<std::string>& styles, const std::string& wanted);
+
 // The style and text of a decoded ASS event ("ReadOrder,Layer,Style,Name,MarginL,MarginR,
 // MarginV,Effect,Text", as FFmpeg's text decoders give it); nothing for another shape.
 std::optional<std::pair<std::string, std::string>> splitAssEvent(std::string_view event);

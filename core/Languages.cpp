@@ -128,4 +128,13 @@ std::string deviceLanguage(std::string_view code) {
     return bibliographic.empty() ? lower : std::string(bibliographic);
 }
 
+std::string quickTimeLanguage(const std::string& language) {
+    static constexpr Pair kOtherNames[] = {
+        {"cze", "ces"}, {"fre", "fra"}, {"gle", "iri"},
+        {"rum", "ron"}, {"slo", "slk"}, {"swe", "sve"},
+    };
+    const std::string_view other = lookUp(std::begin(kOtherNames), std::end(kOtherNames), language);
+    return other.empty() ? language : std::string(other);
+}
+
 } // namespace plex

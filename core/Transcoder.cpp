@@ -162,8 +162,9 @@ struct SubtitleTrack {
     CodecPtr dec;
     CodecPtr enc;
     AVStream* out = nullptr;
-    int64_t originUs = 0; // the time in the stream that is 0 in the output
-    std::string language; // ISO 639-2, "" when unknown
+    int64_t originUs = 0;            // the time in the stream that is 0 in the output
+    std::string language;            // ISO 639-2, "" when unknown
+    std::vector<std::string> styles; // those the encoder's header defines
     bool isDefault = false;
     bool forced = false;
     SubtitleTimeline timeline;
@@ -215,6 +216,10 @@ class Conversion {
     void finishSubtitles(int64_t limitUs);
     void addChapters(int64_t endUs);
     void turnOffSubtitles();
+    // A language as the chosen muxer names it.
+    std::string writtenLanguage(const std::string& language) const {
+        return plan_.muxer == "mov" ? quickTimeLanguage(language) : language;
+    }
     void seekToStart();
     void readLoop();
     void flushAll();
@@ -503,8 +508,12 @@ bool Conversion::openSubtitleCodecs(SubtitleTrack& t, const char* charset) {
     AVCodecContext* c = t.enc.get();
     if (!c)
         throw Failure("out of memory");
-    // The encoder takes its styles from the decoder's ASS header.
-    const bool own = t.dec->subtitle_header && t.dec->subtitle_header_size > 0;
+    // The encoder takes its styles from the decoder's ASS header, or from a default one when
+    // the source defines none.
+    const bool own = t.dec->subtitle_header && t.dec->subtitle_header_size > 0 &&
+                     !assStyleNames({reinterpret_cast<const char*>(t.dec->subtitle_header),
+                                     static_cast<size_t>(t.dec->subtitle_header_size)})
+                          .empty();
     const size_t size =
         own ? static_cast<size_t>(t.dec->subtitle_header_size) : sizeof kDefaultAssHeader - 1;
     c->subtitle_header = static_cast<uint8_t*>(av_mallocz(size + 1));
@@ -514,6 +523,7 @@ bool Conversion::openSubtitleCodecs(SubtitleTrack& t, const char* charset) {
                 own ? t.dec->subtitle_header : reinterpret_cast<const uint8_t*>(kDefaultAssHeader),
                 size);
     c->subtitle_header_size = static_cast<int>(size);
+    t.styles = assStyleNames({reinterpret_cast<const char*>(c->subtitle_header), size});
     c->time_base = AV_TIME_BASE_Q;
     // The text box spans the picture, and font sizes scale with it.
     if (plan_.video.enabled) {
@@ -537,12 +547,10 @@ void Conversion::pickSubtitles() {
         if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
             continue;
         const std::string name = "stream " + std::to_string(i);
-        const AVCodecDescriptor* desc = avcodec_descriptor_get(st->codecpar->codec_id);
-        if (!desc || !(desc->props & AV_CODEC_PROP_TEXT_SUB)) {
+        if (!isTextSubtitle(st->codecpar->codec_id)) {
             // DVD and Blu-ray subtitles are pictures; the devices' players show text only.
-            const bool picture = desc && (desc->props & AV_CODEC_PROP_BITMAP_SUB);
             printLine(plexavo::contract::kNotePrefix +
-                      oneLine(std::string(picture ? "picture subtitles" : "subtitles") + " (" +
+                      oneLine(std::string("picture subtitles (") +
                               avcodec_get_name(st->codecpar->codec_id) + ", " + name +
                               ") cannot become text for the devices: left out"));
             continue;
@@ -584,13 +592,10 @@ void Conversion::addSideFile(const std::string& path) {
     InputPtr file(raw);
     AVStream* st = nullptr;
     if (avformat_find_stream_info(file.get(), nullptr) >= 0)
-        for (unsigned i = 0; i < file->nb_streams && !st; ++i) {
-            const AVCodecDescriptor* desc =
-                avcodec_descriptor_get(file->streams[i]->codecpar->codec_id);
-            if (file->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && desc &&
-                (desc->props & AV_CODEC_PROP_TEXT_SUB))
+        for (unsigned i = 0; i < file->nb_streams && !st; ++i)
+            if (file->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE &&
+                isTextSubtitle(file->streams[i]->codecpar->codec_id))
                 st = file->streams[i];
-        }
     if (!st) {
         warn("the file '" + name + "' holds no text subtitles; leaving it out");
         return;
@@ -662,7 +667,7 @@ void Conversion::addSubtitleStream(SubtitleTrack& t) {
     t.out->codecpar->codec_tag = MKTAG('t', 'x', '3', 'g');
     t.out->time_base = {1, 1000};
     if (!t.language.empty())
-        av_dict_set(&t.out->metadata, "language", t.language.c_str(), 0);
+        av_dict_set(&t.out->metadata, "language", writtenLanguage(t.language).c_str(), 0);
     t.out->disposition =
         (t.isDefault ? AV_DISPOSITION_DEFAULT : 0) | (t.forced ? AV_DISPOSITION_FORCED : 0);
     // The sample entry's display flags open with "all samples are forced" (0x80000000), which
@@ -740,7 +745,7 @@ void Conversion::decodeSubtitle(SubtitleTrack& t, const AVPacket* pkt) {
         if (text.empty())
             continue;
         if (event.text.empty())
-            event.style = style;
+            event.style = knownStyle(t.styles, style);
         else
             event.text += "\\N";
         event.text += text;
@@ -887,7 +892,7 @@ void Conversion::openOutput() {
         sound.push_back(lane->out);
         const std::string lang = deviceLanguage(tagOf(lane->in->metadata, "language"));
         if (deviceTarget_ && !lang.empty() && lang != "und")
-            av_dict_set(&lane->out->metadata, "language", lang.c_str(), 0);
+            av_dict_set(&lane->out->metadata, "language", writtenLanguage(lang).c_str(), 0);
     }
     // One track marked as the default: the devices start with it and offer the others, which
     // the muxer puts in the same alternate group (two defaults would give each its own group).
