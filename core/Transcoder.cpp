@@ -626,10 +626,10 @@ void Conversion::chooseCover() {
     const int chosen = pickCover(pictures);
     if (chosen < 0)
         return;
+    // FFmpeg's mov muxer writes cover art in the iTunes tags of MP4 files only.
     if (plan_.muxer == "mov") {
-        printLine(
-            plexavo::contract::kNotePrefix +
-            std::string("a QuickTime (.mov) file holds no cover art: the source's is left out"));
+        printLine(plexavo::contract::kNotePrefix +
+                  std::string("the cover art cannot be written into a .mov file: left out"));
         return;
     }
     const AVStream* st = ic->streams[chosen];

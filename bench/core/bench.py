@@ -337,20 +337,24 @@ def run_core_pairs(case, pairs, work, repeats):
                 sys.exit("bench: %s failed (exit %d), see %s.log" % (label, rc, out))
             samples[label].append((wall, cpu))
             log("  run %d %-12s %6.2f s wall %6.2f s CPU" % (rep + 1, label, wall, cpu))
+    # The least of the runs is shown beside the medians: on a shared machine it is the one
+    # other processes disturbed least (x264 at an average rate varies its own work a little).
     return {label: {"wall_s": statistics.median(w for w, _ in v),
-                    "cpu_s": statistics.median(c for _, c in v), "runs": len(v)}
+                    "cpu_s": statistics.median(c for _, c in v),
+                    "cpu_min_s": min(c for _, c in v), "runs": len(v)}
             for label, v in samples.items()}
 
 
 def pair_table(title, rows, ref_label):
     ref = rows[ref_label]
     lines = ["", "### %s" % title, "",
-             "| core | runs | wall s | CPU s | wall/%s | CPU/%s |" % (ref_label, ref_label),
-             "|---|---:|---:|---:|---:|---:|"]
+             "| core | runs | wall s | CPU s | least CPU s | wall/%s | CPU/%s | least CPU/%s |"
+             % (ref_label, ref_label, ref_label),
+             "|---|---:|---:|---:|---:|---:|---:|---:|"]
     for label, r in rows.items():
-        lines.append("| %s | %d | %.2f | %.2f | %.3f | %.3f |" % (
-            label, r["runs"], r["wall_s"], r["cpu_s"], r["wall_s"] / ref["wall_s"],
-            r["cpu_s"] / ref["cpu_s"]))
+        lines.append("| %s | %d | %.2f | %.2f | %.2f | %.3f | %.3f | %.3f |" % (
+            label, r["runs"], r["wall_s"], r["cpu_s"], r["cpu_min_s"], r["wall_s"] / ref["wall_s"],
+            r["cpu_s"] / ref["cpu_s"], r["cpu_min_s"] / ref["cpu_min_s"]))
     return lines
 
 
@@ -474,7 +478,9 @@ def main():
             ratio = rows["now"]["cpu_s"] / rows["before"]["cpu_s"]
             checks.append((case["name"] + ": CPU time <= %.2f x the core before" % BASELINE_RATIO_MAX,
                            ratio <= BASELINE_RATIO_MAX,
-                           "%.3f x (wall %.3f x)" % (ratio, rows["now"]["wall_s"] / rows["before"]["wall_s"])))
+                           "%.3f x; wall %.3f x, least CPU %.3f x" % (
+                               ratio, rows["now"]["wall_s"] / rows["before"]["wall_s"],
+                               rows["now"]["cpu_min_s"] / rows["before"]["cpu_min_s"])))
     cases = () if args.only_cores else (h264_case(hd, args.seconds), mpeg4_case(hd, args.seconds))
     for case in cases:
         log("== " + case["name"])
