@@ -94,6 +94,8 @@ class PartialFile {
     const std::string& path() const { return path_; }
     // The note that marks it as this core's own; "" when none could be written.
     const std::string& notePath() const { return notePath_; }
+    // The open file, for repairs after the muxer has closed its own descriptor.
+    int descriptor() const { return file_.get(); }
     // Gives the finished file its name by the rule; returns the path written, in the form the
     // output path was given. Throws Failure (the partial file is then removed at the end).
     std::string claim();

@@ -2,6 +2,9 @@
 #include "PlexcoreContract.h"
 
 #include "Console.h"
+#include "Extras.h"
+#include "Languages.h"
+#include "OutputFile.h"
 
 #include <cerrno>
 #include <chrono>
@@ -110,6 +113,51 @@ std::string audioDescription(const AVStream* st, int64_t bitrate) {
     return d;
 }
 
+std::string subtitleDescription(AVCodecID codec, bool isDefault, bool forced) {
+    std::string d = std::string("Subtitle: ") + avcodec_get_name(codec) +
+                    (isTextSubtitle(codec) ? " (text)" : " (picture)");
+    if (isDefault)
+        d += ", default";
+    if (forced)
+        d += ", forced";
+    return d;
+}
+
+// The lines of the subtitle files beside the source, numbered as further inputs (#1.0,
+// #2.0 ...); a file FFmpeg cannot read as subtitles is left out, as the conversion does.
+std::vector<std::string> sideFileLines(const std::string& path) {
+    std::vector<std::string> lines;
+    const std::string sourceName = path.substr(path.rfind('/') + 1);
+    for (const std::string& side : findSideFiles(path)) {
+        const std::string name = side.substr(side.rfind('/') + 1);
+        const std::optional<SideFileName> tags = readSideFileName(sourceName, name);
+        AVFormatContext* raw = avformat_alloc_context();
+        if (!tags || !raw)
+            continue;
+        raw->interrupt_callback.callback = interruptOnStop;
+        if (avformat_open_input(&raw, fileUrl(side).c_str(), nullptr, nullptr) < 0)
+            continue;
+        const InputPtr file(raw);
+        if (avformat_find_stream_info(file.get(), nullptr) < 0)
+            continue;
+        for (unsigned i = 0; i < file->nb_streams; ++i) {
+            const AVStream* st = file->streams[i];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE ||
+                !isTextSubtitle(st->codecpar->codec_id))
+                continue;
+            const std::string lang =
+                !tags->language.empty() ? tags->language : deviceLanguage(languageOf(st));
+            lines.push_back(
+                "    Stream #" + std::to_string(lines.size() + 1) + ".0" +
+                (lang.empty() ? "" : "(" + lang + ")") + ": " +
+                subtitleDescription(st->codecpar->codec_id, tags->isDefault, tags->forced) +
+                ", from " + oneLine(cutUtf8(name, 120)) + "\n");
+            break;
+        }
+    }
+    return lines;
+}
+
 std::string durationText(int64_t us) {
     if (us == AV_NOPTS_VALUE || us < 0)
         return "N/A";
@@ -204,6 +252,12 @@ int64_t measureDuration(AVFormatContext* ic, std::map<int, int64_t>* bytes) {
 }
 
 } // namespace
+
+bool isTextSubtitle(AVCodecID codec) {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
+    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) &&
+           !(desc->props & AV_CODEC_PROP_BITMAP_SUB);
+}
 
 bool isRealVideo(const AVStream* st) {
     return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
@@ -311,6 +365,24 @@ int runProbe(const std::string& path) {
                               (lang.empty() ? "" : "(" + lang + ")") + ": " + desc + "\n");
     }
 
+    // Subtitles and chapters after the sound tracks: lines older readers pass over.
+    std::vector<std::string> subtitleLines;
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        const AVStream* st = ic->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        const std::string lang = languageOf(st);
+        subtitleLines.push_back(
+            "    Stream #0." + std::to_string(i) + (lang.empty() ? "" : "(" + lang + ")") + ": " +
+            subtitleDescription(st->codecpar->codec_id, st->disposition & AV_DISPOSITION_DEFAULT,
+                                st->disposition & AV_DISPOSITION_FORCED) +
+            "\n");
+    }
+    for (std::string& line : sideFileLines(path))
+        subtitleLines.push_back(std::move(line));
+    const std::string chapterLine =
+        ic->nb_chapters > 0 ? "  Chapters: " + std::to_string(ic->nb_chapters) + "\n" : "";
+
     std::string shownPath = path;
     if (shownPath.size() > 600)
         shownPath = shownPath.substr(0, 597) + "...";
@@ -332,6 +404,14 @@ int runProbe(const std::string& path) {
     for (const auto& l : streamLines)
         if (out.size() + l.size() + tail.size() <= limit)
             out += l;
+    // The chapter count is short and comes before the subtitle lines in what is kept.
+    const size_t chapters =
+        out.size() + chapterLine.size() + tail.size() <= limit ? chapterLine.size() : 0;
+    for (const auto& l : subtitleLines)
+        if (out.size() + l.size() + chapters + tail.size() <= limit)
+            out += l;
+    if (chapters > 0)
+        out += chapterLine;
     out += tail;
     printRaw(out);
     return 1;

@@ -15,6 +15,10 @@ InputPtr openInput(const std::string& path);
 // True for a video stream that is a real picture sequence, not cover art.
 bool isRealVideo(const AVStream* st);
 
+// True for subtitles that are text, which can become the devices' timed text; the others
+// (DVD, Blu-ray, DVB, teletext) are pictures.
+bool isTextSubtitle(AVCodecID codec);
+
 // Container duration in microseconds, measured from the packets with bounded reads when the
 // container does not state it; AV_NOPTS_VALUE when it cannot be known cheaply.
 // bytes, when given, receives the bytes per stream if every packet was read.

@@ -30,11 +30,14 @@ struct VideoSource {
 struct AudioSource {
     int channels = 0; // 0 when the file does not say
     int sampleRate = 0;
+    int track = 0; // its place among the source's sound tracks
 };
 
 struct SourceInfo {
     std::optional<VideoSource> video;
     std::optional<AudioSource> audio;
+    // The source's other sound tracks, in the order they are written after the first.
+    std::vector<AudioSource> moreAudio;
 };
 
 // Reads the description of the chosen streams (either may be null).

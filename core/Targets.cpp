@@ -155,6 +155,7 @@ void planAppleAudio(AudioPlan& a, const Options& opt, const AudioSource& src,
                     std::vector<std::string>& warnings) {
     a.enabled = true;
     a.encoder = "aac";
+    a.sourceTrack = src.track;
     static const int deviceRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
     const auto isDeviceRate = [](int r) {
         return std::find(std::begin(deviceRates), std::end(deviceRates), r) !=
@@ -233,6 +234,14 @@ OutputPlan planApple(const Options& opt, const std::string& out, const SourceInf
     }
     if (src.audio)
         planAppleAudio(p.audio, opt, *src.audio, p.warnings);
+    for (const AudioSource& more : src.moreAudio) {
+        std::vector<std::string> warnings;
+        planAppleAudio(p.moreAudio.emplace_back(), opt, more, warnings);
+        // Said once for all tracks it concerns.
+        for (std::string& w : warnings)
+            if (std::find(p.warnings.begin(), p.warnings.end(), w) == p.warnings.end())
+                p.warnings.push_back(std::move(w));
+    }
     return p;
 }
 
@@ -414,8 +423,11 @@ OutputPlan makePlan(const Options& opt, const std::string& outputPath, const Sou
         opt.disc != DiscKind::None ? planDisc(opt, source) : planApple(opt, outputPath, source);
     // The chain hands the encoder its first listed format, so no conversion is left to it.
     const AVCodec* codec = avcodec_find_encoder_by_name(p.audio.encoder.c_str());
-    if (codec && codec->sample_fmts)
+    if (codec && codec->sample_fmts) {
         p.audio.sampleFormat = codec->sample_fmts[0];
+        for (AudioPlan& a : p.moreAudio)
+            a.sampleFormat = codec->sample_fmts[0];
+    }
     return p;
 }
 
@@ -513,6 +525,15 @@ std::string equivalentCommand(const OutputPlan& p, const Options& opt) {
         c += " -map 0:a:0 -af \"" + audioFilterChain(a) + "\" -c:a " + a.encoder;
         if (a.bitrate)
             c += " -b:a " + k(a.bitrate);
+    }
+    // Further tracks are named by their place in the output.
+    for (size_t i = 0; i < p.moreAudio.size(); ++i) {
+        const AudioPlan& m = p.moreAudio[i];
+        const std::string n = std::to_string(i + 1);
+        c += " -map 0:a:" + std::to_string(m.sourceTrack) + " -filter:a:" + n + " \"" +
+             audioFilterChain(m) + "\" -c:a:" + n + " " + m.encoder;
+        if (m.bitrate)
+            c += " -b:a:" + n + " " + k(m.bitrate);
     }
     c += " -f " + p.muxer;
     for (const auto& [key, val] : p.muxerOptions)

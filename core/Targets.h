@@ -41,6 +41,7 @@ struct AudioPlan {
     int sampleRate = 48000;
     int channels = 2;
     int64_t bitrate = 0;
+    int sourceTrack = 0; // which of the source's sound tracks it is made from
 };
 
 struct OutputPlan {
@@ -49,6 +50,9 @@ struct OutputPlan {
     bool appleTarget = true;
     VideoPlan video;
     AudioPlan audio;
+    // The further sound tracks, each with the same settings where the options fix them and
+    // its own source's rate and channels where they do not (device targets only).
+    std::vector<AudioPlan> moreAudio;
     std::vector<std::string> warnings; // printed before the conversion starts
     std::vector<std::string> notes;    // what was decided for the devices unasked, likewise
 };

@@ -2,8 +2,11 @@
 #include "PlexcoreContract.h"
 
 #include "Console.h"
+#include "Extras.h"
 #include "FFmpeg.h"
 #include "Graph.h"
+#include "Languages.h"
+#include "MovBoxes.h"
 #include "OutputFile.h"
 #include "Probe.h"
 #include "Source.h"
@@ -15,6 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -33,9 +39,96 @@ struct OutputDeleter {
 };
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
 
+std::string tagOf(const AVDictionary* tags, const char* key) {
+    const AVDictionaryEntry* e = av_dict_get(tags, key, nullptr, 0);
+    return e && e->value ? e->value : "";
+}
+
+// A picture scaled to width x height and written as a JPEG file's bytes.
+PacketPtr scaledPicture(const AVStream* st, int width, int height) {
+    const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!decoder)
+        throw Failure(std::string("no decoder for ") + avcodec_get_name(st->codecpar->codec_id));
+    CodecPtr dec(avcodec_alloc_context3(decoder));
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
+        throw Failure("cannot set up the decoder");
+    int err = avcodec_open2(dec.get(), decoder, nullptr);
+    FramePtr picture = makeFrame();
+    if (err >= 0)
+        err = avcodec_send_packet(dec.get(), &st->attached_pic);
+    if (err >= 0)
+        err = avcodec_send_packet(dec.get(), nullptr);
+    if (err >= 0)
+        err = avcodec_receive_frame(dec.get(), picture.get());
+    if (err < 0)
+        throw Failure("cannot decode it: " + avErrorText(err));
+
+    FramePtr scaled = makeFrame();
+    scaled->format = AV_PIX_FMT_YUVJ420P; // full range, as JPEG files are
+    scaled->width = width;
+    scaled->height = height;
+    if (av_frame_get_buffer(scaled.get(), 0) < 0)
+        throw Failure("out of memory");
+    const std::unique_ptr<SwsContext, void (*)(SwsContext*)> sws(
+        sws_getContext(picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+                       width, height, AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr, nullptr, nullptr),
+        sws_freeContext);
+    if (!sws)
+        throw Failure("cannot scale it");
+    sws_scale(sws.get(), picture->data, picture->linesize, 0, picture->height, scaled->data,
+              scaled->linesize);
+
+    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (!encoder)
+        throw Failure("this build has no JPEG encoder");
+    CodecPtr enc(avcodec_alloc_context3(encoder));
+    if (!enc)
+        throw Failure("out of memory");
+    enc->width = width;
+    enc->height = height;
+    enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    enc->time_base = {1, 25};
+    // A fixed fine quantiser: a cover is one small picture, looked at closely.
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = FF_QP2LAMBDA * 2;
+    scaled->quality = enc->global_quality;
+    scaled->pts = 0;
+    PacketPtr out = makePacket();
+    err = avcodec_open2(enc.get(), encoder, nullptr);
+    if (err >= 0)
+        err = avcodec_send_frame(enc.get(), scaled.get());
+    if (err >= 0)
+        err = avcodec_send_frame(enc.get(), nullptr);
+    if (err >= 0)
+        err = avcodec_receive_packet(enc.get(), out.get());
+    if (err < 0)
+        throw Failure("cannot write it as JPEG: " + avErrorText(err));
+    return out;
+}
+
+// Whether a subtitle file holds text FFmpeg reads as it is: UTF-8, or UTF-16 with its mark.
+bool readableText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() >= 2 &&
+        ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+        return true;
+    return isUtf8(bytes);
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+struct SubtitleFree {
+    void operator()(AVSubtitle* s) const { avsubtitle_free(s); }
+};
+
 // One input stream on its way to one output stream.
 struct Lane {
     bool video = false;
+    const AudioPlan* audio = nullptr; // the sound track's own settings
     AVStream* in = nullptr;
     CodecPtr dec;
     CodecPtr enc;
@@ -60,6 +153,39 @@ struct Lane {
     int64_t repairs = 0; // damaged timestamps replaced, from timelines already finished
 };
 
+// A timed-text track of the output: from a text subtitle stream of the source, or from a file
+// beside it, which is read whole before the conversion starts (it is small).
+struct SubtitleTrack {
+    std::string name;       // for messages: "stream 3", or the file's name
+    InputPtr sideFile;      // a file beside the source, while it is read
+    AVStream* in = nullptr; // the stream the events come from
+    CodecPtr dec;
+    CodecPtr enc;
+    AVStream* out = nullptr;
+    int64_t originUs = 0;            // the time in the stream that is 0 in the output
+    std::string language;            // ISO 639-2, "" when unknown
+    std::vector<std::string> styles; // those the encoder's header defines
+    bool isDefault = false;
+    bool forced = false;
+    SubtitleTimeline timeline;
+    std::deque<SubtitleCue> cues; // finished, waiting for the picture and sound to pass them
+    int64_t errors = 0;
+};
+
+// The same header FFmpeg's text decoders give, for a decoder that gives none: the timed-text
+// encoder reads its styles from it.
+constexpr char kDefaultAssHeader[] =
+    "[Script Info]\r\nScriptType: v4.00+\r\nPlayResX: 384\r\nPlayResY: 288\r\n\r\n"
+    "[V4+ Styles]\r\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, "
+    "OutlineColour, BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, "
+    "Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\r\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0"
+    "\r\n\r\n[Events]\r\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+    "Effect, Text\r\n";
+
+// How long an event whose end the source does not give is shown.
+constexpr int64_t kUnknownSubtitleUs = 5 * int64_t{AV_TIME_BASE};
+
 class Conversion {
   public:
     Conversion(const Options& opt, ProgressState& progress);
@@ -74,9 +200,26 @@ class Conversion {
   private:
     void checkPaths();
     void pickStreams();
+    void pickSubtitles();
+    void addSideFile(const std::string& path);
+    bool openSubtitleCodecs(SubtitleTrack& track, const char* charset);
+    void chooseCover();
     void openOutput();
     void openVideoEncoder(Lane& lane);
     void openAudioEncoder(Lane& lane);
+    void addSubtitleStream(SubtitleTrack& track);
+    void addCoverStream();
+    void readSideFiles();
+    void decodeSubtitle(SubtitleTrack& track, const AVPacket* pkt);
+    void releaseSubtitles(int64_t untilUs);
+    void writeCue(SubtitleTrack& track, const SubtitleCue& cue);
+    void finishSubtitles(int64_t limitUs);
+    void addChapters(int64_t endUs);
+    void turnOffSubtitles();
+    // A language as the chosen muxer names it.
+    std::string writtenLanguage(const std::string& language) const {
+        return plan_.muxer == "mov" ? quickTimeLanguage(language) : language;
+    }
     void seekToStart();
     void readLoop();
     void flushAll();
@@ -113,6 +256,15 @@ class Conversion {
     OutputPlan plan_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::vector<Lane*> laneOfStream_;
+    // The extras the devices show (device targets only).
+    bool deviceTarget_ = true;
+    std::vector<std::unique_ptr<SubtitleTrack>> subtitles_;
+    std::vector<SubtitleTrack*> subtitleOfStream_;
+    std::vector<uint8_t> cueBuffer_;
+    PacketPtr cover_; // the cover art as it is written
+    AVCodecID coverCodec_ = AV_CODEC_ID_NONE;
+    int coverWidth_ = 0, coverHeight_ = 0;
+    AVStream* coverOut_ = nullptr;
     FramePtr frame_ = makeFrame();
     FramePtr filtered_ = makeFrame();
     PacketPtr encoded_ = makePacket();
@@ -128,7 +280,8 @@ class Conversion {
 };
 
 Conversion::Conversion(const Options& opt, ProgressState& progress)
-    : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output) {
+    : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output),
+      deviceTarget_(opt.disc == DiscKind::None) {
     // Tests prove that nothing the conversion throws escapes the core's error handling.
     if (const char* fault = std::getenv("PLEXCORE_TEST_FAULT")) {
         faultKind_ = fault;
@@ -189,6 +342,12 @@ void Conversion::pickStreams() {
             }
     }
     int a = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, v, nullptr, 0);
+    // The devices offer every sound track; the one the source marks as its own comes first.
+    std::vector<int> audio;
+    for (unsigned i = 0; i < ic->nb_streams; ++i)
+        if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            audio.push_back(static_cast<int>(i));
+    const std::vector<int> sound = deviceTarget_ ? soundTrackOrder(audio, a) : std::vector<int>{a};
 
     laneOfStream_.assign(ic->nb_streams, nullptr);
     auto open = [&](int idx, bool video) {
@@ -226,7 +385,8 @@ void Conversion::pickStreams() {
         lanes_.push_back(std::move(lane));
     };
     open(v, true);
-    open(a, false);
+    for (int idx : sound)
+        open(idx, false);
     if (lanes_.empty())
         throw Failure("no audio or video in '" + inPath_ + "' that can be decoded");
 }
@@ -286,7 +446,7 @@ void Conversion::openVideoEncoder(Lane& lane) {
 }
 
 void Conversion::openAudioEncoder(Lane& lane) {
-    const AudioPlan& a = plan_.audio;
+    const AudioPlan& a = *lane.audio;
     const AVCodec* codec = avcodec_find_encoder_by_name(a.encoder.c_str());
     if (!codec)
         throw Failure("this build has no " + a.encoder + " encoder");
@@ -318,6 +478,393 @@ void Conversion::openAudioEncoder(Lane& lane) {
     lane.out->time_base = c->time_base;
 }
 
+bool Conversion::openSubtitleCodecs(SubtitleTrack& t, const char* charset) {
+    const AVCodec* decoder = avcodec_find_decoder(t.in->codecpar->codec_id);
+    if (!decoder) {
+        warn("no decoder for the subtitles of " + t.name + "; leaving them out");
+        return false;
+    }
+    t.dec.reset(avcodec_alloc_context3(decoder));
+    if (!t.dec)
+        throw Failure("out of memory");
+    if (avcodec_parameters_to_context(t.dec.get(), t.in->codecpar) < 0)
+        throw Failure("cannot set up the subtitle decoder");
+    t.dec->pkt_timebase = t.in->time_base;
+    Dict options;
+    if (charset)
+        options.set("sub_charenc", charset);
+    int err = avcodec_open2(t.dec.get(), decoder, options.get());
+    if (err < 0) {
+        warn("cannot read the subtitles of " + t.name + " (" + avErrorText(err) +
+             "); leaving them out");
+        return false;
+    }
+
+    // Timed text (tx3g) is what the devices' players list.
+    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_MOV_TEXT);
+    if (!encoder)
+        throw Failure("this build has no timed-text (mov_text) encoder");
+    t.enc.reset(avcodec_alloc_context3(encoder));
+    AVCodecContext* c = t.enc.get();
+    if (!c)
+        throw Failure("out of memory");
+    // The encoder takes its styles from the decoder's ASS header, or from a default one when
+    // the source defines none.
+    const bool own = t.dec->subtitle_header && t.dec->subtitle_header_size > 0 &&
+                     !assStyleNames({reinterpret_cast<const char*>(t.dec->subtitle_header),
+                                     static_cast<size_t>(t.dec->subtitle_header_size)})
+                          .empty();
+    const size_t size =
+        own ? static_cast<size_t>(t.dec->subtitle_header_size) : sizeof kDefaultAssHeader - 1;
+    c->subtitle_header = static_cast<uint8_t*>(av_mallocz(size + 1));
+    if (!c->subtitle_header)
+        throw Failure("out of memory");
+    std::memcpy(c->subtitle_header,
+                own ? t.dec->subtitle_header : reinterpret_cast<const uint8_t*>(kDefaultAssHeader),
+                size);
+    c->subtitle_header_size = static_cast<int>(size);
+    t.styles = assStyleNames({reinterpret_cast<const char*>(c->subtitle_header), size});
+    c->time_base = AV_TIME_BASE_Q;
+    // The text box spans the picture, and font sizes scale with it.
+    if (plan_.video.enabled) {
+        c->width = plan_.video.width;
+        c->height = plan_.video.height;
+    }
+    err = avcodec_open2(c, encoder, nullptr);
+    if (err < 0) {
+        warn("cannot write the subtitles of " + t.name + " as timed text (" + avErrorText(err) +
+             "); leaving them out");
+        return false;
+    }
+    return true;
+}
+
+void Conversion::pickSubtitles() {
+    AVFormatContext* ic = in_.get();
+    subtitleOfStream_.assign(ic->nb_streams, nullptr);
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        AVStream* st = ic->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        const std::string name = "stream " + std::to_string(i);
+        if (!isTextSubtitle(st->codecpar->codec_id)) {
+            // DVD and Blu-ray subtitles are pictures; the devices' players show text only.
+            printLine(plexavo::contract::kNotePrefix +
+                      oneLine(std::string("picture subtitles (") +
+                              avcodec_get_name(st->codecpar->codec_id) + ", " + name +
+                              ") cannot become text for the devices: left out"));
+            continue;
+        }
+        auto track = std::make_unique<SubtitleTrack>();
+        track->name = name;
+        track->in = st;
+        track->language = deviceLanguage(tagOf(st->metadata, "language"));
+        track->isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
+        track->forced = st->disposition & AV_DISPOSITION_FORCED;
+        if (!openSubtitleCodecs(*track, nullptr))
+            continue;
+        subtitleOfStream_[i] = track.get();
+        subtitles_.push_back(std::move(track));
+    }
+    for (const std::string& path : findSideFiles(inPath_))
+        addSideFile(path);
+    // One default at most: the muxer would give each of several a group of its own.
+    bool seen = false;
+    for (auto& track : subtitles_) {
+        track->isDefault = track->isDefault && !seen;
+        seen = seen || track->isDefault;
+    }
+}
+
+void Conversion::addSideFile(const std::string& path) {
+    const std::string name = baseName(path);
+    const std::optional<SideFileName> tags = readSideFileName(baseName(inPath_), name);
+    if (!tags)
+        return;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
+        throw Failure("out of memory");
+    raw->interrupt_callback = in_->interrupt_callback;
+    if (avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, nullptr) < 0) {
+        warn("cannot read the subtitle file '" + name + "'; leaving it out");
+        return;
+    }
+    InputPtr file(raw);
+    AVStream* st = nullptr;
+    if (avformat_find_stream_info(file.get(), nullptr) >= 0)
+        for (unsigned i = 0; i < file->nb_streams && !st; ++i)
+            if (file->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE &&
+                isTextSubtitle(file->streams[i]->codecpar->codec_id))
+                st = file->streams[i];
+    if (!st) {
+        warn("the file '" + name + "' holds no text subtitles; leaving it out");
+        return;
+    }
+    auto track = std::make_unique<SubtitleTrack>();
+    track->name = "'" + name + "'";
+    track->in = st;
+    track->sideFile = std::move(file);
+    track->language =
+        !tags->language.empty() ? tags->language : deviceLanguage(tagOf(st->metadata, "language"));
+    track->isDefault = tags->isDefault;
+    track->forced = tags->forced;
+    // Files from older tools are often in the Windows Western code page, not UTF-8.
+    if (!openSubtitleCodecs(*track, readableText(path) ? nullptr : "CP1252"))
+        return;
+    subtitles_.push_back(std::move(track));
+}
+
+void Conversion::chooseCover() {
+    AVFormatContext* ic = in_.get();
+    std::vector<CoverCandidate> pictures;
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        const AVStream* st = ic->streams[i];
+        if ((st->disposition & AV_DISPOSITION_ATTACHED_PIC) && st->attached_pic.size > 0)
+            pictures.push_back({static_cast<int>(i), tagOf(st->metadata, "comment"),
+                                tagOf(st->metadata, "filename")});
+    }
+    const int chosen = pickCover(pictures);
+    if (chosen < 0)
+        return;
+    // FFmpeg's mov muxer writes cover art in the iTunes tags of MP4 files only.
+    if (plan_.muxer == "mov") {
+        printLine(plexavo::contract::kNotePrefix +
+                  std::string("the cover art cannot be written into a .mov file: left out"));
+        return;
+    }
+    const AVStream* st = ic->streams[chosen];
+    const AVCodecParameters* par = st->codecpar;
+    const bool asItIs = par->codec_id == AV_CODEC_ID_MJPEG || par->codec_id == AV_CODEC_ID_PNG;
+    const std::optional<CoverPlan> how = planCover(asItIs, par->width, par->height);
+    if (!how) {
+        warn("the cover art has no size; leaving it out");
+        return;
+    }
+    try {
+        if (how->copy) {
+            cover_ = makePacket();
+            if (av_packet_ref(cover_.get(), &st->attached_pic) < 0)
+                throw Failure("out of memory");
+            coverCodec_ = par->codec_id;
+        } else {
+            cover_ = scaledPicture(st, how->width, how->height);
+            coverCodec_ = AV_CODEC_ID_MJPEG;
+        }
+        coverWidth_ = how->width;
+        coverHeight_ = how->height;
+    } catch (const Failure& f) {
+        cover_.reset();
+        warn(std::string("cannot convert the cover art (") + f.what() + "); leaving it out");
+    }
+}
+
+void Conversion::addSubtitleStream(SubtitleTrack& t) {
+    t.out = avformat_new_stream(out_.get(), nullptr);
+    if (!t.out)
+        throw Failure("out of memory");
+    avcodec_parameters_from_context(t.out->codecpar, t.enc.get());
+    // The sample entry and handler Apple's players list as subtitles, in .mov files too.
+    t.out->codecpar->codec_tag = MKTAG('t', 'x', '3', 'g');
+    t.out->time_base = {1, 1000};
+    if (!t.language.empty())
+        av_dict_set(&t.out->metadata, "language", writtenLanguage(t.language).c_str(), 0);
+    t.out->disposition =
+        (t.isDefault ? AV_DISPOSITION_DEFAULT : 0) | (t.forced ? AV_DISPOSITION_FORCED : 0);
+    // The sample entry's display flags open with "all samples are forced" (0x80000000), which
+    // Apple's players read as a track shown for the foreign parts only.
+    if (t.forced && t.out->codecpar->extradata && t.out->codecpar->extradata_size >= 4)
+        t.out->codecpar->extradata[0] = static_cast<uint8_t>(t.out->codecpar->extradata[0] | 0x80);
+}
+
+void Conversion::addCoverStream() {
+    coverOut_ = avformat_new_stream(out_.get(), nullptr);
+    if (!coverOut_)
+        throw Failure("out of memory");
+    coverOut_->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    coverOut_->codecpar->codec_id = coverCodec_;
+    coverOut_->codecpar->width = coverWidth_;
+    coverOut_->codecpar->height = coverHeight_;
+    // Exactly this disposition makes the muxer write it as the cover, not as a track.
+    coverOut_->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    coverOut_->time_base = {1, 90000};
+}
+
+void Conversion::readSideFiles() {
+    for (auto& track : subtitles_) {
+        if (!track->sideFile)
+            continue;
+        PacketPtr pkt = makePacket();
+        while (!stopRequested() && av_read_frame(track->sideFile.get(), pkt.get()) >= 0) {
+            if (pkt->stream_index == track->in->index)
+                decodeSubtitle(*track, pkt.get());
+            av_packet_unref(pkt.get());
+        }
+        track->timeline.finish();
+        for (SubtitleCue& cue : track->timeline.take())
+            track->cues.push_back(std::move(cue));
+        // The stream's description stays with the decoder; the file is done with.
+        track->in = nullptr;
+        track->sideFile.reset();
+    }
+}
+
+void Conversion::decodeSubtitle(SubtitleTrack& t, const AVPacket* pkt) {
+    AVSubtitle sub{};
+    int got = 0;
+    const int err = avcodec_decode_subtitle2(t.dec.get(), &sub, &got, const_cast<AVPacket*>(pkt));
+    if (err < 0) {
+        if (++t.errors == 1)
+            warn("skipped damaged subtitles in " + t.name + " (" + avErrorText(err) + ")");
+        return;
+    }
+    if (!got)
+        return;
+    const std::unique_ptr<AVSubtitle, SubtitleFree> owned(&sub);
+    int64_t pts = sub.pts;
+    if (pts == AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE)
+        pts = av_rescale_q(pkt->pts, t.dec->pkt_timebase, AV_TIME_BASE_Q);
+    if (pts == AV_NOPTS_VALUE)
+        return;
+    SubtitleEvent event;
+    event.startUs = pts + int64_t{sub.start_display_time} * 1000 - t.originUs;
+    const bool endKnown =
+        sub.end_display_time > sub.start_display_time && sub.end_display_time != UINT32_MAX;
+    event.endUs = endKnown ? pts + int64_t{sub.end_display_time} * 1000 - t.originUs
+                           : event.startUs + kUnknownSubtitleUs;
+    for (unsigned i = 0; i < sub.num_rects; ++i) {
+        const AVSubtitleRect* r = sub.rects[i];
+        std::string style, text;
+        if (r->type == SUBTITLE_ASS && r->ass) {
+            if (auto parts = splitAssEvent(r->ass)) {
+                style = std::move(parts->first);
+                text = std::move(parts->second);
+            }
+        } else if (r->type == SUBTITLE_TEXT && r->text) {
+            text = assText(r->text);
+        }
+        if (text.empty())
+            continue;
+        if (event.text.empty())
+            event.style = knownStyle(t.styles, style);
+        else
+            event.text += "\\N";
+        event.text += text;
+    }
+    t.timeline.add(std::move(event));
+    for (SubtitleCue& cue : t.timeline.take())
+        t.cues.push_back(std::move(cue));
+}
+
+void Conversion::writeCue(SubtitleTrack& t, const SubtitleCue& cue) {
+    const int64_t startMs = (cue.startUs + 500) / 1000;
+    const int64_t endMs = (cue.endUs + 500) / 1000;
+    if (endMs <= startMs)
+        return;
+    std::string event = assEvent(cue);
+    AVSubtitleRect rect{};
+    rect.type = SUBTITLE_ASS;
+    rect.ass = event.data();
+    AVSubtitleRect* rects[] = {&rect};
+    AVSubtitle sub{};
+    sub.num_rects = 1;
+    sub.rects = rects;
+    sub.pts = cue.startUs;
+    sub.end_display_time = static_cast<uint32_t>(endMs - startMs);
+    if (cueBuffer_.empty())
+        cueBuffer_.resize(1 << 20);
+    const int size = avcodec_encode_subtitle(t.enc.get(), cueBuffer_.data(),
+                                             static_cast<int>(cueBuffer_.size()), &sub);
+    if (size < 0) {
+        if (++t.errors == 1)
+            warn("cannot write a subtitle of " + t.name + " as timed text; leaving it out");
+        return;
+    }
+    PacketPtr pkt = makePacket();
+    if (av_new_packet(pkt.get(), size) < 0)
+        throw Failure("out of memory");
+    std::memcpy(pkt->data, cueBuffer_.data(), static_cast<size_t>(size));
+    pkt->pts = pkt->dts = startMs;
+    pkt->duration = endMs - startMs;
+    av_packet_rescale_ts(pkt.get(), {1, 1000}, t.out->time_base);
+    pkt->stream_index = t.out->index;
+    checkWriteError(av_interleaved_write_frame(out_.get(), pkt.get()));
+}
+
+void Conversion::releaseSubtitles(int64_t untilUs) {
+    // A cue goes to the muxer once the picture and sound have passed it, so the file stays
+    // interleaved and a stop never leaves text beyond the end.
+    for (auto& track : subtitles_)
+        while (!track->cues.empty() && track->cues.front().endUs <= untilUs) {
+            writeCue(*track, track->cues.front());
+            track->cues.pop_front();
+        }
+}
+
+void Conversion::finishSubtitles(int64_t limitUs) {
+    for (auto& track : subtitles_) {
+        track->timeline.finish(limitUs);
+        std::vector<SubtitleCue> rest(std::make_move_iterator(track->cues.begin()),
+                                      std::make_move_iterator(track->cues.end()));
+        track->cues.clear();
+        for (SubtitleCue& cue : track->timeline.take())
+            rest.push_back(std::move(cue));
+        for (const SubtitleCue& cue : cuesBefore(std::move(rest), limitUs))
+            writeCue(*track, cue);
+    }
+}
+
+void Conversion::addChapters(int64_t endUs) {
+    AVFormatContext* ic = in_.get();
+    if (!deviceTarget_ || ic->nb_chapters == 0 || endUs <= 0)
+        return;
+    const int64_t origin =
+        (ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0) + opt_.startUs.value_or(0);
+    std::vector<ChapterMark> marks;
+    for (unsigned i = 0; i < ic->nb_chapters; ++i) {
+        const AVChapter* c = ic->chapters[i];
+        if (c->start == AV_NOPTS_VALUE || c->time_base.num <= 0 || c->time_base.den <= 0)
+            continue;
+        ChapterMark m;
+        m.startUs = av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q) - origin;
+        m.endUs = c->end == AV_NOPTS_VALUE
+                      ? m.startUs
+                      : av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q) - origin;
+        m.title = tagOf(c->metadata, "title");
+        marks.push_back(std::move(m));
+    }
+    // Given to the muxer only now, when the length written is known: it then makes the
+    // chapter track with the index, and no chapter reaches past the end of a stopped run.
+    AVFormatContext* oc = out_.get();
+    const std::vector<ChapterMark> kept = chaptersWithin(std::move(marks), endUs);
+    if (kept.empty())
+        return;
+    oc->chapters = static_cast<AVChapter**>(av_calloc(kept.size(), sizeof(AVChapter*)));
+    if (!oc->chapters)
+        throw Failure("out of memory");
+    for (const ChapterMark& m : kept) {
+        auto* c = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        if (!c)
+            throw Failure("out of memory");
+        oc->chapters[oc->nb_chapters++] = c; // freed with the context from here on
+        c->id = static_cast<int64_t>(oc->nb_chapters);
+        c->time_base = {1, 1000};
+        c->start = (m.startUs + 500) / 1000;
+        c->end = (m.endUs + 500) / 1000;
+        av_dict_set(&c->metadata, "title", m.title.c_str(), 0);
+    }
+}
+
+void Conversion::turnOffSubtitles() {
+    // The muxer turns on the first track when the source turned none on.
+    if (subtitles_.empty() || !partial_)
+        return;
+    for (const auto& track : subtitles_)
+        if (track->isDefault)
+            return;
+    if (!turnOffSubtitleTracks(partial_->descriptor()))
+        warn("cannot mark the subtitles as off; players may show them unasked");
+}
+
 void Conversion::openOutput() {
     AVFormatContext* oc = nullptr;
     // The muxer is named, never guessed from the file name: the partial file's name says
@@ -335,14 +882,35 @@ void Conversion::openOutput() {
     // The muxer reopens the file by this name to move the index to the front.
     oc->url = av_strdup(fileUrl(writePath_).c_str());
 
+    std::vector<AVStream*> sound;
     for (auto& lane : lanes_) {
-        if (lane->video)
+        if (lane->video) {
             openVideoEncoder(*lane);
-        else
-            openAudioEncoder(*lane);
+            continue;
+        }
+        openAudioEncoder(*lane);
+        sound.push_back(lane->out);
+        const std::string lang = deviceLanguage(tagOf(lane->in->metadata, "language"));
+        if (deviceTarget_ && !lang.empty() && lang != "und")
+            av_dict_set(&lane->out->metadata, "language", writtenLanguage(lang).c_str(), 0);
     }
-    if (opt_.title && !opt_.title->empty())
+    // One track marked as the default: the devices start with it and offer the others, which
+    // the muxer puts in the same alternate group (two defaults would give each its own group).
+    if (sound.size() > 1)
+        for (AVStream* st : sound)
+            st->disposition = st == sound.front() ? AV_DISPOSITION_DEFAULT : 0;
+    for (auto& track : subtitles_)
+        addSubtitleStream(*track);
+    if (cover_)
+        addCoverStream();
+    if (deviceTarget_) {
+        const AVDictionary* tags = in_->metadata;
+        const auto lookup = [tags](const char* key) { return tagOf(tags, key); };
+        for (const auto& [key, value] : deviceTags(lookup, opt_.title))
+            av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0);
+    } else if (opt_.title && !opt_.title->empty()) {
         av_dict_set(&oc->metadata, "title", opt_.title->c_str(), 0);
+    }
 
     if (needsFile) {
         err = avio_open(&oc->pb, fileUrl(writePath_).c_str(), AVIO_FLAG_WRITE);
@@ -355,6 +923,13 @@ void Conversion::openOutput() {
     err = avformat_write_header(oc, opts.get());
     if (err < 0)
         throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
+    if (coverOut_) {
+        // The muxer keeps the picture for the index it writes at the end.
+        cover_->stream_index = coverOut_->index;
+        cover_->pts = cover_->dts = 0;
+        err = av_interleaved_write_frame(oc, cover_.get());
+        checkWriteError(err);
+    }
 }
 
 void Conversion::seekToStart() {
@@ -389,6 +964,11 @@ void Conversion::seekToStart() {
             boundTimeline(*lane, lane->in->time_base);
     if (opt_.durationUs)
         endSec_ = static_cast<double>(*opt_.durationUs) / 1e6;
+    // A file beside the source counts from the start of play, whatever the source's own clock.
+    for (auto& track : subtitles_) {
+        track->originUs = track->sideFile ? startUs : origin;
+        track->timeline = SubtitleTimeline(opt_.durationUs.value_or(0));
+    }
     if (startUs > 0) {
         // Land on the key frame before the start; the frames up to it are decoded and dropped.
         int err = avformat_seek_file(ic, -1, INT64_MIN, origin, origin, 0);
@@ -550,13 +1130,13 @@ void Conversion::placeAudio(Lane& lane, AVFrame* f, int64_t pts) {
             drainFilter(lane);
             // aresample counts its first sample at the input's rate. Rounded up, the new
             // chain can only start a fraction of a sample late, never overlap the old one.
-            first = av_rescale_q_rnd(lane.nextOutSample, {1, plan_.audio.sampleRate}, {1, sr},
+            first = av_rescale_q_rnd(lane.nextOutSample, {1, lane.audio->sampleRate}, {1, sr},
                                      AV_ROUND_UP);
         }
         const AVCodecContext* enc = lane.enc.get();
         const int frameSize =
             (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : enc->frame_size;
-        lane.filter.configureAudio(f, {1, sr}, plan_.audio, frameSize, first, endSec_);
+        lane.filter.configureAudio(f, {1, sr}, *lane.audio, frameSize, first, endSec_);
         lane.filterRate = sr;
     }
     lane.filter.push(f);
@@ -620,6 +1200,8 @@ void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
     }
     int err = av_interleaved_write_frame(out_.get(), pkt);
     checkWriteError(err);
+    if (!subtitles_.empty())
+        releaseSubtitles(progress_.outUs.load(std::memory_order_relaxed));
     if (++packetsWritten_ == faultAfter_)
         injectFault();
     if (out_->pb)
@@ -664,6 +1246,10 @@ void Conversion::readLoop() {
         Lane* lane = pkt->stream_index < static_cast<int>(laneOfStream_.size())
                          ? laneOfStream_[pkt->stream_index]
                          : nullptr;
+        // Streams that appear later in the file have no track.
+        if (!lane && pkt->stream_index < static_cast<int>(subtitleOfStream_.size()))
+            if (SubtitleTrack* track = subtitleOfStream_[pkt->stream_index])
+                decodeSubtitle(*track, pkt.get());
         if (lane && !lane->done) {
             // Safety net for streams whose decoder never reaches the end point. One packet
             // far past the end may be a damaged timestamp; a run of them is not.
@@ -706,11 +1292,35 @@ int Conversion::run() {
         return plexavo::contract::kExitStopped;
     pickStreams();
     const AVStream* v = nullptr;
-    const AVStream* a = nullptr;
-    for (auto& lane : lanes_)
-        (lane->video ? v : a) = lane->in;
-    source_ = describeSource(in_.get(), v, a);
+    std::vector<Lane*> sound;
+    for (auto& lane : lanes_) {
+        if (lane->video)
+            v = lane->in;
+        else
+            sound.push_back(lane.get());
+    }
+    source_ = describeSource(in_.get(), v, sound.empty() ? nullptr : sound[0]->in);
+    // Each sound track by its place among the source's, for the plan's ffmpeg command.
+    const auto trackOf = [this](const AVStream* st) {
+        int n = 0;
+        for (int i = 0; i < st->index; ++i)
+            n += in_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        return n;
+    };
+    if (source_.audio)
+        source_.audio->track = trackOf(sound[0]->in);
+    for (size_t i = 1; i < sound.size(); ++i) {
+        const AVCodecParameters* par = sound[i]->in->codecpar;
+        source_.moreAudio.push_back(
+            {par->ch_layout.nb_channels, par->sample_rate, trackOf(sound[i]->in)});
+    }
     plan_ = makePlan(opt_, outPath_, source_);
+    for (size_t i = 0; i < sound.size(); ++i)
+        sound[i]->audio = i == 0 ? &plan_.audio : &plan_.moreAudio.at(i - 1);
+    if (deviceTarget_) {
+        pickSubtitles();
+        chooseCover();
+    }
     for (const std::string& note : plan_.notes)
         printLine(plexavo::contract::kNotePrefix + oneLine(note));
     for (const std::string& w : plan_.warnings)
@@ -719,11 +1329,15 @@ int Conversion::run() {
         printLine("Plan: " + equivalentCommand(plan_, opt_));
     openOutput();
     seekToStart();
+    readSideFiles();
 
     readLoop();
     progress_.reading = false;
     const bool stopped = stopRequested();
     flushAll();
+    const int64_t writtenUs = progress_.outUs.load();
+    finishSubtitles(writtenUs);
+    addChapters(writtenUs);
     int err = av_write_trailer(out_.get());
     checkWriteError(err);
     if (out_->pb) {
@@ -731,6 +1345,7 @@ int Conversion::run() {
         err = avio_closep(&out_->pb);
         checkWriteError(err);
     }
+    turnOffSubtitles();
     if (packetsWritten_ == 0) {
         if (stopped)
             return plexavo::contract::kExitStopped; // stopped before anything was written: nothing

@@ -210,3 +210,69 @@ TEST(Probe, MissingInputIsOneErrorLine) {
     EXPECT_EQ(r.termSignal, 0);
     EXPECT_EQ(linesStartingWith(r.out, "Error: ").size(), 1u) << r.out;
 }
+
+// ---------------------------------------------------------------------------
+// Subtitles and chapters: lines of their own after the sound tracks, which older readers of
+// the report pass over.
+
+TEST(ProbeExtras, SubtitlesAndChaptersFollowTheSoundTracks) {
+    TempDir dir;
+    const std::string film = dir / "film.mkv";
+    copyFile(fixture("film"), film);
+    writeFile(dir / "film.fr.forced.srt", "1\n00:00:01,000 --> 00:00:02,000\nBonjour\n");
+    writeFile(dir / "film.notes.srt", "1\n00:00:01,000 --> 00:00:02,000\nNot the film's\n");
+    const std::string text = probeLikeTheProgram(film);
+    SCOPED_TRACE("one read gave:\n" + text);
+    const auto lines = linesOf(text);
+    ASSERT_GE(lines.size(), 8u);
+    const size_t n = lines.size();
+    EXPECT_EQ(lines[n - 8].rfind("  Duration: 00:00:05.", 0), 0u);
+    EXPECT_EQ(lines[n - 7].rfind("    Stream #0.0: Video: h264", 0), 0u);
+    EXPECT_EQ(lines[n - 6].rfind("    Stream #0.1(eng): Audio: aac (LC), 44100 Hz", 0), 0u);
+    EXPECT_EQ(lines[n - 5].rfind("    Stream #0.2(fre): Audio: aac (LC), 48000 Hz", 0), 0u);
+    EXPECT_EQ(lines[n - 4], "    Stream #0.3(eng): Subtitle: subrip (text)");
+    EXPECT_EQ(lines[n - 3],
+              "    Stream #1.0(fre): Subtitle: subrip (text), forced, from film.fr.forced.srt");
+    EXPECT_EQ(lines[n - 2], "  Chapters: 2");
+    EXPECT_EQ(lines[n - 1], "At least one output file must be specified");
+}
+
+TEST(ProbeExtras, PictureSubtitlesAreNamedAsPictures) {
+    const std::string text = probeLikeTheProgram(fixture("picture-subtitles"));
+    EXPECT_NE(text.find("\n    Stream #0.2(fre): Subtitle: dvd_subtitle (picture)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Chapters:"), std::string::npos) << "no chapters, no line";
+}
+
+// Sixty subtitle tracks do not fit one read: whole subtitle lines are dropped, never a sound
+// track's line, the chapter count or the last line.
+TEST(ProbeExtras, ManySubtitleTracksStillFitOneRead) {
+    const std::string src = fixture("many-subtitles");
+    const std::string text = probeLikeTheProgram(src);
+    SCOPED_TRACE("one read gave:\n" + text);
+    ASSERT_LE(text.size(), plexavo::contract::kProbeReportMax);
+    const auto lines = linesOf(text);
+    ASSERT_GE(lines.size(), 4u);
+    const size_t n = lines.size();
+    EXPECT_EQ(lines[n - 1], "At least one output file must be specified");
+    EXPECT_EQ(lines[n - 2], "  Chapters: 3");
+    static const std::regex subtitle(
+        R"(^    Stream #0\.(\d+)\((eng|fre|ger|spa|ita)\): Subtitle: subrip \(text\)(, default)?$)");
+    int subtitles = 0, sound = 0, picture = 0;
+    for (const std::string& line : lines) {
+        if (line.find(": Subtitle: ") != std::string::npos) {
+            EXPECT_TRUE(std::regex_match(line, subtitle)) << line;
+            ++subtitles;
+        }
+        sound += line.find(": Audio: ") != std::string::npos;
+        picture += line.find(": Video: ") != std::string::npos;
+    }
+    EXPECT_EQ(sound, 1);
+    EXPECT_EQ(picture, 1);
+    EXPECT_GT(subtitles, 10);
+    EXPECT_LT(subtitles, 60);
+    // Whatever was dropped, the report is still what the single read sees first.
+    const RunResult r = run(coreArgv({"-i", src}), 60);
+    EXPECT_EQ(r.out.substr(r.out.find("Plexcore ")), text);
+}

@@ -168,6 +168,42 @@ class ProbeJson(Base):
             for absent in ("duration", "duration_seconds", "streams", "bit_rate_kbps"):
                 self.assertNotIn(absent, f)
 
+    def test_subtitles_and_chapters_are_listed(self):
+        """Subtitle tracks (the file's own and a file beside it) and the chapter count, in
+        the document and in the listing, after what was there before."""
+        inside, meta, film = self.path("inside.srt"), self.path("meta.txt"), self.path("film.mkv")
+        with open(inside, "w") as f:
+            f.write("1\n00:00:00,500 --> 00:00:01,500\nHello\n")
+        with open(meta, "w") as f:
+            f.write(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=3000\ntitle=Two\n")
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                        "testsrc=size=320x240:rate=25:duration=3", "-f", "lavfi", "-i",
+                        "sine=duration=3", "-i", inside, "-i", meta, "-map", "0:v", "-map", "1:a",
+                        "-map", "2:s", "-map_chapters", "3", "-c:v", "mpeg4", "-c:a", "aac",
+                        "-c:s", "srt", "-metadata:s:s:0", "language=eng", "-disposition:s:0", "0",
+                        film], check=True)
+        with open(self.path("film.fr.srt"), "w") as f:
+            f.write("1\n00:00:01,000 --> 00:00:02,000\nBonjour\n")
+        code, doc = self.probe(film)
+        self.assertEqual(code, 0)
+        f = doc["files"][0]
+        self.assertEqual([s["kind"] for s in f["streams"]], ["video", "audio"])
+        self.assertEqual(f["chapters"], 2)
+        self.assertEqual(f["subtitles"], [
+            {"index": 2, "file": None, "codec": "subrip", "language": "eng", "form": "text",
+             "default": False, "forced": False},
+            {"index": 0, "file": "film.fr.srt", "codec": "subrip", "language": "fre",
+             "form": "text", "default": False, "forced": False}])
+
+        listing = self.run_plexavo("--probe", film).stdout.decode().splitlines()
+        self.assertIn("  Subtitle: eng subrip (text)", listing)
+        self.assertIn("  Subtitle: fre subrip (text) from film.fr.srt", listing)
+        self.assertIn("  Chapters: 2", listing)
+        audio = next(i for i, line in enumerate(listing) if line.startswith("  Audio:"))
+        output = next(i for i, line in enumerate(listing) if line.startswith("  Output: "))
+        self.assertEqual(output - audio, 4, listing)
+
     def test_hostile_names_come_out_as_valid_json(self):
         make_clip(self.path("clip.mp4"), 2)
         names = [b'say "hi" \\ back.mp4', b"two\nlines\t.mp4", b"caf\xc3\xa9 \xff\xfe.mp4",

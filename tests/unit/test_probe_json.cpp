@@ -23,6 +23,21 @@ const char kTwoAudioTracks[] =
     "    Stream #0.3: Audio: ac3, 48000 Hz, 5.1(side), fltp\n"
     "At least one output file must be specified\n";
 
+// The lines a source with subtitles (its own and a file beside it) and
+// chapters adds after its sound tracks.
+const char kWithExtras[] =
+    "Plexcore 1.0.0, libavformat 59.27.100\n"
+    "Input #0, matroska,webm, from '/media/film.mkv':\n"
+    "  Duration: 00:00:05.00, start: 0.000000, bitrate: 871 kb/s\n"
+    "    Stream #0.0: Video: h264 (High), yuv420p, 320x240 [SAR 1:1 DAR 4:3], 25 fps\n"
+    "    Stream #0.1(eng): Audio: aac (LC), 44100 Hz, stereo, fltp\n"
+    "    Stream #0.2(fre): Audio: aac (LC), 48000 Hz, stereo, fltp\n"
+    "    Stream #0.3(eng): Subtitle: subrip (text), default\n"
+    "    Stream #0.4: Subtitle: dvd_subtitle (picture), forced\n"
+    "    Stream #1.0(fre): Subtitle: ass (text), forced, from film, from: a.fr.forced.ass\n"
+    "  Chapters: 12\n"
+    "At least one output file must be specified\n";
+
 json parse(const std::vector<ProbedFile>& files) {
     return json::parse(probeJsonDocument(files)); // throws, and so fails, on invalid JSON
 }
@@ -124,6 +139,55 @@ TEST(ProbeReport, ANameHoldingADurationLineIsNotTakenForOne) {
               kProbeFailed);
 }
 
+TEST(ProbeReport, SubtitlesAndChaptersAfterTheSoundTracks) {
+    const ProbeReport r = parseProbeReport(kWithExtras);
+    ASSERT_EQ(r.streams.size(), 3u) << "subtitle lines are no streams of the old kinds";
+    EXPECT_EQ(r.chapters, 12);
+    ASSERT_EQ(r.subtitles.size(), 3u);
+    const ProbeSubtitle& own = r.subtitles[0];
+    EXPECT_EQ(own.index, 3);
+    EXPECT_TRUE(own.file.empty());
+    EXPECT_EQ(own.codec, "subrip");
+    EXPECT_EQ(own.language, "eng");
+    EXPECT_TRUE(own.text);
+    EXPECT_TRUE(own.isDefault);
+    EXPECT_FALSE(own.forced);
+    const ProbeSubtitle& picture = r.subtitles[1];
+    EXPECT_EQ(picture.codec, "dvd_subtitle");
+    EXPECT_FALSE(picture.text);
+    EXPECT_TRUE(picture.language.empty());
+    EXPECT_TRUE(picture.forced);
+    const ProbeSubtitle& beside = r.subtitles[2];
+    EXPECT_EQ(beside.index, 0);
+    EXPECT_EQ(beside.file, "film, from: a.fr.forced.ass") << "the name is the rest of the line";
+    EXPECT_EQ(beside.codec, "ass");
+    EXPECT_TRUE(beside.forced);
+
+    EXPECT_EQ(subtitleSummary(own), "eng subrip (text, default)");
+    EXPECT_EQ(subtitleSummary(picture), "dvd_subtitle (picture, forced)");
+    EXPECT_EQ(subtitleSummary(beside), "fre ass (text, forced) from film, from: a.fr.forced.ass");
+
+    // The source list's own fields read the sound tracks as they always did.
+    CSourceItem item;
+    EXPECT_EQ(item.parseProbeOutput("/media/film.mkv", kWithExtras), 0);
+    EXPECT_EQ(item.audioDescription, " aac (LC), 48000 Hz, stereo, fltp");
+    EXPECT_EQ(item.videoDescription, " h264 (High), yuv420p, 320x240 [SAR 1:1 DAR 4:3], 25 fps");
+    EXPECT_EQ(item.report.subtitles.size(), 3u);
+
+    // Files without them: none, and no chapters.
+    const ProbeReport plain = parseProbeReport(kTwoAudioTracks);
+    EXPECT_TRUE(plain.subtitles.empty());
+    EXPECT_EQ(plain.chapters, 0);
+    // Lines that only look like them are not taken.
+    const ProbeReport odd = parseProbeReport("  Duration: 00:00:05.00, start: 0, bitrate: N/A\n"
+                                             "    Stream #0.2: Subtitle: srt (text), from x.srt\n"
+                                             "    Stream #1.0: Subtitle: srt (text)\n"
+                                             "    Stream #x: Subtitle: srt (text)\n"
+                                             "  Chapters: many\n");
+    EXPECT_TRUE(odd.subtitles.empty());
+    EXPECT_EQ(odd.chapters, 0);
+}
+
 TEST(ProbeJson, ConvertibleAndFailedFilesWithTheirDocumentedFields) {
     ProbedFile good{"/media/film.mkv", true, parseProbeReport(kTwoAudioTracks), 3723};
     ProbedFile bad{"notes.txt", false,
@@ -158,11 +222,29 @@ TEST(ProbeJson, ConvertibleAndFailedFilesWithTheirDocumentedFields) {
     EXPECT_TRUE(a["language"].is_null());
     EXPECT_FALSE(a.contains("width"));
 
+    EXPECT_EQ(f["subtitles"], json::array()) << "always there for a convertible file";
+    EXPECT_EQ(f["chapters"], 0);
+
     const json& b = doc["files"][1];
+    EXPECT_FALSE(b.contains("subtitles"));
+    EXPECT_FALSE(b.contains("chapters"));
     EXPECT_EQ(b["convertible"], false);
     EXPECT_EQ(b["reason"], "cannot read input 'notes.txt': not a media file");
     EXPECT_FALSE(b.contains("streams"));
     EXPECT_FALSE(b.contains("duration"));
+}
+
+TEST(ProbeJson, SubtitlesAndChaptersAsTheirOwnFields) {
+    const json f = parse({{"/media/film.mkv", true, parseProbeReport(kWithExtras), 5}})["files"][0];
+    EXPECT_EQ(f["streams"].size(), 3u);
+    EXPECT_EQ(f["chapters"], 12);
+    ASSERT_EQ(f["subtitles"].size(), 3u);
+    EXPECT_EQ(f["subtitles"][0], json::parse(R"({"index": 3, "file": null, "codec": "subrip",
+        "language": "eng", "form": "text", "default": true, "forced": false})"));
+    EXPECT_EQ(f["subtitles"][1]["form"], "picture");
+    EXPECT_TRUE(f["subtitles"][1]["language"].is_null());
+    EXPECT_EQ(f["subtitles"][2]["file"], "film, from: a.fr.forced.ass");
+    EXPECT_EQ(f["subtitles"][2]["index"], 0);
 }
 
 // The source list reads "1x" hours as one; the report reads no half

@@ -66,6 +66,18 @@ Json streamJson(const ProbeStream& s) {
     return j;
 }
 
+Json subtitleJson(const ProbeSubtitle& s) {
+    Json j;
+    j["index"] = s.index;
+    j["file"] = textOrNull(s.file);
+    j["codec"] = text(s.codec);
+    j["language"] = textOrNull(s.language);
+    j["form"] = s.text ? "text" : "picture";
+    j["default"] = s.isDefault;
+    j["forced"] = s.forced;
+    return j;
+}
+
 Json fileJson(const ProbedFile& file) {
     Json j;
     j["path"] = text(file.path);
@@ -88,6 +100,10 @@ Json fileJson(const ProbedFile& file) {
     j["streams"] = Json::array();
     for (const auto& stream : r.streams)
         j["streams"].push_back(streamJson(stream));
+    j["subtitles"] = Json::array();
+    for (const auto& subtitle : r.subtitles)
+        j["subtitles"].push_back(subtitleJson(subtitle));
+    j["chapters"] = r.chapters;
     return j;
 }
 

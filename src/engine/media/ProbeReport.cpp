@@ -174,7 +174,62 @@ std::optional<ProbeStream> readStreamLine(std::string_view line) {
     return stream;
 }
 
+// "Stream #0.3(eng): Subtitle: subrip (text), default, forced" or
+// "Stream #1.0(fre): Subtitle: subrip (text), from film.fr.srt", after its
+// leading blanks; the file's name is the rest of the line, commas and all.
+std::optional<ProbeSubtitle> readSubtitleLine(std::string_view line) {
+    line.remove_prefix(std::string_view("Stream #").size());
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    std::string_view number = line.substr(0, colon);
+    std::string_view rest = trimmed(line.substr(colon + 1));
+    if (!startsWith(rest, "Subtitle:"))
+        return std::nullopt;
+    rest = trimmed(rest.substr(9));
+    ProbeSubtitle subtitle;
+    if (const auto open = number.find('('); open != std::string_view::npos) {
+        const auto close = number.find(')', open);
+        subtitle.language = std::string(number.substr(open + 1, close - open - 1));
+        number = number.substr(0, open);
+    }
+    const auto dot = number.find('.');
+    if (dot == std::string_view::npos)
+        return std::nullopt;
+    const auto input = wholeNumber(number.substr(0, dot));
+    subtitle.index = wholeNumber(number.substr(dot + 1)).value_or(-1);
+    if (const auto from = rest.find(", from "); from != std::string_view::npos) {
+        subtitle.file = std::string(rest.substr(from + 7));
+        rest = rest.substr(0, from);
+    }
+    if (!input || (*input == 0) != subtitle.file.empty())
+        return std::nullopt;
+    const auto fields = splitFields(rest);
+    ProbeStream codec;
+    readCodec(fields.front(), codec);
+    subtitle.codec = codec.codec;
+    subtitle.text = codec.profile == "text";
+    for (std::size_t i = 1; i < fields.size(); ++i) {
+        subtitle.isDefault = subtitle.isDefault || fields[i] == "default";
+        subtitle.forced = subtitle.forced || fields[i] == "forced";
+    }
+    return subtitle;
+}
+
 } // namespace
+
+std::string subtitleSummary(const ProbeSubtitle& subtitle) {
+    std::string text = subtitle.language.empty() ? "" : subtitle.language + " ";
+    text += subtitle.codec + (subtitle.text ? " (text" : " (picture");
+    if (subtitle.isDefault)
+        text += ", default";
+    if (subtitle.forced)
+        text += ", forced";
+    text += ")";
+    if (!subtitle.file.empty())
+        text += " from " + subtitle.file;
+    return text;
+}
 
 std::size_t durationLineAt(std::string_view text) {
     std::size_t found = std::string_view::npos;
@@ -271,9 +326,14 @@ ProbeReport parseProbeReport(std::string_view text) {
     for (std::size_t begin = lineEnd + 1; begin < text.size();) {
         const auto end = std::min(text.find('\n', begin), text.size());
         const std::string_view streamLine = trimmed(text.substr(begin, end - begin));
-        if (startsWith(streamLine, "Stream #"))
+        if (startsWith(streamLine, "Stream #")) {
             if (auto stream = readStreamLine(streamLine))
                 report.streams.push_back(std::move(*stream));
+            else if (auto subtitle = readSubtitleLine(streamLine))
+                report.subtitles.push_back(std::move(*subtitle));
+        } else if (startsWith(streamLine, "Chapters: ")) {
+            report.chapters = wholeNumber(streamLine.substr(10)).value_or(0);
+        }
         begin = end + 1;
     }
     return report;

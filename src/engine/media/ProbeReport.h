@@ -30,15 +30,34 @@ struct ProbeStream {
     std::string sampleFormat;
 };
 
+// A subtitle track the probe lists after the sound tracks: one of the file's own
+// ("Stream #0.N") or a subtitle file beside it ("Stream #K.0 ..., from NAME").
+struct ProbeSubtitle {
+    int index = -1;       // N of "Stream #0.N"; 0 for a file beside the source
+    std::string file;     // that file's name; empty for the source's own tracks
+    std::string codec;    // "subrip", "ass", "dvd_subtitle" ...
+    std::string language; // letters and digits; empty when not printed
+    bool text = false;    // text, which a conversion keeps; else pictures, left out
+    bool isDefault = false;
+    bool forced = false;
+};
+
 struct ProbeReport {
     bool answered = false; // the core printed anything at all
     std::optional<double> durationSeconds;
     std::optional<int> bitRateKbps;
     std::vector<ProbeStream> streams;
+    std::vector<ProbeSubtitle> subtitles;
+    int chapters = 0;
     std::string error; // the core's last "Error: " line, without the prefix
     // Why the core could not be started (an errno value); 0 when it was.
     int startError = 0;
 };
+
+// One subtitle track in a few words, as the information box and the command
+// line show it: "eng subrip (text)", "fre dvd_subtitle (picture, forced)",
+// "subrip (text) from film.en.srt".
+std::string subtitleSummary(const ProbeSubtitle& subtitle);
 
 // Where the duration line begins: the last line whose text, after blanks,
 // starts with "Duration: ". The Input line before it prints the file name

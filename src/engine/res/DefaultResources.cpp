@@ -169,13 +169,16 @@ const Entry kEntries[] = {
     // address translators are asked to write to.
     {Kind::String, 0, 61990, 0,
      "If you find any translation error, please mail to %s, thanks a lot."},
-    // The source list's information box: its headings, and its text for a
-    // file without probe details.
+    // The source list's information box: its headings (subtitles and
+    // chapters after the others), and its text for a file without probe
+    // details.
     {Kind::String, 0, 61991, 0, "Duration:"},
     {Kind::String, 0, 61992, 0, "Bitrate:"},
     {Kind::String, 0, 61993, 0, "Video"},
     {Kind::String, 0, 61994, 0, "Audio"},
     {Kind::String, 0, 61995, 0, "Unknown file format."},
+    {Kind::String, 0, 61996, 0, "Subtitles"},
+    {Kind::String, 0, 61997, 0, "Chapters: "},
 
     // Why a file failed, under its name in the failure report and on the
     // command line (62000-62019). The core's own reasons come as it words them.

@@ -336,11 +336,16 @@ int runFrontEnd(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         const CSourceItem& item = items[i];
         const std::string& output = plan[i].output;
-        std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n  Output: %s\n",
+        std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n",
                     oneLine(item.displayName()).c_str(), item.durationText.c_str(),
                     item.bitrateText.c_str(), oneLine(item.videoDescription).c_str(),
-                    oneLine(item.audioDescription).c_str(),
-                    oneLine(output.substr(output.rfind('/') + 1)).c_str());
+                    oneLine(item.audioDescription).c_str());
+        // Lines of their own, only for files that have them.
+        for (const auto& subtitle : item.report.subtitles)
+            std::printf("  Subtitle: %s\n", oneLine(subtitleSummary(subtitle)).c_str());
+        if (item.report.chapters > 0)
+            std::printf("  Chapters: %d\n", item.report.chapters);
+        std::printf("  Output: %s\n", oneLine(output.substr(output.rfind('/') + 1)).c_str());
     }
     std::fflush(stdout);
     if (!request.convert)

@@ -303,6 +303,23 @@ std::string streamBlock(const char* heading, const std::string& description) {
            description.substr(secondComma + 1);
 }
 
+// The subtitle tracks, one a line, and the chapter count: shown only for
+// files that have them.
+std::string extrasBlock(const char* subtitlesHeading, const char* chaptersHeading,
+                        const ProbeReport& report) {
+    std::string block;
+    if (!report.subtitles.empty()) {
+        block += "\r\n";
+        block += subtitlesHeading;
+        block += ":";
+        for (const auto& subtitle : report.subtitles)
+            block += "\r\n " + subtitleSummary(subtitle);
+    }
+    if (report.chapters > 0)
+        block += "\r\n" + std::string(chaptersHeading) + std::to_string(report.chapters);
+    return block;
+}
+
 } // namespace
 
 void CVantrelView::refreshInfo() {
@@ -326,7 +343,8 @@ void CVantrelView::refreshInfo() {
         text = item->displayName() + "\r\n\r\n" + heading(61991) + item->durationText + "\r\n" +
                heading(61992) + item->bitrateText +
                streamBlock(heading(61993).c_str(), item->videoDescription) +
-               streamBlock(heading(61994).c_str(), item->audioDescription);
+               streamBlock(heading(61994).c_str(), item->audioDescription) +
+               extrasBlock(heading(61996).c_str(), heading(61997).c_str(), item->report);
     } else if (item) {
         text = item->displayName() + "\r\n\r\n" + heading(61995);
     }

@@ -100,6 +100,97 @@ void ffmpegToPipe(const Args& args, const std::string& out) {
     writeFile(out, r.out);
 }
 
+// Runs ffmpeg with helper files (subtitles, chapters, pictures) written next to the output
+// first and removed after; "{name}" in the arguments stands for a helper's path.
+void ffmpegWith(const std::map<std::string, std::string>& files, Args args,
+                const std::string& out) {
+    std::map<std::string, std::string> paths;
+    for (const auto& [name, text] : files) {
+        paths[name] = out + "." + name;
+        writeFile(paths[name], text);
+    }
+    for (std::string& a : args)
+        for (const auto& [name, path] : paths)
+            if (a == "{" + name + "}")
+                a = path;
+    struct Remove {
+        const std::map<std::string, std::string>& paths;
+        ~Remove() {
+            for (const auto& [name, path] : paths)
+                fs::remove(path);
+        }
+    } remove{paths};
+    ffmpeg(args, out);
+}
+
+// A picture made by the ffmpeg tool, as the bytes of a file of the given extension.
+std::string picture(const std::string& size, const std::string& ext) {
+    const std::string path = fixtureDir() + "/.picture-" + size + ext;
+    ffmpeg(lavfi("testsrc2=s=" + size + ":d=1") + Args{"-frames:v", "1", "-update", "1"}, path);
+    std::string bytes = readFile(path);
+    fs::remove(path);
+    return bytes;
+}
+
+// An MPEG program stream with two DVD subtitle pictures (at 1 s and 3 s), made byte by byte:
+// the ffmpeg tool makes picture subtitles only from other picture subtitles.
+std::string dvdSubtitleStream() {
+    const auto be16 = [](unsigned v) { return std::string{char(v >> 8 & 0xFF), char(v & 0xFF)}; };
+    const auto pts = [](unsigned long long p) {
+        return std::string{char(0x21 | (p >> 29 & 0x0E)), char(p >> 22 & 0xFF),
+                           char((p >> 14 & 0xFE) | 1), char(p >> 7 & 0xFF),
+                           char((p << 1 & 0xFE) | 1)};
+    };
+    // A 2x2 picture: empty run-length lines, then the control sequences that show it (colours,
+    // contrast, area, line offsets) and hide it a second later.
+    const std::string pixels(4, '\0');
+    const unsigned first = 4 + static_cast<unsigned>(pixels.size());
+    const std::string show = std::string("\x01\x03\x01\x23\x04\xFF\xF0\x05\x00\x00\x01\x00\x00\x01"
+                                         "\x06\x00\x04\x00\x06\xFF",
+                                         20);
+    const unsigned second = first + 4 + static_cast<unsigned>(show.size());
+    const std::string body = pixels + be16(0) + be16(second) + show + be16(100) + be16(second) +
+                             std::string("\x02\xFF", 2);
+    const std::string spu = be16(4 + static_cast<unsigned>(body.size())) + be16(first) + body;
+    std::string ps;
+    for (unsigned long long at : {90000ull, 270000ull}) {
+        ps += std::string("\0\0\x01\xBA\x44\0\x04\0\x04\x01\x01\x89\xC3\xF8", 14);
+        const std::string header = std::string("\x81\x80\x05", 3) + pts(at);
+        const std::string payload = "\x20" + spu; // DVD subtitle substream 0
+        ps += std::string("\0\0\x01\xBD", 4) +
+              be16(static_cast<unsigned>(header.size() + payload.size())) + header + payload;
+    }
+    return ps + std::string("\0\0\x01\xB9", 4);
+}
+
+const char kFilmChapters[] = ";FFMETADATA1\n"
+                             "title=A film with everything\n"
+                             "artist=The Director\n"
+                             "date=2011\n"
+                             "genre=Drama\n"
+                             "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=Intro\n"
+                             "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=5000\ntitle=Main\n";
+
+const char kFilmSubtitles[] =
+    "1\n00:00:00,500 --> 00:00:01,500\nHello there\n\n"
+    "2\n00:00:02,000 --> 00:00:03,000\nSecond line\n\n"
+    "3\n00:00:03,500 --> 00:00:04,500\nThird, with a comma\nand two lines\n";
+
+// Two events overlap from 1.5 s to 2 s; both texts show there.
+const char kAssSubtitles[] =
+    "[Script Info]\nScriptType: v4.00+\nPlayResX: 384\nPlayResY: 288\n\n"
+    "[V4+ Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, "
+    "OutlineColour, "
+    "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, "
+    "Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0\n\n"
+    "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+    "Dialogue: 0,0:00:00.50,0:00:02.00,Default,,0,0,0,,{\\i1}Styled{\\i0} words\n"
+    "Dialogue: 0,0:00:01.50,0:00:03.00,Default,,0,0,0,,Overlapping\n";
+
+const char kVttSubtitles[] = "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\nFrom WebVTT\n\n"
+                             "00:00:03.000 --> 00:00:03.800\nSecond cue\n";
+
 void requireUnreadable(const std::string& path) {
     if (ProbeInfo::of(path).ok)
         throw std::runtime_error(path + " is still readable by ffprobe: not a damaged file");
@@ -207,6 +298,150 @@ const std::map<std::string, Recipe>& recipes() {
                          "-metadata", "artist=" + std::string(300, 'a')};
             t["many-streams"] = {".mkv", a};
         }
+        // The film of the sound tracks, subtitles, chapters and tags: two sound tracks (English,
+        // French), English subtitles inside, two chapters, a title, artist, date and genre.
+        t["film"] = {".mkv",
+                     {},
+                     [](const std::string& out) {
+                         ffmpegWith({{"srt", kFilmSubtitles}, {"meta", kFilmChapters}},
+                                    lavfi(video("320x240", 5)) + lavfi(tone(44100, 5, 440)) +
+                                        lavfi(tone(48000, 5, 660)) +
+                                        Args{"-i", "{srt}", "-i", "{meta}", "-map", "0:v", "-map",
+                                             "1:a", "-map", "2:a", "-map", "3:s", "-map_metadata",
+                                             "4", "-map_chapters", "4"} +
+                                        kX264 +
+                                        Args{"-c:a", "aac", "-ac", "2", "-c:s", "srt",
+                                             "-metadata:s:a:0", "language=eng", "-metadata:s:a:1",
+                                             "language=fre", "-metadata:s:s:0", "language=eng",
+                                             "-disposition:a:0", "default", "-disposition:a:1", "0",
+                                             "-disposition:s:0", "0"},
+                                    out);
+                     },
+                     "1"};
+        // Three sound tracks, the middle one marked as the default.
+        {
+            Args a = lavfi(video("160x120", 3));
+            for (int i = 0; i < 3; ++i)
+                a = a + lavfi(tone(44100, 3, 300 + 200 * i));
+            a = a + Args{"-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3:a"} + kX264 +
+                Args{"-c:a",
+                     "aac",
+                     "-metadata:s:a:0",
+                     "language=eng",
+                     "-metadata:s:a:1",
+                     "language=fre",
+                     "-metadata:s:a:2",
+                     "language=ger",
+                     "-disposition:a:0",
+                     "0",
+                     "-disposition:a:1",
+                     "default",
+                     "-disposition:a:2",
+                     "0"};
+            t["three-tracks"] = {".mkv", a};
+        }
+        // ASS (events that overlap) and WebVTT subtitles inside Matroska.
+        t["styled-subtitles"] = {
+            ".mkv",
+            {},
+            [](const std::string& out) {
+                ffmpegWith({{"ass", kAssSubtitles}, {"vtt", kVttSubtitles}},
+                           lavfi(video("160x120", 4)) + lavfi(tone(44100, 4)) +
+                               Args{"-i", "{ass}", "-i", "{vtt}", "-map", "0:v", "-map", "1:a",
+                                    "-map", "2:s", "-map", "3:s"} +
+                               kX264 +
+                               Args{"-c:a", "aac", "-c:s:0", "ass", "-c:s:1", "webvtt",
+                                    "-metadata:s:s:0", "language=jpn", "-metadata:s:s:1",
+                                    "language=spa", "-disposition:s:0", "0", "-disposition:s:1",
+                                    "default+forced"},
+                           out);
+            },
+            "1"};
+        // DVD subtitles (pictures) beside the sound, with a language.
+        t["picture-subtitles"] = {
+            ".mkv",
+            {},
+            [](const std::string& out) {
+                ffmpegWith(
+                    {{"mpg", dvdSubtitleStream()}},
+                    lavfi(video("160x120", 4)) + lavfi(tone(44100, 4)) +
+                        Args{"-i", "{mpg}", "-map", "0:v", "-map", "1:a", "-map", "2:s"} + kX264 +
+                        Args{"-c:a", "aac", "-c:s", "copy", "-metadata:s:s:0", "language=fre"},
+                    out);
+            },
+            "1"};
+        // A Matroska attachment as the cover: a PNG larger than the devices show.
+        t["attached-cover"] = {
+            ".mkv",
+            {},
+            [](const std::string& out) {
+                ffmpegWith({{"png", picture("1000x800", ".png")}},
+                           lavfi(video("160x120", 3)) + lavfi(tone(44100, 3)) + kX264 +
+                               Args{"-c:a", "aac", "-attach", "{png}", "-metadata:s:t",
+                                    "mimetype=image/png", "-metadata:s:t", "filename=cover.png"},
+                           out);
+            },
+            "1"};
+        // An MP3 with its front cover (a small JPEG) and the tags of a song.
+        t["song"] = {".mp3",
+                     {},
+                     [](const std::string& out) {
+                         ffmpegWith({{"jpg", picture("300x300", ".jpg")}},
+                                    lavfi(tone(44100, 3)) + Args{"-i",
+                                                                 "{jpg}",
+                                                                 "-map",
+                                                                 "0:a",
+                                                                 "-map",
+                                                                 "1:v",
+                                                                 "-c:a",
+                                                                 "libmp3lame",
+                                                                 "-c:v",
+                                                                 "copy",
+                                                                 "-id3v2_version",
+                                                                 "3",
+                                                                 "-disposition:v",
+                                                                 "attached_pic",
+                                                                 "-metadata:s:v",
+                                                                 "comment=Cover (front)",
+                                                                 "-metadata",
+                                                                 "title=A song",
+                                                                 "-metadata",
+                                                                 "artist=A singer",
+                                                                 "-metadata",
+                                                                 "album=An album",
+                                                                 "-metadata",
+                                                                 "album_artist=A band",
+                                                                 "-metadata",
+                                                                 "track=4/12",
+                                                                 "-metadata",
+                                                                 "disc=1/2",
+                                                                 "-metadata",
+                                                                 "comment=Recorded live"},
+                                    out);
+                     },
+                     "1"};
+        // More subtitle tracks than the probe's one read holds, and chapters.
+        t["many-subtitles"] = {
+            ".mkv",
+            {},
+            [](const std::string& out) {
+                std::string meta = ";FFMETADATA1\n";
+                for (int c = 0; c < 3; ++c)
+                    meta += "[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(c * 1000) +
+                            "\nEND=" + std::to_string(c * 1000 + 1000) + "\ntitle=Part " +
+                            std::to_string(c + 1) + "\n";
+                Args a = lavfi(video("160x120", 3)) + lavfi(tone(44100, 3)) +
+                         Args{"-i", "{srt}", "-i", "{meta}", "-map", "0:v", "-map", "1:a"};
+                const char* langs[] = {"eng", "fre", "ger", "spa", "ita"};
+                for (int i = 0; i < 60; ++i)
+                    a = a + Args{"-map", "2:s"};
+                a = a + Args{"-map_chapters", "3"} + kX264 + Args{"-c:a", "aac", "-c:s", "srt"};
+                for (int i = 0; i < 60; ++i)
+                    a = a + Args{"-metadata:s:s:" + std::to_string(i),
+                                 std::string("language=") + langs[i % 5]};
+                ffmpegWith({{"srt", kFilmSubtitles}, {"meta", meta}}, a, out);
+            },
+            "1"};
         t["stream-long"] = {".mkv",
                             {},
                             [](const std::string& out) {

@@ -38,6 +38,15 @@ namespace coretest {
 //   burst        320x240 calm for 2 s, then heavy grain for 2 s, video only
 //   vfr          irregular frame times with a gap, Matroska, 4 s
 //   many-streams one video and four audio streams, long tags and comment, 2 s
+//   film         320x240 H.264, AAC eng (default) and fre, SubRip eng (three cues, not on),
+//                chapters Intro 0-2 s and Main 2-5 s, title, artist, date, genre; Matroska, 5 s
+//   three-tracks 160x120 H.264, AAC eng, fre (the default) and ger, 3 s
+//   styled-subtitles  ASS jpn (two events overlap at 1.5-2 s) and WebVTT spa (default,
+//                forced) with H.264 + AAC, Matroska, 4 s
+//   picture-subtitles  DVD subtitles fre with H.264 + AAC, Matroska, 4 s
+//   attached-cover  H.264 + AAC with a 1000x800 PNG attachment "cover.png", Matroska, 3 s
+//   song         MP3 with a 300x300 JPEG front cover and a song's tags, 3 s
+//   many-subtitles  H.264 + AAC, 60 SubRip tracks, three chapters, Matroska, 3 s
 //   stream-long  streamed Matroska 320x240 H.264 + AAC, 12 s (fed through FIFOs)
 //   truncated    an MP4 with its index at the end, cut in half
 //   garbled      an MP4 whose first bytes were overwritten with noise

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace coretest {
@@ -301,6 +302,176 @@ std::vector<std::string> topLevelBoxes(const std::string& path) {
         pos += size;
     }
     return boxes;
+}
+
+namespace {
+
+unsigned long long bigEndian(const std::string& data, size_t at, size_t n) {
+    unsigned long long v = 0;
+    for (size_t i = 0; i < n && at + i < data.size(); ++i)
+        v = v << 8 | static_cast<unsigned char>(data[at + i]);
+    return v;
+}
+
+struct BoxAt {
+    std::string type;
+    size_t body = 0;
+    size_t end = 0;
+};
+
+std::vector<BoxAt> boxesIn(const std::string& data, size_t begin, size_t end) {
+    std::vector<BoxAt> boxes;
+    for (size_t pos = begin; pos + 8 <= end;) {
+        unsigned long long size = bigEndian(data, pos, 4);
+        size_t header = 8;
+        if (size == 1) {
+            size = bigEndian(data, pos + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = end - pos;
+        }
+        if (size < header || size > end - pos)
+            break;
+        boxes.push_back({data.substr(pos + 4, 4), pos + header, pos + static_cast<size_t>(size)});
+        pos += static_cast<size_t>(size);
+    }
+    return boxes;
+}
+
+const BoxAt* child(const std::vector<BoxAt>& boxes, const std::string& type) {
+    for (const BoxAt& b : boxes)
+        if (b.type == type)
+            return &b;
+    return nullptr;
+}
+
+std::string moovOf(const std::string& path, size_t& body, size_t& end) {
+    const std::string data = readFile(path);
+    for (const BoxAt& b : boxesIn(data, 0, data.size()))
+        if (b.type == "moov") {
+            body = b.body;
+            end = b.end;
+            return data;
+        }
+    body = end = 0;
+    return data;
+}
+
+} // namespace
+
+std::vector<TrackBox> trackBoxes(const std::string& path) {
+    size_t body = 0, end = 0;
+    const std::string data = moovOf(path, body, end);
+    std::vector<TrackBox> tracks;
+    for (const BoxAt& trak : boxesIn(data, body, end)) {
+        if (trak.type != "trak")
+            continue;
+        TrackBox t;
+        const auto parts = boxesIn(data, trak.body, trak.end);
+        if (const BoxAt* tkhd = child(parts, "tkhd")) {
+            t.flags = static_cast<unsigned>(bigEndian(data, tkhd->body + 1, 3));
+            // After version and flags: times and ids (20 bytes, or 32 in version 1), 8
+            // reserved bytes, the layer, then the alternate group.
+            const size_t times = data[tkhd->body] == 1 ? 32 : 20;
+            t.alternateGroup = static_cast<int>(
+                static_cast<short>(bigEndian(data, tkhd->body + 4 + times + 8 + 2, 2)));
+        }
+        if (const BoxAt* tref = child(parts, "tref"))
+            t.chapterReference = child(boxesIn(data, tref->body, tref->end), "chap") != nullptr;
+        if (const BoxAt* mdia = child(parts, "mdia")) {
+            const auto inMdia = boxesIn(data, mdia->body, mdia->end);
+            if (const BoxAt* hdlr = child(inMdia, "hdlr"))
+                t.handler = data.substr(hdlr->body + 8, 4);
+            const BoxAt* minf = child(inMdia, "minf");
+            const BoxAt* stbl =
+                minf ? child(boxesIn(data, minf->body, minf->end), "stbl") : nullptr;
+            const BoxAt* stsd =
+                stbl ? child(boxesIn(data, stbl->body, stbl->end), "stsd") : nullptr;
+            if (stsd && stsd->end - stsd->body >= 16) {
+                // Version, flags and the entry count, then the first entry: size and type,
+                // 6 reserved bytes and the data reference index before its own fields.
+                t.sampleEntry = data.substr(stsd->body + 12, 4);
+                if (t.sampleEntry == "tx3g")
+                    t.displayFlags = static_cast<unsigned>(bigEndian(data, stsd->body + 24, 4));
+            }
+        }
+        tracks.push_back(t);
+    }
+    return tracks;
+}
+
+std::vector<std::string> tagBoxes(const std::string& path) {
+    size_t body = 0, end = 0;
+    const std::string data = moovOf(path, body, end);
+    std::vector<std::string> types;
+    const BoxAt* udta = nullptr;
+    const auto inMoov = boxesIn(data, body, end);
+    udta = child(inMoov, "udta");
+    if (!udta)
+        return types;
+    for (const BoxAt& b : boxesIn(data, udta->body, udta->end)) {
+        if (b.type != "meta") {
+            types.push_back(b.type);
+            continue;
+        }
+        // meta is a full box: version and flags before its children.
+        const auto inMeta = boxesIn(data, b.body + 4, b.end);
+        if (const BoxAt* ilst = child(inMeta, "ilst"))
+            for (const BoxAt& tag : boxesIn(data, ilst->body, ilst->end))
+                types.push_back(tag.type);
+    }
+    return types;
+}
+
+std::vector<Chapter> chapters(const std::string& path) {
+    std::vector<Chapter> found;
+    const RunResult r = run({"ffprobe", "-v", "error", "-show_chapters", "-of", "flat", path}, 120,
+                            separateStderr());
+    std::map<int, Chapter> byIndex;
+    std::istringstream in(r.out);
+    std::string line;
+    while (std::getline(in, line)) {
+        int index = -1;
+        char key[64] = {};
+        if (std::sscanf(line.c_str(), "chapters.chapter.%d.%63[^=]", &index, key) != 2)
+            continue;
+        const std::string value = unescapeFlat(line.substr(line.find('=') + 1));
+        if (std::string(key) == "start_time")
+            byIndex[index].start = toNumber(value).value_or(-1);
+        else if (std::string(key) == "end_time")
+            byIndex[index].end = toNumber(value).value_or(-1);
+        else if (std::string(key) == "tags.title")
+            byIndex[index].title = value;
+    }
+    for (auto& [index, chapter] : byIndex)
+        found.push_back(chapter);
+    return found;
+}
+
+std::vector<Cue> subtitleCues(const std::string& path, int nth) {
+    std::vector<Cue> cues;
+    const RunResult r = run({"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map",
+                             "0:s:" + std::to_string(nth), "-c:s", "srt", "-f", "srt", "-"},
+                            120, separateStderr());
+    std::istringstream in(r.out);
+    std::string line;
+    const auto seconds = [](int h, int m, int s, int ms) {
+        return h * 3600 + m * 60 + s + ms / 1000.0;
+    };
+    while (std::getline(in, line)) {
+        int h1, m1, s1, ms1, h2, m2, s2, ms2;
+        if (std::sscanf(line.c_str(), "%d:%d:%d,%d --> %d:%d:%d,%d", &h1, &m1, &s1, &ms1, &h2, &m2,
+                        &s2, &ms2) != 8)
+            continue;
+        Cue cue{seconds(h1, m1, s1, ms1), seconds(h2, m2, s2, ms2), ""};
+        while (std::getline(in, line) && !line.empty() && line != "\r") {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            cue.text += (cue.text.empty() ? "" : "\n") + line;
+        }
+        cues.push_back(cue);
+    }
+    return cues;
 }
 
 namespace {

@@ -78,6 +78,35 @@ FieldCounts detectFields(const std::string& path);
 // The four-letter types of the top-level boxes of an MP4/QuickTime file, in order.
 std::vector<std::string> topLevelBoxes(const std::string& path);
 
+// One track of an MP4/QuickTime file as its boxes state it.
+struct TrackBox {
+    std::string handler;     // "vide", "soun", "sbtl", "text" ...
+    std::string sampleEntry; // "avc1", "mp4a", "tx3g" ...
+    unsigned flags = 0;      // tkhd flags: 1 enabled, 2 in movie
+    int alternateGroup = 0;
+    unsigned displayFlags = 0;     // tx3g only: the sample entry's display flags
+    bool chapterReference = false; // a "tref/chap" names the chapter track
+};
+std::vector<TrackBox> trackBoxes(const std::string& path);
+// The four-letter types of the iTunes-style tags (moov/udta/meta/ilst) and the
+// QuickTime user data (moov/udta) of an MP4/QuickTime file.
+std::vector<std::string> tagBoxes(const std::string& path);
+
+struct Chapter {
+    double start = 0;
+    double end = 0;
+    std::string title;
+};
+std::vector<Chapter> chapters(const std::string& path);
+
+struct Cue {
+    double start = 0;
+    double end = 0;
+    std::string text; // lines joined by '\n'
+};
+// The n-th subtitle stream of a file as the ffmpeg tool reads it (written out as SubRip).
+std::vector<Cue> subtitleCues(const std::string& path, int nth = 0);
+
 bool hasEncoder(const std::string& name);
 bool hasMuxer(const std::string& name);
 

@@ -472,6 +472,62 @@ TEST(AudioPlan, ChannelsRatesAndTheAacCeiling) {
     EXPECT_THROW(makePlan(o, "out.mp4", withSound(picture(320, 240), 2, 44100)), UsageError);
 }
 
+// Every sound track gets the same asked settings, and its own rate and channels where
+// nothing was asked; what the planner warns of is said once for all tracks.
+TEST(AudioPlan, EachFurtherSoundTrackHasItsOwnPlan) {
+    Options o = deviceOptions();
+    SourceInfo src = withSound(picture(320, 240), 6, 48000);
+    src.audio->track = 1;
+    src.moreAudio = {AudioSource{1, 22050, 0}, AudioSource{8, 96000, 2}};
+    OutputPlan p = makePlan(o, "out.mp4", src);
+    ASSERT_EQ(p.moreAudio.size(), 2u);
+    EXPECT_EQ(p.audio.channels, 2);
+    EXPECT_EQ(p.audio.sourceTrack, 1);
+    EXPECT_EQ(p.moreAudio[0].channels, 1);
+    EXPECT_EQ(p.moreAudio[0].sampleRate, 22050);
+    EXPECT_EQ(p.moreAudio[0].sourceTrack, 0);
+    EXPECT_EQ(p.moreAudio[1].channels, 2);
+    EXPECT_EQ(p.moreAudio[1].sampleRate, 48000);
+    for (const AudioPlan& a : p.moreAudio) {
+        EXPECT_EQ(a.encoder, "aac");
+        EXPECT_EQ(a.sampleFormat, AV_SAMPLE_FMT_FLTP);
+    }
+    EXPECT_EQ(p.audio.bitrate, 128000);
+    EXPECT_EQ(p.moreAudio[0].bitrate, 125685) << "mono 22.05 kHz cannot take 128 kb/s";
+    EXPECT_TRUE(mentions(p.warnings, "audio bit rate lowered to 125 kb/s for 22050 Hz"));
+    EXPECT_EQ(p.moreAudio[1].bitrate, 128000);
+    const std::string command = equivalentCommand(p, o);
+    EXPECT_NE(command.find("-map 0:a:0 -filter:a:1 \"atrim=start=0,aresample=22050"),
+              std::string::npos)
+        << command;
+    EXPECT_NE(command.find("-map 0:a:2 -filter:a:2 "), std::string::npos) << command;
+    EXPECT_NE(command.find("-c:a:2 aac -b:a:2 128k"), std::string::npos) << command;
+
+    o.channels = 6;
+    o.sampleRate = 32000;
+    o.audioBitrate = 96000;
+    src.moreAudio = {AudioSource{6, 44100, 0}, AudioSource{2, 22050, 2}};
+    p = makePlan(o, "out.mp4", src);
+    for (const AudioPlan& a : p.moreAudio) {
+        EXPECT_EQ(a.channels, 2);
+        EXPECT_EQ(a.sampleRate, 32000);
+        EXPECT_EQ(a.bitrate, 96000);
+    }
+    EXPECT_EQ(std::count_if(p.warnings.begin(), p.warnings.end(),
+                            [](const std::string& w) { return w.find("mixing down") != w.npos; }),
+              1);
+
+    // Disc formats keep one sound track.
+    o = deviceOptions();
+    o.disc = DiscKind::Dvd;
+    EXPECT_TRUE(makePlan(o, "out.mpg", src).moreAudio.empty());
+    // One track: the command is the one it always was.
+    o = deviceOptions();
+    src.moreAudio.clear();
+    EXPECT_EQ(equivalentCommand(makePlan(o, "out.mp4", src), o).find("-filter:a:"),
+              std::string::npos);
+}
+
 TEST(Containers, ChosenByTheExtension) {
     const SourceInfo src = videoOnly(picture(320, 240));
     EXPECT_EQ(makePlan(deviceOptions(), "a/b.MOV", src).muxer, "mov");

@@ -469,6 +469,32 @@ class TestMainView : public QObject {
         QCOMPARE(m_view->infoText(), QStringLiteral("c.mp4\r\n\r\nUnknown file format."));
     }
 
+    // Subtitle tracks, one a line, and the chapter count follow the sound, only
+    // for files that have them.
+    void infoBoxListsSubtitlesAndChaptersAfterTheSound() {
+        auto* item = makeItem("film", 60, "h264, yuv420p, 320x240", "aac, 44100 Hz");
+        item->report = parseProbeReport(
+            "  Duration: 00:01:00.00, start: 0.000000, bitrate: 512 kb/s\n"
+            "    Stream #0.2(eng): Subtitle: subrip (text), default\n"
+            "    Stream #0.3(fre): Subtitle: dvd_subtitle (picture)\n"
+            "    Stream #1.0(spa): Subtitle: subrip (text), forced, from film.es.forced.srt\n"
+            "  Chapters: 7\n");
+        addRow(*m_view, item);
+        addRow(*m_view, makeItem("plain", 60, "h264, yuv420p, 320x240", "aac, 44100 Hz"));
+        select(*m_view, {0});
+        QCOMPARE(m_view->infoText(),
+                 QStringLiteral("film.mp4\r\n\r\nDuration:00:01:00.00\r\nBitrate:512 kb/s"
+                                "\r\nVideo:\r\n h264, yuv420p,\r\n  320x240"
+                                "\r\nAudio:\r\n aac, 44100 Hz"
+                                "\r\nSubtitles:\r\n eng subrip (text, default)"
+                                "\r\n fre dvd_subtitle (picture)"
+                                "\r\n spa subrip (text, forced) from film.es.forced.srt"
+                                "\r\nChapters: 7"));
+        select(*m_view, {1});
+        QVERIFY2(m_view->infoText().endsWith(QStringLiteral("\r\nAudio:\r\n aac, 44100 Hz")),
+                 qPrintable(m_view->infoText()));
+    }
+
     // ---- Convert and Preview ---------------------------------------------------
 
     void convertMarksEveryRowWaitingAndRunsTheBatch() {
