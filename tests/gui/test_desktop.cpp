@@ -112,7 +112,13 @@ class DesktopTest : public QObject {
         m_bus = std::make_unique<TestDesktopBus>();
         QVERIFY2(m_bus->ok(), qPrintable(m_bus->error()));
     }
-    void cleanupTestCase() { m_bus.reset(); }
+    void cleanupTestCase() {
+        m_bus.reset();
+        // The bus went away under the program's session connection: let its
+        // thread take that in while the application still lives, not in the
+        // exit handlers after it.
+        QTest::qWait(500);
+    }
 
     void init() {
         MessageBox::shownTexts().clear();
