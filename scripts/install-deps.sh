@@ -20,7 +20,7 @@ PKGS=(
   ffmpeg python3 xvfb xauth x11-apps imagemagick xdg-utils twm
   librsvg2-bin desktop-file-utils appstream
   adwaita-icon-theme locales libqt6svg6 xdotool
-  clang-format
+  clang-format ccache  # ccache: the extra sanitizer and fuzz build trees rebuild from its cache
   gettext fonts-noto-cjk  # catalog checks; glyphs of the Chinese and Japanese packs
   dbus-daemon  # the desktop tests start a session bus of their own
   dpkg-dev file lintian  # make package (dpkg-shlibdeps, file) and its check
