@@ -438,7 +438,7 @@ std::string PartialFile::claim() {
 
 std::string partialNotesFolder() {
     std::string base;
-    // The base directory specification: a relative XDG_STATE_HOME is to be ignored.
+    // XDG base directories: a relative XDG_STATE_HOME is to be ignored.
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
         base = state;
     } else {

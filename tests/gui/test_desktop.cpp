@@ -295,7 +295,7 @@ class DesktopTest : public QObject {
         QTRY_VERIFY(m_list->isActiveWindow());
     }
 
-    // The token a desktop sends with the click (specification 1.2) is kept
+    // The token a desktop sends with the click (notification protocol 1.2) is kept
     // for the notification it names only, and spent by the raise: on
     // Wayland it goes to Qt (the Wayland test), elsewhere nowhere.
     void theClicksActivationTokenIsSpentByTheRaise() {

@@ -39,8 +39,8 @@ CDesktopIntegration::CDesktopIntegration(QWidget* window, const QDBusConnection&
     m_bus.connect(QString::fromLatin1(kNotifyService), QString::fromLatin1(kNotifyPath),
                   QString::fromLatin1(kNotifyInterface), QStringLiteral("NotificationClosed"), this,
                   SLOT(onNotificationClosed(uint, uint)));
-    // Sent just before ActionInvoked by servers that follow version 1.2 of
-    // the specification: the token of the user's click.
+    // Sent just before ActionInvoked by notification servers of protocol
+    // version 1.2: the token of the user's click.
     m_bus.connect(QString::fromLatin1(kNotifyService), QString::fromLatin1(kNotifyPath),
                   QString::fromLatin1(kNotifyInterface), QStringLiteral("ActivationToken"), this,
                   SLOT(onActivationToken(uint, QString)));
