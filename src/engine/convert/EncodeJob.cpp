@@ -334,32 +334,31 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     return endFinished(outputFilePath);
 }
 
-int CEncodeJob::endFinished(const std::string& outputFilePath) {
+std::string CEncodeJob::fileKept(const std::string& outputFilePath, const char* claim) {
     // The core names the file it finished; without a name it wrote the one asked for.
     const std::string written = m_writtenPath.empty() ? outputFilePath : m_writtenPath;
-    if (!isRegularFile(written)) {
-        WriteLog("The encoder core reported success, but %s is not a regular file.",
-                 written.c_str());
-        m_failureReason = LoadResString(kStrFileNotThere, written.c_str());
-        m_writtenPath.clear();
-        m_outcome = Outcome::Failed;
+    if (isRegularFile(written))
+        return written;
+    WriteLog("The encoder core %s, but %s is not a regular file.", claim, written.c_str());
+    m_failureReason = LoadResString(kStrFileNotThere, written.c_str());
+    m_writtenPath.clear();
+    m_outcome = Outcome::Failed;
+    return {};
+}
+
+int CEncodeJob::endFinished(const std::string& outputFilePath) {
+    const std::string written = fileKept(outputFilePath, "reported success");
+    if (written.empty())
         return -2;
-    }
     m_writtenPath = written;
     m_outcome = Outcome::Finished;
     return 0;
 }
 
 int CEncodeJob::endIncomplete(const std::string& outputFilePath, const SourcePart& part) {
-    const std::string written = m_writtenPath.empty() ? outputFilePath : m_writtenPath;
-    if (!isRegularFile(written)) {
-        WriteLog("The encoder core kept a file that ended early, but %s is not a regular file.",
-                 written.c_str());
-        m_failureReason = LoadResString(kStrFileNotThere, written.c_str());
-        m_writtenPath.clear();
-        m_outcome = Outcome::Failed;
+    const std::string written = fileKept(outputFilePath, "kept a file that ended early");
+    if (written.empty())
         return -2;
-    }
     std::string held, promised;
     const std::string_view reason =
         std::string_view(m_errorText)

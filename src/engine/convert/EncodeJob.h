@@ -157,6 +157,9 @@ class CEncodeJob {
     std::string reasonOf(int exitCode, bool statusKnown) const;
     // The ends of a run whose core exited on its own with its file done (or
     // done in part, the source having ended early).
+    // The file the run left when it is a regular file there; else the run
+    // failed (the core's claim in the log) and "" comes back.
+    std::string fileKept(const std::string& outputFilePath, const char* claim);
     int endFinished(const std::string& outputFilePath);
     int endIncomplete(const std::string& outputFilePath, const SourcePart& part);
 
