@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace plexavo::desktop {
@@ -84,16 +85,21 @@ OpenResult failureOf(const GError* error) {
 // this program and ignores its terminal's Ctrl+C, and starts with default signal
 // handling and nothing blocked, whatever this program's threads had set up.
 // Only async-signal-safe calls: this runs between fork and exec.
+constexpr unsigned long kKernelSignalSetBytes = 64 / 8;
+
 void detach(gpointer) {
     setsid();
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
+    // Through the kernel: the C library refuses the two signals it reserves
+    // for its threads (32 and 33), and a session that ignores them would
+    // hand that on to the browser. All zeros is "default, no flags, nothing
+    // masked" in every architecture's layout of the kernel's structure.
+    const unsigned char byDefault[64] = {};
     for (int signal = 1; signal < NSIG; ++signal)
         if (signal != SIGKILL && signal != SIGSTOP)
-            sigaction(signal, &byDefault, nullptr);
+            syscall(SYS_rt_sigaction, signal, byDefault, nullptr, kKernelSignalSetBytes);
 }
 
 // The desktop's browser for an address: the handler of its scheme, else the
