@@ -9,8 +9,8 @@
 
 namespace plexavo::bench {
 
-inline CSourceItem* makeListItem(int i) {
-    auto* item = new CSourceItem;
+inline SourceItem* makeListItem(int i) {
+    auto* item = new SourceItem;
     item->path = "/media/clip " + std::to_string(i) + ".mp4";
     item->title = "clip " + std::to_string(i);
     item->extension = "mp4";

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     list.editSettings().outputPath = out.path().toStdString() + "/";
     list.addItem("/media/in/clip.mp4", 0, 10);
     list.show();
-    auto* desktop = new CDesktopIntegration(&list, bus.connect(QStringLiteral("bench")));
+    auto* desktop = new DesktopIntegration(&list, bus.connect(QStringLiteral("bench")));
 
     // The user answers each message 300 ms after it appears.
     MessageBox::setAutoAnswer(QMessageBox::NoButton);

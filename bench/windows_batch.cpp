@@ -101,14 +101,14 @@ std::vector<std::string> toPaths(const QStringList& files) {
 // The list operations with no widget behind them: what the pass costs by itself.
 class BareList : public ISourceList {
   public:
-    std::vector<std::unique_ptr<CSourceItem>> items;
+    std::vector<std::unique_ptr<SourceItem>> items;
     int rows = 0;
-    CEncodeJob theJob;
+    EncodeJob theJob;
     ConversionSettings s;
     int rowCount() override { return rows; }
     int rowTag(int row) override { return row; }
-    CSourceItem* itemAt(int i) override { return items[static_cast<std::size_t>(i)].get(); }
-    int appendItem(CSourceItem* item) override {
+    SourceItem* itemAt(int i) override { return items[static_cast<std::size_t>(i)].get(); }
+    int appendItem(SourceItem* item) override {
         items.emplace_back(item);
         return static_cast<int>(items.size()) - 1;
     }
@@ -116,7 +116,7 @@ class BareList : public ISourceList {
     void refreshRow(int) override {}
     ConversionSettings settings() override { return s; }
     void showFrameSize(const std::string&, const std::string&) override {}
-    CEncodeJob& job() override { return theJob; }
+    EncodeJob& job() override { return theJob; }
 };
 
 double detectionPass(ISourceList& list, const QStringList& files, std::string* gaps) {
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
             QElapsedTimer t;
             t.start();
             for (const QString& f : hundred) {
-                CSourceItem item;
+                SourceItem item;
                 item.probe(f.toStdString());
             }
             single = std::min(single, t.nsecsElapsed() / 1e6);

@@ -5,7 +5,7 @@ Usage: check-layers.py SRC_DIR
 
 src/ holds two trees and the program's main.cpp on top of them:
   engine/  plain C++20 + POSIX, never Qt:
-           platform -> res -> services -> desktop -> player -> settings -> media
+           platform -> res -> i18n -> desktop -> player -> settings -> media
            -> convert
   gui/     Qt Widgets over the engine:
            common -> widgets -> preview -> windows -> view -> shell
@@ -20,7 +20,7 @@ import re
 import sys
 
 ORDER = {
-    "engine": ["platform", "res", "services", "desktop", "player", "settings", "media", "convert"],
+    "engine": ["platform", "res", "i18n", "desktop", "player", "settings", "media", "convert"],
     "gui": ["common", "widgets", "preview", "windows", "view", "shell"],
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

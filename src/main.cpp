@@ -1,7 +1,7 @@
 // Plexavo: the window, or with --probe / --convert the command-line front end
 // for scripts.
 #include "engine/platform/Platform.h"
-#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/Application.h"
 #include "gui/shell/CommandLine.h"
 
 #include <QApplication>
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
     QApplication application(qtArgc, qtArgv.data());
     plexavo::initProcessLocale();
-    plexavo::CVantrelApp app;
+    plexavo::Application app;
     if (!app.InitInstance(parsed.files))
         return 1;
     return application.exec();

@@ -2,8 +2,8 @@
 // pays), switching between packs, and reading every text of a pack.
 //
 //   pack_bench <folder of packs> [rounds]
-#include "engine/services/LanguagePacks.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/LanguagePacks.h"
+#include "engine/i18n/ResourceText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     lang::setPackFolder(argv[1]);
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 50;
 
-    lang::CLanguagePacks packs;
+    lang::LanguagePacks packs;
     packs.RefreshLanguageList();
     if (packs.m_languageIds.size() < 3) {
         std::fprintf(stderr, "pack_bench: need at least two packs in %s\n", argv[1]);

@@ -7,10 +7,10 @@
 #include "engine/media/SourceItem.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/shell/Application.h"
 #include "gui/shell/LanguagePacksUi.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,13 +32,13 @@ int main(int argc, char** argv) {
     settings::toolTipsHiddenThisRun = true;
     MessageBox::setAutoAnswer(QMessageBox::Ok); // the translation notice
 
-    CLanguageSwitch languages;
-    CMainFrame frame;
+    LanguageSwitch languages;
+    MainWindow frame;
     languages.attach(&frame);
     frame.RebuildMenus(false);
     frame.show();
 
-    CVantrelView* view = frame.view();
+    ConversionView* view = frame.view();
     for (int i = 0; i < rows; ++i) {
         auto* item = bench::makeListItem(i);
         const int tag = view->appendItem(item);

@@ -5,7 +5,7 @@
 #include "BenchItems.h"
 #include "engine/media/SourceItem.h"
 #include "engine/settings/StoredSettings.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     settings::toolTipsHiddenThisRun = true;
     const int rows = argc > 1 ? std::atoi(argv[1]) : 200;
 
-    CVantrelView view;
+    ConversionView view;
     view.OnInitialUpdate();
     view.resize(735, 440);
     view.show();

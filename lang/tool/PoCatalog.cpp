@@ -1,6 +1,6 @@
 #include "PoCatalog.h"
 
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 
 #include <algorithm>
 #include <cctype>

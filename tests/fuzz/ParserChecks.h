@@ -25,7 +25,7 @@ inline std::string checkProbeText(const std::uint8_t* data, std::size_t size) {
     char text[plexavo::contract::kProbeReadSize] = {};
     std::memcpy(text, data, std::min(size, plexavo::contract::kProbeReportMax));
     const std::string path = "/media/clip one.mp4";
-    plexavo::CSourceItem item;
+    plexavo::SourceItem item;
     const int result = item.parseProbeOutput(path, text);
 
     if (item.durationSeconds < 0)
@@ -85,9 +85,9 @@ inline std::string checkProgressText(const std::uint8_t* data, std::size_t size)
     std::memcpy(&duration, data, std::min<std::size_t>(size, sizeof duration));
     const std::size_t skip = std::min<std::size_t>(size, sizeof duration);
     const char* text = reinterpret_cast<const char*>(data) + skip;
-    const std::size_t length = std::min(size - skip, plexavo::CEncodeJob::kBufferSize - 1);
+    const std::size_t length = std::min(size - skip, plexavo::EncodeJob::kBufferSize - 1);
 
-    plexavo::CEncodeJob job;
+    plexavo::EncodeJob job;
     job.duration = duration;
     const int before = 40;
     job.percent = before;

@@ -24,19 +24,19 @@ namespace {
 
 class PlainList : public ISourceList {
   public:
-    std::vector<std::unique_ptr<CSourceItem>> items;
+    std::vector<std::unique_ptr<SourceItem>> items;
     ConversionSettings s;
-    CEncodeJob theJob;
+    EncodeJob theJob;
     std::vector<int> refreshed;
     std::function<void(int)> onRefresh;
 
     int rowCount() override { return static_cast<int>(items.size()); }
     int rowTag(int row) override { return row; }
-    CSourceItem* itemAt(int index) override {
+    SourceItem* itemAt(int index) override {
         return index >= 0 && index < rowCount() ? items[static_cast<std::size_t>(index)].get()
                                                 : nullptr;
     }
-    int appendItem(CSourceItem* item) override {
+    int appendItem(SourceItem* item) override {
         items.emplace_back(item);
         return rowCount() - 1;
     }
@@ -48,10 +48,10 @@ class PlainList : public ISourceList {
     }
     ConversionSettings settings() override { return s; }
     void showFrameSize(const std::string&, const std::string&) override {}
-    CEncodeJob& job() override { return theJob; }
+    EncodeJob& job() override { return theJob; }
 
     void add(const std::string& path, std::uint32_t start, std::uint32_t end) {
-        auto item = std::make_unique<CSourceItem>();
+        auto item = std::make_unique<SourceItem>();
         item->path = path;
         item->title = path;
         item->startSeconds = start;

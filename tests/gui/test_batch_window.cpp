@@ -3,8 +3,8 @@
 #include "engine/media/SourceItem.h"
 #include "engine/platform/CoreLocator.h"
 #include "gui/common/MessageBox.h"
-#include "gui/widgets/CPathLabel.h"
-#include "gui/widgets/CPercentProgressCtrl.h"
+#include "gui/widgets/PathLabel.h"
+#include "gui/widgets/PercentProgressBar.h"
 #include "gui/windows/BatchWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
@@ -54,8 +54,8 @@ class BatchWindowTest : public QObject {
     static QPushButton* button(QDialog& dlg, int id) {
         return dlg.findChild<QPushButton*>(QStringLiteral("ctl%1").arg(id));
     }
-    static CPercentProgressCtrl* bar(QDialog& dlg, int id) {
-        return dlg.findChild<CPercentProgressCtrl*>(QStringLiteral("ctl%1").arg(id));
+    static PercentProgressBar* bar(QDialog& dlg, int id) {
+        return dlg.findChild<PercentProgressBar*>(QStringLiteral("ctl%1").arg(id));
     }
 
   private slots:
@@ -275,7 +275,7 @@ class BatchWindowTest : public QObject {
         ScriptedCore fake(kSlowScript);
         addRows(2);
         BatchWindow dlg(*m_list, m_list);
-        auto* step = dlg.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
+        auto* step = dlg.findChild<PathLabel*>(QStringLiteral("ctl1030"));
         auto* size = dlg.findChild<QLabel*>(QStringLiteral("ctl1028"));
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!step->fullText().isEmpty(), 10000);

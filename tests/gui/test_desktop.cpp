@@ -3,9 +3,9 @@
 // that it does not wait for the end messages, that it raises the window),
 // none while the window is active, no failure without a service or a bus;
 // and the progress on the dock, which rises to 1 and is hidden at the end.
+#include "engine/i18n/ResourceText.h"
 #include "engine/media/SourceItem.h"
 #include "engine/res/ResourceModule.h"
-#include "engine/services/ResourceText.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/windows/BatchDesktop.h"
@@ -64,8 +64,8 @@ class DesktopTest : public QObject {
     int m_connections = 0;
 
     // The program's side on the test's bus, owned by the main window.
-    CDesktopIntegration* desktopOnBus() {
-        return new CDesktopIntegration(
+    DesktopIntegration* desktopOnBus() {
+        return new DesktopIntegration(
             m_list, m_bus->connect(QStringLiteral("program-%1").arg(++m_connections)));
     }
 
@@ -84,7 +84,7 @@ class DesktopTest : public QObject {
 
     // Every call the program has sent so far has arrived: a call sent after
     // them arrives after them on the same connection.
-    void flushNotifications(CDesktopIntegration& desktop) {
+    void flushNotifications(DesktopIntegration& desktop) {
         const std::size_t before = m_bus->notifyCalls().size();
         QVERIFY(desktop.notify(QStringLiteral("marker"), QString()));
         QTRY_VERIFY(!m_bus->notifyCalls().empty() &&
@@ -93,7 +93,7 @@ class DesktopTest : public QObject {
     }
 
     // Runs a batch of the list to its end with the desktop tied to it.
-    void runBatch(CDesktopIntegration& desktop, bool away, std::int64_t* endedNs = nullptr) {
+    void runBatch(DesktopIntegration& desktop, bool away, std::int64_t* endedNs = nullptr) {
         m_list->markAllWaiting();
         BatchWindow dlg(*m_list, m_list);
         announceOnDesktop(dlg, *m_list, desktop);
@@ -159,7 +159,7 @@ class DesktopTest : public QObject {
 
     void batchEndWhileAwaySendsOneNotification() {
         ScriptedCore fake(kRowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(3);
         m_list->itemOfRow(1)->endSeconds = 0; // an empty part: this row fails
         std::int64_t endedNs = 0;
@@ -187,7 +187,7 @@ class DesktopTest : public QObject {
 
     void cancelledBatchSaysSoAndCountsTheRestAsSkipped() {
         ScriptedCore fake(kSlowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(3);
         m_list->markAllWaiting();
         BatchWindow dlg(*m_list, m_list);
@@ -206,7 +206,7 @@ class DesktopTest : public QObject {
 
     void noNotificationWhileTheWindowIsActive() {
         ScriptedCore fake(kRowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(2);
         runBatch(*desktop, false);
         QCOMPARE(MessageBox::shownTexts(), QStringList{kCompleted});
@@ -216,7 +216,7 @@ class DesktopTest : public QObject {
 
     void notificationDoesNotWaitForTheEndMessages() {
         ScriptedCore fake(kRowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(1);
         m_list->addItem("/media/in/empty part.mp4", 4, 4); // a failure report comes first
         // The boxes are shown for real; each is answered only once the call
@@ -267,7 +267,7 @@ class DesktopTest : public QObject {
         const res::Module other{"Test", 0x0407, entries.data(), entries.size()};
         res::setCurrentModule(&other);
         ScriptedCore fake(kRowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(1);
         runBatch(*desktop, true);
         QTRY_COMPARE(m_bus->notifyCalls().size(), std::size_t(1));
@@ -277,12 +277,12 @@ class DesktopTest : public QObject {
     }
 
     void defaultActionRaisesTheWindowOfItsOwnNotification() {
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         QWidget elsewhere;
         elsewhere.show();
         elsewhere.activateWindow();
         QTRY_VERIFY(elsewhere.isActiveWindow());
-        QSignalSpy answered(desktop, &CDesktopIntegration::notificationShown);
+        QSignalSpy answered(desktop, &DesktopIntegration::notificationShown);
         QVERIFY(desktop->notify(QStringLiteral("done"), QStringLiteral("body")));
         QTRY_COMPARE(answered.size(), 1);
         const uint id = m_bus->notifyCalls().front().id;
@@ -299,8 +299,8 @@ class DesktopTest : public QObject {
     // for the notification it names only, and spent by the raise: on
     // Wayland it goes to Qt (the Wayland test), elsewhere nowhere.
     void theClicksActivationTokenIsSpentByTheRaise() {
-        CDesktopIntegration* desktop = desktopOnBus();
-        QSignalSpy answered(desktop, &CDesktopIntegration::notificationShown);
+        DesktopIntegration* desktop = desktopOnBus();
+        QSignalSpy answered(desktop, &DesktopIntegration::notificationShown);
         QVERIFY(desktop->notify(QStringLiteral("done"), QStringLiteral("body")));
         QTRY_COMPARE(answered.size(), 1);
         const uint id = m_bus->notifyCalls().front().id;
@@ -320,9 +320,9 @@ class DesktopTest : public QObject {
     }
 
     void nextNotificationReplacesTheOneStillShown() {
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         // The answer carrying the id is read on the window's thread.
-        QSignalSpy answered(desktop, &CDesktopIntegration::notificationShown);
+        QSignalSpy answered(desktop, &DesktopIntegration::notificationShown);
         QVERIFY(desktop->notify(QStringLiteral("first"), QString()));
         QTRY_COMPARE(answered.size(), 1);
         QCOMPARE(m_bus->notifyCalls().size(), std::size_t(1));
@@ -343,7 +343,7 @@ class DesktopTest : public QObject {
         m_bus->stopNotificationService();
         ScriptedCore fake(kRowScript);
         TestLog log;
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(2);
         runBatch(*desktop, true);
         QCOMPARE(m_list->statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
@@ -354,7 +354,7 @@ class DesktopTest : public QObject {
 
     void withoutABusNothingIsSent() {
         ScriptedCore fake(kRowScript);
-        auto* desktop = new CDesktopIntegration(
+        auto* desktop = new DesktopIntegration(
             m_list, QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
                                                   QStringLiteral("nowhere")));
         QVERIFY(!desktop->connected());
@@ -370,7 +370,7 @@ class DesktopTest : public QObject {
 
     void dockProgressRisesToOneAndIsHiddenAtTheEnd() {
         ScriptedCore fake(kRowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         const std::size_t before = m_bus->launcherUpdates().size();
         addRows(3);
         runBatch(*desktop, false);
@@ -401,7 +401,7 @@ class DesktopTest : public QObject {
 
     void dockProgressIsHiddenAfterACancel() {
         ScriptedCore fake(kSlowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         const std::size_t before = m_bus->launcherUpdates().size();
         addRows(2);
         m_list->markAllWaiting();
@@ -416,7 +416,7 @@ class DesktopTest : public QObject {
     }
 
     void dockProgressIsHiddenWhenTheProgramCloses() {
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         desktop->showProgress(0.5, 2);
         desktop->showProgress(0.5, 2); // what the dock shows is not sent again
         QTRY_VERIFY(!m_bus->launcherUpdates().empty() &&
@@ -433,7 +433,7 @@ class DesktopTest : public QObject {
 
     void dockProgressIsHiddenWhenTheWindowGoesMidBatch() {
         ScriptedCore fake(kSlowScript);
-        CDesktopIntegration* desktop = desktopOnBus();
+        DesktopIntegration* desktop = desktopOnBus();
         addRows(2);
         m_list->markAllWaiting();
         auto* dlg = new BatchWindow(*m_list, m_list);

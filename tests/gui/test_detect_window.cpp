@@ -3,7 +3,7 @@
 #include "engine/media/SourceItem.h"
 #include "engine/platform/CoreLocator.h"
 #include "gui/common/MessageBox.h"
-#include "gui/widgets/CPathLabel.h"
+#include "gui/widgets/PathLabel.h"
 #include "gui/windows/DetectionWindow.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
@@ -123,7 +123,7 @@ class DetectWindowTest : public QObject {
         runPass({m_clipA, pipe, m_clipB});
         // No core was asked to open it: it would sleep in open() until its limits.
         QVERIFY(!log.text().contains(
-            QString::fromStdString(CSourceItem::probeCommandLine(pipe.toStdString()))));
+            QString::fromStdString(SourceItem::probeCommandLine(pipe.toStdString()))));
         QVERIFY(log.text().contains(QStringLiteral("it is a named pipe")));
         QCOMPARE(m_list->rowCount(), 2);
         QCOMPARE(MessageBox::shownTexts().size(), 1);
@@ -173,7 +173,7 @@ class DetectWindowTest : public QObject {
         DetectionWindow dlg(
             *m_list, {"/media/a b.mp4", "/media/c.mp4", "/media/d.mp4", "/media/e.mp4"}, m_list);
         dlg.setProbeWorkers(1); // one file after the other, to watch each in turn
-        auto* status = dlg.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
+        auto* status = dlg.findChild<PathLabel*>(QStringLiteral("ctl1030"));
         auto* bar = dlg.findChild<QProgressBar*>(QStringLiteral("ctl1026"));
         QVERIFY(status && bar);
         QCOMPARE(bar->minimum(), 0);

@@ -1,18 +1,18 @@
 // The percentage bar: pixel width, the truncated text in two colours, and
 // redraws only when the bar's pixel width changes.
-#include "gui/widgets/CPercentProgressCtrl.h"
+#include "gui/widgets/PercentProgressBar.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QImage>
 #include <QTest>
 
-using plexavo::CPercentProgressCtrl;
+using plexavo::PercentProgressBar;
 
 namespace {
 
 // The bar as painted, over a magenta ground that shows any pixel left unpainted.
-QImage rendered(CPercentProgressCtrl& bar) {
+QImage rendered(PercentProgressBar& bar) {
     QImage image(bar.size(), QImage::Format_RGB32);
     image.fill(Qt::magenta);
     bar.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
@@ -50,10 +50,10 @@ class ProgressBarTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<CPercentProgressCtrl> m_bar;
+    std::unique_ptr<PercentProgressBar> m_bar;
 
-    CPercentProgressCtrl& shownBar(int width, int height = 20) {
-        m_bar = std::make_unique<CPercentProgressCtrl>();
+    PercentProgressBar& shownBar(int width, int height = 20) {
+        m_bar = std::make_unique<PercentProgressBar>();
         m_bar->resize(width, height);
         m_bar->show();
         QCoreApplication::processEvents();
@@ -64,7 +64,7 @@ class ProgressBarTest : public QObject {
     void cleanup() { m_bar.reset(); }
 
     void startsAtZeroOfHundred() {
-        CPercentProgressCtrl bar;
+        PercentProgressBar bar;
         QCOMPARE(bar.lower(), 0);
         QCOMPARE(bar.upper(), 100);
         QCOMPARE(bar.pos(), 0);

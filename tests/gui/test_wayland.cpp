@@ -11,9 +11,9 @@
 #include "gui/common/MessageBox.h"
 #include "gui/preview/PreviewDialog.h"
 #include "gui/preview/PreviewWidgets.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/shell/Application.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestDesktopBus.h"
 
@@ -62,7 +62,7 @@ class WestonSession {
                               "--height=768",
                               "--log=" + m_log};
         m_weston.commandLine = "weston --backend=headless-backend.so --socket=" + m_socket;
-        m_weston.flags = CChildProcess::OwnProcessGroup;
+        m_weston.flags = ChildProcess::OwnProcessGroup;
         m_weston.stopPolicy.silenceMs = 3000;
         m_weston.stopPolicy.limitMs = 5000;
         if (m_weston.start() != 0) {
@@ -102,7 +102,7 @@ class WestonSession {
         return all.size() > 600 ? all.substr(all.size() - 600) : all;
     }
 
-    CChildProcess m_weston;
+    ChildProcess m_weston;
     std::string m_socket;
     std::string m_socketPath;
     std::string m_log;
@@ -146,17 +146,17 @@ class TestWayland : public QObject {
     }
 
     void theWindowOpensAddsConvertsAndPreviews() {
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
-        CMainFrame* frame = app.mainFrame();
+        MainWindow* frame = app.mainFrame();
         QVERIFY(QTest::qWaitForWindowExposed(frame));
         // At its size, under the desktop entry's name (the window's app id).
-        QCOMPARE(frame->size(), QSize(CMainFrame::kWidth, CMainFrame::kHeight));
-        QCOMPARE(frame->windowHandle()->size(), QSize(CMainFrame::kWidth, CMainFrame::kHeight));
+        QCOMPARE(frame->size(), QSize(MainWindow::kWidth, MainWindow::kHeight));
+        QCOMPARE(frame->windowHandle()->size(), QSize(MainWindow::kWidth, MainWindow::kHeight));
         QCOMPARE(QGuiApplication::desktopFileName(),
-                 QString::fromLatin1(CDesktopIntegration::kDesktopId));
+                 QString::fromLatin1(DesktopIntegration::kDesktopId));
 
-        CVantrelView* view = frame->view();
+        ConversionView* view = frame->view();
         view->chooseSourceFiles = [this] { return QStringList{m_clip}; };
         frame->action(cmd::kAdd)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view->rowCount(), 1, 60000);
@@ -202,8 +202,8 @@ class TestWayland : public QObject {
         QWidget window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* desktop = new CDesktopIntegration(&window, bus.connect(QStringLiteral("wayland")));
-        QSignalSpy answered(desktop, &CDesktopIntegration::notificationShown);
+        auto* desktop = new DesktopIntegration(&window, bus.connect(QStringLiteral("wayland")));
+        QSignalSpy answered(desktop, &DesktopIntegration::notificationShown);
         QVERIFY(desktop->notify(QStringLiteral("done"), QStringLiteral("body")));
         QTRY_COMPARE(answered.size(), 1);
         const uint id = bus.notifyCalls().front().id;

@@ -73,7 +73,7 @@ std::string EngineWithCore::s_source;
 } // namespace
 
 TEST_F(EngineWithCore, ProbeReadsTheRealCoresDescription) {
-    CSourceItem item;
+    SourceItem item;
     ASSERT_EQ(item.probe(s_source), 0) << item.durationText;
     EXPECT_EQ(item.durationSeconds, 12);
     EXPECT_EQ(item.endSeconds, 12u);
@@ -88,13 +88,13 @@ TEST_F(EngineWithCore, ProbeReadsTheRealCoresDescription) {
 
     const std::string notMedia = *s_dir / "notes.mp4";
     testing_support::writeFile(notMedia, "this is not a video\n");
-    CSourceItem bad;
+    SourceItem bad;
     EXPECT_EQ(bad.probe(notMedia), kProbeFailed);
     EXPECT_EQ(bad.probe(*s_dir / "missing.mp4"), kProbeFailed);
 }
 
 TEST_F(EngineWithCore, ConvertsTheSelectedPartForEachDeviceTarget) {
-    CSourceItem item;
+    SourceItem item;
     ASSERT_EQ(item.probe(s_source), 0);
     item.startSeconds = 2;
     item.endSeconds = 6;
@@ -110,7 +110,7 @@ TEST_F(EngineWithCore, ConvertsTheSelectedPartForEachDeviceTarget) {
         ASSERT_TRUE(folderExists(settings.outputPath));
         item.assignOutputName(settings.outputPath, TargetExtensions[target], "cvt");
 
-        CEncodeJob job;
+        EncodeJob job;
         const std::string options = buildOptionText(settings);
         EXPECT_EQ(job.run(item.path, item.outputFilePath(), item.title, options, partOf(item)), 0)
             << job.errorText();
@@ -130,9 +130,9 @@ TEST_F(EngineWithCore, ConvertsTheSelectedPartForEachDeviceTarget) {
 }
 
 TEST_F(EngineWithCore, AFailingConversionIsAnErrorAndAStoppedOneLeavesAPlayableFile) {
-    CSourceItem item;
+    SourceItem item;
     ASSERT_EQ(item.probe(s_source), 0);
-    CEncodeJob job;
+    EncodeJob job;
     ConversionSettings settings;
     const std::string options = buildOptionText(settings);
 

@@ -2,9 +2,9 @@
 // lookups the checks share.
 #pragma once
 
+#include "engine/i18n/LanguagePacks.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/res/ResourceModule.h"
-#include "engine/services/LanguagePacks.h"
-#include "engine/services/ResourceText.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,8 +2,8 @@
 // built for the tests (some deliberately broken).
 #include "LangTestSupport.h"
 
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Platform.h"
-#include "engine/services/DebugLog.h"
 
 #include <gtest/gtest.h>
 
@@ -185,7 +185,7 @@ class LanguageStateTest : public ::testing::Test {
 
 TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
     const std::string zeta = m_folder.add("lanresZetaDLL.SO");
-    CLanguagePacks packs;
+    LanguagePacks packs;
     ASSERT_TRUE(packs.SelectLanguage(kChineseSimplified));
     EXPECT_EQ(packs.m_currentLanguage, kChineseSimplified);
     EXPECT_NE(packs.m_library, nullptr);
@@ -208,7 +208,7 @@ TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
 TEST_F(LanguageStateTest, TheOldPackIsReleasedBeforeTheNewOneLoads) {
     const std::string beta = m_folder.add("LanResBetaDll.so");
     const std::string zeta = m_folder.add("lanresZetaDLL.SO");
-    CLanguagePacks packs;
+    LanguagePacks packs;
     ASSERT_TRUE(packs.SelectLanguage(0x040C));
     EXPECT_TRUE(isMapped(beta));
     ASSERT_TRUE(packs.SelectLanguage(0x0804));
@@ -220,7 +220,7 @@ TEST_F(LanguageStateTest, TheOldPackIsReleasedBeforeTheNewOneLoads) {
 TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
     m_folder.add("LanResBetaDll.so");
     m_folder.add("LanResNoTableDll.so"); // 0x0413
-    CLanguagePacks packs;
+    LanguagePacks packs;
     ASSERT_TRUE(packs.SelectLanguage(0x040C));
 
     EXPECT_FALSE(packs.SelectLanguage(0x0419)) << "no pack for Russian";
@@ -244,7 +244,7 @@ TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
 TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurrent) {
     const std::string beta = m_folder.add("LanResBetaDll.so");
     m_folder.add("LanResFlakyDll.so"); // 0x0415: found, then fails to load
-    CLanguagePacks packs;
+    LanguagePacks packs;
     ASSERT_TRUE(packs.SelectLanguage(0x040C));
 
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
@@ -272,7 +272,7 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
 
 TEST_F(LanguageStateTest, AStringThePackLacksIsEmpty) {
     m_folder.add("LanResAlphaDll.so");
-    CLanguagePacks packs;
+    LanguagePacks packs;
     ASSERT_TRUE(packs.SelectLanguage(0x0436));
     EXPECT_EQ(LoadResString(61323), "") << "untranslated in the catalog: no English fallback";
     EXPECT_EQ(LoadResString(61310), "") << "fuzzy translations are not shipped";
@@ -284,7 +284,7 @@ TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
     m_folder.add("lanresZetaDLL.SO");
     m_folder.add("LanResBetaDll.so");
     m_folder.add("LanResNoNameDll.so");
-    CLanguagePacks packs;
+    LanguagePacks packs;
     packs.m_languageIds = {1, 2, 3};
     packs.m_languageNames = {"stale"};
     packs.RefreshLanguageList();
@@ -302,7 +302,7 @@ TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
 TEST_F(LanguageStateTest, EndingTheStateRestoresTheProgramsOwnTexts) {
     const std::string beta = m_folder.add("LanResBetaDll.so");
     {
-        CLanguagePacks packs;
+        LanguagePacks packs;
         ASSERT_TRUE(packs.SelectLanguage(0x040C));
         EXPECT_EQ(LoadResString(61308), "Beta Add");
     }

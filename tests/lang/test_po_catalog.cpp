@@ -2,7 +2,7 @@
 // module, and the pack table compiled from a catalog.
 #include "PoCatalog.h"
 
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 
 #include <gtest/gtest.h>
 

@@ -147,7 +147,7 @@ TEST_F(ShippedPacks, PutChineseSimplifiedRightAfterEnglish) {
     // The shipped names keep the menu's order: English, then Chinese first.
     lang_test::PackFolder folder;
     lang::setPackFolder(SHIPPED_PACKS_DIR);
-    lang::CLanguagePacks state;
+    lang::LanguagePacks state;
     state.RefreshLanguageList();
     ASSERT_GE(state.m_languageIds.size(), 2u);
     EXPECT_EQ(state.m_languageIds[0], lang::kEnglishUs);
@@ -317,7 +317,7 @@ TEST_F(ShippedPacks, KeepFileDialogPatternsAsTheyAre) {
 TEST_F(ShippedPacks, SwitchTheProgramsTexts) {
     lang_test::PackFolder folder;
     lang::setPackFolder(SHIPPED_PACKS_DIR);
-    lang::CLanguagePacks state;
+    lang::LanguagePacks state;
     for (unsigned id : {2052u, 1031u, 1036u, 3082u, 1041u}) {
         SCOPED_TRACE(id);
         ASSERT_TRUE(state.SelectLanguage(id));

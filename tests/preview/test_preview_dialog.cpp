@@ -6,7 +6,7 @@
 #include "MediaTools.h"
 #include "PreviewClips.h"
 #include "engine/media/SourceItem.h"
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 #include "gui/preview/PreviewCommand.h"
 #include "gui/preview/PreviewDialog.h"
 #include "gui/preview/PreviewWidgets.h"
@@ -269,7 +269,7 @@ class PreviewDialogTest : public QObject {
             {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-output_ts_offset", "95442.5"},
             {"-c:a", "aac"});
         for (const std::string& path : {bare, wrapping}) {
-            CSourceItem item;
+            SourceItem item;
             item.path = path;
             item.durationSeconds = 3;
             item.startSeconds = 1;
@@ -511,7 +511,7 @@ class PreviewDialogTest : public QObject {
     // A bare H.264 stream has no length the player can read: Full, then OK,
     // must still mean the whole file, not an empty part that cannot convert.
     void fullOnAFileOfUnknownLengthMeansTheWholeFile() {
-        CSourceItem item;
+        SourceItem item;
         item.path = m_clips->make("bare.h264", 3,
                                   {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-f", "h264"}, {});
         item.durationSeconds = 3; // what the core's probe found
@@ -649,7 +649,7 @@ class PreviewDialogTest : public QObject {
     }
 
     void previewCommandStoresThePartOnOk() {
-        CSourceItem item;
+        SourceItem item;
         item.path = m_long;
         item.startSeconds = 0;
         item.endSeconds = 30;
@@ -697,7 +697,7 @@ class PreviewDialogTest : public QObject {
         QFETCH(bool, takenForAStream);
         core::setFolder(PLEXCORE_FOLDER);
         const std::string path = m_clips->copy(m_mp4, "probed then overwritten.mp4");
-        CSourceItem item;
+        SourceItem item;
         QCOMPARE(item.probe(path), 0);
         QVERIFY(!item.changedSinceProbe());
         QVERIFY(reasonItCannotBeRead(item).empty());
@@ -707,7 +707,7 @@ class PreviewDialogTest : public QObject {
                 : testing_support::readFile(m_clips->overwrittenWithNoise(m_mp4, "noise.mp4"));
         testing_support::writeFile(path, noise);
         QVERIFY(item.changedSinceProbe());
-        CSourceItem again;
+        SourceItem again;
         QVERIFY(again.probe(path) < 0);
         const QString reason = QString::fromStdString(probeFailureReason(again.report));
         QVERIFY(!reason.isEmpty());
@@ -768,7 +768,7 @@ class PreviewDialogTest : public QObject {
     }
 
     void theConversionCoversExactlyThePartMarked() {
-        CSourceItem item;
+        SourceItem item;
         item.path = m_long;
         item.title = "marked";
         item.startSeconds = 0;
@@ -789,7 +789,7 @@ class PreviewDialogTest : public QObject {
         core::setFolder(PLEXCORE_FOLDER);
         ConversionSettings settings;
         const std::string output = m_clips->path("marked-cvt.mp4");
-        CEncodeJob job;
+        EncodeJob job;
         const int result =
             job.run(item.path, output, item.title, buildOptionText(settings), partOf(item));
         core::setFolder("");

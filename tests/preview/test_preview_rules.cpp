@@ -2,8 +2,8 @@
 // building a file's pipeline, faults inside them, the size refusal; and the
 // length the preview spans.
 #include "PreviewClips.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/player/PreviewRules.h"
-#include "engine/services/DebugLog.h"
 
 #include <gtest/gtest.h>
 

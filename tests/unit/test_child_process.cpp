@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-using plexavo::CChildProcess;
+using plexavo::ChildProcess;
 using namespace testing_support;
 
 namespace {
@@ -26,10 +26,10 @@ std::string readToEnd(int fd) {
     return text;
 }
 
-void startScripted(CChildProcess& child, std::vector<std::string> steps) {
+void startScripted(ChildProcess& child, std::vector<std::string> steps) {
     child.arguments = {SCRIPTED_CHILD_PATH};
     child.arguments.insert(child.arguments.end(), steps.begin(), steps.end());
-    child.flags |= CChildProcess::PipeStdout; // keeps what the test asked for
+    child.flags |= ChildProcess::PipeStdout; // keeps what the test asked for
     ASSERT_EQ(child.start(), 0);
 }
 
@@ -41,7 +41,7 @@ bool processGone(pid_t pid) {
 } // namespace
 
 TEST(ChildProcess, OutputAndErrorArriveInOnePipeThatEndsWithTheChild) {
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"w:out ", "e:err ", "w:done", "x:0"});
     EXPECT_EQ(readToEnd(child.stdoutRead), "out err done");
     EXPECT_TRUE(child.waitForExit(5000));
@@ -54,9 +54,9 @@ TEST(ChildProcess, OutputAndErrorArriveInOnePipeThatEndsWithTheChild) {
 
 TEST(ChildProcess, MissingProgramFailsAndLeavesNothingOpen) {
     const int before = openDescriptorCount();
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {"/nonexistent/folder/Plexcore", "-i", "x"};
-    child.flags = CChildProcess::PipeStdout | CChildProcess::PipeStdin;
+    child.flags = ChildProcess::PipeStdout | ChildProcess::PipeStdin;
     EXPECT_EQ(child.start(), -1);
     EXPECT_EQ(child.processId, 0);
     EXPECT_EQ(child.stdoutRead, -1);
@@ -66,7 +66,7 @@ TEST(ChildProcess, MissingProgramFailsAndLeavesNothingOpen) {
     child.close();
     EXPECT_EQ(openDescriptorCount(), before);
 
-    CChildProcess empty;
+    ChildProcess empty;
     EXPECT_EQ(empty.start(), -1) << "no program named";
 }
 
@@ -75,7 +75,7 @@ TEST(ChildProcess, MissingProgramFailsAndLeavesNothingOpen) {
 TEST(ChildProcess, AFailedStartSaysWhy) {
     TempDir dir;
     const std::string program = dir / "program";
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {program};
     EXPECT_EQ(child.start(), -1);
     EXPECT_EQ(child.startError(), ENOENT);
@@ -88,7 +88,7 @@ TEST(ChildProcess, AFailedStartSaysWhy) {
     EXPECT_EQ(child.startError(), 0);
     EXPECT_TRUE(child.waitForExit(10000));
     child.close();
-    CChildProcess empty;
+    ChildProcess empty;
     EXPECT_EQ(empty.start(), -1);
     EXPECT_EQ(empty.startError(), EINVAL);
 }
@@ -100,10 +100,10 @@ TEST(ChildProcess, ArgumentsArePassedExactly) {
     const std::vector<std::string> tricky = {"-clip.mp4",    "a \"quoted\" name.mp4", "  blanks  ",
                                              "été 東京.mkv", "$(touch x); `id` | *",  "",
                                              "\\back\\"};
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {SCRIPTED_CHILD_PATH, "a"};
     child.arguments.insert(child.arguments.end(), tricky.begin(), tricky.end());
-    child.flags = CChildProcess::PipeStdout;
+    child.flags = ChildProcess::PipeStdout;
     ASSERT_EQ(child.start(), 0);
     readToEnd(child.stdoutRead);
     ASSERT_TRUE(child.waitForExit(5000));
@@ -129,7 +129,7 @@ TEST(ChildProcess, NoDescriptorOfTheParentLeaksIntoTheChild) {
     // A descriptor opened without close-on-exec, as a careless library would.
     const int stray = open("/dev/null", O_RDONLY);
     ASSERT_GE(stray, 3);
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"f"});
     readToEnd(child.stdoutRead);
     ASSERT_TRUE(child.waitForExit(5000));
@@ -139,7 +139,7 @@ TEST(ChildProcess, NoDescriptorOfTheParentLeaksIntoTheChild) {
 }
 
 TEST(ChildProcess, TerminateStopsAndReapsARunningChild) {
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"t", "w:ready\n", "s:20000"});
     char buf[16];
     ASSERT_GT(read(child.stdoutRead, buf, sizeof buf), 0);
@@ -153,7 +153,7 @@ TEST(ChildProcess, TerminateStopsAndReapsARunningChild) {
 }
 
 TEST(ChildProcess, TerminateKillsAChildThatIgnoresTheRequest) {
-    CChildProcess child;
+    ChildProcess child;
     child.stopPolicy.silenceMs = 200;
     startScripted(child, {"i", "w:ready\n", "s:20000"});
     char buf[16];
@@ -170,9 +170,9 @@ TEST(ChildProcess, ChildrenLeadTheirOwnProcessGroupOnlyWhenAsked) {
     // Conversions ask, so a terminal's Ctrl+C reaches the program alone;
     // other children stay in the program's group.
     for (const bool own : {false, true}) {
-        CChildProcess child;
+        ChildProcess child;
         if (own)
-            child.flags |= CChildProcess::OwnProcessGroup;
+            child.flags |= ChildProcess::OwnProcessGroup;
         startScripted(child, {"t", "w:ready\n", "s:20000"});
         char buf[16];
         ASSERT_GT(read(child.stdoutRead, buf, sizeof buf), 0);
@@ -185,7 +185,7 @@ TEST(ChildProcess, ChildrenLeadTheirOwnProcessGroupOnlyWhenAsked) {
 }
 
 TEST(ChildProcess, ExitStatusOfAChildThatEndedOnItsOwn) {
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"x:7"});
     readToEnd(child.stdoutRead);
     EXPECT_EQ(child.terminate(), -1);
@@ -196,7 +196,7 @@ TEST(ChildProcess, ExitStatusOfAChildThatEndedOnItsOwn) {
 }
 
 TEST(ChildProcess, CloseWithoutTerminateLeavesNoZombie) {
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"s:150", "x:0"});
     const pid_t pid = child.processId;
     child.close();
@@ -209,7 +209,7 @@ TEST(ChildProcess, CloseWithoutTerminateLeavesNoZombie) {
 }
 
 TEST(ChildProcess, IdlePriorityReachesEveryThreadAndBadIndexesAreRefused) {
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"w:ready\n", "s:20000"});
     char buf[16];
     ASSERT_GT(read(child.stdoutRead, buf, sizeof buf), 0);
@@ -224,9 +224,9 @@ TEST(ChildProcess, IdlePriorityReachesEveryThreadAndBadIndexesAreRefused) {
 }
 
 TEST(ChildProcess, StdinPipeFeedsTheChild) {
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {"cat"};
-    child.flags = CChildProcess::PipeStdout | CChildProcess::PipeStdin;
+    child.flags = ChildProcess::PipeStdout | ChildProcess::PipeStdin;
     ASSERT_EQ(child.start(), 0);
     ASSERT_EQ(write(child.stdinWrite, "echo", 4), 4);
     ::close(child.stdinWrite);
@@ -245,9 +245,9 @@ TEST(ChildProcess, TheChildReadsNothingFromTheProgramsInput) {
     const int savedStdin = dup(0);
     ASSERT_GE(savedStdin, 0);
     ASSERT_EQ(dup2(fake[0], 0), 0);
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {SCRIPTED_CHILD_PATH, "r"};
-    child.flags = CChildProcess::PipeStdout;
+    child.flags = ChildProcess::PipeStdout;
     const int started = child.start();
     dup2(savedStdin, 0);
     ::close(savedStdin);
@@ -261,9 +261,9 @@ TEST(ChildProcess, TheChildReadsNothingFromTheProgramsInput) {
 
 TEST(ChildProcess, ASpawnThatFailsLeavesNothingBehind) {
     const int before = openDescriptorCount();
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {SCRIPTED_CHILD_PATH, "x:0"};
-    child.flags = CChildProcess::PipeStdout | CChildProcess::PipeStdin;
+    child.flags = ChildProcess::PipeStdout | ChildProcess::PipeStdin;
     child.workingDirectory = "/nonexistent/folder";
     EXPECT_EQ(child.start(), -1) << "a working folder that cannot be entered fails the start";
     EXPECT_EQ(child.processId, 0);
@@ -287,7 +287,7 @@ TEST(ChildProcess, ASpawnThatFailsLeavesNothingBehind) {
 // has ended; how is unknown, and nothing may be signalled in its name.
 TEST(ChildProcess, AChildReapedBySomeoneElseCountsAsEndedWithAnUnknownStatus) {
     SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
-    CChildProcess child;
+    ChildProcess child;
     startScripted(child, {"w:bye\n", "x:3"});
     EXPECT_EQ(readToEnd(child.stdoutRead), "bye\n");
     EXPECT_TRUE(child.waitForExit(5000));
@@ -303,7 +303,7 @@ TEST(ChildProcess, ChildrenClosedWhileRunningShareOneReaper) {
     const int threadsBefore = threadCount();
     std::vector<pid_t> pids;
     for (int i = 0; i < 8; ++i) {
-        CChildProcess child;
+        ChildProcess child;
         startScripted(child, {"s:300", "x:0"});
         pids.push_back(child.processId);
         child.close();
@@ -326,7 +326,7 @@ class StopPolicyTest : public ::testing::Test {
         m_child.arguments = {SCRIPTED_CHILD_PATH};
         m_child.arguments.insert(m_child.arguments.end(), steps.begin(), steps.end());
         m_child.arguments.push_back(m_dir / "out.bin"); // the file g: and o: write
-        m_child.flags = CChildProcess::PipeStdout;
+        m_child.flags = ChildProcess::PipeStdout;
         ASSERT_EQ(m_child.start(), 0);
         char buf[6];
         ASSERT_EQ(read(m_child.stdoutRead, buf, sizeof buf), 6) << "the child says ready first";
@@ -339,7 +339,7 @@ class StopPolicyTest : public ::testing::Test {
     }
 
     TempDir m_dir;
-    CChildProcess m_child;
+    ChildProcess m_child;
 };
 
 TEST_F(StopPolicyTest, AChildThatKeepsPrintingIsLetFinish) {

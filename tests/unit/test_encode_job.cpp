@@ -1,6 +1,6 @@
 #include "engine/convert/EncodeJob.h"
 #include "engine/media/SourceItem.h"
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include "FakeCore.h"
 
@@ -14,20 +14,20 @@
 #include <set>
 #include <thread>
 
-using plexavo::CEncodeJob;
+using plexavo::EncodeJob;
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int parse(CEncodeJob& job, const std::string& text) {
+int parse(EncodeJob& job, const std::string& text) {
     return job.parseProgress(text.c_str(), text.size());
 }
 
 // Records every percentage the job shows while it runs, as the window's timer would.
 class PercentWatcher {
   public:
-    explicit PercentWatcher(CEncodeJob& job)
+    explicit PercentWatcher(EncodeJob& job)
         : m_thread([this, &job] {
               while (!m_stop) {
                   m_seen.insert(job.percent.load());
@@ -49,7 +49,7 @@ class PercentWatcher {
 } // namespace
 
 TEST(ProgressParse, TakesTheNewestTimeAfterTheLastLineFeed) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 100;
     EXPECT_EQ(
         parse(job, "banner time=90 \nframe=1 time=5.00 \rframe=2 time=6.00 \rframe=3 time=7.00 \r"),
@@ -71,7 +71,7 @@ TEST(ProgressParse, TakesTheNewestTimeAfterTheLastLineFeed) {
 }
 
 TEST(ProgressParse, NeverReportsCompletionWhileTheCoreRuns) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 100;
     parse(job, "time=100.00 ");
     EXPECT_EQ(job.percent, 99);
@@ -80,7 +80,7 @@ TEST(ProgressParse, NeverReportsCompletionWhileTheCoreRuns) {
 }
 
 TEST(ProgressParse, TextWithoutAUsableTimeLeavesThePercentage) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 100;
     job.percent = 40;
     EXPECT_EQ(parse(job, "time=50 \nframe=3 fps=0"), -1)
@@ -97,7 +97,7 @@ TEST(ProgressParse, TextWithoutAUsableTimeLeavesThePercentage) {
 }
 
 TEST(ProgressParse, WildTimesSaturateInsteadOfOverflowing) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 100;
     EXPECT_EQ(parse(job, "time=92233720368547759 "), 0) << "times 100 is past 2^63";
     EXPECT_EQ(job.percent, 99);
@@ -119,17 +119,17 @@ TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
     ASSERT_EQ(code.back(), ' ');
     const std::string options = " -vcodec xvid -pix_fmt yuv420p -s 320x240";
     EXPECT_EQ(
-        CEncodeJob::formatCommandLine("/in/a b.avi", "/out/a b-cvt.mp4", "a b", options, 30, 60),
+        EncodeJob::formatCommandLine("/in/a b.avi", "/out/a b-cvt.mp4", "a b", options, 30, 60),
         std::string("Plexcore") + plexavo::contract::kAccessCode +
             " -i \"/in/a b.avi\" -title \"a b\"  -vcodec xvid -pix_fmt yuv420p "
             "-s 320x240 -ss 30 -t 60 -claim \"/out/a b-cvt.mp4\"");
     // Only the low 32 bits of the second counts are written.
     EXPECT_NE(
-        CEncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -claim"),
+        EncodeJob::formatCommandLine("i", "o", "t", "", 0, (1ull << 32) + 5).find(" -t 5 -claim"),
         std::string::npos);
 
-    const auto args = CEncodeJob::buildArguments("-odd \"name\".avi", "/o/x.mp4", "-odd \"name\"",
-                                                 options, 30, 60);
+    const auto args = EncodeJob::buildArguments("-odd \"name\".avi", "/o/x.mp4", "-odd \"name\"",
+                                                options, 30, 60);
     const std::vector<std::string> tail(args.begin() + 1, args.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         plexavo::contract::kAccessCode, "-i", "-odd \"name\".avi", "-title",
@@ -141,7 +141,7 @@ TEST(ConversionCommand, TextAndArgumentsOfOneConversion) {
 TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     TempDir dir;
     const std::string output = dir / "out.mp4";
-    CEncodeJob job;
+    EncodeJob job;
     job.lookIntervalMs = 100; // updates 550 ms apart always fall into separate looks
     {
         FakeCore core(
@@ -181,7 +181,7 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
     } logOff;
     const std::string report = dir / "report.txt";
     const EnvGuard reportTo("SCRIPTED_REPORT_FILE", report);
-    CEncodeJob job;
+    EncodeJob job;
     job.lookIntervalMs = 50;
     {
         const std::string numbered = dir / "clip-cvt[1].mp4";
@@ -224,7 +224,7 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
 TEST(OutputPump, OverflowInsideOneLookIsDropped) {
     // 2100 bytes arrive within one look: the text gathered so far (time=50)
     // is dropped, and the look sees only what came after it.
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 100;
     job.resetPump(0);
     const std::string flood(2100, 'x');
@@ -236,7 +236,7 @@ TEST(OutputPump, OverflowInsideOneLookIsDropped) {
 }
 
 TEST(OutputPump, LooksAtMostOncePerIntervalAndHonoursAStopAtTheNextLook) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 100;
     job.resetPump(1000);
     EXPECT_FALSE(job.pumpText("time=10 \r", 9, 1200));
@@ -258,7 +258,7 @@ TEST(OutputPump, LooksAtMostOncePerIntervalAndHonoursAStopAtTheNextLook) {
 }
 
 TEST(OutputPump, ErrorLinesAreFoundWhereverTheyFallInTheText) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 10;
     job.resetPump(0);
     const std::string text = "banner\nnot an Error: here\nError: first\nframe=1 time=1 \r";
@@ -273,7 +273,7 @@ TEST(EncodeJob, StopIsHonouredAtTheNextLookAndIsNotAnError) {
     TempDir dir;
     const std::string marker = dir / "finished";
     EnvGuard argvTarget("SCRIPTED_ARGV_FILE", marker);
-    CEncodeJob job;
+    EncodeJob job;
     {
         // A core that keeps writing progress: stopped at the next look.
         std::string script = "t";
@@ -342,12 +342,12 @@ class EncodeJobStop : public ::testing::Test {
 
     TempDir m_dir;
     std::string m_output;
-    CEncodeJob m_job;
+    EncodeJob m_job;
 };
 
 TEST_F(EncodeJobStop, ACoreThatKeepsPrintingAfterTheRequestFinishesItsFile) {
     EXPECT_EQ(runAndStop("q|o:partial|w:time=1 \\r|W|p:1500:50:time=2 \\r|o:complete|x:255"), 0);
-    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Stopped);
+    EXPECT_EQ(m_job.outcome(), EncodeJob::Outcome::Stopped);
     EXPECT_EQ(readFile(m_output), "complete") << "the core was not killed";
 }
 
@@ -355,7 +355,7 @@ TEST_F(EncodeJobStop, ACoreThatKeepsPrintingAfterTheRequestFinishesItsFile) {
 // left nothing under the output name: a file there is someone else's.
 TEST_F(EncodeJobStop, ACoreSilentAfterTheRequestIsKilledAndNothingElseIsRemoved) {
     EXPECT_EQ(runAndStop("i|o:another program's file|w:time=1 \\r|s:20000|x:0"), -3);
-    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
+    EXPECT_EQ(m_job.outcome(), EncodeJob::Outcome::Killed);
     EXPECT_EQ(readFile(m_output), "another program's file");
     EXPECT_TRUE(m_job.writtenPath().empty());
     EXPECT_FALSE(m_job.failureReason().empty());
@@ -367,13 +367,13 @@ TEST_F(EncodeJobStop, ASecondRequestKillsAtOnce) {
     const auto begin = Clock::now();
     EXPECT_EQ(runAndStop("i|o:broken|p:30000:30:time=1 \\r", true), -3);
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
-    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
+    EXPECT_EQ(m_job.outcome(), EncodeJob::Outcome::Killed);
 }
 
 TEST_F(EncodeJobStop, ACoreGrowingItsFileSilentlyIsWaitedFor) {
     m_job.stopSilenceMs = 300;
     EXPECT_EQ(runAndStop("q|o:x|w:time=1 \\r|W|g:1200:40|x:255"), 0);
-    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Stopped);
+    EXPECT_EQ(m_job.outcome(), EncodeJob::Outcome::Stopped);
     EXPECT_GT(readFile(m_output).size(), 5u);
 }
 
@@ -382,12 +382,12 @@ TEST_F(EncodeJobStop, ACoreGrowingItsFileSilentlyIsWaitedFor) {
 TEST(EncodeJob, AnUnknownExitStatusIsJudgedByTheCoresOwnWords) {
     SignalGuard ignoreChildren(SIGCHLD, SIG_IGN);
     TempDir dir;
-    CEncodeJob job;
+    EncodeJob job;
     job.lookIntervalMs = 50;
     {
         FakeCore core("w:frame=1 time=5.00 \\r|s:100|w:frame=2 time=10.00 \\n|O|x:0");
         EXPECT_EQ(job.run("/in.avi", dir / "out.mp4", "in", "", {0, 10}), 0);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Finished);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Finished);
         EXPECT_EQ(job.writtenPath(), dir / "out.mp4");
     }
     {
@@ -395,13 +395,13 @@ TEST(EncodeJob, AnUnknownExitStatusIsJudgedByTheCoresOwnWords) {
         // it printed before it ended.
         FakeCore core("w:frame=1 time=5.00 \\r|s:100|w:frame=2 time=10.00 \\n|x:0");
         EXPECT_EQ(job.run("/in.avi", dir / "none.mp4", "in", "", {0, 10}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Failed);
         EXPECT_FALSE(job.failureReason().empty());
     }
     {
         FakeCore core("w:Error: cannot read\\n|x:1");
         EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 10}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Failed);
         EXPECT_EQ(job.errorText(), "Error: cannot read");
     }
 }
@@ -418,7 +418,7 @@ TEST_F(EncodeJobStop, AKillRequestAloneEndsTheRunAtOnce) {
     EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", {0, 100}), -3);
     closer.join();
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(20));
-    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Killed);
+    EXPECT_EQ(m_job.outcome(), EncodeJob::Outcome::Killed);
     EXPECT_TRUE(m_job.writtenPath().empty()) << "a killed core wrote no finished file";
 }
 
@@ -436,7 +436,7 @@ TEST_F(EncodeJobStop, ARequestThatComesAsTheCoreFinishesLeavesItFinished) {
     };
     EXPECT_EQ(m_job.run("/in.avi", m_output, "in", "", {0, 100}), 0);
     EXPECT_TRUE(m_job.stopRequested);
-    EXPECT_EQ(m_job.outcome(), CEncodeJob::Outcome::Finished) << "complete, not skipped";
+    EXPECT_EQ(m_job.outcome(), EncodeJob::Outcome::Finished) << "complete, not skipped";
     EXPECT_EQ(readFile(m_output), "complete");
 }
 
@@ -446,8 +446,8 @@ TEST_F(EncodeJobStop, ARequestThatComesAsTheCoreFinishesLeavesItFinished) {
 namespace {
 
 std::vector<std::string> argumentsOf(const plexavo::SourcePart& part) {
-    const auto args = CEncodeJob::buildArguments("/in.mp4", "/out.mp4", "in", "", part.startSeconds,
-                                                 part.coreLength());
+    const auto args = EncodeJob::buildArguments("/in.mp4", "/out.mp4", "in", "", part.startSeconds,
+                                                part.coreLength());
     const auto ss = std::find(args.begin(), args.end(), "-ss");
     return ss == args.end() ? std::vector<std::string>{}
                             : std::vector<std::string>(ss, std::min(ss + 4, args.end()));
@@ -489,11 +489,11 @@ TEST(ConversionPart, AWholeSourceRunsToItsEndAndAMarkedPartKeepsItsSeconds) {
     EXPECT_EQ(argumentsOf(roughEnd), (Args{"-ss", "0", "-t", "0"}));
     EXPECT_DOUBLE_EQ(roughEnd.expectedSeconds(), 10.0);
     EXPECT_NE(
-        CEncodeJob::formatCommandLine("/in.mp4", "/o.mp4", "in", "", 0, 0).find(" -ss 0 -t 0 "),
+        EncodeJob::formatCommandLine("/in.mp4", "/o.mp4", "in", "", 0, 0).find(" -ss 0 -t 0 "),
         std::string::npos);
 
     // The item after a probe: its whole length, exactly.
-    plexavo::CSourceItem item;
+    plexavo::SourceItem item;
     ASSERT_EQ(item.parseProbeOutput(
                   "/v/clip.mp4",
                   "Input #0, mov,mp4,m4a,3gp,3g2,mj2, from '/v/clip.mp4':\n"
@@ -511,7 +511,7 @@ TEST(ConversionPart, AWholeSourceRunsToItsEndAndAMarkedPartKeepsItsSeconds) {
 }
 
 TEST(ProgressParse, APartEndingAtAFractionIsMeasuredExactlyAndNeverPassesItsEnd) {
-    CEncodeJob job;
+    EncodeJob job;
     job.duration = 1; // the list's whole seconds of a 1.92 s clip
     job.exactDuration = 1.92;
     int last = 0;
@@ -537,7 +537,7 @@ TEST(EncodeJob, AWholeClipIsConvertedToItsEndWithTheBarRisingTo100AtTheEnd) {
     TempDir dir;
     const std::string argv = dir / "argv";
     const EnvGuard argvTo("SCRIPTED_ARGV_FILE", argv);
-    CEncodeJob job;
+    EncodeJob job;
     job.lookIntervalMs = 50;
     FakeCore core("a|w:frame=1 time=0.96 \\r|s:300|w:frame=2 time=1.92 \\r|s:300|O|x:0");
     PercentWatcher watcher(job);
@@ -562,14 +562,14 @@ TEST(EncodeJob, ASourceThatEndsEarlyIsAFailureNamingTheKeptFile) {
         ~LogOff() { plexavo::log::setLogPath(""); }
     } logOff;
     const std::string output = dir / "clip-cvt.mp4";
-    CEncodeJob job;
+    EncodeJob job;
     job.lookIntervalMs = 50;
     {
         FakeCore core(
             "w:frame=110 time=4.40 \\n|O|"
             "w:Error: the output holds 4.4 of 10.0 seconds: the source is damaged\\n|x:4");
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10, 10, 10.0}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Incomplete);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Incomplete);
         EXPECT_EQ(job.failureReason(),
                   output + " holds 4.4 of 10.0 seconds: the source is damaged");
         EXPECT_EQ(job.writtenPath(), output) << "the file is kept";
@@ -585,7 +585,7 @@ TEST(EncodeJob, ASourceThatEndsEarlyIsAFailureNamingTheKeptFile) {
         FakeCore core("w:frame=55 time=2.25 \\n|w:Output: " + numbered +
                       "\\n|w:Error: source damaged\\n|x:4");
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 7, 7, 7.5}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Incomplete);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Incomplete);
         EXPECT_EQ(job.failureReason(),
                   numbered + " holds 2.2 of 7.5 seconds: the source is damaged");
     }
@@ -595,7 +595,7 @@ TEST(EncodeJob, ASourceThatEndsEarlyIsAFailureNamingTheKeptFile) {
         FakeCore core(
             "O|w:Error: the output holds 1.5 of 3.0 seconds: the source is damaged\\n|x:4");
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 3, 3, 3.0}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Incomplete);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Incomplete);
         EXPECT_EQ(job.failureReason(), output + " holds 1.5 of 3.0 seconds: the source is damaged");
     }
 }
@@ -603,7 +603,7 @@ TEST(EncodeJob, ASourceThatEndsEarlyIsAFailureNamingTheKeptFile) {
 // "Done" means a file under the name the core gave, a regular one.
 TEST(EncodeJob, SuccessNeedsTheFileUnderItsNameAsARegularFile) {
     TempDir dir;
-    CEncodeJob job;
+    EncodeJob job;
     job.lookIntervalMs = 50;
     const std::string output = dir / "clip-cvt.mp4";
     {
@@ -611,7 +611,7 @@ TEST(EncodeJob, SuccessNeedsTheFileUnderItsNameAsARegularFile) {
         fs::create_symlink("/dev/null", output);
         FakeCore core("w:Output: " + output + "\\n|x:0");
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Failed);
         EXPECT_TRUE(job.writtenPath().empty());
         EXPECT_NE(job.failureReason().find(output), std::string::npos) << job.failureReason();
         fs::remove(output);
@@ -622,7 +622,7 @@ TEST(EncodeJob, SuccessNeedsTheFileUnderItsNameAsARegularFile) {
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), -2);
         core.setScript("x:0");
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), -2);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Failed);
     }
     {
         // The core shows a line feed of the name it wrote as '?': the file
@@ -647,7 +647,7 @@ TEST(EncodeJob, SuccessNeedsTheFileUnderItsNameAsARegularFile) {
         });
         EXPECT_EQ(job.run("/in.mp4", output, "clip", "", {0, 10}), 0);
         stopper.join();
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Stopped);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Stopped);
         EXPECT_TRUE(job.writtenPath().empty());
     }
 }
@@ -662,7 +662,7 @@ TEST(EncodeJob, ACoreKilledFromOutsideIsAFailure) {
             guard.emplace(SIGCHLD, SIG_IGN);
         TempDir dir;
         fs::create_directory(dir / "pids");
-        CEncodeJob job;
+        EncodeJob job;
         job.lookIntervalMs = 50;
         FakeCore core("d:" + dir.path() + "/pids|w:frame=1 time=1.00 \\r|s:30000|O|x:0");
         std::thread killer([&] {
@@ -672,7 +672,7 @@ TEST(EncodeJob, ACoreKilledFromOutsideIsAFailure) {
         });
         EXPECT_EQ(job.run("/in.mp4", dir / "out.mp4", "in", "", {0, 10}), -2);
         killer.join();
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Failed);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Failed);
         EXPECT_TRUE(job.writtenPath().empty());
         EXPECT_FALSE(fileExists(dir / "out.mp4"));
         if (ignoreChildren)
@@ -729,12 +729,12 @@ TEST(EncodeJob, ACoreThatCannotRunIsNamedWithTheSystemsReason) {
         ~FolderOff() { plexavo::core::setFolder(""); }
     } folderOff;
     plexavo::core::setFolder(dir.path());
-    CEncodeJob job;
+    EncodeJob job;
     const auto expectReason = [&](const std::string& reason) {
         EXPECT_EQ(job.run("/in.mp4", dir / "out.mp4", "in", "", {0, 10}), -1);
-        EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::NotStarted);
+        EXPECT_EQ(job.outcome(), EncodeJob::Outcome::NotStarted);
         EXPECT_EQ(job.failureReason(), reason);
-        plexavo::CSourceItem item;
+        plexavo::SourceItem item;
         EXPECT_LT(item.probe(dir / "in.mp4"), 0);
         EXPECT_EQ(plexavo::probeFailureReason(item.report), reason) << "the probe says the same";
     };

@@ -1,4 +1,4 @@
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include "TestSupport.h"
 

@@ -6,14 +6,14 @@
 
 #include <gtest/gtest.h>
 
-using plexavo::CSourceItem;
+using plexavo::SourceItem;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
 namespace {
 
-CSourceItem itemTitled(const std::string& title) {
-    CSourceItem item;
+SourceItem itemTitled(const std::string& title) {
+    SourceItem item;
     item.title = title;
     return item;
 }
@@ -22,7 +22,7 @@ CSourceItem itemTitled(const std::string& title) {
 
 TEST(OutputNaming, NamesNeverOverAnExistingFileWhileACounterIsFree) {
     TempDir dir;
-    CSourceItem item = itemTitled("clip");
+    SourceItem item = itemTitled("clip");
     item.assignOutputName(dir.path(), "mp4", "cvt");
     EXPECT_EQ(item.outputFolder, dir.path() + "/")
         << "a folder without a trailing separator gets one";
@@ -46,7 +46,7 @@ TEST(OutputNaming, NamesNeverOverAnExistingFileWhileACounterIsFree) {
 
     // A folder of that name is in the way as much as a file.
     std::filesystem::create_directory(dir / "dir-cvt.mp4");
-    CSourceItem other = itemTitled("dir");
+    SourceItem other = itemTitled("dir");
     other.assignOutputName(dir.path(), "mp4", "cvt");
     EXPECT_EQ(other.outputFileName(), "dir-cvt[1].mp4");
 }
@@ -56,7 +56,7 @@ TEST(OutputNaming, StopsAfterAThousandNumberedNames) {
     writeFile(dir / "c-cvt.mp4", "");
     for (int n = 1; n <= 1000; ++n)
         writeFile(dir / ("c-cvt[" + std::to_string(n) + "].mp4"), "");
-    CSourceItem item = itemTitled("c");
+    SourceItem item = itemTitled("c");
     item.assignOutputName(dir.path(), "mp4", "cvt");
     EXPECT_EQ(item.outputFileName(), "c-cvt[1000].mp4");
     std::filesystem::remove(dir / "c-cvt[999].mp4");
@@ -70,7 +70,7 @@ TEST(OutputNaming, ALongTitleIsShortenedSoThatEveryNameFits) {
     TempDir dir;
     const std::size_t limit = plexavo::fileNameLimit(dir.path());
     ASSERT_GE(limit, 32u);
-    CSourceItem item = itemTitled(std::string(limit - 5, 'a'));
+    SourceItem item = itemTitled(std::string(limit - 5, 'a'));
     item.assignOutputName(dir.path(), "mp4", "cvt");
     EXPECT_EQ(item.outputFileName().size(), limit);
     EXPECT_EQ(item.outputName.substr(item.outputName.size() - 4), "-cvt");

@@ -61,10 +61,10 @@ class Recorder {
 // that converts them into out/.
 struct Sources {
     TempDir dir;
-    std::vector<CSourceItem> items;
+    std::vector<SourceItem> items;
 
     void add(const std::string& title, const std::string& script) {
-        CSourceItem item;
+        SourceItem item;
         item.path = dir / (title + ".src");
         item.title = title;
         item.endSeconds = 10;
@@ -75,7 +75,7 @@ struct Sources {
 };
 
 void fastLooks(ParallelRunner& runner) {
-    runner.prepareJob = [](CEncodeJob& job) { job.lookIntervalMs = 50; };
+    runner.prepareJob = [](EncodeJob& job) { job.lookIntervalMs = 50; };
 }
 
 std::vector<std::string> namesIn(const std::string& folder) {
@@ -109,7 +109,7 @@ bool gone(pid_t pid) {
 TEST(ConversionPlan, NamesEveryOutputInListOrderAsOneAfterTheOtherWould) {
     TempDir dir;
     writeFile(dir / "clip-cvt.mp4", "an earlier conversion");
-    std::vector<CSourceItem> items(4);
+    std::vector<SourceItem> items(4);
     const char* titles[] = {"clip", "other", "clip", "clip"};
     for (std::size_t i = 0; i < items.size(); ++i) {
         items[i].path = "/videos/" + std::to_string(i) + "/" + titles[i] + ".mkv";
@@ -329,7 +329,7 @@ TEST(ParallelRunner, OnlyTheAbortEndsCoresThatDoNotStop) {
                     "i|d:" + pids.path() + "|p:600000:100:frame=1 time=1.00 \\r");
     FakeCore core("@");
     ParallelRunner runner(sources.plan(), "", 2);
-    runner.prepareJob = [](CEncodeJob& job) {
+    runner.prepareJob = [](EncodeJob& job) {
         job.lookIntervalMs = 50;
         job.stopSilenceMs = job.stopLimitMs = 600000;
     };
@@ -380,15 +380,15 @@ TEST(EncodeJob, AStopSharedByAllJobsIsNotClearedByARun) {
     TempDir pids;
     FakeCore core("d:" + pids.path() + "|O|x:0");
     std::atomic<bool> stopAll{true};
-    CEncodeJob job;
+    EncodeJob job;
     job.stopAll = &stopAll;
     EXPECT_EQ(job.run("/in.avi", pids / "out.mp4", "in", "", {0, 10}), 0);
-    EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Stopped);
+    EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Stopped);
     EXPECT_TRUE(job.writtenPath().empty());
     EXPECT_TRUE(fs::is_empty(pids.path())) << "a core was started after the stop";
     stopAll = false;
     EXPECT_EQ(job.run("/in.avi", pids / "out.mp4", "in", "", {0, 10}), 0);
-    EXPECT_EQ(job.outcome(), CEncodeJob::Outcome::Finished);
+    EXPECT_EQ(job.outcome(), EncodeJob::Outcome::Finished);
     EXPECT_EQ(job.writtenPath(), pids / "out.mp4");
 }
 
@@ -436,7 +436,7 @@ TEST(ConversionPlan, AWholeFileIsConvertedToItsRealEnd) {
     TempDir dir;
     const std::string argv = dir / "argv";
     const EnvGuard argvTo("SCRIPTED_ARGV_FILE", argv);
-    CSourceItem item;
+    SourceItem item;
     ASSERT_EQ(item.parseProbeOutput(dir / "clip.mp4",
                                     "  Duration: 00:00:01.92, start: 0.000000, bitrate: 90 kb/s\n"
                                     "    Stream #0.0: Video: mpeg4, yuv420p, 160x120, 25 fps\n"),

@@ -2,7 +2,7 @@
 
 #include "FakeCore.h"
 
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,8 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
-using plexavo::CSourceItem;
 using plexavo::kProbeFailed;
+using plexavo::SourceItem;
 using namespace testing_support;
 
 namespace {
@@ -36,7 +36,7 @@ const char kTypicalOutput[] =
 } // namespace
 
 TEST(ProbeParse, ReadsDurationBitRateAndTheLastStreamOfEachKind) {
-    CSourceItem item;
+    SourceItem item;
     EXPECT_EQ(item.parseProbeOutput("/media/clip.mp4", kTypicalOutput), 0);
     EXPECT_EQ(item.durationSeconds, 3723);
     EXPECT_EQ(item.durationText, "01:02:03.99 (3723 s)");
@@ -53,7 +53,7 @@ TEST(ProbeParse, ReadsDurationBitRateAndTheLastStreamOfEachKind) {
 }
 
 TEST(ProbeParse, DurationsThatDoNotCount) {
-    CSourceItem shortClip;
+    SourceItem shortClip;
     EXPECT_EQ(shortClip.parseProbeOutput(
                   "/a/b.wav", "  Duration: 00:00:00.80, start: 0.000000, bitrate: 1411 kb/s\n"),
               kProbeFailed)
@@ -62,7 +62,7 @@ TEST(ProbeParse, DurationsThatDoNotCount) {
     EXPECT_EQ(shortClip.durationText, "00:00:00.80 (0 s)");
 
     // Not a duration at all: the bit rate must not be mistaken for seconds.
-    CSourceItem unknown;
+    SourceItem unknown;
     EXPECT_EQ(unknown.parseProbeOutput("/a/b.ts",
                                        "  Duration: N/A, start: 0.000000, bitrate: 512 kb/s\n"
                                        "    Stream #0.0: Video: mpeg2video, yuv420p, 720x576\n"),
@@ -72,20 +72,20 @@ TEST(ProbeParse, DurationsThatDoNotCount) {
     EXPECT_EQ(unknown.videoDescription, " mpeg2video, yuv420p, 720x576")
         << "streams are still read";
 
-    CSourceItem noLineFeed;
+    SourceItem noLineFeed;
     EXPECT_EQ(
         noLineFeed.parseProbeOutput("/a/b.ts", "  Duration: 00:10:00.00, start: 0.0, bitrate: 5"),
         kProbeFailed);
     EXPECT_TRUE(noLineFeed.durationText.empty());
 
-    CSourceItem banner;
+    SourceItem banner;
     EXPECT_EQ(banner.parseProbeOutput("/a/b.ts", "Plexcore 1.0 encoder core\n"), kProbeFailed);
-    CSourceItem nothing;
+    SourceItem nothing;
     EXPECT_EQ(nothing.parseProbeOutput("/a/b.ts", ""), kProbeFailed);
 }
 
 TEST(ProbeParse, StreamLineCutByTheReadLimitEndsTheScan) {
-    CSourceItem item;
+    SourceItem item;
     EXPECT_EQ(item.parseProbeOutput("/a/b.mkv",
                                     "  Duration: 00:00:05.00, start: 0.000000, bitrate: N/A\n"
                                     "    Stream #0.0: Video: vp9, yuv420p, 320x240\n"
@@ -99,38 +99,38 @@ TEST(ProbeParse, StreamLineCutByTheReadLimitEndsTheScan) {
 }
 
 TEST(ProbeParse, PathSplit) {
-    CSourceItem noDot;
+    SourceItem noDot;
     noDot.parseProbeOutput("/media/README", "");
     EXPECT_EQ(noDot.extension, "");
     EXPECT_EQ(noDot.title, "README");
     EXPECT_EQ(noDot.displayName(), "README.");
 
     // A dotted folder does not lend the file an extension.
-    CSourceItem dottedFolder;
+    SourceItem dottedFolder;
     dottedFolder.parseProbeOutput("/media/my.films/clip", "");
     EXPECT_EQ(dottedFolder.extension, "");
     EXPECT_EQ(dottedFolder.title, "clip");
 
-    CSourceItem noFolder;
+    SourceItem noFolder;
     noFolder.parseProbeOutput("clip.avi", "");
     EXPECT_EQ(noFolder.extension, "avi");
     EXPECT_EQ(noFolder.title, "") << "without a folder separator the title stays empty";
 
-    CSourceItem root;
+    SourceItem root;
     root.parseProbeOutput("/clip.two.avi", "");
     EXPECT_EQ(root.title, "clip.two");
     EXPECT_EQ(root.extension, "avi");
 }
 
 TEST(SourceItem, TheRebuildCopyLeavesTheProbeTextsBehind) {
-    CSourceItem item;
+    SourceItem item;
     item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
     item.startSeconds = 30;
     item.endSeconds = 90;
     item.status = plexavo::kStatusDone;
     item.converted = true;
     item.assignOutputName("/out", "mp4", "cvt");
-    CSourceItem copy;
+    SourceItem copy;
     copy.videoDescription = "stale";
     copy.copyForRebuild(item);
     EXPECT_EQ(copy.path, item.path);
@@ -150,28 +150,28 @@ TEST(SourceItem, TheRebuildCopyLeavesTheProbeTextsBehind) {
 }
 
 TEST(SourceItem, OrdinaryCopiesAndMovesKeepEveryField) {
-    static_assert(std::is_nothrow_move_constructible_v<CSourceItem>);
-    CSourceItem item;
+    static_assert(std::is_nothrow_move_constructible_v<SourceItem>);
+    SourceItem item;
     item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
     item.status = plexavo::kStatusError;
-    const CSourceItem copy(item);
+    const SourceItem copy(item);
     EXPECT_EQ(copy.durationText, item.durationText);
     EXPECT_EQ(copy.bitrateText, "512 kb/s");
     EXPECT_EQ(copy.videoDescription, item.videoDescription);
     EXPECT_EQ(copy.audioDescription, item.audioDescription);
     EXPECT_EQ(copy.status, plexavo::kStatusError);
 
-    CSourceItem assigned;
+    SourceItem assigned;
     assigned = item;
     EXPECT_EQ(assigned.audioDescription, item.audioDescription);
 
     // A growing container moves or copies its items: nothing may get lost.
-    std::vector<CSourceItem> items;
+    std::vector<SourceItem> items;
     for (int i = 0; i < 50; ++i)
         items.push_back(item);
     for (const auto& each : items)
         ASSERT_EQ(each.durationText, "01:02:03.99 (3723 s)");
-    CSourceItem moved(std::move(items.front()));
+    SourceItem moved(std::move(items.front()));
     EXPECT_EQ(moved.videoDescription, item.videoDescription);
 }
 
@@ -179,7 +179,7 @@ TEST(ProbeParse, ADurationBeyondTheItemsFieldIsAFailedProbe) {
     TempDir dir;
     plexavo::log::setLogPath(dir / "log");
     // 1e13 ms, as a damaged container claimed: 2777777 h 46 min 40 s.
-    CSourceItem huge;
+    SourceItem huge;
     EXPECT_EQ(huge.parseProbeOutput("/m/a.flv", "  Duration: 2777777:46:40.00, start: 0.000000, "
                                                 "bitrate: 1 kb/s\n"),
               kProbeFailed);
@@ -187,20 +187,20 @@ TEST(ProbeParse, ADurationBeyondTheItemsFieldIsAFailedProbe) {
     EXPECT_EQ(huge.endSeconds, 0u);
     EXPECT_EQ(huge.durationText, "0 (0 s)") << "never a wrapped value";
     // Just past the signed 32-bit range, and far past any integer.
-    CSourceItem past;
+    SourceItem past;
     EXPECT_EQ(past.parseProbeOutput("/m/a.ts",
                                     "  Duration: 596524:00:00.00, start: 0, bitrate: 1 kb/s\n"),
               kProbeFailed);
-    CSourceItem digits;
+    SourceItem digits;
     EXPECT_EQ(digits.parseProbeOutput("/m/a.ts", "  Duration: 99999999999999999999999999:00:00.00, "
                                                  "start: 0, bitrate: 1 kb/s\n"),
               kProbeFailed);
-    CSourceItem negative;
+    SourceItem negative;
     EXPECT_EQ(negative.parseProbeOutput("/m/a.ts",
                                         "  Duration: -01:00:00.00, start: 0, bitrate: 1 kb/s\n"),
               kProbeFailed);
     // The largest length that fits is still a length.
-    CSourceItem largest;
+    SourceItem largest;
     EXPECT_EQ(largest.parseProbeOutput("/m/a.ts",
                                        "  Duration: 596523:14:07.00, start: 0, bitrate: 1 kb/s\n"),
               0);
@@ -230,7 +230,7 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
         // The core's later output is never read: only the first chunk counts.
         FakeCore core("a|w:" + escaped +
                       "|s:300|w:  Duration: 09:09:09.00, start: 0, bitrate: 1 kb/s\\n|x:1");
-        CSourceItem item;
+        SourceItem item;
         const std::string file = "/media/-odd \"name\" été.mp4";
         EXPECT_EQ(item.probe(file), 0);
         EXPECT_EQ(item.durationSeconds, 3723);
@@ -242,11 +242,11 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
     {
         FakeCore core("x:0");
         plexavo::core::setFolder(core.dir() / "nowhere");
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe("/media/clip.mp4"), kProbeFailed) << "no core, no duration";
         EXPECT_EQ(item.title, "clip");
     }
-    EXPECT_EQ(CSourceItem::probeCommandLine("/m/a.mp4"),
+    EXPECT_EQ(SourceItem::probeCommandLine("/m/a.mp4"),
               std::string("Plexcore") + plexavo::contract::kAccessCode + " -i \"/m/a.mp4\"");
 }
 
@@ -263,7 +263,7 @@ TEST(Probe, GivesUpOnTheCoresWorkNotOnTheWallClock) {
         // Asleep (as a starved core would be, to the wall clock) for longer
         // than the processor budget, then it answers: accepted.
         FakeCore core(std::string("s:800|") + answer + "|x:1");
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe("/m/slow.mp4", limits), 0);
         EXPECT_EQ(item.durationSeconds, 5);
     }
@@ -272,14 +272,14 @@ TEST(Probe, GivesUpOnTheCoresWorkNotOnTheWallClock) {
         // idle priority that may take a while on a busy machine, which is
         // the point).
         FakeCore core(std::string("b:60000|") + answer + "|x:1");
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe("/m/spin.mp4", limits), kProbeFailed);
     }
     {
         // Asleep without any progress for the stall limit: given up too.
         limits.stallMs = 400;
         FakeCore core(std::string("s:20000|") + answer + "|x:1");
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe("/m/stuck.mp4", limits), kProbeFailed);
     }
     plexavo::log::setLogPath("");
@@ -317,7 +317,7 @@ TEST(Probe, RefusesWhatIsNotARegularFileWithoutStartingTheCore) {
         {socketPath, "socket"}, {"/dev/null", "device"},
     };
     for (const auto& [path, words] : cases) {
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe(path), kProbeFailed) << path;
         EXPECT_NE(item.report.error.find(words), std::string::npos) << item.report.error;
         EXPECT_NE(item.report.error.find(path), std::string::npos) << item.report.error;
@@ -330,7 +330,7 @@ TEST(Probe, RefusesWhatIsNotARegularFileWithoutStartingTheCore) {
     // A regular file still goes to the core.
     const std::string clip = dir / "clip.mp4";
     writeFile(clip, "data");
-    CSourceItem item;
+    SourceItem item;
     EXPECT_EQ(item.probe(clip), 0);
     EXPECT_TRUE(item.report.error.empty());
     EXPECT_TRUE(std::filesystem::exists(argvFile));
@@ -347,7 +347,7 @@ TEST(Probe, AStopEndsTheProbeInHand) {
     limits.stop = &stop;
     {
         FakeCore core("a|x:0");
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe("/m/never.mp4", limits), kProbeFailed);
         EXPECT_FALSE(std::filesystem::exists(argvFile)) << "no core once a stop was asked for";
     }
@@ -363,7 +363,7 @@ TEST(Probe, AStopEndsTheProbeInHand) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             stop = true;
         });
-        CSourceItem item;
+        SourceItem item;
         EXPECT_EQ(item.probe("/m/asleep.mp4", limits), kProbeFailed);
         stopper.join();
         EXPECT_TRUE(std::filesystem::exists(argvFile)) << "the core was started";

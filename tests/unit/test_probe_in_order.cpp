@@ -31,7 +31,7 @@ struct Probes {
         started.fetch_add(1);
         std::this_thread::sleep_for(std::chrono::milliseconds(5 * (count - i)));
         ProbeResult r;
-        r.item = std::make_unique<CSourceItem>();
+        r.item = std::make_unique<SourceItem>();
         r.item->path = "file" + std::to_string(i);
         r.verdict = static_cast<int>(i % 3);
         running.fetch_sub(1);

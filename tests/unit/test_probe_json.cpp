@@ -125,14 +125,14 @@ TEST(ProbeReport, ANameHoldingADurationLineIsNotTakenForOne) {
     ASSERT_EQ(r.streams.size(), 1u);
     EXPECT_EQ(r.streams[0].codec, "aac");
 
-    CSourceItem item;
+    SourceItem item;
     EXPECT_EQ(item.parseProbeOutput(path, text.c_str()), 0);
     EXPECT_EQ(item.durationSeconds, 5);
     EXPECT_EQ(item.bitrateText, "64 kb/s");
     EXPECT_TRUE(item.videoDescription.empty()) << item.videoDescription;
 
     // An error line quotes the name too (control characters as '?'): no duration in it counts.
-    CSourceItem failed;
+    SourceItem failed;
     EXPECT_EQ(failed.parseProbeOutput("/m/Duration: 01:00:00.00, x",
                                       "Error: cannot read input '/m/Duration: 01:00:00.00, x': "
                                       "not a media file\n"),
@@ -168,7 +168,7 @@ TEST(ProbeReport, SubtitlesAndChaptersAfterTheSoundTracks) {
     EXPECT_EQ(subtitleSummary(beside), "fre ass (text, forced) from film, from: a.fr.forced.ass");
 
     // The source list's own fields read the sound tracks as they always did.
-    CSourceItem item;
+    SourceItem item;
     EXPECT_EQ(item.parseProbeOutput("/media/film.mkv", kWithExtras), 0);
     EXPECT_EQ(item.audioDescription, " aac (LC), 48000 Hz, stereo, fltp");
     EXPECT_EQ(item.videoDescription, " h264 (High), yuv420p, 320x240 [SAR 1:1 DAR 4:3], 25 fps");
@@ -251,7 +251,7 @@ TEST(ProbeJson, SubtitlesAndChaptersAsTheirOwnFields) {
 // numbers. A convertible file still gets a duration, the list's.
 TEST(ProbeJson, ADurationOnlyTheSourceListReadsIsItsWholeSeconds) {
     const char text[] = "  Duration: 1x:00:05.50, start: 0.000000, bitrate: 64 kb/s\n";
-    CSourceItem item;
+    SourceItem item;
     ASSERT_EQ(item.parseProbeOutput("/m/a.mp4", text), 0);
     ASSERT_FALSE(item.report.durationSeconds);
     const json f = parse({{"/m/a.mp4", true, item.report, item.durationSeconds}})["files"][0];

@@ -1,5 +1,5 @@
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
+#include "engine/platform/DebugLog.h"
 
 #include "TestSupport.h"
 

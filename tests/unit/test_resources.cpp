@@ -1,7 +1,7 @@
 // The compiled-in English resource table: keys, placeholders, platform texts,
 // menu shape and dialog captions.
+#include "engine/i18n/ResourceText.h"
 #include "engine/res/ResourceModule.h"
-#include "engine/services/ResourceText.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/EncodingOptions.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
 
 #include <algorithm>
@@ -43,7 +43,7 @@ void logPlain(const std::string& text) {
 
 } // namespace
 
-BatchDriver::BatchDriver(ISourceList& list, CEncodeJob& job, UiCall onUi)
+BatchDriver::BatchDriver(ISourceList& list, EncodeJob& job, UiCall onUi)
     : m_list(list), m_job(job), m_onUi(std::move(onUi)) {}
 
 int BatchDriver::overallPercent(int current, int index, int count) {
@@ -163,7 +163,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         m_job.percent = 0;
         m_currentIndex = row;
         m_skipRow = -1;
-        CSourceItem* item = m_list.itemAt(m_list.rowTag(row));
+        SourceItem* item = m_list.itemAt(m_list.rowTag(row));
         if (!item)
             return;
         item->status = kStatusWaiting;
@@ -189,11 +189,11 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
 
     // Named here, off the window's thread (it looks at the disk), on a
     // scratch item; files written earlier in this batch count.
-    CSourceItem named;
+    SourceItem named;
     named.title = snap.title;
     named.assignOutputName(folder, extension, kOutputSuffix);
     m_onUi([&] {
-        if (CSourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
+        if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
             item->outputFolder = named.outputFolder;
             item->outputName = named.outputName;
             item->outputExtension = named.outputExtension;
@@ -232,9 +232,9 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
             // kept short because its source ended early; past that, what it
             // sees of the files says it plainer than the core could.
             const auto outcome = m_job.outcome();
-            const bool coreFault = outcome == CEncodeJob::Outcome::NotStarted ||
-                                   outcome == CEncodeJob::Outcome::Killed ||
-                                   outcome == CEncodeJob::Outcome::Incomplete;
+            const bool coreFault = outcome == EncodeJob::Outcome::NotStarted ||
+                                   outcome == EncodeJob::Outcome::Killed ||
+                                   outcome == EncodeJob::Outcome::Incomplete;
             reason = coreFault                ? m_job.failureReason()
                      : !fileExists(snap.path) ? LoadResString(kStrSourceGone, snap.path.c_str())
                      : !folderError.empty()   ? folderError
@@ -252,7 +252,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
             const std::string file = written.substr(slash == std::string::npos ? 0 : slash + 1);
             const auto dot = file.rfind('.');
             m_onUi([&] {
-                if (CSourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
+                if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
                     item->outputFolder =
                         written.substr(0, slash == std::string::npos ? 0 : slash + 1);
                     item->outputName = file.substr(0, dot);
@@ -282,7 +282,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         return false; // the window marks this row and the rest as skipped
     const int status = result < 0 ? kStatusError : skipped ? kStatusSkip : kStatusDone;
     m_onUi([&] {
-        if (CSourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
+        if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
             item->status = status;
             if (status == kStatusDone)
                 item->converted = true;

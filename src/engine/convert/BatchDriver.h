@@ -14,7 +14,7 @@
 
 namespace plexavo {
 
-class CEncodeJob;
+class EncodeJob;
 class ISourceList;
 
 class BatchDriver {
@@ -28,7 +28,7 @@ class BatchDriver {
     static constexpr int kNoOptionText = -4;
 
     // job is the list's job, fetched by the caller on the list's thread.
-    BatchDriver(ISourceList& list, CEncodeJob& job, UiCall onUi);
+    BatchDriver(ISourceList& list, EncodeJob& job, UiCall onUi);
 
     // The whole batch; returns when it has ended (all rows, or a cancel).
     void run();
@@ -74,7 +74,7 @@ class BatchDriver {
     void setTexts(const std::string& step, const std::string& output);
 
     ISourceList& m_list;
-    CEncodeJob& m_job;
+    EncodeJob& m_job;
     UiCall m_onUi;
 
     std::atomic<bool> m_cancelAll{false};

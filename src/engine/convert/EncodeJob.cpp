@@ -1,12 +1,12 @@
 #include "engine/convert/EncodeJob.h"
 
+#include "engine/i18n/ResourceText.h"
 #include "engine/media/ProbeReport.h"
 #include "engine/media/SourceItem.h"
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/CoreLocator.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Platform.h"
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -147,7 +147,7 @@ double SourcePart::expectedSeconds() const {
     return endSeconds > startSeconds ? static_cast<double>(endSeconds - startSeconds) : 0.0;
 }
 
-SourcePart partOf(const CSourceItem& item) {
+SourcePart partOf(const SourceItem& item) {
     SourcePart part;
     part.startSeconds = item.startSeconds;
     part.endSeconds = item.endSeconds;
@@ -157,10 +157,10 @@ SourcePart partOf(const CSourceItem& item) {
     return part;
 }
 
-std::string CEncodeJob::formatCommandLine(const std::string& sourcePath,
-                                          const std::string& outputFilePath,
-                                          const std::string& title, const std::string& options,
-                                          std::uint64_t startSeconds, std::uint64_t length) {
+std::string EncodeJob::formatCommandLine(const std::string& sourcePath,
+                                         const std::string& outputFilePath,
+                                         const std::string& title, const std::string& options,
+                                         std::uint64_t startSeconds, std::uint64_t length) {
     std::string line;
     line.reserve(256 + sourcePath.size() + outputFilePath.size() + title.size() + options.size());
     line += core::kProgramName;
@@ -172,9 +172,9 @@ std::string CEncodeJob::formatCommandLine(const std::string& sourcePath,
 }
 
 std::vector<std::string>
-CEncodeJob::buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
-                           const std::string& title, const std::string& options,
-                           std::uint64_t startSeconds, std::uint64_t length) {
+EncodeJob::buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
+                          const std::string& title, const std::string& options,
+                          std::uint64_t startSeconds, std::uint64_t length) {
     std::vector<std::string> args{core::programPath(), core::kAccessCode, "-i",
                                   sourcePath,          "-title",          title};
     // The option text is built from list values and digit edits only, so
@@ -194,8 +194,8 @@ CEncodeJob::buildArguments(const std::string& sourcePath, const std::string& out
     return args;
 }
 
-int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFilePath,
-                    const std::string& title, const std::string& options, const SourcePart& part) {
+int EncodeJob::run(const std::string& sourcePath, const std::string& outputFilePath,
+                   const std::string& title, const std::string& options, const SourcePart& part) {
     duration = static_cast<std::int64_t>(part.endSeconds - part.startSeconds);
     exactDuration = part.toEnd() ? part.expectedSeconds() : 0.0;
     percent = 0;
@@ -209,12 +209,12 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     m_tail.clear();
 
     const auto length = part.coreLength();
-    CChildProcess child;
+    ChildProcess child;
     child.commandLine =
         formatCommandLine(sourcePath, outputFilePath, title, options, part.startSeconds, length);
     child.arguments =
         buildArguments(sourcePath, outputFilePath, title, options, part.startSeconds, length);
-    child.flags = CChildProcess::PipeStdout | CChildProcess::OwnProcessGroup;
+    child.flags = ChildProcess::PipeStdout | ChildProcess::OwnProcessGroup;
     // The core stops (its file finished, playable) when this program dies.
     child.environment = {std::string(contract::kParentPidEnv) + "=" + std::to_string(getpid())};
     WriteLog("%s", child.commandLine.c_str());
@@ -334,7 +334,7 @@ int CEncodeJob::run(const std::string& sourcePath, const std::string& outputFile
     return endFinished(outputFilePath);
 }
 
-std::string CEncodeJob::fileKept(const std::string& outputFilePath, const char* claim) {
+std::string EncodeJob::fileKept(const std::string& outputFilePath, const char* claim) {
     // The core names the file it finished; without a name it wrote the one asked for.
     const std::string written = m_writtenPath.empty() ? outputFilePath : m_writtenPath;
     if (isRegularFile(written))
@@ -346,7 +346,7 @@ std::string CEncodeJob::fileKept(const std::string& outputFilePath, const char* 
     return {};
 }
 
-int CEncodeJob::endFinished(const std::string& outputFilePath) {
+int EncodeJob::endFinished(const std::string& outputFilePath) {
     const std::string written = fileKept(outputFilePath, "reported success");
     if (written.empty())
         return -2;
@@ -355,7 +355,7 @@ int CEncodeJob::endFinished(const std::string& outputFilePath) {
     return 0;
 }
 
-int CEncodeJob::endIncomplete(const std::string& outputFilePath, const SourcePart& part) {
+int EncodeJob::endIncomplete(const std::string& outputFilePath, const SourcePart& part) {
     const std::string written = fileKept(outputFilePath, "kept a file that ended early");
     if (written.empty())
         return -2;
@@ -379,17 +379,17 @@ int CEncodeJob::endIncomplete(const std::string& outputFilePath, const SourcePar
     return -2;
 }
 
-std::uint64_t CEncodeJob::now() const {
+std::uint64_t EncodeJob::now() const {
     return clock ? clock() : platform::monotonicMs();
 }
 
-void CEncodeJob::resetPump(std::uint64_t now) {
+void EncodeJob::resetPump(std::uint64_t now) {
     m_fill = 0;
     m_last = now;
     m_first = true;
 }
 
-bool CEncodeJob::afterRead(std::size_t n, std::uint64_t now) {
+bool EncodeJob::afterRead(std::size_t n, std::uint64_t now) {
     keepTail(m_buffer + m_fill, n);
     m_fill += n;
     if (now - m_last < lookIntervalMs) {
@@ -409,7 +409,7 @@ bool CEncodeJob::afterRead(std::size_t n, std::uint64_t now) {
     return stopAsked();
 }
 
-bool CEncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now) {
+bool EncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now) {
     do {
         const std::size_t n = std::min(length, kBufferSize - 1 - m_fill);
         std::memcpy(m_buffer + m_fill, text, n);
@@ -421,7 +421,7 @@ bool CEncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t no
     return false;
 }
 
-void CEncodeJob::pumpOutput(CChildProcess& child) {
+void EncodeJob::pumpOutput(ChildProcess& child) {
     child.setPriority(1);
     resetPump(now());
 
@@ -451,7 +451,7 @@ void CEncodeJob::pumpOutput(CChildProcess& child) {
     percent = 100;
 }
 
-int CEncodeJob::parseProgress(const char* text, std::size_t length) {
+int EncodeJob::parseProgress(const char* text, std::size_t length) {
     const std::string_view all(text, length);
     const auto lineFeed = all.rfind('\n');
     const std::string_view tail =
@@ -512,13 +512,13 @@ int CEncodeJob::parseProgress(const char* text, std::size_t length) {
     return 0;
 }
 
-void CEncodeJob::keepTail(const char* text, std::size_t length) {
+void EncodeJob::keepTail(const char* text, std::size_t length) {
     m_tail.append(text, length);
     if (m_tail.size() > 2 * kStopOutputKept)
         m_tail.erase(0, m_tail.size() - kStopOutputKept);
 }
 
-void CEncodeJob::readRunTail(const std::string& text) {
+void EncodeJob::readRunTail(const std::string& text) {
     const std::string_view output(contract::kOutputPrefix);
     const std::string_view note(contract::kNotePrefix);
     std::string_view rest(text);
@@ -540,7 +540,7 @@ void CEncodeJob::readRunTail(const std::string& text) {
     }
 }
 
-std::string CEncodeJob::reasonOf(int exitCode, bool statusKnown) const {
+std::string EncodeJob::reasonOf(int exitCode, bool statusKnown) const {
     const std::string_view prefix(contract::kErrorPrefix);
     if (!m_errorText.empty())
         return m_errorText.substr(m_errorText.compare(0, prefix.size(), prefix) == 0 ? prefix.size()
@@ -550,7 +550,7 @@ std::string CEncodeJob::reasonOf(int exitCode, bool statusKnown) const {
     return LoadResString(kStrCoreNoReason, exitCode);
 }
 
-void CEncodeJob::noteErrorLine(std::string_view text) {
+void EncodeJob::noteErrorLine(std::string_view text) {
     // The last line that starts with the prefix.
     const std::string_view prefix(contract::kErrorPrefix);
     std::size_t found = std::string_view::npos;

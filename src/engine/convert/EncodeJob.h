@@ -13,8 +13,8 @@
 
 namespace plexavo {
 
-class CChildProcess;
-class CSourceItem;
+class ChildProcess;
+class SourceItem;
 
 // The part of a source one conversion covers, and how the core is asked for it.
 struct SourcePart {
@@ -38,9 +38,9 @@ struct SourcePart {
 };
 
 // The part of item to convert: what is marked, and the source's own length.
-SourcePart partOf(const CSourceItem& item);
+SourcePart partOf(const SourceItem& item);
 
-class CEncodeJob {
+class EncodeJob {
   public:
     // Buffer rules of the output pump.
     static constexpr std::size_t kBufferSize = contract::kProbeReadSize; // same buffer as the probe
@@ -92,7 +92,7 @@ class CEncodeJob {
     int stopSilenceMs = 10000;
     int stopLimitMs = 120000;
 
-    virtual ~CEncodeJob() = default;
+    virtual ~EncodeJob() = default;
 
     // Runs one conversion to its end on the calling thread. 0 when the core
     // finished (and its file is there, a regular file under the name it
@@ -106,7 +106,7 @@ class CEncodeJob {
     Outcome outcome() const { return m_outcome; }
 
     // The read loop of a started child.
-    void pumpOutput(CChildProcess& child);
+    void pumpOutput(ChildProcess& child);
     // The pump's rule apart from any pipe: text arriving at time now, in
     // pieces as the pipe would deliver them. True when a look saw a stop request.
     bool pumpText(const char* text, std::size_t length, std::uint64_t now);

@@ -1,9 +1,9 @@
 #include "engine/convert/ParallelRunner.h"
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/i18n/ResourceText.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +33,7 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-std::vector<ConversionTask> planConversions(const std::vector<CSourceItem>& items,
+std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items,
                                             const std::string& folder,
                                             const std::string& extension) {
     std::set<std::string> planned;
@@ -42,8 +42,8 @@ std::vector<ConversionTask> planConversions(const std::vector<CSourceItem>& item
     };
     std::vector<ConversionTask> plan;
     plan.reserve(items.size());
-    for (const CSourceItem& item : items) {
-        CSourceItem named;
+    for (const SourceItem& item : items) {
+        SourceItem named;
         named.title = item.title;
         named.assignOutputName(folder, extension, kOutputSuffix, taken);
         const SourcePart part = partOf(item);
@@ -123,9 +123,9 @@ RunSummary ParallelRunner::run() {
         m_next = 0;
         m_summary = {};
     }
-    std::vector<std::unique_ptr<CEncodeJob>> jobs;
+    std::vector<std::unique_ptr<EncodeJob>> jobs;
     for (unsigned i = 0; i < m_jobs; ++i) {
-        jobs.push_back(std::make_unique<CEncodeJob>());
+        jobs.push_back(std::make_unique<EncodeJob>());
         jobs.back()->stopAll = &m_stop;
         jobs.back()->killAll = &m_kill;
         if (prepareJob)
@@ -152,7 +152,7 @@ RunSummary ParallelRunner::run() {
     return m_summary;
 }
 
-void ParallelRunner::work(CEncodeJob& job) {
+void ParallelRunner::work(EncodeJob& job) {
     for (;;) {
         std::size_t index;
         {
@@ -185,7 +185,7 @@ void ParallelRunner::work(CEncodeJob& job) {
     }
 }
 
-ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
+ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
     const ConversionTask& task = m_tasks[index];
     ConversionEvent event;
     event.index = index;
@@ -210,7 +210,7 @@ ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
         event.kind = ConversionEvent::Kind::Failed;
         // What the engine sees says it plainer than the core could; a file
         // kept short because its source ended early is named with its figures.
-        const bool kept = job.outcome() == CEncodeJob::Outcome::Incomplete;
+        const bool kept = job.outcome() == EncodeJob::Outcome::Incomplete;
         event.reason = kept ? job.failureReason()
                        : !fileExists(task.source)
                            ? LoadResString(kStrSourceGone, task.source.c_str())
@@ -218,7 +218,7 @@ ConversionEvent ParallelRunner::convert(CEncodeJob& job, std::size_t index) {
                                               : job.failureReason();
         WriteLog("Converting %s is failed.", task.source.c_str());
         WriteLog("%s", event.reason.c_str());
-    } else if (job.outcome() == CEncodeJob::Outcome::Stopped) {
+    } else if (job.outcome() == EncodeJob::Outcome::Stopped) {
         event.kind = ConversionEvent::Kind::Stopped;
         event.written = job.writtenPath();
         event.secondsWritten = job.secondsWritten();

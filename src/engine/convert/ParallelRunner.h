@@ -16,7 +16,7 @@
 
 namespace plexavo {
 
-class CEncodeJob;
+class EncodeJob;
 
 struct ConversionTask {
     std::string source;
@@ -34,7 +34,7 @@ struct ConversionTask {
 // Names every output in list order, as converting one after the other
 // would: a name planned for an earlier file counts as taken, and so does
 // every file already in the folder. Looks at the disk, changes nothing.
-std::vector<ConversionTask> planConversions(const std::vector<CSourceItem>& items,
+std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items,
                                             const std::string& folder,
                                             const std::string& extension);
 
@@ -84,7 +84,7 @@ class ParallelRunner {
     // order they happen: a file's Started before its end.
     std::function<void(const ConversionEvent&)> onEvent;
     // Called on each job before the run (tests shorten its clocks).
-    std::function<void(CEncodeJob&)> prepareJob;
+    std::function<void(EncodeJob&)> prepareJob;
 
     // Converts the plan, up to the job count at once, each conversion on a
     // thread of its own that lives until its core has ended (the core's
@@ -110,8 +110,8 @@ class ParallelRunner {
     unsigned jobs() const { return m_jobs; }
 
   private:
-    void work(CEncodeJob& job);
-    ConversionEvent convert(CEncodeJob& job, std::size_t index);
+    void work(EncodeJob& job);
+    ConversionEvent convert(EncodeJob& job, std::size_t index);
     void emit(const ConversionEvent& event); // under m_mutex
 
     std::vector<ConversionTask> m_tasks;

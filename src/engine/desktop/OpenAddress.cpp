@@ -1,6 +1,6 @@
 #include "engine/desktop/OpenAddress.h"
 
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>

@@ -8,7 +8,7 @@
 
 namespace plexavo {
 
-class CSourceItem;
+class SourceItem;
 
 // How many probes may run at once: one per processor this process may use.
 unsigned probeWorkers();
@@ -16,7 +16,7 @@ unsigned probeWorkers();
 // What one probe gave: the item and the caller's own verdict on it (convertible,
 // failed, a name that cannot be read ...).
 struct ProbeResult {
-    std::unique_ptr<CSourceItem> item;
+    std::unique_ptr<SourceItem> item;
     int verdict = 0;
 };
 

@@ -15,7 +15,7 @@ struct ProbedFile {
     std::string path; // as named on the command line: bytes, not necessarily UTF-8
     bool convertible = false;
     ProbeReport report;
-    // The whole seconds the source list reads (CSourceItem::durationSeconds):
+    // The whole seconds the source list reads (SourceItem::durationSeconds):
     // the duration when the report cannot read it to the hundredth.
     int wholeSeconds = 0;
 };

@@ -1,8 +1,8 @@
 #include "engine/media/ProbeReport.h"
 
 #include "PlexcoreContract.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/platform/CoreLocator.h"
-#include "engine/services/ResourceText.h"
 
 #include <algorithm>
 #include <cerrno>

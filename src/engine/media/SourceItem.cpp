@@ -2,9 +2,9 @@
 
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/CoreLocator.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
 #include "engine/platform/Platform.h"
-#include "engine/services/DebugLog.h"
 
 #include <algorithm>
 #include <cctype>
@@ -88,7 +88,7 @@ std::string notAFileReason(const std::string& path) {
 
 // Waits for the core's first output; false (and a log line) when the core
 // has worked or slept too long without answering, or a stop was asked for.
-bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const std::string& file) {
+bool awaitAnswer(const ChildProcess& child, const ProbeLimits& limits, const std::string& file) {
     constexpr int kSliceMs = 100;
     const long ticksPerSecond = platform::cpuTicksPerSecond();
     const platform::ProcessActivity first = platform::readProcessActivity(child.processId);
@@ -133,7 +133,7 @@ bool awaitAnswer(const CChildProcess& child, const ProbeLimits& limits, const st
 
 } // namespace
 
-void CSourceItem::copyForRebuild(const CSourceItem& from) {
+void SourceItem::copyForRebuild(const SourceItem& from) {
     *this = from;
     durationText.clear();
     bitrateText.clear();
@@ -141,11 +141,11 @@ void CSourceItem::copyForRebuild(const CSourceItem& from) {
     audioDescription.clear();
 }
 
-std::string CSourceItem::probeCommandLine(const std::string& file) {
+std::string SourceItem::probeCommandLine(const std::string& file) {
     return std::string(core::kProgramName) + core::kAccessCode + " -i \"" + file + "\"";
 }
 
-int CSourceItem::probe(const std::string& file) {
+int SourceItem::probe(const std::string& file) {
     return probe(file, ProbeLimits{});
 }
 
@@ -163,11 +163,11 @@ FileStamp FileStamp::of(const std::string& path) {
     return stamp;
 }
 
-bool CSourceItem::changedSinceProbe() const {
+bool SourceItem::changedSinceProbe() const {
     return probedStamp.known && FileStamp::of(path) != probedStamp;
 }
 
-int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
+int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     // Before the core reads it: a change while it reads counts as one.
     probedStamp = FileStamp::of(file);
     char output[kOutputBufferSize];
@@ -182,10 +182,10 @@ int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
         return result;
     }
 
-    CChildProcess child;
+    ChildProcess child;
     child.commandLine = probeCommandLine(file);
     child.arguments = {core::programPath(), core::kAccessCode, "-i", file};
-    child.flags = CChildProcess::PipeStdout;
+    child.flags = ChildProcess::PipeStdout;
     // A probe writes nothing worth waiting for once its answer is read.
     child.stopPolicy.silenceMs = kProbeStopMs;
     child.stopPolicy.limitMs = kProbeStopMs;
@@ -211,7 +211,7 @@ int CSourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     return result;
 }
 
-int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
+int SourceItem::parseProbeOutput(const std::string& file, const char* cText) {
     const std::string_view text(cText);
     durationSeconds = 0;
 
@@ -315,15 +315,15 @@ int CSourceItem::parseProbeOutput(const std::string& file, const char* cText) {
 }
 
 // Never over an existing file while one of the numbered names is free.
-bool CSourceItem::assignOutputName(const std::string& folder, const std::string& extension,
-                                   const std::string& suffix) {
+bool SourceItem::assignOutputName(const std::string& folder, const std::string& extension,
+                                  const std::string& suffix) {
     return assignOutputName(folder, extension, suffix,
                             [](const std::string& path) { return fileExists(path); });
 }
 
-bool CSourceItem::assignOutputName(const std::string& folder, const std::string& extension,
-                                   const std::string& suffix,
-                                   const std::function<bool(const std::string&)>& taken) {
+bool SourceItem::assignOutputName(const std::string& folder, const std::string& extension,
+                                  const std::string& suffix,
+                                  const std::function<bool(const std::string&)>& taken) {
     constexpr int kMaxCounter = 1000;
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '/')

@@ -54,7 +54,7 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
-class CSourceItem {
+class SourceItem {
   public:
     std::string path;
     std::string extension; // without the dot
@@ -82,19 +82,19 @@ class CSourceItem {
     // The file as the last probe found it (taken before the core read it).
     FileStamp probedStamp;
 
-    CSourceItem() = default;
-    virtual ~CSourceItem() = default;
+    SourceItem() = default;
+    virtual ~SourceItem() = default;
     // Ordinary copies and moves keep every field (containers of items copy
     // and move them as they grow).
-    CSourceItem(const CSourceItem&) = default;
-    CSourceItem(CSourceItem&&) noexcept = default;
-    CSourceItem& operator=(const CSourceItem&) = default;
-    CSourceItem& operator=(CSourceItem&&) noexcept = default;
+    SourceItem(const SourceItem&) = default;
+    SourceItem(SourceItem&&) noexcept = default;
+    SourceItem& operator=(const SourceItem&) = default;
+    SourceItem& operator=(SourceItem&&) noexcept = default;
 
     // The copy made when the main view is rebuilt for another language: every
     // field of from but the four probe texts, which stay empty until the file
     // is probed again.
-    void copyForRebuild(const CSourceItem& from);
+    void copyForRebuild(const SourceItem& from);
 
     std::string getPath() const { return path; }
     std::string getTitle() const { return title; }

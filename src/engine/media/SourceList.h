@@ -9,8 +9,8 @@
 
 namespace plexavo {
 
-class CSourceItem;
-class CEncodeJob;
+class SourceItem;
+class EncodeJob;
 
 class ISourceList {
   public:
@@ -20,9 +20,9 @@ class ISourceList {
     // The index in the item array of the row's item.
     virtual int rowTag(int row) = 0;
     // The item at an index of the array (nullptr for a removed row's slot).
-    virtual CSourceItem* itemAt(int index) = 0;
+    virtual SourceItem* itemAt(int index) = 0;
     // Takes ownership; returns the item's index in the array.
-    virtual int appendItem(CSourceItem* item) = 0;
+    virtual int appendItem(SourceItem* item) = 0;
     // Inserts a row after the last one; returns the row.
     virtual int insertRow(const std::string& text, int tag) = 0;
     virtual void refreshRow(int row) = 0;
@@ -32,7 +32,7 @@ class ISourceList {
     // Shows a frame size that the batch decided on (the equalised size) back
     // in the panel's size edits.
     virtual void showFrameSize(const std::string& width, const std::string& height) = 0;
-    virtual CEncodeJob& job() = 0;
+    virtual EncodeJob& job() = 0;
 };
 
 } // namespace plexavo

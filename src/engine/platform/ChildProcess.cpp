@@ -185,11 +185,11 @@ std::size_t pendingReaps() {
     return Reaper::instance().pending();
 }
 
-CChildProcess::~CChildProcess() {
+ChildProcess::~ChildProcess() {
     close();
 }
 
-int CChildProcess::start() {
+int ChildProcess::start() {
     if (processId > 0 || arguments.empty() || arguments[0].empty()) {
         m_startError = EINVAL;
         return -1;
@@ -303,7 +303,7 @@ int CChildProcess::start() {
     return 0;
 }
 
-bool CChildProcess::reap(bool block) {
+bool ChildProcess::reap(bool block) {
     if (m_reaped)
         return true;
     if (processId <= 0)
@@ -328,7 +328,7 @@ bool CChildProcess::reap(bool block) {
     return false;
 }
 
-bool CChildProcess::sendSignal(int signal) {
+bool ChildProcess::sendSignal(int signal) {
     if (m_reaped)
         return false;
     if (m_pidfd >= 0)
@@ -336,7 +336,7 @@ bool CChildProcess::sendSignal(int signal) {
     return kill(processId, signal) == 0;
 }
 
-bool CChildProcess::waitForExit(int timeoutMs) {
+bool ChildProcess::waitForExit(int timeoutMs) {
     if (processId <= 0)
         return false;
     const std::uint32_t begin = platform::tickCount();
@@ -348,7 +348,7 @@ bool CChildProcess::waitForExit(int timeoutMs) {
     return true;
 }
 
-int CChildProcess::terminate() {
+int ChildProcess::terminate() {
     m_stopOutcome = StopOutcome::NotStopped;
     if (processId <= 0 || reap(false))
         return -1;
@@ -369,7 +369,7 @@ int CChildProcess::terminate() {
     return 0;
 }
 
-void CChildProcess::waitOutStop() {
+void ChildProcess::waitOutStop() {
     const StopPolicy& policy = stopPolicy;
     const std::uint32_t requested = platform::tickCount();
     std::uint32_t lastSign = requested;
@@ -438,7 +438,7 @@ void CChildProcess::waitOutStop() {
     }
 }
 
-int CChildProcess::setPriority(int index) {
+int ChildProcess::setPriority(int index) {
     if (index < 0 || index > 5 || processId <= 0 || m_reaped)
         return -1;
     const bool ok = forEachThread(processId, [index](pid_t tid) {
@@ -462,7 +462,7 @@ int CChildProcess::setPriority(int index) {
     return ok ? 0 : -1;
 }
 
-void CChildProcess::close() {
+void ChildProcess::close() {
     closeFd(stdoutRead);
     closeFd(stdinWrite);
     if (processId > 0 && !reap(false))

@@ -45,7 +45,7 @@ enum class StopOutcome : std::uint8_t {
     KilledOnRequest, // killed on the second request
 };
 
-class CChildProcess {
+class ChildProcess {
   public:
     enum Flags : std::uint8_t {
         ShowChild = 2,  // kept for the callers' sake; children have no window here
@@ -73,10 +73,10 @@ class CChildProcess {
     // How terminate() stops the child.
     StopPolicy stopPolicy;
 
-    CChildProcess() = default;
-    ~CChildProcess();
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     // 0 when the child runs, -1 on any failure (nothing started, nothing left
     // open; startError() says why). Without PipeStdin the child reads from

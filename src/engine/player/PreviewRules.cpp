@@ -1,6 +1,6 @@
 #include "engine/player/PreviewRules.h"
 
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include <strings.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include "engine/settings/ConversionSettings.h"
 
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 
 #include <cstdio>
 #include <cstdlib>

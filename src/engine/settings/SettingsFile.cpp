@@ -1,8 +1,8 @@
 #include "engine/settings/SettingsFile.h"
 
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
 #include "engine/platform/Utf8.h"
-#include "engine/services/DebugLog.h"
 #include "engine/settings/OldRegFile.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "gui/common/DesktopIntegration.h"
 
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 #include "gui/common/UiText.h"
 
 #include <QApplication>
@@ -27,7 +27,7 @@ constexpr unsigned kStrShowAction = 62051;
 
 } // namespace
 
-CDesktopIntegration::CDesktopIntegration(QWidget* window, const QDBusConnection& bus)
+DesktopIntegration::DesktopIntegration(QWidget* window, const QDBusConnection& bus)
     : QObject(window), m_window(window), m_bus(bus) {
     if (!m_bus.isConnected())
         return;
@@ -46,7 +46,7 @@ CDesktopIntegration::CDesktopIntegration(QWidget* window, const QDBusConnection&
                   SLOT(onActivationToken(uint, QString)));
 }
 
-CDesktopIntegration::~CDesktopIntegration() {
+DesktopIntegration::~DesktopIntegration() {
     if (!m_progressShown || !m_bus.isConnected())
         return;
     hideProgress();
@@ -58,18 +58,18 @@ CDesktopIntegration::~CDesktopIntegration() {
     m_bus.call(ping, QDBus::Block, 1000);
 }
 
-CDesktopIntegration* CDesktopIntegration::of(QWidget* window) {
+DesktopIntegration* DesktopIntegration::of(QWidget* window) {
     if (auto* existing =
-            window->findChild<CDesktopIntegration*>(QString(), Qt::FindDirectChildrenOnly))
+            window->findChild<DesktopIntegration*>(QString(), Qt::FindDirectChildrenOnly))
         return existing;
-    return new CDesktopIntegration(window, QDBusConnection::sessionBus());
+    return new DesktopIntegration(window, QDBusConnection::sessionBus());
 }
 
-QString CDesktopIntegration::applicationUri() {
+QString DesktopIntegration::applicationUri() {
     return QStringLiteral("application://%1.desktop").arg(QLatin1String(kDesktopId));
 }
 
-QString CDesktopIntegration::launcherEntryPath() {
+QString DesktopIntegration::launcherEntryPath() {
     // Any path under this prefix will do; docks match the signal by its
     // application URI. A hash of the URI keeps it the same from run to run.
     std::uint32_t hash = 2166136261u; // FNV-1a
@@ -80,7 +80,7 @@ QString CDesktopIntegration::launcherEntryPath() {
     return QStringLiteral("/com/canonical/unity/launcherentry/%1").arg(hash);
 }
 
-void CDesktopIntegration::sendLauncherEntry(double fraction, bool visible, int count) {
+void DesktopIntegration::sendLauncherEntry(double fraction, bool visible, int count) {
     QVariantMap properties;
     properties.insert(QStringLiteral("progress"), fraction);
     properties.insert(QStringLiteral("progress-visible"), visible);
@@ -92,7 +92,7 @@ void CDesktopIntegration::sendLauncherEntry(double fraction, bool visible, int c
     m_bus.send(update);
 }
 
-void CDesktopIntegration::showProgress(double fraction, int filesLeft) {
+void DesktopIntegration::showProgress(double fraction, int filesLeft) {
     fraction = std::clamp(fraction, 0.0, 1.0);
     filesLeft = std::max(filesLeft, 0);
     if (!m_bus.isConnected() ||
@@ -104,7 +104,7 @@ void CDesktopIntegration::showProgress(double fraction, int filesLeft) {
     sendLauncherEntry(fraction, true, filesLeft);
 }
 
-void CDesktopIntegration::hideProgress() {
+void DesktopIntegration::hideProgress() {
     if (!m_progressShown || !m_bus.isConnected())
         return;
     m_progressShown = false;
@@ -113,7 +113,7 @@ void CDesktopIntegration::hideProgress() {
     m_shownCount = -1;
 }
 
-bool CDesktopIntegration::notify(const QString& summary, const QString& body) {
+bool DesktopIntegration::notify(const QString& summary, const QString& body) {
     if (!m_bus.isConnected())
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -143,7 +143,7 @@ bool CDesktopIntegration::notify(const QString& summary, const QString& body) {
     return true;
 }
 
-bool CDesktopIntegration::isActive(const QWidget* window) {
+bool DesktopIntegration::isActive(const QWidget* window) {
     for (const QWidget* w = QApplication::activeWindow(); w; w = w->parentWidget()) {
         if (w == window)
             return true;
@@ -151,24 +151,24 @@ bool CDesktopIntegration::isActive(const QWidget* window) {
     return false;
 }
 
-void CDesktopIntegration::onActionInvoked(uint id, const QString& action) {
+void DesktopIntegration::onActionInvoked(uint id, const QString& action) {
     if (id != 0 && id == m_notificationId && action == QLatin1String(kDefaultAction))
         raiseWindow();
 }
 
-void CDesktopIntegration::onActivationToken(uint id, const QString& token) {
+void DesktopIntegration::onActivationToken(uint id, const QString& token) {
     if (id != 0 && id == m_notificationId)
         m_activationToken = token;
 }
 
-void CDesktopIntegration::onNotificationClosed(uint id, uint /*reason*/) {
+void DesktopIntegration::onNotificationClosed(uint id, uint /*reason*/) {
     if (id == m_notificationId) {
         m_notificationId = 0; // the next one is a new notification
         m_activationToken.clear();
     }
 }
 
-void CDesktopIntegration::raiseWindow() {
+void DesktopIntegration::raiseWindow() {
     if (!m_window)
         return;
     if (m_window->isMinimized())

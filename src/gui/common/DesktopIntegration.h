@@ -15,7 +15,7 @@ class QWidget;
 
 namespace plexavo {
 
-class CDesktopIntegration : public QObject {
+class DesktopIntegration : public QObject {
     Q_OBJECT
 
   public:
@@ -24,14 +24,14 @@ class CDesktopIntegration : public QObject {
 
     // `window` is the main window: the one whose activity is asked and that
     // the notification's default action raises.
-    CDesktopIntegration(QWidget* window, const QDBusConnection& bus);
+    DesktopIntegration(QWidget* window, const QDBusConnection& bus);
     // Hides a progress still shown: the program is closing.
-    ~CDesktopIntegration() override;
-    Q_DISABLE_COPY_MOVE(CDesktopIntegration)
+    ~DesktopIntegration() override;
+    Q_DISABLE_COPY_MOVE(DesktopIntegration)
 
     // The one of this main window on the session bus, made on first use and
     // owned by the window.
-    static CDesktopIntegration* of(QWidget* window);
+    static DesktopIntegration* of(QWidget* window);
 
     QWidget* window() const { return m_window; }
     bool connected() const { return m_bus.isConnected(); }

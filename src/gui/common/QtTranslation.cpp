@@ -1,7 +1,7 @@
 #include "gui/common/QtTranslation.h"
 
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
+#include "engine/platform/DebugLog.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -47,11 +47,11 @@ QString qtLocaleName(unsigned languageId) {
     return {};
 }
 
-void CQtTranslation::setFolder(const QString& folder) {
+void QtTranslation::setFolder(const QString& folder) {
     g_folder = folder;
 }
 
-bool CQtTranslation::followCurrentModule() {
+bool QtTranslation::followCurrentModule() {
     const unsigned language = res::currentModule().language;
     const QString locale = qtLocaleName(language);
     if (locale != m_locale) { // m_locale is set only while its translation is installed

@@ -18,12 +18,12 @@ QString qtLocaleName(unsigned languageId);
 // translation for it in the application, replacing the one installed
 // before, or none for English and where Qt has none. Every window then gets
 // a LanguageChange event.
-class CQtTranslation {
+class QtTranslation {
   public:
-    CQtTranslation() = default;
-    ~CQtTranslation() = default; // the translation leaves the application with it
-    CQtTranslation(const CQtTranslation&) = delete;
-    CQtTranslation& operator=(const CQtTranslation&) = delete;
+    QtTranslation() = default;
+    ~QtTranslation() = default; // the translation leaves the application with it
+    QtTranslation(const QtTranslation&) = delete;
+    QtTranslation& operator=(const QtTranslation&) = delete;
 
     // True when Qt now speaks the module's language: English, or its
     // translation is installed.

@@ -1,7 +1,7 @@
 #include "gui/common/UiText.h"
 
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
+#include "engine/platform/DebugLog.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "gui/common/UnsavedSettings.h"
 
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 

@@ -43,11 +43,11 @@ bool missing(QWidget* parent, const Component& component) {
 } // namespace
 
 bool coreCanWrite(const char* format) {
-    CChildProcess child;
+    ChildProcess child;
     child.arguments = {core::programPath(), contract::kAccessCode, contract::kCanWriteOption,
                        format};
     child.commandLine = core::programPath() + " " + contract::kCanWriteOption + " " + format;
-    child.flags = CChildProcess::PipeStdout; // its one line is not for our console
+    child.flags = ChildProcess::PipeStdout; // its one line is not for our console
     if (child.start() < 0)
         return false;
     // Keep the window painting while the core answers.

@@ -15,10 +15,10 @@ constexpr int kRecheckLimitMs = 5000;
 
 } // namespace
 
-std::string reasonItCannotBeRead(const CSourceItem& item) {
+std::string reasonItCannotBeRead(const SourceItem& item) {
     if (!item.changedSinceProbe())
         return {};
-    CSourceItem fresh;
+    SourceItem fresh;
     ProbeLimits limits;
     limits.cpuMs = kRecheckLimitMs;
     limits.stallMs = kRecheckLimitMs;
@@ -27,7 +27,7 @@ std::string reasonItCannotBeRead(const CSourceItem& item) {
     return probeFailureReason(fresh.report);
 }
 
-bool runPreview(QWidget* parent, CSourceItem& item) {
+bool runPreview(QWidget* parent, SourceItem& item) {
     std::int32_t start = static_cast<std::int32_t>(item.startSeconds);
     std::int32_t end = static_cast<std::int32_t>(item.endSeconds);
     {
@@ -52,7 +52,7 @@ bool runPreview(QWidget* parent, CSourceItem& item) {
     return true;
 }
 
-std::string partText(const CSourceItem& item) {
+std::string partText(const SourceItem& item) {
     return FormatSeconds(item.startSeconds) + "-" + FormatSeconds(item.endSeconds);
 }
 

@@ -1,9 +1,9 @@
 #include "gui/preview/PreviewDialog.h"
 
 #include "engine/convert/OutputNaming.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/player/PreviewRules.h"
 #include "engine/res/DialogLabels.h"
-#include "engine/services/DebugLog.h"
 #include "gui/common/DialogUnits.h"
 #include "gui/common/UiText.h"
 #include "gui/preview/PreviewWidgets.h"

@@ -2,11 +2,11 @@
 
 #include "engine/convert/EncodingOptions.h"
 #include "engine/convert/ParallelRunner.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/media/ProbeInOrder.h"
 #include "engine/media/ProbeJson.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourcePaths.h"
-#include "engine/services/ResourceText.h"
 #include "engine/settings/ConversionSettings.h"
 
 #include "PlexavoVersion.h"
@@ -261,12 +261,12 @@ std::optional<int> readArguments(const std::vector<std::string>& args, Request& 
 // the order given, as soon as those before it are done. A signal stops it:
 // nothing more is started or handed over.
 void probeFiles(const std::vector<std::string>& files,
-                const std::function<void(const std::string&, CSourceItem&, bool)>& take) {
+                const std::function<void(const std::string&, SourceItem&, bool)>& take) {
     probeInOrder(
         files.size(), probeWorkers(), &g_interrupted,
         [&](std::size_t i) {
             ProbeResult result;
-            result.item = std::make_unique<CSourceItem>();
+            result.item = std::make_unique<SourceItem>();
             result.verdict =
                 result.item->probe(absoluteSourcePath(files[i]), interruptibleProbe()) == 0;
             return result;
@@ -282,7 +282,7 @@ int probeAsJson(const Request& request) {
     std::vector<ProbedFile> probed;
     probed.reserve(request.files.size());
     bool anyFailed = false;
-    probeFiles(request.files, [&](const std::string& file, CSourceItem& item, bool convertible) {
+    probeFiles(request.files, [&](const std::string& file, SourceItem& item, bool convertible) {
         anyFailed = anyFailed || !convertible;
         probed.push_back({file, convertible, item.report, item.durationSeconds});
     });
@@ -305,8 +305,8 @@ int runFrontEnd(const std::vector<std::string>& args) {
     ConversionSettings& settings = request.settings;
     const std::string extension = TargetExtensions[settings.targetFormat];
     std::size_t failures = 0;
-    std::vector<CSourceItem> items;
-    probeFiles(request.files, [&](const std::string& file, CSourceItem& item, bool convertible) {
+    std::vector<SourceItem> items;
+    probeFiles(request.files, [&](const std::string& file, SourceItem& item, bool convertible) {
         if (!convertible) {
             // The head once, then each file with the reason the JSON document
             // gives on the line under it.
@@ -334,7 +334,7 @@ int runFrontEnd(const std::vector<std::string>& args) {
     // the names the conversions will use, one after the other or at once.
     const auto plan = planConversions(items, settings.outputPath, extension);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const CSourceItem& item = items[i];
+        const SourceItem& item = items[i];
         const std::string& output = plan[i].output;
         std::printf("%s\n  Duration: %s\n  Bit rate: %s\n  Video:%s\n  Audio:%s\n",
                     oneLine(item.displayName()).c_str(), item.durationText.c_str(),

@@ -28,7 +28,7 @@ extern "C" void onExitSignal(int signal) {
 
 } // namespace
 
-CExitSignals::CExitSignals(QObject* parent) : QObject(parent) {
+ExitSignals::ExitSignals(QObject* parent) : QObject(parent) {
     int fds[2];
     // Both ends close on exec (no core inherits them) and never block: the
     // handler must not wait, and the reader drains what is there.
@@ -37,7 +37,7 @@ CExitSignals::CExitSignals(QObject* parent) : QObject(parent) {
     m_read = fds[0];
     m_write = fds[1];
     m_notifier = new QSocketNotifier(m_read, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &CExitSignals::drain);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ExitSignals::drain);
     g_pipeWrite.store(m_write);
 
     struct sigaction action {};
@@ -51,7 +51,7 @@ CExitSignals::CExitSignals(QObject* parent) : QObject(parent) {
     m_installed = true;
 }
 
-CExitSignals::~CExitSignals() {
+ExitSignals::~ExitSignals() {
     if (m_installed)
         for (std::size_t i = 0; i < std::size(kSignals); ++i)
             sigaction(kSignals[i], &m_previous[i], nullptr);
@@ -64,7 +64,7 @@ CExitSignals::~CExitSignals() {
         ::close(m_write);
 }
 
-void CExitSignals::drain() {
+void ExitSignals::drain() {
     unsigned char numbers[64];
     while (true) {
         const ssize_t n = ::read(m_read, numbers, sizeof numbers);

@@ -14,7 +14,7 @@ class QSocketNotifier;
 
 namespace plexavo {
 
-class CExitSignals : public QObject {
+class ExitSignals : public QObject {
     Q_OBJECT
 
   public:
@@ -23,10 +23,10 @@ class CExitSignals : public QObject {
 
     // Installs the handlers; one object at a time (the handler writes to
     // the newest). A failure leaves the signals as they were (installed() false).
-    explicit CExitSignals(QObject* parent = nullptr);
+    explicit ExitSignals(QObject* parent = nullptr);
     // Puts the previous handlers back and closes the pipe.
-    ~CExitSignals() override;
-    Q_DISABLE_COPY_MOVE(CExitSignals)
+    ~ExitSignals() override;
+    Q_DISABLE_COPY_MOVE(ExitSignals)
 
     bool installed() const { return m_installed; }
 

@@ -1,11 +1,11 @@
 #include "gui/shell/LanguagePacksUi.h"
 
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UnsavedSettings.h"
-#include "gui/shell/CMainFrame.h"
+#include "gui/shell/MainWindow.h"
 
 #include <QAction>
 #include <QFontDatabase>
@@ -22,23 +22,23 @@ const char* translationContact() {
     return PLEXAVO_TRANSLATION_CONTACT;
 }
 
-CLanguageSwitch::CLanguageSwitch(QObject* parent) : QObject(parent) {}
+LanguageSwitch::LanguageSwitch(QObject* parent) : QObject(parent) {}
 
-CLanguageSwitch::~CLanguageSwitch() {
+LanguageSwitch::~LanguageSwitch() {
     if (m_frame) {
         m_frame->fillLanguageMenu = nullptr;
         m_frame->onLanguageCommand = nullptr;
     }
 }
 
-void CLanguageSwitch::applyStoredLanguage() {
+void LanguageSwitch::applyStoredLanguage() {
     // Nothing when the value is missing or not a number.
     if (const auto stored = settings::readLanguage())
         m_packs.SelectLanguage(static_cast<unsigned>(*stored));
     m_qtTexts.followCurrentModule();
 }
 
-void CLanguageSwitch::attach(CMainFrame* frame) {
+void LanguageSwitch::attach(MainWindow* frame) {
     m_frame = frame;
     frame->fillLanguageMenu = [this](QMenu* menu) { fillMenu(menu); };
     // Every entry, the second one too, selects the pack it names: a pack
@@ -46,7 +46,7 @@ void CLanguageSwitch::attach(CMainFrame* frame) {
     frame->onLanguageCommand = [this](int id) { OnLanguage(id); };
 }
 
-void CLanguageSwitch::fillMenu(QMenu* menu) {
+void LanguageSwitch::fillMenu(QMenu* menu) {
     m_packs.RefreshLanguageList();
     menu->clear();
     for (std::size_t i = 0; i < m_packs.m_languageIds.size(); ++i) {
@@ -70,7 +70,7 @@ void CLanguageSwitch::fillMenu(QMenu* menu) {
     }
 }
 
-void CLanguageSwitch::rebuildWindow() {
+void LanguageSwitch::rebuildWindow() {
     m_qtTexts.followCurrentModule();
     if (!m_frame)
         return;
@@ -80,7 +80,7 @@ void CLanguageSwitch::rebuildWindow() {
     emit switched();
 }
 
-void CLanguageSwitch::OnLanguage(int id) {
+void LanguageSwitch::OnLanguage(int id) {
     const int index = id - lang::kFirstLanguageCommand;
     if (index < 0 || index >= static_cast<int>(m_packs.m_languageIds.size()))
         return;

@@ -7,7 +7,7 @@
 // before any window exists.
 #pragma once
 
-#include "engine/services/LanguagePacks.h"
+#include "engine/i18n/LanguagePacks.h"
 #include "gui/common/QtTranslation.h"
 
 #include <QObject>
@@ -17,28 +17,28 @@ class QMenu;
 
 namespace plexavo {
 
-class CMainFrame;
+class MainWindow;
 
 // Strings shown after a switch to a pack: with the address the build names,
 // and without one.
 inline constexpr unsigned kTranslationNotice = 61990;
 inline constexpr unsigned kTranslationNoticeNoAddress = 62045;
 
-class CLanguageSwitch : public QObject {
+class LanguageSwitch : public QObject {
     Q_OBJECT
 
   public:
-    explicit CLanguageSwitch(QObject* parent = nullptr);
-    ~CLanguageSwitch() override;
+    explicit LanguageSwitch(QObject* parent = nullptr);
+    ~LanguageSwitch() override;
 
-    lang::CLanguagePacks& packs() { return m_packs; }
+    lang::LanguagePacks& packs() { return m_packs; }
 
     // Start-up: the stored "Language" (a number; anything else counts as
     // missing) made current. Call before any window is built.
     void applyStoredLanguage();
 
     // Takes over the frame's Language menu and its commands.
-    void attach(CMainFrame* frame);
+    void attach(MainWindow* frame);
 
     // Commands 32750..32769: the entry's language, when it is not current
     // and its pack loads; the translation notice after any entry but English.
@@ -52,9 +52,9 @@ class CLanguageSwitch : public QObject {
     void fillMenu(QMenu* menu);
     void rebuildWindow();
 
-    lang::CLanguagePacks m_packs;
-    ui::CQtTranslation m_qtTexts; // follows m_packs; goes first, leaving Qt English
-    QPointer<CMainFrame> m_frame;
+    lang::LanguagePacks m_packs;
+    ui::QtTranslation m_qtTexts; // follows m_packs; goes first, leaving Qt English
+    QPointer<MainWindow> m_frame;
 };
 
 // When the language's texts need letters that no installed font has (Chinese,

@@ -34,19 +34,19 @@ BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool comp
     return tally;
 }
 
-void announceOnDesktop(BatchWindow& dialog, ISourceList& list, CDesktopIntegration& desktop) {
+void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegration& desktop) {
     // Each connection goes with the desktop object as well as the window.
-    CDesktopIntegration* target = &desktop;
+    DesktopIntegration* target = &desktop;
     QObject::connect(
         &dialog, &BatchWindow::overallProgress, &desktop,
         [target](int percent, int filesLeft) { target->showProgress(percent / 100.0, filesLeft); });
     QObject::connect(&dialog, &BatchWindow::batchEnded, &desktop, [target, &dialog, &list] {
         // The rows are read here, on the window's thread, while the driver
         // has ended and before any message waits for the user.
-        if (!CDesktopIntegration::isActive(target->window())) {
+        if (!DesktopIntegration::isActive(target->window())) {
             std::vector<int> statuses;
             for (int row = 0, n = list.rowCount(); row < n; ++row) {
-                const CSourceItem* item = list.itemAt(list.rowTag(row));
+                const SourceItem* item = list.itemAt(list.rowTag(row));
                 statuses.push_back(item ? item->status : -1);
             }
             const BatchDriver& driver = dialog.driver();

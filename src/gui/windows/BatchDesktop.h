@@ -8,7 +8,7 @@
 namespace plexavo {
 
 class BatchWindow;
-class CDesktopIntegration;
+class DesktopIntegration;
 class ISourceList;
 
 struct BatchTally {
@@ -24,6 +24,6 @@ struct BatchTally {
 BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool completed);
 
 // Ties the window's progress and end to the desktop for the window's life.
-void announceOnDesktop(BatchWindow& dialog, ISourceList& list, CDesktopIntegration& desktop);
+void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegration& desktop);
 
 } // namespace plexavo

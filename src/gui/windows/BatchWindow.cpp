@@ -9,8 +9,8 @@
 #include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
-#include "gui/widgets/CPathLabel.h"
-#include "gui/widgets/CPercentProgressCtrl.h"
+#include "gui/widgets/PathLabel.h"
+#include "gui/widgets/PercentProgressBar.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -105,13 +105,13 @@ BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
 }
 
 void BatchWindow::makeControls() {
-    m_step = new CPathLabel(this);
+    m_step = new PathLabel(this);
     m_step->setObjectName(QStringLiteral("ctl1030"));
     m_step->setReservedLines(3);
 
     m_overallLabel = new QLabel(this);
     m_overallLabel->setObjectName(QStringLiteral("label106_overall"));
-    m_overall = new CPercentProgressCtrl(this);
+    m_overall = new PercentProgressBar(this);
     m_overall->setObjectName(QStringLiteral("ctl1026"));
 
     m_currentLabel = new QLabel(this);
@@ -122,7 +122,7 @@ void BatchWindow::makeControls() {
     m_size->setObjectName(QStringLiteral("ctl1028"));
     m_size->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_size->setMinimumWidth(m_size->fontMetrics().horizontalAdvance(QStringLiteral("99999999K")));
-    m_current = new CPercentProgressCtrl(this);
+    m_current = new PercentProgressBar(this);
     m_current->setObjectName(QStringLiteral("ctl1025"));
 
     m_estimateLine = new QLabel(this);
@@ -171,7 +171,7 @@ void BatchWindow::startEstimate() {
     // The estimate needs every row's part; read here, on the list's thread.
     std::vector<std::int64_t> lengths;
     for (int row = 0, n = m_list.rowCount(); row < n; ++row) {
-        const CSourceItem* item = m_list.itemAt(m_list.rowTag(row));
+        const SourceItem* item = m_list.itemAt(m_list.rowTag(row));
         lengths.push_back(item ? static_cast<std::int64_t>(item->endSeconds) - item->startSeconds
                                : 0);
     }
@@ -344,7 +344,7 @@ void BatchWindow::onCancelAll() {
     } else {
         // The row that was running and every row after it are skipped.
         for (int row = m_driver.rowsEnded(), n = m_driver.itemCount(); row < n; ++row) {
-            if (CSourceItem* item = m_list.itemAt(m_list.rowTag(row)))
+            if (SourceItem* item = m_list.itemAt(m_list.rowTag(row)))
                 item->status = kStatusSkip;
             m_list.refreshRow(row);
         }

@@ -18,9 +18,9 @@ class QPushButton;
 
 namespace plexavo {
 
-class CEncodeJob;
-class CPathLabel;
-class CPercentProgressCtrl;
+class EncodeJob;
+class PathLabel;
+class PercentProgressBar;
 class ISourceList;
 
 class BatchWindow : public QDialog {
@@ -76,7 +76,7 @@ class BatchWindow : public QDialog {
     void joinDriver();
 
     ISourceList& m_list;
-    CEncodeJob& m_job;
+    EncodeJob& m_job;
     BatchDriver m_driver;
     std::thread m_worker;
     QTimer m_timer;
@@ -87,14 +87,14 @@ class BatchWindow : public QDialog {
     bool m_allowClose = false;
     QString m_shownSize;
 
-    CPathLabel* m_step = nullptr;
+    PathLabel* m_step = nullptr;
     QLabel* m_overallLabel = nullptr;
     QLabel* m_currentLabel = nullptr;
     QLabel* m_sizeLabel = nullptr;
     QLabel* m_size = nullptr;
     QLabel* m_estimateLine = nullptr;
-    CPercentProgressCtrl* m_overall = nullptr;
-    CPercentProgressCtrl* m_current = nullptr;
+    PercentProgressBar* m_overall = nullptr;
+    PercentProgressBar* m_current = nullptr;
     QPushButton* m_skip = nullptr;
     QPushButton* m_cancel = nullptr;
 };

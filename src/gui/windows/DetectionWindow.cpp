@@ -1,17 +1,17 @@
 #include "gui/windows/DetectionWindow.h"
 
+#include "engine/i18n/ResourceText.h"
 #include "engine/media/ProbeInOrder.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
 #include "engine/media/SourcePaths.h"
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/settings/ConversionSettings.h"
 #include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
-#include "gui/widgets/CPathLabel.h"
+#include "gui/widgets/PathLabel.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -56,7 +56,7 @@ DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> pat
     panel->setFrameShadow(QFrame::Raised);
     outer->addWidget(panel);
 
-    m_status = new CPathLabel(panel);
+    m_status = new PathLabel(panel);
     m_status->setObjectName(QStringLiteral("ctl1030"));
     m_status->setReservedLines(2);
     m_bar = new QProgressBar(panel);
@@ -174,7 +174,7 @@ ProbeResult DetectionWindow::probeFile(std::size_t i) {
         WriteLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1, count);
         result.verdict = kUnreadable;
     } else {
-        result.item = std::make_unique<CSourceItem>();
+        result.item = std::make_unique<SourceItem>();
         ProbeLimits limits;
         limits.stop = &m_stop;
         result.verdict = result.item->probe(path, limits) < 0 ? kFailed : kAdded;

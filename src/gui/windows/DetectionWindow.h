@@ -21,7 +21,7 @@ class QProgressBar;
 
 namespace plexavo {
 
-class CPathLabel;
+class PathLabel;
 class ISourceList;
 
 class DetectionWindow : public QDialog {
@@ -87,7 +87,7 @@ class DetectionWindow : public QDialog {
     std::string m_failures;
     std::string m_unreadableNames;
 
-    CPathLabel* m_status = nullptr;
+    PathLabel* m_status = nullptr;
     QProgressBar* m_bar = nullptr;
 };
 

@@ -3,10 +3,10 @@
 // the files named on the command line are in the list, it chooses Convert,
 // as a user would. Everything else, the signal handling too, is the program's.
 #include "engine/platform/Platform.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/Application.h"
 #include "gui/shell/CommandLine.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,14 +28,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: plexavo_convert_at_start FILE...\n");
         return 2;
     }
-    CVantrelApp app;
+    Application app;
     if (!app.InitInstance(parsed.files))
         return 1;
 
     QTimer convertOnce;
     convertOnce.setInterval(50);
     QObject::connect(&convertOnce, &QTimer::timeout, [&] {
-        CMainFrame* frame = app.mainFrame();
+        MainWindow* frame = app.mainFrame();
         // The detection pass has ended when its window is gone and the rows are in.
         if (!frame || QApplication::activeModalWidget() ||
             frame->view()->rowCount() < static_cast<int>(parsed.files.size()))

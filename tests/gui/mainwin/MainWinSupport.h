@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/media/SourceItem.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,11 +14,11 @@
 
 namespace mainwin_test {
 
-inline plexavo::CSourceItem*
+inline plexavo::SourceItem*
 makeItem(const std::string& title, int seconds = 60,
          const std::string& video = "h264 (High), yuv420p, 320x240, 25 fps",
          const std::string& audio = "aac, 44100 Hz, stereo, fltp, 128 kb/s") {
-    auto* item = new plexavo::CSourceItem;
+    auto* item = new plexavo::SourceItem;
     item->path = "/media/" + title + ".mp4";
     item->title = title;
     item->extension = "mp4";
@@ -36,7 +36,7 @@ makeItem(const std::string& title, int seconds = 60,
 }
 
 // Appends an item and its row as the detection pass does; returns the row.
-inline int addRow(plexavo::CVantrelView& view, plexavo::CSourceItem* item) {
+inline int addRow(plexavo::ConversionView& view, plexavo::SourceItem* item) {
     const std::string name = item->displayName();
     const int tag = view.appendItem(item);
     const int row = view.insertRow(name, tag);
@@ -44,13 +44,13 @@ inline int addRow(plexavo::CVantrelView& view, plexavo::CSourceItem* item) {
     return row;
 }
 
-inline void addRows(plexavo::CVantrelView& view, int count) {
+inline void addRows(plexavo::ConversionView& view, int count) {
     for (int i = 0; i < count; ++i)
         addRow(view, makeItem("clip" + std::to_string(i)));
 }
 
 // The titles of the rows in display order, found through each row's tag.
-inline QStringList rowTitles(plexavo::CVantrelView& view) {
+inline QStringList rowTitles(plexavo::ConversionView& view) {
     QStringList titles;
     for (int row = 0; row < view.rowCount(); ++row) {
         auto* item = view.itemAt(view.rowTag(row));
@@ -59,7 +59,7 @@ inline QStringList rowTitles(plexavo::CVantrelView& view) {
     return titles;
 }
 
-inline void select(plexavo::CVantrelView& view, const QList<int>& rows) {
+inline void select(plexavo::ConversionView& view, const QList<int>& rows) {
     auto* list = view.sourceList();
     list->clearSelection();
     for (int row : rows)

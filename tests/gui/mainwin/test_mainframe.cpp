@@ -8,15 +8,15 @@
 
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/Application.h"
 #include "gui/shell/ExitSignals.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CImageToolBar.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/ToolBar.h"
+#include "gui/windows/AboutDialog.h"
 #include "gui/windows/BatchWindow.h"
-#include "gui/windows/CAboutDlg.h"
-#include "gui/windows/CHelpTipsDlg.h"
 #include "gui/windows/DetectionWindow.h"
+#include "gui/windows/HelpTipsDialog.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -107,7 +107,7 @@ QList<int> commandIds(QMenu* menu) {
 class TestMainFrame : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<MainWindow> m_frame;
     // The desktop the window's addresses open on, empty until a test fills it.
     QTemporaryDir m_desktop;
 
@@ -131,7 +131,7 @@ class TestMainFrame : public QObject {
     void init() {
         MessageBox::shownTexts().clear();
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<MainWindow>();
         m_frame->view()->mediaFrameworkReady = [] { return true; };
         m_frame->view()->runDetection = [this](const std::vector<std::string>& paths) {
             for (const auto& path : paths) {
@@ -148,14 +148,14 @@ class TestMainFrame : public QObject {
     }
 
     void isAFixedCentredWindowWithoutMaximise() {
-        QCOMPARE(m_frame->size(), QSize(CMainFrame::kWidth, CMainFrame::kHeight));
+        QCOMPARE(m_frame->size(), QSize(MainWindow::kWidth, MainWindow::kHeight));
         QCOMPARE(m_frame->minimumSize(), m_frame->maximumSize());
         QVERIFY(!(m_frame->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(m_frame->windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(m_frame->windowTitle(), QStringLiteral("Plexavo"));
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(m_frame->pos(), QPoint(screen.x() + (screen.width() - CMainFrame::kWidth) / 2,
-                                        screen.y() + (screen.height() - CMainFrame::kHeight) / 2));
+        QCOMPARE(m_frame->pos(), QPoint(screen.x() + (screen.width() - MainWindow::kWidth) / 2,
+                                        screen.y() + (screen.height() - MainWindow::kHeight) / 2));
     }
 
     void theFixedWindowHoldsItsControlsAtLargerFonts() {
@@ -167,7 +167,7 @@ class TestMainFrame : public QObject {
             QFont font = original;
             font.setPointSizeF(points);
             QApplication::setFont(font);
-            CMainFrame frame;
+            MainWindow frame;
             frame.show();
             QCoreApplication::processEvents();
             // The longest line the panel may show.
@@ -253,15 +253,15 @@ class TestMainFrame : public QObject {
             auto* button =
                 qobject_cast<QToolButton*>(m_frame->toolBar()->widgetForAction(slotActions[i]));
             QVERIFY(button);
-            QVERIFY(button->minimumWidth() >= CImageToolBar::kButtonSize);
+            QVERIFY(button->minimumWidth() >= ToolBar::kButtonSize);
             QCOMPARE(button->accessibleName(), QString::fromUtf8(texts[i]));
         }
         QCOMPARE(m_frame->toolBar()->iconSize(), QSize(48, 48));
         bool fromTheme = false;
-        CImageToolBar::themeIcon(QStringLiteral("go-up"), &fromTheme);
+        ToolBar::themeIcon(QStringLiteral("go-up"), &fromTheme);
         QVERIFY2(fromTheme, "the Adwaita theme should have go-up");
         bool unknown = true;
-        QVERIFY(!CImageToolBar::themeIcon(QStringLiteral("no-such-icon-here"), &unknown).isNull());
+        QVERIFY(!ToolBar::themeIcon(QStringLiteral("no-such-icon-here"), &unknown).isNull());
         QVERIFY(!unknown);
     }
 
@@ -308,7 +308,7 @@ class TestMainFrame : public QObject {
     }
 
     void aboutBoxShowsNameVersionAndLink() {
-        CAboutDlg about(m_frame.get());
+        AboutDialog about(m_frame.get());
         QCOMPARE(about.windowTitle(), QStringLiteral("About Plexavo"));
         QCOMPARE(about.findChild<QLabel*>("ctl1046")->text(), QStringLiteral("Plexavo ( tm )"));
         QCOMPARE(about.versionText(), QStringLiteral("Version " PLEXAVO_PROJECT_VERSION));
@@ -321,7 +321,7 @@ class TestMainFrame : public QObject {
     }
 
     void helpTipsCloseWhenTheirBoxIsClicked() {
-        CHelpTipsDlg tips(m_frame.get());
+        HelpTipsDialog tips(m_frame.get());
         QCOMPARE(tips.windowTitle(), QStringLiteral("Help Tips"));
         QVERIFY(tips.findChild<QLabel*>("labelSteps")
                     ->text()
@@ -332,7 +332,7 @@ class TestMainFrame : public QObject {
 
     void helpTipsCloseWhenAScreenReaderTogglesTheirBox() {
         // A screen reader's toggle action changes the state without a click.
-        CHelpTipsDlg tips(m_frame.get());
+        HelpTipsDialog tips(m_frame.get());
         QTimer::singleShot(0, &tips, [&] {
             QAccessibleInterface* box = QAccessible::queryAccessibleInterface(tips.hideBox());
             QVERIFY(box && box->actionInterface());
@@ -357,10 +357,10 @@ class TestMainFrame : public QObject {
         // Files on the command line and the tips never closed: the detection
         // window is up when the tips' second has passed.
         settings::SettingsFile().write(settings::kHiddenToolTips, false);
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance({std::string("/m/clip.mp4")}));
         settings::writeToolTipsHidden();
-        CVantrelView* view = app.mainFrame()->view();
+        ConversionView* view = app.mainFrame()->view();
         QElapsedTimer clock;
         clock.start();
         qint64 detectionClosedAt = -1;
@@ -389,13 +389,13 @@ class TestMainFrame : public QObject {
     }
 
     void theLogOffQuestionIsTheExitQuestion() {
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
         auto* session = qApp->findChild<QSessionManager*>();
         QVERIFY(session);
-        const auto realMayAsk = CVantrelApp::mayAskAtLogOff;
+        const auto realMayAsk = Application::mayAskAtLogOff;
         static bool mayAsk = false;
-        CVantrelApp::mayAskAtLogOff = [](QSessionManager&) { return mayAsk; };
+        Application::mayAskAtLogOff = [](QSessionManager&) { return mayAsk; };
         // A session that may not wait for an answer is not held up by one.
         emit qApp->commitDataRequest(*session);
         QVERIFY(MessageBox::shownTexts().isEmpty());
@@ -410,7 +410,7 @@ class TestMainFrame : public QObject {
         emit qApp->commitDataRequest(*session);
         QVERIFY(app.mainFrame()->close());
         QCOMPARE(MessageBox::shownTexts().size(), 2);
-        CVantrelApp::mayAskAtLogOff = realMayAsk;
+        Application::mayAskAtLogOff = realMayAsk;
     }
 
     void toolTipsCommandChecksTheMenuWhileTheWindowIsOpen() {
@@ -486,10 +486,10 @@ class TestMainFrame : public QObject {
     void aRecreatedViewKeepsRowsAndToolbar() {
         addRows(*m_frame->view(), 3);
         select(*m_frame->view(), {2});
-        CVantrelView* old = m_frame->view();
+        ConversionView* old = m_frame->view();
         int configured = 0;
-        m_frame->configureView = [&](CVantrelView*) { ++configured; };
-        CVantrelView* fresh = m_frame->RecreateView();
+        m_frame->configureView = [&](ConversionView*) { ++configured; };
+        ConversionView* fresh = m_frame->RecreateView();
         QVERIFY(fresh != old);
         QCOMPARE(m_frame->view(), fresh);
         QCOMPARE(configured, 1);
@@ -505,13 +505,13 @@ class TestMainFrame : public QObject {
     }
 
     void aMediaFrameworkThatDoesNotStartEndsTheProgramWithItsMessage() {
-        const auto realInit = CVantrelApp::initMediaFramework;
-        CVantrelApp::initMediaFramework = [] { return false; };
+        const auto realInit = Application::initMediaFramework;
+        Application::initMediaFramework = [] { return false; };
         MessageBox::shownTexts().clear();
         MessageBox::setNextAnswer(QMessageBox::Ok);
-        CVantrelApp app;
+        Application app;
         const bool started = app.InitInstance();
-        CVantrelApp::initMediaFramework = realInit;
+        Application::initMediaFramework = realInit;
         QVERIFY(!started);
         QVERIFY(app.mainFrame() == nullptr);
         QCOMPARE(
@@ -524,7 +524,7 @@ class TestMainFrame : public QObject {
         QTemporaryDir dir;
         touch(dir.filePath(QStringLiteral("b.mp4")));
         touch(dir.filePath(QStringLiteral("a.mov")));
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance({"/m/first clip.mp4", dir.path().toStdString()}));
         QVERIFY(app.mainFrame()->isVisible());
         std::vector<std::string> detected;
@@ -542,11 +542,11 @@ class TestMainFrame : public QObject {
         g_hangUps = 0;
         testing_support::SignalGuard previous(SIGHUP, countHangUp);
         {
-            CExitSignals exitSignals;
+            ExitSignals exitSignals;
             QVERIFY(exitSignals.installed());
             QList<int> received;
             QList<bool> onWindowThread;
-            connect(&exitSignals, &CExitSignals::received, this, [&](int sig) {
+            connect(&exitSignals, &ExitSignals::received, this, [&](int sig) {
                 received.append(sig);
                 onWindowThread.append(QThread::currentThread() == qApp->thread());
             });
@@ -637,7 +637,7 @@ class TestMainFrame : public QObject {
         walkModal(QStringLiteral("About"), reject);
         m_frame->action(cmd::kAbout)->trigger();
         walkModal(QStringLiteral("Help Tips"), reject);
-        CHelpTipsDlg(m_frame.get()).exec();
+        HelpTipsDialog(m_frame.get()).exec();
         // The two working windows, against a stand-in core that takes its time.
         testing_support::FakeCore core("s:1500|x:1"); // a probe that finds nothing, slowly
         walkModal(QStringLiteral("detection"), [](QWidget*) {}); // it closes by itself

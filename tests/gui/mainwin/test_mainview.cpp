@@ -9,7 +9,7 @@
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -45,7 +45,7 @@ void recordMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 class TestMainView : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<CVantrelView> m_view;
+    std::unique_ptr<ConversionView> m_view;
     std::vector<std::vector<std::string>> m_detections;
     int m_batches = 0;
 
@@ -74,7 +74,7 @@ class TestMainView : public QObject {
     void init() {
         MessageBox::shownTexts().clear();
         MessageBox::setAutoAnswer(QMessageBox::Ok);
-        m_view = std::make_unique<CVantrelView>();
+        m_view = std::make_unique<ConversionView>();
         m_view->mediaFrameworkReady = [] { return true; };
         m_view->OnInitialUpdate();
         m_detections.clear();
@@ -275,7 +275,7 @@ class TestMainView : public QObject {
     }
 
     void commandsAreEnabledByTheRowCountAlone() {
-        QSignalSpy changed(m_view.get(), &CVantrelView::rowsChanged);
+        QSignalSpy changed(m_view.get(), &ConversionView::rowsChanged);
         for (int id : {cmd::kRemove, cmd::kRemoveAll, cmd::kPreview, cmd::kConvert, cmd::kMoveUp,
                        cmd::kMoveDown})
             QVERIFY(!m_view->isCommandEnabled(id));
@@ -560,7 +560,7 @@ class TestMainView : public QObject {
         // as 4,096 ASCII ones. Said, and nothing starts.
         addRows(*m_view, 1);
         for (const QString& tooLong :
-             {QStringLiteral("/") + QString(CVantrelView::kOutputPathLimit, QLatin1Char('p')),
+             {QStringLiteral("/") + QString(ConversionView::kOutputPathLimit, QLatin1Char('p')),
               QStringLiteral("/") + QString(1366, QChar(0x4E2D))}) {
             MessageBox::shownTexts().clear();
             m_view->chooseOutputFolder = [&](const QString&) { return tooLong; };
@@ -593,7 +593,7 @@ class TestMainView : public QObject {
         select(*m_view, {1});
         std::string previewed;
         bool changed = true;
-        m_view->runPreview = [&](CSourceItem& item) {
+        m_view->runPreview = [&](SourceItem& item) {
             previewed = item.path;
             if (changed) {
                 item.startSeconds = 5;
@@ -614,7 +614,7 @@ class TestMainView : public QObject {
 
     void mediaTipShowsWhenThePreviewCannotPlay() {
         for (bool ready : {true, false}) {
-            CVantrelView view;
+            ConversionView view;
             view.mediaFrameworkReady = [ready] { return ready; };
             view.OnInitialUpdate();
             auto* tip = view.findChild<QLabel*>(QStringLiteral("ctl1101"));
@@ -633,7 +633,7 @@ class TestMainView : public QObject {
     void toolTipsToggleOpensTheWindowOnceAndRemembers() {
         auto* box = control<QCheckBox>(ctl::kHideToolTips);
         QVERIFY(box->isChecked());
-        QSignalSpy shown(m_view.get(), &CVantrelView::toolTipsShown);
+        QSignalSpy shown(m_view.get(), &ConversionView::toolTipsShown);
         bool hiddenWhileOpen = true;
         m_view->runHelpTips = [&] { hiddenWhileOpen = m_view->hideToolTips() || box->isChecked(); };
         box->click(); // unchecks, then the toggle runs
@@ -648,7 +648,7 @@ class TestMainView : public QObject {
 
     void aFirstStartOpensTheHelpWindowAboutASecondLater() {
         settings::toolTipsHiddenThisRun = false;
-        CVantrelView first;
+        ConversionView first;
         int opened = 0;
         first.runHelpTips = [&] { ++opened; };
         first.OnInitialUpdate();
@@ -692,13 +692,13 @@ class TestMainView : public QObject {
         QTemporaryDir dir(QDir::homePath() + QStringLiteral("/plexavo-test-XXXXXX"));
         const QString name = QFileInfo(dir.path()).fileName();
         settings::writeOutputPath(name.toStdString());
-        QCOMPARE(CVantrelView().outputPath(), dir.path());
+        QCOMPARE(ConversionView().outputPath(), dir.path());
         settings::writeOutputPath(("~/" + name).toStdString());
-        QCOMPARE(CVantrelView().outputPath(), dir.path());
+        QCOMPARE(ConversionView().outputPath(), dir.path());
         settings::writeOutputPath(dir.path().toStdString() + "/gone");
-        QCOMPARE(CVantrelView().outputPath().toStdString(), defaultOutputPath());
+        QCOMPARE(ConversionView().outputPath().toStdString(), defaultOutputPath());
         settings::writeOutputPath("");
-        QCOMPARE(CVantrelView().outputPath().toStdString(), defaultOutputPath());
+        QCOMPARE(ConversionView().outputPath().toStdString(), defaultOutputPath());
     }
 
     // ---- Workers and the rebuild -----------------------------------------------
@@ -735,7 +735,7 @@ class TestMainView : public QObject {
         for (int row = 0; row < m_view->rowCount(); ++row)
             tags.append(m_view->rowTag(row));
 
-        CVantrelView fresh;
+        ConversionView fresh;
         fresh.OnInitialUpdate();
         fresh.copyStateFrom(*m_view);
         QCOMPARE(rowTitles(fresh), order);

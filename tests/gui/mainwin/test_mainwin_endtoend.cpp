@@ -4,9 +4,9 @@
 #include "engine/platform/CoreLocator.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/shell/Application.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -80,10 +80,10 @@ class TestMainWinEndToEnd : public QObject {
     }
 
     void addAndConvertTwoClips() {
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
-        CMainFrame* frame = app.mainFrame();
-        CVantrelView* view = frame->view();
+        MainWindow* frame = app.mainFrame();
+        ConversionView* view = frame->view();
         QCOMPARE(view->outputPath(), m_dir.filePath(QStringLiteral("out")));
 
         view->chooseSourceFiles = [this] { return m_sources; };

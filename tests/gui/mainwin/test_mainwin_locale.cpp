@@ -4,9 +4,9 @@
 #include "engine/convert/EncodingOptions.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/shell/Application.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
 
 #include <QComboBox>
 #include <QTest>
@@ -52,7 +52,7 @@ class TestMainWinLocale : public QObject {
     void startingTheProgramSetsIt() {
         std::setlocale(LC_NUMERIC, "");
         QCOMPARE(printed(14.985), std::string("14,985"));
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
         QCOMPARE(printed(14.985), std::string("14.985"));
         auto* rates = app.mainFrame()->view()->findChild<QComboBox*>(QStringLiteral("ctl1106"));

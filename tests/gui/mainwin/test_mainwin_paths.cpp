@@ -3,7 +3,7 @@
 #include "engine/media/SourcePaths.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/CommandLine.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,7 +38,7 @@ class TestMainWinPaths : public QObject {
         QCOMPARE(filters[6].description, std::string("All Files (*.*)"));
         QCOMPARE(filters[6].patterns, std::vector<std::string>{"*.*"});
 
-        const QStringList dialog = CVantrelView::sourceFileFilters();
+        const QStringList dialog = ConversionView::sourceFileFilters();
         QCOMPARE(dialog.size(), 7);
         QVERIFY(dialog[0].startsWith(QStringLiteral("All Media Files (*.3gp *.acp ")));
         // The pattern listed without its star still finds MP4 files.

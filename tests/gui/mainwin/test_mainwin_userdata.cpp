@@ -6,9 +6,9 @@
 #include "engine/media/SourceItem.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/shell/Application.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
 #include "support/BatchTestSupport.h"
 
 #include "MediaTools.h"
@@ -35,7 +35,7 @@ namespace {
 const QString kReasonsStart = QStringLiteral("Please note the following reasons:");
 const QString kUnreadableStart = QStringLiteral("The names of these files cannot be read");
 
-CSourceItem* itemOfRow(CVantrelView& view, int row) {
+SourceItem* itemOfRow(ConversionView& view, int row) {
     return view.itemAt(view.rowTag(row));
 }
 
@@ -111,8 +111,8 @@ class TestMainWinUserData : public QObject {
     // Converts the list with the window's Convert command; the one row must
     // end Done with a playable file of the clip's length, named from the
     // source's very bytes.
-    void convertsToAPlayableFile(CMainFrame& frame) {
-        CVantrelView& view = *frame.view();
+    void convertsToAPlayableFile(MainWindow& frame) {
+        ConversionView& view = *frame.view();
         frame.action(cmd::kConvert)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view.cellText(0, 3), QStringLiteral("Done"), 120000);
         const std::string output = itemOfRow(view, 0)->outputFilePath();
@@ -147,11 +147,11 @@ class TestMainWinUserData : public QObject {
     void cleanup() { MessageBox::setAutoAnswer(QMessageBox::NoButton); }
 
     void aNameThatIsNotUtf8ConvertsFromTheCommandLine() {
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance({m_odd}));
-        CVantrelView& view = *app.mainFrame()->view();
+        ConversionView& view = *app.mainFrame()->view();
         QTRY_COMPARE_WITH_TIMEOUT(view.rowCount(), 1, 60000);
-        const CSourceItem* item = itemOfRow(view, 0);
+        const SourceItem* item = itemOfRow(view, 0);
         QCOMPARE(item->path, m_odd);
         QCOMPARE(item->durationSeconds, 2); // probed: the core found the file
         QVERIFY(MessageBox::shownTexts().isEmpty());
@@ -159,13 +159,13 @@ class TestMainWinUserData : public QObject {
     }
 
     void aNameThatIsNotUtf8ConvertsFromADrop() {
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
-        CVantrelView& view = *app.mainFrame()->view();
+        ConversionView& view = *app.mainFrame()->view();
         // A comment line, Windows line ends and an address that is no file.
         dropUriList(&view, "# dropped\r\n" + uriOf(m_odd) + "\r\nhttps://example.org/x.mp4\r\n");
         QCOMPARE(view.rowCount(), 1);
-        const CSourceItem* item = itemOfRow(view, 0);
+        const SourceItem* item = itemOfRow(view, 0);
         QCOMPARE(item->path, m_odd);
         QCOMPARE(item->durationSeconds, 2);
         QVERIFY(MessageBox::shownTexts().isEmpty());
@@ -175,9 +175,9 @@ class TestMainWinUserData : public QObject {
     void aNameTheFileDialogCouldNotCarryIsReportedAsUnreadable() {
         const std::string junk = m_dir / "not media.mp4";
         writeFile(junk, "not a media file");
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
-        CVantrelView& view = *app.mainFrame()->view();
+        ConversionView& view = *app.mainFrame()->view();
         // As the dialog hands it: its bytes read as text, the two that are
         // not UTF-8 turned into U+FFFD.
         const QString dialogName = QString::fromUtf8(m_odd.c_str());
@@ -227,9 +227,9 @@ class TestMainWinUserData : public QObject {
         ReadOnly readOnly(config.path(), root);
         QVERIFY2(readOnly.done, std::strerror(errno));
 
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
-        CVantrelView& view = *app.mainFrame()->view();
+        ConversionView& view = *app.mainFrame()->view();
         QCOMPARE(view.outputPath(), QString::fromStdString(m_out + "/")); // it still reads
         const QString first = QString::fromStdString(m_dir / "first");
         const QString second = QString::fromStdString(m_dir / "second");

@@ -1,7 +1,7 @@
 #include "support/BatchTestSupport.h"
 
 #include "engine/platform/CoreLocator.h"
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include "MediaTools.h"
 

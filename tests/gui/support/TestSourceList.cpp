@@ -49,14 +49,14 @@ int TestSourceList::rowTag(int row) {
     return r ? r->data(kName, Qt::UserRole).toInt() : -1;
 }
 
-CSourceItem* TestSourceList::itemAt(int index) {
+SourceItem* TestSourceList::itemAt(int index) {
     note();
     if (index < 0 || index >= static_cast<int>(m_items.size()))
         return nullptr;
     return m_items[static_cast<std::size_t>(index)].get();
 }
 
-int TestSourceList::appendItem(CSourceItem* item) {
+int TestSourceList::appendItem(SourceItem* item) {
     note();
     m_items.emplace_back(item);
     return static_cast<int>(m_items.size()) - 1;
@@ -75,7 +75,7 @@ void TestSourceList::refreshRow(int row) {
     QTreeWidgetItem* r = m_tree->topLevelItem(row);
     if (!r)
         return;
-    const CSourceItem* item = itemAt(r->data(kName, Qt::UserRole).toInt());
+    const SourceItem* item = itemAt(r->data(kName, Qt::UserRole).toInt());
     if (!item)
         return;
     r->setText(kOutput, QString::fromStdString(item->outputFileName()));
@@ -98,14 +98,14 @@ void TestSourceList::showFrameSize(const std::string& width, const std::string& 
     m_shownSizes.emplace_back(width, height);
 }
 
-CEncodeJob& TestSourceList::job() {
+EncodeJob& TestSourceList::job() {
     note();
     return m_job;
 }
 
 int TestSourceList::addItem(const std::string& path, std::uint32_t startSeconds,
                             std::uint32_t endSeconds) {
-    auto item = std::make_unique<CSourceItem>();
+    auto item = std::make_unique<SourceItem>();
     item->path = path;
     const auto slash = path.find_last_of('/');
     const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -127,7 +127,7 @@ int TestSourceList::addItem(const std::string& path, std::uint32_t startSeconds,
 
 void TestSourceList::markAllWaiting() {
     for (int row = 0; row < m_tree->topLevelItemCount(); ++row) {
-        if (CSourceItem* item = itemOfRow(row))
+        if (SourceItem* item = itemOfRow(row))
             item->status = kStatusWaiting;
         refreshRow(row);
     }
@@ -140,12 +140,12 @@ void TestSourceList::removeRow(int row) {
         m_items[static_cast<std::size_t>(tag)].reset();
 }
 
-CSourceItem* TestSourceList::itemOfRow(int row) {
+SourceItem* TestSourceList::itemOfRow(int row) {
     return itemAt(rowTag(row));
 }
 
 int TestSourceList::statusOfRow(int row) {
-    const CSourceItem* item = itemOfRow(row);
+    const SourceItem* item = itemOfRow(row);
     return item ? item->status : -1;
 }
 

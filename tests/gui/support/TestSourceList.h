@@ -31,13 +31,13 @@ class TestSourceList : public QWidget, public ISourceList {
     // ISourceList
     int rowCount() override;
     int rowTag(int row) override;
-    CSourceItem* itemAt(int index) override;
-    int appendItem(CSourceItem* item) override;
+    SourceItem* itemAt(int index) override;
+    int appendItem(SourceItem* item) override;
     int insertRow(const std::string& text, int tag) override;
     void refreshRow(int row) override;
     ConversionSettings settings() override;
     void showFrameSize(const std::string& width, const std::string& height) override;
-    CEncodeJob& job() override;
+    EncodeJob& job() override;
 
     // Test helpers (window thread).
     // An item with the given part, its row, and an output name in the
@@ -47,7 +47,7 @@ class TestSourceList : public QWidget, public ISourceList {
     void markAllWaiting();
     // Removes a row and deletes its item; the slot stays empty.
     void removeRow(int row);
-    CSourceItem* itemOfRow(int row);
+    SourceItem* itemOfRow(int row);
     int statusOfRow(int row);
     std::vector<int> statuses();
     // The texts of a row as the list shows them.
@@ -68,9 +68,9 @@ class TestSourceList : public QWidget, public ISourceList {
     void note();
 
     QTreeWidget* m_tree = nullptr;
-    std::vector<std::unique_ptr<CSourceItem>> m_items;
+    std::vector<std::unique_ptr<SourceItem>> m_items;
     ConversionSettings m_settings;
-    CEncodeJob m_job;
+    EncodeJob m_job;
     std::vector<std::pair<std::string, std::string>> m_shownSizes;
     std::atomic<int> m_offThread{0};
     std::atomic<int> m_calls{0};

@@ -7,7 +7,7 @@
 //   --grab DIR       save each window into DIR as a PNG once it shows progress
 //   --quit           quit when the sequence is done (messages are answered OK)
 //   --language ID    the windows in that language pack (1031 German, 2052 Chinese ...)
-#include "engine/services/LanguagePacks.h"
+#include "engine/i18n/LanguagePacks.h"
 #include "gui/common/MessageBox.h"
 #include "gui/windows/BatchWindow.h"
 #include "gui/windows/DetectionWindow.h"
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
 
     // Outlives every window: the texts on screen point into its pack.
-    lang::CLanguagePacks packs;
+    lang::LanguagePacks packs;
     QStringList add;
     bool convertAtStart = false;
     bool quit = false;

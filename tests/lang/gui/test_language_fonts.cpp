@@ -1,11 +1,11 @@
 // Switching to a language whose letters no installed font has: the program
 // runs here with fontconfig limited to Latin fonts (FONTCONFIG_FILE, set by
 // the test's CMake), as on a system without the recommended fonts-noto-cjk.
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/CMainFrame.h"
 #include "gui/shell/LanguagePacksUi.h"
+#include "gui/shell/MainWindow.h"
 
 #include <QAction>
 #include <QFile>
@@ -23,8 +23,8 @@ class TestLanguageFonts : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_packs;
-    std::unique_ptr<CLanguageSwitch> m_switch;
-    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<LanguageSwitch> m_switch;
+    std::unique_ptr<MainWindow> m_frame;
 
     // A command as the menu gives it: queued, then the event loop runs it.
     void choose(const QString& entryStart) {
@@ -58,8 +58,8 @@ class TestLanguageFonts : public QObject {
     void init() {
         MessageBox::shownTexts().clear();
         MessageBox::setAutoAnswer(QMessageBox::Ok);
-        m_switch = std::make_unique<CLanguageSwitch>();
-        m_frame = std::make_unique<CMainFrame>();
+        m_switch = std::make_unique<LanguageSwitch>();
+        m_frame = std::make_unique<MainWindow>();
         m_switch->attach(m_frame.get());
         m_frame->RebuildMenus(false);
     }

@@ -2,13 +2,13 @@
 // pack): the settings lists open wide enough for their longest entry and name
 // it in their tooltip, the toolbar's buttons share one size that holds every
 // label and still fits the window, and every control has a name to announce.
-#include "engine/services/LanguagePacks.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/LanguagePacks.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/settings/StoredSettings.h"
-#include "gui/shell/CMainFrame.h"
+#include "gui/shell/MainWindow.h"
 #include "gui/support/TabWalk.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CImageToolBar.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/ToolBar.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -24,13 +24,13 @@ using namespace plexavo;
 class TestLanguageLayout : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<lang::CLanguagePacks> m_packs;
+    std::unique_ptr<lang::LanguagePacks> m_packs;
 
     // The frame built in `language`, shown.
-    std::unique_ptr<CMainFrame> frameIn(int language) {
-        m_packs = std::make_unique<lang::CLanguagePacks>();
+    std::unique_ptr<MainWindow> frameIn(int language) {
+        m_packs = std::make_unique<lang::LanguagePacks>();
         [&] { QVERIFY(m_packs->SelectLanguage(static_cast<unsigned>(language))); }();
-        auto frame = std::make_unique<CMainFrame>();
+        auto frame = std::make_unique<MainWindow>();
         frame->view()->mediaFrameworkReady = [] { return true; };
         frame->show();
         [&] { QVERIFY(QTest::qWaitForWindowExposed(frame.get())); }();
@@ -129,8 +129,8 @@ class TestLanguageLayout : public QObject {
                      QString(button->text()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         }
         QCOMPARE(buttons, 8);
-        QVERIFY(shared.width() >= CImageToolBar::kButtonSize);
-        QVERIFY(shared.height() >= CImageToolBar::kButtonSize);
+        QVERIFY(shared.width() >= ToolBar::kButtonSize);
+        QVERIFY(shared.height() >= ToolBar::kButtonSize);
         qInfo("%d: buttons %dx%d, the bar needs %d of %d", language, shared.width(),
               shared.height(), frame->toolBar()->sizeHint().width(), frame->width());
         // No button is pushed into an overflow menu, and the view below

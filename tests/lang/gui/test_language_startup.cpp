@@ -3,9 +3,9 @@
 // language whose pack has gone, starts in English with no entry checked. The
 // language an older Plexavo stored in its Plexavo.reg is taken over once.
 #include "engine/settings/StoredSettings.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/shell/CVantrelApp.h"
-#include "gui/view/CVantrelView.h"
+#include "gui/shell/Application.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
 
 #include <QAction>
 #include <QFile>
@@ -37,7 +37,7 @@ void storeSettings(const QString& values) {
                "[Settings]\nHiddenToolTips=true\n" + values.toUtf8());
 }
 
-QList<bool> languageChecks(CMainFrame* frame) {
+QList<bool> languageChecks(MainWindow* frame) {
     QList<bool> checked;
     for (QAction* action : frame->popups().value(2)->actions())
         checked.append(action->isChecked());
@@ -50,7 +50,7 @@ QString qtCancelText() {
     return box.button(QMessageBox::Cancel)->text();
 }
 
-QString browseText(CMainFrame* frame) {
+QString browseText(MainWindow* frame) {
     auto* browse = frame->view()->findChild<QPushButton*>(QStringLiteral("ctl1002"));
     return browse ? browse->text() : QString();
 }
@@ -114,9 +114,9 @@ class TestLanguageStartup : public QObject {
         QFETCH(QList<bool>, checks);
         storeSettings(stored);
 
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
-        CMainFrame* frame = app.mainFrame();
+        MainWindow* frame = app.mainFrame();
         QVERIFY(frame);
         QCOMPARE(int(app.languages().packs().m_currentLanguage), language);
         QCOMPARE(frame->popups().first()->title(), fileMenu);
@@ -140,7 +140,7 @@ class TestLanguageStartup : public QObject {
                          "\"HiddenToolTips\"=\"TRUE\"\n\"Language\"=dword:00000407\n";
         writeBytes(oldFile, old);
         {
-            CVantrelApp app;
+            Application app;
             QVERIFY(app.InitInstance());
             QCOMPARE(int(app.languages().packs().m_currentLanguage), 1031);
             QCOMPARE(browseText(app.mainFrame()), QStringLiteral("Durchsuchen..."));
@@ -150,7 +150,7 @@ class TestLanguageStartup : public QObject {
         QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QCOMPARE(readBytes(oldFile), old);
         writeBytes(oldFile, old.replace("00000407", "00000804"));
-        CVantrelApp app;
+        Application app;
         QVERIFY(app.InitInstance());
         QCOMPARE(int(app.languages().packs().m_currentLanguage), 1031);
         QVERIFY(QFile::remove(oldFile));

@@ -3,14 +3,14 @@
 // the translation notice, and packs that fail at the last moment.
 #include "gui/mainwin/MainWinSupport.h"
 
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
-#include "gui/shell/CMainFrame.h"
 #include "gui/shell/LanguagePacksUi.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CImageToolBar.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/ToolBar.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -53,8 +53,8 @@ class TestLanguageSwitch : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_packs;
-    std::unique_ptr<CLanguageSwitch> m_switch;
-    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<LanguageSwitch> m_switch;
+    std::unique_ptr<MainWindow> m_frame;
 
     QMenu* languageMenu() const { return m_frame->popups().value(2); }
     QStringList languageEntries() const {
@@ -104,8 +104,8 @@ class TestLanguageSwitch : public QObject {
     void init() {
         MessageBox::shownTexts().clear();
         MessageBox::setAutoAnswer(QMessageBox::Ok);
-        m_switch = std::make_unique<CLanguageSwitch>();
-        m_frame = std::make_unique<CMainFrame>();
+        m_switch = std::make_unique<LanguageSwitch>();
+        m_frame = std::make_unique<MainWindow>();
         m_switch->attach(m_frame.get());
         m_frame->RebuildMenus(false);
     }
@@ -141,7 +141,7 @@ class TestLanguageSwitch : public QObject {
     }
 
     void theSecondEntrySelectsThePackItNames() {
-        const QPointer<CVantrelView> before = m_frame->view();
+        const QPointer<ConversionView> before = m_frame->view();
         choose(32751); // the "&Alpha" entry, before Chinese
         QCOMPARE(m_switch->packs().m_currentLanguage, kAlphaId);
         QCOMPARE(res::currentModule().language, kAlphaId);
@@ -150,7 +150,7 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(checks(), (QList<bool>{false, true, false, false}));
 
         // Chosen again, it is current: nothing happens, as with every entry.
-        const QPointer<CVantrelView> second = m_frame->view();
+        const QPointer<ConversionView> second = m_frame->view();
         choose(32751);
         QVERIFY(!second.isNull());
         choose(32752); // the Chinese entry is Chinese
@@ -202,7 +202,7 @@ class TestLanguageSwitch : public QObject {
         QCOMPARE(control<QPushButton>(ctl::kBrowse)->text(), QStringLiteral("Durchsuchen..."));
 
         // The checked entry again: nothing happens.
-        const QPointer<CVantrelView> view = m_frame->view();
+        const QPointer<ConversionView> view = m_frame->view();
         choose(32753);
         QVERIFY(!view.isNull());
         QCOMPARE(MessageBox::shownTexts().size(), 1);
@@ -244,7 +244,9 @@ class TestLanguageSwitch : public QObject {
 
     void theTipsOfAFirstStartDoNotReturnAfterASwitch() {
         int opened = 0;
-        m_frame->configureView = [&](CVantrelView* view) { view->runHelpTips = [&] { ++opened; }; };
+        m_frame->configureView = [&](ConversionView* view) {
+            view->runHelpTips = [&] { ++opened; };
+        };
         settings::toolTipsHiddenThisRun =
             false; // a first start: the view opens the tips a second later
         m_frame->RecreateView();
@@ -252,13 +254,13 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(settings::toolTipsHiddenThisRun); // closed, for the rest of this run too
         choose(32753);
         QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
-        QTest::qWait(CVantrelView::kTipsDelayMs + 500);
+        QTest::qWait(ConversionView::kTipsDelayMs + 500);
         QCOMPARE(opened, 1);
         settings::toolTipsHiddenThisRun = true;
     }
 
     void theViewKeepsItsRowsAndSettings() {
-        CVantrelView* view = m_frame->view();
+        ConversionView* view = m_frame->view();
         addRows(*view, 3);
         select(*view, {0});
         view->OnRemove(); // leaves an empty slot in the item array
@@ -285,7 +287,7 @@ class TestLanguageSwitch : public QObject {
         settings::writeOutputPath(out.path().toStdString() + "/");
 
         choose(32753);
-        CVantrelView* fresh = m_frame->view();
+        ConversionView* fresh = m_frame->view();
         QVERIFY(fresh != view);
         QCOMPARE(rowTitles(*fresh), order);
         QCOMPARE(fresh->selectedRows(), selection);
@@ -353,7 +355,7 @@ class TestLanguageSwitch : public QObject {
         qputenv("PLEXAVO_TEST_FLAKY_CALLS", "0");
         m_frame->RebuildMenus(true);
         QCOMPARE(languageEntries().last(), QStringLiteral("Flaky"));
-        const QPointer<CVantrelView> view = m_frame->view();
+        const QPointer<ConversionView> view = m_frame->view();
         qputenv("PLEXAVO_TEST_FLAKY_CALLS", "0"); // listed again by the switch, then broken
         choose(32754);
         QFile::remove(m_packs.filePath("LanResFlakyDll.so"));

@@ -2,19 +2,19 @@
 // laid out with the texts it shows at work: no label, button, check box or
 // group title needs more room than it has, Chinese and Japanese drawn with
 // their taller fallback fonts included.
-#include "engine/services/LanguagePacks.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/LanguagePacks.h"
+#include "engine/i18n/ResourceText.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
 #include "gui/mainwin/MainWinSupport.h"
 #include "gui/preview/PreviewDialog.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CPathLabel.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/PathLabel.h"
+#include "gui/windows/AboutDialog.h"
 #include "gui/windows/BatchWindow.h"
-#include "gui/windows/CAboutDlg.h"
-#include "gui/windows/CHelpTipsDlg.h"
 #include "gui/windows/DetectionWindow.h"
+#include "gui/windows/HelpTipsDialog.h"
 #include "support/BatchTestSupport.h"
 #include "support/TestSourceList.h"
 #include "support/TextFit.h"
@@ -49,11 +49,11 @@ const char* const kNames[] = {"\xE5\xA4\x8F\xE5\xA4\xA9\xE7\x9A\x84\xE6\x97\x85\
 class TestLanguageWindows : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<lang::CLanguagePacks> m_packs;
+    std::unique_ptr<lang::LanguagePacks> m_packs;
     std::unique_ptr<QTemporaryDir> m_out;
 
     void select(int language) {
-        m_packs = std::make_unique<lang::CLanguagePacks>();
+        m_packs = std::make_unique<lang::LanguagePacks>();
         QVERIFY(m_packs->SelectLanguage(static_cast<unsigned>(language)));
         QCOMPARE(int(res::currentModule().language), language);
     }
@@ -103,7 +103,7 @@ class TestLanguageWindows : public QObject {
     void mainWindow() {
         QFETCH(int, language);
         select(language);
-        CMainFrame frame;
+        MainWindow frame;
         frame.view()->mediaFrameworkReady = [] { return true; };
         for (const char* name : kNames)
             mainwin_test::addRow(*frame.view(), mainwin_test::makeItem(name));
@@ -124,7 +124,7 @@ class TestLanguageWindows : public QObject {
         const std::string path = m_out->path().toStdString() + "/" + kNames[0] + ".mp4";
         DetectionWindow dialog(list, {path, path}, &list);
         dialog.open();
-        auto* status = dialog.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
+        auto* status = dialog.findChild<PathLabel*>(QStringLiteral("ctl1030"));
         QVERIFY(status);
         QTRY_VERIFY_WITH_TIMEOUT(status->fullText().contains(QString::fromStdString(path)), 10000);
         checkFits(&dialog);
@@ -142,7 +142,7 @@ class TestLanguageWindows : public QObject {
         list.show();
         BatchWindow dialog(list, &list);
         dialog.open();
-        auto* step = dialog.findChild<CPathLabel*>(QStringLiteral("ctl1030"));
+        auto* step = dialog.findChild<PathLabel*>(QStringLiteral("ctl1030"));
         QVERIFY(step);
         // The step, then the estimate under the bars: every text is there.
         QTRY_VERIFY_WITH_TIMEOUT(!step->fullText().isEmpty(), 10000);
@@ -157,7 +157,7 @@ class TestLanguageWindows : public QObject {
     void aboutBox() {
         QFETCH(int, language);
         select(language);
-        CAboutDlg dialog;
+        AboutDialog dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         checkFits(&dialog);
@@ -167,7 +167,7 @@ class TestLanguageWindows : public QObject {
     void helpTips() {
         QFETCH(int, language);
         select(language);
-        CHelpTipsDlg dialog;
+        HelpTipsDialog dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         checkFits(&dialog);

@@ -1,5 +1,5 @@
 // Module texts as the windows read them, with a language pack current.
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 #include "gui/common/QtTranslation.h"
 #include "gui/common/UiText.h"
 
@@ -86,7 +86,7 @@ class UiTextTest : public QObject {
                                  std::size(kPack)};
         res::setCurrentModule(&module);
         {
-            ui::CQtTranslation translation;
+            ui::QtTranslation translation;
             QVERIFY(translation.followCurrentModule());
             QCOMPARE(translation.installedLocale(), locale);
             QCOMPARE(qtCancelText(), cancel);
@@ -101,13 +101,13 @@ class UiTextTest : public QObject {
         const res::Module german{"Test", 0x0407, kPack, std::size(kPack)};
         const res::Module afrikaans{"Test", 0x0436, kPack, std::size(kPack)};
         QTemporaryDir empty;
-        ui::CQtTranslation translation;
+        ui::QtTranslation translation;
         res::setCurrentModule(&german);
-        ui::CQtTranslation::setFolder(empty.path());
+        ui::QtTranslation::setFolder(empty.path());
         QVERIFY(!translation.followCurrentModule());
         QVERIFY(translation.installedLocale().isEmpty());
         QCOMPARE(qtCancelText(), QStringLiteral("Cancel"));
-        ui::CQtTranslation::setFolder(QString());
+        ui::QtTranslation::setFolder(QString());
         if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
                            QStringLiteral("/qtbase_de.qm")))
             QSKIP("Qt's translations are not installed (scripts/install-deps.sh)");

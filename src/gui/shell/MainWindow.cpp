@@ -1,11 +1,11 @@
 // The frame's geometry, bars, view and closing.
-#include "gui/shell/CMainFrame.h"
+#include "gui/shell/MainWindow.h"
 
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
-#include "gui/shell/CVantrelApp.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CImageToolBar.h"
+#include "gui/shell/Application.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/ToolBar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -62,7 +62,7 @@ unsigned lockIndicatorState() {
 
 } // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("mainFrame"));
     // A fixed window: no resizing border, no maximise button, but minimise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -71,20 +71,20 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setFixedSize(kWidth, kHeight);
     setWindowIcon(programIcon());
 
-    m_wndToolBar = new CImageToolBar(this);
-    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    m_toolBar = new ToolBar(this);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
     for (int id : kToolbarCommands) {
         if (id == 0)
-            m_wndToolBar->addSeparator();
+            m_toolBar->addSeparator();
         else
-            m_wndToolBar->addAction(ensureAction(id));
+            m_toolBar->addAction(ensureAction(id));
     }
-    m_wndToolBar->SetImageLists(CImageToolBar::kImageSize,
-                                QStringList(std::begin(kToolbarIcons), std::end(kToolbarIcons)));
+    m_toolBar->SetImageLists(ToolBar::kImageSize,
+                             QStringList(std::begin(kToolbarIcons), std::end(kToolbarIcons)));
     SetToolbarTexts(true);
 
     createStatusBar();
-    auto* view = new CVantrelView;
+    auto* view = new ConversionView;
     view->OnInitialUpdate();
     attachView(view);
     RebuildMenus(false);
@@ -93,12 +93,12 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     qApp->installEventFilter(this);
 }
 
-CMainFrame::~CMainFrame() {
+MainWindow::~MainWindow() {
     if (qApp)
         qApp->removeEventFilter(this);
 }
 
-void CMainFrame::centreOnScreen() {
+void MainWindow::centreOnScreen() {
     // A Wayland client cannot place its windows: the compositor does.
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return;
@@ -109,22 +109,22 @@ void CMainFrame::centreOnScreen() {
     move(area.x() + (area.width() - kWidth) / 2, area.y() + (area.height() - kHeight) / 2);
 }
 
-void CMainFrame::UpdateTitle() {
+void MainWindow::UpdateTitle() {
     setWindowTitle(ui::productName());
 }
 
-void CMainFrame::SetToolbarTexts(bool resize) {
+void MainWindow::SetToolbarTexts(bool resize) {
     QStringList texts;
     for (unsigned id : kToolbarTexts)
         texts.append(id ? ui::str(id) : QString());
-    m_wndToolBar->SetButtonTexts(texts, resize);
-    m_wndToolBar->setWindowTitle(ui::str(61929));
-    m_wndToolBar->setAccessibleName(ui::str(61929));
+    m_toolBar->SetButtonTexts(texts, resize);
+    m_toolBar->setWindowTitle(ui::str(61929));
+    m_toolBar->setAccessibleName(ui::str(61929));
 }
 
 // ---- Status bar ------------------------------------------------------------------
 
-void CMainFrame::createStatusBar() {
+void MainWindow::createStatusBar() {
     auto* bar = statusBar();
     bar->setObjectName(QStringLiteral("ctl%1").arg(0xE801));
     bar->setSizeGripEnabled(false);
@@ -149,7 +149,7 @@ void CMainFrame::createStatusBar() {
     retextStatusBar();
 }
 
-void CMainFrame::retextStatusBar() {
+void MainWindow::retextStatusBar() {
     m_ready->setText(ui::str(kReadyText));
     for (int i = 0; i < 3; ++i) {
         // Every pane is as wide as its text, shown or not, so the bar does
@@ -162,7 +162,7 @@ void CMainFrame::retextStatusBar() {
     updateLockIndicators();
 }
 
-void CMainFrame::updateLockIndicators() {
+void MainWindow::updateLockIndicators() {
     const unsigned state = lockIndicatorState();
     for (int i = 0; i < 3; ++i) {
         const QString shown = (state & (1u << i)) ? ui::str(kIndicatorTexts[i]) : QString();
@@ -172,7 +172,7 @@ void CMainFrame::updateLockIndicators() {
     }
 }
 
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock)
@@ -185,20 +185,20 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- The view --------------------------------------------------------------------
 
-void CMainFrame::attachView(CVantrelView* view) {
+void MainWindow::attachView(ConversionView* view) {
     m_view = view;
     setCentralWidget(view);
-    connect(view, &CVantrelView::rowsChanged, this, [this] { updateCommandUi(); });
-    connect(view, &CVantrelView::toolTipsShown, this, [this](bool shown) {
+    connect(view, &ConversionView::rowsChanged, this, [this] { updateCommandUi(); });
+    connect(view, &ConversionView::toolTipsShown, this, [this](bool shown) {
         if (QAction* tips = action(cmd::kToolTips))
             tips->setChecked(shown);
     });
     updateCommandUi();
 }
 
-CVantrelView* CMainFrame::RecreateView() {
-    CVantrelView* old = m_view;
-    auto* fresh = new CVantrelView;
+ConversionView* MainWindow::RecreateView() {
+    ConversionView* old = m_view;
+    auto* fresh = new ConversionView;
     fresh->OnInitialUpdate();
     if (configureView)
         configureView(fresh);
@@ -211,7 +211,7 @@ CVantrelView* CMainFrame::RecreateView() {
 
 // ---- Closing ---------------------------------------------------------------------
 
-bool CMainFrame::confirmExit() {
+bool MainWindow::confirmExit() {
     if (m_exitConfirmed)
         return true;
     const auto answer = MessageBox::show(
@@ -221,7 +221,7 @@ bool CMainFrame::confirmExit() {
     return m_exitConfirmed;
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (!confirmExit()) {
         event->ignore();
         return;

@@ -12,14 +12,14 @@ class QToolButton;
 
 namespace plexavo {
 
-class CImageToolBar : public QToolBar {
+class ToolBar : public QToolBar {
     Q_OBJECT
 
   public:
     static constexpr int kImageSize = 48;
     static constexpr int kButtonSize = 68;
 
-    explicit CImageToolBar(QWidget* parent = nullptr);
+    explicit ToolBar(QWidget* parent = nullptr);
 
     // Gives the buttons (the non-separator actions, in order) their images
     // by freedesktop icon name. False when a name had to be drawn here

@@ -1,10 +1,10 @@
-#include "gui/windows/CAboutDlg.h"
+#include "gui/windows/AboutDialog.h"
 
 #include "engine/desktop/ShippedPages.h"
 #include "engine/res/DialogLabels.h"
 #include "gui/common/ProgramIcon.h"
 #include "gui/common/UiText.h"
-#include "gui/widgets/CHyperLink.h"
+#include "gui/widgets/HyperLink.h"
 
 #include "PlexavoVersion.h"
 
@@ -23,7 +23,7 @@ QString controlName(int id) {
 }
 } // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dlg%1").arg(kDialogId));
     const QByteArray product = ui::productName().toUtf8();
     setWindowTitle(ui::str(61921, product.constData()));
@@ -50,7 +50,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     notice->setWordWrap(true);
     notice->setMinimumWidth(300);
 
-    m_link = new CHyperLink(ui::dialogText(kDialogId, kLink));
+    m_link = new HyperLink(ui::dialogText(kDialogId, kLink));
     m_link->setObjectName(controlName(kLink));
     m_link->setAccessibleName(ui::dialogText(kDialogId, kLink));
     m_link->SetTarget(QString::fromStdString(desktop::homePageUrl()));
@@ -82,10 +82,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     ok->setFocus();
 }
 
-QString CAboutDlg::versionText() const {
+QString AboutDialog::versionText() const {
     return m_version->text();
 }
-QString CAboutDlg::linkTarget() const {
+QString AboutDialog::linkTarget() const {
     return m_link->target();
 }
 

@@ -8,15 +8,15 @@ class QCheckBox;
 
 namespace plexavo {
 
-class CHelpTipsDlg final : public QDialog {
+class HelpTipsDialog final : public QDialog {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(CHelpTipsDlg)
+    Q_DISABLE_COPY_MOVE(HelpTipsDialog)
 
   public:
     static constexpr int kDialogId = 138;
     static constexpr int kHideBox = 1073;
 
-    explicit CHelpTipsDlg(QWidget* parent = nullptr);
+    explicit HelpTipsDialog(QWidget* parent = nullptr);
 
     QCheckBox* hideBox() const { return m_hide; }
 

@@ -1,16 +1,16 @@
-#include "gui/shell/CVantrelApp.h"
+#include "gui/shell/Application.h"
 
 #include "engine/platform/ChildProcess.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/player/GStreamerRuntime.h"
-#include "engine/services/DebugLog.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
-#include "gui/shell/CMainFrame.h"
 #include "gui/shell/ExitSignals.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CImageToolBar.h"
+#include "gui/shell/MainWindow.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/ToolBar.h"
 #include "gui/windows/BatchWindow.h"
 #include "gui/windows/DetectionWindow.h"
 
@@ -26,7 +26,7 @@
 namespace plexavo {
 
 namespace {
-CVantrelApp* g_app = nullptr;
+Application* g_app = nullptr;
 // How often the program looks whether the work it stopped has ended.
 constexpr int kExitPollMs = 50;
 } // namespace
@@ -35,17 +35,17 @@ void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-bool (*CVantrelApp::initMediaFramework)() = [] { return player::initializeGStreamer(nullptr); };
+bool (*Application::initMediaFramework)() = [] { return player::initializeGStreamer(nullptr); };
 
-bool (*CVantrelApp::mayAskAtLogOff)(QSessionManager&) = [](QSessionManager& manager) {
+bool (*Application::mayAskAtLogOff)(QSessionManager&) = [](QSessionManager& manager) {
     return manager.allowsInteraction();
 };
 
-CVantrelApp::CVantrelApp() {
+Application::Application() {
     g_app = this;
 }
 
-CVantrelApp::~CVantrelApp() {
+Application::~Application() {
     m_frame.reset();
     m_exitSignals.reset();
     if (m_exitCode)
@@ -54,28 +54,28 @@ CVantrelApp::~CVantrelApp() {
         g_app = nullptr;
 }
 
-CVantrelApp* CVantrelApp::instance() {
+Application* Application::instance() {
     return g_app;
 }
 
-bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
+bool Application::InitInstance(const std::vector<std::string>& files) {
     QCoreApplication::setApplicationName(QStringLiteral("Plexavo"));
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
     // The desktop entry's name: on Wayland the window's app id, by which the
     // dock finds its icon and entry, groups the window and matches the
     // launcher entry's progress to it.
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(CDesktopIntegration::kDesktopId));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(DesktopIntegration::kDesktopId));
     initProcessLocale();
 
     // From here a stop signal ends the program in order. (Each conversion's
     // core leads a process group of its own, so a terminal's Ctrl+C or
     // hang-up reaches only the window, which then stops the core once.)
-    m_exitSignals = std::make_unique<CExitSignals>();
-    connect(m_exitSignals.get(), &CExitSignals::received, this, &CVantrelApp::onExitSignal);
+    m_exitSignals = std::make_unique<ExitSignals>();
+    connect(m_exitSignals.get(), &ExitSignals::received, this, &Application::onExitSignal);
     m_exitPoll.setInterval(kExitPollMs);
-    connect(&m_exitPoll, &QTimer::timeout, this, &CVantrelApp::exitWhenIdle);
+    connect(&m_exitPoll, &QTimer::timeout, this, &Application::exitWhenIdle);
 
-    CImageToolBar::prepareIconThemes();
+    ToolBar::prepareIconThemes();
 
     settings::toolTipsHiddenThisRun = settings::readToolTipsHidden();
 
@@ -90,7 +90,7 @@ bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
     // Before any window: every menu, view and dialog is built from its texts.
     m_languages.applyStoredLanguage();
 
-    m_frame = std::make_unique<CMainFrame>();
+    m_frame = std::make_unique<MainWindow>();
     m_languages.attach(m_frame.get());
     m_frame->RebuildMenus(false);
     m_frame->UpdateTitle();
@@ -98,7 +98,7 @@ bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
     reportWhenShown();
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        connect(gui, &QGuiApplication::commitDataRequest, this, &CVantrelApp::onCommitData);
+        connect(gui, &QGuiApplication::commitDataRequest, this, &Application::onCommitData);
 
     if (!files.empty()) {
         // Once the window is on screen, so the detection window has a parent to sit on.
@@ -111,7 +111,7 @@ bool CVantrelApp::InitInstance(const std::vector<std::string>& files) {
     return true;
 }
 
-void CVantrelApp::onExitSignal(int signal) {
+void Application::onExitSignal(int signal) {
     if (m_exitCode) {
         WriteLog("Signal %d while closing: the stop already asked for goes on", signal);
         return;
@@ -126,7 +126,7 @@ void CVantrelApp::onExitSignal(int signal) {
     exitWhenIdle();
 }
 
-bool CVantrelApp::workStillRunning() {
+bool Application::workStillRunning() {
     bool running = false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (auto* batch = qobject_cast<BatchWindow*>(window)) {
@@ -147,7 +147,7 @@ bool CVantrelApp::workStillRunning() {
     return running;
 }
 
-void CVantrelApp::exitWhenIdle() {
+void Application::exitWhenIdle() {
     // Leaving while a worker still runs would leave the core to itself, and
     // the worker waiting on a window thread that no longer listens.
     if (workStillRunning())
@@ -158,7 +158,7 @@ void CVantrelApp::exitWhenIdle() {
     QCoreApplication::exit(m_exitCode);
 }
 
-void CVantrelApp::reportWhenShown() {
+void Application::reportWhenShown() {
     // The start-up benchmark: print the wall clock once the window has been
     // painted, then leave. Only when asked for.
     if (!qEnvironmentVariableIsSet("PLEXAVO_REPORT_SHOWN"))
@@ -185,7 +185,7 @@ void CVantrelApp::reportWhenShown() {
     m_frame->installEventFilter(new FirstPaint(m_frame.get()));
 }
 
-void CVantrelApp::onCommitData(QSessionManager& manager) {
+void Application::onCommitData(QSessionManager& manager) {
     // Log-off or shutdown asks the same question; Cancel keeps the program.
     if (!m_frame || !mayAskAtLogOff(manager))
         return;

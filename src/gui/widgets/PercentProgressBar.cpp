@@ -1,4 +1,4 @@
-#include "gui/widgets/CPercentProgressCtrl.h"
+#include "gui/widgets/PercentProgressBar.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
@@ -15,7 +15,7 @@ namespace {
 // Screen readers see a progress bar with its value, not an anonymous widget.
 class PercentAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
   public:
-    explicit PercentAccessible(CPercentProgressCtrl* bar)
+    explicit PercentAccessible(PercentProgressBar* bar)
         : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
 
     void* interface_cast(QAccessible::InterfaceType type) override {
@@ -35,22 +35,22 @@ class PercentAccessible : public QAccessibleWidget, public QAccessibleValueInter
     QVariant minimumStepSize() const override { return 1; }
 
   private:
-    CPercentProgressCtrl* bar() const { return static_cast<CPercentProgressCtrl*>(widget()); }
+    PercentProgressBar* bar() const { return static_cast<PercentProgressBar*>(widget()); }
 };
 
 QAccessibleInterface* percentAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String("plexavo::CPercentProgressCtrl") && object &&
+    if (className == QLatin1String("plexavo::PercentProgressBar") && object &&
         object->isWidgetType())
-        return new PercentAccessible(static_cast<CPercentProgressCtrl*>(object));
+        return new PercentAccessible(static_cast<PercentProgressBar*>(object));
     return nullptr;
 }
 
 } // namespace
 
-CPercentProgressCtrl::CPercentProgressCtrl(QWidget* parent)
-    : QWidget(parent), m_crBar(palette().color(QPalette::Active, QPalette::Highlight)),
-      m_crTrack(palette().color(QPalette::Active, QPalette::Base)), m_crTextOnTrack(m_crBar),
-      m_crTextOnBar(m_crTrack) {
+PercentProgressBar::PercentProgressBar(QWidget* parent)
+    : QWidget(parent), m_barColor(palette().color(QPalette::Active, QPalette::Highlight)),
+      m_trackColor(palette().color(QPalette::Active, QPalette::Base)),
+      m_textOnTrackColor(m_barColor), m_textOnBarColor(m_trackColor) {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(percentAccessibleFactory);
         return true;
@@ -61,33 +61,33 @@ CPercentProgressCtrl::CPercentProgressCtrl(QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void CPercentProgressCtrl::SetRange(int lower, int upper) {
-    m_nLower = lower;
-    m_nUpper = upper;
+void PercentProgressBar::SetRange(int lower, int upper) {
+    m_lower = lower;
+    m_upper = upper;
 }
 
-double CPercentProgressCtrl::fraction() const {
-    if (m_nLower >= m_nUpper)
+double PercentProgressBar::fraction() const {
+    if (m_lower >= m_upper)
         return 0.0;
-    return static_cast<double>(m_nValue - m_nLower) / static_cast<double>(m_nUpper - m_nLower);
+    return static_cast<double>(m_value - m_lower) / static_cast<double>(m_upper - m_lower);
 }
 
-int CPercentProgressCtrl::barWidth() const {
+int PercentProgressBar::barWidth() const {
     return static_cast<int>(std::trunc(fraction() * width()));
 }
 
-QString CPercentProgressCtrl::text() const {
-    if (m_nLower >= m_nUpper)
+QString PercentProgressBar::text() const {
+    if (m_lower >= m_upper)
         return {};
     return QStringLiteral("%1%").arg(static_cast<int>(std::trunc(fraction() * 100.0)));
 }
 
-int CPercentProgressCtrl::SetPos(int pos) {
-    const int old = m_nValue;
-    m_nValue = pos;
+int PercentProgressBar::SetPos(int pos) {
+    const int old = m_value;
+    m_value = pos;
     const int w = barWidth();
-    if (w != m_nDrawnWidth) {
-        m_nDrawnWidth = w;
+    if (w != m_drawnWidth) {
+        m_drawnWidth = w;
         repaint();
     }
     if (old != pos && QAccessible::isActive()) {
@@ -97,19 +97,19 @@ int CPercentProgressCtrl::SetPos(int pos) {
     return old;
 }
 
-QSize CPercentProgressCtrl::sizeHint() const {
+QSize PercentProgressBar::sizeHint() const {
     const QFontMetrics fm = fontMetrics();
     return {fm.horizontalAdvance(QStringLiteral("100%")) * 4, fm.height() + 6};
 }
 
-QSize CPercentProgressCtrl::minimumSizeHint() const {
+QSize PercentProgressBar::minimumSizeHint() const {
     const QFontMetrics fm = fontMetrics();
     return {fm.horizontalAdvance(QStringLiteral("100%")) + 8, fm.height() + 6};
 }
 
-void CPercentProgressCtrl::paintEvent(QPaintEvent* event) {
+void PercentProgressBar::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
-    if (m_nLower >= m_nUpper)
+    if (m_lower >= m_upper)
         return;
     // Qt's backing store already paints off screen and shows the result in
     // one block, so no extra buffer is needed here.
@@ -121,29 +121,29 @@ void CPercentProgressCtrl::paintEvent(QPaintEvent* event) {
     const QRect left(client.left(), client.top(), edge - client.left(), client.height());
     const QRect right(edge, client.top(), client.right() + 1 - edge, client.height());
     if (left.width() > 0)
-        painter.fillRect(left, m_crBar);
+        painter.fillRect(left, m_barColor);
     if (right.width() > 0)
-        painter.fillRect(right, m_crTrack);
+        painter.fillRect(right, m_trackColor);
 
     const QString label = text();
     painter.setFont(font());
     if (left.width() > 0) {
         painter.save();
         painter.setClipRect(left.intersected(event->rect()));
-        painter.setPen(m_crTextOnBar);
+        painter.setPen(m_textOnBarColor);
         painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, label);
         painter.restore();
     }
     if (right.width() > 0) {
         painter.setClipRect(right.intersected(event->rect()));
-        painter.setPen(m_crTextOnTrack);
+        painter.setPen(m_textOnTrackColor);
         painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, label);
     }
 }
 
-void CPercentProgressCtrl::resizeEvent(QResizeEvent* event) {
+void PercentProgressBar::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    m_nDrawnWidth = -1;
+    m_drawnWidth = -1;
 }
 
 } // namespace plexavo

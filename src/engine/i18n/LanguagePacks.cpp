@@ -1,8 +1,8 @@
-#include "engine/services/LanguagePacks.h"
+#include "engine/i18n/LanguagePacks.h"
 
+#include "engine/i18n/ResourceText.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/platform/Platform.h"
-#include "engine/services/DebugLog.h"
-#include "engine/services/ResourceText.h"
 
 #include "PlexavoVersion.h"
 
@@ -175,14 +175,14 @@ void BuildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>
     }
 }
 
-CLanguagePacks::~CLanguagePacks() {
+LanguagePacks::~LanguagePacks() {
     if (m_library) {
         res::setCurrentModule(nullptr);
         dlclose(m_library);
     }
 }
 
-bool CLanguagePacks::LoadLanguagePack(const std::string& path) {
+bool LanguagePacks::LoadLanguagePack(const std::string& path) {
     res::setCurrentModule(nullptr);
     if (m_library) {
         dlclose(m_library);
@@ -212,7 +212,7 @@ bool CLanguagePacks::LoadLanguagePack(const std::string& path) {
     return true;
 }
 
-bool CLanguagePacks::SelectLanguage(unsigned langId) {
+bool LanguagePacks::SelectLanguage(unsigned langId) {
     const auto id = static_cast<std::uint16_t>(langId & 0xFFFF);
     if (isUsEnglish(langId)) {
         LoadLanguagePack("");
@@ -236,7 +236,7 @@ bool CLanguagePacks::SelectLanguage(unsigned langId) {
     return true;
 }
 
-void CLanguagePacks::RefreshLanguageList() {
+void LanguagePacks::RefreshLanguageList() {
     m_languageIds.clear();
     m_languageNames.clear();
     m_packPaths.clear();

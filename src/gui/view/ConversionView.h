@@ -30,8 +30,8 @@ class QTreeWidgetItem;
 
 namespace plexavo {
 
-class CSourceItem;
-class CEncodeJob;
+class SourceItem;
+class EncodeJob;
 
 // Command ids the view answers (shared with the frame's menus and toolbar).
 namespace cmd {
@@ -74,7 +74,7 @@ inline constexpr int kInfo = 1210;
 inline constexpr int kHideToolTips = 32792;
 } // namespace ctl
 
-class CVantrelView : public QWidget, public ISourceList {
+class ConversionView : public QWidget, public ISourceList {
     Q_OBJECT
 
   public:
@@ -88,8 +88,8 @@ class CVantrelView : public QWidget, public ISourceList {
     static constexpr int kTipsDelayMs = 1000;
     static constexpr int kTipsRetryMs = 100;
 
-    explicit CVantrelView(QWidget* parent = nullptr);
-    ~CVantrelView() override;
+    explicit ConversionView(QWidget* parent = nullptr);
+    ~ConversionView() override;
 
     // Fills the lists, sets the defaults, shows or hides the media tip and,
     // unless the tips were hidden before, opens the help window a second later.
@@ -98,13 +98,13 @@ class CVantrelView : public QWidget, public ISourceList {
     // ISourceList: each runs on the user-interface thread, whoever calls it.
     int rowCount() override;
     int rowTag(int row) override;
-    CSourceItem* itemAt(int index) override;
-    int appendItem(CSourceItem* item) override;
+    SourceItem* itemAt(int index) override;
+    int appendItem(SourceItem* item) override;
     int insertRow(const std::string& text, int tag) override;
     void refreshRow(int row) override;
     ConversionSettings settings() override;
     void showFrameSize(const std::string& width, const std::string& height) override;
-    CEncodeJob& job() override;
+    EncodeJob& job() override;
 
     // Commands (ids in cmd::).
     bool isCommandEnabled(int id) const;
@@ -140,7 +140,7 @@ class CVantrelView : public QWidget, public ISourceList {
     void showBoundValues();
 
     // Carries an old view's state over into this one (a language switch).
-    void copyStateFrom(CVantrelView& old);
+    void copyStateFrom(ConversionView& old);
 
     // Read access for the frame and the tests.
     QTreeWidget* sourceList() const { return m_list; }
@@ -161,7 +161,7 @@ class CVantrelView : public QWidget, public ISourceList {
     std::function<void(const std::vector<std::string>& paths)> runDetection;
     std::function<void()> runBatch;
     // The preview with part selection on an item: true when its part changed.
-    std::function<bool(CSourceItem& item)> runPreview;
+    std::function<bool(SourceItem& item)> runPreview;
     // The codec check of a target that needs one: false refuses the batch.
     std::function<bool(int targetFormat)> checkTargetCodecs;
     // Whether the preview can play here (runtime and decoders); tests replace it.
@@ -235,9 +235,9 @@ class CVantrelView : public QWidget, public ISourceList {
     QString m_infoText;
 
     // Source state.
-    std::vector<std::unique_ptr<CSourceItem>> m_sourceItems;
+    std::vector<std::unique_ptr<SourceItem>> m_sourceItems;
     int m_lastInfoRow = -1;
-    std::unique_ptr<CEncodeJob> m_job;
+    std::unique_ptr<EncodeJob> m_job;
     bool m_initialised = false;
 };
 

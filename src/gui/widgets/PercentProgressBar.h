@@ -10,11 +10,11 @@
 
 namespace plexavo {
 
-class CPercentProgressCtrl : public QWidget {
+class PercentProgressBar : public QWidget {
     Q_OBJECT
 
   public:
-    explicit CPercentProgressCtrl(QWidget* parent = nullptr);
+    explicit PercentProgressBar(QWidget* parent = nullptr);
 
     // Stores both ends; no redraw, no check (a position set afterwards redraws).
     void SetRange(int lower, int upper);
@@ -22,11 +22,11 @@ class CPercentProgressCtrl : public QWidget {
     // width changes, and only then.
     int SetPos(int pos);
 
-    int pos() const { return m_nValue; }
-    int lower() const { return m_nLower; }
-    int upper() const { return m_nUpper; }
+    int pos() const { return m_value; }
+    int lower() const { return m_lower; }
+    int upper() const { return m_upper; }
     // The bar's width in pixels at the last redraw (-1: none yet).
-    int drawnWidth() const { return m_nDrawnWidth; }
+    int drawnWidth() const { return m_drawnWidth; }
     // Truncated percentage as drawn ("42%"); empty for an empty range.
     QString text() const;
     // Width of the filled part for the current position and client width.
@@ -34,8 +34,8 @@ class CPercentProgressCtrl : public QWidget {
     // Paint passes so far (tests count redraws with it).
     int paintCount() const { return m_paintCount; }
 
-    QColor barColor() const { return m_crBar; }
-    QColor trackColor() const { return m_crTrack; }
+    QColor barColor() const { return m_barColor; }
+    QColor trackColor() const { return m_trackColor; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -47,15 +47,15 @@ class CPercentProgressCtrl : public QWidget {
   private:
     double fraction() const;
 
-    int m_nValue = 0;
-    int m_nUpper = 100;
-    int m_nLower = 0;
-    int m_nDrawnWidth = -1;
+    int m_value = 0;
+    int m_upper = 100;
+    int m_lower = 0;
+    int m_drawnWidth = -1;
     // Taken from the palette once, when built.
-    QColor m_crBar;
-    QColor m_crTrack;
-    QColor m_crTextOnTrack;
-    QColor m_crTextOnBar;
+    QColor m_barColor;
+    QColor m_trackColor;
+    QColor m_textOnTrackColor;
+    QColor m_textOnBarColor;
     int m_paintCount = 0;
 };
 

@@ -16,8 +16,8 @@ class QMenu;
 
 namespace plexavo {
 
-class CImageToolBar;
-class CVantrelView;
+class ToolBar;
+class ConversionView;
 
 // Command ids the frame itself answers.
 namespace cmd {
@@ -30,7 +30,7 @@ inline constexpr int kFirstLanguage = 32750;
 inline constexpr int kLastLanguage = 32769;
 } // namespace cmd
 
-class CMainFrame : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
   public:
@@ -38,11 +38,11 @@ class CMainFrame : public QMainWindow {
     static constexpr int kHeight = 564;
     static constexpr int kMenuId = 128;
 
-    explicit CMainFrame(QWidget* parent = nullptr);
-    ~CMainFrame() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    CVantrelView* view() const { return m_view; }
-    CImageToolBar* toolBar() const { return m_wndToolBar; }
+    ConversionView* view() const { return m_view; }
+    ToolBar* toolBar() const { return m_toolBar; }
     QAction* action(int id) const { return m_actions.value(id); }
     const QHash<int, QAction*>& commandActions() const { return m_actions; }
     QList<QMenu*> popups() const { return m_popups; }
@@ -55,7 +55,7 @@ class CMainFrame : public QMainWindow {
     // The toolbar's button texts from the current module.
     void SetToolbarTexts(bool resize);
     // A new view from the current module with the old one's state.
-    CVantrelView* RecreateView();
+    ConversionView* RecreateView();
 
     // Runs a command as its menu entry would.
     void onCommand(int id);
@@ -76,7 +76,7 @@ class CMainFrame : public QMainWindow {
     std::function<void(int id)> onLanguageCommand;
     // Called for every view the frame makes after the first (a language
     // switch), so the shell can hand it what it gave the first one.
-    std::function<void(CVantrelView* view)> configureView;
+    std::function<void(ConversionView* view)> configureView;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -87,11 +87,11 @@ class CMainFrame : public QMainWindow {
     void createStatusBar();
     void retextStatusBar();
     void updateLockIndicators();
-    void attachView(CVantrelView* view);
+    void attachView(ConversionView* view);
     void centreOnScreen();
 
-    CImageToolBar* m_wndToolBar = nullptr;
-    CVantrelView* m_view = nullptr;
+    ToolBar* m_toolBar = nullptr;
+    ConversionView* m_view = nullptr;
     QLabel* m_ready = nullptr;
     QLabel* m_indicators[3] = {};
     QHash<int, QAction*> m_actions;

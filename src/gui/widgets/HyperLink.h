@@ -7,7 +7,7 @@
 // with a "press" action.
 //
 // Usage (About box):
-//   auto* link = new CHyperLink(ui::dialogText(100, 1032), dialog);
+//   auto* link = new HyperLink(ui::dialogText(100, 1032), dialog);
 //   link->setObjectName("ctl1032");
 //   link->SetTarget(QString::fromStdString(desktop::homePageUrl()));
 #pragma once
@@ -22,13 +22,13 @@
 
 namespace plexavo {
 
-class CHyperLink : public QLabel {
+class HyperLink : public QLabel {
     Q_OBJECT
 
   public:
     // An empty target takes the text as the address; an empty text shows the address.
-    explicit CHyperLink(const QString& text = QString(), QWidget* parent = nullptr);
-    ~CHyperLink() override;
+    explicit HyperLink(const QString& text = QString(), QWidget* parent = nullptr);
+    ~HyperLink() override;
 
     void SetTarget(const QString& target);
     QString target() const { return m_target; }

@@ -1,4 +1,4 @@
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include "engine/platform/NamedLock.h"
 #include "engine/platform/Platform.h"
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <ctime>
 
-char g_szLogPath[PATH_MAX] = {0};
+char g_logPath[PATH_MAX] = {0};
 
 namespace {
 
@@ -47,8 +47,8 @@ void WriteLog(const char* format, ...) {
     std::tm local{};
     localtime_r(&now, &local);
 
-    if (g_szLogPath[0] != '\0') {
-        if (std::FILE* file = std::fopen(g_szLogPath, "a")) {
+    if (g_logPath[0] != '\0') {
+        if (std::FILE* file = std::fopen(g_logPath, "a")) {
             if (marked)
                 std::fprintf(file, "%02d:%02d:%02d (%d): %s", local.tm_hour, local.tm_min,
                              local.tm_sec, static_cast<int>(plexavo::platform::tickCount()),
@@ -64,12 +64,12 @@ void WriteLog(const char* format, ...) {
 namespace plexavo::log {
 
 bool setLogPath(const std::string& path) {
-    if (path.size() >= sizeof g_szLogPath)
+    if (path.size() >= sizeof g_logPath)
         return false;
     // Under the writers' lock: a window may change the path while a worker logs.
     auto& lock = logLock();
     lock.lock();
-    std::memcpy(g_szLogPath, path.c_str(), path.size() + 1);
+    std::memcpy(g_logPath, path.c_str(), path.size() + 1);
     lock.unlock();
     return true;
 }
@@ -77,7 +77,7 @@ bool setLogPath(const std::string& path) {
 std::string logPath() {
     auto& lock = logLock();
     lock.lock();
-    std::string path = g_szLogPath;
+    std::string path = g_logPath;
     lock.unlock();
     return path;
 }

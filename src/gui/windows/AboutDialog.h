@@ -9,11 +9,11 @@ class QPushButton;
 
 namespace plexavo {
 
-class CHyperLink;
+class HyperLink;
 
-class CAboutDlg final : public QDialog {
+class AboutDialog final : public QDialog {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(CAboutDlg)
+    Q_DISABLE_COPY_MOVE(AboutDialog)
 
   public:
     static constexpr int kDialogId = 100;
@@ -21,7 +21,7 @@ class CAboutDlg final : public QDialog {
     static constexpr int kVersion = 1103;
     static constexpr int kLink = 1032;
 
-    explicit CAboutDlg(QWidget* parent = nullptr);
+    explicit AboutDialog(QWidget* parent = nullptr);
 
     QString versionText() const;
     QString linkTarget() const;
@@ -29,7 +29,7 @@ class CAboutDlg final : public QDialog {
   private:
     QLabel* m_title = nullptr;
     QLabel* m_version = nullptr;
-    CHyperLink* m_link = nullptr;
+    HyperLink* m_link = nullptr;
 };
 
 } // namespace plexavo

@@ -1,7 +1,7 @@
 // The program's version, as the build sets it, and the version a language
 // pack was built for: only a pack of this version is listed and loaded.
-#include "engine/services/LanguagePacks.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/LanguagePacks.h"
+#include "engine/i18n/ResourceText.h"
 
 #include "LangTestSupport.h"
 #include "PlexavoVersion.h"
@@ -47,7 +47,7 @@ TEST_F(PackVersionTest, OnlyAPackBuiltForThisVersionIsListed) {
 }
 
 TEST_F(PackVersionTest, APackOfAnotherVersionOrNoneIsNeverLoaded) {
-    CLanguagePacks packs;
+    LanguagePacks packs;
     ASSERT_TRUE(packs.LoadLanguagePack(m_folder.add("LanResThisVersionDll.so")));
     EXPECT_EQ(LoadResString(61308), "This Add");
 

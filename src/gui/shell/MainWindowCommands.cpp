@@ -1,16 +1,16 @@
 // The command table: one action per command id, the menu bar built from the
 // current module, the enabling rules, and the shell-level commands.
-#include "gui/shell/CMainFrame.h"
+#include "gui/shell/MainWindow.h"
 
 #include "engine/desktop/OpenAddress.h"
 #include "engine/desktop/ShippedPages.h"
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
-#include "gui/view/CVantrelView.h"
-#include "gui/widgets/CHyperLink.h"
-#include "gui/widgets/CImageToolBar.h"
-#include "gui/windows/CAboutDlg.h"
+#include "gui/view/ConversionView.h"
+#include "gui/widgets/HyperLink.h"
+#include "gui/widgets/ToolBar.h"
+#include "gui/windows/AboutDialog.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -53,7 +53,7 @@ bool isViewCommand(int id) {
 
 } // namespace
 
-QAction* CMainFrame::ensureAction(int id) {
+QAction* MainWindow::ensureAction(int id) {
     if (QAction* existing = m_actions.value(id))
         return existing;
     auto* action = new QAction(this);
@@ -92,7 +92,7 @@ QAction* CMainFrame::ensureAction(int id) {
     return action;
 }
 
-void CMainFrame::RebuildMenus(bool /*reload*/) {
+void MainWindow::RebuildMenus(bool /*reload*/) {
     // Old popups go; the actions stay, so the toolbar and every shortcut keep
     // working through a language switch.
     menuBar()->clear();
@@ -145,7 +145,7 @@ void CMainFrame::RebuildMenus(bool /*reload*/) {
     updateCommandUi();
 }
 
-void CMainFrame::updateCommandUi() {
+void MainWindow::updateCommandUi() {
     if (!m_view)
         return;
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it)
@@ -157,7 +157,7 @@ void CMainFrame::updateCommandUi() {
         m_view->sourceList()->addAction(remove);
 }
 
-void CMainFrame::onCommand(int id) {
+void MainWindow::onCommand(int id) {
     if (isViewCommand(id) && m_view && !m_view->isCommandEnabled(id))
         return; // a shortcut may arrive while the rule says no
     switch (id) {
@@ -192,7 +192,7 @@ void CMainFrame::onCommand(int id) {
         break;
     case cmd::kDownloadReal:
     case cmd::kDownloadQuickTime:
-        CHyperLink::openInBrowser(this, desktop::downloadPageUrl(desktop::downloadAnchor(id)));
+        HyperLink::openInBrowser(this, desktop::downloadPageUrl(desktop::downloadAnchor(id)));
         break;
     case cmd::kHelpContents:
         OnHelpContents();
@@ -211,7 +211,7 @@ void CMainFrame::onCommand(int id) {
     }
 }
 
-void CMainFrame::OnHelpContents() {
+void MainWindow::OnHelpContents() {
     const std::string path = helpDocumentPath.empty() ? desktop::helpFilePath() : helpDocumentPath;
     if (!QFileInfo::exists(QString::fromStdString(path))) {
         // xdg-open would fail on it without a word to the user.
@@ -223,8 +223,8 @@ void CMainFrame::OnHelpContents() {
         MessageBox::show(this, ui::str(61923), QMessageBox::NoIcon);
 }
 
-void CMainFrame::OnAppAbout() {
-    CAboutDlg dialog(this);
+void MainWindow::OnAppAbout() {
+    AboutDialog dialog(this);
     dialog.exec();
 }
 

@@ -1,4 +1,4 @@
-// Debug log: one line per message appended to g_szLogPath, serialised across
+// Debug log: one line per message appended to g_logPath, serialised across
 // threads and running copies by the lock "RUDOREZ". Nothing is written while
 // the path is empty; PLEXAVO_LOG in the environment sets it at start.
 #pragma once
@@ -9,7 +9,7 @@
 #include <type_traits>
 
 // Read and written only under the log's lock (setLogPath, logPath).
-extern char g_szLogPath[PATH_MAX];
+extern char g_logPath[PATH_MAX];
 
 // A message whose text begins with this marker is written time-stamped and
 // without an added line break.

@@ -1,4 +1,4 @@
-#include "gui/widgets/CPathLabel.h"
+#include "gui/widgets/PathLabel.h"
 
 #include "gui/common/ScriptHeights.h"
 
@@ -7,13 +7,13 @@
 
 namespace plexavo {
 
-CPathLabel::CPathLabel(QWidget* parent) : QLabel(parent) {
+PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText); // a file name like "<b>.mp4" is not markup
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
-void CPathLabel::setFullText(const QString& text) {
+void PathLabel::setFullText(const QString& text) {
     if (text == m_full)
         return;
     m_full = text;
@@ -22,12 +22,12 @@ void CPathLabel::setFullText(const QString& text) {
     refit();
 }
 
-void CPathLabel::setReservedLines(int lines) {
+void PathLabel::setReservedLines(int lines) {
     m_reservedLines = std::max(lines, 1);
     updateGeometry();
 }
 
-QSize CPathLabel::sizeHint() const {
+QSize PathLabel::sizeHint() const {
     const QMargins m = contentsMargins();
     const int lines =
         std::max<int>(m_reservedLines, static_cast<int>(m_full.count(QLatin1Char('\n'))) + 1);
@@ -36,16 +36,16 @@ QSize CPathLabel::sizeHint() const {
             lines * ui::lineHeightForEveryScript(font()) + m.top() + m.bottom()};
 }
 
-QSize CPathLabel::minimumSizeHint() const {
+QSize PathLabel::minimumSizeHint() const {
     return sizeHint();
 }
 
-void CPathLabel::resizeEvent(QResizeEvent* event) {
+void PathLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
     refit();
 }
 
-void CPathLabel::refit() {
+void PathLabel::refit() {
     const int width = contentsRect().width();
     const QFontMetrics fm = fontMetrics();
     QStringList lines = m_full.split(QLatin1Char('\n'));

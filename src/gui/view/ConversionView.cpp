@@ -1,12 +1,12 @@
 // The view's frame of state: construction, the operations the workers use,
 // and the hand-over of state to a rebuilt view.
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
+#include "engine/platform/DebugLog.h"
 #include "engine/player/GStreamerRuntime.h"
-#include "engine/services/DebugLog.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
@@ -30,7 +30,7 @@
 
 namespace plexavo {
 
-CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
+ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("ctl%1").arg(kDialogId));
     setAcceptDrops(true);
     buildForm();
@@ -38,7 +38,7 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
 
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
-    runPreview = [this](CSourceItem& item) { return preview::runPreview(window(), item); };
+    runPreview = [this](SourceItem& item) { return preview::runPreview(window(), item); };
     mediaFrameworkReady = [] { return player::previewCanPlay(); };
     // True lets the batch start: the checks themselves answer "missing".
     checkTargetCodecs = [this](int target) {
@@ -46,27 +46,27 @@ CVantrelView::CVantrelView(QWidget* parent) : QWidget(parent) {
     };
 }
 
-CVantrelView::~CVantrelView() {
+ConversionView::~ConversionView() {
     // The items go first, as Remove All would take them; the job after them.
     m_list->clear();
     m_sourceItems.clear();
     m_job.reset();
 }
 
-void CVantrelView::readOutputPath() {
+void ConversionView::readOutputPath() {
     // A stored folder that no longer exists falls back to the default, and
     // "~/Videos" or a relative name is found in the home folder; the batch
     // makes the folder when it first writes there.
     m_outputPath = QString::fromStdString(settings::readOutputPath());
 }
 
-void CVantrelView::OnInitialUpdate() {
+void ConversionView::OnInitialUpdate() {
     // Asked once the window is up: it means starting the media framework.
     m_mediaTip->setVisible(false);
     QTimer::singleShot(0, this, [this] { m_mediaTip->setVisible(!mediaFrameworkReady()); });
 
     if (!m_job)
-        m_job = std::make_unique<CEncodeJob>();
+        m_job = std::make_unique<EncodeJob>();
     fillLists();
 
     m_targetFormat = kTargetMpeg4;
@@ -83,7 +83,7 @@ void CVantrelView::OnInitialUpdate() {
         QTimer::singleShot(kTipsDelayMs, this, [this] { openTipsWhenFree(); });
 }
 
-void CVantrelView::openTipsWhenFree() {
+void ConversionView::openTipsWhenFree() {
     // Another modal window (the detection pass of files named on the
     // command line) is served first: opened over it, the tips would keep it
     // waiting underneath until they were closed.
@@ -96,13 +96,13 @@ void CVantrelView::openTipsWhenFree() {
 
 // ---- ISourceList -------------------------------------------------------------
 
-int CVantrelView::rowCount() {
+int ConversionView::rowCount() {
     int n = 0;
     runOnUiThread(this, [&] { n = m_list->topLevelItemCount(); });
     return n;
 }
 
-int CVantrelView::rowTag(int row) {
+int ConversionView::rowTag(int row) {
     int tag = -1;
     runOnUiThread(this, [&] {
         if (auto* item = rowItem(row))
@@ -111,8 +111,8 @@ int CVantrelView::rowTag(int row) {
     return tag;
 }
 
-CSourceItem* CVantrelView::itemAt(int index) {
-    CSourceItem* item = nullptr;
+SourceItem* ConversionView::itemAt(int index) {
+    SourceItem* item = nullptr;
     runOnUiThread(this, [&] {
         if (index >= 0 && static_cast<std::size_t>(index) < m_sourceItems.size())
             item = m_sourceItems[static_cast<std::size_t>(index)].get();
@@ -120,7 +120,7 @@ CSourceItem* CVantrelView::itemAt(int index) {
     return item;
 }
 
-int CVantrelView::appendItem(CSourceItem* item) {
+int ConversionView::appendItem(SourceItem* item) {
     int index = -1;
     runOnUiThread(this, [&] {
         m_sourceItems.emplace_back(item);
@@ -129,7 +129,7 @@ int CVantrelView::appendItem(CSourceItem* item) {
     return index;
 }
 
-int CVantrelView::insertRow(const std::string& text, int tag) {
+int ConversionView::insertRow(const std::string& text, int tag) {
     int row = -1;
     runOnUiThread(this, [&] {
         auto* item = new QTreeWidgetItem;
@@ -143,12 +143,12 @@ int CVantrelView::insertRow(const std::string& text, int tag) {
     return row;
 }
 
-void CVantrelView::refreshRow(int row) {
+void ConversionView::refreshRow(int row) {
     runOnUiThread(this, [&] {
         auto* rowWidget = rowItem(row);
         if (!rowWidget)
             return;
-        const CSourceItem* item = itemAt(rowWidget->data(0, Qt::UserRole).toInt());
+        const SourceItem* item = itemAt(rowWidget->data(0, Qt::UserRole).toInt());
         if (!item)
             return;
         rowWidget->setText(1, QString::fromStdString(item->outputFileName()));
@@ -164,7 +164,7 @@ void CVantrelView::refreshRow(int row) {
     });
 }
 
-ConversionSettings CVantrelView::settings() {
+ConversionSettings ConversionView::settings() {
     ConversionSettings s;
     runOnUiThread(this, [&] {
         s.targetFormat =
@@ -189,24 +189,24 @@ ConversionSettings CVantrelView::settings() {
     return s;
 }
 
-void CVantrelView::showFrameSize(const std::string& width, const std::string& height) {
+void ConversionView::showFrameSize(const std::string& width, const std::string& height) {
     runOnUiThread(this, [&] {
         m_width->setText(QString::fromStdString(width));
         m_height->setText(QString::fromStdString(height));
     });
 }
 
-CEncodeJob& CVantrelView::job() {
+EncodeJob& ConversionView::job() {
     runOnUiThread(this, [&] {
         if (!m_job)
-            m_job = std::make_unique<CEncodeJob>();
+            m_job = std::make_unique<EncodeJob>();
     });
     return *m_job;
 }
 
 // ---- Rebuild -------------------------------------------------------------------
 
-void CVantrelView::copyStateFrom(CVantrelView& old) {
+void ConversionView::copyStateFrom(ConversionView& old) {
     old.captureSettings();
     m_targetFormat = old.m_targetFormat;
     m_tvStandard = old.m_tvStandard;
@@ -241,13 +241,13 @@ void CVantrelView::copyStateFrom(CVantrelView& old) {
         }
         // A whole copy: the probe details stay, so the information box does
         // not call a file it has described an unknown format after a switch.
-        m_sourceItems.push_back(std::make_unique<CSourceItem>(*item));
+        m_sourceItems.push_back(std::make_unique<SourceItem>(*item));
     }
     const QList<int> selected = old.selectedRows();
     const int current = old.m_list->currentIndex().row();
     for (int row = 0; row < old.m_list->topLevelItemCount(); ++row) {
         const int tag = old.rowTag(row);
-        const CSourceItem* item = itemAt(tag);
+        const SourceItem* item = itemAt(tag);
         insertRow(item ? item->displayName() : old.cellText(row, 0).toStdString(), tag);
         refreshRow(row);
         LogFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
@@ -264,7 +264,7 @@ void CVantrelView::copyStateFrom(CVantrelView& old) {
     emit rowsChanged();
 }
 
-QList<int> CVantrelView::selectedRows() const {
+QList<int> ConversionView::selectedRows() const {
     QList<int> rows;
     for (int row = 0; row < m_list->topLevelItemCount(); ++row)
         if (m_list->topLevelItem(row)->isSelected())
@@ -272,12 +272,12 @@ QList<int> CVantrelView::selectedRows() const {
     return rows;
 }
 
-QString CVantrelView::cellText(int row, int column) const {
+QString ConversionView::cellText(int row, int column) const {
     auto* item = rowItem(row);
     return item ? item->text(column) : QString();
 }
 
-QTreeWidgetItem* CVantrelView::rowItem(int row) const {
+QTreeWidgetItem* ConversionView::rowItem(int row) const {
     if (row < 0 || row >= m_list->topLevelItemCount())
         return nullptr;
     return m_list->topLevelItem(row);

@@ -1,6 +1,6 @@
-#include "engine/services/ResourceText.h"
+#include "engine/i18n/ResourceText.h"
 
-#include "engine/services/DebugLog.h"
+#include "engine/platform/DebugLog.h"
 
 #include <atomic>
 #include <cstdarg>

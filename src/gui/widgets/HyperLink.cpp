@@ -1,4 +1,4 @@
-#include "gui/widgets/CHyperLink.h"
+#include "gui/widgets/HyperLink.h"
 
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -15,18 +15,18 @@
 
 namespace plexavo {
 
-const QColor CHyperLink::kLinkColor(0, 0, 255);
-const QColor CHyperLink::kOpenedColor(128, 0, 128);
-const QColor CHyperLink::kArmedColor(0, 128, 128);
+const QColor HyperLink::kLinkColor(0, 0, 255);
+const QColor HyperLink::kOpenedColor(128, 0, 128);
+const QColor HyperLink::kArmedColor(0, 128, 128);
 
 namespace {
 
 // Screen readers see a link they can press, not a static text.
 class HyperLinkAccessible : public QAccessibleWidget {
   public:
-    explicit HyperLinkAccessible(CHyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
+    explicit HyperLinkAccessible(HyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
 
-    CHyperLink* link() const { return static_cast<CHyperLink*>(widget()); }
+    HyperLink* link() const { return static_cast<HyperLink*>(widget()); }
 
     QString text(QAccessible::Text t) const override {
         switch (t) {
@@ -58,22 +58,22 @@ class HyperLinkAccessible : public QAccessibleWidget {
 };
 
 QAccessibleInterface* accessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(CHyperLink::staticMetaObject.className()) && object)
-        return new HyperLinkAccessible(static_cast<CHyperLink*>(object));
+    if (className == QLatin1String(HyperLink::staticMetaObject.className()) && object)
+        return new HyperLinkAccessible(static_cast<HyperLink*>(object));
     return nullptr;
 }
 
 } // namespace
 
-CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QLabel(text, parent) {
+HyperLink::HyperLink(const QString& text, QWidget* parent) : QLabel(text, parent) {
     static std::once_flag factory;
     std::call_once(factory, [] { QAccessible::installFactory(accessibleFactory); });
     setUp();
 }
 
-CHyperLink::~CHyperLink() = default;
+HyperLink::~HyperLink() = default;
 
-void CHyperLink::setUp() {
+void HyperLink::setUp() {
     // The text and the address are shown as they are, never as markup.
     setTextFormat(Qt::PlainText);
     if (m_target.isEmpty())
@@ -89,7 +89,7 @@ void CHyperLink::setUp() {
     fitToText();
 }
 
-void CHyperLink::SetTarget(const QString& target) {
+void HyperLink::SetTarget(const QString& target) {
     m_target = target;
     if (text().isEmpty())
         setText(target);
@@ -97,7 +97,7 @@ void CHyperLink::SetTarget(const QString& target) {
     fitToText();
 }
 
-void CHyperLink::fitToText() {
+void HyperLink::fitToText() {
     // As wide and high as the text: a click beside it opens nothing.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     if (parentWidget() && parentWidget()->layout())
@@ -106,13 +106,13 @@ void CHyperLink::fitToText() {
         adjustSize();
 }
 
-QColor CHyperLink::textColor() const {
+QColor HyperLink::textColor() const {
     if (m_armed)
         return kArmedColor;
     return m_opened ? kOpenedColor : kLinkColor;
 }
 
-void CHyperLink::updateColor() {
+void HyperLink::updateColor() {
     QPalette p = palette();
     // A disabled link keeps the style's disabled look.
     p.setColor(QPalette::Active, QPalette::WindowText, textColor());
@@ -121,7 +121,7 @@ void CHyperLink::updateColor() {
     update();
 }
 
-bool CHyperLink::openInBrowser(QWidget* parent, const std::string& address) {
+bool HyperLink::openInBrowser(QWidget* parent, const std::string& address) {
     const desktop::OpenResult result = desktop::openInBrowser(address);
     if (result == desktop::OpenResult::Started)
         return true;
@@ -130,7 +130,7 @@ bool CHyperLink::openInBrowser(QWidget* parent, const std::string& address) {
     return false;
 }
 
-void CHyperLink::OpenTarget() {
+void HyperLink::OpenTarget() {
     if (!openInBrowser(window(), m_target.toStdString()))
         return;
     m_opened = true;
@@ -138,7 +138,7 @@ void CHyperLink::OpenTarget() {
     emit opened();
 }
 
-QString CHyperLink::errorText(desktop::OpenResult result) {
+QString HyperLink::errorText(desktop::OpenResult result) {
     using desktop::OpenResult;
     // The reasons, texts of the current module.
     unsigned reason = 0;
@@ -174,7 +174,7 @@ QString CHyperLink::errorText(desktop::OpenResult result) {
     return ui::str(kCantOpen, ui::str(reason).toUtf8().constData());
 }
 
-void CHyperLink::mousePressEvent(QMouseEvent* event) {
+void HyperLink::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QLabel::mousePressEvent(event);
         return;
@@ -185,7 +185,7 @@ void CHyperLink::mousePressEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
+void HyperLink::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QLabel::mouseReleaseEvent(event);
         return;
@@ -196,7 +196,7 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
         OpenTarget();
 }
 
-void CHyperLink::keyPressEvent(QKeyEvent* event) {
+void HyperLink::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
         event->accept();
         OpenTarget();
@@ -205,19 +205,19 @@ void CHyperLink::keyPressEvent(QKeyEvent* event) {
     QLabel::keyPressEvent(event);
 }
 
-void CHyperLink::focusInEvent(QFocusEvent* event) {
+void HyperLink::focusInEvent(QFocusEvent* event) {
     m_armed = true;
     updateColor();
     QLabel::focusInEvent(event);
 }
 
-void CHyperLink::focusOutEvent(QFocusEvent* event) {
+void HyperLink::focusOutEvent(QFocusEvent* event) {
     m_armed = false;
     updateColor();
     QLabel::focusOutEvent(event);
 }
 
-void CHyperLink::paintEvent(QPaintEvent* event) {
+void HyperLink::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
     // The colour alone is a weak focus mark: a dotted frame shows it too
     // (not every style draws focus frames around labels).
@@ -228,7 +228,7 @@ void CHyperLink::paintEvent(QPaintEvent* event) {
     }
 }
 
-void CHyperLink::changeEvent(QEvent* event) {
+void HyperLink::changeEvent(QEvent* event) {
     // A font handed down by the dialog (or a language switch) stays underlined.
     if (event->type() == QEvent::FontChange && !font().underline()) {
         QFont underlined = font();

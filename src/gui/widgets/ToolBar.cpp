@@ -1,4 +1,4 @@
-#include "gui/widgets/CImageToolBar.h"
+#include "gui/widgets/ToolBar.h"
 
 #include <QAction>
 #include <QDir>
@@ -16,13 +16,13 @@ namespace {
 
 // A plain pictogram for a name no theme knows, so no button is ever blank.
 QIcon drawnIcon(const QString& name) {
-    QPixmap pixmap(CImageToolBar::kImageSize, CImageToolBar::kImageSize);
+    QPixmap pixmap(ToolBar::kImageSize, ToolBar::kImageSize);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(0x3d, 0x3d, 0x3d), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(QColor(0x3d, 0x3d, 0x3d));
-    const int c = CImageToolBar::kImageSize / 2;
+    const int c = ToolBar::kImageSize / 2;
     if (name == QLatin1String("list-add")) {
         p.drawLine(c, 10, c, 38);
         p.drawLine(10, c, 38, c);
@@ -60,7 +60,7 @@ QIcon drawnIcon(const QString& name) {
 
 } // namespace
 
-void CImageToolBar::prepareIconThemes() {
+void ToolBar::prepareIconThemes() {
     // Without a desktop platform theme (offscreen, a bare X server) Qt looks
     // for themes only in its own resources: add the XDG icon folders.
     QStringList paths = QIcon::themeSearchPaths();
@@ -93,7 +93,7 @@ void CImageToolBar::prepareIconThemes() {
         QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
-CImageToolBar::CImageToolBar(QWidget* parent) : QToolBar(parent) {
+ToolBar::ToolBar(QWidget* parent) : QToolBar(parent) {
     prepareIconThemes();
     setObjectName(QStringLiteral("ctl%1").arg(0xE800));
     setMovable(false);
@@ -103,7 +103,7 @@ CImageToolBar::CImageToolBar(QWidget* parent) : QToolBar(parent) {
     setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
-QIcon CImageToolBar::themeIcon(const QString& name, bool* fromTheme) {
+QIcon ToolBar::themeIcon(const QString& name, bool* fromTheme) {
     QIcon icon = QIcon::fromTheme(name);
     if (icon.isNull() || icon.availableSizes().isEmpty()) {
         // A desktop theme without the name: try the fallback theme by hand,
@@ -119,7 +119,7 @@ QIcon CImageToolBar::themeIcon(const QString& name, bool* fromTheme) {
     return found ? icon : drawnIcon(name);
 }
 
-bool CImageToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
+bool ToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
     setIconSize(QSize(imageSize, imageSize));
     bool allFound = true;
     int next = 0;
@@ -133,7 +133,7 @@ bool CImageToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
     return allFound;
 }
 
-void CImageToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
+void ToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
     if (resize)
         setIconSize(QSize(kImageSize, kImageSize));
     const QList<QAction*> buttons = actions();
@@ -164,7 +164,7 @@ void CImageToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
     update();
 }
 
-void CImageToolBar::sizeButtonsAlike(const QList<QToolButton*>& tools) {
+void ToolBar::sizeButtonsAlike(const QList<QToolButton*>& tools) {
     // One size for every button, the widest label's in this language and
     // never below the template's 68 x 68: the bar does not jump from button
     // to button, and only a language switch changes it.
@@ -187,7 +187,7 @@ void CImageToolBar::sizeButtonsAlike(const QList<QToolButton*>& tools) {
         button->setFixedSize(shared);
 }
 
-QString CImageToolBar::inTwoLines(const QString& label, const QFontMetrics& metrics) {
+QString ToolBar::inTwoLines(const QString& label, const QFontMetrics& metrics) {
     // The break at the blank that leaves the longer line shortest.
     QString best = label;
     int bestWidth = metrics.horizontalAdvance(label);

@@ -69,13 +69,13 @@ bool isWellFormed(const res::Module* module);
 // The language state of the application: the loaded pack and the list behind
 // the Language menu. One per process, used on the UI thread only (the current
 // resource module it sets is process-wide).
-class CLanguagePacks {
+class LanguagePacks {
   public:
-    CLanguagePacks() = default;
+    LanguagePacks() = default;
     // Restores the program's own module before releasing the pack it points into.
-    ~CLanguagePacks();
-    CLanguagePacks(const CLanguagePacks&) = delete;
-    CLanguagePacks& operator=(const CLanguagePacks&) = delete;
+    ~LanguagePacks();
+    LanguagePacks(const LanguagePacks&) = delete;
+    LanguagePacks& operator=(const LanguagePacks&) = delete;
 
     // Makes langId the current language; false when there is nothing to do or
     // its pack cannot be found or loaded. A pack that is listed but fails to

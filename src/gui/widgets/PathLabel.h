@@ -8,11 +8,11 @@
 
 namespace plexavo {
 
-class CPathLabel : public QLabel {
+class PathLabel : public QLabel {
     Q_OBJECT
 
   public:
-    explicit CPathLabel(QWidget* parent = nullptr);
+    explicit PathLabel(QWidget* parent = nullptr);
 
     // Sets the whole text; what is shown is it fitted to the width.
     void setFullText(const QString& text);

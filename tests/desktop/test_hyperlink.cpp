@@ -4,7 +4,7 @@
 // a "browser" script that records what it was started with, ftp addresses to
 // an entry whose working folder is missing, and nothing else anywhere.
 #include "gui/common/MessageBox.h"
-#include "gui/widgets/CHyperLink.h"
+#include "gui/widgets/HyperLink.h"
 
 #include <QAccessible>
 #include <QDeadlineTimer>
@@ -17,7 +17,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-using plexavo::CHyperLink;
+using plexavo::HyperLink;
 using plexavo::MessageBox;
 using plexavo::desktop::OpenResult;
 
@@ -31,11 +31,11 @@ class TestHyperLink : public QObject {
     // A window holding the link and an edit to move the focus to.
     struct Window {
         QWidget widget;
-        CHyperLink* link;
+        HyperLink* link;
         QLineEdit* edit;
         explicit Window(const QString& text, const QString& target = {}) {
             auto* layout = new QVBoxLayout(&widget);
-            link = new CHyperLink(text, &widget);
+            link = new HyperLink(text, &widget);
             link->setObjectName(QStringLiteral("ctl1032"));
             if (!target.isEmpty())
                 link->SetTarget(target);
@@ -110,15 +110,15 @@ class TestHyperLink : public QObject {
     }
 
     void textAndTargetStandInForEachOther() {
-        CHyperLink onlyText(QStringLiteral("https://vantrel.example/"));
+        HyperLink onlyText(QStringLiteral("https://vantrel.example/"));
         QCOMPARE(onlyText.target(), QStringLiteral("https://vantrel.example/"));
         QCOMPARE(onlyText.toolTip(), onlyText.target());
 
-        CHyperLink onlyTarget;
+        HyperLink onlyTarget;
         onlyTarget.SetTarget(QStringLiteral("file:///opt/plexavo/index.html"));
         QCOMPARE(onlyTarget.text(), QStringLiteral("file:///opt/plexavo/index.html"));
 
-        CHyperLink both(QStringLiteral("Vantrel home page"));
+        HyperLink both(QStringLiteral("Vantrel home page"));
         both.SetTarget(QStringLiteral("file:///x/index.html"));
         QCOMPARE(both.text(), QStringLiteral("Vantrel home page"));
         QCOMPARE(both.toolTip(), QStringLiteral("file:///x/index.html"));
@@ -136,29 +136,29 @@ class TestHyperLink : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(&w.widget));
         w.edit->setFocus();
         QTRY_VERIFY(w.edit->hasFocus());
-        QCOMPARE(w.link->textColor(), CHyperLink::kLinkColor);
-        QVERIFY(drawnIn(w.link, CHyperLink::kLinkColor));
+        QCOMPARE(w.link->textColor(), HyperLink::kLinkColor);
+        QVERIFY(drawnIn(w.link, HyperLink::kLinkColor));
 
         // Hovering changes nothing but the cursor and the tooltip.
         QTest::mouseMove(w.link, w.link->rect().center());
-        QCOMPARE(w.link->textColor(), CHyperLink::kLinkColor);
+        QCOMPARE(w.link->textColor(), HyperLink::kLinkColor);
 
-        QSignalSpy opened(w.link, &CHyperLink::opened);
+        QSignalSpy opened(w.link, &HyperLink::opened);
         QTest::mousePress(w.link, Qt::LeftButton, {}, w.link->rect().center());
         QVERIFY(w.link->hasFocus());
-        QCOMPARE(w.link->textColor(), CHyperLink::kArmedColor);
+        QCOMPARE(w.link->textColor(), HyperLink::kArmedColor);
         QVERIFY(!QFile::exists(argvFile()));
         QTest::mouseRelease(w.link, Qt::LeftButton, {}, w.link->rect().center());
         QCOMPARE(openedAddress(), QStringLiteral("https://vantrel.example/a b"));
         QCOMPARE(opened.count(), 1);
         QVERIFY(w.link->isOpened());
-        QCOMPARE(w.link->textColor(), CHyperLink::kArmedColor); // still focused
-        QVERIFY(drawnIn(w.link, CHyperLink::kArmedColor));
+        QCOMPARE(w.link->textColor(), HyperLink::kArmedColor); // still focused
+        QVERIFY(drawnIn(w.link, HyperLink::kArmedColor));
 
         w.edit->setFocus();
         QTRY_VERIFY(!w.link->hasFocus());
-        QCOMPARE(w.link->textColor(), CHyperLink::kOpenedColor);
-        QVERIFY(drawnIn(w.link, CHyperLink::kOpenedColor));
+        QCOMPARE(w.link->textColor(), HyperLink::kOpenedColor);
+        QVERIFY(drawnIn(w.link, HyperLink::kOpenedColor));
         QVERIFY(MessageBox::shownTexts().isEmpty());
     }
 
@@ -179,7 +179,7 @@ class TestHyperLink : public QObject {
         w.edit->setFocus();
         QTest::keyClick(w.edit, Qt::Key_Backtab); // back to the link, by keyboard alone
         QTRY_VERIFY(w.link->hasFocus());
-        QCOMPARE(w.link->textColor(), CHyperLink::kArmedColor);
+        QCOMPARE(w.link->textColor(), HyperLink::kArmedColor);
         QTest::keyClick(w.link, Qt::Key_A);
         QTest::keyClick(w.link, Qt::Key_Return);
         QTest::qWait(300);
@@ -191,7 +191,7 @@ class TestHyperLink : public QObject {
     void aFailedOpenBeepsAndSaysWhy() {
         Window w(QStringLiteral("link"), QStringLiteral("gopher://nowhere.example/"));
         QVERIFY(QTest::qWaitForWindowActive(&w.widget));
-        QSignalSpy opened(w.link, &CHyperLink::opened);
+        QSignalSpy opened(w.link, &HyperLink::opened);
         QTest::mouseClick(w.link, Qt::LeftButton, {}, w.link->rect().center());
         QCOMPARE(MessageBox::shownTexts(),
                  QStringList{QStringLiteral("Can't open link:\n\nThere is no application "
@@ -199,7 +199,7 @@ class TestHyperLink : public QObject {
         QVERIFY(!w.link->isOpened());
         QCOMPARE(opened.count(), 0);
         w.edit->setFocus();
-        QTRY_COMPARE(w.link->textColor(), CHyperLink::kLinkColor);
+        QTRY_COMPARE(w.link->textColor(), HyperLink::kLinkColor);
 
         // A handler that cannot be started says why.
         MessageBox::shownTexts().clear();
@@ -213,30 +213,30 @@ class TestHyperLink : public QObject {
     }
 
     void everyFailureHasItsText() {
-        QCOMPARE(CHyperLink::errorText(OpenResult::NoHandler),
+        QCOMPARE(HyperLink::errorText(OpenResult::NoHandler),
                  QStringLiteral("Can't open link:\n\nThere is no application associated\nwith "
                                 "the given filename extension."));
-        QCOMPARE(CHyperLink::errorText(OpenResult::OutOfResources),
+        QCOMPARE(HyperLink::errorText(OpenResult::OutOfResources),
                  QStringLiteral(
                      "Can't open link:\n\nThe operating system is out\nof memory or resources."));
-        QCOMPARE(CHyperLink::errorText(OpenResult::FileNotFound),
+        QCOMPARE(HyperLink::errorText(OpenResult::FileNotFound),
                  QStringLiteral("Can't open link:\n\nThe specified file was not found."));
         QCOMPARE(
-            CHyperLink::errorText(OpenResult::AccessDenied),
+            HyperLink::errorText(OpenResult::AccessDenied),
             QStringLiteral(
                 "Can't open link:\n\nThe operating system denied\naccess to the specified file."));
-        QCOMPARE(CHyperLink::errorText(OpenResult::PathNotFound),
+        QCOMPARE(HyperLink::errorText(OpenResult::PathNotFound),
                  QStringLiteral("Can't open link:\n\nThe specified path was not found."));
-        QCOMPARE(CHyperLink::errorText(OpenResult::OutOfMemory),
+        QCOMPARE(HyperLink::errorText(OpenResult::OutOfMemory),
                  QStringLiteral(
                      "Can't open link:\n\nThere was not enough memory to complete the operation."));
-        QCOMPARE(CHyperLink::errorText(OpenResult::BadFormat),
+        QCOMPARE(HyperLink::errorText(OpenResult::BadFormat),
                  QStringLiteral("Can't open link:\n\nThe .EXE file is invalid\n(non-Win32 .EXE or "
                                 "error in .EXE image)."));
-        QCOMPARE(CHyperLink::errorText(OpenResult::BadHandler),
+        QCOMPARE(HyperLink::errorText(OpenResult::BadHandler),
                  QStringLiteral(
                      "Can't open link:\n\nThe filename association is\nincomplete or invalid."));
-        QVERIFY(CHyperLink::errorText(OpenResult::Started).isEmpty());
+        QVERIFY(HyperLink::errorText(OpenResult::Started).isEmpty());
     }
 
     void screenReadersSeeALinkTheyCanPress() {
@@ -258,7 +258,7 @@ class TestHyperLink : public QObject {
     }
 
     void aDialogFontStaysUnderlined() {
-        CHyperLink link(QStringLiteral("link"));
+        HyperLink link(QStringLiteral("link"));
         QFont plain = link.font();
         plain.setUnderline(false);
         plain.setPointSize(plain.pointSize() + 6);

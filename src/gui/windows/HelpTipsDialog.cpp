@@ -1,4 +1,4 @@
-#include "gui/windows/CHelpTipsDlg.h"
+#include "gui/windows/HelpTipsDialog.h"
 
 #include "engine/res/DialogLabels.h"
 #include "gui/common/UiText.h"
@@ -9,7 +9,7 @@
 
 namespace plexavo {
 
-CHelpTipsDlg::CHelpTipsDlg(QWidget* parent) : QDialog(parent) {
+HelpTipsDialog::HelpTipsDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dlg%1").arg(kDialogId));
     setWindowTitle(ui::dialogText(kDialogId, 0));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

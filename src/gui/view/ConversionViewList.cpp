@@ -1,6 +1,6 @@
 // The source list: its commands, the selection rules after each of them,
 // dropped files and the information box.
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/EncodingOptions.h"
@@ -23,7 +23,7 @@
 
 namespace plexavo {
 
-QStringList CVantrelView::sourceFileFilters() {
+QStringList ConversionView::sourceFileFilters() {
     const auto filters = parseFilterList(ui::str(61926).toStdString());
     QStringList out;
     for (const auto& filter : filters) {
@@ -53,7 +53,7 @@ std::vector<std::string> mediaPatterns() {
 
 } // namespace
 
-bool CVantrelView::isCommandEnabled(int id) const {
+bool ConversionView::isCommandEnabled(int id) const {
     const int rows = m_list->topLevelItemCount();
     switch (id) {
     case cmd::kAdd:
@@ -71,7 +71,7 @@ bool CVantrelView::isCommandEnabled(int id) const {
     }
 }
 
-void CVantrelView::selectOnly(int row) {
+void ConversionView::selectOnly(int row) {
     auto* item = rowItem(row);
     if (!item)
         return;
@@ -82,7 +82,7 @@ void CVantrelView::selectOnly(int row) {
 
 // ---- Add and drop --------------------------------------------------------------
 
-void CVantrelView::OnAdd() {
+void ConversionView::OnAdd() {
     QStringList files;
     bool confirmed = false;
     if (chooseSourceFiles) {
@@ -109,7 +109,7 @@ void CVantrelView::OnAdd() {
     refreshInfo();
 }
 
-void CVantrelView::addSourcePaths(const std::vector<std::string>& paths) {
+void ConversionView::addSourcePaths(const std::vector<std::string>& paths) {
     std::vector<std::string> absolute;
     for (const auto& path : paths)
         absolute.push_back(absoluteSourcePath(path));
@@ -119,30 +119,30 @@ void CVantrelView::addSourcePaths(const std::vector<std::string>& paths) {
     afterDrop();
 }
 
-void CVantrelView::addSourcePaths(const QStringList& paths) {
+void ConversionView::addSourcePaths(const QStringList& paths) {
     std::vector<std::string> bytes;
     for (const auto& path : paths)
         bytes.push_back(path.toStdString());
     addSourcePaths(bytes);
 }
 
-void CVantrelView::afterDrop() {
+void ConversionView::afterDrop() {
     // An existing selection stays as it is.
     if (m_list->topLevelItemCount() > 0 && m_list->selectedItems().isEmpty())
         selectOnly(m_list->topLevelItemCount() - 1);
 }
 
-void CVantrelView::dragEnterEvent(QDragEnterEvent* event) {
+void ConversionView::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
-void CVantrelView::dragMoveEvent(QDragMoveEvent* event) {
+void ConversionView::dragMoveEvent(QDragMoveEvent* event) {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
-void CVantrelView::dropEvent(QDropEvent* event) {
+void ConversionView::dropEvent(QDropEvent* event) {
     // The list as it came, decoded here: QUrl would turn the bytes of a name
     // that is not UTF-8 into U+FFFD, and that name would name no file. Only
     // local files are taken: the core reads files, not addresses.
@@ -157,7 +157,7 @@ void CVantrelView::dropEvent(QDropEvent* event) {
 
 // ---- Remove --------------------------------------------------------------------
 
-void CVantrelView::OnRemove() {
+void ConversionView::OnRemove() {
     const QList<int> selected = selectedRows();
     if (!selected.isEmpty()) {
         const int anchor = selected.first();
@@ -184,7 +184,7 @@ void CVantrelView::OnRemove() {
     refreshInfo();
 }
 
-void CVantrelView::OnRemoveAll() {
+void ConversionView::OnRemoveAll() {
     {
         const QSignalBlocker block(m_list);
         m_list->clear();
@@ -197,7 +197,7 @@ void CVantrelView::OnRemoveAll() {
 
 // ---- Move ----------------------------------------------------------------------
 
-void CVantrelView::OnMoveUp() {
+void ConversionView::OnMoveUp() {
     if (m_list->selectedItems().isEmpty())
         return;
     const int rows = m_list->topLevelItemCount();
@@ -207,7 +207,7 @@ void CVantrelView::OnMoveUp() {
     refreshInfo();
 }
 
-void CVantrelView::OnMoveDown() {
+void ConversionView::OnMoveDown() {
     if (m_list->selectedItems().isEmpty())
         return;
     for (int a = m_list->topLevelItemCount() - 1; a >= 1; --a) {
@@ -218,7 +218,7 @@ void CVantrelView::OnMoveDown() {
     refreshInfo();
 }
 
-void CVantrelView::swapRows(int a, int b) {
+void ConversionView::swapRows(int a, int b) {
     const int rows = m_list->topLevelItemCount();
     if (a < 0 || b < 0 || a >= rows || b >= rows || a == b)
         return;
@@ -251,19 +251,19 @@ void CVantrelView::swapRows(int a, int b) {
 
 // ---- Preview and Convert -------------------------------------------------------
 
-void CVantrelView::OnPreview() {
+void ConversionView::OnPreview() {
     const QList<int> selected = selectedRows();
     if (selected.isEmpty() || !runPreview)
         return;
     const int row = selected.first();
-    CSourceItem* item = itemAt(rowTag(row));
+    SourceItem* item = itemAt(rowTag(row));
     if (item && runPreview(*item))
         setItemText(row, 2,
                     QString::fromStdString(FormatSeconds(item->startSeconds) + "-" +
                                            FormatSeconds(item->endSeconds)));
 }
 
-void CVantrelView::OnConvert() {
+void ConversionView::OnConvert() {
     // A broken limit is reported, and no batch starts: every file of it
     // would fail on a path the system cannot open.
     if (!captureSettings())
@@ -271,14 +271,14 @@ void CVantrelView::OnConvert() {
     if (!checkTargetCodecs(m_targetFormat))
         return;
     for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
-        if (CSourceItem* item = itemAt(rowTag(row)))
+        if (SourceItem* item = itemAt(rowTag(row)))
             item->status = kStatusWaiting;
         refreshRow(row);
     }
     runBatch();
 }
 
-void CVantrelView::setItemText(int row, int column, const QString& text) {
+void ConversionView::setItemText(int row, int column, const QString& text) {
     if (auto* item = rowItem(row))
         item->setText(column, text);
 }
@@ -322,7 +322,7 @@ std::string extrasBlock(const char* subtitlesHeading, const char* chaptersHeadin
 
 } // namespace
 
-void CVantrelView::refreshInfo() {
+void ConversionView::refreshInfo() {
     const QList<int> selected = selectedRows();
     if (selected.isEmpty()) {
         if (m_list->topLevelItemCount() == 0) {
@@ -335,7 +335,7 @@ void CVantrelView::refreshInfo() {
     if (row == m_lastInfoRow)
         return;
     m_lastInfoRow = row;
-    const CSourceItem* item = itemAt(rowTag(row));
+    const SourceItem* item = itemAt(rowTag(row));
     std::string text;
     // The headings come from the current module, like every other text.
     auto heading = [](unsigned id) { return ui::str(id).toStdString(); };
@@ -354,14 +354,14 @@ void CVantrelView::refreshInfo() {
 
 // ---- The long work ------------------------------------------------------------
 
-void CVantrelView::defaultDetection(const std::vector<std::string>& paths) {
+void ConversionView::defaultDetection(const std::vector<std::string>& paths) {
     DetectionWindow dialog(*this, paths, window());
     dialog.exec();
 }
 
-void CVantrelView::defaultBatch() {
+void ConversionView::defaultBatch() {
     BatchWindow dialog(*this, window());
-    announceOnDesktop(dialog, *this, *CDesktopIntegration::of(window()));
+    announceOnDesktop(dialog, *this, *DesktopIntegration::of(window()));
     dialog.exec();
 }
 

@@ -1,6 +1,6 @@
 // The form's widgets and the settings panel: the lists and their entry texts,
 // the size and bit-rate rules, the output folder, and the help-window toggle.
-#include "gui/view/CVantrelView.h"
+#include "gui/view/ConversionView.h"
 
 #include "engine/desktop/OpenAddress.h"
 #include "engine/desktop/ShippedPages.h"
@@ -10,8 +10,8 @@
 #include "gui/common/ScriptHeights.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UnsavedSettings.h"
-#include "gui/widgets/CHyperLink.h"
-#include "gui/windows/CHelpTipsDlg.h"
+#include "gui/widgets/HyperLink.h"
+#include "gui/windows/HelpTipsDialog.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -47,7 +47,7 @@ QString controlName(int id) {
 }
 
 QString formText(int control) {
-    return ui::dialogText(CVantrelView::kDialogId, control);
+    return ui::dialogText(ConversionView::kDialogId, control);
 }
 
 // A caption without a control id of its own, named after its key.
@@ -116,7 +116,7 @@ QLineEdit* makeDigitsEdit(int id, int width) {
 // in any language of the interface needs. A name in Chinese or Japanese is
 // drawn with a fallback font taller than the list's own; measured by the
 // first row alone (uniform rows), such a row would spill over its neighbours.
-class CUniformRowDelegate final : public QStyledItemDelegate {
+class UniformRowDelegate final : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -143,7 +143,7 @@ QGroupBox* makeGroup(int key) {
 
 } // namespace
 
-void CVantrelView::buildForm() {
+void ConversionView::buildForm() {
     // The source list and the information box side by side.
     m_list = new QTreeWidget;
     m_list->setObjectName(controlName(ctl::kSourceList));
@@ -154,7 +154,7 @@ void CVantrelView::buildForm() {
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     m_list->setUniformRowHeights(true);
-    m_list->setItemDelegate(new CUniformRowDelegate(m_list));
+    m_list->setItemDelegate(new UniformRowDelegate(m_list));
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -215,7 +215,7 @@ void CVantrelView::buildForm() {
 }
 
 // Conversion Settings: the target format (and the hidden TV standard).
-QGroupBox* CVantrelView::buildConversionGroup(QList<QLabel*>& firstColumn) {
+QGroupBox* ConversionView::buildConversionGroup(QList<QLabel*>& firstColumn) {
     auto* conversion = makeGroup(lm::kConversionGroup);
     auto* conversionRow = new QHBoxLayout(conversion);
     conversionRow->setContentsMargins(8, 2, 8, 4);
@@ -250,7 +250,7 @@ QGroupBox* CVantrelView::buildConversionGroup(QList<QLabel*>& firstColumn) {
 }
 
 // Video Settings
-QGroupBox* CVantrelView::buildVideoGroup(QList<QLabel*>& firstColumn) {
+QGroupBox* ConversionView::buildVideoGroup(QList<QLabel*>& firstColumn) {
     auto* video = makeGroup(lm::kVideoGroup);
     auto* videoGrid = new QGridLayout(video);
     videoGrid->setContentsMargins(8, 2, 8, 4);
@@ -314,7 +314,7 @@ QGroupBox* CVantrelView::buildVideoGroup(QList<QLabel*>& firstColumn) {
 }
 
 // Audio Settings (the volume row stays hidden)
-QGroupBox* CVantrelView::buildAudioGroup(QList<QLabel*>& firstColumn) {
+QGroupBox* ConversionView::buildAudioGroup(QList<QLabel*>& firstColumn) {
     auto* audio = makeGroup(lm::kAudioGroup);
     auto* audioRow = new QHBoxLayout(audio);
     audioRow->setContentsMargins(8, 2, 8, 4);
@@ -346,7 +346,7 @@ QGroupBox* CVantrelView::buildAudioGroup(QList<QLabel*>& firstColumn) {
 }
 
 // Path Information
-QGroupBox* CVantrelView::buildPathGroup(QList<QLabel*>& firstColumn) {
+QGroupBox* ConversionView::buildPathGroup(QList<QLabel*>& firstColumn) {
     auto* path = makeGroup(lm::kPathGroup);
     auto* pathRow = new QHBoxLayout(path);
     pathRow->setContentsMargins(8, 2, 8, 4);
@@ -375,7 +375,7 @@ QGroupBox* CVantrelView::buildPathGroup(QList<QLabel*>& firstColumn) {
 }
 
 // The help switch and the media-framework tip
-QHBoxLayout* CVantrelView::buildHelpRow() {
+QHBoxLayout* ConversionView::buildHelpRow() {
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(4, 0, 4, 0);
     m_hideToolTipsBox = new QCheckBox(formText(ctl::kHideToolTips));
@@ -394,7 +394,7 @@ QHBoxLayout* CVantrelView::buildHelpRow() {
     return bottom;
 }
 
-QWidget* CVantrelView::buildSettingsPanel() {
+QWidget* ConversionView::buildSettingsPanel() {
     auto* panel = new QWidget;
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -426,7 +426,7 @@ QWidget* CVantrelView::buildSettingsPanel() {
     return panel;
 }
 
-void CVantrelView::fillList(QComboBox* combo, const std::vector<std::string>& texts) {
+void ConversionView::fillList(QComboBox* combo, const std::vector<std::string>& texts) {
     const QSignalBlocker block(combo);
     combo->clear();
     for (std::size_t i = 0; i < texts.size(); ++i)
@@ -437,7 +437,7 @@ void CVantrelView::fillList(QComboBox* combo, const std::vector<std::string>& te
     combo->setEnabled(true);
 }
 
-void CVantrelView::fillLists() {
+void ConversionView::fillLists() {
     fillList(m_size, sizeListTexts());
     fillList(m_frameRate, frameRateListTexts());
     fillList(m_videoBitRate, videoBitRateListTexts());
@@ -449,7 +449,7 @@ void CVantrelView::fillLists() {
     applyVariableBitRate();
 }
 
-QList<int> CVantrelView::entryTags(int controlId) const {
+QList<int> ConversionView::entryTags(int controlId) const {
     const auto* combo = findChild<QComboBox*>(controlName(controlId));
     QList<int> tags;
     if (combo)
@@ -458,7 +458,7 @@ QList<int> CVantrelView::entryTags(int controlId) const {
     return tags;
 }
 
-void CVantrelView::applySizeChoice() {
+void ConversionView::applySizeChoice() {
     ConversionSettings s;
     s.sizeChoice = m_size->currentIndex();
     s.applySizeChoice();
@@ -466,13 +466,13 @@ void CVantrelView::applySizeChoice() {
     m_height->setText(QString::fromStdString(s.height));
 }
 
-void CVantrelView::applyVariableBitRate() {
+void ConversionView::applyVariableBitRate() {
     const bool on = m_variableBitRate->isChecked();
     m_maxRate->setEnabled(on);
     m_minRate->setEnabled(on);
 }
 
-bool CVantrelView::captureSettings() {
+bool ConversionView::captureSettings() {
     if (m_outputPath.toUtf8().size() > kOutputPathLimit) {
         // Reported, and the values after it are left as they were. The
         // limit is the system's, in bytes: the core could not open a longer path.
@@ -487,7 +487,7 @@ bool CVantrelView::captureSettings() {
     return true;
 }
 
-void CVantrelView::showBoundValues() {
+void ConversionView::showBoundValues() {
     m_outputPathEdit->setText(m_outputPath);
     m_outputPathEdit->setCursorPosition(0);
     m_outputPathEdit->setToolTip(m_outputPath);
@@ -511,7 +511,7 @@ void CVantrelView::showBoundValues() {
 
 // ---- Output folder -------------------------------------------------------------
 
-void CVantrelView::OnBrowse() {
+void ConversionView::OnBrowse() {
     const QString chosen =
         chooseOutputFolder ? chooseOutputFolder(m_outputPath)
                            : QFileDialog::getExistingDirectory(this, ui::str(61242), m_outputPath);
@@ -523,7 +523,7 @@ void CVantrelView::OnBrowse() {
     reportUnsavedSetting(window(), settings::writeOutputPath(m_outputPath.toStdString()));
 }
 
-void CVantrelView::OnGo() {
+void ConversionView::OnGo() {
     if (!QFileInfo(m_outputPath).isDir()) {
         // A file manager asked for a missing folder shows nothing at all.
         MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
@@ -534,15 +534,15 @@ void CVantrelView::OnGo() {
         MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
 }
 
-void CVantrelView::OnDownload(int id) {
+void ConversionView::OnDownload(int id) {
     // Said when no browser opens it, as the About box's link says it.
     if (const char* anchor = desktop::downloadAnchor(id))
-        CHyperLink::openInBrowser(window(), desktop::downloadPageUrl(anchor));
+        HyperLink::openInBrowser(window(), desktop::downloadPageUrl(anchor));
 }
 
 // ---- The help window -------------------------------------------------------------
 
-void CVantrelView::OnToolTips() {
+void ConversionView::OnToolTips() {
     m_hideToolTips = !m_hideToolTips;
     emit toolTipsShown(!m_hideToolTips);
     showBoundValues();
@@ -551,7 +551,7 @@ void CVantrelView::OnToolTips() {
     if (runHelpTips) {
         runHelpTips();
     } else {
-        CHelpTipsDlg dialog(window());
+        HelpTipsDialog dialog(window());
         dialog.exec();
     }
     m_hideToolTips = !m_hideToolTips;

@@ -17,22 +17,22 @@ class QSessionManager;
 
 namespace plexavo {
 
-class CExitSignals;
-class CMainFrame;
+class ExitSignals;
+class MainWindow;
 
 // Keeps numbers in the "C" form. QApplication adopts the user's locale, and a
 // German one would print the core's options as "-r 29,970", which it refuses.
 // Call right after QApplication is constructed.
 void initProcessLocale();
 
-class CVantrelApp : public QObject {
+class Application : public QObject {
     Q_OBJECT
 
   public:
-    CVantrelApp();
-    ~CVantrelApp() override;
+    Application();
+    ~Application() override;
 
-    static CVantrelApp* instance();
+    static Application* instance();
 
     // Names the application, reads the stored values, creates and shows the
     // main frame; the given files (bytes, as the command line had them) then
@@ -47,9 +47,9 @@ class CVantrelApp : public QObject {
     // offscreen platform never allows it.
     static bool (*mayAskAtLogOff)(QSessionManager& manager);
 
-    CMainFrame* mainFrame() const { return m_frame.get(); }
+    MainWindow* mainFrame() const { return m_frame.get(); }
     // The language state and the Language menu's commands.
-    CLanguageSwitch& languages() { return m_languages; }
+    LanguageSwitch& languages() { return m_languages; }
 
     // SIGTERM, SIGINT or SIGHUP arrived: end as Cancel All and Exit would,
     // without a question, and leave with 128 + the signal's number.
@@ -64,9 +64,9 @@ class CVantrelApp : public QObject {
     bool workStillRunning();
     void exitWhenIdle();
 
-    CLanguageSwitch m_languages; // outlives the frame: it owns the pack the frame's texts came from
-    std::unique_ptr<CMainFrame> m_frame;
-    std::unique_ptr<CExitSignals> m_exitSignals;
+    LanguageSwitch m_languages; // outlives the frame: it owns the pack the frame's texts came from
+    std::unique_ptr<MainWindow> m_frame;
+    std::unique_ptr<ExitSignals> m_exitSignals;
     QTimer m_exitPoll;
     int m_exitCode = 0;
 };
