@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, qtArgv.data());
     plexavo::initProcessLocale();
     plexavo::Application app;
-    if (!app.InitInstance(parsed.files))
+    if (!app.initInstance(parsed.files))
         return 1;
     return application.exec();
 }

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 50;
 
     lang::LanguagePacks packs;
-    packs.RefreshLanguageList();
+    packs.refreshLanguageList();
     if (packs.m_languageIds.size() < 3) {
         std::fprintf(stderr, "pack_bench: need at least two packs in %s\n", argv[1]);
         return 1;
@@ -60,18 +60,18 @@ int main(int argc, char** argv) {
                 std::string(11, '-').c_str());
 
     print("list the packs (Language menu rebuild)",
-          measure(rounds, [&] { packs.RefreshLanguageList(); }));
+          measure(rounds, [&] { packs.refreshLanguageList(); }));
 
     const std::uint16_t a = packs.m_languageIds[1], b = packs.m_languageIds[2];
     bool flip = false;
-    print("switch between two packs (SelectLanguage)",
-          measure(rounds, [&] { packs.SelectLanguage((flip = !flip) ? a : b); }));
+    print("switch between two packs (selectLanguage)",
+          measure(rounds, [&] { packs.selectLanguage((flip = !flip) ? a : b); }));
     print("switch back to English", measure(rounds, [&] {
-              packs.SelectLanguage(a);
-              packs.SelectLanguage(lang::kEnglishUs);
+              packs.selectLanguage(a);
+              packs.selectLanguage(lang::kEnglishUs);
           }));
 
-    packs.SelectLanguage(a);
+    packs.selectLanguage(a);
     const res::Module& m = res::currentModule();
     std::size_t found = 0;
     print("look up every text of a pack once", measure(rounds, [&] {

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     LanguageSwitch languages;
     MainWindow frame;
     languages.attach(&frame);
-    frame.RebuildMenus(false);
+    frame.rebuildMenus(false);
     frame.show();
 
     ConversionView* view = frame.view();

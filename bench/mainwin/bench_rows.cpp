@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 200;
 
     ConversionView view;
-    view.OnInitialUpdate();
+    view.onInitialUpdate();
     view.resize(735, 440);
     view.show();
 

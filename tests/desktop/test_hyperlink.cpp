@@ -38,7 +38,7 @@ class TestHyperLink : public QObject {
             link = new HyperLink(text, &widget);
             link->setObjectName(QStringLiteral("ctl1032"));
             if (!target.isEmpty())
-                link->SetTarget(target);
+                link->setTarget(target);
             edit = new QLineEdit(&widget);
             layout->addWidget(link);
             layout->addWidget(edit);
@@ -115,11 +115,11 @@ class TestHyperLink : public QObject {
         QCOMPARE(onlyText.toolTip(), onlyText.target());
 
         HyperLink onlyTarget;
-        onlyTarget.SetTarget(QStringLiteral("file:///opt/plexavo/index.html"));
+        onlyTarget.setTarget(QStringLiteral("file:///opt/plexavo/index.html"));
         QCOMPARE(onlyTarget.text(), QStringLiteral("file:///opt/plexavo/index.html"));
 
         HyperLink both(QStringLiteral("Vantrel home page"));
-        both.SetTarget(QStringLiteral("file:///x/index.html"));
+        both.setTarget(QStringLiteral("file:///x/index.html"));
         QCOMPARE(both.text(), QStringLiteral("Vantrel home page"));
         QCOMPARE(both.toolTip(), QStringLiteral("file:///x/index.html"));
 
@@ -203,7 +203,7 @@ class TestHyperLink : public QObject {
 
         // A handler that cannot be started says why.
         MessageBox::shownTexts().clear();
-        w.link->SetTarget(QStringLiteral("ftp://nowhere.example/"));
+        w.link->setTarget(QStringLiteral("ftp://nowhere.example/"));
         QTest::mouseClick(w.link, Qt::LeftButton, {}, w.link->rect().center());
         QCOMPARE(
             MessageBox::shownTexts(),

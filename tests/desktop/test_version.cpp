@@ -18,7 +18,7 @@ TEST(ProgramVersion, IsTheProjectsAndTheAboutBoxSaysIt) {
     EXPECT_EQ(kVersionMinor, PLEXAVO_PROJECT_VERSION_MINOR);
     EXPECT_EQ(kVersionPatch, PLEXAVO_PROJECT_VERSION_PATCH);
     // The About box's line, in the program's own English.
-    EXPECT_EQ(LoadResString(61920, kVersionMajor, kVersionMinor, kVersionPatch),
+    EXPECT_EQ(loadResString(61920, kVersionMajor, kVersionMinor, kVersionPatch),
               "Version " PLEXAVO_PROJECT_VERSION);
 }
 
@@ -31,38 +31,38 @@ TEST_F(PackVersionTest, OnlyAPackBuiltForThisVersionIsListed) {
     const std::string good = m_folder.add("LanResThisVersionDll.so");
     std::uint16_t id = 0;
     std::string name;
-    EXPECT_TRUE(QueryLanguagePack(good, id, name));
+    EXPECT_TRUE(queryLanguagePack(good, id, name));
     EXPECT_EQ(id, 0x0416);
     EXPECT_EQ(name, "This");
     for (const char* pack : {"LanResOlderDll.so", "LanResLongerDll.so", "LanResShorterDll.so",
                              "LanResNoVersionDll.so"})
-        EXPECT_FALSE(QueryLanguagePack(m_folder.add(pack), id, name)) << pack;
+        EXPECT_FALSE(queryLanguagePack(m_folder.add(pack), id, name)) << pack;
 
     std::vector<std::uint16_t> ids;
     std::vector<std::string> names;
     std::vector<std::string> paths;
-    BuildLanguageList(ids, names, paths);
+    buildLanguageList(ids, names, paths);
     EXPECT_EQ(names, std::vector<std::string>{"This"});
     EXPECT_EQ(paths, std::vector<std::string>{good});
 }
 
 TEST_F(PackVersionTest, APackOfAnotherVersionOrNoneIsNeverLoaded) {
     LanguagePacks packs;
-    ASSERT_TRUE(packs.LoadLanguagePack(m_folder.add("LanResThisVersionDll.so")));
-    EXPECT_EQ(LoadResString(61308), "This Add");
+    ASSERT_TRUE(packs.loadLanguagePack(m_folder.add("LanResThisVersionDll.so")));
+    EXPECT_EQ(loadResString(61308), "This Add");
 
     for (const char* pack : {"LanResOlderDll.so", "LanResLongerDll.so", "LanResShorterDll.so",
                              "LanResNoVersionDll.so"}) {
-        EXPECT_FALSE(packs.LoadLanguagePack(m_folder.add(pack))) << pack;
+        EXPECT_FALSE(packs.loadLanguagePack(m_folder.add(pack))) << pack;
         EXPECT_EQ(&res::currentModule(), &res::defaultModule()) << pack;
         EXPECT_EQ(packs.m_library, nullptr) << pack;
-        EXPECT_EQ(LoadResString(61308), "Add") << pack;
+        EXPECT_EQ(loadResString(61308), "Add") << pack;
     }
 
     // Chosen from the menu by its language, it is not found, and the
     // language stays as it was.
-    ASSERT_TRUE(packs.SelectLanguage(0x0416));
-    EXPECT_FALSE(packs.SelectLanguage(0x0417));
+    ASSERT_TRUE(packs.selectLanguage(0x0416));
+    EXPECT_FALSE(packs.selectLanguage(0x0417));
     EXPECT_EQ(packs.m_currentLanguage, 0x0416);
-    EXPECT_EQ(LoadResString(61308), "This Add");
+    EXPECT_EQ(loadResString(61308), "This Add");
 }

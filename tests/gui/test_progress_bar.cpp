@@ -74,7 +74,7 @@ class ProgressBarTest : public QObject {
 
     void fortyTwoOfHundredOnThreeHundredPixels() {
         auto& bar = shownBar(300);
-        QCOMPARE(bar.SetPos(42), 0);
+        QCOMPARE(bar.setPos(42), 0);
         QCOMPARE(bar.drawnWidth(), 126);
         QCOMPARE(bar.text(), QStringLiteral("42%"));
         const QImage image = rendered(bar);
@@ -84,23 +84,23 @@ class ProgressBarTest : public QObject {
         QCOMPARE(image.pixelColor(126, 0), bar.trackColor());
         QCOMPARE(image.pixelColor(299, 19), bar.trackColor());
         QCOMPARE(countColour(image, image.rect(), Qt::magenta), 0);
-        QCOMPARE(bar.SetPos(43), 42);
+        QCOMPARE(bar.setPos(43), 42);
     }
 
     void percentIsTruncatedNotRounded() {
         auto& bar = shownBar(200);
-        bar.SetRange(0, 1000);
-        bar.SetPos(999);
+        bar.setRange(0, 1000);
+        bar.setPos(999);
         QCOMPARE(bar.text(), QStringLiteral("99%"));
-        bar.SetRange(10, 20);
-        bar.SetPos(15);
+        bar.setRange(10, 20);
+        bar.setPos(15);
         QCOMPARE(bar.text(), QStringLiteral("50%"));
         QCOMPARE(bar.barWidth(), 100);
     }
 
     void positionPastTheEndIsNotClamped() {
         auto& bar = shownBar(300);
-        bar.SetPos(150);
+        bar.setPos(150);
         QCOMPARE(bar.text(), QStringLiteral("150%"));
         QCOMPARE(bar.drawnWidth(), 450);
         const QImage image = rendered(bar);
@@ -109,7 +109,7 @@ class ProgressBarTest : public QObject {
 
     void textIsDrawnInTheOtherPartsColour() {
         auto& bar = shownBar(300, 30);
-        bar.SetPos(50); // the edge runs through the middle of "50%"
+        bar.setPos(50); // the edge runs through the middle of "50%"
         const QImage image = rendered(bar);
         const QRect text = bar.fontMetrics().boundingRect(bar.text());
         const QRect box(150 - text.width() / 2 - 2, 0, text.width() + 4, 30);
@@ -127,31 +127,31 @@ class ProgressBarTest : public QObject {
 
     void redrawsOnlyWhenThePixelWidthChanges() {
         auto& bar = shownBar(50);
-        bar.SetPos(10); // 5 px
+        bar.setPos(10); // 5 px
         const int painted = bar.paintCount();
-        bar.SetPos(10);
+        bar.setPos(10);
         QCOMPARE(bar.paintCount(), painted);
-        bar.SetPos(11); // still 5 px: no redraw even though the text would read 11%
+        bar.setPos(11); // still 5 px: no redraw even though the text would read 11%
         QCOMPARE(bar.paintCount(), painted);
-        QCOMPARE(bar.SetPos(12), 11); // 6 px
+        QCOMPARE(bar.setPos(12), 11); // 6 px
         QCOMPARE(bar.paintCount(), painted + 1);
         QCOMPARE(bar.drawnWidth(), 6);
     }
 
     void resizeForcesTheNextRedraw() {
         auto& bar = shownBar(100);
-        bar.SetPos(30);
+        bar.setPos(30);
         QCOMPARE(bar.drawnWidth(), 30);
         bar.resize(200, 20);
         QCOMPARE(bar.drawnWidth(), -1);
-        bar.SetPos(30);
+        bar.setPos(30);
         QCOMPARE(bar.drawnWidth(), 60);
     }
 
     void emptyRangeDrawsNothing() {
         auto& bar = shownBar(100);
-        bar.SetRange(100, 100);
-        bar.SetPos(100);
+        bar.setRange(100, 100);
+        bar.setPos(100);
         QCOMPARE(bar.text(), QString());
         const QImage image = rendered(bar);
         QCOMPARE(countColour(image, image.rect(), Qt::magenta), 100 * 20);
@@ -160,7 +160,7 @@ class ProgressBarTest : public QObject {
     void screenReadersSeeAProgressBarWithItsValue() {
         auto& bar = shownBar(100);
         bar.setAccessibleName(QStringLiteral("Overall Progress"));
-        bar.SetPos(42);
+        bar.setPos(42);
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&bar);
         QVERIFY(iface);
         QCOMPARE(iface->role(), QAccessible::ProgressBar);

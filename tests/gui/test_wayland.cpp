@@ -147,7 +147,7 @@ class TestWayland : public QObject {
 
     void theWindowOpensAddsConvertsAndPreviews() {
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         MainWindow* frame = app.mainFrame();
         QVERIFY(QTest::qWaitForWindowExposed(frame));
         // At its size, under the desktop entry's name (the window's app id).

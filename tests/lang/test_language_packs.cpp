@@ -48,7 +48,7 @@ TEST(PackNames, MatchTheLibraryPatternIgnoringCase) {
         EXPECT_FALSE(isPackFileName(no)) << no;
 }
 
-TEST(EnumLanguagePacks, ListsPackNamedFilesButNotFolders) {
+TEST(enumLanguagePacks, ListsPackNamedFilesButNotFolders) {
     PackFolder folder;
     folder.add("LanResBetaDll.so");
     folder.add("lanresZetaDLL.SO");
@@ -58,7 +58,7 @@ TEST(EnumLanguagePacks, ListsPackNamedFilesButNotFolders) {
     mkdir((folder.path() + "LanResFolderDll.so").c_str(), 0755);
 
     std::vector<std::string> list{"kept"};
-    EnumLanguagePacks(folder.path(), list);
+    enumLanguagePacks(folder.path(), list);
     ASSERT_EQ(list.size(), 4u) << "appends to what the list holds";
     EXPECT_EQ(list[0], "kept");
     std::vector<std::string> found(list.begin() + 1, list.end());
@@ -68,11 +68,11 @@ TEST(EnumLanguagePacks, ListsPackNamedFilesButNotFolders) {
                                                folder.path() + "lanresZetaDLL.SO"}));
 
     std::vector<std::string> none;
-    EnumLanguagePacks(folder.path() + "missing/", none);
+    enumLanguagePacks(folder.path() + "missing/", none);
     EXPECT_TRUE(none.empty());
     // A folder given without its trailing slash still yields full paths.
     std::vector<std::string> noSlash;
-    EnumLanguagePacks(folder.path().substr(0, folder.path().size() - 1), noSlash);
+    enumLanguagePacks(folder.path().substr(0, folder.path().size() - 1), noSlash);
     EXPECT_EQ(noSlash.size(), 3u);
     for (const auto& p : noSlash)
         EXPECT_EQ(p.rfind(folder.path(), 0), 0u) << p;
@@ -80,7 +80,7 @@ TEST(EnumLanguagePacks, ListsPackNamedFilesButNotFolders) {
 
 // A program that cannot read its own path has no folder, so no packs: a pack
 // in whatever folder it was started from is never loaded.
-TEST(EnumLanguagePacks, AnUnknownProgramFolderListsNothingFromTheCurrentOne) {
+TEST(enumLanguagePacks, AnUnknownProgramFolderListsNothingFromTheCurrentOne) {
     PackFolder folder;
     folder.add("LanResBeta2Dll.so"); // Italian, which the program does not ship
     char previous[PATH_MAX];
@@ -91,26 +91,26 @@ TEST(EnumLanguagePacks, AnUnknownProgramFolderListsNothingFromTheCurrentOne) {
     EXPECT_EQ(platform::folderOfLink("/proc/self/exe"), platform::knownProgramFolder());
     EXPECT_EQ(platform::programFolder(), platform::knownProgramFolder());
     std::vector<std::string> list;
-    EnumLanguagePacks("", list);
+    enumLanguagePacks("", list);
     EXPECT_TRUE(list.empty());
     setPackFolder(""); // the program's own folder, which holds no Italian
-    EXPECT_EQ(FindLanguagePack(0x0410), "");
+    EXPECT_EQ(findLanguagePack(0x0410), "");
     setPackFolder(folder.path());
-    EXPECT_EQ(FindLanguagePack(0x0410), folder.path() + "LanResBeta2Dll.so");
+    EXPECT_EQ(findLanguagePack(0x0410), folder.path() + "LanResBeta2Dll.so");
     EXPECT_EQ(chdir(previous), 0);
 }
 
-TEST(QueryLanguagePack, ReadsIdAndNameOnlyFromCompletePacks) {
+TEST(queryLanguagePack, ReadsIdAndNameOnlyFromCompletePacks) {
     PackFolder folder;
     std::uint16_t id = 0;
     std::string name;
     const std::string beta = folder.add("LanResBetaDll.so");
-    ASSERT_TRUE(QueryLanguagePack(beta, id, name));
+    ASSERT_TRUE(queryLanguagePack(beta, id, name));
     EXPECT_EQ(id, 0x040C) << "the high bits the pack returns are dropped";
     EXPECT_EQ(name, "Beta");
     EXPECT_FALSE(isMapped(beta)) << "a query must not leave the pack loaded";
 
-    ASSERT_TRUE(QueryLanguagePack(folder.add("LanResAlphaDll.so"), id, name));
+    ASSERT_TRUE(queryLanguagePack(folder.add("LanResAlphaDll.so"), id, name));
     EXPECT_EQ(id, 0x0436);
     EXPECT_EQ(name, "&Alpha");
 
@@ -118,13 +118,13 @@ TEST(QueryLanguagePack, ReadsIdAndNameOnlyFromCompletePacks) {
                                "LanResNoTableDll.so", "LanResBadTableDll.so"}) {
         id = 0xFFFF;
         name = "unchanged";
-        EXPECT_FALSE(QueryLanguagePack(folder.add(broken), id, name)) << broken;
+        EXPECT_FALSE(queryLanguagePack(folder.add(broken), id, name)) << broken;
     }
-    EXPECT_FALSE(QueryLanguagePack(folder.write("LanResJunkDll.so", "junk"), id, name));
-    EXPECT_FALSE(QueryLanguagePack(folder.path() + "LanResMissingDll.so", id, name));
+    EXPECT_FALSE(queryLanguagePack(folder.write("LanResJunkDll.so", "junk"), id, name));
+    EXPECT_FALSE(queryLanguagePack(folder.path() + "LanResMissingDll.so", id, name));
 }
 
-TEST(BuildLanguageList, SortsByNameInByteOrderAndLeavesOutBrokenPacks) {
+TEST(buildLanguageList, SortsByNameInByteOrderAndLeavesOutBrokenPacks) {
     PackFolder folder;
     for (const char* pack : {"LanResBetaDll.so", "lanresZetaDLL.SO", "LanResAlphaDll.so",
                              "LanResGammaDll.so", "LanResNoNameDll.so", "LanResNoTableDll.so",
@@ -134,7 +134,7 @@ TEST(BuildLanguageList, SortsByNameInByteOrderAndLeavesOutBrokenPacks) {
 
     std::vector<std::uint16_t> ids;
     std::vector<std::string> names, paths;
-    BuildLanguageList(ids, names, paths);
+    buildLanguageList(ids, names, paths);
     // "&Alpha" sorts first: '&' is below every letter. Upper case before lower.
     EXPECT_EQ(names, (std::vector<std::string>{"&Alpha", "Beta", "Gamma", "Zeta"}));
     EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0436, 0x040C, 0x040C, 0x0804}));
@@ -143,22 +143,22 @@ TEST(BuildLanguageList, SortsByNameInByteOrderAndLeavesOutBrokenPacks) {
     EXPECT_EQ(paths[3], folder.path() + "lanresZetaDLL.SO");
 }
 
-TEST(BuildLanguageList, EqualNamesKeepTheFolderOrder) {
+TEST(buildLanguageList, EqualNamesKeepTheFolderOrder) {
     PackFolder folder;
     folder.add("LanResBetaDll.so");
     folder.add("LanResBeta2Dll.so");
     folder.add("LanResBetaDll.so", "LanResBeta3Dll.so");
     std::vector<std::string> enumerated;
-    EnumLanguagePacks(folder.path(), enumerated);
+    enumLanguagePacks(folder.path(), enumerated);
 
     std::vector<std::uint16_t> ids;
     std::vector<std::string> names, paths;
-    BuildLanguageList(ids, names, paths);
+    buildLanguageList(ids, names, paths);
     EXPECT_EQ(names, (std::vector<std::string>(3, "Beta")));
     EXPECT_EQ(paths, enumerated) << "a stable insertion keeps the file system's order";
 }
 
-TEST(FindLanguagePack, ReturnsTheFirstPackWithTheLanguageInFolderOrder) {
+TEST(findLanguagePack, ReturnsTheFirstPackWithTheLanguageInFolderOrder) {
     PackFolder folder;
     folder.add("LanResBetaDll.so");
     folder.add("LanResGammaDll.so"); // same language as Beta
@@ -166,16 +166,16 @@ TEST(FindLanguagePack, ReturnsTheFirstPackWithTheLanguageInFolderOrder) {
     folder.add("LanResNoNameDll.so"); // 0x0412, but incomplete
 
     std::vector<std::string> order;
-    EnumLanguagePacks(folder.path(), order);
+    enumLanguagePacks(folder.path(), order);
     const auto firstFrench = std::find_if(order.begin(), order.end(), [](const std::string& p) {
         return p.find("Beta") != std::string::npos || p.find("Gamma") != std::string::npos;
     });
     ASSERT_NE(firstFrench, order.end());
-    EXPECT_EQ(FindLanguagePack(0x040C), *firstFrench);
-    EXPECT_EQ(FindLanguagePack(0x10804), folder.path() + "lanresZetaDLL.SO")
+    EXPECT_EQ(findLanguagePack(0x040C), *firstFrench);
+    EXPECT_EQ(findLanguagePack(0x10804), folder.path() + "lanresZetaDLL.SO")
         << "compares the low 16 bits";
-    EXPECT_EQ(FindLanguagePack(0x0412), "") << "an incomplete pack is never found";
-    EXPECT_EQ(FindLanguagePack(0x0419), "");
+    EXPECT_EQ(findLanguagePack(0x0412), "") << "an incomplete pack is never found";
+    EXPECT_EQ(findLanguagePack(0x0419), "");
 }
 
 class LanguageStateTest : public ::testing::Test {
@@ -186,86 +186,86 @@ class LanguageStateTest : public ::testing::Test {
 TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
     const std::string zeta = m_folder.add("lanresZetaDLL.SO");
     LanguagePacks packs;
-    ASSERT_TRUE(packs.SelectLanguage(kChineseSimplified));
+    ASSERT_TRUE(packs.selectLanguage(kChineseSimplified));
     EXPECT_EQ(packs.m_currentLanguage, kChineseSimplified);
     EXPECT_NE(packs.m_library, nullptr);
-    EXPECT_EQ(LoadResString(61308), "Zeta Add");
-    EXPECT_EQ(LoadResString(61212, 2, 5, "a b.avi"), "Zeta 2/5 \"a b.avi\"");
+    EXPECT_EQ(loadResString(61308), "Zeta Add");
+    EXPECT_EQ(loadResString(61212, 2, 5, "a b.avi"), "Zeta 2/5 \"a b.avi\"");
     EXPECT_STREQ(res::currentModule().name, "Zeta");
 
-    EXPECT_FALSE(packs.SelectLanguage(kChineseSimplified)) << "already current: nothing to do";
-    EXPECT_EQ(LoadResString(61308), "Zeta Add");
+    EXPECT_FALSE(packs.selectLanguage(kChineseSimplified)) << "already current: nothing to do";
+    EXPECT_EQ(loadResString(61308), "Zeta Add");
 
-    ASSERT_TRUE(packs.SelectLanguage(kEnglishUs));
+    ASSERT_TRUE(packs.selectLanguage(kEnglishUs));
     EXPECT_EQ(packs.m_currentLanguage, kEnglishUs);
     EXPECT_EQ(packs.m_library, nullptr);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
-    EXPECT_EQ(LoadResString(61308), "Add");
+    EXPECT_EQ(loadResString(61308), "Add");
     EXPECT_FALSE(isMapped(zeta)) << "the pack is released when English takes over";
-    EXPECT_TRUE(packs.SelectLanguage(kEnglishUs)) << "English is selected even when current";
+    EXPECT_TRUE(packs.selectLanguage(kEnglishUs)) << "English is selected even when current";
 }
 
 TEST_F(LanguageStateTest, TheOldPackIsReleasedBeforeTheNewOneLoads) {
     const std::string beta = m_folder.add("LanResBetaDll.so");
     const std::string zeta = m_folder.add("lanresZetaDLL.SO");
     LanguagePacks packs;
-    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+    ASSERT_TRUE(packs.selectLanguage(0x040C));
     EXPECT_TRUE(isMapped(beta));
-    ASSERT_TRUE(packs.SelectLanguage(0x0804));
+    ASSERT_TRUE(packs.selectLanguage(0x0804));
     EXPECT_FALSE(isMapped(beta));
     EXPECT_TRUE(isMapped(zeta));
-    EXPECT_EQ(LoadResString(61308), "Zeta Add");
+    EXPECT_EQ(loadResString(61308), "Zeta Add");
 }
 
 TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
     m_folder.add("LanResBetaDll.so");
     m_folder.add("LanResNoTableDll.so"); // 0x0413
     LanguagePacks packs;
-    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+    ASSERT_TRUE(packs.selectLanguage(0x040C));
 
-    EXPECT_FALSE(packs.SelectLanguage(0x0419)) << "no pack for Russian";
+    EXPECT_FALSE(packs.selectLanguage(0x0419)) << "no pack for Russian";
     EXPECT_EQ(packs.m_currentLanguage, 0x040C);
-    EXPECT_EQ(LoadResString(61308), "Beta Add") << "nothing was unloaded for a missing pack";
+    EXPECT_EQ(loadResString(61308), "Beta Add") << "nothing was unloaded for a missing pack";
 
-    EXPECT_FALSE(packs.SelectLanguage(0x0413)) << "a pack without its table is not found";
+    EXPECT_FALSE(packs.selectLanguage(0x0413)) << "a pack without its table is not found";
     EXPECT_EQ(packs.m_currentLanguage, 0x040C);
 
     // A pack that disappears or breaks between listing and switching: the
     // program's own texts take over, and the language id stays.
-    EXPECT_FALSE(packs.LoadLanguagePack(m_folder.write("LanResJunkDll.so", "junk")));
+    EXPECT_FALSE(packs.loadLanguagePack(m_folder.write("LanResJunkDll.so", "junk")));
     EXPECT_EQ(packs.m_library, nullptr);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
     EXPECT_EQ(packs.m_currentLanguage, 0x040C);
-    EXPECT_FALSE(packs.LoadLanguagePack(m_folder.add("LanResNoTableDll.so")));
+    EXPECT_FALSE(packs.loadLanguagePack(m_folder.add("LanResNoTableDll.so")));
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
-    EXPECT_FALSE(packs.LoadLanguagePack("")) << "an empty path restores the program's own texts";
+    EXPECT_FALSE(packs.loadLanguagePack("")) << "an empty path restores the program's own texts";
 }
 
 TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurrent) {
     const std::string beta = m_folder.add("LanResBetaDll.so");
     m_folder.add("LanResFlakyDll.so"); // 0x0415: found, then fails to load
     LanguagePacks packs;
-    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+    ASSERT_TRUE(packs.selectLanguage(0x040C));
 
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
-    EXPECT_FALSE(packs.SelectLanguage(0x0415));
+    EXPECT_FALSE(packs.selectLanguage(0x0415));
     EXPECT_EQ(std::string(getenv("PLEXAVO_TEST_FLAKY_CALLS")), "2") << "found, then loaded";
     EXPECT_EQ(packs.m_currentLanguage, 0x040C);
     EXPECT_EQ(packs.m_packPath, beta);
-    EXPECT_EQ(LoadResString(61308), "Beta Add") << "the texts still match the checked language";
+    EXPECT_EQ(loadResString(61308), "Beta Add") << "the texts still match the checked language";
 
     // From English, the failure simply leaves English.
-    ASSERT_TRUE(packs.SelectLanguage(kEnglishUs));
+    ASSERT_TRUE(packs.selectLanguage(kEnglishUs));
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
-    EXPECT_FALSE(packs.SelectLanguage(0x0415));
+    EXPECT_FALSE(packs.selectLanguage(0x0415));
     EXPECT_EQ(packs.m_currentLanguage, kEnglishUs);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
 
     // When the previous pack is gone as well, nothing claims to be current.
-    ASSERT_TRUE(packs.SelectLanguage(0x040C));
+    ASSERT_TRUE(packs.selectLanguage(0x040C));
     std::filesystem::remove(beta);
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
-    EXPECT_FALSE(packs.SelectLanguage(0x0415));
+    EXPECT_FALSE(packs.selectLanguage(0x0415));
     EXPECT_EQ(packs.m_currentLanguage, 0);
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
 }
@@ -273,11 +273,11 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
 TEST_F(LanguageStateTest, AStringThePackLacksIsEmpty) {
     m_folder.add("LanResAlphaDll.so");
     LanguagePacks packs;
-    ASSERT_TRUE(packs.SelectLanguage(0x0436));
-    EXPECT_EQ(LoadResString(61323), "") << "untranslated in the catalog: no English fallback";
-    EXPECT_EQ(LoadResString(61310), "") << "fuzzy translations are not shipped";
-    EXPECT_EQ(LoadResString(61315), "") << "nor translations of an older English text";
-    EXPECT_EQ(LoadResString(61221, "Plexavo"), "") << "nor ones with other printf directives";
+    ASSERT_TRUE(packs.selectLanguage(0x0436));
+    EXPECT_EQ(loadResString(61323), "") << "untranslated in the catalog: no English fallback";
+    EXPECT_EQ(loadResString(61310), "") << "fuzzy translations are not shipped";
+    EXPECT_EQ(loadResString(61315), "") << "nor translations of an older English text";
+    EXPECT_EQ(loadResString(61221, "Plexavo"), "") << "nor ones with other printf directives";
 }
 
 TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
@@ -287,7 +287,7 @@ TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
     LanguagePacks packs;
     packs.m_languageIds = {1, 2, 3};
     packs.m_languageNames = {"stale"};
-    packs.RefreshLanguageList();
+    packs.refreshLanguageList();
     EXPECT_EQ(packs.m_languageIds, (std::vector<std::uint16_t>{0x0409, 0x040C, 0x0804}));
     EXPECT_EQ(packs.m_languageNames, (std::vector<std::string>{"&English", "Beta", "Zeta"}));
     ASSERT_EQ(packs.m_packPaths.size(), 3u);
@@ -295,7 +295,7 @@ TEST_F(LanguageStateTest, TheLanguageListPutsTheBuiltInEnglishFirst) {
     EXPECT_EQ(packs.m_packPaths[2], m_folder.path() + "lanresZetaDLL.SO");
 
     PackFolder empty;
-    packs.RefreshLanguageList();
+    packs.refreshLanguageList();
     EXPECT_EQ(packs.m_languageNames, (std::vector<std::string>{"&English"}));
 }
 
@@ -303,11 +303,11 @@ TEST_F(LanguageStateTest, EndingTheStateRestoresTheProgramsOwnTexts) {
     const std::string beta = m_folder.add("LanResBetaDll.so");
     {
         LanguagePacks packs;
-        ASSERT_TRUE(packs.SelectLanguage(0x040C));
-        EXPECT_EQ(LoadResString(61308), "Beta Add");
+        ASSERT_TRUE(packs.selectLanguage(0x040C));
+        EXPECT_EQ(loadResString(61308), "Beta Add");
     }
     EXPECT_EQ(&res::currentModule(), &res::defaultModule());
-    EXPECT_EQ(LoadResString(61308), "Add");
+    EXPECT_EQ(loadResString(61308), "Add");
     EXPECT_FALSE(isMapped(beta));
 }
 

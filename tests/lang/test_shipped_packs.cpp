@@ -33,7 +33,7 @@ struct LoadedPack {
 
 std::vector<std::unique_ptr<LoadedPack>> shippedPacks() {
     std::vector<std::string> paths;
-    lang::EnumLanguagePacks(SHIPPED_PACKS_DIR, paths);
+    lang::enumLanguagePacks(SHIPPED_PACKS_DIR, paths);
     std::vector<std::unique_ptr<LoadedPack>> packs;
     for (const auto& path : paths) {
         auto p = std::make_unique<LoadedPack>();
@@ -148,7 +148,7 @@ TEST_F(ShippedPacks, PutChineseSimplifiedRightAfterEnglish) {
     lang_test::PackFolder folder;
     lang::setPackFolder(SHIPPED_PACKS_DIR);
     lang::LanguagePacks state;
-    state.RefreshLanguageList();
+    state.refreshLanguageList();
     ASSERT_GE(state.m_languageIds.size(), 2u);
     EXPECT_EQ(state.m_languageIds[0], lang::kEnglishUs);
     EXPECT_EQ(state.m_languageIds[1], lang::kChineseSimplified);
@@ -320,12 +320,12 @@ TEST_F(ShippedPacks, SwitchTheProgramsTexts) {
     lang::LanguagePacks state;
     for (unsigned id : {2052u, 1031u, 1036u, 3082u, 1041u}) {
         SCOPED_TRACE(id);
-        ASSERT_TRUE(state.SelectLanguage(id));
-        const std::string bye = LoadResString(61221, "Plexavo");
+        ASSERT_TRUE(state.selectLanguage(id));
+        const std::string bye = loadResString(61221, "Plexavo");
         EXPECT_NE(bye.find("Plexavo"), std::string::npos) << bye;
         EXPECT_NE(bye, "Thanks for using Plexavo. Sure to exit?");
-        EXPECT_NE(LoadResString(61212, 3, 7, "/m/x.avi").find("3/7"), std::string::npos);
+        EXPECT_NE(loadResString(61212, 3, 7, "/m/x.avi").find("3/7"), std::string::npos);
     }
-    ASSERT_TRUE(state.SelectLanguage(lang::kEnglishUs));
-    EXPECT_EQ(LoadResString(61221, "Plexavo"), "Thanks for using Plexavo. Sure to exit?");
+    ASSERT_TRUE(state.selectLanguage(lang::kEnglishUs));
+    EXPECT_EQ(loadResString(61221, "Plexavo"), "Thanks for using Plexavo. Sure to exit?");
 }

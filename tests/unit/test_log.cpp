@@ -45,15 +45,15 @@ void expectWholeLines(const std::vector<std::string>& lines, std::size_t expecte
 
 TEST_F(LogTest, LongMessagesAreCutAndEachEndsWithALineBreak) {
     const std::string huge(9000, 'x');
-    WriteLog("%s", huge.c_str());
-    WriteLog("load %d/%d:%s", 1, 3, "/m/a b.avi");
+    writeLog("%s", huge.c_str());
+    writeLog("load %d/%d:%s", 1, 3, "/m/a b.avi");
     EXPECT_EQ(logText(), std::string(8191, 'x') + "\nload 1/3:/m/a b.avi\n");
 }
 
 TEST_F(LogTest, MarkedMessagesAreTimeStampedWithoutALineBreak) {
-    WriteLog("#FILE_LINE#first part");
-    WriteLog("#FILE_LINE#second line\n");
-    WriteLog("plain");
+    writeLog("#FILE_LINE#first part");
+    writeLog("#FILE_LINE#second line\n");
+    writeLog("plain");
     const std::regex shape(
         R"(^\d\d:\d\d:\d\d \(-?\d+\): first part\d\d:\d\d:\d\d \(-?\d+\): second line\nplain\n$)");
     EXPECT_TRUE(std::regex_match(logText(), shape)) << logText();
@@ -61,12 +61,12 @@ TEST_F(LogTest, MarkedMessagesAreTimeStampedWithoutALineBreak) {
 
 TEST_F(LogTest, NothingIsWrittenWithoutAPath) {
     plexavo::log::setLogPath("");
-    WriteLog("dropped");
+    writeLog("dropped");
     EXPECT_FALSE(fileExists(logPath()));
     EXPECT_FALSE(plexavo::log::setLogPath(std::string(PATH_MAX, 'p')))
         << "a path beyond the buffer is refused";
     plexavo::log::setLogPath(m_dir / "missing-folder/debug.log");
-    WriteLog("dropped silently"); // the file cannot be opened
+    writeLog("dropped silently"); // the file cannot be opened
 }
 
 TEST_F(LogTest, TwoThreadsWriteWholeLines) {
@@ -74,7 +74,7 @@ TEST_F(LogTest, TwoThreadsWriteWholeLines) {
     auto writer = [](char c) {
         const std::string text(3000, c);
         for (int i = 0; i < kLines; ++i)
-            WriteLog("%s", text.c_str());
+            writeLog("%s", text.c_str());
     };
     std::thread a(writer, 'a');
     std::thread b(writer, 'b');
@@ -89,7 +89,7 @@ TEST_F(LogTest, TwoProcessesWriteWholeLines) {
     ASSERT_GE(pid, 0);
     const std::string text(5000, pid == 0 ? 'c' : 'p');
     for (int i = 0; i < kLines; ++i)
-        WriteLog("%s", text.c_str());
+        writeLog("%s", text.c_str());
     if (pid == 0)
         _exit(0);
     int status = 0;
@@ -99,8 +99,8 @@ TEST_F(LogTest, TwoProcessesWriteWholeLines) {
 
 TEST_F(LogTest, FormattedMessagesHaveNoFloatingPointAndACutAt515) {
     const std::string longText(600, 'y');
-    LogFormatted(this, "%s", longText.c_str());
-    LogFormatted(nullptr, "Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
+    logFormatted(this, "%s", longText.c_str());
+    logFormatted(nullptr, "Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
     EXPECT_EQ(logText(),
               std::string(515, 'y') + "\nFailed in StopWhenReady!  hr=0x80004005 at %f%, 7\n");
 }
@@ -115,7 +115,7 @@ TEST_F(LogTest, ThePathChangesSafelyWhileOthersWrite) {
     std::thread writer([] {
         const std::string text(200, 'w');
         for (int i = 0; i < kLines; ++i)
-            WriteLog("%s", text.c_str());
+            writeLog("%s", text.c_str());
     });
     std::thread switcher([&] {
         for (int i = 0; !done; ++i) {

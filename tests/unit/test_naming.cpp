@@ -122,10 +122,10 @@ TEST(OutputFolders, EnsureFolderCreatesEveryMissingLevel) {
     EXPECT_FALSE(plexavo::folderExists(dir / "nothing"));
 }
 
-TEST(FormatSeconds, ClockTextWithUnwrappedHours) {
-    EXPECT_EQ(plexavo::FormatSeconds(3723), "01:02:03");
-    EXPECT_EQ(plexavo::FormatSeconds(0), "00:00:00");
-    EXPECT_EQ(plexavo::FormatSeconds(59), "00:00:59");
-    EXPECT_EQ(plexavo::FormatSeconds(86399), "23:59:59");
-    EXPECT_EQ(plexavo::FormatSeconds(360000), "100:00:00");
+TEST(formatSeconds, ClockTextWithUnwrappedHours) {
+    EXPECT_EQ(plexavo::formatSeconds(3723), "01:02:03");
+    EXPECT_EQ(plexavo::formatSeconds(0), "00:00:00");
+    EXPECT_EQ(plexavo::formatSeconds(59), "00:00:59");
+    EXPECT_EQ(plexavo::formatSeconds(86399), "23:59:59");
+    EXPECT_EQ(plexavo::formatSeconds(360000), "100:00:00");
 }

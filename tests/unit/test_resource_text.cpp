@@ -30,21 +30,21 @@ class ResourceTextTest : public ::testing::Test {
 } // namespace
 
 TEST_F(ResourceTextTest, FormatsTheCurrentModulesText) {
-    EXPECT_EQ(LoadResString(61337), "Keep Original");
-    EXPECT_EQ(LoadResString(61212, 2, 4, "/m/a b.avi"),
+    EXPECT_EQ(loadResString(61337), "Keep Original");
+    EXPECT_EQ(loadResString(61212, 2, 4, "/m/a b.avi"),
               "Detecting selected files.\nNo.2/4: \"/m/a b.avi\"");
     setCurrentModule(&kPack);
     EXPECT_EQ(&currentModule(), &kPack);
-    EXPECT_EQ(LoadResString(61337), "Original behalten");
-    EXPECT_EQ(LoadResString(61212, 1, 3, "/x"), "Erkenne.\nNr.1/3: \"/x\"");
+    EXPECT_EQ(loadResString(61337), "Original behalten");
+    EXPECT_EQ(loadResString(61212, 1, 3, "/x"), "Erkenne.\nNr.1/3: \"/x\"");
     setCurrentModule(nullptr);
-    EXPECT_EQ(LoadResString(61337), "Keep Original");
+    EXPECT_EQ(loadResString(61337), "Keep Original");
 }
 
 TEST_F(ResourceTextTest, MissingTextIsEmptyAndLogged) {
     setCurrentModule(&kPack);
-    EXPECT_EQ(LoadResString(61323), "") << "no fallback to the program's own text";
-    EXPECT_EQ(LoadResString(4242), "");
+    EXPECT_EQ(loadResString(61323), "") << "no fallback to the program's own text";
+    EXPECT_EQ(loadResString(4242), "");
     EXPECT_EQ(
         readFile(m_dir / "log"),
         "**Error Loading Resource String:id=61323\n**Error Loading Resource String:id=4242\n");
@@ -52,7 +52,7 @@ TEST_F(ResourceTextTest, MissingTextIsEmptyAndLogged) {
 
 TEST_F(ResourceTextTest, APackTextWithOtherPlaceholdersIsNotFormatted) {
     setCurrentModule(&kPack);
-    EXPECT_EQ(LoadResString(61205), "Bad %s %s %s");
+    EXPECT_EQ(loadResString(61205), "Bad %s %s %s");
     EXPECT_NE(readFile(m_dir / "log").find("61205"), std::string::npos);
 }
 

@@ -158,7 +158,7 @@ TEST(DefaultResources, HasEveryDescribedStringAndControl) {
         EXPECT_EQ(menuCommands.count(id), 1u) << "command " << id;
 }
 
-// LoadResString passes every text to vsnprintf: a directive the caller does
+// loadResString passes every text to vsnprintf: a directive the caller does
 // not supply reads garbage, so only the formatted strings may hold any.
 TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
     const std::map<int, std::string> formatted = {

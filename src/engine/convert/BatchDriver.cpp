@@ -38,7 +38,7 @@ struct RowSnapshot {
 };
 
 void logPlain(const std::string& text) {
-    WriteLog("%s", text.c_str());
+    writeLog("%s", text.c_str());
 }
 
 } // namespace
@@ -122,7 +122,7 @@ void BatchDriver::run() {
     if (count > 0) {
         ensureFolder(settings.outputPath);
         if (!folderExists(settings.outputPath))
-            WriteLog("Can't create the output folder %s.", settings.outputPath.c_str());
+            writeLog("Can't create the output folder %s.", settings.outputPath.c_str());
         options = buildOptionText(settings);
         // The size rule may have changed the frame size: the panel shows it.
         const FrameSize size = equalizedFrameSize(settings);
@@ -170,7 +170,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         snap = {true, item->path, item->title, item->startSeconds, item->endSeconds, partOf(*item)};
     });
     if (!snap.present) {
-        WriteLog("Row %d has no item; passed over.", row);
+        writeLog("Row %d has no item; passed over.", row);
         return true;
     }
 
@@ -182,8 +182,8 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         ensureFolder(folder);
         if (!folderExists(folder)) {
             const int err = errno != 0 ? errno : ENOENT;
-            WriteLog("Can't create the output folder %s.", folder.c_str());
-            folderError = LoadResString(kStrFolderNotMade, folder.c_str(), std::strerror(err));
+            writeLog("Can't create the output folder %s.", folder.c_str());
+            folderError = loadResString(kStrFolderNotMade, folder.c_str(), std::strerror(err));
         }
     }
 
@@ -202,9 +202,9 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
     });
 
     const std::string output = named.outputFilePath();
-    WriteLog("Start convert %s to %s", snap.path.c_str(), output.c_str());
+    writeLog("Start convert %s to %s", snap.path.c_str(), output.c_str());
     setTexts(
-        LoadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(), output.c_str()),
+        loadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(), output.c_str()),
         output);
 
     m_job.duration = 0;
@@ -214,13 +214,13 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
     std::string logText; // for the debug log, whose texts stay English
     if (snap.endSeconds == snap.startSeconds) {
         result = kEmptyPart;
-        reason = LoadResString(kStrEmptyPart);
+        reason = loadResString(kStrEmptyPart);
         logText = "The selected part is empty (start equals end).";
     } else if (!hasOptionText(targetFormat)) {
         result = kNoOptionText;
         const char* caption = kTargetCaptions[static_cast<std::size_t>(
             std::clamp(targetFormat, 0, kTargetFormatCount - 1))];
-        reason = LoadResString(kStrNoOptionText, caption);
+        reason = loadResString(kStrNoOptionText, caption);
         logText = std::string("Nothing converts to the target format ") + caption +
                   ": it has no option text.";
     } else if (m_cancelAll || m_skipRow == row) {
@@ -236,7 +236,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
                                    outcome == EncodeJob::Outcome::Killed ||
                                    outcome == EncodeJob::Outcome::Incomplete;
             reason = coreFault                ? m_job.failureReason()
-                     : !fileExists(snap.path) ? LoadResString(kStrSourceGone, snap.path.c_str())
+                     : !fileExists(snap.path) ? loadResString(kStrSourceGone, snap.path.c_str())
                      : !folderError.empty()   ? folderError
                                               : m_job.failureReason();
             logText = m_job.errorText().empty()
@@ -247,7 +247,7 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         if (!written.empty() && written != output) {
             // Another program took the name meanwhile: the row shows the name
             // the core actually wrote.
-            WriteLog("The output was written as %s", written.c_str());
+            writeLog("The output was written as %s", written.c_str());
             const auto slash = written.rfind('/');
             const std::string file = written.substr(slash == std::string::npos ? 0 : slash + 1);
             const auto dot = file.rfind('.');

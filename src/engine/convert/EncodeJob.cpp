@@ -217,7 +217,7 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
     child.flags = ChildProcess::PipeStdout | ChildProcess::OwnProcessGroup;
     // The core stops (its file finished, playable) when this program dies.
     child.environment = {std::string(contract::kParentPidEnv) + "=" + std::to_string(getpid())};
-    WriteLog("%s", child.commandLine.c_str());
+    writeLog("%s", child.commandLine.c_str());
 
     // A core asked to stop may need long to close a large file: it is killed
     // only without a sign of life, past the limit, or on a second request.
@@ -258,7 +258,7 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
 
     if (!started) {
         const std::string program = core::programPath();
-        WriteLog("Failed to start the encoder core: %s (%s)", program.c_str(),
+        writeLog("Failed to start the encoder core: %s (%s)", program.c_str(),
                  std::strerror(startError));
         m_failureReason = coreStartFailure(program, startError);
         m_outcome = Outcome::NotStarted;
@@ -269,23 +269,23 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
         // remove here (the core removes it when it is asked to abort; past
         // that, the next conversion into the folder clears it away), and the
         // output name may be another program's finished file.
-        WriteLog("The encoder core was killed %s: %s.",
+        writeLog("The encoder core was killed %s: %s.",
                  stopped ? "after the stop request" : "after its output ended", killReason(stop));
         m_writtenPath.clear();
-        m_failureReason = LoadResString(kStrCoreKilled);
+        m_failureReason = loadResString(kStrCoreKilled);
         m_outcome = Outcome::Killed;
         return -3;
     }
     if (stopped && exitedAlone && statusKnown && exitCode == contract::kExitDone) {
         // The request came as the core finished: the file is complete.
-        WriteLog("The encoder core finished before the stop request took effect.");
+        writeLog("The encoder core finished before the stop request took effect.");
         return endFinished(outputFilePath);
     }
     if (stopped) {
         // A stopped core names the file it finished; a name that is not its
         // file (nothing there, a link planted at it) is not shown as one.
         if (!m_writtenPath.empty() && !isRegularFile(m_writtenPath)) {
-            WriteLog("The stopped encoder core named %s, which is not a regular file.",
+            writeLog("The stopped encoder core named %s, which is not a regular file.",
                      m_writtenPath.c_str());
             m_writtenPath.clear();
         }
@@ -293,7 +293,7 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
         return 0;
     }
     if (!exitedAlone) {
-        WriteLog("The encoder core did not exit after its output ended.");
+        writeLog("The encoder core did not exit after its output ended.");
         m_failureReason = reasonOf(exitCode, statusKnown);
         m_writtenPath.clear();
         m_outcome = Outcome::Failed;
@@ -311,13 +311,13 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
         // Reaped by someone else (a SIGCHLD set to be ignored, another
         // waitpid): only the core's own words tell how it ended, and a core
         // that finished its file always names it.
-        WriteLog("The encoder core's exit status is unknown; %s.",
+        writeLog("The encoder core's exit status is unknown; %s.",
                  !m_errorText.empty()    ? "it reported an error"
                  : m_writtenPath.empty() ? "it named no finished file"
                                          : "it named its finished file");
         if (!m_errorText.empty() || m_writtenPath.empty()) {
             m_failureReason = !m_errorText.empty() ? reasonOf(exitCode, statusKnown)
-                                                   : LoadResString(kStrEndUnknown);
+                                                   : loadResString(kStrEndUnknown);
             m_writtenPath.clear();
             m_outcome = Outcome::Failed;
             return -2;
@@ -325,7 +325,7 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
         return endFinished(outputFilePath);
     }
     if (exitCode != contract::kExitDone) {
-        WriteLog("The encoder core failed with exit code %d.", exitCode);
+        writeLog("The encoder core failed with exit code %d.", exitCode);
         m_failureReason = reasonOf(exitCode, statusKnown);
         m_writtenPath.clear();
         m_outcome = Outcome::Failed;
@@ -339,8 +339,8 @@ std::string EncodeJob::fileKept(const std::string& outputFilePath, const char* c
     const std::string written = m_writtenPath.empty() ? outputFilePath : m_writtenPath;
     if (isRegularFile(written))
         return written;
-    WriteLog("The encoder core %s, but %s is not a regular file.", claim, written.c_str());
-    m_failureReason = LoadResString(kStrFileNotThere, written.c_str());
+    writeLog("The encoder core %s, but %s is not a regular file.", claim, written.c_str());
+    m_failureReason = loadResString(kStrFileNotThere, written.c_str());
     m_writtenPath.clear();
     m_outcome = Outcome::Failed;
     return {};
@@ -370,10 +370,10 @@ int EncodeJob::endIncomplete(const std::string& outputFilePath, const SourcePart
     }
     // The file stays (it plays, up to where the source ended), yet the run
     // failed: the user asked for more than it holds.
-    WriteLog("%s holds %s of %s seconds: the source is damaged", written.c_str(), held.c_str(),
+    writeLog("%s holds %s of %s seconds: the source is damaged", written.c_str(), held.c_str(),
              promised.c_str());
     m_failureReason =
-        LoadResString(kStrIncomplete, written.c_str(), held.c_str(), promised.c_str());
+        loadResString(kStrIncomplete, written.c_str(), held.c_str(), promised.c_str());
     m_writtenPath = written;
     m_outcome = Outcome::Incomplete;
     return -2;
@@ -399,7 +399,7 @@ bool EncodeJob::afterRead(std::size_t n, std::uint64_t now) {
     }
     m_buffer[m_fill] = '\0';
     if (m_first && m_fill > 0) {
-        WriteLog("%s", m_buffer);
+        writeLog("%s", m_buffer);
         m_first = false;
     }
     parseProgress(m_buffer, m_fill);
@@ -507,7 +507,7 @@ int EncodeJob::parseProgress(const char* text, std::size_t length) {
         p = static_cast<std::int64_t>(std::floor(seconds * 100 / partSeconds + 1e-9));
     const int current = percent.load();
     if (p > current && current % 10 == 0)
-        WriteLog("%s", kept.c_str());
+        writeLog("%s", kept.c_str());
     percent = p >= 100 ? 99 : static_cast<int>(p);
     return 0;
 }
@@ -529,7 +529,7 @@ void EncodeJob::readRunTail(const std::string& text) {
         if (line.substr(0, output.size()) == output) {
             m_writtenPath.assign(line.substr(output.size()));
         } else if (line.substr(0, note.size()) == note) {
-            WriteLog("%s", std::string(line).c_str());
+            writeLog("%s", std::string(line).c_str());
         } else if (const auto at = line.rfind("time="); at != std::string_view::npos) {
             const std::string value(line.substr(at + 5, 32));
             char* stop = nullptr;
@@ -546,8 +546,8 @@ std::string EncodeJob::reasonOf(int exitCode, bool statusKnown) const {
         return m_errorText.substr(m_errorText.compare(0, prefix.size(), prefix) == 0 ? prefix.size()
                                                                                      : 0);
     if (statusKnown && exitCode > 128)
-        return LoadResString(kStrCoreSignal, exitCode - 128);
-    return LoadResString(kStrCoreNoReason, exitCode);
+        return loadResString(kStrCoreSignal, exitCode - 128);
+    return loadResString(kStrCoreNoReason, exitCode);
 }
 
 void EncodeJob::noteErrorLine(std::string_view text) {

@@ -4,7 +4,7 @@
 
 namespace plexavo {
 
-std::string FormatSeconds(std::uint64_t seconds) {
+std::string formatSeconds(std::uint64_t seconds) {
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "%02llu:%02llu:%02llu",
                   static_cast<unsigned long long>(seconds / 3600),

@@ -9,6 +9,6 @@
 namespace plexavo {
 
 // Whole seconds as "%02d:%02d:%02d", hours not wrapped at 24.
-std::string FormatSeconds(std::uint64_t seconds);
+std::string formatSeconds(std::uint64_t seconds);
 
 } // namespace plexavo

@@ -74,10 +74,10 @@ std::string progressLine(const ConversionEvent& event) {
         return tag + oneLine("failed: " + task.source + ": " + event.reason);
     case ConversionEvent::Kind::Stopped:
         if (event.written.empty())
-            return tag + oneLine(LoadResString(kStrStoppedEmpty));
+            return tag + oneLine(loadResString(kStrStoppedEmpty));
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", event.secondsWritten);
-        return tag + oneLine(LoadResString(kStrStopped, event.written.c_str(), seconds));
+        return tag + oneLine(loadResString(kStrStopped, event.written.c_str(), seconds));
     }
     return tag;
 }
@@ -137,7 +137,7 @@ RunSummary ParallelRunner::run() {
             threads.emplace_back(&ParallelRunner::work, this, std::ref(*job));
         } catch (const std::system_error& e) {
             // Fewer threads only means fewer at once.
-            WriteLog("A conversion thread could not be started: %s", e.what());
+            writeLog("A conversion thread could not be started: %s", e.what());
             break;
         }
     }
@@ -199,10 +199,10 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
         ensureFolder(task.folder);
         if (!folderExists(task.folder)) {
             const int err = errno != 0 ? errno : ENOENT;
-            folderError = LoadResString(kStrFolderNotMade, task.folder.c_str(), std::strerror(err));
+            folderError = loadResString(kStrFolderNotMade, task.folder.c_str(), std::strerror(err));
         }
     }
-    WriteLog("Start convert %s to %s", task.source.c_str(), task.output.c_str());
+    writeLog("Start convert %s to %s", task.source.c_str(), task.output.c_str());
     const SourcePart part{task.startSeconds, task.endSeconds, task.sourceSeconds,
                           task.exactSeconds};
     const int result = job.run(task.source, task.output, task.title, m_options, part);
@@ -213,11 +213,11 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
         const bool kept = job.outcome() == EncodeJob::Outcome::Incomplete;
         event.reason = kept ? job.failureReason()
                        : !fileExists(task.source)
-                           ? LoadResString(kStrSourceGone, task.source.c_str())
+                           ? loadResString(kStrSourceGone, task.source.c_str())
                        : !folderError.empty() ? folderError
                                               : job.failureReason();
-        WriteLog("Converting %s is failed.", task.source.c_str());
-        WriteLog("%s", event.reason.c_str());
+        writeLog("Converting %s is failed.", task.source.c_str());
+        writeLog("%s", event.reason.c_str());
     } else if (job.outcome() == EncodeJob::Outcome::Stopped) {
         event.kind = ConversionEvent::Kind::Stopped;
         event.written = job.writtenPath();

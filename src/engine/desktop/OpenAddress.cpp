@@ -124,7 +124,7 @@ OpenResult reported(bool started, GError* raw, const char* what, const std::stri
     const Error error(raw);
     if (started)
         return OpenResult::Started;
-    WriteLog("%s: cannot open %s: %s", what, target.c_str(),
+    writeLog("%s: cannot open %s: %s", what, target.c_str(),
              error ? error->message : "no reason given");
     return failureOf(error.get());
 }

@@ -93,7 +93,7 @@ bool isPackFileName(const std::string& fileName) {
            endsWithNoCase(fileName, "Dll.so");
 }
 
-void EnumLanguagePacks(const std::string& folder, std::vector<std::string>& list) {
+void enumLanguagePacks(const std::string& folder, std::vector<std::string>& list) {
     if (folder.empty())
         return; // no folder, no packs: never the current one
     std::string dir = folder;
@@ -126,7 +126,7 @@ bool isWellFormed(const res::Module* module) {
     return true;
 }
 
-bool QueryLanguagePack(const std::string& path, std::uint16_t& langId, std::string& name) {
+bool queryLanguagePack(const std::string& path, std::uint16_t& langId, std::string& name) {
     Library lib(path);
     if (!lib.handle)
         return false;
@@ -142,26 +142,26 @@ bool QueryLanguagePack(const std::string& path, std::uint16_t& langId, std::stri
     return true;
 }
 
-std::string FindLanguagePack(unsigned langId) {
+std::string findLanguagePack(unsigned langId) {
     std::vector<std::string> packs;
-    EnumLanguagePacks(packFolder(), packs);
+    enumLanguagePacks(packFolder(), packs);
     for (const std::string& path : packs) {
         std::uint16_t id = 0;
         std::string name;
-        if (QueryLanguagePack(path, id, name) && id == (langId & 0xFFFF))
+        if (queryLanguagePack(path, id, name) && id == (langId & 0xFFFF))
             return path;
     }
     return {};
 }
 
-void BuildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>& names,
+void buildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>& names,
                        std::vector<std::string>& paths) {
     std::vector<std::string> packs;
-    EnumLanguagePacks(packFolder(), packs);
+    enumLanguagePacks(packFolder(), packs);
     for (const std::string& path : packs) {
         std::uint16_t id = 0;
         std::string name;
-        if (!QueryLanguagePack(path, id, name))
+        if (!queryLanguagePack(path, id, name))
             continue;
         // First name that compares greater (strcmp: unsigned bytes), so equal
         // names stay in enumeration order.
@@ -182,7 +182,7 @@ LanguagePacks::~LanguagePacks() {
     }
 }
 
-bool LanguagePacks::LoadLanguagePack(const std::string& path) {
+bool LanguagePacks::loadLanguagePack(const std::string& path) {
     res::setCurrentModule(nullptr);
     if (m_library) {
         dlclose(m_library);
@@ -193,17 +193,17 @@ bool LanguagePacks::LoadLanguagePack(const std::string& path) {
         return false;
     Library lib(path);
     if (!lib.handle) {
-        WriteLog("Language pack %s does not load: %s", path.c_str(), dlerror());
+        writeLog("Language pack %s does not load: %s", path.c_str(), dlerror());
         return false;
     }
     if (const std::string fault = versionFault(lib.handle); !fault.empty()) {
-        WriteLog("Language pack %s %s", path.c_str(), fault.c_str());
+        writeLog("Language pack %s %s", path.c_str(), fault.c_str());
         return false;
     }
     // Only a table that can be read safely becomes current.
     const res::Module* module = resourcesOf(lib.handle);
     if (!module) {
-        WriteLog("Language pack %s has no usable resource table", path.c_str());
+        writeLog("Language pack %s has no usable resource table", path.c_str());
         return false;
     }
     m_library = lib.release();
@@ -212,23 +212,23 @@ bool LanguagePacks::LoadLanguagePack(const std::string& path) {
     return true;
 }
 
-bool LanguagePacks::SelectLanguage(unsigned langId) {
+bool LanguagePacks::selectLanguage(unsigned langId) {
     const auto id = static_cast<std::uint16_t>(langId & 0xFFFF);
     if (isUsEnglish(langId)) {
-        LoadLanguagePack("");
+        loadLanguagePack("");
         m_currentLanguage = id;
         return true;
     }
     if (id == m_currentLanguage)
         return false;
-    const std::string path = FindLanguagePack(langId);
+    const std::string path = findLanguagePack(langId);
     if (path.empty())
         return false;
     const std::string previous = m_packPath;
-    if (!LoadLanguagePack(path)) {
+    if (!loadLanguagePack(path)) {
         // The old pack was released first; take it back rather than leave
         // the program's own texts under another language's name.
-        if (!previous.empty() && !LoadLanguagePack(previous))
+        if (!previous.empty() && !loadLanguagePack(previous))
             m_currentLanguage = 0;
         return false;
     }
@@ -236,11 +236,11 @@ bool LanguagePacks::SelectLanguage(unsigned langId) {
     return true;
 }
 
-void LanguagePacks::RefreshLanguageList() {
+void LanguagePacks::refreshLanguageList() {
     m_languageIds.clear();
     m_languageNames.clear();
     m_packPaths.clear();
-    BuildLanguageList(m_languageIds, m_languageNames, m_packPaths);
+    buildLanguageList(m_languageIds, m_languageNames, m_packPaths);
     m_languageIds.insert(m_languageIds.begin(), kEnglishUs);
     m_languageNames.insert(m_languageNames.begin(), kEnglishName);
     m_packPaths.insert(m_packPaths.begin(), std::string());

@@ -47,20 +47,20 @@ bool isPackFileName(const std::string& fileName);
 // Appends folder + name for every pack-named entry of folder that is not a
 // folder itself, in the order the file system returns them. An empty folder
 // name lists nothing.
-void EnumLanguagePacks(const std::string& folder, std::vector<std::string>& list);
+void enumLanguagePacks(const std::string& folder, std::vector<std::string>& list);
 
 // Loads the library just long enough to read its language id (low 16 bits)
 // and menu name. False when it does not load, lacks an export, was built for
 // another version of the program or carries a malformed resource table.
-bool QueryLanguagePack(const std::string& path, std::uint16_t& langId, std::string& name);
+bool queryLanguagePack(const std::string& path, std::uint16_t& langId, std::string& name);
 
 // Path of the first pack in packFolder() whose id equals the low 16 bits of
 // langId, or "".
-std::string FindLanguagePack(unsigned langId);
+std::string findLanguagePack(unsigned langId);
 
 // Every usable pack of packFolder(), ordered by name in byte order (letter
 // case significant); equal names keep their enumeration order.
-void BuildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>& names,
+void buildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>& names,
                        std::vector<std::string>& paths);
 
 // A table that is safe to read: entries present, every text set, kinds known.
@@ -81,12 +81,12 @@ class LanguagePacks {
     // its pack cannot be found or loaded. A pack that is listed but fails to
     // load leaves the previous language current, so the texts on screen, the
     // texts to come and the checked menu entry stay one language.
-    bool SelectLanguage(unsigned langId);
+    bool selectLanguage(unsigned langId);
     // Releases the loaded pack, then makes the pack at path current. An empty
     // path, or a pack that fails to load, leaves the program's own module current.
-    bool LoadLanguagePack(const std::string& path);
+    bool loadLanguagePack(const std::string& path);
     // Rebuilds the three parallel lists: the built-in English first, then the packs.
-    void RefreshLanguageList();
+    void refreshLanguageList();
 
     void* m_library = nullptr;           // the loaded pack, null for the program's own texts
     std::string m_packPath;              // its path, "" for the program's own texts

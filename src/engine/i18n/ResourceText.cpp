@@ -54,12 +54,12 @@ std::string conversionSignature(const char* text) {
 
 } // namespace plexavo::res
 
-std::string LoadResString(unsigned id, ...) {
+std::string loadResString(unsigned id, ...) {
     using namespace plexavo::res;
     const Module& module = currentModule();
     const char* text = findText(module, Kind::String, 0, static_cast<int>(id));
     if (!text) {
-        WriteLog("**Error Loading Resource String:id=%d", static_cast<int>(id));
+        writeLog("**Error Loading Resource String:id=%d", static_cast<int>(id));
         return {};
     }
     // A language pack whose text asks for other arguments than the program
@@ -67,7 +67,7 @@ std::string LoadResString(unsigned id, ...) {
     if (&module != &defaultModule()) {
         const char* reference = findText(defaultModule(), Kind::String, 0, static_cast<int>(id));
         if (reference && conversionSignature(text) != conversionSignature(reference)) {
-            WriteLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
+            writeLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
             return text;
         }
     }

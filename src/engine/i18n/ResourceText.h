@@ -8,7 +8,7 @@
 
 // The string `id` of the current module formatted printf-style with the
 // remaining arguments. A missing id is logged and yields an empty text.
-std::string LoadResString(unsigned id, ...);
+std::string loadResString(unsigned id, ...);
 
 namespace plexavo::res {
 

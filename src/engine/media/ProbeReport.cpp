@@ -362,8 +362,8 @@ std::string coreStartFailure(const std::string& program, int error) {
     // only the file itself tells missing from broken.
     struct stat st {};
     if (stat(program.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
-        return LoadResString(kStrCoreMissing, program.c_str());
-    return LoadResString(kStrCoreNotStarted, program.c_str(),
+        return loadResString(kStrCoreMissing, program.c_str());
+    return loadResString(kStrCoreNotStarted, program.c_str(),
                          std::strerror(error != 0 ? error : EACCES));
 }
 

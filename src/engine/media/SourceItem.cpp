@@ -102,7 +102,7 @@ bool awaitAnswer(const ChildProcess& child, const ProbeLimits& limits, const std
         if (ready < 0 && errno != EINTR)
             return false;
         if (limits.stop && limits.stop->load()) {
-            WriteLog("The probe of %s was stopped.", file.c_str());
+            writeLog("The probe of %s was stopped.", file.c_str());
             return false;
         }
 
@@ -110,7 +110,7 @@ bool awaitAnswer(const ChildProcess& child, const ProbeLimits& limits, const std
         const auto cpuMs =
             static_cast<std::int64_t>((now.cpuTicks - first.cpuTicks) * 1000 / ticksPerSecond);
         if (cpuMs >= limits.cpuMs) {
-            WriteLog("The encoder core used %lld ms of processor time on %s without an answer; "
+            writeLog("The encoder core used %lld ms of processor time on %s without an answer; "
                      "the probe gives up.",
                      static_cast<long long>(cpuMs), file.c_str());
             return false;
@@ -123,7 +123,7 @@ bool awaitAnswer(const ChildProcess& child, const ProbeLimits& limits, const std
             stalledMs += kSliceMs;
         last = now;
         if (stalledMs >= limits.stallMs) {
-            WriteLog("The encoder core made no progress on %s for %d ms without an answer; "
+            writeLog("The encoder core made no progress on %s for %d ms without an answer; "
                      "the probe gives up.",
                      file.c_str(), stalledMs);
             return false;
@@ -178,7 +178,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
         const int result = parseProbeOutput(file, "");
         report.error = refusal;
         if (!refusal.empty())
-            WriteLog("%s", refusal.c_str());
+            writeLog("%s", refusal.c_str());
         return result;
     }
 
@@ -189,7 +189,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     // A probe writes nothing worth waiting for once its answer is read.
     child.stopPolicy.silenceMs = kProbeStopMs;
     child.stopPolicy.limitMs = kProbeStopMs;
-    WriteLog("%s", child.commandLine.c_str());
+    writeLog("%s", child.commandLine.c_str());
 
     const bool started = child.start() == 0;
     if (started) {
@@ -201,7 +201,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
             } while (n < 0 && errno == EINTR);
         }
     } else {
-        WriteLog("Failed to start the encoder core: %s (%s)", child.arguments[0].c_str(),
+        writeLog("Failed to start the encoder core: %s (%s)", child.arguments[0].c_str(),
                  std::strerror(child.startError()));
     }
     child.terminate();
@@ -243,7 +243,7 @@ int SourceItem::parseProbeOutput(const std::string& file, const char* cText) {
             if (parsed && (total < 0 || total > std::numeric_limits<std::int32_t>::max())) {
                 // A container may claim any length; one the item cannot hold
                 // is no duration at all, rather than a wrapped one.
-                WriteLog("The duration %.*s of %s is out of range; the file is not added.",
+                writeLog("The duration %.*s of %s is out of range; the file is not added.",
                          static_cast<int>(printed.size()), printed.data(), file.c_str());
                 durationSeconds = 0;
                 durationText = "0 (0 s)";

@@ -30,7 +30,7 @@ struct LogInit {
 
 } // namespace
 
-void WriteLog(const char* format, ...) {
+void writeLog(const char* format, ...) {
     auto& lock = logLock();
     lock.lock();
 

@@ -15,7 +15,7 @@ extern char g_logPath[PATH_MAX];
 // without an added line break.
 inline constexpr char kLogFileLineMarker[] = "#FILE_LINE#";
 
-void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void writeLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 namespace plexavo::log {
 
@@ -36,9 +36,9 @@ std::string formatWithoutFloat(const char* format, ...);
 // Floating-point arguments are refused at compile time, as the formatter has
 // no conversion for them.
 template <typename... Args>
-void LogFormatted(const void* /*object*/, const char* format, Args... args) {
+void logFormatted(const void* /*object*/, const char* format, Args... args) {
     static_assert(((!std::is_floating_point_v<Args>)&&...),
-                  "LogFormatted has no floating-point conversions");
+                  "logFormatted has no floating-point conversions");
     const std::string text = plexavo::log::formatWithoutFloat(format, args...);
-    WriteLog("%s", text.c_str());
+    writeLog("%s", text.c_str());
 }

@@ -28,7 +28,7 @@ std::string format(const char* fmt, auto... args) {
 }
 
 std::vector<std::string> withKeepOriginal() {
-    return {LoadResString(kStrKeepOriginal)};
+    return {loadResString(kStrKeepOriginal)};
 }
 
 } // namespace
@@ -83,7 +83,7 @@ std::vector<std::string> sizeListTexts() {
     for (const auto& s : VideoSizes) {
         if (s.width == 640 && s.height == 480)
             texts.push_back(format("%dx%d - %s (%s)", s.width, s.height, s.label,
-                                   LoadResString(kStrRecommended).c_str()));
+                                   loadResString(kStrRecommended).c_str()));
         else
             texts.push_back(format("%dx%d - %s", s.width, s.height, s.label));
     }
@@ -101,7 +101,7 @@ std::vector<std::string> videoBitRateListTexts() {
     auto texts = withKeepOriginal();
     for (int rate : VideoBitRates) {
         if (rate == 768)
-            texts.push_back(format("%d kbps - %s", rate, LoadResString(kStrRecommended).c_str()));
+            texts.push_back(format("%d kbps - %s", rate, loadResString(kStrRecommended).c_str()));
         else
             texts.push_back(format("%d kbps", rate));
     }
@@ -111,7 +111,7 @@ std::vector<std::string> videoBitRateListTexts() {
 std::vector<std::string> channelListTexts() {
     auto texts = withKeepOriginal();
     for (int n : AudioChannels)
-        texts.push_back(LoadResString(n == 1 ? kStrMono : kStrStereo));
+        texts.push_back(loadResString(n == 1 ? kStrMono : kStrStereo));
     return texts;
 }
 
@@ -120,7 +120,7 @@ std::vector<std::string> audioBitRateListTexts() {
     for (const auto& r : AudioBitRates) {
         if (r.kbps == 64)
             texts.push_back(format("%d kbps - %s (%s)", r.kbps, r.label,
-                                   LoadResString(kStrRecommended).c_str()));
+                                   loadResString(kStrRecommended).c_str()));
         else
             texts.push_back(format("%d kbps - %s", r.kbps, r.label));
     }
@@ -139,7 +139,7 @@ std::vector<std::string> volumeListTexts() {
     for (double factor : VolumeFactors) {
         if (factor == 0.0)
             texts.push_back(
-                format("%.0f%% - %s", factor * 100, LoadResString(kStrDisableAudio).c_str()));
+                format("%.0f%% - %s", factor * 100, loadResString(kStrDisableAudio).c_str()));
         else
             texts.push_back(format("%.0f%%", factor * 100));
     }

@@ -119,7 +119,7 @@ Loaded loadFile(const std::string& path) {
             loaded.keys.get(), loaded.text.data(), loaded.text.size(),
             GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS), error.out()))
         return loaded;
-    WriteLog("Settings: %s is damaged (%s); the defaults apply", path.c_str(),
+    writeLog("Settings: %s is damaged (%s); the defaults apply", path.c_str(),
              loaded.complete ? error.message() : "too large");
     loaded.state = State::Damaged;
     loaded.keys = newKeyFile();
@@ -142,7 +142,7 @@ bool takeOldValues(GKeyFile* keys, const std::string& oldPath) {
         return false;
     const auto values = parseOldRegFile(old.text);
     if (values.empty()) {
-        WriteLog("Settings: %s holds no settings of ours; not taken over", oldPath.c_str());
+        writeLog("Settings: %s holds no settings of ours; not taken over", oldPath.c_str());
         return false;
     }
     for (const auto& [key, value] : values)
@@ -214,7 +214,7 @@ int setAside(const std::string& path, const Loaded& loaded) {
         const std::string backup =
             path + ".damaged" + (n ? "." + std::to_string(n) : std::string());
         if (::link(path.c_str(), backup.c_str()) == 0) {
-            WriteLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
+            writeLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
             return 0;
         }
         if (errno == EEXIST)
@@ -231,7 +231,7 @@ int setAside(const std::string& path, const Loaded& loaded) {
         const int error = ok ? 0 : errno;
         ::close(fd);
         if (ok)
-            WriteLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
+            writeLog("Settings: the damaged %s was kept as %s", path.c_str(), backup.c_str());
         return error;
     }
     return EEXIST;
@@ -271,7 +271,7 @@ int save(const std::string& target, GKeyFile* keys, mode_t mode) {
                                                          g_free);
     const int error = replaceFile(target, std::string(data.get(), size), mode);
     if (error)
-        WriteLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(error));
+        writeLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(error));
     return error;
 }
 
@@ -327,7 +327,7 @@ void saveTakenOver(const std::string& path, const std::string& oldPath, GKeyFile
     if (!lock.locked() || readBytes(target).state != State::Missing)
         return;
     if (save(target, keys, 0644) == 0)
-        WriteLog("Settings: the settings of %s were taken over into %s", oldPath.c_str(),
+        writeLog("Settings: the settings of %s were taken over into %s", oldPath.c_str(),
                  target.c_str());
 }
 
@@ -394,19 +394,19 @@ SaveResult SettingsFile::write(const std::string& key, const Value& value) const
     if (const auto* text = std::get_if<std::string>(&value); text && !platform::isValidUtf8(*text))
         return failed(m_path, EILSEQ);
     if (const int error = makeFolders(folderOf(m_path))) {
-        WriteLog("Settings: cannot make %s (%s)", folderOf(m_path).c_str(), std::strerror(error));
+        writeLog("Settings: cannot make %s (%s)", folderOf(m_path).c_str(), std::strerror(error));
         return failed(m_path, error);
     }
     const WriterLock lock(m_path);
     if (!lock.locked()) {
-        WriteLog("Settings: cannot lock %s (%s); \"%s\" not saved", m_path.c_str(),
+        writeLog("Settings: cannot lock %s (%s); \"%s\" not saved", m_path.c_str(),
                  std::strerror(lock.error()), key.c_str());
         return failed(m_path, lock.error());
     }
     const std::string target = writeTarget(m_path);
     Loaded loaded = loadFile(target);
     if (loaded.state == State::Unreadable) {
-        WriteLog("Settings: cannot read %s (%s); \"%s\" not saved", target.c_str(),
+        writeLog("Settings: cannot read %s (%s); \"%s\" not saved", target.c_str(),
                  std::strerror(loaded.error), key.c_str());
         return failed(target, loaded.error);
     }

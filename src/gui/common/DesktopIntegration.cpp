@@ -132,7 +132,7 @@ bool DesktopIntegration::notify(const QString& summary, const QString& body) {
             [this](QDBusPendingCallWatcher* finished) {
                 const QDBusPendingReply<uint> reply = *finished;
                 if (reply.isError()) {
-                    WriteLog("Desktop notification not shown: %s",
+                    writeLog("Desktop notification not shown: %s",
                              reply.error().message().toUtf8().constData());
                 } else {
                     m_notificationId = reply.value();

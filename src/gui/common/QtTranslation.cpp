@@ -63,7 +63,7 @@ bool QtTranslation::followCurrentModule() {
             // "zh_CN" falls back to "zh" and so on, as Qt's loader does.
             if (!next->load(QLocale(locale), QStringLiteral("qtbase"), QStringLiteral("_"),
                             folder)) {
-                WriteLog("Qt has no translation for %s in %s: its buttons stay English",
+                writeLog("Qt has no translation for %s in %s: its buttons stay English",
                          locale.toUtf8().constData(), folder.toUtf8().constData());
                 next.reset();
             }

@@ -15,14 +15,14 @@ QString str(unsigned id, ...) {
     const res::Module& module = res::currentModule();
     const char* format = res::findText(module, Kind::String, 0, static_cast<int>(id));
     if (!format)
-        return QString::fromStdString(LoadResString(id)); // logs the missing id, yields ""
-    // As in LoadResString: a pack text asking for other arguments than the
+        return QString::fromStdString(loadResString(id)); // logs the missing id, yields ""
+    // As in loadResString: a pack text asking for other arguments than the
     // caller passes would read garbage, so it is shown unformatted.
     if (&module != &res::defaultModule()) {
         const char* reference =
             res::findText(res::defaultModule(), Kind::String, 0, static_cast<int>(id));
         if (reference && res::conversionSignature(format) != res::conversionSignature(reference)) {
-            WriteLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
+            writeLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
             return QString::fromUtf8(format);
         }
     }

@@ -7,7 +7,7 @@
 
 namespace plexavo::ui {
 
-// String-table text `id`, printf-formatted like LoadResString (missing: empty).
+// String-table text `id`, printf-formatted like loadResString (missing: empty).
 QString str(unsigned id, ...);
 // A dialog's caption (control 0) or a control's text; missing: empty.
 QString dialogText(int dialog, int control);

@@ -15,7 +15,7 @@ bool reportUnsavedSetting(QWidget* parent, const settings::SaveResult& result) {
     if (result.ok)
         return false;
     const std::string reason = result.reason();
-    WriteLog("Settings: not saved in %s (%s)", result.file.c_str(), reason.c_str());
+    writeLog("Settings: not saved in %s (%s)", result.file.c_str(), reason.c_str());
     if (g_reported)
         return false;
     g_reported = true;

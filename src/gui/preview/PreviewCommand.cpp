@@ -53,7 +53,7 @@ bool runPreview(QWidget* parent, SourceItem& item) {
 }
 
 std::string partText(const SourceItem& item) {
-    return FormatSeconds(item.startSeconds) + "-" + FormatSeconds(item.endSeconds);
+    return formatSeconds(item.startSeconds) + "-" + formatSeconds(item.endSeconds);
 }
 
 } // namespace plexavo::preview

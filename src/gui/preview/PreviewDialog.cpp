@@ -38,7 +38,7 @@ constexpr unsigned kCannotPlayString = 62060;  // "This file can't be played her
 constexpr unsigned kNothingReadString = 62070; // the reason when GStreamer gave none
 
 QString timeText(std::int64_t seconds) {
-    return QString::fromStdString(FormatSeconds(static_cast<std::uint32_t>(seconds)));
+    return QString::fromStdString(formatSeconds(static_cast<std::uint32_t>(seconds)));
 }
 
 QString labelText(int control) {
@@ -340,7 +340,7 @@ void PreviewDialog::openMedia() {
         const std::string why = m_openCheck();
         QGuiApplication::restoreOverrideCursor();
         if (!why.empty()) {
-            LogFormatted(this, "*** %s cannot be read any more: %s\r\n", m_filePath.c_str(),
+            logFormatted(this, "*** %s cannot be read any more: %s\r\n", m_filePath.c_str(),
                          why.c_str());
             showPlaybackError(why);
             return;
@@ -358,7 +358,7 @@ bool PreviewDialog::openPlayer() {
     std::string failure;
     m_player = player::Player::create(&failure);
     if (!m_player) {
-        LogFormatted(this, "Failed to initialize GStreamer!  %s\r\n", failure.c_str());
+        logFormatted(this, "Failed to initialize GStreamer!  %s\r\n", failure.c_str());
         showPlaybackError({});
         return false;
     }
@@ -377,10 +377,10 @@ bool PreviewDialog::openPlayer() {
     QGuiApplication::restoreOverrideCursor();
     if (opened)
         return true;
-    LogFormatted(this, "*** GStreamer could not open %s!\r\n", m_filePath.c_str());
+    logFormatted(this, "*** GStreamer could not open %s!\r\n", m_filePath.c_str());
     const std::string why = m_player->errorDetails();
     if (!why.empty())
-        LogFormatted(this, "    %s\r\n", why.c_str());
+        logFormatted(this, "    %s\r\n", why.c_str());
     showPlaybackError(m_player->errorMessage());
     return false;
 }
@@ -391,7 +391,7 @@ void PreviewDialog::showOpenedFile() {
     if (!m_audioOnly) {
         m_surface->setGeometry(m_videoArea->rect());
         if (m_surface->width() <= 0 || m_surface->height() <= 0)
-            LogFormatted(this, "The video area has no room for the picture!\r\n");
+            logFormatted(this, "The video area has no room for the picture!\r\n");
         m_surface->setPlayer(m_player.get());
         m_surface->show();
         m_surface->raise();
@@ -423,7 +423,7 @@ void PreviewDialog::track() {
     if (ending == player::Player::Ending::Error) {
         const std::string why = m_player->errorDetails();
         if (!why.empty())
-            LogFormatted(this, "    %s\r\n", why.c_str());
+            logFormatted(this, "    %s\r\n", why.c_str());
         showPlaybackError(m_player->errorMessage());
     }
     if (ending != player::Player::Ending::None) {
@@ -470,7 +470,7 @@ void PreviewDialog::playAction() {
             m_playState = kRunning;
             m_errorLine->hide(); // a new try; a failure again says so again
         } else {
-            LogFormatted(this, "\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted(this, "\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, false);
@@ -489,10 +489,10 @@ void PreviewDialog::pauseToggle() {
     }
     if (m_playState == kRunning && m_player && m_playable) {
         if (m_player->pause()) {
-            LogFormatted(this, "*** Media is PAUSED.\r\n");
+            logFormatted(this, "*** Media is PAUSED.\r\n");
             m_playState = kPaused;
         } else {
-            LogFormatted(this, "\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted(this, "\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, true);
@@ -506,7 +506,7 @@ void PreviewDialog::stopAction() {
         if (m_player->stop())
             m_playState = kStopped;
         else
-            LogFormatted(this, "\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted(this, "\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
     }
     enable(kPlay, true);
     enable(kStop, false);

@@ -58,7 +58,7 @@ Application* Application::instance() {
     return g_app;
 }
 
-bool Application::InitInstance(const std::vector<std::string>& files) {
+bool Application::initInstance(const std::vector<std::string>& files) {
     QCoreApplication::setApplicationName(QStringLiteral("Plexavo"));
     QCoreApplication::setOrganizationName(QStringLiteral("Vantrel"));
     // The desktop entry's name: on Wayland the window's app id, by which the
@@ -92,8 +92,8 @@ bool Application::InitInstance(const std::vector<std::string>& files) {
 
     m_frame = std::make_unique<MainWindow>();
     m_languages.attach(m_frame.get());
-    m_frame->RebuildMenus(false);
-    m_frame->UpdateTitle();
+    m_frame->rebuildMenus(false);
+    m_frame->updateTitle();
     m_frame->show();
     reportWhenShown();
 
@@ -113,11 +113,11 @@ bool Application::InitInstance(const std::vector<std::string>& files) {
 
 void Application::onExitSignal(int signal) {
     if (m_exitCode) {
-        WriteLog("Signal %d while closing: the stop already asked for goes on", signal);
+        writeLog("Signal %d while closing: the stop already asked for goes on", signal);
         return;
     }
     m_exitCode = 128 + signal;
-    WriteLog("Signal %d: stopping the work as Cancel All does, then closing", signal);
+    writeLog("Signal %d: stopping the work as Cancel All does, then closing", signal);
     // Nobody is there to answer: a question shown now would keep the
     // program alive, so none is shown from here on. A box already up ends
     // with the event loops when the program leaves.
@@ -153,7 +153,7 @@ void Application::exitWhenIdle() {
     if (workStillRunning())
         return;
     m_exitPoll.stop();
-    WriteLog("Closing on signal: exit status %d", m_exitCode);
+    writeLog("Closing on signal: exit status %d", m_exitCode);
     // Ends every event loop, the modal ones too, so no window holds the exit up.
     QCoreApplication::exit(m_exitCode);
 }

@@ -37,7 +37,7 @@ class Application : public QObject {
     // Names the application, reads the stored values, creates and shows the
     // main frame; the given files (bytes, as the command line had them) then
     // go through the detection pass.
-    bool InitInstance(const std::vector<std::string>& files = {});
+    bool initInstance(const std::vector<std::string>& files = {});
 
     // Starts the media framework (step before the language and the window);
     // tests replace it to see the failure path. Returns false on failure.

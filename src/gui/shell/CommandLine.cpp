@@ -311,7 +311,7 @@ int runFrontEnd(const std::vector<std::string>& args) {
             // The head once, then each file with the reason the JSON document
             // gives on the line under it.
             if (failures++ == 0)
-                std::printf("%s\n", LoadResString(kStrFailedHead).c_str());
+                std::printf("%s\n", loadResString(kStrFailedHead).c_str());
             std::printf("  %s\n    %s\n", oneLine(file).c_str(),
                         oneLine(probeFailureReason(item.report)).c_str());
             std::fflush(stdout);

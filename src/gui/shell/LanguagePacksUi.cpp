@@ -34,7 +34,7 @@ LanguageSwitch::~LanguageSwitch() {
 void LanguageSwitch::applyStoredLanguage() {
     // Nothing when the value is missing or not a number.
     if (const auto stored = settings::readLanguage())
-        m_packs.SelectLanguage(static_cast<unsigned>(*stored));
+        m_packs.selectLanguage(static_cast<unsigned>(*stored));
     m_qtTexts.followCurrentModule();
 }
 
@@ -43,11 +43,11 @@ void LanguageSwitch::attach(MainWindow* frame) {
     frame->fillLanguageMenu = [this](QMenu* menu) { fillMenu(menu); };
     // Every entry, the second one too, selects the pack it names: a pack
     // whose name sorts before Chinese must not send its users to Chinese.
-    frame->onLanguageCommand = [this](int id) { OnLanguage(id); };
+    frame->onLanguageCommand = [this](int id) { onLanguage(id); };
 }
 
 void LanguageSwitch::fillMenu(QMenu* menu) {
-    m_packs.RefreshLanguageList();
+    m_packs.refreshLanguageList();
     menu->clear();
     for (std::size_t i = 0; i < m_packs.m_languageIds.size(); ++i) {
         const int id = lang::kFirstLanguageCommand + static_cast<int>(i);
@@ -74,13 +74,13 @@ void LanguageSwitch::rebuildWindow() {
     m_qtTexts.followCurrentModule();
     if (!m_frame)
         return;
-    m_frame->RebuildMenus(true);
-    m_frame->UpdateTitle();
-    m_frame->RecreateView(); // re-texts the toolbar too
+    m_frame->rebuildMenus(true);
+    m_frame->updateTitle();
+    m_frame->recreateView(); // re-texts the toolbar too
     emit switched();
 }
 
-void LanguageSwitch::OnLanguage(int id) {
+void LanguageSwitch::onLanguage(int id) {
     const int index = id - lang::kFirstLanguageCommand;
     if (index < 0 || index >= static_cast<int>(m_packs.m_languageIds.size()))
         return;
@@ -88,7 +88,7 @@ void LanguageSwitch::OnLanguage(int id) {
     if (langId == m_packs.m_currentLanguage)
         return;
     const res::Module* before = &res::currentModule();
-    if (!m_packs.SelectLanguage(langId)) {
+    if (!m_packs.selectLanguage(langId)) {
         // A pack that broke after the menu was built: the previous language
         // stays, unless it could not be taken back either; then the window
         // follows the texts that are current.

@@ -42,7 +42,7 @@ class LanguageSwitch : public QObject {
 
     // Commands 32750..32769: the entry's language, when it is not current
     // and its pack loads; the translation notice after any entry but English.
-    void OnLanguage(int id);
+    void onLanguage(int id);
 
   signals:
     // The window has been rebuilt in the current language.

@@ -79,16 +79,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
         else
             m_toolBar->addAction(ensureAction(id));
     }
-    m_toolBar->SetImageLists(ToolBar::kImageSize,
+    m_toolBar->setImageLists(ToolBar::kImageSize,
                              QStringList(std::begin(kToolbarIcons), std::end(kToolbarIcons)));
-    SetToolbarTexts(true);
+    setToolbarTexts(true);
 
     createStatusBar();
     auto* view = new ConversionView;
-    view->OnInitialUpdate();
+    view->onInitialUpdate();
     attachView(view);
-    RebuildMenus(false);
-    UpdateTitle();
+    rebuildMenus(false);
+    updateTitle();
     centreOnScreen();
     qApp->installEventFilter(this);
 }
@@ -109,15 +109,15 @@ void MainWindow::centreOnScreen() {
     move(area.x() + (area.width() - kWidth) / 2, area.y() + (area.height() - kHeight) / 2);
 }
 
-void MainWindow::UpdateTitle() {
+void MainWindow::updateTitle() {
     setWindowTitle(ui::productName());
 }
 
-void MainWindow::SetToolbarTexts(bool resize) {
+void MainWindow::setToolbarTexts(bool resize) {
     QStringList texts;
     for (unsigned id : kToolbarTexts)
         texts.append(id ? ui::str(id) : QString());
-    m_toolBar->SetButtonTexts(texts, resize);
+    m_toolBar->setButtonTexts(texts, resize);
     m_toolBar->setWindowTitle(ui::str(61929));
     m_toolBar->setAccessibleName(ui::str(61929));
 }
@@ -196,16 +196,16 @@ void MainWindow::attachView(ConversionView* view) {
     updateCommandUi();
 }
 
-ConversionView* MainWindow::RecreateView() {
+ConversionView* MainWindow::recreateView() {
     ConversionView* old = m_view;
     auto* fresh = new ConversionView;
-    fresh->OnInitialUpdate();
+    fresh->onInitialUpdate();
     if (configureView)
         configureView(fresh);
     if (old)
         fresh->copyStateFrom(*old);
     attachView(fresh); // deletes the old central widget
-    SetToolbarTexts(false);
+    setToolbarTexts(false);
     return fresh;
 }
 

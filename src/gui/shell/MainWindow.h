@@ -50,22 +50,22 @@ class MainWindow : public QMainWindow {
     // Builds the menu bar from the current module's menu (trimmed to the
     // commands this program offers), re-texting the kept actions. The one
     // path for the first build and for a language switch.
-    void RebuildMenus(bool reload);
-    void UpdateTitle();
+    void rebuildMenus(bool reload);
+    void updateTitle();
     // The toolbar's button texts from the current module.
-    void SetToolbarTexts(bool resize);
+    void setToolbarTexts(bool resize);
     // A new view from the current module with the old one's state.
-    ConversionView* RecreateView();
+    ConversionView* recreateView();
 
     // Runs a command as its menu entry would.
     void onCommand(int id);
     // Enables each command by its rule.
     void updateCommandUi();
 
-    void OnHelpContents();
+    void onHelpContents();
     // The help document; empty: the one shipped with the program.
     std::string helpDocumentPath;
-    void OnAppAbout();
+    void onAppAbout();
 
     // Asks the exit question; true when the user agreed to close.
     bool confirmExit();

@@ -92,7 +92,7 @@ QAction* MainWindow::ensureAction(int id) {
     return action;
 }
 
-void MainWindow::RebuildMenus(bool /*reload*/) {
+void MainWindow::rebuildMenus(bool /*reload*/) {
     // Old popups go; the actions stay, so the toolbar and every shortcut keep
     // working through a language switch.
     menuBar()->clear();
@@ -162,43 +162,43 @@ void MainWindow::onCommand(int id) {
         return; // a shortcut may arrive while the rule says no
     switch (id) {
     case cmd::kAdd:
-        m_view->OnAdd();
+        m_view->onAdd();
         break;
     case cmd::kRemove:
-        m_view->OnRemove();
+        m_view->onRemove();
         break;
     case cmd::kRemoveAll:
-        m_view->OnRemoveAll();
+        m_view->onRemoveAll();
         break;
     case cmd::kMoveUp:
-        m_view->OnMoveUp();
+        m_view->onMoveUp();
         break;
     case cmd::kMoveDown:
-        m_view->OnMoveDown();
+        m_view->onMoveDown();
         break;
     case cmd::kPreview:
-        m_view->OnPreview();
+        m_view->onPreview();
         break;
     case cmd::kConvert:
-        m_view->OnConvert();
+        m_view->onConvert();
         break;
     case cmd::kToolTips:
-        m_view->OnToolTips();
+        m_view->onToolTips();
         break;
     case cmd::kDownloadRuntime:
     case cmd::kDownloadPlugins:
     case cmd::kDownloadOgg:
-        m_view->OnDownload(id);
+        m_view->onDownload(id);
         break;
     case cmd::kDownloadReal:
     case cmd::kDownloadQuickTime:
         HyperLink::openInBrowser(this, desktop::downloadPageUrl(desktop::downloadAnchor(id)));
         break;
     case cmd::kHelpContents:
-        OnHelpContents();
+        onHelpContents();
         break;
     case cmd::kAbout:
-        OnAppAbout();
+        onAppAbout();
         break;
     case cmd::kExit:
         close();
@@ -211,7 +211,7 @@ void MainWindow::onCommand(int id) {
     }
 }
 
-void MainWindow::OnHelpContents() {
+void MainWindow::onHelpContents() {
     const std::string path = helpDocumentPath.empty() ? desktop::helpFilePath() : helpDocumentPath;
     if (!QFileInfo::exists(QString::fromStdString(path))) {
         // xdg-open would fail on it without a word to the user.
@@ -223,7 +223,7 @@ void MainWindow::OnHelpContents() {
         MessageBox::show(this, ui::str(61923), QMessageBox::NoIcon);
 }
 
-void MainWindow::OnAppAbout() {
+void MainWindow::onAppAbout() {
     AboutDialog dialog(this);
     dialog.exec();
 }

@@ -60,7 +60,7 @@ void ConversionView::readOutputPath() {
     m_outputPath = QString::fromStdString(settings::readOutputPath());
 }
 
-void ConversionView::OnInitialUpdate() {
+void ConversionView::onInitialUpdate() {
     // Asked once the window is up: it means starting the media framework.
     m_mediaTip->setVisible(false);
     QTimer::singleShot(0, this, [this] { m_mediaTip->setVisible(!mediaFrameworkReady()); });
@@ -91,7 +91,7 @@ void ConversionView::openTipsWhenFree() {
         QTimer::singleShot(kTipsRetryMs, this, [this] { openTipsWhenFree(); });
         return;
     }
-    OnToolTips();
+    onToolTips();
 }
 
 // ---- ISourceList -------------------------------------------------------------
@@ -154,8 +154,8 @@ void ConversionView::refreshRow(int row) {
         rowWidget->setText(1, QString::fromStdString(item->outputFileName()));
         // The part that will be converted, which after a preview may be less
         // than the whole file.
-        rowWidget->setText(2, QString::fromStdString(FormatSeconds(item->startSeconds) + "-" +
-                                                     FormatSeconds(item->endSeconds)));
+        rowWidget->setText(2, QString::fromStdString(formatSeconds(item->startSeconds) + "-" +
+                                                     formatSeconds(item->endSeconds)));
         const int status = item->status;
         const unsigned id = status >= kStatusWaiting && status <= kStatusError
                                 ? kStatusStringIds[status]
@@ -250,7 +250,7 @@ void ConversionView::copyStateFrom(ConversionView& old) {
         const SourceItem* item = itemAt(tag);
         insertRow(item ? item->displayName() : old.cellText(row, 0).toStdString(), tag);
         refreshRow(row);
-        LogFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
+        logFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
     }
     m_list->clearSelection();
     for (int row : selected)

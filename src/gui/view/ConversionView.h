@@ -93,7 +93,7 @@ class ConversionView : public QWidget, public ISourceList {
 
     // Fills the lists, sets the defaults, shows or hides the media tip and,
     // unless the tips were hidden before, opens the help window a second later.
-    void OnInitialUpdate();
+    void onInitialUpdate();
 
     // ISourceList: each runs on the user-interface thread, whoever calls it.
     int rowCount() override;
@@ -108,17 +108,17 @@ class ConversionView : public QWidget, public ISourceList {
 
     // Commands (ids in cmd::).
     bool isCommandEnabled(int id) const;
-    void OnAdd();
-    void OnRemove();
-    void OnRemoveAll();
-    void OnMoveUp();
-    void OnMoveDown();
-    void OnPreview();
-    void OnConvert();
-    void OnToolTips();
-    void OnBrowse();
-    void OnGo();
-    void OnDownload(int id);
+    void onAdd();
+    void onRemove();
+    void onRemoveAll();
+    void onMoveUp();
+    void onMoveDown();
+    void onPreview();
+    void onConvert();
+    void onToolTips();
+    void onBrowse();
+    void onGo();
+    void onDownload(int id);
 
     // Paths from a drop or the command line: folders are expanded, the rest
     // goes through the detection pass in order. The byte form carries names

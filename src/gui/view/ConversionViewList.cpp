@@ -82,7 +82,7 @@ void ConversionView::selectOnly(int row) {
 
 // ---- Add and drop --------------------------------------------------------------
 
-void ConversionView::OnAdd() {
+void ConversionView::onAdd() {
     QStringList files;
     bool confirmed = false;
     if (chooseSourceFiles) {
@@ -157,7 +157,7 @@ void ConversionView::dropEvent(QDropEvent* event) {
 
 // ---- Remove --------------------------------------------------------------------
 
-void ConversionView::OnRemove() {
+void ConversionView::onRemove() {
     const QList<int> selected = selectedRows();
     if (!selected.isEmpty()) {
         const int anchor = selected.first();
@@ -184,7 +184,7 @@ void ConversionView::OnRemove() {
     refreshInfo();
 }
 
-void ConversionView::OnRemoveAll() {
+void ConversionView::onRemoveAll() {
     {
         const QSignalBlocker block(m_list);
         m_list->clear();
@@ -197,7 +197,7 @@ void ConversionView::OnRemoveAll() {
 
 // ---- Move ----------------------------------------------------------------------
 
-void ConversionView::OnMoveUp() {
+void ConversionView::onMoveUp() {
     if (m_list->selectedItems().isEmpty())
         return;
     const int rows = m_list->topLevelItemCount();
@@ -207,7 +207,7 @@ void ConversionView::OnMoveUp() {
     refreshInfo();
 }
 
-void ConversionView::OnMoveDown() {
+void ConversionView::onMoveDown() {
     if (m_list->selectedItems().isEmpty())
         return;
     for (int a = m_list->topLevelItemCount() - 1; a >= 1; --a) {
@@ -251,7 +251,7 @@ void ConversionView::swapRows(int a, int b) {
 
 // ---- Preview and Convert -------------------------------------------------------
 
-void ConversionView::OnPreview() {
+void ConversionView::onPreview() {
     const QList<int> selected = selectedRows();
     if (selected.isEmpty() || !runPreview)
         return;
@@ -259,11 +259,11 @@ void ConversionView::OnPreview() {
     SourceItem* item = itemAt(rowTag(row));
     if (item && runPreview(*item))
         setItemText(row, 2,
-                    QString::fromStdString(FormatSeconds(item->startSeconds) + "-" +
-                                           FormatSeconds(item->endSeconds)));
+                    QString::fromStdString(formatSeconds(item->startSeconds) + "-" +
+                                           formatSeconds(item->endSeconds)));
 }
 
-void ConversionView::OnConvert() {
+void ConversionView::onConvert() {
     // A broken limit is reported, and no batch starts: every file of it
     // would fail on a path the system cannot open.
     if (!captureSettings())

@@ -369,8 +369,8 @@ QGroupBox* ConversionView::buildPathGroup(QList<QLabel*>& firstColumn) {
     pathRow->addWidget(m_outputPathEdit, 1);
     pathRow->addWidget(m_browse);
     pathRow->addWidget(m_go);
-    connect(m_browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
-    connect(m_go, &QPushButton::clicked, this, [this] { OnGo(); });
+    connect(m_browse, &QPushButton::clicked, this, [this] { onBrowse(); });
+    connect(m_go, &QPushButton::clicked, this, [this] { onGo(); });
     return path;
 }
 
@@ -383,7 +383,7 @@ QHBoxLayout* ConversionView::buildHelpRow() {
     m_hideToolTipsBox->setAccessibleName(m_hideToolTipsBox->text());
     // Any change of state the user makes, a screen reader's toggle action
     // included; the view's own changes are made with the signals blocked.
-    connect(m_hideToolTipsBox, &QCheckBox::toggled, this, [this] { OnToolTips(); });
+    connect(m_hideToolTipsBox, &QCheckBox::toggled, this, [this] { onToolTips(); });
     m_mediaTip = new QLabel(formText(ctl::kMediaTip));
     m_mediaTip->setObjectName(controlName(ctl::kMediaTip));
     m_mediaTip->setAlignment(Qt::AlignCenter);
@@ -511,7 +511,7 @@ void ConversionView::showBoundValues() {
 
 // ---- Output folder -------------------------------------------------------------
 
-void ConversionView::OnBrowse() {
+void ConversionView::onBrowse() {
     const QString chosen =
         chooseOutputFolder ? chooseOutputFolder(m_outputPath)
                            : QFileDialog::getExistingDirectory(this, ui::str(61242), m_outputPath);
@@ -523,7 +523,7 @@ void ConversionView::OnBrowse() {
     reportUnsavedSetting(window(), settings::writeOutputPath(m_outputPath.toStdString()));
 }
 
-void ConversionView::OnGo() {
+void ConversionView::onGo() {
     if (!QFileInfo(m_outputPath).isDir()) {
         // A file manager asked for a missing folder shows nothing at all.
         MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
@@ -534,7 +534,7 @@ void ConversionView::OnGo() {
         MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
 }
 
-void ConversionView::OnDownload(int id) {
+void ConversionView::onDownload(int id) {
     // Said when no browser opens it, as the About box's link says it.
     if (const char* anchor = desktop::downloadAnchor(id))
         HyperLink::openInBrowser(window(), desktop::downloadPageUrl(anchor));
@@ -542,7 +542,7 @@ void ConversionView::OnDownload(int id) {
 
 // ---- The help window -------------------------------------------------------------
 
-void ConversionView::OnToolTips() {
+void ConversionView::onToolTips() {
     m_hideToolTips = !m_hideToolTips;
     emit toolTipsShown(!m_hideToolTips);
     showBoundValues();

@@ -50,7 +50,7 @@ class HyperLinkAccessible : public QAccessibleWidget {
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString& name) override {
         if (name == pressAction())
-            link()->OpenTarget();
+            link()->openTarget();
     }
     QStringList keyBindingsForAction(const QString& name) const override {
         return name == pressAction() ? QStringList{QStringLiteral("Space")} : QStringList{};
@@ -89,7 +89,7 @@ void HyperLink::setUp() {
     fitToText();
 }
 
-void HyperLink::SetTarget(const QString& target) {
+void HyperLink::setTarget(const QString& target) {
     m_target = target;
     if (text().isEmpty())
         setText(target);
@@ -130,7 +130,7 @@ bool HyperLink::openInBrowser(QWidget* parent, const std::string& address) {
     return false;
 }
 
-void HyperLink::OpenTarget() {
+void HyperLink::openTarget() {
     if (!openInBrowser(window(), m_target.toStdString()))
         return;
     m_opened = true;
@@ -193,13 +193,13 @@ void HyperLink::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
     // Dragging off the link before letting go cancels, as with any button.
     if (m_armed && rect().contains(event->position().toPoint()))
-        OpenTarget();
+        openTarget();
 }
 
 void HyperLink::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
         event->accept();
-        OpenTarget();
+        openTarget();
         return;
     }
     QLabel::keyPressEvent(event);

@@ -9,7 +9,7 @@
 // Usage (About box):
 //   auto* link = new HyperLink(ui::dialogText(100, 1032), dialog);
 //   link->setObjectName("ctl1032");
-//   link->SetTarget(QString::fromStdString(desktop::homePageUrl()));
+//   link->setTarget(QString::fromStdString(desktop::homePageUrl()));
 #pragma once
 
 #include "engine/desktop/OpenAddress.h"
@@ -30,11 +30,11 @@ class HyperLink : public QLabel {
     explicit HyperLink(const QString& text = QString(), QWidget* parent = nullptr);
     ~HyperLink() override;
 
-    void SetTarget(const QString& target);
+    void setTarget(const QString& target);
     QString target() const { return m_target; }
 
     // Opens the target; derived links may open it differently.
-    virtual void OpenTarget();
+    virtual void openTarget();
 
     bool isOpened() const { return m_opened; }
     // The colour the text is drawn in now.

@@ -61,7 +61,7 @@ PercentProgressBar::PercentProgressBar(QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void PercentProgressBar::SetRange(int lower, int upper) {
+void PercentProgressBar::setRange(int lower, int upper) {
     m_lower = lower;
     m_upper = upper;
 }
@@ -82,7 +82,7 @@ QString PercentProgressBar::text() const {
     return QStringLiteral("%1%").arg(static_cast<int>(std::trunc(fraction() * 100.0)));
 }
 
-int PercentProgressBar::SetPos(int pos) {
+int PercentProgressBar::setPos(int pos) {
     const int old = m_value;
     m_value = pos;
     const int w = barWidth();

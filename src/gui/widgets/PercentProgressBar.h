@@ -17,10 +17,10 @@ class PercentProgressBar : public QWidget {
     explicit PercentProgressBar(QWidget* parent = nullptr);
 
     // Stores both ends; no redraw, no check (a position set afterwards redraws).
-    void SetRange(int lower, int upper);
+    void setRange(int lower, int upper);
     // Returns the previous position. Redraws at once when the bar's pixel
     // width changes, and only then.
-    int SetPos(int pos);
+    int setPos(int pos);
 
     int pos() const { return m_value; }
     int lower() const { return m_lower; }

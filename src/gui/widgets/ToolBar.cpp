@@ -119,7 +119,7 @@ QIcon ToolBar::themeIcon(const QString& name, bool* fromTheme) {
     return found ? icon : drawnIcon(name);
 }
 
-bool ToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
+bool ToolBar::setImageLists(int imageSize, const QStringList& iconNames) {
     setIconSize(QSize(imageSize, imageSize));
     bool allFound = true;
     int next = 0;
@@ -133,7 +133,7 @@ bool ToolBar::SetImageLists(int imageSize, const QStringList& iconNames) {
     return allFound;
 }
 
-void ToolBar::SetButtonTexts(const QStringList& texts, bool resize) {
+void ToolBar::setButtonTexts(const QStringList& texts, bool resize) {
     if (resize)
         setIconSize(QSize(kImageSize, kImageSize));
     const QList<QAction*> buttons = actions();

@@ -24,12 +24,12 @@ class ToolBar : public QToolBar {
     // Gives the buttons (the non-separator actions, in order) their images
     // by freedesktop icon name. False when a name had to be drawn here
     // because no theme has it; every button has an image either way.
-    bool SetImageLists(int imageSize, const QStringList& iconNames);
+    bool setImageLists(int imageSize, const QStringList& iconNames);
 
     // Sets the button texts, slot by slot (separators take their empty
     // slot), and gives every button one size: the widest label's, at least
     // kButtonSize square. With resize the images get their size again.
-    void SetButtonTexts(const QStringList& texts, bool resize);
+    void setButtonTexts(const QStringList& texts, bool resize);
 
     // Makes the desktop's icon themes reachable, with Adwaita as the fallback.
     static void prepareIconThemes();

@@ -53,7 +53,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     m_link = new HyperLink(ui::dialogText(kDialogId, kLink));
     m_link->setObjectName(controlName(kLink));
     m_link->setAccessibleName(ui::dialogText(kDialogId, kLink));
-    m_link->SetTarget(QString::fromStdString(desktop::homePageUrl()));
+    m_link->setTarget(QString::fromStdString(desktop::homePageUrl()));
 
     auto* buttons = new QDialogButtonBox;
     auto* ok = buttons->addButton(ui::dialogText(kDialogId, 1), QDialogButtonBox::AcceptRole);

@@ -83,8 +83,8 @@ BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
 
     makeControls();
     layOut();
-    m_overall->SetRange(0, 100);
-    m_current->SetRange(0, 100);
+    m_overall->setRange(0, 100);
+    m_current->setRange(0, 100);
     retranslate();
     // The window keeps the proportions of its dialog template.
     const DialogUnits du(font());
@@ -246,8 +246,8 @@ void BatchWindow::onTimer() {
     if (!m_driver.cancelRequested() || m_driver.completed()) {
         // Before the first row the job still holds the previous batch's value.
         const int cur = index < 0 ? 0 : std::min(m_job.percent.load(), 100);
-        m_current->SetPos(cur);
-        m_overall->SetPos(BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
+        m_current->setPos(cur);
+        m_overall->setPos(BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
         if (index >= 0) {
             m_estimate.update(static_cast<std::uint64_t>(m_clock.elapsed()), index, cur);
             emit overallProgress(m_overall->pos(), m_driver.itemCount() - m_driver.rowsEnded());

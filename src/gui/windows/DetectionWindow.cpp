@@ -129,7 +129,7 @@ void DetectionWindow::onTimer() {
 }
 
 void DetectionWindow::work() {
-    WriteLog("------Start load source files(%d)...------", static_cast<int>(m_paths.size()));
+    writeLog("------Start load source files(%d)...------", static_cast<int>(m_paths.size()));
     ConversionSettings settings;
     runOnUiThread(this, [&] { settings = m_list.settings(); });
     const std::string extension = TargetExtensions[static_cast<std::size_t>(
@@ -154,7 +154,7 @@ void DetectionWindow::showFirstRunning() {
     const std::size_t first = *m_running.begin();
     const int count = static_cast<int>(m_paths.size());
     m_statusText =
-        LoadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
+        loadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
     // The bar only moves on, and is set before the file is probed.
     m_progress = std::max(m_progress.load(), static_cast<int>(100 * (first + 1) / count));
 }
@@ -168,10 +168,10 @@ ProbeResult DetectionWindow::probeFile(std::size_t i) {
         m_running.insert(i);
         showFirstRunning();
     }
-    WriteLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
+    writeLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
     ProbeResult result;
     if (nameLostInConversion(path)) {
-        WriteLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1, count);
+        writeLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1, count);
         result.verdict = kUnreadable;
     } else {
         result.item = std::make_unique<SourceItem>();
@@ -209,7 +209,7 @@ void DetectionWindow::addRow(std::size_t i, ProbeResult& result, const std::stri
         const int inserted = m_list.insertRow(name, index);
         m_list.refreshRow(inserted);
     });
-    WriteLog("Set FileAudioFormat array index(%d) to listtime(%d).", index, row);
+    writeLog("Set FileAudioFormat array index(%d) to listtime(%d).", index, row);
 }
 
 void DetectionWindow::onWorkerEnded() {

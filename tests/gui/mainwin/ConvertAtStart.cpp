@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Application app;
-    if (!app.InitInstance(parsed.files))
+    if (!app.initInstance(parsed.files))
         return 1;
 
     QTimer convertOnce;

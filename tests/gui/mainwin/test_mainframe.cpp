@@ -358,7 +358,7 @@ class TestMainFrame : public QObject {
         // window is up when the tips' second has passed.
         settings::SettingsFile().write(settings::kHiddenToolTips, false);
         Application app;
-        QVERIFY(app.InitInstance({std::string("/m/clip.mp4")}));
+        QVERIFY(app.initInstance({std::string("/m/clip.mp4")}));
         settings::writeToolTipsHidden();
         ConversionView* view = app.mainFrame()->view();
         QElapsedTimer clock;
@@ -390,7 +390,7 @@ class TestMainFrame : public QObject {
 
     void theLogOffQuestionIsTheExitQuestion() {
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         auto* session = qApp->findChild<QSessionManager*>();
         QVERIFY(session);
         const auto realMayAsk = Application::mayAskAtLogOff;
@@ -489,7 +489,7 @@ class TestMainFrame : public QObject {
         ConversionView* old = m_frame->view();
         int configured = 0;
         m_frame->configureView = [&](ConversionView*) { ++configured; };
-        ConversionView* fresh = m_frame->RecreateView();
+        ConversionView* fresh = m_frame->recreateView();
         QVERIFY(fresh != old);
         QCOMPARE(m_frame->view(), fresh);
         QCOMPARE(configured, 1);
@@ -497,7 +497,7 @@ class TestMainFrame : public QObject {
         QCOMPARE(fresh->selectedRows(), QList<int>{2});
         QVERIFY(m_frame->action(32808)->isEnabled());
         QCOMPARE(m_frame->toolBar()->actions()[0]->iconText(), QStringLiteral("Add"));
-        m_frame->RebuildMenus(true);
+        m_frame->rebuildMenus(true);
         QCOMPARE(m_frame->popups().size(), 7);
         // The kept actions still run the new view's commands.
         m_frame->action(32804)->trigger();
@@ -510,7 +510,7 @@ class TestMainFrame : public QObject {
         MessageBox::shownTexts().clear();
         MessageBox::setNextAnswer(QMessageBox::Ok);
         Application app;
-        const bool started = app.InitInstance();
+        const bool started = app.initInstance();
         Application::initMediaFramework = realInit;
         QVERIFY(!started);
         QVERIFY(app.mainFrame() == nullptr);
@@ -525,7 +525,7 @@ class TestMainFrame : public QObject {
         touch(dir.filePath(QStringLiteral("b.mp4")));
         touch(dir.filePath(QStringLiteral("a.mov")));
         Application app;
-        QVERIFY(app.InitInstance({"/m/first clip.mp4", dir.path().toStdString()}));
+        QVERIFY(app.initInstance({"/m/first clip.mp4", dir.path().toStdString()}));
         QVERIFY(app.mainFrame()->isVisible());
         std::vector<std::string> detected;
         app.mainFrame()->view()->runDetection = [&](const std::vector<std::string>& paths) {
@@ -605,7 +605,7 @@ class TestMainFrame : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
         QTemporaryDir out;
         m_frame->view()->chooseOutputFolder = [&](const QString&) { return out.path(); };
-        m_frame->view()->OnBrowse();
+        m_frame->view()->onBrowse();
         addRows(*m_frame->view(), 1);
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         QStringList unnamed, walked;

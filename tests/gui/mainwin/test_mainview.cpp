@@ -76,7 +76,7 @@ class TestMainView : public QObject {
         MessageBox::setAutoAnswer(QMessageBox::Ok);
         m_view = std::make_unique<ConversionView>();
         m_view->mediaFrameworkReady = [] { return true; };
-        m_view->OnInitialUpdate();
+        m_view->onInitialUpdate();
         m_detections.clear();
         m_batches = 0;
         // Detection records the paths and adds a row for each, as the pass does.
@@ -295,10 +295,10 @@ class TestMainView : public QObject {
     void moveUpMovesEachSelectedBlockByOneRow() {
         addRows(*m_view, 3);
         select(*m_view, {1, 2});
-        m_view->OnMoveUp();
+        m_view->onMoveUp();
         QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip2", "clip0"}));
         QCOMPARE(m_view->selectedRows(), (QList<int>{0, 1}));
-        m_view->OnMoveUp(); // a block at the top stays
+        m_view->onMoveUp(); // a block at the top stays
         QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip2", "clip0"}));
         // Texts and tags travel together.
         QCOMPARE(m_view->cellText(2, 0), QStringLiteral("clip0.mp4"));
@@ -308,13 +308,13 @@ class TestMainView : public QObject {
     void moveDownMovesEachSelectedBlockByOneRow() {
         addRows(*m_view, 4);
         select(*m_view, {0, 2});
-        m_view->OnMoveDown();
+        m_view->onMoveDown();
         QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip0", "clip3", "clip2"}));
         QCOMPARE(m_view->selectedRows(), (QList<int>{1, 3}));
-        m_view->OnMoveDown(); // the lower block is at the end and stays
+        m_view->onMoveDown(); // the lower block is at the end and stays
         QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip3", "clip0", "clip2"}));
         m_view->sourceList()->clearSelection();
-        m_view->OnMoveDown(); // nothing selected: nothing moves
+        m_view->onMoveDown(); // nothing selected: nothing moves
         QCOMPARE(rowTitles(*m_view), (QStringList{"clip1", "clip3", "clip0", "clip2"}));
     }
 
@@ -335,7 +335,7 @@ class TestMainView : public QObject {
     void removeSelectsTheRowAfterTheRemovedOnes() {
         addRows(*m_view, 5);
         select(*m_view, {1, 2});
-        m_view->OnRemove();
+        m_view->onRemove();
         QCOMPARE(rowTitles(*m_view), (QStringList{"clip0", "clip3", "clip4"}));
         QCOMPARE(m_view->selectedRows(), QList<int>{1});
         // The removed items' slots are empty and never reused.
@@ -348,7 +348,7 @@ class TestMainView : public QObject {
     void removingTheLastRowSelectsTheNewLastRow() {
         addRows(*m_view, 5);
         select(*m_view, {4});
-        m_view->OnRemove();
+        m_view->onRemove();
         QCOMPARE(m_view->rowCount(), 4);
         QCOMPARE(m_view->selectedRows(), QList<int>{3});
     }
@@ -356,7 +356,7 @@ class TestMainView : public QObject {
     void removeWithoutSelectionRemovesNothingAndSelectsTheLastRow() {
         addRows(*m_view, 3);
         m_view->sourceList()->clearSelection();
-        m_view->OnRemove();
+        m_view->onRemove();
         QCOMPARE(m_view->rowCount(), 3);
         QCOMPARE(m_view->selectedRows(), QList<int>{2});
     }
@@ -365,13 +365,13 @@ class TestMainView : public QObject {
         addRows(*m_view, 2);
         select(*m_view, {0});
         QVERIFY(m_view->infoText().startsWith(QStringLiteral("clip0.mp4")));
-        m_view->OnRemoveAll();
+        m_view->onRemoveAll();
         QCOMPARE(m_view->rowCount(), 0);
         QCOMPARE(m_view->infoText(), QString());
         QCOMPARE(m_view->lastInfoRow(), -1);
         QCOMPARE(m_view->itemAt(0), nullptr);
         m_view->chooseSourceFiles = [] { return QStringList{QStringLiteral("/media/fresh.mp4")}; };
-        m_view->OnAdd();
+        m_view->onAdd();
         QVERIFY2(m_view->infoText().startsWith(QStringLiteral("fresh.mp4")),
                  qPrintable(m_view->infoText()));
     }
@@ -382,7 +382,7 @@ class TestMainView : public QObject {
         m_view->chooseSourceFiles = [] {
             return QStringList{QStringLiteral("/media/b b.mp4"), QStringLiteral("relative/a.mov")};
         };
-        m_view->OnAdd();
+        m_view->onAdd();
         QCOMPARE(m_detections.size(), std::size_t(1));
         QCOMPARE(m_detections[0].size(), std::size_t(2));
         QCOMPARE(m_detections[0][0], std::string("/media/b b.mp4"));
@@ -394,7 +394,7 @@ class TestMainView : public QObject {
         // Cancelled: nothing runs and the selection stays.
         m_view->chooseSourceFiles = [] { return QStringList{}; };
         select(*m_view, {0});
-        m_view->OnAdd();
+        m_view->onAdd();
         QCOMPARE(m_detections.size(), std::size_t(1));
         QCOMPARE(m_view->selectedRows(), QList<int>{0});
     }
@@ -403,7 +403,7 @@ class TestMainView : public QObject {
         m_view->chooseSourceFiles = [] {
             return QStringList{QStringLiteral("/m/x.mp4"), QStringLiteral("/m/x.mp4")};
         };
-        m_view->OnAdd();
+        m_view->onAdd();
         QCOMPARE(m_view->rowCount(), 2);
         QVERIFY(m_view->rowTag(0) != m_view->rowTag(1));
     }
@@ -499,7 +499,7 @@ class TestMainView : public QObject {
 
     void convertMarksEveryRowWaitingAndRunsTheBatch() {
         addRows(*m_view, 2);
-        m_view->OnConvert();
+        m_view->onConvert();
         QCOMPARE(m_batches, 1);
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Waiting"));
         QCOMPARE(m_view->itemAt(m_view->rowTag(1))->status, int(kStatusWaiting));
@@ -513,7 +513,7 @@ class TestMainView : public QObject {
             return false;
         };
         control<QRadioButton>(1005)->click();
-        m_view->OnConvert();
+        m_view->onConvert();
         QCOMPARE(asked, int(kTargetH264));
         QCOMPARE(m_batches, 0);
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
@@ -540,7 +540,7 @@ class TestMainView : public QObject {
         addRows(*m_view, 1);
         control<QRadioButton>(ctl::kFirstFormat + target)->setChecked(true);
         coreAnswers(contract::kExitDone); // it can write it: no question, the batch runs
-        m_view->OnConvert();
+        m_view->onConvert();
         QCOMPARE(m_batches, 1);
         QVERIFY(MessageBox::shownTexts().isEmpty());
 
@@ -548,7 +548,7 @@ class TestMainView : public QObject {
         m_view->refreshRow(0);
         coreAnswers(contract::kExitFailed); // it cannot: asked, and nothing starts
         MessageBox::setNextAnswer(QMessageBox::Cancel);
-        m_view->OnConvert();
+        m_view->onConvert();
         core::setFolder("");
         QCOMPARE(m_batches, 1);
         QCOMPARE(MessageBox::shownTexts(), QStringList{ui::str(question)});
@@ -564,8 +564,8 @@ class TestMainView : public QObject {
               QStringLiteral("/") + QString(1366, QChar(0x4E2D))}) {
             MessageBox::shownTexts().clear();
             m_view->chooseOutputFolder = [&](const QString&) { return tooLong; };
-            m_view->OnBrowse();
-            m_view->OnConvert();
+            m_view->onBrowse();
+            m_view->onConvert();
             QCOMPARE(MessageBox::shownTexts(),
                      QStringList{QStringLiteral("Please enter no more than 4095 characters.")});
             QCOMPARE(m_batches, 0);
@@ -580,9 +580,9 @@ class TestMainView : public QObject {
             deep += QStringLiteral("/") + QString(60, QLatin1Char('d'));
         QVERIFY(QDir().mkpath(deep));
         m_view->chooseOutputFolder = [&](const QString&) { return deep; };
-        m_view->OnBrowse();
+        m_view->onBrowse();
         addRows(*m_view, 1);
-        m_view->OnConvert();
+        m_view->onConvert();
         QVERIFY(MessageBox::shownTexts().isEmpty());
         QCOMPARE(m_batches, 1);
         QCOMPARE(m_view->settings().outputPath, deep.toStdString() + "/");
@@ -601,13 +601,13 @@ class TestMainView : public QObject {
             }
             return changed;
         };
-        m_view->OnPreview();
+        m_view->onPreview();
         QCOMPARE(previewed, std::string("/media/clip1.mp4"));
         QCOMPARE(m_view->cellText(1, 2), QStringLiteral("00:00:05-00:00:42"));
         // Cancelled: the row keeps what it showed.
         changed = false;
         select(*m_view, {0});
-        m_view->OnPreview();
+        m_view->onPreview();
         QCOMPARE(previewed, std::string("/media/clip0.mp4"));
         QCOMPARE(m_view->cellText(0, 2), QStringLiteral("00:00:00-00:01:00"));
     }
@@ -616,7 +616,7 @@ class TestMainView : public QObject {
         for (bool ready : {true, false}) {
             ConversionView view;
             view.mediaFrameworkReady = [ready] { return ready; };
-            view.OnInitialUpdate();
+            view.onInitialUpdate();
             auto* tip = view.findChild<QLabel*>(QStringLiteral("ctl1101"));
             QVERIFY(tip->isHidden()); // asked after the window is up
             QCoreApplication::processEvents();
@@ -651,7 +651,7 @@ class TestMainView : public QObject {
         ConversionView first;
         int opened = 0;
         first.runHelpTips = [&] { ++opened; };
-        first.OnInitialUpdate();
+        first.onInitialUpdate();
         settings::toolTipsHiddenThisRun = true;
         QCOMPARE(opened, 0); // not at once
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 10000);
@@ -666,8 +666,8 @@ class TestMainView : public QObject {
         m_view->chooseOutputFolder = [&](const QString&) {
             return dir.filePath(QStringLiteral("later"));
         };
-        m_view->OnBrowse();
-        m_view->OnGo();
+        m_view->onBrowse();
+        m_view->onGo();
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QVERIFY2(MessageBox::shownTexts()[0].contains(dir.filePath(QStringLiteral("later/"))),
                  qPrintable(MessageBox::shownTexts()[0]));
@@ -676,14 +676,14 @@ class TestMainView : public QObject {
     void browseAppendsTheSlashAndStoresTheFolder() {
         QTemporaryDir dir;
         m_view->chooseOutputFolder = [&](const QString&) { return dir.path(); };
-        m_view->OnBrowse();
+        m_view->onBrowse();
         QCOMPARE(m_view->outputPath(), dir.path() + "/");
         QCOMPARE(QString::fromStdString(storedOutputPath()), dir.path() + "/");
         QCOMPARE(m_view->findChild<QLineEdit*>("ctl1001")->text(), dir.path() + "/");
         // Cancelled: the folder stays, and is stored again.
         settings::writeOutputPath("");
         m_view->chooseOutputFolder = [](const QString&) { return QString(); };
-        m_view->OnBrowse();
+        m_view->onBrowse();
         QCOMPARE(m_view->outputPath(), dir.path() + "/");
         QCOMPARE(QString::fromStdString(storedOutputPath()), dir.path() + "/");
     }
@@ -719,10 +719,10 @@ class TestMainView : public QObject {
     void aRebuiltViewCarriesTheStateOver() {
         addRows(*m_view, 3);
         select(*m_view, {0});
-        m_view->OnRemove(); // a null slot at index 0
+        m_view->onRemove(); // a null slot at index 0
         addRows(*m_view, 1);
         select(*m_view, {0, 2});
-        m_view->OnMoveDown();
+        m_view->onMoveDown();
         control<QRadioButton>(1005)->click();
         control<QComboBox>(ctl::kSize)->setCurrentIndex(5);
         control<QLineEdit>(ctl::kWidth)->setText(QStringLiteral("333"));
@@ -736,7 +736,7 @@ class TestMainView : public QObject {
             tags.append(m_view->rowTag(row));
 
         ConversionView fresh;
-        fresh.OnInitialUpdate();
+        fresh.onInitialUpdate();
         fresh.copyStateFrom(*m_view);
         QCOMPARE(rowTitles(fresh), order);
         QCOMPARE(fresh.selectedRows(), selection);

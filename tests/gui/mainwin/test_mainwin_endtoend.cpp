@@ -81,7 +81,7 @@ class TestMainWinEndToEnd : public QObject {
 
     void addAndConvertTwoClips() {
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         MainWindow* frame = app.mainFrame();
         ConversionView* view = frame->view();
         QCOMPARE(view->outputPath(), m_dir.filePath(QStringLiteral("out")));

@@ -53,7 +53,7 @@ class TestMainWinLocale : public QObject {
         std::setlocale(LC_NUMERIC, "");
         QCOMPARE(printed(14.985), std::string("14,985"));
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         QCOMPARE(printed(14.985), std::string("14.985"));
         auto* rates = app.mainFrame()->view()->findChild<QComboBox*>(QStringLiteral("ctl1106"));
         QCOMPARE(rates->itemText(1), QStringLiteral("14.985 fps"));

@@ -148,7 +148,7 @@ class TestMainWinUserData : public QObject {
 
     void aNameThatIsNotUtf8ConvertsFromTheCommandLine() {
         Application app;
-        QVERIFY(app.InitInstance({m_odd}));
+        QVERIFY(app.initInstance({m_odd}));
         ConversionView& view = *app.mainFrame()->view();
         QTRY_COMPARE_WITH_TIMEOUT(view.rowCount(), 1, 60000);
         const SourceItem* item = itemOfRow(view, 0);
@@ -160,7 +160,7 @@ class TestMainWinUserData : public QObject {
 
     void aNameThatIsNotUtf8ConvertsFromADrop() {
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         ConversionView& view = *app.mainFrame()->view();
         // A comment line, Windows line ends and an address that is no file.
         dropUriList(&view, "# dropped\r\n" + uriOf(m_odd) + "\r\nhttps://example.org/x.mp4\r\n");
@@ -176,7 +176,7 @@ class TestMainWinUserData : public QObject {
         const std::string junk = m_dir / "not media.mp4";
         writeFile(junk, "not a media file");
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         ConversionView& view = *app.mainFrame()->view();
         // As the dialog hands it: its bytes read as text, the two that are
         // not UTF-8 turned into U+FFFD.
@@ -228,16 +228,16 @@ class TestMainWinUserData : public QObject {
         QVERIFY2(readOnly.done, std::strerror(errno));
 
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         ConversionView& view = *app.mainFrame()->view();
         QCOMPARE(view.outputPath(), QString::fromStdString(m_out + "/")); // it still reads
         const QString first = QString::fromStdString(m_dir / "first");
         const QString second = QString::fromStdString(m_dir / "second");
         QString next = first;
         view.chooseOutputFolder = [&](const QString&) { return next; };
-        view.OnBrowse();
+        view.onBrowse();
         next = second;
-        view.OnBrowse();
+        view.onBrowse();
 
         const QString reason =
             root ? QStringLiteral("Read-only file system") : QStringLiteral("Permission denied");

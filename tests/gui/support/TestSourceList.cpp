@@ -80,7 +80,7 @@ void TestSourceList::refreshRow(int row) {
         return;
     r->setText(kOutput, QString::fromStdString(item->outputFileName()));
     r->setText(kDuration,
-               QString::fromStdString(FormatSeconds(item->endSeconds - item->startSeconds)));
+               QString::fromStdString(formatSeconds(item->endSeconds - item->startSeconds)));
     const int status =
         item->status >= 0 && item->status <= kStatusError ? item->status : kStatusReady;
     r->setText(kStatus, ui::str(kStatusStringIds[status]));

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         else if (args[i] == QLatin1String("--convert"))
             convertAtStart = true;
         else if (args[i] == QLatin1String("--language") && i + 1 < args.size())
-            packs.SelectLanguage(args[++i].toUInt());
+            packs.selectLanguage(args[++i].toUInt());
         else if (args[i] == QLatin1String("--quit"))
             quit = true, MessageBox::setAutoAnswer(QMessageBox::Ok);
         else if (args[i] != QLatin1String("--add"))

@@ -61,7 +61,7 @@ class TestLanguageFonts : public QObject {
         m_switch = std::make_unique<LanguageSwitch>();
         m_frame = std::make_unique<MainWindow>();
         m_switch->attach(m_frame.get());
-        m_frame->RebuildMenus(false);
+        m_frame->rebuildMenus(false);
     }
 
     void cleanup() {

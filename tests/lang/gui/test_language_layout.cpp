@@ -29,7 +29,7 @@ class TestLanguageLayout : public QObject {
     // The frame built in `language`, shown.
     std::unique_ptr<MainWindow> frameIn(int language) {
         m_packs = std::make_unique<lang::LanguagePacks>();
-        [&] { QVERIFY(m_packs->SelectLanguage(static_cast<unsigned>(language))); }();
+        [&] { QVERIFY(m_packs->selectLanguage(static_cast<unsigned>(language))); }();
         auto frame = std::make_unique<MainWindow>();
         frame->view()->mediaFrameworkReady = [] { return true; };
         frame->show();

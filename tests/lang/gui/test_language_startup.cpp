@@ -115,7 +115,7 @@ class TestLanguageStartup : public QObject {
         storeSettings(stored);
 
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         MainWindow* frame = app.mainFrame();
         QVERIFY(frame);
         QCOMPARE(int(app.languages().packs().m_currentLanguage), language);
@@ -141,7 +141,7 @@ class TestLanguageStartup : public QObject {
         writeBytes(oldFile, old);
         {
             Application app;
-            QVERIFY(app.InitInstance());
+            QVERIFY(app.initInstance());
             QCOMPARE(int(app.languages().packs().m_currentLanguage), 1031);
             QCOMPARE(browseText(app.mainFrame()), QStringLiteral("Durchsuchen..."));
             QVERIFY(settings::toolTipsHiddenThisRun);
@@ -151,7 +151,7 @@ class TestLanguageStartup : public QObject {
         QCOMPARE(readBytes(oldFile), old);
         writeBytes(oldFile, old.replace("00000407", "00000804"));
         Application app;
-        QVERIFY(app.InitInstance());
+        QVERIFY(app.initInstance());
         QCOMPARE(int(app.languages().packs().m_currentLanguage), 1031);
         QVERIFY(QFile::remove(oldFile));
     }

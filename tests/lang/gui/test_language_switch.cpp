@@ -107,7 +107,7 @@ class TestLanguageSwitch : public QObject {
         m_switch = std::make_unique<LanguageSwitch>();
         m_frame = std::make_unique<MainWindow>();
         m_switch->attach(m_frame.get());
-        m_frame->RebuildMenus(false);
+        m_frame->rebuildMenus(false);
     }
 
     void cleanup() {
@@ -131,12 +131,12 @@ class TestLanguageSwitch : public QObject {
     }
 
     void theCurrentLanguageIsChecked() {
-        QVERIFY(m_switch->packs().SelectLanguage(1031));
-        m_frame->RebuildMenus(true);
+        QVERIFY(m_switch->packs().selectLanguage(1031));
+        m_frame->rebuildMenus(true);
         QCOMPARE(checks(), (QList<bool>{false, false, false, true}));
         QCOMPARE(m_frame->popups().first()->title(), QStringLiteral("&Datei"));
-        QVERIFY(m_switch->packs().SelectLanguage(1033));
-        m_frame->RebuildMenus(true);
+        QVERIFY(m_switch->packs().selectLanguage(1033));
+        m_frame->rebuildMenus(true);
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
     }
 
@@ -163,7 +163,7 @@ class TestLanguageSwitch : public QObject {
 
     void withoutAChinesePackTheSecondEntryIsNotChinese() {
         QFile::rename(m_packs.filePath("LanResChsDll.so"), m_packs.filePath("away.so"));
-        m_frame->RebuildMenus(true);
+        m_frame->rebuildMenus(true);
         QCOMPARE(languageEntries(), (QStringList{"&English", kAlpha, kGerman}));
         settings::writeLanguage(1031);
         choose(32752); // German, now the third entry
@@ -249,7 +249,7 @@ class TestLanguageSwitch : public QObject {
         };
         settings::toolTipsHiddenThisRun =
             false; // a first start: the view opens the tips a second later
-        m_frame->RecreateView();
+        m_frame->recreateView();
         QTRY_COMPARE_WITH_TIMEOUT(opened, 1, 5000);
         QVERIFY(settings::toolTipsHiddenThisRun); // closed, for the rest of this run too
         choose(32753);
@@ -263,10 +263,10 @@ class TestLanguageSwitch : public QObject {
         ConversionView* view = m_frame->view();
         addRows(*view, 3);
         select(*view, {0});
-        view->OnRemove(); // leaves an empty slot in the item array
+        view->onRemove(); // leaves an empty slot in the item array
         addRows(*view, 2);
         select(*view, {0, 2});
-        view->OnMoveDown();
+        view->onMoveDown();
         control<QRadioButton>(1005)->click();
         control<QComboBox>(ctl::kSize)->setCurrentIndex(4);
         control<QLineEdit>(ctl::kWidth)->setText(QStringLiteral("352"));
@@ -353,7 +353,7 @@ class TestLanguageSwitch : public QObject {
         choose(32753); // German first
         MessageBox::shownTexts().clear();
         qputenv("PLEXAVO_TEST_FLAKY_CALLS", "0");
-        m_frame->RebuildMenus(true);
+        m_frame->rebuildMenus(true);
         QCOMPARE(languageEntries().last(), QStringLiteral("Flaky"));
         const QPointer<ConversionView> view = m_frame->view();
         qputenv("PLEXAVO_TEST_FLAKY_CALLS", "0"); // listed again by the switch, then broken
@@ -373,7 +373,7 @@ class TestLanguageSwitch : public QObject {
             QVERIFY(copyPack(QStringLiteral(LANG_TEST_PACKS "/LanResAlphaDll.so"), name));
             copies.append(name);
         }
-        m_frame->RebuildMenus(true);
+        m_frame->rebuildMenus(true);
         const QList<QAction*> entries = languageMenu()->actions();
         QCOMPARE(entries.size(), 24);
         for (QAction* action : entries)

@@ -54,7 +54,7 @@ class TestLanguageWindows : public QObject {
 
     void select(int language) {
         m_packs = std::make_unique<lang::LanguagePacks>();
-        QVERIFY(m_packs->SelectLanguage(static_cast<unsigned>(language)));
+        QVERIFY(m_packs->selectLanguage(static_cast<unsigned>(language)));
         QCOMPARE(int(res::currentModule().language), language);
     }
 
