@@ -396,8 +396,8 @@ CoverWrite addCover(int fd, std::string_view picture, CoverFormat format, std::s
         return CoverWrite::Added;
 
     // The room is taken first: a full disk then leaves the file as it was.
-    if (const int err = ::posix_fallocate(fd, static_cast<off_t>(fileSize),
-                                          static_cast<off_t>(grow));
+    if (const int err =
+            ::posix_fallocate(fd, static_cast<off_t>(fileSize), static_cast<off_t>(grow));
         err != 0) {
         why = std::string("no room for it: ") + std::strerror(err);
         if (::ftruncate(fd, static_cast<off_t>(fileSize)) != 0) {
