@@ -216,6 +216,7 @@ class Conversion {
     void finishSubtitles(int64_t limitUs);
     void addChapters(int64_t endUs);
     void turnOffSubtitles();
+    void addCoverToMov();
     // A language as the chosen muxer names it.
     std::string writtenLanguage(const std::string& language) const {
         return plan_.muxer == "mov" ? quickTimeLanguage(language) : language;
@@ -626,10 +627,11 @@ void Conversion::chooseCover() {
     const int chosen = pickCover(pictures);
     if (chosen < 0)
         return;
-    // FFmpeg's mov muxer writes cover art in the iTunes tags of MP4 files only.
-    if (plan_.muxer == "mov") {
+    // FFmpeg's mov muxer writes no cover: it is added to the finished partial file, which a
+    // device or pipe written in place is not.
+    if (plan_.muxer == "mov" && inPlace_) {
         printLine(plexavo::contract::kNotePrefix +
-                  std::string("the cover art cannot be written into a .mov file: left out"));
+                  std::string("the cover art cannot be written into a .mov file here: left out"));
         return;
     }
     const AVStream* st = ic->streams[chosen];
@@ -865,6 +867,24 @@ void Conversion::turnOffSubtitles() {
         warn("cannot mark the subtitles as off; players may show them unasked");
 }
 
+void Conversion::addCoverToMov() {
+    if (!cover_ || coverOut_ || !partial_)
+        return;
+    const std::string_view picture(reinterpret_cast<const char*>(cover_->data),
+                                   static_cast<std::size_t>(cover_->size));
+    std::string why;
+    switch (addCover(partial_->descriptor(), picture,
+                     coverCodec_ == AV_CODEC_ID_PNG ? CoverFormat::Png : CoverFormat::Jpeg, why)) {
+    case CoverWrite::Added:
+        return;
+    case CoverWrite::LeftAsIs:
+        warn("cannot add the cover art to the .mov file (" + why + "); left out");
+        return;
+    case CoverWrite::Damaged:
+        throw Failure("cannot add the cover art to '" + outPath_ + "': " + why);
+    }
+}
+
 void Conversion::openOutput() {
     AVFormatContext* oc = nullptr;
     // The muxer is named, never guessed from the file name: the partial file's name says
@@ -901,7 +921,7 @@ void Conversion::openOutput() {
             st->disposition = st == sound.front() ? AV_DISPOSITION_DEFAULT : 0;
     for (auto& track : subtitles_)
         addSubtitleStream(*track);
-    if (cover_)
+    if (cover_ && plan_.muxer != "mov")
         addCoverStream();
     if (deviceTarget_) {
         const AVDictionary* tags = in_->metadata;
@@ -1346,6 +1366,7 @@ int Conversion::run() {
         checkWriteError(err);
     }
     turnOffSubtitles();
+    addCoverToMov();
     if (packetsWritten_ == 0) {
         if (stopped)
             return plexavo::contract::kExitStopped; // stopped before anything was written: nothing

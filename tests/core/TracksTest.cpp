@@ -384,13 +384,94 @@ TEST(Cover, AMatroskaAttachmentIsScaledIntoTheDevicesLimits) {
     EXPECT_EQ(withHandler(trackBoxes(job.output), "vide").size(), 1u) << "the cover is no track";
     expectDevicePlayable(job.output, "h264");
 
-    // QuickTime files have no place for it in this muxer: said, and left out.
+    // A QuickTime file gets the same picture, as the iTunes cover item the muxer leaves out.
     Job mov = deviceJob(fixture("attached-cover"), dir / "out.mov", "h264");
     const RunResult rm = mov.run();
     ASSERT_EQ(rm.exitCode, 0) << describe(rm);
-    ASSERT_EQ(noteLines(rm).size(), 1u) << rm.out;
-    EXPECT_NE(noteLines(rm)[0].find("cover art"), std::string::npos);
-    EXPECT_EQ(ProbeInfo::of(mov.output).streamCount(), 2);
+    EXPECT_TRUE(noteLines(rm).empty()) << rm.out;
+    EXPECT_TRUE(linesStartingWith(rm.out, "Warning: ").empty()) << rm.out;
+    const ProbeInfo pm = ProbeInfo::of(mov.output);
+    const int movCover = pm.find("video", 1);
+    ASSERT_GE(movCover, 0) << "no cover";
+    EXPECT_EQ(pm.stream(movCover, "disposition.attached_pic"), "1");
+    EXPECT_EQ(pm.stream(movCover, "width"), "600");
+    EXPECT_EQ(pm.stream(movCover, "height"), "480");
+    const auto item = coverItem(mov.output);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->dataType, 13u) << "JPEG";
+    ASSERT_TRUE(coverItem(job.output));
+    EXPECT_EQ(item->bytes, coverItem(job.output)->bytes);
+    EXPECT_EQ(withHandler(trackBoxes(mov.output), "vide").size(), 1u) << "the cover is no track";
+    expectDevicePlayable(mov.output, "h264");
+}
+
+// The cover joins a QuickTime film whose index comes first: everything after the index moves,
+// and the film is, frame for frame, what it is without the cover; its tags, chapters and
+// subtitle tracks (all off) are as they were.
+TEST(Cover, AQuickTimeFilmWithItsIndexFirstKeepsItsFramesTagsAndTracks) {
+    TempDir dir;
+    const std::string png = dir / "cover.png";
+    const std::string covered = dir / "covered.mkv";
+    const RunResult made = run({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i",
+                                "testsrc2=s=320x240", "-frames:v", "1", png},
+                               60);
+    ASSERT_EQ(made.exitCode, 0) << made.out;
+    const RunResult attached =
+        run({"ffmpeg", "-v", "error", "-nostdin", "-i", fixture("film"), "-map", "0", "-c", "copy",
+             "-attach", png, "-metadata:s:t", "mimetype=image/png", "-metadata:s:t",
+             "filename=cover.png", covered},
+            60);
+    ASSERT_EQ(attached.exitCode, 0) << attached.out;
+    // At x264's quality setting the same input gives the same frames.
+    Job with = deviceJob(covered, dir / "with.mov", "h264");
+    Job without = deviceJob(fixture("film"), dir / "without.mov", "h264");
+    with.bitrate = without.bitrate = std::nullopt;
+    const RunResult r = with.run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(linesStartingWith(r.out, "Warning: ").empty()) << r.out;
+    ASSERT_EQ(without.run().exitCode, 0);
+    expectDevicePlayable(with.output, "h264");
+
+    const auto item = coverItem(with.output);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->dataType, 14u) << "PNG";
+    EXPECT_EQ(item->bytes, readFile(png)) << "small enough: kept as it is";
+    EXPECT_FALSE(coverItem(without.output));
+    const ProbeInfo p = ProbeInfo::of(with.output);
+    const int cover = p.find("video", 1);
+    ASSERT_GE(cover, 0);
+    EXPECT_EQ(p.stream(cover, "codec_name"), "png");
+    EXPECT_EQ(p.stream(cover, "disposition.attached_pic"), "1");
+    EXPECT_EQ(p.format("tags.title"), "A film with everything");
+    EXPECT_EQ(p.format("tags.artist"), "The Director");
+    const auto tags = tagBoxes(with.output);
+    EXPECT_NE(std::find(tags.begin(), tags.end(), quickTime("nam")), tags.end());
+    EXPECT_NE(std::find(tags.begin(), tags.end(), "covr"), tags.end());
+
+    const auto tracks = trackBoxes(with.output);
+    ASSERT_EQ(withHandler(tracks, "sbtl").size(), 1u);
+    EXPECT_EQ(withHandler(tracks, "sbtl")[0].flags & 1u, 0u) << "still off";
+    const auto marks = chapters(with.output);
+    const auto plainMarks = chapters(without.output);
+    ASSERT_EQ(marks.size(), plainMarks.size());
+    ASSERT_FALSE(marks.empty());
+    for (size_t i = 0; i < marks.size(); ++i) {
+        EXPECT_EQ(marks[i].title, plainMarks[i].title);
+        EXPECT_EQ(marks[i].start, plainMarks[i].start);
+    }
+    expectCues(subtitleCues(with.output), subtitleCues(without.output));
+
+    // Every picture and sound frame decoded from where the moved offsets point.
+    const auto frames = [](const std::string& path) {
+        return run({"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:V", "-map", "0:a",
+                    "-f", "framemd5", "-"},
+                   120, separateStderr())
+            .out;
+    };
+    const std::string hashes = frames(with.output);
+    EXPECT_NE(hashes.find("\n0,"), std::string::npos);
+    EXPECT_NE(hashes.find("\n1,"), std::string::npos);
+    EXPECT_EQ(hashes, frames(without.output));
 }
 
 TEST(Cover, ASongKeepsItsCoverAndItsTags) {

@@ -423,6 +423,25 @@ std::vector<std::string> tagBoxes(const std::string& path) {
     return types;
 }
 
+std::optional<CoverItem> coverItem(const std::string& path) {
+    size_t body = 0, end = 0;
+    const std::string data = moovOf(path, body, end);
+    const BoxAt* udta = child(boxesIn(data, body, end), "udta");
+    const auto inUdta = udta ? boxesIn(data, udta->body, udta->end) : std::vector<BoxAt>{};
+    const BoxAt* meta = child(inUdta, "meta");
+    const auto inMeta = meta ? boxesIn(data, meta->body + 4, meta->end) : std::vector<BoxAt>{};
+    const BoxAt* ilst = child(inMeta, "ilst");
+    const auto items = ilst ? boxesIn(data, ilst->body, ilst->end) : std::vector<BoxAt>{};
+    const BoxAt* covr = child(items, "covr");
+    const auto inCovr = covr ? boxesIn(data, covr->body, covr->end) : std::vector<BoxAt>{};
+    const BoxAt* picture = child(inCovr, "data");
+    // The data box: version and type, a locale, then the picture.
+    if (!picture || picture->end - picture->body < 8)
+        return std::nullopt;
+    return CoverItem{static_cast<unsigned>(bigEndian(data, picture->body, 4)),
+                     data.substr(picture->body + 8, picture->end - picture->body - 8)};
+}
+
 std::vector<Chapter> chapters(const std::string& path) {
     std::vector<Chapter> found;
     const RunResult r = run({"ffprobe", "-v", "error", "-show_chapters", "-of", "flat", path}, 120,

@@ -91,6 +91,13 @@ std::vector<TrackBox> trackBoxes(const std::string& path);
 // The four-letter types of the iTunes-style tags (moov/udta/meta/ilst) and the
 // QuickTime user data (moov/udta) of an MP4/QuickTime file.
 std::vector<std::string> tagBoxes(const std::string& path);
+// The cover item of the iTunes-style tags (moov/udta/meta/ilst/covr): the data type of its
+// first picture (13 JPEG, 14 PNG) and the picture's bytes. Nothing when there is none.
+struct CoverItem {
+    unsigned dataType = 0;
+    std::string bytes;
+};
+std::optional<CoverItem> coverItem(const std::string& path);
 
 struct Chapter {
     double start = 0;
