@@ -192,8 +192,9 @@ const char kAssSubtitles[] =
 const char kVttSubtitles[] = "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\nFrom WebVTT\n\n"
                              "00:00:03.000 --> 00:00:03.800\nSecond cue\n";
 
-// A minute of cues, 1.5 s every 2 s, every tenth one shown for 4 s (across the next), and
-// three chapters, for a film long enough to be stopped halfway and continued.
+// A minute of cues, 1.8 s every 2 s (so one runs across every tenth second, where a continued
+// conversion may join), every tenth one shown for 4 s (across the next), and three chapters,
+// for a film long enough to be stopped halfway and continued.
 std::string minuteSubtitles() {
     std::string srt;
     const auto at = [](int ms) {
@@ -203,7 +204,7 @@ std::string minuteSubtitles() {
     };
     for (int i = 0; i < 29; ++i) {
         const int start = 500 + 2000 * i;
-        const int end = start + (i % 10 == 9 ? 4000 : 1500);
+        const int end = start + (i % 10 == 9 ? 4000 : 1800);
         srt += std::to_string(i + 1) + "\n" + at(start) + " --> " + at(end) + "\nLine " +
                std::to_string(i + 1) + "\n\n";
     }
