@@ -23,6 +23,14 @@ SoundJoin soundJoin(const std::vector<int64_t>& packetStarts, int64_t keptEnd, i
     return j;
 }
 
+int64_t nearestOnGrid(int64_t position, int64_t phase, int64_t step) {
+    if (step <= 0)
+        return position;
+    const int64_t from = position - phase + step / 2;
+    const int64_t k = from >= 0 ? from / step : -((-from + step - 1) / step);
+    return phase + k * step;
+}
+
 std::optional<std::vector<std::string>> avcParameterSets(const uint8_t* data, std::size_t size) {
     if (!data || size < 7 || data[0] != 1)
         return std::nullopt;

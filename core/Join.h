@@ -31,6 +31,10 @@ inline constexpr int64_t kEverythingNew = INT64_MIN;
 SoundJoin soundJoin(const std::vector<int64_t>& packetStarts, int64_t keptEnd, int64_t latest,
                     int frameSize, int warmupFrames);
 
+// The point of the grid phase + k * step nearest to position (halves go up): where a packet
+// of a source whose clock is coarser than its samples really lies.
+int64_t nearestOnGrid(int64_t position, int64_t phase, int64_t step);
+
 // An H.264 stream's sequence and picture parameter sets, each NAL unit's bytes, SPS first.
 // From an avcC record (the MP4 form); nothing when it is not one.
 std::optional<std::vector<std::string>> avcParameterSets(const uint8_t* data, std::size_t size);

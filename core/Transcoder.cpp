@@ -260,6 +260,7 @@ class Conversion {
     void checkKeptStreams();
     void copyKept();
     void noteStopped();
+    int keepKept();
 
     const Options& opt_;
     ProgressState& progress_;
@@ -1189,11 +1190,8 @@ int64_t Conversion::resumedPosition(const Lane& lane, const AVFrame* f) const {
                           av_rescale_q(lane.resumeAt, {1, lane.audio->sampleRate}, unit);
     int64_t raw = av_rescale_q(f->best_effort_timestamp, tb, unit) - start;
     const int64_t n = f->nb_samples;
-    if (av_cmp_q(tb, unit) > 0 && n > 0 && lane.in->start_time != AV_NOPTS_VALUE) {
-        const int64_t phase = av_rescale_q(lane.in->start_time, tb, unit) - start;
-        const int64_t steps = raw - phase + n / 2;
-        raw = phase + (steps >= 0 ? steps / n : -((-steps + n - 1) / n)) * n;
-    }
+    if (av_cmp_q(tb, unit) > 0 && n > 0 && lane.in->start_time != AV_NOPTS_VALUE)
+        raw = nearestOnGrid(raw, av_rescale_q(lane.in->start_time, tb, unit) - start, n);
     return raw;
 }
 
@@ -1665,6 +1663,13 @@ void Conversion::noteStopped() {
     writeStoppedNote(n);
 }
 
+int Conversion::keepKept() {
+    // A continuation stopped early leaves the file it continues, which is the output then.
+    if (kept_)
+        writtenPath_ = outPath_;
+    return plexavo::contract::kExitStopped;
+}
+
 int Conversion::run() {
     if (opt_.resume) {
         // Refused before anything is touched, as the question would answer.
@@ -1677,7 +1682,7 @@ int Conversion::run() {
     progress_.reading = true; // opening a slow input blocks too
     in_ = openInput(inPath_);
     if (stopRequested())
-        return plexavo::contract::kExitStopped;
+        return keepKept();
     pickStreams();
     const AVStream* v = nullptr;
     std::vector<Lane*> sound;
@@ -1740,8 +1745,7 @@ int Conversion::run() {
     turnOffSubtitles();
     if (packetsWritten_ == 0) {
         if (stopped)
-            return plexavo::contract::kExitStopped; // stopped before anything was written: nothing
-                                                    // worth keeping
+            return keepKept(); // stopped before anything was written: nothing worth keeping
         if (opt_.startUs && *opt_.startUs > 0)
             throw Failure("nothing to convert: the start point lies past the end of '" + inPath_ +
                           "'");
@@ -1751,8 +1755,7 @@ int Conversion::run() {
         writtenUs <= static_cast<int64_t>(std::llround(kept_->keptSeconds * 1e6))) {
         // Stopped before the continuation got past the kept file's end: that file stays as
         // it is, with its note, and this shorter one goes.
-        writtenPath_ = outPath_;
-        return plexavo::contract::kExitStopped;
+        return keepKept();
     }
     // Finished (also when stopped): only now may it carry a name a player would open.
     writtenPath_ = partial_ ? partial_->claim() : outPath_;

@@ -341,6 +341,21 @@ TEST(JoinDecisions, WhereTheSoundChangesOver) {
     EXPECT_EQ(j.join, kEverythingNew);
 }
 
+// A Matroska clock counts milliseconds: 1024-sample packets at 44.1 kHz are put back where
+// they lie, on the grid from the stream's first packet, whichever way the rounding went.
+TEST(JoinDecisions, CoarseTimestampsGoBackOnThePacketGrid) {
+    for (int64_t k : {0, 1, 7, 1206, 1291}) {
+        const int64_t exact = k * 1024 - 4096;
+        const int64_t rounded = (k * 1024 * 1000 + 22050) / 44100 * 441 / 10 - 4096;
+        EXPECT_EQ(nearestOnGrid(rounded, -4096, 1024), exact) << k;
+        EXPECT_EQ(nearestOnGrid(exact + 511, -4096, 1024), exact);
+        EXPECT_EQ(nearestOnGrid(exact - 511, -4096, 1024), exact);
+    }
+    EXPECT_EQ(nearestOnGrid(-1536, 0, 1024), -1024) << "halves go up, below zero too";
+    EXPECT_EQ(nearestOnGrid(-1537, 0, 1024), -2048);
+    EXPECT_EQ(nearestOnGrid(5, 3, 0), 5) << "no grid";
+}
+
 // The parameter sets compare equal across the MP4 and the start-code forms, and not when one
 // byte differs; a sample converts to start codes unit by unit, and a damaged one is refused.
 TEST(JoinDecisions, H264ParameterSetsAndSamples) {
