@@ -1621,22 +1621,24 @@ void Conversion::copyKept() {
         av_packet_rescale_ts(p, in->time_base, out->time_base);
         p->stream_index = out->index;
         p->pos = -1;
+        // The progress lines count the copy in the whole file's time; their rates leave it out.
         if (p->pts != AV_NOPTS_VALUE) {
             const int64_t endUs = av_rescale_q(p->pts + std::max<int64_t>(p->duration, 0),
                                                out->time_base, AV_TIME_BASE_Q);
-            if (endUs > progress_.outUs.load(std::memory_order_relaxed))
+            if (endUs > progress_.outUs.load(std::memory_order_relaxed)) {
+                progress_.baseUs.store(endUs, std::memory_order_relaxed);
                 progress_.outUs.store(endUs, std::memory_order_relaxed);
+            }
         }
-        if (video)
+        if (video) {
+            progress_.baseFrames.fetch_add(1, std::memory_order_relaxed);
             progress_.frames.fetch_add(1, std::memory_order_relaxed);
+        }
         checkWriteError(av_interleaved_write_frame(out_.get(), p));
         ++packetsWritten_;
         if (out_->pb)
             progress_.bytes.store(avio_tell(out_->pb), std::memory_order_relaxed);
     }
-    // The rates the progress lines show are the new part's.
-    progress_.baseFrames.store(progress_.frames.load());
-    progress_.baseUs.store(progress_.outUs.load());
     keptIn_.reset();
 }
 
