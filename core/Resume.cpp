@@ -275,7 +275,7 @@ Resumability checkResumable(const Options& opt, const std::string& keptPath) {
     }
     const auto source = identityFollowing(*opt.input);
     if (!source) {
-        r.reason = "the source is missing";
+        r.reason = "the source is missing or not a plain file";
         return r;
     }
     if (!source->sameFile(r.note.source)) {

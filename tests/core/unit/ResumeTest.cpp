@@ -206,7 +206,8 @@ TEST(StoppedNotes, TheAnswerForEachWayAFileCanDiffer) {
     EXPECT_EQ(reason(dir / "source.mp4", dir / "kept.mp4", other), "other settings");
     writeFile(dir / "copy.mp4", "the source's bytes");
     EXPECT_EQ(reason(dir / "copy.mp4", dir / "kept.mp4"), "the source is another file");
-    EXPECT_EQ(reason(dir / "missing.mp4", dir / "kept.mp4"), "the source is missing");
+    EXPECT_EQ(reason(dir / "missing.mp4", dir / "kept.mp4"),
+              "the source is missing or not a plain file");
     writeFile(dir / "unknown.mp4", "never stopped");
     EXPECT_EQ(reason(dir / "source.mp4", dir / "unknown.mp4"), "no record of a stopped conversion");
     EXPECT_EQ(reason(dir / "source.mp4", dir / "none.mp4"),
