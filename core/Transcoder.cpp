@@ -1459,7 +1459,7 @@ void Conversion::cutKeptVideo(int stream, Lane& lane) {
         av_seek_frame(scan.get(), stream, keyDts, AVSEEK_FLAG_BACKWARD);
     PacketPtr pkt = makePacket();
     int64_t pts = AV_NOPTS_VALUE, dts = AV_NOPTS_VALUE;
-    while (av_read_frame(scan.get(), pkt.get()) >= 0) {
+    while (!stopRequested() && av_read_frame(scan.get(), pkt.get()) >= 0) {
         if (pkt->stream_index == stream && (pkt->flags & AV_PKT_FLAG_KEY) &&
             pkt->pts != AV_NOPTS_VALUE) {
             pts = pkt->pts;
@@ -1467,6 +1467,8 @@ void Conversion::cutKeptVideo(int stream, Lane& lane) {
         }
         av_packet_unref(pkt.get());
     }
+    if (pts == AV_NOPTS_VALUE && stopRequested())
+        return; // the run ends at once, keeping the kept file
     if (pts == AV_NOPTS_VALUE)
         throw Failure("cannot continue '" + outPath_ + "': its pictures have no key frame");
     const AVRational frame = av_inv_q(plan_.video.rate);
@@ -1489,7 +1491,7 @@ void Conversion::cutKeptSound(const std::vector<int>& streams) {
     for (int i : streams)
         scan->streams[i]->discard = AVDISCARD_DEFAULT;
     PacketPtr pkt = makePacket();
-    while (av_read_frame(scan.get(), pkt.get()) >= 0) {
+    while (!stopRequested() && av_read_frame(scan.get(), pkt.get()) >= 0) {
         Packets& p = found[pkt->stream_index];
         if (pkt->pts != AV_NOPTS_VALUE) {
             p.starts.push_back(pkt->pts);
