@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -496,4 +497,34 @@ TEST(Continue, AbortLeavesTheKeptFileAsItWas) {
     EXPECT_EQ(readFile(job.output), keptBytes);
     EXPECT_TRUE(partialFilesIn(dir.path()).empty());
     EXPECT_GT(resumable(ask(job)).first, 0.0) << "the note went with the abort";
+}
+
+// A kept file whose picture headers differ from what the encoder makes now (another x264,
+// say) is refused before anything is written: the two parts would not play as one.
+TEST(Continue, RefusesPartsThatWouldNotPlayAsOne) {
+    TempDir dir, state;
+    EnvGuard stateHome("XDG_STATE_HOME", state.path());
+    const Job job = minuteJob(fixture("minute"), dir / "clip.mp4", "h264");
+    ASSERT_EQ(runStoppedAt(job.argv(), 20.0).exitCode, contract::kExitStopped);
+    struct stat kept {};
+    ASSERT_EQ(::stat(job.output.c_str(), &kept), 0);
+    // The level byte of the sequence parameter set in the avcC record, the file's size and
+    // time kept as they were, so the note still names it.
+    std::string bytes = readFile(job.output);
+    const auto avcc = bytes.find("avcC");
+    ASSERT_NE(avcc, std::string::npos);
+    ASSERT_EQ(bytes[avcc + 4 + 8] & 0x1f, 7) << "not a sequence parameter set";
+    bytes[avcc + 4 + 11] = static_cast<char>(bytes[avcc + 4 + 11] + 1);
+    writeFile(job.output, bytes);
+    const timespec times[2] = {kept.st_atim, kept.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, job.output.c_str(), times, 0), 0);
+    ASSERT_GT(resumable(ask(job)).first, 0.0) << "the file no longer counts as the kept one";
+
+    const RunResult refused = resume(job);
+    EXPECT_EQ(refused.exitCode, contract::kExitFailed) << describe(refused);
+    const auto errors = linesStartingWith(refused.out, contract::kErrorPrefix);
+    ASSERT_EQ(errors.size(), 1u) << refused.out;
+    EXPECT_NE(errors[0].find("other encoder settings"), std::string::npos) << errors[0];
+    EXPECT_EQ(readFile(job.output), bytes);
+    EXPECT_TRUE(partialFilesIn(dir.path()).empty());
 }
