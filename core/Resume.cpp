@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -90,23 +91,20 @@ bool parseSeconds(const std::string& text, double& seconds) {
 template <typename Visit> void eachNote(const std::string& folder, Visit visit) {
     if (folder.empty())
         return;
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(fd ? ::fdopendir(fd.get()) : nullptr, ::closedir);
+    if (!dir)
         return;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
+    const int dirFd = fd.release(); // the listing owns it now
+    // Read whole first: visit() may remove notes, which a listing in progress must not see.
     std::vector<std::pair<std::string, StoppedNote>> notes;
-    while (const dirent* e = ::readdir(dir)) {
+    while (const dirent* e = ::readdir(dir.get())) {
         std::string text;
-        if (!isNoteName(e->d_name) || !readNoteFile(fd, e->d_name, text))
+        if (!isNoteName(e->d_name) || !readNoteFile(dirFd, e->d_name, text))
             continue;
         if (auto note = parseStoppedNote(text))
             notes.emplace_back(e->d_name, std::move(*note));
     }
-    ::closedir(dir);
     for (auto& [name, note] : notes)
         visit(folder + "/" + name, note);
 }
@@ -196,12 +194,8 @@ std::string absolutePath(const std::string& path) {
 }
 
 std::optional<FileIdentity> identityFollowing(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    auto id = identityOfDescriptor(fd);
-    ::close(fd);
-    return id;
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return identityOfDescriptor(fd.get());
 }
 
 std::string stoppedNotesFolder() {
