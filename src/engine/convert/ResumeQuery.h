@@ -1,0 +1,62 @@
+// Continuing a stopped output: asking the core whether a kept file can go on
+// ("-can-resume"), and finding the kept file a row or a command line left.
+// The core answers for the very source, settings and part of the earlier
+// run, and only for a file its stop recorded and that is unchanged since.
+#pragma once
+
+#include "engine/convert/EncodeJob.h"
+
+#include <string>
+#include <vector>
+
+namespace plexavo {
+
+// The core's words for it (docs/core.md, "Continue a stopped output").
+inline constexpr char kCanResumeOption[] = "-can-resume";
+inline constexpr char kResumeOption[] = "-resume";
+inline constexpr char kResumablePrefix[] = "Resumable: ";
+inline constexpr char kNotResumablePrefix[] = "Not resumable: ";
+inline constexpr char kContinuePrefix[] = "Continue: from ";
+
+struct ResumeAnswer {
+    bool resumable = false;
+    double keptSeconds = 0;  // of the output, from its start
+    double totalSeconds = 0; // the whole output would hold; 0 when unknown
+    std::string reason;      // why not, in the core's words (or the engine's)
+};
+
+// The answer in the core's output and exit status: "Resumable: K of T" with
+// exit 0 is a yes; anything else a no, with the core's reason.
+ResumeAnswer parseResumeAnswer(const std::string& output, int exitCode);
+
+// The question's command line, as the conversion's but for the last two
+// arguments.
+std::vector<std::string> canResumeArguments(const std::string& sourcePath,
+                                            const std::string& keptPath,
+                                            const std::string& title,
+                                            const std::string& options,
+                                            const SourcePart& part);
+
+// Asks the core; touches nothing. A core that cannot be started, or gives no
+// answer within its time, answers no.
+ResumeAnswer askCanResume(const std::string& sourcePath, const std::string& keptPath,
+                          const std::string& title, const std::string& options,
+                          const SourcePart& part);
+
+// The outputs an earlier run of this title may have left in folder, in the
+// order the names are given out (title-cvt.ext, title-cvt[1].ext, ...): the
+// ones that are there, up to the first free name.
+std::vector<std::string> earlierOutputs(const std::string& folder, const std::string& title,
+                                        const std::string& extension);
+
+// The first of the candidates the core can continue with this source,
+// settings and part; keptPath empty when none.
+struct KeptOutput {
+    std::string keptPath;
+    ResumeAnswer answer;
+};
+KeptOutput findKeptOutput(const std::vector<std::string>& candidates,
+                          const std::string& sourcePath, const std::string& title,
+                          const std::string& options, const SourcePart& part);
+
+} // namespace plexavo
