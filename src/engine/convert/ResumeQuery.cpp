@@ -1,5 +1,6 @@
 #include "engine/convert/ResumeQuery.h"
 
+#include "engine/convert/EncodingOptions.h"
 #include "engine/media/SourceItem.h"
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/CoreLocator.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <poll.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plexavo {
@@ -48,6 +50,11 @@ std::string readAnswer(ChildProcess& child) {
             text.append(buffer, static_cast<std::size_t>(n));
     }
     return text;
+}
+
+bool isRegular(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 } // namespace
@@ -150,6 +157,40 @@ KeptOutput findKeptOutput(const std::vector<std::string>& candidates,
             return {candidate, std::move(answer)};
     }
     return {};
+}
+
+RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask) {
+    const std::string options = buildOptionText(list.settings);
+    const KeptQuestion question = ask ? ask : [&options](const SourceItem& row) {
+        return askCanResume(row.path, row.outputFilePath(), row.title, options, partOf(row));
+    };
+    RestoreSummary summary;
+    for (SourceItem& row : list.rows) {
+        row.sourceMissing = !fileExists(row.path);
+        summary.missing += row.sourceMissing ? 1 : 0;
+        if (row.status == kStatusDone && row.converted) {
+            ++summary.converted;
+            continue;
+        }
+        // Being converted when the program died (its core then stopped and
+        // kept the file), or stopped earlier: the core knows what is there.
+        const bool mayBeKept = row.status == kStatusWaiting || row.keptSeconds > 0;
+        row.status = kStatusReady;
+        row.keptSeconds = 0;
+        if (mayBeKept && !row.sourceMissing && isRegular(row.outputFilePath())) {
+            const ResumeAnswer answer = question(row);
+            if (answer.resumable) {
+                row.status = kStatusSkip;
+                row.keptSeconds = answer.keptSeconds;
+                row.keptOfSeconds = answer.totalSeconds;
+                ++summary.stopped;
+                continue;
+            }
+        }
+        row.keptOfSeconds = 0;
+        ++summary.ready;
+    }
+    return summary;
 }
 
 } // namespace plexavo

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/media/ListState.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,5 +60,20 @@ struct KeptOutput {
 KeptOutput findKeptOutput(const std::vector<std::string>& candidates,
                           const std::string& sourcePath, const std::string& title,
                           const std::string& options, const SourcePart& part);
+
+// The rows of a list left by a copy that died, as a restore shows them:
+// converted rows stay converted; a row that was being converted, or was
+// stopped, holds what the core says its kept output can be continued from
+// (Skip, with the seconds), or is Ready; every other row is Ready; a row
+// whose source is gone is marked so. ask is the core's question for a row's
+// output (askCanResume with the list's settings when not given).
+struct RestoreSummary {
+    int converted = 0;
+    int stopped = 0;
+    int ready = 0;
+    int missing = 0;
+};
+using KeptQuestion = std::function<ResumeAnswer(const SourceItem& row)>;
+RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask = {});
 
 } // namespace plexavo
