@@ -34,6 +34,25 @@ inline constexpr char kOutputPrefix[] = "Output: ";
 // frame, say); for the debug log, not an error.
 inline constexpr char kNotePrefix[] = "Note: ";
 
+// Continuing a stopped output (see docs/core.md, "Continue a stopped output").
+// "-i SRC [settings] -can-resume FILE": one line, kResumableFormat (seconds kept, seconds of
+// the whole) and exit 0 when FILE can be continued with these settings, else
+// kNotResumablePrefix and a short reason, exit 1. Nothing is touched.
+inline constexpr char kCanResumeOption[] = "-can-resume";
+inline constexpr char kResumableFormat[] = "Resumable: %.1f of %.1f";
+inline constexpr char kResumablePrefix[] = "Resumable: ";
+inline constexpr char kNotResumablePrefix[] = "Not resumable: ";
+// "-i SRC [settings] -resume FILE": continues FILE (refused as -can-resume would, with an
+// "Error: " line and exit 1). Before anything is written it prints kContinueFormat with the
+// instant it continues from, in seconds of the whole output; then it runs as a conversion
+// into FILE: progress from that instant on, the "Output: " line, the same exit statuses.
+inline constexpr char kResumeOption[] = "-resume";
+inline constexpr char kContinueFormat[] = "Continue: from %.2f s";
+inline constexpr char kContinuePrefix[] = "Continue: from ";
+// Where the core notes the outputs it kept on a stop, one file per output, named after the
+// output's device and inode ("%llx-%llx"), under $XDG_STATE_HOME (~/.local/state).
+inline constexpr char kStoppedNotesFolder[] = "plexavo/stopped";
+
 // The program puts its own pid here; a core whose parent is another process by the time
 // it starts (the program already died) stops at once, as on SIGTERM.
 inline constexpr char kParentPidEnv[] = "PLEXCORE_PARENT_PID";
@@ -48,10 +67,10 @@ inline constexpr int kStopSignal = SIGTERM;
 inline constexpr int kAbortSignal = SIGUSR1;
 
 // Exit codes.
-inline constexpr int kExitDone = 0;     // conversion finished; capability present
-inline constexpr int kExitFailed = 1;   // failed (output removed); probe done; capability absent
-inline constexpr int kExitUsage = 2;    // bad arguments
-inline constexpr int kExitAborted = 3;  // abort signal: unfinished output removed
+inline constexpr int kExitDone = 0;    // conversion finished; capability present
+inline constexpr int kExitFailed = 1;  // failed (output removed); probe done; capability absent
+inline constexpr int kExitUsage = 2;   // bad arguments
+inline constexpr int kExitAborted = 3; // abort signal: unfinished output removed
 // The source ended well before the length it promised (truncated or damaged): the output is
 // finished and kept under the name on the "Output: " line, and the "Error: " line that
 // follows says how much it holds, in kIncompleteFormat (seconds held, seconds promised).

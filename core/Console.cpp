@@ -232,9 +232,11 @@ std::string ProgressTicker::line() const {
     const int64_t frames = state_.frames.load();
     const int64_t bytes = state_.bytes.load();
     const double t = static_cast<double>(state_.outUs.load()) / 1e6;
-    const double fps = elapsed > 0.05 ? static_cast<double>(frames) / elapsed : 0.0;
+    const double newFrames = static_cast<double>(frames - state_.baseFrames.load());
+    const double newTime = t - static_cast<double>(state_.baseUs.load()) / 1e6;
+    const double fps = elapsed > 0.05 ? newFrames / elapsed : 0.0;
     const double kbits = t > 0.0 ? static_cast<double>(bytes) * 8.0 / 1000.0 / t : 0.0;
-    const double speed = elapsed > 0.05 ? t / elapsed : 0.0;
+    const double speed = elapsed > 0.05 ? newTime / elapsed : 0.0;
     char buf[256];
     std::snprintf(buf, sizeof buf,
                   "frame=%lld fps=%.1f size=%lldkB time=%.2f bitrate=%.1fkbits/s speed=%.2fx",

@@ -43,7 +43,10 @@ void quietLibraryLogs();
 struct ProgressState {
     std::atomic<int64_t> frames{0};
     std::atomic<int64_t> bytes{0};
-    std::atomic<int64_t> outUs{0};    // output time written since the start point
+    std::atomic<int64_t> outUs{0}; // output time written since the start point
+    // Continuing a kept output: the frames and time copied from it, which the rates leave out.
+    std::atomic<int64_t> baseFrames{0};
+    std::atomic<int64_t> baseUs{0};
     std::atomic<bool> reading{false}; // the main thread may be blocked in an input read
 };
 

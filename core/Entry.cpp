@@ -5,6 +5,7 @@
 #include "FFmpeg.h"
 #include "Options.h"
 #include "Probe.h"
+#include "Resume.h"
 #include "Transcoder.h"
 
 #include <new>
@@ -33,6 +34,8 @@ int dispatch(int argc, char** argv, Task& task) {
                   " with this build");
         return yes ? contract::kExitDone : contract::kExitFailed;
     }
+    if (opt.canResume)
+        return runResumeQuestion(opt);
     if (!opt.output)
         return runProbe(*opt.input);
     task = Task::Conversion;

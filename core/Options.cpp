@@ -5,6 +5,7 @@
 #include "FrameRate.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -104,10 +105,62 @@ void parseTarget(const std::string& v, Options& o) {
             "' (use ntsc-, pal- or film- followed by dvd, vcd, svcd or dv)");
 }
 
+// Bytes that would break the one-line form, and the escape itself, as %XX.
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7f || c == '%' || c == ' ') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+std::string canonicalSettings(const Options& o) {
+    std::string s;
+    const auto add = [&s](const char* key, const std::string& value) {
+        if (!s.empty())
+            s += ' ';
+        s += key;
+        s += '=';
+        s += value;
+    };
+    const auto number = [](const auto& v) { return v ? std::to_string(*v) : std::string("-"); };
+    add("vcodec", o.vcodec == VideoCodecChoice::Xvid ? "xvid" : "h264");
+    add("pix_fmt", escaped(o.pixFmt.value_or("yuv420p")));
+    add("size", o.width && o.height ? std::to_string(*o.width) + "x" + std::to_string(*o.height)
+                                    : std::string("-"));
+    add("rate", o.frameRate
+                    ? std::to_string(o.frameRate->num) + "/" + std::to_string(o.frameRate->den)
+                    : std::string("-"));
+    add("b", number(o.videoBitrate));
+    add("bt", number(o.varBitrate));
+    add("maxrate", number(o.maxRate));
+    add("minrate", number(o.minRate));
+    add("ab", number(o.audioBitrate));
+    add("ac", number(o.channels));
+    add("ar", number(o.sampleRate));
+    add("ss", std::to_string(o.startUs.value_or(0)));
+    add("t", std::to_string(o.durationUs.value_or(0)));
+    static const char* const norms[] = {"guess", "ntsc", "pal", "film"};
+    static const char* const discs[] = {"none", "dvd", "vcd", "svcd", "dv"};
+    add("target", o.disc == DiscKind::None ? std::string("none")
+                                           : std::string(norms[static_cast<int>(o.norm)]) + "-" +
+                                                 discs[static_cast<int>(o.disc)]);
+    add("title", o.title ? "'" + escaped(*o.title) + "'" : std::string("-"));
+    return s;
+}
 
 Options parseOptions(const std::vector<std::string>& args) {
     Options o;
+    std::optional<std::string> resumed;
     size_t i = 0;
     if (!args.empty() && isAccessCode(args[0]))
         i = 1;
@@ -166,6 +219,18 @@ Options parseOptions(const std::vector<std::string>& args) {
                  o.durationUs.reset();
          }},
         {"-target", [&](auto&, auto& v) { parseTarget(v, o); }},
+        {plexavo::contract::kCanResumeOption,
+         [&](auto& opt, auto& v) {
+             if (v.empty())
+                 bad("option " + opt + " needs a file name");
+             o.canResume = v;
+         }},
+        {plexavo::contract::kResumeOption,
+         [&](auto& opt, auto& v) {
+             if (v.empty())
+                 bad("option " + opt + " needs a file name");
+             resumed = v;
+         }},
         {plexavo::contract::kCanWriteOption,
          [&](auto& opt, auto& v) {
              if (v != "wmv" && v != "ogm")
@@ -205,6 +270,14 @@ Options parseOptions(const std::vector<std::string>& args) {
 
     if (o.askedForCapability)
         return o;
+    if (o.canResume && resumed)
+        bad("options -can-resume and -resume do not go together");
+    if ((o.canResume || resumed) && o.output)
+        bad("unexpected argument '" + *o.output + "' (-can-resume and -resume name the output)");
+    if (resumed) {
+        o.resume = true;
+        o.output = resumed;
+    }
     if (!o.input)
         bad("no input file given (use -i FILE)");
     if (o.input->empty())

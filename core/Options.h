@@ -40,7 +40,16 @@ struct Options {
     bool claim = false; // -claim: the first free name of output, output[1], ... (wins over -y)
     DiscKind disc = DiscKind::None;
     TvNorm norm = TvNorm::Guess;
+    // -can-resume FILE: only asks whether FILE, a stopped output, can be continued.
+    std::optional<std::string> canResume;
+    // -resume FILE: continues the stopped output FILE, which is then also `output`.
+    bool resume = false;
 };
+
+// The options that decide what the streams of an output become, in one text (each option by
+// its parsed value, defaults written out), so two command lines that make the same streams
+// give the same text whatever their spelling. Not the input, -y, -claim nor the output.
+std::string canonicalSettings(const Options& o);
 
 // A command line the core cannot follow; what() is the one-line reason.
 class UsageError : public std::exception {

@@ -136,25 +136,6 @@ bool isNotedFile(const Note& note, int fd, const struct stat& st) {
     return birthOf(fd, sec, nsec) && sec == note.bornSec && nsec == note.bornNsec;
 }
 
-bool readSmallFile(int folder, const char* name, std::string& text) {
-    Descriptor fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-        st.st_size <= 0 || static_cast<std::size_t>(st.st_size) > kNoteMax)
-        return false;
-    text.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Makes dir (one level) private to this user if it is missing; true when it is a folder of
 // this user's that is not a link.
 bool ownFolder(const std::string& dir) {
@@ -274,6 +255,74 @@ bool isPartialName(const std::string& name) {
 // ---------------------------------------------------------------------------
 // Files
 
+std::optional<FileIdentity> identityOfDescriptor(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    FileIdentity id;
+    id.dev = static_cast<std::uint64_t>(st.st_dev);
+    id.ino = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::int64_t>(st.st_size);
+    id.mtimeSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    id.mtimeNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    return id;
+}
+
+std::optional<FileIdentity> identityOf(const std::string& path) {
+    // Without following a link and without blocking on a FIFO planted under the name.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return identityOfDescriptor(fd.get());
+}
+
+bool isNoteName(const char* name) {
+    return name[0] != '.' && !std::strstr(name, ".new-");
+}
+
+bool readNoteFile(int folder, const char* name, std::string& text) {
+    Descriptor fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_size <= 0 || static_cast<std::size_t>(st.st_size) > kNoteMax)
+        return false;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string writeNoteFile(const std::string& folder, const std::string& name,
+                          const std::string& text) {
+    if (folder.empty() || name.empty() || !isNoteName(name.c_str()))
+        return {};
+    const std::string target = folder + "/" + name;
+    const std::string temp = target + ".new-" + std::to_string(::getpid());
+    Descriptor fd(
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
+        return {};
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<std::size_t>(n);
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
+        return target;
+    ::unlink(temp.c_str());
+    return {};
+}
+
 Descriptor& Descriptor::operator=(Descriptor&& o) noexcept {
     if (this != &o)
         reset(o.release());
@@ -286,7 +335,11 @@ void Descriptor::reset(int fd) {
     fd_ = fd;
 }
 
-PartialFile::PartialFile(const std::string& outputPath, NameRule rule) : rule_(rule) {
+PartialFile::PartialFile(const std::string& outputPath, NameRule rule,
+                         std::optional<FileIdentity> kept)
+    : rule_(rule), kept_(kept) {
+    if (rule_ == NameRule::ReplaceKept && !kept_)
+        rule_ = NameRule::Claim;
     const Place place = placeOf(outputPath);
     prefix_ = place.prefix;
     outputName_ = place.name;
@@ -338,37 +391,16 @@ PartialFile::~PartialFile() {
 }
 
 void PartialFile::writeNote() {
-    const std::string notes = partialNotesFolder();
     struct stat folderSt {
     }, fileSt{};
-    if (notes.empty() || ::fstat(folder_.get(), &folderSt) != 0 ||
-        ::fstat(file_.get(), &fileSt) != 0)
+    if (::fstat(folder_.get(), &folderSt) != 0 || ::fstat(file_.get(), &fileSt) != 0)
         return;
     char id[64];
     std::snprintf(id, sizeof id, "%llx-%llx", static_cast<unsigned long long>(fileSt.st_dev),
                   static_cast<unsigned long long>(fileSt.st_ino));
-    const std::string target = notes + "/" + id;
-    const std::string temp = target + ".new-" + std::to_string(::getpid());
-    const std::string text = noteText(folderSt, file_.get(), fileSt, name_);
-    Descriptor fd(
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd)
-        return; // no note: this file is then never taken for a leftover, which is the safe side
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    // Whole or not at all: a clean-up must never read half a note.
-    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
-        notePath_ = target;
-    else
-        ::unlink(temp.c_str());
+    // No note: this file is then never taken for a leftover, which is the safe side.
+    notePath_ =
+        writeNoteFile(partialNotesFolder(), id, noteText(folderSt, file_.get(), fileSt, name_));
 }
 
 void PartialFile::dropNote() {
@@ -417,6 +449,50 @@ std::string PartialFile::claim() {
         dropNote();
         return prefix_ + outputName_;
     }
+    if (rule_ == NameRule::ReplaceKept && replaceKept()) {
+        claimed_ = true;
+        dropNote();
+        return prefix_ + outputName_;
+    }
+    return claimFree();
+}
+
+bool PartialFile::replaceKept() {
+    const auto current = [this](const std::string& name) -> std::optional<FileIdentity> {
+        Descriptor fd(::openat(folder_.get(), name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        return identityOfDescriptor(fd.get());
+    };
+    if (current(outputName_) != kept_)
+        return false;
+    // Swapped in one step, then the file that came out is looked at: only the very file that
+    // was continued is removed. Whatever took its name in the instant between the look and the
+    // swap is swapped back and kept.
+    if (::renameat2(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str(),
+                    RENAME_EXCHANGE) == 0) {
+        if (current(name_) == kept_) {
+            ::unlinkat(folder_.get(), name_.c_str(), 0);
+            return true;
+        }
+        if (::renameat2(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str(),
+                        RENAME_EXCHANGE) != 0)
+            throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+                          "': " + errnoText(errno));
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+                      "': " + errnoText(errno));
+    // A file system without the swap: the look and the rename as close together as can be.
+    if (current(outputName_) != kept_)
+        return false;
+    if (::renameat(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str()) != 0)
+        throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+                      "': " + errnoText(errno));
+    return true;
+}
+
+std::string PartialFile::claimFree() {
     const NameParts parts = splitName(outputName_);
     for (unsigned i = 0; i <= kClaimTries; ++i) {
         // First the asked name itself (shortened only when the folder needs it), then the
@@ -436,7 +512,7 @@ std::string PartialFile::claim() {
                   std::to_string(kClaimTries) + " numbered names)");
 }
 
-std::string partialNotesFolder() {
+std::string stateFolder(const char* leaf) {
     std::string base;
     // XDG base directories: a relative XDG_STATE_HOME is to be ignored.
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
@@ -462,10 +538,14 @@ std::string partialNotesFolder() {
     if (::mkdir(base.c_str(), 0700) != 0 && errno != EEXIST)
         return {};
     const std::string app = base + "/plexavo";
-    const std::string notes = app + "/partials";
+    const std::string notes = app + "/" + leaf;
     if (!ownFolder(app) || !ownFolder(notes))
         return {};
     return notes;
+}
+
+std::string partialNotesFolder() {
+    return stateFolder("partials");
 }
 
 void removeStalePartials(const std::string& outputPath, const std::string& inputPath) {
@@ -489,11 +569,11 @@ void removeStalePartials(const std::string& outputPath, const std::string& input
         return;
     }
     while (const dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.' || std::strstr(e->d_name, ".new-"))
+        if (!isNoteName(e->d_name))
             continue;
         std::string text;
         Note note;
-        if (!readSmallFile(notesFd, e->d_name, text) || !parseNote(text, note) ||
+        if (!readNoteFile(notesFd, e->d_name, text) || !parseNote(text, note) ||
             !isPartialName(note.name))
             continue; // not a note of ours: leave it be
         if (note.folderDev != static_cast<unsigned long long>(folderSt.st_dev) ||

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace plex {
@@ -45,7 +47,24 @@ enum class NameRule {
     Exact,   // neither -y nor -claim: the asked name, which must still be free at the end
     Replace, // -y: the asked name, replacing whatever file has it
     Claim,   // -claim: the asked name or the next free numbered one; nothing is replaced
+    // -resume: the asked name while it still holds the very file that was continued (the
+    // kept identity), else as Claim
+    ReplaceKept,
 };
+
+// A regular file as it was seen: the same device and inode with the same size and
+// modification time is taken for the same, unchanged file.
+struct FileIdentity {
+    std::uint64_t dev = 0, ino = 0;
+    std::int64_t size = 0;
+    std::int64_t mtimeSec = 0, mtimeNsec = 0;
+    bool sameFile(const FileIdentity& o) const { return dev == o.dev && ino == o.ino; }
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the regular file at path (a link is not followed); nothing for anything
+// else or a missing file.
+std::optional<FileIdentity> identityOf(const std::string& path);
+std::optional<FileIdentity> identityOfDescriptor(int fd);
 
 // An open descriptor, closed once.
 class Descriptor {
@@ -71,10 +90,22 @@ class Descriptor {
     int fd_ = -1;
 };
 
-// Where this user's cores note the partial files they make: $XDG_STATE_HOME/plexavo/partials
-// (~/.local/state/...), made on first use, private to the user. "" when it cannot be had; a
+// $XDG_STATE_HOME/plexavo/<leaf> (~/.local/state/...), made on first use, the last two levels
+// private to the user and never links. "" when it cannot be had.
+std::string stateFolder(const char* leaf);
+
+// Where this user's cores note the partial files they make (stateFolder "partials"). A
 // partial file without a note is never taken for a leftover.
 std::string partialNotesFolder();
+
+// Writes a note whole or not at all (a temporary name, then a rename), so a reader never
+// sees half of it. Returns its path, "" when it could not be written.
+std::string writeNoteFile(const std::string& folder, const std::string& name,
+                          const std::string& text);
+// A note of this user's, a regular file of at most 8 KiB (a link is not followed).
+bool readNoteFile(int folder, const char* name, std::string& text);
+// Whether a name in a notes folder is a note (not a temporary one being written).
+bool isNoteName(const char* name);
 
 // A fresh, uniquely named partial file next to the output, locked (flock) for as long as
 // this object owns it, so no other core's clean-up takes it for a leftover. A note in
@@ -83,8 +114,10 @@ std::string partialNotesFolder();
 class PartialFile {
   public:
     // Throws Failure when the folder cannot take the file, or when the rule keeps the
-    // asked name and the name is longer than the folder allows.
-    PartialFile(const std::string& outputPath, NameRule rule);
+    // asked name and the name is longer than the folder allows. kept: for ReplaceKept, the
+    // file the finished one may replace.
+    PartialFile(const std::string& outputPath, NameRule rule,
+                std::optional<FileIdentity> kept = std::nullopt);
     // Removes the partial file unless it was given its final name.
     ~PartialFile();
     PartialFile(const PartialFile&) = delete;
@@ -103,10 +136,13 @@ class PartialFile {
   private:
     enum class Move { Done, Taken };
     Move moveWithoutReplacing(const std::string& target);
+    bool replaceKept();
+    std::string claimFree();
     void writeNote();
     void dropNote();
 
     NameRule rule_;
+    std::optional<FileIdentity> kept_;
     Descriptor folder_;
     Descriptor file_;
     std::string prefix_; // the output path's folder part with its '/', "" for none

@@ -5,14 +5,17 @@
 #include "Extras.h"
 #include "FFmpeg.h"
 #include "Graph.h"
+#include "Join.h"
 #include "Languages.h"
 #include "MovBoxes.h"
 #include "OutputFile.h"
 #include "Probe.h"
+#include "Resume.h"
 #include "Source.h"
 #include "Targets.h"
 #include "Timeline.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -151,6 +154,14 @@ struct Lane {
     int64_t decoded = 0;
     int64_t errors = 0;
     int64_t repairs = 0; // damaged timestamps replaced, from timelines already finished
+    double endSec = 0.0; // the end point relative to where this lane starts, 0 = to the end
+    // Continuing a kept output: where this lane's new encode starts in the whole output
+    // (video: frames, sound: samples, both at the encoder's rate), the same in microseconds,
+    // and for sound the first new packet kept (the ones before it only warm the encoder up).
+    int64_t resumeAt = 0;
+    int64_t resumeUs = 0;
+    int64_t keepFrom = kEverythingNew;
+    bool joined = false;
 };
 
 // A timed-text track of the output: from a text subtitle stream of the source, or from a file
@@ -170,6 +181,7 @@ struct SubtitleTrack {
     SubtitleTimeline timeline;
     std::deque<SubtitleCue> cues; // finished, waiting for the picture and sound to pass them
     int64_t errors = 0;
+    int64_t notBeforeUs = INT64_MIN; // continuing: the copied cues show until here
 };
 
 // The same header FFmpeg's text decoders give, for a decoder that gives none: the timed-text
@@ -212,7 +224,7 @@ class Conversion {
     void readSideFiles();
     void decodeSubtitle(SubtitleTrack& track, const AVPacket* pkt);
     void releaseSubtitles(int64_t untilUs);
-    void writeCue(SubtitleTrack& track, const SubtitleCue& cue);
+    void writeCue(SubtitleTrack& track, const SubtitleCue& shown);
     void finishSubtitles(int64_t limitUs);
     void addChapters(int64_t endUs);
     void turnOffSubtitles();
@@ -229,6 +241,7 @@ class Conversion {
     void onAudioFrame(Lane& lane, AVFrame* f);
     void placeVideo(Lane& lane, AVFrame* f, int64_t pts);
     void placeAudio(Lane& lane, AVFrame* f, int64_t pts);
+    int64_t resumedPosition(const Lane& lane, const AVFrame* f) const;
     void releaseHeld(Lane& lane, int64_t pts);
     void boundTimeline(Lane& lane, AVRational unit);
     void finishTimeline(Lane& lane);
@@ -240,6 +253,14 @@ class Conversion {
     bool allDone() const;
     void injectFault() const;
     NameRule nameRule() const;
+    // Continuing a stopped output (-resume): which kept packets are copied, the check that the
+    // new encoders write what the kept file holds, the copy; the note a stop leaves.
+    void prepareResume();
+    void cutKeptVideo(int stream, Lane& lane);
+    void cutKeptSound(const std::vector<int>& streams);
+    void checkKeptStreams();
+    void copyKept();
+    void noteStopped();
 
     const Options& opt_;
     ProgressState& progress_;
@@ -272,12 +293,28 @@ class Conversion {
     double endSec_ = 0.0; // relative end point, 0 = to the end
     // Where timestamps can lie at all, relative to the start point; both 0 when unknown.
     int64_t earliestUs_ = 0, latestUs_ = 0;
+    int64_t originUs_ = 0; // the start point on the source's clock
     int64_t packetsWritten_ = 0;
     int64_t readErrors_ = 0;
     int64_t lastErrorPos_ = -1; // where the demuxer last failed, and how often in a row
     int stuckErrors_ = 0;
     int64_t faultAfter_ = -1; // test hook: packets written before the injected fault
     std::string faultKind_;
+
+    // A kept file's stream on its way into the whole: its lane or subtitle track, and the
+    // timestamp (its own time base; decode order for pictures) from which the new part takes
+    // over.
+    struct KeptStream {
+        Lane* lane = nullptr;
+        SubtitleTrack* track = nullptr;
+        int64_t cut = INT64_MIN;
+        bool passed = false;
+    };
+    std::optional<StoppedNote> kept_;
+    InputPtr keptIn_;
+    std::vector<KeptStream> keptStreams_; // by the kept file's stream index
+    int keptAvcLength_ = 0;               // H.264 kept: the size of its NAL unit lengths
+    int64_t resumeUs_ = 0;                // the instant the new part takes over
 };
 
 Conversion::Conversion(const Options& opt, ProgressState& progress)
@@ -304,10 +341,17 @@ Conversion::~Conversion() {
 }
 
 NameRule Conversion::nameRule() const {
+    if (kept_)
+        return NameRule::ReplaceKept;
     return opt_.claim ? NameRule::Claim : opt_.overwrite ? NameRule::Replace : NameRule::Exact;
 }
 
 void Conversion::checkPaths() {
+    if (kept_) {
+        // The kept file is the output: it is meant to be there, and is replaced only at the end.
+        removeStalePartials(outPath_, inPath_);
+        return;
+    }
     struct stat outSt {};
     if (::stat(outPath_.c_str(), &outSt) == 0) {
         struct stat inSt {};
@@ -757,7 +801,10 @@ void Conversion::decodeSubtitle(SubtitleTrack& t, const AVPacket* pkt) {
         t.cues.push_back(std::move(cue));
 }
 
-void Conversion::writeCue(SubtitleTrack& t, const SubtitleCue& cue) {
+void Conversion::writeCue(SubtitleTrack& t, const SubtitleCue& shown) {
+    // Continuing: what the copied cues show already is not shown twice.
+    SubtitleCue cue = shown;
+    cue.startUs = std::max(cue.startUs, t.notBeforeUs);
     const int64_t startMs = (cue.startUs + 500) / 1000;
     const int64_t endMs = (cue.endUs + 500) / 1000;
     if (endMs <= startMs)
@@ -895,7 +942,8 @@ void Conversion::openOutput() {
     out_.reset(oc);
     const bool needsFile = !(oc->oformat->flags & AVFMT_NOFILE);
     if (needsFile && !inPlace_) {
-        partial_ = std::make_unique<PartialFile>(outPath_, nameRule());
+        partial_ = std::make_unique<PartialFile>(
+            outPath_, nameRule(), kept_ ? std::optional(kept_->output) : std::nullopt);
         setUnfinishedOutput(&partial_->path(), &partial_->notePath());
     }
     writePath_ = partial_ ? partial_->path() : outPath_;
@@ -921,6 +969,8 @@ void Conversion::openOutput() {
             st->disposition = st == sound.front() ? AV_DISPOSITION_DEFAULT : 0;
     for (auto& track : subtitles_)
         addSubtitleStream(*track);
+    if (kept_)
+        checkKeptStreams();
     if (cover_ && plan_.muxer != "mov")
         addCoverStream();
     if (deviceTarget_) {
@@ -957,8 +1007,21 @@ void Conversion::seekToStart() {
     const int64_t zero = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
     const int64_t startUs = opt_.startUs.value_or(0);
     const int64_t origin = zero + startUs;
+    originUs_ = origin;
+    if (opt_.durationUs)
+        endSec_ = static_cast<double>(*opt_.durationUs) / 1e6;
+    int64_t seekUs = INT64_MAX; // continuing: the earliest instant a lane starts from
     for (auto& lane : lanes_) {
-        lane->offset = av_rescale_q(origin, AV_TIME_BASE_Q, lane->in->time_base);
+        // A continued lane starts where its new encode takes over; the end point stays where
+        // it is in the whole.
+        const AVRational unit =
+            lane->video ? av_inv_q(plan_.video.rate) : AVRational{1, lane->audio->sampleRate};
+        lane->resumeUs = av_rescale_q(lane->resumeAt, unit, AV_TIME_BASE_Q);
+        seekUs = std::min(seekUs, lane->resumeUs);
+        lane->offset = av_rescale_q(origin, AV_TIME_BASE_Q, lane->in->time_base) +
+                       av_rescale_q(lane->resumeAt, unit, lane->in->time_base);
+        if (endSec_ > 0.0)
+            lane->endSec = std::max(endSec_ - static_cast<double>(lane->resumeUs) / 1e6, 1e-6);
         if (lane->video) {
             AVRational r = plan_.video.rate;
             const Rational src = source_.video ? source_.video->rate : Rational{0, 1};
@@ -982,16 +1045,17 @@ void Conversion::seekToStart() {
     for (auto& lane : lanes_)
         if (lane->video)
             boundTimeline(*lane, lane->in->time_base);
-    if (opt_.durationUs)
-        endSec_ = static_cast<double>(*opt_.durationUs) / 1e6;
     // A file beside the source counts from the start of play, whatever the source's own clock.
     for (auto& track : subtitles_) {
         track->originUs = track->sideFile ? startUs : origin;
         track->timeline = SubtitleTimeline(opt_.durationUs.value_or(0));
     }
-    if (startUs > 0) {
+    if (seekUs == INT64_MAX)
+        seekUs = 0;
+    if (startUs + seekUs > 0) {
         // Land on the key frame before the start; the frames up to it are decoded and dropped.
-        int err = avformat_seek_file(ic, -1, INT64_MIN, origin, origin, 0);
+        const int64_t target = origin + seekUs;
+        int err = avformat_seek_file(ic, -1, INT64_MIN, target, target, 0);
         if (err < 0)
             warn("cannot seek in the input; reading from its beginning instead");
     }
@@ -1051,8 +1115,8 @@ void Conversion::releaseHeld(Lane& lane, int64_t pts) {
 
 void Conversion::boundTimeline(Lane& lane, AVRational unit) {
     if (latestUs_ > earliestUs_)
-        lane.timeline->setBounds(av_rescale_q(earliestUs_, AV_TIME_BASE_Q, unit),
-                                 av_rescale_q(latestUs_, AV_TIME_BASE_Q, unit));
+        lane.timeline->setBounds(av_rescale_q(earliestUs_ - lane.resumeUs, AV_TIME_BASE_Q, unit),
+                                 av_rescale_q(latestUs_ - lane.resumeUs, AV_TIME_BASE_Q, unit));
 }
 
 void Conversion::finishTimeline(Lane& lane) {
@@ -1080,7 +1144,8 @@ void Conversion::onVideoFrame(Lane& lane, AVFrame* f) {
 
 void Conversion::placeVideo(Lane& lane, AVFrame* f, int64_t pts) {
     f->pts = pts;
-    if (endSec_ > 0.0 && static_cast<double>(f->pts) * av_q2d(lane.in->time_base) >= endSec_) {
+    if (lane.endSec > 0.0 &&
+        static_cast<double>(f->pts) * av_q2d(lane.in->time_base) >= lane.endSec) {
         lane.done = true;
         return;
     }
@@ -1095,9 +1160,9 @@ void Conversion::placeVideo(Lane& lane, AVFrame* f, int64_t pts) {
         lane.filter.configureVideo(f, lane.in->time_base, plan_.video, first);
     }
     lane.filterEnd = f->pts + lane.step;
-    if (endSec_ > 0.0)
-        lane.filterEnd =
-            std::min(lane.filterEnd, static_cast<int64_t>(endSec_ / av_q2d(lane.in->time_base)));
+    if (lane.endSec > 0.0)
+        lane.filterEnd = std::min(lane.filterEnd,
+                                  static_cast<int64_t>(lane.endSec / av_q2d(lane.in->time_base)));
     lane.filter.push(f);
     drainFilter(lane);
 }
@@ -1120,9 +1185,9 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
             return;
     }
     const int64_t raw =
-        f->best_effort_timestamp != AV_NOPTS_VALUE
-            ? av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr})
-            : Timeline::kNoTime;
+        f->best_effort_timestamp == AV_NOPTS_VALUE ? Timeline::kNoTime
+        : kept_                                    ? resumedPosition(lane, f)
+                : av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr});
     const Timeline::Step s = lane.timeline->arrive(raw, f->nb_samples);
     if (s.releaseHeld)
         releaseHeld(lane, s.heldPts);
@@ -1132,11 +1197,31 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
         placeAudio(lane, f, s.pts);
 }
 
+int64_t Conversion::resumedPosition(const Lane& lane, const AVFrame* f) const {
+    // The kept sound holds every sample of the source at its place, and the new part's must
+    // land exactly there too, or the two would not add up where they overlap. So the start is
+    // counted in samples, not in the stream's time base, which may be as coarse as a
+    // millisecond (Matroska); a timestamp that coarse is put on the grid of the source's
+    // packets, which is where the first conversion's sample count had them.
+    const AVRational tb = lane.in->time_base;
+    const AVRational unit{1, f->sample_rate};
+    const int64_t start = av_rescale_q(originUs_, AV_TIME_BASE_Q, unit) +
+                          av_rescale_q(lane.resumeAt, {1, lane.audio->sampleRate}, unit);
+    int64_t raw = av_rescale_q(f->best_effort_timestamp, tb, unit) - start;
+    const int64_t n = f->nb_samples;
+    if (av_cmp_q(tb, unit) > 0 && n > 0 && lane.in->start_time != AV_NOPTS_VALUE) {
+        const int64_t phase = av_rescale_q(lane.in->start_time, tb, unit) - start;
+        const int64_t steps = raw - phase + n / 2;
+        raw = phase + (steps >= 0 ? steps / n : -((-steps + n - 1) / n)) * n;
+    }
+    return raw;
+}
+
 void Conversion::placeAudio(Lane& lane, AVFrame* f, int64_t pts) {
     const int sr = f->sample_rate;
     f->pts = pts;
     lane.nextSample = pts + f->nb_samples;
-    if (endSec_ > 0.0 && static_cast<double>(pts) / sr >= endSec_) {
+    if (lane.endSec > 0.0 && static_cast<double>(pts) / sr >= lane.endSec) {
         lane.done = true;
         return;
     }
@@ -1156,7 +1241,7 @@ void Conversion::placeAudio(Lane& lane, AVFrame* f, int64_t pts) {
         const AVCodecContext* enc = lane.enc.get();
         const int frameSize =
             (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) ? 0 : enc->frame_size;
-        lane.filter.configureAudio(f, {1, sr}, *lane.audio, frameSize, first, endSec_);
+        lane.filter.configureAudio(f, {1, sr}, *lane.audio, frameSize, first, lane.endSec);
         lane.filterRate = sr;
     }
     lane.filter.push(f);
@@ -1210,6 +1295,21 @@ void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
     // Encoders with a delay leave the duration out; every output picture lasts one frame.
     if (lane.video && pkt->duration <= 0)
         pkt->duration = 1;
+    if (kept_) {
+        // In the whole output's time; the sound encoder's warm-up before the join is dropped.
+        if (pkt->pts != AV_NOPTS_VALUE)
+            pkt->pts += lane.resumeAt;
+        if (pkt->dts != AV_NOPTS_VALUE)
+            pkt->dts += lane.resumeAt;
+        if (!lane.video && lane.keepFrom != kEverythingNew) {
+            if (pkt->pts == AV_NOPTS_VALUE || pkt->pts < lane.keepFrom)
+                return;
+            if (!lane.joined && pkt->pts != lane.keepFrom)
+                throw Failure("the sound cannot be joined to the kept part of '" + outPath_ +
+                              "' (the new packets do not meet the kept ones)");
+        }
+        lane.joined = true;
+    }
     av_packet_rescale_ts(pkt, lane.enc->time_base, lane.out->time_base);
     pkt->stream_index = lane.out->index;
     if (pkt->pts != AV_NOPTS_VALUE) {
@@ -1273,9 +1373,9 @@ void Conversion::readLoop() {
         if (lane && !lane->done) {
             // Safety net for streams whose decoder never reaches the end point. One packet
             // far past the end may be a damaged timestamp; a run of them is not.
-            if (endSec_ > 0.0 && pkt->dts != AV_NOPTS_VALUE &&
+            if (lane->endSec > 0.0 && pkt->dts != AV_NOPTS_VALUE &&
                 static_cast<double>(pkt->dts - lane->offset) * av_q2d(lane->in->time_base) >
-                    endSec_ + 5.0)
+                    lane->endSec + 5.0)
                 lane->done = ++lane->pastEnd >= 16;
             else
                 lane->pastEnd = 0;
@@ -1304,7 +1404,295 @@ void Conversion::flushAll() {
     }
 }
 
+void Conversion::prepareResume() {
+    keptIn_ = openInput(outPath_);
+    AVFormatContext* kc = keptIn_.get();
+    keptStreams_.assign(kc->nb_streams, {});
+    Lane* video = nullptr;
+    std::vector<Lane*> sound;
+    for (auto& lane : lanes_)
+        (lane->video ? video : sound.emplace_back()) = lane.get();
+    // The kept file holds the streams this conversion writes, in the order it writes them.
+    int keptVideo = -1;
+    std::vector<int> keptSound;
+    size_t subtitles = 0;
+    bool fits = true;
+    for (unsigned i = 0; i < kc->nb_streams; ++i) {
+        const AVStream* st = kc->streams[i];
+        if ((st->disposition & AV_DISPOSITION_ATTACHED_PIC) || st->discard == AVDISCARD_ALL)
+            continue; // the cover and the chapter track are made anew
+        switch (st->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            fits = fits && video && keptVideo < 0;
+            keptVideo = static_cast<int>(i);
+            keptStreams_[i].lane = video;
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            fits = fits && keptSound.size() < sound.size();
+            if (fits)
+                keptStreams_[i].lane = sound[keptSound.size()];
+            keptSound.push_back(static_cast<int>(i));
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            fits = fits && subtitles < subtitles_.size();
+            if (fits)
+                keptStreams_[i].track = subtitles_[subtitles].get();
+            ++subtitles;
+            break;
+        default:
+            break;
+        }
+    }
+    if (!fits || (keptVideo >= 0) != (video != nullptr) || keptSound.size() != sound.size() ||
+        subtitles != subtitles_.size())
+        throw Failure("cannot continue '" + outPath_ +
+                      "': it does not hold the tracks this conversion writes");
+    if (video)
+        cutKeptVideo(keptVideo, *video);
+    cutKeptSound(keptSound);
+    for (unsigned i = 0; i < kc->nb_streams; ++i)
+        if (keptStreams_[i].track)
+            keptStreams_[i].cut =
+                av_rescale_q(resumeUs_, AV_TIME_BASE_Q, kc->streams[i]->time_base);
+    char line[96];
+    std::snprintf(line, sizeof line, plexavo::contract::kContinueFormat,
+                  static_cast<double>(resumeUs_) / 1e6);
+    printLine(line);
+}
+
+void Conversion::cutKeptVideo(int stream, Lane& lane) {
+    // The last key frame: the new encode starts there with a key frame of its own, and what
+    // comes before it in decoding order is whole without anything after it.
+    InputPtr scan = openInput(outPath_);
+    AVStream* st = scan->streams[stream];
+    int64_t keyDts = AV_NOPTS_VALUE;
+    for (int n = avformat_index_get_entries_count(st) - 1; n >= 0 && keyDts == AV_NOPTS_VALUE;
+         --n) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, n);
+        if (e && (e->flags & AVINDEX_KEYFRAME))
+            keyDts = e->timestamp;
+    }
+    for (unsigned i = 0; i < scan->nb_streams; ++i)
+        scan->streams[i]->discard =
+            static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    // The index only brings the read close: the demuxer may land a key frame early. From
+    // there (without an index, from the start) the last one is read out.
+    if (keyDts != AV_NOPTS_VALUE)
+        av_seek_frame(scan.get(), stream, keyDts, AVSEEK_FLAG_BACKWARD);
+    PacketPtr pkt = makePacket();
+    int64_t pts = AV_NOPTS_VALUE, dts = AV_NOPTS_VALUE;
+    while (av_read_frame(scan.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == stream && (pkt->flags & AV_PKT_FLAG_KEY) &&
+            pkt->pts != AV_NOPTS_VALUE) {
+            pts = pkt->pts;
+            dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        }
+        av_packet_unref(pkt.get());
+    }
+    if (pts == AV_NOPTS_VALUE)
+        throw Failure("cannot continue '" + outPath_ + "': its pictures have no key frame");
+    const AVRational frame = av_inv_q(plan_.video.rate);
+    lane.resumeAt = std::max<int64_t>(av_rescale_q(pts, st->time_base, frame), 0);
+    resumeUs_ = av_rescale_q(lane.resumeAt, frame, AV_TIME_BASE_Q);
+    keptStreams_[stream].cut = dts;
+}
+
+void Conversion::cutKeptSound(const std::vector<int>& streams) {
+    if (streams.empty())
+        return;
+    InputPtr scan = openInput(outPath_);
+    struct Packets {
+        std::vector<int64_t> starts;
+        int64_t end = INT64_MIN;
+    };
+    std::vector<Packets> found(scan->nb_streams);
+    for (unsigned i = 0; i < scan->nb_streams; ++i)
+        scan->streams[i]->discard = AVDISCARD_ALL;
+    for (int i : streams)
+        scan->streams[i]->discard = AVDISCARD_DEFAULT;
+    PacketPtr pkt = makePacket();
+    while (av_read_frame(scan.get(), pkt.get()) >= 0) {
+        Packets& p = found[pkt->stream_index];
+        if (pkt->pts != AV_NOPTS_VALUE) {
+            p.starts.push_back(pkt->pts);
+            p.end = std::max(p.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
+        }
+        av_packet_unref(pkt.get());
+    }
+    const bool video = resumeUs_ > 0 || std::any_of(lanes_.begin(), lanes_.end(),
+                                                    [](const auto& l) { return l->video; });
+    int64_t soundUs = INT64_MAX;
+    for (int i : streams) {
+        Lane& lane = *keptStreams_[i].lane;
+        const AVRational tb = scan->streams[i]->time_base;
+        const AVRational unit{1, lane.audio->sampleRate};
+        Packets& p = found[i];
+        std::sort(p.starts.begin(), p.starts.end());
+        for (int64_t& start : p.starts)
+            start = av_rescale_q(start, tb, unit);
+        const int frameSize = scan->streams[i]->codecpar->frame_size > 0
+                                  ? scan->streams[i]->codecpar->frame_size
+                                  : 1024;
+        const SoundJoin j = soundJoin(
+            p.starts, p.end == INT64_MIN ? 0 : av_rescale_q(p.end, tb, unit),
+            video ? av_rescale_q(resumeUs_, AV_TIME_BASE_Q, unit) : INT64_MAX, frameSize, 4);
+        lane.resumeAt = j.feedFrom;
+        lane.keepFrom = j.join;
+        keptStreams_[i].cut = j.join == kEverythingNew ? INT64_MIN : av_rescale_q(j.join, unit, tb);
+        soundUs =
+            std::min(soundUs, av_rescale_q(std::max<int64_t>(j.join, 0), unit, AV_TIME_BASE_Q));
+    }
+    if (!video)
+        resumeUs_ = soundUs;
+}
+
+void Conversion::checkKeptStreams() {
+    const AVFormatContext* kc = keptIn_.get();
+    for (unsigned i = 0; i < kc->nb_streams; ++i) {
+        const KeptStream& ks = keptStreams_[i];
+        if (!ks.lane && !ks.track)
+            continue;
+        const AVCodecParameters* was = kc->streams[i]->codecpar;
+        const AVCodecParameters* now = ks.lane ? ks.lane->out->codecpar : ks.track->out->codecpar;
+        bool same = was->codec_id == now->codec_id;
+        const char* what = ks.track ? "subtitles" : ks.lane->video ? "pictures" : "sound";
+        if (same && ks.lane && ks.lane->video) {
+            same = was->width == now->width && was->height == now->height;
+            if (same && was->codec_id == AV_CODEC_ID_H264) {
+                // The kept file holds the MP4 form of the parameter sets, the encoder hands
+                // out start codes; the sets themselves must be the same.
+                keptAvcLength_ =
+                    avcLengthSize(was->extradata, static_cast<size_t>(was->extradata_size));
+                const auto kept =
+                    avcParameterSets(was->extradata, static_cast<size_t>(was->extradata_size));
+                const auto made =
+                    now->extradata_size > 0 && now->extradata[0] == 1
+                        ? avcParameterSets(now->extradata, static_cast<size_t>(now->extradata_size))
+                        : std::optional(annexBParameterSets(
+                              now->extradata, static_cast<size_t>(now->extradata_size)));
+                same = keptAvcLength_ > 0 && kept && made && !kept->empty() && *kept == *made;
+            }
+        }
+        if (same && ks.lane && !ks.lane->video)
+            same = was->sample_rate == now->sample_rate &&
+                   was->ch_layout.nb_channels == now->ch_layout.nb_channels;
+        if (same && ks.lane && !(ks.lane->video && was->codec_id == AV_CODEC_ID_H264))
+            same = was->extradata_size == now->extradata_size &&
+                   (was->extradata_size == 0 ||
+                    std::memcmp(was->extradata, now->extradata,
+                                static_cast<size_t>(was->extradata_size)) == 0);
+        if (!same)
+            throw Failure(std::string("cannot continue '") + outPath_ + "': its " + what +
+                          " were written with other encoder settings than the ones made now, "
+                          "so the two parts would not play as one; convert it anew");
+    }
+}
+
+void Conversion::copyKept() {
+    AVFormatContext* kc = keptIn_.get();
+    size_t open = 0;
+    for (const KeptStream& ks : keptStreams_)
+        open += ks.lane || ks.track;
+    PacketPtr pkt = makePacket();
+    PacketPtr annexB = makePacket();
+    std::vector<uint8_t> units;
+    // A stop here ends the run at once: the kept file stays, being the longer one.
+    while (open > 0 && !stopRequested()) {
+        const int err = av_read_frame(kc, pkt.get());
+        if (err == AVERROR_EOF)
+            break;
+        if (err < 0)
+            throw Failure("cannot read '" + outPath_ + "' to continue it: " + avErrorText(err));
+        const std::unique_ptr<AVPacket, void (*)(AVPacket*)> unref(pkt.get(), av_packet_unref);
+        if (pkt->stream_index >= static_cast<int>(keptStreams_.size()))
+            continue;
+        KeptStream& ks = keptStreams_[pkt->stream_index];
+        if ((!ks.lane && !ks.track) || ks.passed)
+            continue;
+        const bool video = ks.lane && ks.lane->video;
+        const int64_t at = video && pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (at == AV_NOPTS_VALUE)
+            continue;
+        if (at >= ks.cut) {
+            ks.passed = true;
+            --open;
+            continue;
+        }
+        const AVStream* in = kc->streams[pkt->stream_index];
+        AVStream* out = ks.lane ? ks.lane->out : ks.track->out;
+        AVPacket* p = pkt.get();
+        if (ks.track) {
+            if (pkt->size <= 2)
+                continue; // the muxer's blank between two cues; it makes them again
+            if (pkt->duration > 0)
+                ks.track->notBeforeUs =
+                    std::max(ks.track->notBeforeUs,
+                             av_rescale_q(pkt->pts + pkt->duration, in->time_base, AV_TIME_BASE_Q));
+        }
+        if (video && keptAvcLength_ > 0) {
+            // The muxer takes H.264 in start-code form, as the encoder hands it out.
+            if (!toAnnexB(pkt->data, static_cast<size_t>(pkt->size), keptAvcLength_, units))
+                throw Failure("cannot continue '" + outPath_ + "': its picture data is damaged");
+            av_packet_unref(annexB.get());
+            if (av_new_packet(annexB.get(), static_cast<int>(units.size())) < 0 ||
+                av_packet_copy_props(annexB.get(), pkt.get()) < 0)
+                throw Failure("out of memory");
+            std::memcpy(annexB->data, units.data(), units.size());
+            p = annexB.get();
+        }
+        av_packet_rescale_ts(p, in->time_base, out->time_base);
+        p->stream_index = out->index;
+        p->pos = -1;
+        if (p->pts != AV_NOPTS_VALUE) {
+            const int64_t endUs = av_rescale_q(p->pts + std::max<int64_t>(p->duration, 0),
+                                               out->time_base, AV_TIME_BASE_Q);
+            if (endUs > progress_.outUs.load(std::memory_order_relaxed))
+                progress_.outUs.store(endUs, std::memory_order_relaxed);
+        }
+        if (video)
+            progress_.frames.fetch_add(1, std::memory_order_relaxed);
+        checkWriteError(av_interleaved_write_frame(out_.get(), p));
+        ++packetsWritten_;
+        if (out_->pb)
+            progress_.bytes.store(avio_tell(out_->pb), std::memory_order_relaxed);
+    }
+    // The rates the progress lines show are the new part's.
+    progress_.baseFrames.store(progress_.frames.load());
+    progress_.baseUs.store(progress_.outUs.load());
+    keptIn_.reset();
+}
+
+void Conversion::noteStopped() {
+    // The MP4 family only (the disc formats cannot be joined), from a file that can be read
+    // again, into a file of its own.
+    if (!deviceTarget_ || inPlace_ || !partial_)
+        return;
+    StoppedNote n;
+    n.outputPath = absolutePath(writtenPath_);
+    n.sourcePath = absolutePath(inPath_);
+    const auto output = identityOfDescriptor(partial_->descriptor());
+    const auto source = identityFollowing(inPath_);
+    if (n.outputPath.empty() || n.sourcePath.empty() || !output || !source)
+        return;
+    n.output = *output;
+    n.source = *source;
+    n.settings = canonicalSettings(opt_);
+    n.keptSeconds = static_cast<double>(progress_.outUs.load()) / 1e6;
+    std::vector<const AVStream*> streams;
+    for (const auto& lane : lanes_)
+        streams.push_back(lane->in);
+    n.totalSeconds = promisedSeconds(in_.get(), streams, opt_.startUs.value_or(0), opt_.durationUs);
+    writeStoppedNote(n);
+}
+
 int Conversion::run() {
+    if (opt_.resume) {
+        // Refused before anything is touched, as the question would answer.
+        const Resumability r = checkResumable(opt_, outPath_);
+        if (!r.ok)
+            throw Failure("cannot continue '" + outPath_ + "': " + r.reason);
+        kept_ = r.note;
+    }
     checkPaths();
     progress_.reading = true; // opening a slow input blocks too
     in_ = openInput(inPath_);
@@ -1347,9 +1735,13 @@ int Conversion::run() {
         warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
         printLine("Plan: " + equivalentCommand(plan_, opt_));
+    if (kept_)
+        prepareResume();
     openOutput();
     seekToStart();
     readSideFiles();
+    if (kept_)
+        copyKept();
 
     readLoop();
     progress_.reading = false;
@@ -1376,11 +1768,24 @@ int Conversion::run() {
                           "'");
         throw Failure("nothing in '" + inPath_ + "' could be decoded");
     }
+    if (kept_ && stopped &&
+        writtenUs <= static_cast<int64_t>(std::llround(kept_->keptSeconds * 1e6))) {
+        // Stopped before the continuation got past the kept file's end: that file stays as
+        // it is, with its note, and this shorter one goes.
+        writtenPath_ = outPath_;
+        return plexavo::contract::kExitStopped;
+    }
     // Finished (also when stopped): only now may it carry a name a player would open.
     writtenPath_ = partial_ ? partial_->claim() : outPath_;
     setUnfinishedOutput(nullptr);
-    if (stopped)
+    if (kept_)
+        forgetStoppedNote(kept_->output); // replaced, or no longer what was noted
+    if (stopped) {
+        noteStopped();
         return plexavo::contract::kExitStopped;
+    }
+    if (partial_)
+        dropStaleStoppedNotes(absolutePath(writtenPath_));
     // A truncated source reads as one that simply ends: only its promise tells. The file is
     // kept (it is all there is), but the run does not count as done.
     std::vector<const AVStream*> streams;

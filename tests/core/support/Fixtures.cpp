@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -191,6 +192,31 @@ const char kAssSubtitles[] =
 const char kVttSubtitles[] = "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\nFrom WebVTT\n\n"
                              "00:00:03.000 --> 00:00:03.800\nSecond cue\n";
 
+// A minute of cues, 1.5 s every 2 s, every tenth one shown for 4 s (across the next), and
+// three chapters, for a film long enough to be stopped halfway and continued.
+std::string minuteSubtitles() {
+    std::string srt;
+    const auto at = [](int ms) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "00:%02d:%02d,%03d", ms / 60000, ms / 1000 % 60, ms % 1000);
+        return std::string(buf);
+    };
+    for (int i = 0; i < 29; ++i) {
+        const int start = 500 + 2000 * i;
+        const int end = start + (i % 10 == 9 ? 4000 : 1500);
+        srt += std::to_string(i + 1) + "\n" + at(start) + " --> " + at(end) + "\nLine " +
+               std::to_string(i + 1) + "\n\n";
+    }
+    return srt;
+}
+
+const char kMinuteChapters[] = ";FFMETADATA1\n"
+                               "title=A minute with everything\n"
+                               "artist=The Director\n"
+                               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=20000\ntitle=One\n"
+                               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=20000\nEND=45000\ntitle=Two\n"
+                               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=45000\nEND=60000\ntitle=Three\n";
+
 void requireUnreadable(const std::string& path) {
     if (ProbeInfo::of(path).ok)
         throw std::runtime_error(path + " is still readable by ffprobe: not a damaged file");
@@ -242,6 +268,48 @@ const std::map<std::string, Recipe>& recipes() {
         // for each other.
         t["six"] = {".mp4", lavfi(video("160x120", 6)) + lavfi(tone(44100, 6, 880)) + kX264 +
                                 Args{"-ac", "2", "-c:a", "aac"}};
+        // A minute, to be stopped halfway and continued; a key frame every 2 s.
+        t["minute"] = {".mp4", lavfi(video("320x240", 60)) + lavfi(tone(44100, 60)) + kX264 +
+                                   Args{"-g", "50", "-ac", "2", "-c:a", "aac"}};
+        // The same with everything the devices show besides: two sound tracks (the second at
+        // another rate), SubRip subtitles, chapters, tags and a cover, in Matroska (whose
+        // millisecond clock is coarser than a sound sample).
+        t["minute-film"] = {".mkv",
+                            {},
+                            [](const std::string& out) {
+                                ffmpegWith({{"srt", minuteSubtitles()},
+                                            {"meta", kMinuteChapters},
+                                            {"png", picture("200x200", ".png")}},
+                                           lavfi(video("320x240", 60)) +
+                                               lavfi(tone(44100, 60, 440)) +
+                                               lavfi(tone(48000, 60, 660)) +
+                                               Args{"-i", "{srt}", "-i", "{meta}", "-map", "0:v",
+                                                    "-map", "1:a", "-map", "2:a", "-map", "3:s",
+                                                    "-map_metadata", "4", "-map_chapters", "4"} +
+                                               kX264 +
+                                               Args{"-g",
+                                                    "50",
+                                                    "-c:a",
+                                                    "aac",
+                                                    "-ac",
+                                                    "2",
+                                                    "-c:s",
+                                                    "srt",
+                                                    "-metadata:s:a:0",
+                                                    "language=eng",
+                                                    "-metadata:s:a:1",
+                                                    "language=fre",
+                                                    "-metadata:s:s:0",
+                                                    "language=eng",
+                                                    "-attach",
+                                                    "{png}",
+                                                    "-metadata:s:t",
+                                                    "mimetype=image/png",
+                                                    "-metadata:s:t",
+                                                    "filename=cover.png"},
+                                           out);
+                            },
+                            "1"};
         t["raw-h264"] = {".h264", lavfi(video("320x240", 3)) + kX264 + Args{"-f", "h264"}};
         t["pipe-mkv"] = {".mkv",
                          {},

@@ -25,6 +25,10 @@ namespace coretest {
 //   sar          flat grey 720x480 with SAR 32:27 (16:9 on screen), 2 s
 //   hd           1280x720 H.264 + AAC, 2 s
 //   six          160x120 H.264 + AAC 44.1 kHz stereo, 6 s
+//   minute       320x240 25 fps H.264 (a key frame every 2 s) + AAC 440 Hz 44.1 kHz stereo, 60 s
+//   minute-film  the same picture, AAC eng 440 Hz 44.1 kHz and fre 660 Hz 48 kHz, SubRip eng
+//                (a cue every 2 s), chapters One 0-20 s, Two 20-45 s, Three 45-60 s, title,
+//                artist, a PNG cover; Matroska, 60 s
 //   raw-h264     H.264 elementary stream (no duration in the container), 3 s
 //   pipe-mkv     Matroska written to a pipe (no duration, no cues), 3 s
 //   surround     H.264 + AC-3 5.1 48 kHz, 3 s

@@ -9,17 +9,30 @@
 
 namespace {
 
-const char* const kOptions[] = {"-i",       "-title",
-                                "-vcodec",  "-pix_fmt",
-                                "-s",       "-r",
-                                "-b",       "-bt",
-                                "-maxrate", "-minrate",
-                                "-ab",      "-ac",
-                                "-ar",      "-ss",
-                                "-t",       "-y",
-                                "-target",  "-can-write",
-                                "-",        "--",
-                                "-x",       plexavo::contract::kAccessCode};
+const char* const kOptions[] = {"-i",
+                                "-title",
+                                "-vcodec",
+                                "-pix_fmt",
+                                "-s",
+                                "-r",
+                                "-b",
+                                "-bt",
+                                "-maxrate",
+                                "-minrate",
+                                "-ab",
+                                "-ac",
+                                "-ar",
+                                "-ss",
+                                "-t",
+                                "-y",
+                                "-target",
+                                "-can-write",
+                                "-",
+                                "--",
+                                "-x",
+                                plexavo::contract::kAccessCode,
+                                plexavo::contract::kCanResumeOption,
+                                plexavo::contract::kResumeOption};
 
 const char* const kValues[] = {
     "",           "0",           "1",         "-1",          "00",

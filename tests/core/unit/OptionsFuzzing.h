@@ -29,6 +29,10 @@ inline std::string violation(const std::vector<std::string>& args) {
         return "accepted without an input";
     if (o.output && o.output->empty())
         return "accepted an empty output";
+    if (o.resume && !o.output)
+        return "a continuation without the file it continues";
+    if (o.canResume && (o.canResume->empty() || o.output || o.resume))
+        return "a question whether to continue with an output or a continuation besides";
     if (o.width.has_value() != o.height.has_value())
         return "a width without a height";
     if (o.width && (*o.width < 16 || *o.width > 4096 || *o.height < 16 || *o.height > 4096))
