@@ -1,6 +1,7 @@
 #include "engine/convert/ParallelRunner.h"
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/convert/ResumeQuery.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"

@@ -3,7 +3,6 @@
 // encoder cores busy and reports each file in whole lines.
 #pragma once
 
-#include "engine/convert/ResumeQuery.h"
 #include "engine/media/SourceItem.h"
 
 #include <atomic>
@@ -18,6 +17,7 @@
 namespace plexavo {
 
 class EncodeJob;
+struct ResumeAnswer;
 
 struct ConversionTask {
     std::string source;

@@ -4,6 +4,7 @@
 // run, and only for a file its stop recorded and that is unchanged since.
 #pragma once
 
+#include "PlexcoreContract.h"
 #include "engine/convert/EncodeJob.h"
 #include "engine/media/ListState.h"
 
@@ -13,12 +14,12 @@
 
 namespace plexavo {
 
-// The core's words for it (docs/core.md, "Continue a stopped output").
-inline constexpr char kCanResumeOption[] = "-can-resume";
-inline constexpr char kResumeOption[] = "-resume";
-inline constexpr char kResumablePrefix[] = "Resumable: ";
-inline constexpr char kNotResumablePrefix[] = "Not resumable: ";
-inline constexpr char kContinuePrefix[] = "Continue: from ";
+// The core's words for it (contract/PlexcoreContract.h, docs/core.md).
+inline constexpr const char* kCanResumeOption = contract::kCanResumeOption;
+inline constexpr const char* kResumeOption = contract::kResumeOption;
+inline constexpr const char* kResumablePrefix = contract::kResumablePrefix;
+inline constexpr const char* kNotResumablePrefix = contract::kNotResumablePrefix;
+inline constexpr const char* kContinuePrefix = contract::kContinuePrefix;
 
 struct ResumeAnswer {
     bool resumable = false;
