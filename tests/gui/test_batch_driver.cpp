@@ -409,8 +409,7 @@ class BatchDriverTest : public QObject {
             "s:400|w:frame=9 time=9.00 \\n|O|x:0"));
         PlainList list;
         list.s.outputPath = folder;
-        list.add("a", 0, 10);
-        list.items[0]->status = kStatusDone;
+        list.add("a", 0, 10); // Waiting, as Convert marks every row
         list.items[0]->converted = true;
         list.items[0]->outputFolder = folder;
         list.items[0]->outputName = "a-cvt";
@@ -479,7 +478,7 @@ class BatchDriverTest : public QObject {
     // A file stopped by Skip is noted with what it holds, for the next batch.
     void aSkippedFileIsNotedWithWhatItKeeps() {
         QTemporaryDir out;
-        ScriptedCore fake(QStringLiteral("t|w:frame=1 time=3.50 \\n|O|s:10000|x:0"));
+        ScriptedCore fake(QStringLiteral("t|O|w:frame=1 time=3.50 |s:10000|x:0"));
         PlainList list;
         list.s.outputPath = out.path().toStdString();
         list.add("a", 0, 10);

@@ -207,7 +207,8 @@ BatchDriver::RowPlan BatchDriver::planRow(const Snapshot& snap, const Batch& bat
     plan.leftSeconds = snap.part.expectedSeconds();
     if (!snap.present || snap.endSeconds == snap.startSeconds || !hasOptionText(batch.targetFormat))
         return plan;
-    const bool done = snap.converted && snap.status == kStatusDone && snap.keptSeconds <= 0;
+    // Convert has marked every row Waiting: a converted row is known by its flag.
+    const bool done = snap.converted && snap.keptSeconds <= 0;
     if (done) {
         plan.passOver = fileExists(snap.output);
         return plan;
