@@ -391,7 +391,6 @@ class BatchDriverTest : public QObject {
         QCOMPARE(e.leftSeconds(), 2); // 4 s of media at 2.72x is 1.47 s
     }
 
-
     // A row whose earlier output was stopped: the driver asks once, and Yes
     // continues that file (the core's -resume), with the step naming the
     // second it goes on from; a converted row is passed over.
@@ -428,7 +427,8 @@ class BatchDriverTest : public QObject {
         watcher = std::thread([&] {
             while (!stop) {
                 const std::string now = driver.stepText();
-                if (now.find("Continuing") != std::string::npos && now.find("3.5") != std::string::npos)
+                if (now.find("Continuing") != std::string::npos &&
+                    now.find("3.5") != std::string::npos)
                     step = now;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
@@ -442,7 +442,8 @@ class BatchDriverTest : public QObject {
         QCOMPARE(list.items[1]->outputFilePath(), kept);
         QFile args(QString::fromStdString(argvFile));
         QVERIFY(args.open(QIODevice::ReadOnly));
-        QVERIFY(args.readAll().contains(QByteArray("-resume\0", 8) + QByteArray::fromStdString(kept)));
+        QVERIFY(
+            args.readAll().contains(QByteArray("-resume\0", 8) + QByteArray::fromStdString(kept)));
         QVERIFY2(step.find("from second 3.5") != std::string::npos, step.c_str());
         QVERIFY(step.find(kept) != std::string::npos);
         // The estimate counts what was left: none of a, 6 s of b.

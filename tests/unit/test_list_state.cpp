@@ -193,7 +193,8 @@ TEST(ListStateFiles, AFinishedListIsNotOfferedAndGoes) {
     }
     ListStateFile next;
     EXPECT_EQ(findLeftList(next.path()), nullptr);
-    EXPECT_FALSE(testing_support::fileExists(path)) << "a finished list of an ended copy is cleared away";
+    EXPECT_FALSE(testing_support::fileExists(path))
+        << "a finished list of an ended copy is cleared away";
 }
 
 TEST(ListStateFiles, AnUnfinishedListIsOfferedOnceMoreAfterANo) {

@@ -46,15 +46,15 @@ TEST(ResumeAnswer, TheQuestionCarriesTheConversionsOwnArguments) {
     const auto conversion =
         EncodeJob::buildArguments("/in/a.avi", "/out/a-cvt.mp4", "a", " -vcodec xvid -b 768",
                                   part.startSeconds, part.coreLength(), false);
-    const auto question = canResumeArguments("/in/a.avi", "/out/a-cvt.mp4", "a",
-                                             " -vcodec xvid -b 768", part);
+    const auto question =
+        canResumeArguments("/in/a.avi", "/out/a-cvt.mp4", "a", " -vcodec xvid -b 768", part);
     ASSERT_EQ(question.size(), conversion.size());
     for (std::size_t i = 0; i + 2 < question.size(); ++i)
         EXPECT_EQ(question[i], conversion[i]) << "argument " << i;
     EXPECT_EQ(question[question.size() - 2], "-can-resume");
     EXPECT_EQ(question.back(), "/out/a-cvt.mp4");
-    const auto resumed = EncodeJob::buildArguments("/in/a.avi", "/out/a-cvt.mp4", "a", "", 0, 0,
-                                                   true);
+    const auto resumed =
+        EncodeJob::buildArguments("/in/a.avi", "/out/a-cvt.mp4", "a", "", 0, 0, true);
     EXPECT_EQ(resumed[resumed.size() - 2], "-resume");
     EXPECT_EQ(EncodeJob::formatCommandLine("i", "o", "t", "", 0, 0, true).find("-claim"),
               std::string::npos);
@@ -169,7 +169,8 @@ TEST(ResumePlan, ContinuesWhatCanGoOnSkipsWhatIsFinishedConvertsTheRest) {
     planResume(plan, "mp4", "", [&](const ConversionTask& task, const std::string& kept) {
         asked.push_back(task.source + " " + kept);
         ResumeAnswer a;
-        a.resumable = kept.find("[1]") != std::string::npos || kept.find("b-cvt") != std::string::npos;
+        a.resumable =
+            kept.find("[1]") != std::string::npos || kept.find("b-cvt") != std::string::npos;
         a.keptSeconds = a.resumable ? 30 : 0;
         if (!a.resumable)
             a.reason = "it is finished";

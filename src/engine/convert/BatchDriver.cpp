@@ -256,8 +256,8 @@ void BatchDriver::planRows(int count, const Batch& batch) {
         wholeSeconds.push_back(snap.part.expectedSeconds());
         continuable += plans.back().keptPath.empty() ? 0 : 1;
     }
-    const bool continueThem = continuable > 0 && !m_cancelAll && askContinue &&
-                              askContinue(continuable);
+    const bool continueThem =
+        continuable > 0 && !m_cancelAll && askContinue && askContinue(continuable);
     if (continuable > 0)
         writeLog("%d stopped file(s) can be continued; %s.", continuable,
                  continueThem ? "they are continued" : "every file is converted anew");
@@ -368,9 +368,9 @@ std::string BatchDriver::outputFor(int row, const Snapshot& snap, const Batch& b
     const std::string output = named.outputFilePath();
     if (plan.keptPath.empty()) {
         writeLog("Start convert %s to %s", snap.path.c_str(), output.c_str());
-        setTexts(loadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(),
-                               output.c_str()),
-                 output);
+        setTexts(
+            loadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(), output.c_str()),
+            output);
     } else {
         writeLog("Continue converting %s into %s, which holds %.1f s", snap.path.c_str(),
                  output.c_str(), plan.keptSeconds);

@@ -206,8 +206,8 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
     ChildProcess child;
     child.commandLine = formatCommandLine(sourcePath, outputFilePath, title, options,
                                           part.startSeconds, length, resume);
-    child.arguments = buildArguments(sourcePath, outputFilePath, title, options,
-                                     part.startSeconds, length, resume);
+    child.arguments = buildArguments(sourcePath, outputFilePath, title, options, part.startSeconds,
+                                     length, resume);
     writeLog("%s", child.commandLine.c_str());
     std::string stopOutput;
     prepareChild(child, outputFilePath, stopOutput);

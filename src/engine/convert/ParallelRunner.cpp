@@ -114,8 +114,8 @@ std::string progressLine(const ConversionEvent& event) {
     switch (event.kind) {
     case ConversionEvent::Kind::Started:
         if (task.resume)
-            return tag + oneLine("Continuing " + task.source + " -> " + task.output +
-                                 " from " + decimal(task.keptSeconds) + " s");
+            return tag + oneLine("Continuing " + task.source + " -> " + task.output + " from " +
+                                 decimal(task.keptSeconds) + " s");
         return tag + oneLine("Converting " + task.source + " -> " + task.output);
     case ConversionEvent::Kind::Written:
         if (event.continuedFrom >= 0)

@@ -51,8 +51,8 @@ std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items
 // continue, and continues it; failing that, an output an earlier run left
 // is taken as finished and the task is skipped; a task with no earlier
 // output converts as planned. ask is the core's question (askCanResume).
-using ResumeQuestion = std::function<ResumeAnswer(const ConversionTask& task,
-                                                  const std::string& keptPath)>;
+using ResumeQuestion =
+    std::function<ResumeAnswer(const ConversionTask& task, const std::string& keptPath)>;
 void planResume(std::vector<ConversionTask>& plan, const std::string& extension,
                 const std::string& options, const ResumeQuestion& ask = {});
 
@@ -82,7 +82,7 @@ struct RunSummary {
     std::size_t failed = 0;
     std::size_t stopped = 0;
     std::size_t notStarted = 0;
-    std::size_t skipped = 0; // finished by an earlier run (--resume)
+    std::size_t skipped = 0;  // finished by an earlier run (--resume)
     bool interrupted = false; // requestStop() came before the run ended
 };
 

@@ -73,8 +73,7 @@ ResumeAnswer parseResumeAnswer(const std::string& output, int exitCode) {
             if (after == figures.c_str() || !(kept >= 0))
                 continue;
             const std::string_view tail(after);
-            const double total =
-                tail.starts_with(" of ") ? std::strtod(after + 4, nullptr) : 0.0;
+            const double total = tail.starts_with(" of ") ? std::strtod(after + 4, nullptr) : 0.0;
             answer.resumable = exitCode == 0;
             answer.keptSeconds = kept;
             answer.totalSeconds = total > 0 ? total : 0.0;
@@ -85,8 +84,8 @@ ResumeAnswer parseResumeAnswer(const std::string& output, int exitCode) {
         }
     }
     if (!answer.resumable && answer.reason.empty())
-        answer.reason = "the encoder core gave no answer (exit status " +
-                        std::to_string(exitCode) + ")";
+        answer.reason =
+            "the encoder core gave no answer (exit status " + std::to_string(exitCode) + ")";
     if (!answer.resumable) {
         answer.keptSeconds = 0;
         answer.totalSeconds = 0;
@@ -95,14 +94,12 @@ ResumeAnswer parseResumeAnswer(const std::string& output, int exitCode) {
 }
 
 std::vector<std::string> canResumeArguments(const std::string& sourcePath,
-                                            const std::string& keptPath,
-                                            const std::string& title,
-                                            const std::string& options,
-                                            const SourcePart& part) {
+                                            const std::string& keptPath, const std::string& title,
+                                            const std::string& options, const SourcePart& part) {
     // The conversion's own arguments, so that the core compares the very
     // settings it would continue with.
-    auto args = EncodeJob::buildArguments(sourcePath, keptPath, title, options,
-                                          part.startSeconds, part.coreLength(), true);
+    auto args = EncodeJob::buildArguments(sourcePath, keptPath, title, options, part.startSeconds,
+                                          part.coreLength(), true);
     args[args.size() - 2] = kCanResumeOption;
     return args;
 }
@@ -148,9 +145,9 @@ std::vector<std::string> earlierOutputs(const std::string& folder, const std::st
     return found;
 }
 
-KeptOutput findKeptOutput(const std::vector<std::string>& candidates,
-                          const std::string& sourcePath, const std::string& title,
-                          const std::string& options, const SourcePart& part) {
+KeptOutput findKeptOutput(const std::vector<std::string>& candidates, const std::string& sourcePath,
+                          const std::string& title, const std::string& options,
+                          const SourcePart& part) {
     for (const std::string& candidate : candidates) {
         ResumeAnswer answer = askCanResume(sourcePath, candidate, title, options, part);
         if (answer.resumable)

@@ -35,10 +35,8 @@ ResumeAnswer parseResumeAnswer(const std::string& output, int exitCode);
 // The question's command line, as the conversion's but for the last two
 // arguments.
 std::vector<std::string> canResumeArguments(const std::string& sourcePath,
-                                            const std::string& keptPath,
-                                            const std::string& title,
-                                            const std::string& options,
-                                            const SourcePart& part);
+                                            const std::string& keptPath, const std::string& title,
+                                            const std::string& options, const SourcePart& part);
 
 // Asks the core; touches nothing. A core that cannot be started, or gives no
 // answer within its time, answers no.
@@ -58,9 +56,9 @@ struct KeptOutput {
     std::string keptPath;
     ResumeAnswer answer;
 };
-KeptOutput findKeptOutput(const std::vector<std::string>& candidates,
-                          const std::string& sourcePath, const std::string& title,
-                          const std::string& options, const SourcePart& part);
+KeptOutput findKeptOutput(const std::vector<std::string>& candidates, const std::string& sourcePath,
+                          const std::string& title, const std::string& options,
+                          const SourcePart& part);
 
 // The rows of a list left by a copy that died, as a restore shows them:
 // converted rows stay converted; a row that was being converted, or was

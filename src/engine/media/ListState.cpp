@@ -379,8 +379,7 @@ std::string listStateText(const SavedList& list) {
 
 std::optional<SavedList> parseListState(const std::string& text) {
     const KeyFile keys(g_key_file_new());
-    if (!g_key_file_load_from_data(keys.get(), text.data(), text.size(), G_KEY_FILE_NONE,
-                                   nullptr))
+    if (!g_key_file_load_from_data(keys.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
         return std::nullopt;
     Reader r(keys.get());
     int version = 0;
@@ -424,9 +423,9 @@ ListStateFile::ListStateFile() {
     }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::string id = std::to_string(getpid()) + "-" +
-                           std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL +
-                                          now.tv_nsec);
+    const std::string id =
+        std::to_string(getpid()) + "-" +
+        std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
     m_path = dir + "/" + id + kListSuffix;
     m_lockFd = takeLock(lockPathOf(m_path));
     if (m_lockFd < 0)

@@ -27,7 +27,6 @@ std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 // errno that stopped it. The new file is complete on disk (written to a temp
 // file beside it and synced) before it takes the old one's name, so a crash
 // at any point leaves one whole file or the other, never half of one.
-int replaceFileAtomically(const std::string& target, const std::string& content,
-                          unsigned mode);
+int replaceFileAtomically(const std::string& target, const std::string& content, unsigned mode);
 
 } // namespace plexavo

@@ -117,12 +117,12 @@ void printVersion() {
 
 // The synopsis alone, for a command line that makes no sense.
 void printSynopsis(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: plexavo [FILE|FOLDER]...\n"
-                 "       plexavo --probe [--json] FILE...\n"
-                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] [--resume]\n"
-                 "                         FILE...\n"
-                 "       plexavo --help | --version\n");
+    std::fprintf(
+        out, "usage: plexavo [FILE|FOLDER]...\n"
+             "       plexavo --probe [--json] FILE...\n"
+             "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] [--resume]\n"
+             "                         FILE...\n"
+             "       plexavo --help | --version\n");
 }
 
 int badArguments(const std::string& text) {
@@ -407,33 +407,34 @@ int runFrontEnd(const std::vector<std::string>& args) {
 } // namespace
 
 void printUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "Plexavo: converts audio and video files for iPod, iPhone and iPad.\n\n"
-                 "usage: plexavo [FILE|FOLDER]...\n"
-                 "         opens the window; the files (and the media files directly inside\n"
-                 "         each folder) are added to the source list\n"
-                 "       plexavo --probe [--json] FILE...\n"
-                 "         probes each file and prints its duration, bit rate and streams\n"
-                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] [--resume]\n"
-                 "                         FILE...\n"
-                 "         probes and converts the files into FOLDER (default %s)\n"
-                 "       plexavo --help | --version\n\n"
-                 "--probe and --convert come first. After them, an argument that names an\n"
-                 "existing file is that file, whatever it starts with. A named pipe, a device\n"
-                 "or a folder is not a file to probe or convert, and is refused.\n\n"
-                 "  --json        with --probe: one JSON document for all files (the fields\n"
-                 "                are listed in the scripting guide,\n"
-                 "                /usr/share/doc/plexavo/scripting.md)\n"
-                 "  --jobs N      with --convert: up to N conversions at once (default 1;\n"
-                 "                0 means one per processor); the outputs and their names\n"
-                 "                are the same as one after the other\n"
-                 "  --resume      with --convert, run again with the same files, settings and\n"
-                 "                FOLDER after a run was stopped or killed: each output that\n"
-                 "                run stopped goes on from where it stopped, the finished\n"
-                 "                ones are skipped, and the rest are converted\n"
-                 "  --h264        H.264 instead of MPEG-4\n"
-                 "  --size N      frame size row N of the size list (0 keeps the source size):\n",
-                 defaultOutputPath().c_str());
+    std::fprintf(
+        out,
+        "Plexavo: converts audio and video files for iPod, iPhone and iPad.\n\n"
+        "usage: plexavo [FILE|FOLDER]...\n"
+        "         opens the window; the files (and the media files directly inside\n"
+        "         each folder) are added to the source list\n"
+        "       plexavo --probe [--json] FILE...\n"
+        "         probes each file and prints its duration, bit rate and streams\n"
+        "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] [--resume]\n"
+        "                         FILE...\n"
+        "         probes and converts the files into FOLDER (default %s)\n"
+        "       plexavo --help | --version\n\n"
+        "--probe and --convert come first. After them, an argument that names an\n"
+        "existing file is that file, whatever it starts with. A named pipe, a device\n"
+        "or a folder is not a file to probe or convert, and is refused.\n\n"
+        "  --json        with --probe: one JSON document for all files (the fields\n"
+        "                are listed in the scripting guide,\n"
+        "                /usr/share/doc/plexavo/scripting.md)\n"
+        "  --jobs N      with --convert: up to N conversions at once (default 1;\n"
+        "                0 means one per processor); the outputs and their names\n"
+        "                are the same as one after the other\n"
+        "  --resume      with --convert, run again with the same files, settings and\n"
+        "                FOLDER after a run was stopped or killed: each output that\n"
+        "                run stopped goes on from where it stopped, the finished\n"
+        "                ones are skipped, and the rest are converted\n"
+        "  --h264        H.264 instead of MPEG-4\n"
+        "  --size N      frame size row N of the size list (0 keeps the source size):\n",
+        defaultOutputPath().c_str());
     const auto sizes = sizeListTexts();
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         // The list's rows end in " - " where no device is named; here that

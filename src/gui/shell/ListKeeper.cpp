@@ -36,8 +36,8 @@ ListKeeper::~ListKeeper() {
 
 void ListKeeper::watch(ConversionView* view) {
     if (view)
-        connect(view, &ConversionView::listChanged, &m_saveSoon,
-                qOverload<>(&QTimer::start), Qt::UniqueConnection);
+        connect(view, &ConversionView::listChanged, &m_saveSoon, qOverload<>(&QTimer::start),
+                Qt::UniqueConnection);
 }
 
 void ListKeeper::saveNow() {

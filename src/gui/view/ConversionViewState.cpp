@@ -31,11 +31,13 @@ void ConversionView::applySettings(const ConversionSettings& s) {
         m_tvStandard = s.tvStandard;
     }
     // Lists first: the size list would otherwise overwrite the edits.
-    const std::pair<QComboBox*, int> lists[] = {
-        {m_size, s.sizeChoice},         {m_frameRate, s.frameRateChoice},
-        {m_videoBitRate, s.videoBitRateChoice}, {m_channels, s.channelsChoice},
-        {m_audioBitRate, s.audioBitRateChoice}, {m_sampleRate, s.sampleRateChoice},
-        {m_volume, s.volumeChoice}};
+    const std::pair<QComboBox*, int> lists[] = {{m_size, s.sizeChoice},
+                                                {m_frameRate, s.frameRateChoice},
+                                                {m_videoBitRate, s.videoBitRateChoice},
+                                                {m_channels, s.channelsChoice},
+                                                {m_audioBitRate, s.audioBitRateChoice},
+                                                {m_sampleRate, s.sampleRateChoice},
+                                                {m_volume, s.volumeChoice}};
     for (const auto& [combo, index] : lists)
         if (index >= 0 && index < combo->count())
             combo->setCurrentIndex(index);

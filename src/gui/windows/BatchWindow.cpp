@@ -245,10 +245,10 @@ bool BatchWindow::askContinue(int count) {
     // the user's, on this one.
     bool yes = false;
     runOnUiThread(this, [&] {
-        yes = !m_ending && MessageBox::show(this, ui::str(kStrContinueQuestion, count),
-                                            QMessageBox::Question,
-                                            QMessageBox::Yes | QMessageBox::No,
-                                            QMessageBox::Yes) == QMessageBox::Yes;
+        yes =
+            !m_ending && MessageBox::show(this, ui::str(kStrContinueQuestion, count),
+                                          QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                                          QMessageBox::Yes) == QMessageBox::Yes;
     });
     return yes;
 }

@@ -151,8 +151,7 @@ class TestMainWinRestore : public QObject {
         QVERIFY(w.keeper->offerLeftList());
         QVERIFY(askedToRestore());
         ConversionView& v = w.view();
-        QCOMPARE(mainwin_test::rowTitles(v),
-                 QStringList({"done", "running", "waiting", "gone"}));
+        QCOMPARE(mainwin_test::rowTitles(v), QStringList({"done", "running", "waiting", "gone"}));
         QCOMPARE(v.cellText(0, 3), QStringLiteral("Done"));
         QCOMPARE(v.cellText(1, 3), QStringLiteral("Stopped: 29.5 of 60.0 s kept"));
         QCOMPARE(v.cellText(2, 3), QStringLiteral("Ready"));
@@ -211,7 +210,8 @@ class TestMainWinRestore : public QObject {
         Window second;
         mainwin_test::addRows(first.view(), 3);
         mainwin_test::addRows(second.view(), 1);
-        QTRY_VERIFY(testing_support::fileExists(first.keeper->path()) && testing_support::fileExists(second.keeper->path()));
+        QTRY_VERIFY(testing_support::fileExists(first.keeper->path()) &&
+                    testing_support::fileExists(second.keeper->path()));
         QTRY_COMPARE(parseListState(readFile(first.keeper->path()))->rows.size(), std::size_t(3));
         QTRY_COMPARE(parseListState(readFile(second.keeper->path()))->rows.size(), std::size_t(1));
         // Neither offers the other's, which is in use.
@@ -226,15 +226,15 @@ class TestMainWinRestore : public QObject {
         const std::string first = media / "first.mp4";
         const std::string last = media / "last.mp4";
         QString error;
-        QVERIFY2(testing::makeClip(QString::fromStdString(first), 2, QStringLiteral("160x120"),
+        QVERIFY2(
+            testing::makeClip(QString::fromStdString(first), 2, QStringLiteral("160x120"), &error),
+            qPrintable(error));
+        QVERIFY2(testing::makeClip(QString::fromStdString(longClip), 60, QStringLiteral("640x480"),
                                    &error),
                  qPrintable(error));
-        QVERIFY2(testing::makeClip(QString::fromStdString(longClip), 60,
-                                   QStringLiteral("640x480"), &error),
-                 qPrintable(error));
-        QVERIFY2(testing::makeClip(QString::fromStdString(last), 2, QStringLiteral("160x120"),
-                                   &error),
-                 qPrintable(error));
+        QVERIFY2(
+            testing::makeClip(QString::fromStdString(last), 2, QStringLiteral("160x120"), &error),
+            qPrintable(error));
         const std::string config = media / "config";
         const std::string out = media / "out";
         fs::create_directories(config);
@@ -246,10 +246,9 @@ class TestMainWinRestore : public QObject {
         }
         // The size of the long clip converted whole, and the time it takes.
         const auto straightStart = Clock::now();
-        const RunResult straight =
-            run({std::string(PLEXAVO_BIN_FOLDER) + "plexavo", "--convert", "--out",
-                 media / "straight", longClip},
-                300);
+        const RunResult straight = run({std::string(PLEXAVO_BIN_FOLDER) + "plexavo", "--convert",
+                                        "--out", media / "straight", longClip},
+                                       300);
         const double straightSeconds =
             std::chrono::duration<double>(Clock::now() - straightStart).count();
         QCOMPARE(straight.exitCode, 0);
@@ -261,9 +260,9 @@ class TestMainWinRestore : public QObject {
         options.newSession = true;
         options.env = {"PLEXAVO_CONFIG_DIR=" + config, "XDG_STATE_HOME=" + m_state->path(),
                        "PLEXAVO_LOG=" + log, "QT_QPA_PLATFORM=offscreen"};
-        Child program({std::string(PLEXAVO_BIN_FOLDER) + "plexavo_convert_at_start", first,
-                       longClip, last},
-                      options);
+        Child program(
+            {std::string(PLEXAVO_BIN_FOLDER) + "plexavo_convert_at_start", first, longClip, last},
+            options);
         QVERIFY(program.started());
         // Until the long clip's partial file is about half the size a whole
         // conversion of it has.
