@@ -500,10 +500,12 @@ class BatchDriverTest : public QObject {
     void plannedLengthsReplaceTheRowsLengths() {
         BatchEstimate e;
         e.start(0, {60, 60});
-        e.setLengths({20.0, 60.0}); // the first goes on from 40 s
-        e.update(10000, 0, 50);     // 10 s of media in 10 s
+        // Planned after 5 s (a question was up): the first goes on from 40 s.
+        e.setLengths(5000, {20.0, 60.0});
+        e.update(15000, 0, 50); // 10 s of media in the 10 s since
         QCOMPARE(e.speed(), 1.0);
         QCOMPARE(e.leftSeconds(), 70);
+        QCOMPARE(e.elapsedSeconds(), 10);
     }
 
     void clockText() {

@@ -501,8 +501,10 @@ void BatchEstimate::start(std::uint64_t nowMs, std::vector<std::int64_t> lengths
     m_nowMs = nowMs;
 }
 
-void BatchEstimate::setLengths(const std::vector<double>& seconds) {
+void BatchEstimate::setLengths(std::uint64_t nowMs, const std::vector<double>& seconds) {
     m_lengths = seconds;
+    m_startMs = std::max(nowMs, m_startMs);
+    m_nowMs = std::max(m_nowMs, m_startMs);
 }
 
 void BatchEstimate::update(std::uint64_t nowMs, int index, int percent) {

@@ -150,8 +150,9 @@ class BatchEstimate {
   public:
     void start(std::uint64_t nowMs, std::vector<std::int64_t> lengths);
     // Each row's length anew once the batch has planned them (what is left
-    // of a continued file, nothing of a row passed over); the time so far stays.
-    void setLengths(const std::vector<double>& seconds);
+    // of a continued file, nothing of a row passed over), and the clock from
+    // nowMs: the time spent planning and asking converted nothing.
+    void setLengths(std::uint64_t nowMs, const std::vector<double>& seconds);
     // The driver's current row and the job's percent at nowMs.
     void update(std::uint64_t nowMs, int index, int percent);
     // A skipped row counts only what was converted before the skip (its job

@@ -257,7 +257,8 @@ void BatchWindow::onTimer() {
     const int index = m_driver.currentIndex();
     if (!m_lengthsPlanned && m_driver.planned()) {
         // What is left of each row, now that the batch knows which go on.
-        m_estimate.setLengths(m_driver.plannedSeconds());
+        m_estimate.setLengths(static_cast<std::uint64_t>(m_clock.elapsed()),
+                              m_driver.plannedSeconds());
         m_lengthsPlanned = true;
     }
     if (m_ending && !m_driver.finished())
