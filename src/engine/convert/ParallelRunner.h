@@ -82,8 +82,8 @@ struct RunSummary {
     std::size_t failed = 0;
     std::size_t stopped = 0;
     std::size_t notStarted = 0;
-    std::size_t skipped = 0;  // finished by an earlier run (--resume)
     bool interrupted = false; // requestStop() came before the run ended
+    std::size_t skipped = 0;  // finished by an earlier run (--resume)
 };
 
 // "6 written, 1 failed": the counts that are not zero.
