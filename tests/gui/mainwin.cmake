@@ -38,6 +38,14 @@ if(TARGET Plexcore)
   add_dependencies(test_mainwin_signals Plexcore plexavo plexavo_convert_at_start)
   set_property(TEST test_mainwin_signals APPEND PROPERTY LABELS integration)
 
+  # The list kept on disk and restored; the real program killed mid-batch.
+  plexavo_add_gui_test(test_mainwin_restore mainwin/test_mainwin_restore.cpp mainwin/MainWinSupport.h)
+  target_link_libraries(test_mainwin_restore PRIVATE plexgui_testsupport)
+  target_compile_definitions(test_mainwin_restore PRIVATE
+    PLEXAVO_BIN_FOLDER="$<TARGET_FILE_DIR:plexavo>/")
+  add_dependencies(test_mainwin_restore Plexcore plexavo plexavo_convert_at_start scripted_child)
+  set_property(TEST test_mainwin_restore APPEND PROPERTY LABELS integration)
+
   # Names that are not UTF-8 and settings that cannot be saved, through the window.
   plexavo_add_gui_test(test_mainwin_userdata mainwin/test_mainwin_userdata.cpp)
   target_link_libraries(test_mainwin_userdata PRIVATE plexgui_testsupport)

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -387,6 +389,123 @@ class BatchDriverTest : public QObject {
         e.update(1100, 2, 0); // row 1 ended between two looks (it failed)
         QCOMPARE(e.speed(), 3.0 / 1.1);
         QCOMPARE(e.leftSeconds(), 2); // 4 s of media at 2.72x is 1.47 s
+    }
+
+    // A row whose earlier output was stopped: the driver asks once, and Yes
+    // continues that file (the core's -resume), with the step naming the
+    // second it goes on from; a converted row is passed over.
+    void aStoppedFileIsOfferedAndContinued() {
+        QTemporaryDir out;
+        const std::string folder = out.path().toStdString() + "/";
+        const std::string kept = folder + "b-cvt.mp4";
+        const std::string done = folder + "a-cvt.mp4";
+        for (const std::string& file : {kept, done})
+            QVERIFY(QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly));
+        const std::string argvFile = out.path().toStdString() + "/argv";
+        qputenv("SCRIPTED_ARGV_FILE", QByteArray::fromStdString(argvFile));
+        ScriptedCore fake(QStringLiteral(
+            "?:-can-resume|w:Resumable: 4.0 of 10.0\\n|x:0|/|a|w:Continue: from 3.52 s\\n|"
+            "s:400|w:frame=9 time=9.00 \\n|O|x:0"));
+        PlainList list;
+        list.s.outputPath = folder;
+        list.add("a", 0, 10); // Waiting, as Convert marks every row
+        list.items[0]->converted = true;
+        list.items[0]->outputFolder = folder;
+        list.items[0]->outputName = "a-cvt";
+        list.items[0]->outputExtension = "mp4";
+        list.add("b", 0, 10);
+        list.theJob.lookIntervalMs = 50;
+        std::vector<int> asked;
+        std::string step;
+        BatchDriver driver(list, list.theJob, direct());
+        driver.askContinue = [&](int count) {
+            asked.push_back(count);
+            return true;
+        };
+        std::thread watcher;
+        std::atomic<bool> stop{false};
+        watcher = std::thread([&] {
+            while (!stop) {
+                const std::string now = driver.stepText();
+                if (now.find("Continuing") != std::string::npos &&
+                    now.find("3.5") != std::string::npos)
+                    step = now;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        driver.run();
+        stop = true;
+        watcher.join();
+        qunsetenv("SCRIPTED_ARGV_FILE");
+        QCOMPARE(asked, std::vector<int>{1});
+        QCOMPARE(list.statuses(), (std::vector<int>{kStatusDone, kStatusDone}));
+        QCOMPARE(list.items[1]->outputFilePath(), kept);
+        QFile args(QString::fromStdString(argvFile));
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QVERIFY(
+            args.readAll().contains(QByteArray("-resume\0", 8) + QByteArray::fromStdString(kept)));
+        QVERIFY2(step.find("from second 3.5") != std::string::npos, step.c_str());
+        QVERIFY(step.find(kept) != std::string::npos);
+        // The estimate counts what was left: none of a, 6 s of b.
+        const auto left = driver.plannedSeconds();
+        QCOMPARE(left.size(), std::size_t(2));
+        QCOMPARE(left[0], 0.0);
+        QCOMPARE(left[1], 6.0);
+    }
+
+    // No: every row from the start, the stopped file left as it is.
+    void noConvertsEveryRowAnew() {
+        QTemporaryDir out;
+        const std::string folder = out.path().toStdString() + "/";
+        QVERIFY(QFile(QString::fromStdString(folder + "b-cvt.mp4")).open(QIODevice::WriteOnly));
+        ScriptedCore fake(QStringLiteral(
+            "?:-can-resume|w:Resumable: 4.0 of 10.0\\n|x:0|/|w:frame=9 time=10.00 \\n|O|x:0"));
+        PlainList list;
+        list.s.outputPath = folder;
+        list.add("b", 0, 10);
+        BatchDriver driver(list, list.theJob, direct());
+        int asked = 0;
+        driver.askContinue = [&](int) {
+            ++asked;
+            return false;
+        };
+        driver.run();
+        QCOMPARE(asked, 1);
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusDone});
+        QCOMPARE(list.items[0]->outputFilePath(), folder + "b-cvt[1].mp4");
+        QCOMPARE(driver.plannedSeconds(), std::vector<double>{10.0});
+    }
+
+    // A file stopped by Skip is noted with what it holds, for the next batch.
+    void aSkippedFileIsNotedWithWhatItKeeps() {
+        QTemporaryDir out;
+        ScriptedCore fake(QStringLiteral("t|O|w:frame=1 time=3.50 |s:10000|x:0"));
+        PlainList list;
+        list.s.outputPath = out.path().toStdString();
+        list.add("a", 0, 10);
+        list.theJob.lookIntervalMs = 50;
+        BatchDriver driver(list, list.theJob, direct());
+        std::thread skipper([&] {
+            while (list.theJob.percent.load() < 30)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            driver.skipCurrent();
+        });
+        driver.run();
+        skipper.join();
+        QCOMPARE(list.statuses(), std::vector<int>{kStatusSkip});
+        QCOMPARE(list.items[0]->keptSeconds, 3.5);
+        QCOMPARE(list.items[0]->keptOfSeconds, 10.0);
+    }
+
+    void plannedLengthsReplaceTheRowsLengths() {
+        BatchEstimate e;
+        e.start(0, {60, 60});
+        // Planned after 5 s (a question was up): the first goes on from 40 s.
+        e.setLengths(5000, {20.0, 60.0});
+        e.update(15000, 0, 50); // 10 s of media in the 10 s since
+        QCOMPARE(e.speed(), 1.0);
+        QCOMPARE(e.leftSeconds(), 70);
+        QCOMPARE(e.elapsedSeconds(), 10);
     }
 
     void clockText() {

@@ -524,6 +524,93 @@ def children_of(pid, name="Plexcore"):
     return found
 
 
+class Resume(unittest.TestCase):
+    """--convert --resume after a stop: a 60 s source stopped with SIGTERM at
+    about half goes on from where it stopped into one whole file, a finished
+    one is skipped, and a file with no output yet is converted."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.dir = self.tmp.name
+        self.out = os.path.join(self.dir, "out")
+        self.log = os.path.join(self.dir, "plexavo.log")
+        # The stopped notes of the core in a state folder of the test's own.
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", PLEXAVO_LOG=self.log,
+                        XDG_STATE_HOME=os.path.join(self.dir, "state"))
+
+    def partial_size(self, stem):
+        """The size of the partial file a running core writes for stem."""
+        try:
+            names = os.listdir(self.out)
+        except OSError:
+            return 0
+        sizes = [os.path.getsize(os.path.join(self.out, n)) for n in names
+                 if n.startswith(stem) and ".partial-" in n]
+        return max(sizes, default=0)
+
+    def test_a_stopped_file_goes_on_and_a_finished_one_is_skipped(self):
+        short = os.path.join(self.dir, "short.mp4")
+        clip = os.path.join(self.dir, "long.mp4")
+        later = os.path.join(self.dir, "later.mp4")
+        make_clip(short, 2)
+        make_clip(clip, 60, size="640x480")
+        make_clip(later, 2)
+        command = plexavo("--convert", "--out", self.out, short, clip, later)
+        started = time.monotonic()
+        straight = subprocess.run(plexavo("--convert", "--out", os.path.join(self.dir, "straight"),
+                                          clip), capture_output=True, text=True, env=self.env)
+        straight_seconds = time.monotonic() - started
+        self.assertEqual(straight.returncode, 0, straight.stdout)
+
+        # Stopped when the long file's partial file is half the size of the whole.
+        whole_size = os.path.getsize(os.path.join(self.dir, "straight", "long-cvt.mp4"))
+        proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                text=True, env=self.env, start_new_session=True)
+        deadline = time.monotonic() + 240
+        while self.partial_size("long-cvt") < whole_size / 2 and time.monotonic() < deadline \
+                and proc.poll() is None:
+            time.sleep(0.05)
+        self.assertGreaterEqual(self.partial_size("long-cvt"), whole_size / 2,
+                                "the long file reached its middle")
+        proc.send_signal(signal.SIGTERM)
+        text, _ = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 130, text)
+        kept = os.path.join(self.out, "long-cvt.mp4")
+        held = duration(kept)
+        self.assertIsNotNone(held)
+        self.assertLess(held, 45)
+        self.assertGreater(held, 15)
+
+        started = time.monotonic()
+        again = subprocess.run(command[:2] + ["--resume"] + command[2:], capture_output=True,
+                               text=True, env=self.env)
+        resumed_seconds = time.monotonic() - started
+        self.assertEqual(again.returncode, 0, again.stdout)
+        self.assertIn("[1/3] skipped: " + os.path.join(self.out, "short-cvt.mp4") + " is finished",
+                      again.stdout)
+        self.assertRegex(again.stdout, r"\[2/3\] Continuing .*long\.mp4 -> .*long-cvt\.mp4 from "
+                                       r"[0-9.]+ s")
+        self.assertRegex(again.stdout, r"\[2/3\] written: .*long-cvt\.mp4 \(continued from "
+                                       r"[0-9.]+ s\)")
+        self.assertIn("[3/3] written: " + os.path.join(self.out, "later-cvt.mp4"), again.stdout)
+        self.assertIn("2 written, 1 skipped", again.stdout)
+        self.assertEqual(sorted(os.listdir(self.out)),
+                         ["later-cvt.mp4", "long-cvt.mp4", "short-cvt.mp4"])
+        whole = duration(kept)
+        reference = duration(os.path.join(self.dir, "straight", "long-cvt.mp4"))
+        self.assertLess(abs(whole - reference), 0.1, (whole, reference))
+        self.assertEqual(decode_errors(kept), "")
+        print(f"straight {straight_seconds:.1f} s, continued from {held:.1f} s "
+              f"in {resumed_seconds:.1f} s", file=sys.stderr)
+
+    def test_resume_goes_with_convert_only(self):
+        proc = subprocess.run(plexavo("--probe", "--resume", "x.mp4"), capture_output=True,
+                              text=True, env=self.env)
+        self.assertEqual(proc.returncode, 2)
+        self.assertIn("--resume goes with --convert", proc.stderr)
+
+
 class Arguments(unittest.TestCase):
     """The command line read whole before anything runs, with or without a display."""
 

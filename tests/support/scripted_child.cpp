@@ -30,6 +30,8 @@
 //   O           as the core does once its file is finished: create the output file (the
 //               last argument) if missing and write "Output: PATH\n"
 //   d:DIR       create an empty file named by this process's pid in DIR
+//   ?:ARG       the steps up to the next "/" run only when ARG is one of the arguments
+//               (one script for the core's question "-can-resume" and for its conversion)
 #include <algorithm>
 #include <csignal>
 #include <cstddef>
@@ -142,7 +144,14 @@ int main(int argc, char** argv) {
 
     for (std::size_t at = 0; at < steps.size(); ++at) {
         const std::string step = steps[at];
-        if (step == "@") {
+        if (step.rfind("?:", 0) == 0) {
+            bool given = false;
+            for (int i = 1; i < argc; ++i)
+                given = given || step.substr(2) == argv[i];
+            if (!given)
+                while (at + 1 < steps.size() && steps[at + 1] != "/")
+                    ++at;
+        } else if (step == "@") {
             std::string input;
             for (int i = 1; i + 1 < argc; ++i)
                 if (std::strcmp(argv[i], "-i") == 0)

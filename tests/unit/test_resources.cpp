@@ -179,19 +179,23 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
         {61930, "s"},   // output folder
         {61990, "s"},   // translation notice: the address to write to
         // failure reasons and the command line's stop
-        {62000, "s"},   // core path
-        {62001, "ss"},  // core path, system error text
-        {62003, "d"},   // exit status
-        {62004, "d"},   // signal number
-        {62005, "s"},   // source path
-        {62006, "ss"},  // folder, system error text
-        {62008, "s"},   // target format
-        {62009, "ss"},  // output path, seconds written
-        {62011, "sss"}, // output path, seconds held, seconds promised
-        {62012, "s"},   // output path
-        {62020, "ss"},  // settings file, the reason it could not be written
-        {62021, "s"},   // file names that cannot be read, one per line
-        {62050, "ddd"}, // batch-end notification: rows done, failed, skipped
+        {62000, "s"},     // core path
+        {62001, "ss"},    // core path, system error text
+        {62003, "d"},     // exit status
+        {62004, "d"},     // signal number
+        {62005, "s"},     // source path
+        {62006, "ss"},    // folder, system error text
+        {62008, "s"},     // target format
+        {62009, "ss"},    // output path, seconds written
+        {62011, "sss"},   // output path, seconds held, seconds promised
+        {62080, "ddsss"}, // row, rows, source path, the second it goes on from, output path
+        {62081, "d"},     // stopped files that can go on
+        {62082, "d"},     // rows of the list left behind
+        {62083, "ss"},    // seconds kept, seconds of the whole
+        {62012, "s"},     // output path
+        {62020, "ss"},    // settings file, the reason it could not be written
+        {62021, "s"},     // file names that cannot be read, one per line
+        {62050, "ddd"},   // batch-end notification: rows done, failed, skipped
 
         {62030, "s"}, // a link that would not open: the reason
         {62044, "d"}, // the start result without a text of its own

@@ -2,6 +2,7 @@
 
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/EncodingOptions.h"
+#include "engine/convert/ResumeQuery.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourceList.h"
@@ -24,18 +25,10 @@ constexpr unsigned kStrSourceGone = 62005;
 constexpr unsigned kStrFolderNotMade = 62006;
 constexpr unsigned kStrEmptyPart = 62007;
 constexpr unsigned kStrNoOptionText = 62008;
+// The step of a continued file: the instant it goes on from.
+constexpr unsigned kStrContinueStep = 62080;
 // Every output is named with this suffix before its extension.
 constexpr char kOutputSuffix[] = "cvt";
-
-// What the driver needs of a row's item, read on the list's thread.
-struct RowSnapshot {
-    bool present = false;
-    std::string path;
-    std::string title;
-    std::uint32_t startSeconds = 0;
-    std::uint32_t endSeconds = 0;
-    SourcePart part;
-};
 
 void logPlain(const std::string& text) {
     writeLog("%s", text.c_str());
@@ -85,7 +78,15 @@ void BatchDriver::waitFinished() {
 
 std::string BatchDriver::stepText() const {
     std::lock_guard lock(m_mutex);
-    return m_stepText;
+    if (m_continueRow < 0)
+        return m_stepText;
+    // The core names the exact instant (a key frame at or before what the
+    // file held) once it has begun.
+    const double said = m_job.continuedFrom();
+    char from[32];
+    std::snprintf(from, sizeof from, "%.1f", said >= 0 ? said : m_continueFrom);
+    return loadResString(kStrContinueStep, m_continueRow + 1, m_itemCount.load(),
+                         m_continueSource.c_str(), from, m_currentOutputPath.c_str());
 }
 
 std::string BatchDriver::currentOutputPath() const {
@@ -107,39 +108,52 @@ void BatchDriver::setTexts(const std::string& step, const std::string& output) {
     std::lock_guard lock(m_mutex);
     m_stepText = step;
     m_currentOutputPath = output;
+    m_continueRow = -1;
 }
+
+void BatchDriver::setContinueStep(int row, const std::string& source, const std::string& output,
+                                  double from) {
+    m_job.clearContinuedFrom(); // the last row's instant is not this one's
+    std::lock_guard lock(m_mutex);
+    m_currentOutputPath = output;
+    m_continueRow = row;
+    m_continueSource = source;
+    m_continueFrom = from;
+}
+
+struct BatchDriver::Snapshot {
+    bool present = false;
+    std::string path;
+    std::string title;
+    std::uint32_t startSeconds = 0;
+    std::uint32_t endSeconds = 0;
+    SourcePart part;
+    // What the row holds from earlier batches.
+    bool converted = false;
+    int status = kStatusReady;
+    std::string output;
+    double keptSeconds = 0;
+};
+
+struct BatchDriver::Outcome {
+    int result = 0;
+    bool skippedBeforeRun = false;
+    bool stopped = false; // the core stopped on request and kept its file
+    std::string reason;   // in the user's language, for the report
+    std::string logText;  // for the debug log, whose texts stay English
+};
 
 void BatchDriver::run() {
     int count = 0;
-    ConversionSettings settings;
-    m_onUi([&] {
-        count = m_list.rowCount();
-        settings = m_list.settings();
-    });
+    const Batch batch = prepare(count);
     m_itemCount = count;
-
-    std::string options;
-    if (count > 0) {
-        ensureFolder(settings.outputPath);
-        if (!folderExists(settings.outputPath))
-            writeLog("Can't create the output folder %s.", settings.outputPath.c_str());
-        options = buildOptionText(settings);
-        // The size rule may have changed the frame size: the panel shows it.
-        const FrameSize size = equalizedFrameSize(settings);
-        if (size.width != settings.width || size.height != settings.height) {
-            settings.width = size.width;
-            settings.height = size.height;
-            m_onUi([&] { m_list.showFrameSize(size.width, size.height); });
-        }
-    }
-
-    const std::string extension = TargetExtensions[static_cast<std::size_t>(
-        std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
+    planRows(count, batch);
     for (int row = 0; row < count && !m_cancelAll; ++row) {
-        if (!convertRow(row, settings.outputPath, extension, options, settings.targetFormat))
+        if (!convertRow(row, batch))
             break;
         m_rowsEnded = row + 1;
     }
+    m_job.resume = false;
     // A cancel that arrives once the last row has ended undoes nothing.
     m_completed = m_rowsEnded.load() == count;
 
@@ -152,9 +166,157 @@ void BatchDriver::run() {
         onFinished();
 }
 
-bool BatchDriver::convertRow(int row, const std::string& folder, const std::string& extension,
-                             const std::string& options, int targetFormat) {
-    RowSnapshot snap;
+BatchDriver::Batch BatchDriver::prepare(int& count) {
+    ConversionSettings settings;
+    m_onUi([&] {
+        count = m_list.rowCount();
+        settings = m_list.settings();
+    });
+    Batch batch;
+    if (count > 0) {
+        ensureFolder(settings.outputPath);
+        if (!folderExists(settings.outputPath))
+            writeLog("Can't create the output folder %s.", settings.outputPath.c_str());
+        batch.options = buildOptionText(settings);
+        // The size rule may have changed the frame size: the panel shows it.
+        const FrameSize size = equalizedFrameSize(settings);
+        if (size.width != settings.width || size.height != settings.height) {
+            settings.width = size.width;
+            settings.height = size.height;
+            m_onUi([&] { m_list.showFrameSize(size.width, size.height); });
+        }
+    }
+    batch.folder = settings.outputPath;
+    batch.targetFormat = settings.targetFormat;
+    batch.extension = TargetExtensions[static_cast<std::size_t>(
+        std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
+    return batch;
+}
+
+std::vector<double> BatchDriver::plannedSeconds() const {
+    std::vector<double> seconds;
+    if (!m_planned)
+        return seconds;
+    for (const RowPlan& plan : m_plan)
+        seconds.push_back(plan.leftSeconds);
+    return seconds;
+}
+
+BatchDriver::RowPlan BatchDriver::planRow(const Snapshot& snap, const Batch& batch) const {
+    RowPlan plan;
+    plan.leftSeconds = snap.part.expectedSeconds();
+    if (!snap.present || snap.endSeconds == snap.startSeconds || !hasOptionText(batch.targetFormat))
+        return plan;
+    // Convert has marked every row Waiting: a converted row is known by its flag.
+    const bool done = snap.converted && snap.keptSeconds <= 0;
+    if (done) {
+        plan.passOver = fileExists(snap.output);
+        return plan;
+    }
+    // The row's own kept file first, then what an earlier run of this title
+    // may have left in the folder (a list built anew after a crash).
+    std::vector<std::string> candidates;
+    if (snap.keptSeconds > 0 && fileExists(snap.output))
+        candidates.push_back(snap.output);
+    for (const std::string& path : earlierOutputs(batch.folder, snap.title, batch.extension))
+        if (path != snap.output || candidates.empty())
+            candidates.push_back(path);
+    const KeptOutput kept =
+        findKeptOutput(candidates, snap.path, snap.title, batch.options, snap.part);
+    if (!kept.keptPath.empty()) {
+        plan.keptPath = kept.keptPath;
+        plan.keptSeconds = kept.answer.keptSeconds;
+        plan.leftSeconds = std::max(snap.part.expectedSeconds() - kept.answer.keptSeconds, 0.0);
+    }
+    return plan;
+}
+
+void BatchDriver::planRows(int count, const Batch& batch) {
+    std::vector<RowPlan> plans;
+    std::vector<double> wholeSeconds;
+    int continuable = 0;
+    for (int row = 0; row < count && !m_cancelAll; ++row) {
+        Snapshot snap;
+        m_onUi([&] {
+            const SourceItem* item = m_list.itemAt(m_list.rowTag(row));
+            if (!item)
+                return;
+            snap.present = true;
+            snap.path = item->path;
+            snap.title = item->title;
+            snap.startSeconds = item->startSeconds;
+            snap.endSeconds = item->endSeconds;
+            snap.part = partOf(*item);
+            snap.converted = item->converted;
+            snap.status = item->status;
+            snap.output = item->outputFilePath();
+            snap.keptSeconds = item->keptSeconds;
+        });
+        plans.push_back(planRow(snap, batch));
+        wholeSeconds.push_back(snap.part.expectedSeconds());
+        continuable += plans.back().keptPath.empty() ? 0 : 1;
+    }
+    const bool continueThem =
+        continuable > 0 && !m_cancelAll && askContinue && askContinue(continuable);
+    if (continuable > 0)
+        writeLog("%d stopped file(s) can be continued; %s.", continuable,
+                 continueThem ? "they are continued" : "every file is converted anew");
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        if (!continueThem)
+            plans[i] = RowPlan{false, {}, 0, wholeSeconds[i]}; // every row from the start
+        else if (plans[i].passOver)
+            plans[i].leftSeconds = 0;
+    }
+    plans.resize(static_cast<std::size_t>(count));
+    m_plan = std::move(plans);
+    m_planned = true;
+}
+
+bool BatchDriver::convertRow(int row, const Batch& batch) {
+    const Snapshot snap = beginRow(row);
+    if (!snap.present) {
+        writeLog("Row %d has no item; passed over.", row);
+        return true;
+    }
+    const RowPlan& plan = m_plan[static_cast<std::size_t>(row)];
+    if (plan.passOver) {
+        // Converted in the batch that stopped: its file stays as it is.
+        writeLog("%s was converted already; passed over.", snap.path.c_str());
+        m_onUi([&] {
+            if (SourceItem* item = m_list.itemAt(m_list.rowTag(row)))
+                item->status = kStatusDone;
+            m_list.refreshRow(row);
+        });
+        return true;
+    }
+
+    // The folder is made again before every row: it may have been removed
+    // (or its disk unmounted) while the batch ran.
+    std::string folderError;
+    if (!folderExists(batch.folder)) {
+        errno = 0;
+        ensureFolder(batch.folder);
+        if (!folderExists(batch.folder)) {
+            const int err = errno != 0 ? errno : ENOENT;
+            writeLog("Can't create the output folder %s.", batch.folder.c_str());
+            folderError =
+                loadResString(kStrFolderNotMade, batch.folder.c_str(), std::strerror(err));
+        }
+    }
+    const std::string output = outputFor(row, snap, batch, plan);
+    const Outcome outcome = runRow(row, snap, output, batch, plan, folderError);
+    if (outcome.result < 0)
+        noteFailure(snap, outcome);
+    if (m_cancelAll) {
+        endRow(row, snap, outcome); // the kept file is noted; the window marks the status
+        return false;
+    }
+    endRow(row, snap, outcome);
+    return true;
+}
+
+BatchDriver::Snapshot BatchDriver::beginRow(int row) {
+    Snapshot snap;
     // The row becomes current on the window's thread, where Skip is clicked:
     // a click is then always for the row that runs (or is about to run),
     // never a late one for the row before landing on this one. Its bar
@@ -167,31 +329,33 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
         if (!item)
             return;
         item->status = kStatusWaiting;
-        snap = {true, item->path, item->title, item->startSeconds, item->endSeconds, partOf(*item)};
+        snap.present = true;
+        snap.path = item->path;
+        snap.title = item->title;
+        snap.startSeconds = item->startSeconds;
+        snap.endSeconds = item->endSeconds;
+        snap.part = partOf(*item);
     });
-    if (!snap.present) {
-        writeLog("Row %d has no item; passed over.", row);
-        return true;
-    }
+    return snap;
+}
 
-    // The folder is made again before every row: it may have been removed
-    // (or its disk unmounted) while the batch ran.
-    std::string folderError;
-    if (!folderExists(folder)) {
-        errno = 0;
-        ensureFolder(folder);
-        if (!folderExists(folder)) {
-            const int err = errno != 0 ? errno : ENOENT;
-            writeLog("Can't create the output folder %s.", folder.c_str());
-            folderError = loadResString(kStrFolderNotMade, folder.c_str(), std::strerror(err));
-        }
-    }
-
-    // Named here, off the window's thread (it looks at the disk), on a
-    // scratch item; files written earlier in this batch count.
+std::string BatchDriver::outputFor(int row, const Snapshot& snap, const Batch& batch,
+                                   const RowPlan& plan) {
+    // A continued row keeps its kept file's name. Any other is named here,
+    // off the window's thread (it looks at the disk), on a scratch item;
+    // files written earlier in this batch count.
     SourceItem named;
     named.title = snap.title;
-    named.assignOutputName(folder, extension, kOutputSuffix);
+    if (plan.keptPath.empty()) {
+        named.assignOutputName(batch.folder, batch.extension, kOutputSuffix);
+    } else {
+        const auto slash = plan.keptPath.rfind('/');
+        const std::string file = plan.keptPath.substr(slash + 1);
+        const auto dot = file.rfind('.');
+        named.outputFolder = plan.keptPath.substr(0, slash + 1);
+        named.outputName = file.substr(0, dot);
+        named.outputExtension = dot == std::string::npos ? "" : file.substr(dot + 1);
+    }
     m_onUi([&] {
         if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
             item->outputFolder = named.outputFolder;
@@ -202,111 +366,145 @@ bool BatchDriver::convertRow(int row, const std::string& folder, const std::stri
     });
 
     const std::string output = named.outputFilePath();
-    writeLog("Start convert %s to %s", snap.path.c_str(), output.c_str());
-    setTexts(
-        loadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(), output.c_str()),
-        output);
-
-    m_job.duration = 0;
-    int result = 0;
-    bool skippedBeforeRun = false;
-    std::string reason;  // in the user's language, for the report
-    std::string logText; // for the debug log, whose texts stay English
-    if (snap.endSeconds == snap.startSeconds) {
-        result = kEmptyPart;
-        reason = loadResString(kStrEmptyPart);
-        logText = "The selected part is empty (start equals end).";
-    } else if (!hasOptionText(targetFormat)) {
-        result = kNoOptionText;
-        const char* caption = kTargetCaptions[static_cast<std::size_t>(
-            std::clamp(targetFormat, 0, kTargetFormatCount - 1))];
-        reason = loadResString(kStrNoOptionText, caption);
-        logText = std::string("Nothing converts to the target format ") + caption +
-                  ": it has no option text.";
-    } else if (m_cancelAll || m_skipRow == row) {
-        skippedBeforeRun = true; // nothing written
+    if (plan.keptPath.empty()) {
+        writeLog("Start convert %s to %s", snap.path.c_str(), output.c_str());
+        setTexts(
+            loadResString(kStrStep, row + 1, m_itemCount.load(), snap.path.c_str(), output.c_str()),
+            output);
     } else {
-        result = m_job.run(snap.path, output, snap.title, options, snap.part);
-        if (result < 0) {
-            // What the engine saw of the core is certain, and so is a file
-            // kept short because its source ended early; past that, what it
-            // sees of the files says it plainer than the core could.
-            const auto outcome = m_job.outcome();
-            const bool coreFault = outcome == EncodeJob::Outcome::NotStarted ||
-                                   outcome == EncodeJob::Outcome::Killed ||
-                                   outcome == EncodeJob::Outcome::Incomplete;
-            reason = coreFault                ? m_job.failureReason()
-                     : !fileExists(snap.path) ? loadResString(kStrSourceGone, snap.path.c_str())
-                     : !folderError.empty()   ? folderError
-                                              : m_job.failureReason();
-            logText = m_job.errorText().empty()
-                          ? std::string("The encoder core could not start or did not finish.")
-                          : m_job.errorText();
-        }
-        const std::string& written = m_job.writtenPath();
-        if (!written.empty() && written != output) {
-            // Another program took the name meanwhile: the row shows the name
-            // the core actually wrote.
-            writeLog("The output was written as %s", written.c_str());
-            const auto slash = written.rfind('/');
-            const std::string file = written.substr(slash == std::string::npos ? 0 : slash + 1);
-            const auto dot = file.rfind('.');
-            m_onUi([&] {
-                if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
-                    item->outputFolder =
-                        written.substr(0, slash == std::string::npos ? 0 : slash + 1);
-                    item->outputName = file.substr(0, dot);
-                    item->outputExtension = dot == std::string::npos ? "" : file.substr(dot + 1);
-                }
-                m_list.refreshRow(row);
-            });
-        }
+        writeLog("Continue converting %s into %s, which holds %.1f s", snap.path.c_str(),
+                 output.c_str(), plan.keptSeconds);
+        setContinueStep(row, snap.path, output, plan.keptSeconds);
     }
+    return output;
+}
+
+BatchDriver::Outcome BatchDriver::runRow(int row, const Snapshot& snap, const std::string& output,
+                                         const Batch& batch, const RowPlan& plan,
+                                         const std::string& folderError) {
+    Outcome outcome;
+    m_job.duration = 0;
+    if (snap.endSeconds == snap.startSeconds) {
+        outcome.result = kEmptyPart;
+        outcome.reason = loadResString(kStrEmptyPart);
+        outcome.logText = "The selected part is empty (start equals end).";
+        return outcome;
+    }
+    if (!hasOptionText(batch.targetFormat)) {
+        outcome.result = kNoOptionText;
+        const char* caption = kTargetCaptions[static_cast<std::size_t>(
+            std::clamp(batch.targetFormat, 0, kTargetFormatCount - 1))];
+        outcome.reason = loadResString(kStrNoOptionText, caption);
+        outcome.logText = std::string("Nothing converts to the target format ") + caption +
+                          ": it has no option text.";
+        return outcome;
+    }
+    if (m_cancelAll || m_skipRow == row) {
+        outcome.skippedBeforeRun = true; // nothing written
+        return outcome;
+    }
+    m_job.resume = !plan.keptPath.empty();
+    outcome.result = m_job.run(snap.path, output, snap.title, batch.options, snap.part);
+    outcome.stopped = m_job.outcome() == EncodeJob::Outcome::Stopped;
+    if (outcome.result < 0) {
+        // What the engine saw of the core is certain, and so is a file
+        // kept short because its source ended early; past that, what it
+        // sees of the files says it plainer than the core could.
+        const auto kind = m_job.outcome();
+        const bool coreFault = kind == EncodeJob::Outcome::NotStarted ||
+                               kind == EncodeJob::Outcome::Killed ||
+                               kind == EncodeJob::Outcome::Incomplete;
+        outcome.reason = coreFault                ? m_job.failureReason()
+                         : !fileExists(snap.path) ? loadResString(kStrSourceGone, snap.path.c_str())
+                         : !folderError.empty()   ? folderError
+                                                  : m_job.failureReason();
+        outcome.logText = m_job.errorText().empty()
+                              ? std::string("The encoder core could not start or did not finish.")
+                              : m_job.errorText();
+    }
+    const std::string& written = m_job.writtenPath();
+    if (!written.empty() && written != output)
+        showWrittenName(row, written);
+    return outcome;
+}
+
+void BatchDriver::showWrittenName(int row, const std::string& written) {
+    // Another program took the name meanwhile (or changed the kept file): the
+    // row shows the name the core actually wrote.
+    writeLog("The output was written as %s", written.c_str());
+    const auto slash = written.rfind('/');
+    const std::string file = written.substr(slash == std::string::npos ? 0 : slash + 1);
+    const auto dot = file.rfind('.');
+    m_onUi([&] {
+        if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
+            item->outputFolder = written.substr(0, slash == std::string::npos ? 0 : slash + 1);
+            item->outputName = file.substr(0, dot);
+            item->outputExtension = dot == std::string::npos ? "" : file.substr(dot + 1);
+        }
+        m_list.refreshRow(row);
+    });
+}
+
+void BatchDriver::noteFailure(const Snapshot& snap, const Outcome& outcome) {
+    m_anyFailed = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_failures += "\n" + snap.path;
+        m_failureReport += "\n" + snap.path + "\n    " + outcome.reason;
+    }
+    logPlain("Converting " + snap.path + " is failed.");
+    logPlain(outcome.logText);
+}
+
+void BatchDriver::endRow(int row, const Snapshot& snap, const Outcome& outcome) {
     // A skip that reached the job stopped it. One that came in the instant
     // between the look above and the job's start was cleared by the job, and
     // the file was finished: that row is Done.
-    const bool skipped = skippedBeforeRun || (m_skipRow == row && m_job.stopRequested);
-
-    if (result < 0) {
-        m_anyFailed = true;
-        {
-            std::lock_guard lock(m_mutex);
-            m_failures += "\n" + snap.path;
-            m_failureReport += "\n" + snap.path + "\n    " + reason;
-        }
-        logPlain("Converting " + snap.path + " is failed.");
-        logPlain(logText);
-    }
-
-    if (m_cancelAll)
-        return false; // the window marks this row and the rest as skipped
-    const int status = result < 0 ? kStatusError : skipped ? kStatusSkip : kStatusDone;
+    const bool skipped = outcome.skippedBeforeRun || (m_skipRow == row && m_job.stopRequested);
+    const int status = outcome.result < 0 ? kStatusError : skipped ? kStatusSkip : kStatusDone;
+    // A stopped file that was kept can be continued by a later batch.
+    const bool kept = outcome.stopped && !m_job.writtenPath().empty();
+    const double keptSeconds = m_job.secondsWritten();
+    const double wholeSeconds = snap.part.expectedSeconds();
     m_onUi([&] {
-        if (SourceItem* item = m_list.itemAt(m_list.rowTag(row))) {
+        SourceItem* item = m_list.itemAt(m_list.rowTag(row));
+        if (item && kept) {
+            item->keptSeconds = std::max(keptSeconds, 0.0);
+            item->keptOfSeconds = wholeSeconds;
+        } else if (item && status == kStatusDone && !outcome.stopped) {
+            item->keptSeconds = 0;
+            item->keptOfSeconds = 0;
+        }
+        if (item && !m_cancelAll) {
             item->status = status;
             if (status == kStatusDone)
                 item->converted = true;
         }
         m_list.refreshRow(row);
     });
-    return true;
 }
 
 // ---- the estimate line ----
 
 namespace {
-double lengthAt(const std::vector<std::int64_t>& lengths, int i) {
+double lengthAt(const std::vector<double>& lengths, int i) {
     if (i < 0 || i >= static_cast<int>(lengths.size()))
         return 0.0;
-    return static_cast<double>(std::max<std::int64_t>(lengths[static_cast<std::size_t>(i)], 0));
+    return std::max(lengths[static_cast<std::size_t>(i)], 0.0);
 }
 } // namespace
 
 void BatchEstimate::start(std::uint64_t nowMs, std::vector<std::int64_t> lengths) {
     *this = BatchEstimate{};
-    m_lengths = std::move(lengths);
+    m_lengths.assign(lengths.begin(), lengths.end());
     m_startMs = nowMs;
     m_nowMs = nowMs;
+}
+
+void BatchEstimate::setLengths(std::uint64_t nowMs, const std::vector<double>& seconds) {
+    m_lengths = seconds;
+    m_startMs = std::max(nowMs, m_startMs);
+    m_nowMs = std::max(m_nowMs, m_startMs);
 }
 
 void BatchEstimate::update(std::uint64_t nowMs, int index, int percent) {

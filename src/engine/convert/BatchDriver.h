@@ -61,6 +61,16 @@ class BatchDriver {
 
     // Called on the driver's thread as its last act, after finished() turned true.
     std::function<void()> onFinished;
+    // Asked once, on the driver's thread before the first row, when rows hold
+    // a stopped output the core can continue (how many): true continues them
+    // from where they stopped and passes over the rows converted already;
+    // false (or unset) converts every row from the start.
+    std::function<bool(int count)> askContinue;
+
+    // Once planned() is true: the seconds each row has left to convert (a
+    // continued row only the rest, a row passed over none), for the estimate.
+    bool planned() const { return m_planned.load(); }
+    std::vector<double> plannedSeconds() const;
 
     // The overall bar: (current + index × 100) ÷ count, truncated; 0 for no items.
     static int overallPercent(int current, int index, int count);
@@ -68,10 +78,42 @@ class BatchDriver {
     static bool hasOptionText(int targetFormat);
 
   private:
-    // False when a cancel left the row without its final status.
-    bool convertRow(int row, const std::string& folder, const std::string& extension,
-                    const std::string& options, int targetFormat);
+    struct Snapshot;
+    struct Outcome;
+    // What the plan decided for a row before the first one ran.
+    struct RowPlan {
+        bool passOver = false;  // converted already: left as it is
+        std::string keptPath;   // a stopped output to continue; empty: convert anew
+        double keptSeconds = 0; // what the core said it holds
+        double leftSeconds = 0; // what is left to convert
+    };
+
+    // The batch's settings, read once on the list's thread.
+    struct Batch {
+        std::string folder;
+        std::string extension;
+        std::string options;
+        int targetFormat = 0;
+    };
+    Batch prepare(int& count);
+    // Looks at every row for a stopped output the core can continue, and
+    // asks whether to; fills m_plan.
+    void planRows(int count, const Batch& batch);
+    RowPlan planRow(const Snapshot& snap, const Batch& batch) const;
+
+    // The steps of one row. False when a cancel left the row without its
+    // final status.
+    bool convertRow(int row, const Batch& batch);
+    Snapshot beginRow(int row);
+    std::string outputFor(int row, const Snapshot& snap, const Batch& batch, const RowPlan& plan);
+    Outcome runRow(int row, const Snapshot& snap, const std::string& output, const Batch& batch,
+                   const RowPlan& plan, const std::string& folderError);
+    void showWrittenName(int row, const std::string& written);
+    void noteFailure(const Snapshot& snap, const Outcome& outcome);
+    void endRow(int row, const Snapshot& snap, const Outcome& outcome);
     void setTexts(const std::string& step, const std::string& output);
+    void setContinueStep(int row, const std::string& source, const std::string& output,
+                         double from);
 
     ISourceList& m_list;
     EncodeJob& m_job;
@@ -85,11 +127,18 @@ class BatchDriver {
     std::atomic<int> m_currentIndex{-1};
     std::atomic<int> m_itemCount{0};
     std::atomic<int> m_rowsEnded{0};
+    std::atomic<bool> m_planned{false};
+    std::vector<RowPlan> m_plan; // written before planned() turns true, read only after
 
     mutable std::mutex m_mutex; // guards the texts below and m_finished's waiters
     std::condition_variable m_finishedChanged;
     std::string m_stepText;
     std::string m_currentOutputPath;
+    // A continued row's step: its number, source and the instant planned
+    // (the text names the core's own instant once it has said it).
+    int m_continueRow = -1;
+    std::string m_continueSource;
+    double m_continueFrom = 0;
     std::string m_failures;
     std::string m_failureReport;
 };
@@ -100,6 +149,10 @@ class BatchDriver {
 class BatchEstimate {
   public:
     void start(std::uint64_t nowMs, std::vector<std::int64_t> lengths);
+    // Each row's length anew once the batch has planned them (what is left
+    // of a continued file, nothing of a row passed over), and the clock from
+    // nowMs: the time spent planning and asking converted nothing.
+    void setLengths(std::uint64_t nowMs, const std::vector<double>& seconds);
     // The driver's current row and the job's percent at nowMs.
     void update(std::uint64_t nowMs, int index, int percent);
     // A skipped row counts only what was converted before the skip (its job
@@ -116,7 +169,7 @@ class BatchEstimate {
   private:
     double doneMedia() const;
 
-    std::vector<std::int64_t> m_lengths;
+    std::vector<double> m_lengths;
     std::uint64_t m_startMs = 0;
     std::uint64_t m_nowMs = 0;
     int m_index = -1;

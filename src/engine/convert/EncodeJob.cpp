@@ -1,5 +1,6 @@
 #include "engine/convert/EncodeJob.h"
 
+#include "engine/convert/ResumeQuery.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/media/ProbeReport.h"
 #include "engine/media/SourceItem.h"
@@ -160,21 +161,23 @@ SourcePart partOf(const SourceItem& item) {
 std::string EncodeJob::formatCommandLine(const std::string& sourcePath,
                                          const std::string& outputFilePath,
                                          const std::string& title, const std::string& options,
-                                         std::uint64_t startSeconds, std::uint64_t length) {
+                                         std::uint64_t startSeconds, std::uint64_t length,
+                                         bool resume) {
     std::string line;
     line.reserve(256 + sourcePath.size() + outputFilePath.size() + title.size() + options.size());
     line += core::kProgramName;
     line += core::kAccessCode;
     line += " -i \"" + sourcePath + "\" -title \"" + title + "\" " + options;
     line += " -ss " + seconds32(startSeconds) + " -t " + seconds32(length);
-    line += std::string(" ") + contract::kClaimOption + " \"" + outputFilePath + "\"";
+    line += std::string(" ") + (resume ? kResumeOption : contract::kClaimOption) + " \"" +
+            outputFilePath + "\"";
     return line;
 }
 
 std::vector<std::string>
 EncodeJob::buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
                           const std::string& title, const std::string& options,
-                          std::uint64_t startSeconds, std::uint64_t length) {
+                          std::uint64_t startSeconds, std::uint64_t length, bool resume) {
     std::vector<std::string> args{core::programPath(), core::kAccessCode, "-i",
                                   sourcePath,          "-title",          title};
     // The option text is built from list values and digit edits only, so
@@ -189,13 +192,60 @@ EncodeJob::buildArguments(const std::string& sourcePath, const std::string& outp
         args.emplace_back(rest.substr(0, end));
         rest.remove_prefix(end);
     }
+    // A continued file keeps its name: the core names it on -resume, and
+    // takes a numbered one itself when the kept file changed meanwhile.
     args.insert(args.end(), {"-ss", seconds32(startSeconds), "-t", seconds32(length),
-                             contract::kClaimOption, outputFilePath});
+                             resume ? kResumeOption : contract::kClaimOption, outputFilePath});
     return args;
 }
 
 int EncodeJob::run(const std::string& sourcePath, const std::string& outputFilePath,
                    const std::string& title, const std::string& options, const SourcePart& part) {
+    resetForRun(part);
+    const auto length = part.coreLength();
+    ChildProcess child;
+    child.commandLine = formatCommandLine(sourcePath, outputFilePath, title, options,
+                                          part.startSeconds, length, resume);
+    child.arguments = buildArguments(sourcePath, outputFilePath, title, options, part.startSeconds,
+                                     length, resume);
+    writeLog("%s", child.commandLine.c_str());
+    std::string stopOutput;
+    prepareChild(child, outputFilePath, stopOutput);
+
+    if (stopAll && stopAll->load()) {
+        // Stopped before its core began: nothing was written.
+        m_outcome = Outcome::Stopped;
+        return 0;
+    }
+    const RunEnd end = runChild(child, stopOutput, outputFilePath);
+    if (!end.started) {
+        const std::string program = core::programPath();
+        writeLog("Failed to start the encoder core: %s (%s)", program.c_str(),
+                 std::strerror(end.startError));
+        m_failureReason = coreStartFailure(program, end.startError);
+        m_outcome = Outcome::NotStarted;
+        return -1;
+    }
+    if (wasKilled(end.stop)) {
+        // A killed core never gave its partial file a final name: nothing to
+        // remove here (the core removes it when it is asked to abort; past
+        // that, the next conversion into the folder clears it away), and the
+        // output name may be another program's finished file.
+        writeLog("The encoder core was killed %s: %s.",
+                 end.stopped ? "after the stop request" : "after its output ended",
+                 killReason(end.stop));
+        return endFailed(loadResString(kStrCoreKilled), Outcome::Killed, -3);
+    }
+    if (end.stopped)
+        return endStopped(end, outputFilePath);
+    if (!end.exitedAlone) {
+        writeLog("The encoder core did not exit after its output ended.");
+        return endFailed(reasonOf(end.exitCode, end.statusKnown), Outcome::Failed, -2);
+    }
+    return endExited(end, outputFilePath, part);
+}
+
+void EncodeJob::resetForRun(const SourcePart& part) {
     duration = static_cast<std::int64_t>(part.endSeconds - part.startSeconds);
     exactDuration = part.toEnd() ? part.expectedSeconds() : 0.0;
     percent = 0;
@@ -206,22 +256,17 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
     m_failureReason.clear();
     m_writtenPath.clear();
     m_secondsWritten = 0;
+    m_continuedFrom = -1;
     m_tail.clear();
+}
 
-    const auto length = part.coreLength();
-    ChildProcess child;
-    child.commandLine =
-        formatCommandLine(sourcePath, outputFilePath, title, options, part.startSeconds, length);
-    child.arguments =
-        buildArguments(sourcePath, outputFilePath, title, options, part.startSeconds, length);
+void EncodeJob::prepareChild(ChildProcess& child, const std::string& outputFilePath,
+                             std::string& stopOutput) {
     child.flags = ChildProcess::PipeStdout | ChildProcess::OwnProcessGroup;
     // The core stops (its file finished, playable) when this program dies.
     child.environment = {std::string(contract::kParentPidEnv) + "=" + std::to_string(getpid())};
-    writeLog("%s", child.commandLine.c_str());
-
     // A core asked to stop may need long to close a large file: it is killed
     // only without a sign of life, past the limit, or on a second request.
-    std::string stopOutput;
     child.stopPolicy.silenceMs = stopSilenceMs;
     child.stopPolicy.limitMs = stopLimitMs;
     child.stopPolicy.watchedFile = outputFilePath;
@@ -232,82 +277,65 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
         if (stopOutput.size() > kStopOutputKept)
             stopOutput.erase(0, stopOutput.size() - kStopOutputKept);
     };
+}
 
-    if (stopAll && stopAll->load()) {
-        // Stopped before its core began: nothing was written.
-        m_outcome = Outcome::Stopped;
-        return 0;
-    }
-    const bool started = child.start() == 0;
-    if (started)
+EncodeJob::RunEnd EncodeJob::runChild(ChildProcess& child, const std::string& stopOutput,
+                                      const std::string& outputFilePath) {
+    RunEnd end;
+    end.started = child.start() == 0;
+    if (end.started)
         pumpOutput(child);
-
-    const bool stopped = stopAsked();
-    if (started && !stopped)
+    end.stopped = stopAsked();
+    if (end.started && !end.stopped)
         child.waitForExit(kExitWaitMs);
     child.terminate();
-    const StopOutcome stop = child.stopOutcome();
-    const bool exitedAlone = child.hasExited() && !child.endedByTerminate();
-    const bool statusKnown = child.exitStatusKnown();
-    const int exitCode = child.exitCode();
-    const int startError = child.startError();
+    end.stop = child.stopOutcome();
+    end.exitedAlone = child.hasExited() && !child.endedByTerminate();
+    end.statusKnown = child.exitStatusKnown();
+    end.exitCode = child.exitCode();
+    end.startError = child.startError();
     child.close();
     noteErrorLine(stopOutput);
     readRunTail(m_tail + stopOutput);
     m_writtenPath = fileNamed(m_writtenPath, outputFilePath);
+    return end;
+}
 
-    if (!started) {
-        const std::string program = core::programPath();
-        writeLog("Failed to start the encoder core: %s (%s)", program.c_str(),
-                 std::strerror(startError));
-        m_failureReason = coreStartFailure(program, startError);
-        m_outcome = Outcome::NotStarted;
-        return -1;
-    }
-    if (wasKilled(stop)) {
-        // A killed core never gave its partial file a final name: nothing to
-        // remove here (the core removes it when it is asked to abort; past
-        // that, the next conversion into the folder clears it away), and the
-        // output name may be another program's finished file.
-        writeLog("The encoder core was killed %s: %s.",
-                 stopped ? "after the stop request" : "after its output ended", killReason(stop));
-        m_writtenPath.clear();
-        m_failureReason = loadResString(kStrCoreKilled);
-        m_outcome = Outcome::Killed;
-        return -3;
-    }
-    if (stopped && exitedAlone && statusKnown && exitCode == contract::kExitDone) {
+int EncodeJob::endFailed(const std::string& reason, Outcome outcome, int result) {
+    m_failureReason = reason;
+    m_writtenPath.clear();
+    m_outcome = outcome;
+    return result;
+}
+
+int EncodeJob::endStopped(const RunEnd& end, const std::string& outputFilePath) {
+    if (end.exitedAlone && end.statusKnown && end.exitCode == contract::kExitDone) {
         // The request came as the core finished: the file is complete.
         writeLog("The encoder core finished before the stop request took effect.");
         return endFinished(outputFilePath);
     }
-    if (stopped) {
-        // A stopped core names the file it finished; a name that is not its
-        // file (nothing there, a link planted at it) is not shown as one.
-        if (!m_writtenPath.empty() && !isRegularFile(m_writtenPath)) {
-            writeLog("The stopped encoder core named %s, which is not a regular file.",
-                     m_writtenPath.c_str());
-            m_writtenPath.clear();
-        }
-        m_outcome = Outcome::Stopped;
-        return 0;
-    }
-    if (!exitedAlone) {
-        writeLog("The encoder core did not exit after its output ended.");
-        m_failureReason = reasonOf(exitCode, statusKnown);
+    // A stopped core names the file it finished; a name that is not its
+    // file (nothing there, a link planted at it) is not shown as one.
+    if (!m_writtenPath.empty() && !isRegularFile(m_writtenPath)) {
+        writeLog("The stopped encoder core named %s, which is not a regular file.",
+                 m_writtenPath.c_str());
         m_writtenPath.clear();
-        m_outcome = Outcome::Failed;
-        return -2;
     }
+    m_outcome = Outcome::Stopped;
+    return 0;
+}
+
+int EncodeJob::endExited(const RunEnd& end, const std::string& outputFilePath,
+                         const SourcePart& part) {
     std::string held, promised;
     const std::string_view reason =
         std::string_view(m_errorText)
             .substr(std::min(m_errorText.size(), std::strlen(contract::kErrorPrefix)));
     const bool incompleteLine = incompleteFigures(reason, held, promised);
-    if (statusKnown ? exitCode == contract::kExitIncomplete
-                    : incompleteLine && !m_writtenPath.empty())
+    if (end.statusKnown ? end.exitCode == contract::kExitIncomplete
+                        : incompleteLine && !m_writtenPath.empty())
         return endIncomplete(outputFilePath, part);
-    if (!statusKnown) {
+    if (!end.statusKnown) {
         // Reaped by someone else (a SIGCHLD set to be ignored, another
         // waitpid): only the core's own words tell how it ended, and a core
         // that finished its file always names it.
@@ -315,21 +343,15 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
                  !m_errorText.empty()    ? "it reported an error"
                  : m_writtenPath.empty() ? "it named no finished file"
                                          : "it named its finished file");
-        if (!m_errorText.empty() || m_writtenPath.empty()) {
-            m_failureReason = !m_errorText.empty() ? reasonOf(exitCode, statusKnown)
-                                                   : loadResString(kStrEndUnknown);
-            m_writtenPath.clear();
-            m_outcome = Outcome::Failed;
-            return -2;
-        }
+        if (!m_errorText.empty())
+            return endFailed(reasonOf(end.exitCode, false), Outcome::Failed, -2);
+        if (m_writtenPath.empty())
+            return endFailed(loadResString(kStrEndUnknown), Outcome::Failed, -2);
         return endFinished(outputFilePath);
     }
-    if (exitCode != contract::kExitDone) {
-        writeLog("The encoder core failed with exit code %d.", exitCode);
-        m_failureReason = reasonOf(exitCode, statusKnown);
-        m_writtenPath.clear();
-        m_outcome = Outcome::Failed;
-        return -2;
+    if (end.exitCode != contract::kExitDone) {
+        writeLog("The encoder core failed with exit code %d.", end.exitCode);
+        return endFailed(reasonOf(end.exitCode, true), Outcome::Failed, -2);
     }
     return endFinished(outputFilePath);
 }
@@ -402,6 +424,7 @@ bool EncodeJob::afterRead(std::size_t n, std::uint64_t now) {
         writeLog("%s", m_buffer);
         m_first = false;
     }
+    noteContinueLine({m_buffer, m_fill});
     parseProgress(m_buffer, m_fill);
     noteErrorLine({m_buffer, m_fill});
     m_fill = 0;
@@ -490,12 +513,17 @@ int EncodeJob::parseProgress(const char* text, std::size_t length) {
     if (chosen.empty())
         return -1;
 
-    const double partSeconds = exactDuration > 0 ? exactDuration : static_cast<double>(duration);
+    // A continued file reports positions in the whole output: only what is
+    // left after the instant it goes on from counts.
+    const double from = std::max(m_continuedFrom.load(), 0.0);
+    const double partSeconds =
+        (exactDuration > 0 ? exactDuration : static_cast<double>(duration)) - from;
     if (!(partSeconds > 0))
         return 0;
     // Decimals count (a part may end at 1.92 s); a value without digits reads as 0.
     double seconds = 0;
     std::from_chars(chosen.data(), chosen.data() + chosen.size(), seconds);
+    seconds -= from;
     // Saturate rather than overflow: a wild time says "nearly done" or "not begun".
     std::int64_t p;
     if (!(seconds > 0))
@@ -512,6 +540,25 @@ int EncodeJob::parseProgress(const char* text, std::size_t length) {
     return 0;
 }
 
+void EncodeJob::noteContinueLine(std::string_view text) {
+    if (m_continuedFrom.load() >= 0)
+        return;
+    const std::string_view prefix(kContinuePrefix);
+    for (auto at = text.find(prefix); at != std::string_view::npos;
+         at = text.find(prefix, at + 1)) {
+        if (at > 0 && text[at - 1] != '\n' && text[at - 1] != '\r')
+            continue;
+        const std::string value(text.substr(at + prefix.size(), 32));
+        char* end = nullptr;
+        const double seconds = std::strtod(value.c_str(), &end);
+        if (end != value.c_str() && seconds >= 0) {
+            m_continuedFrom = seconds;
+            writeLog("The encoder core continues the kept file from %.2f s.", seconds);
+        }
+        return;
+    }
+}
+
 void EncodeJob::keepTail(const char* text, std::size_t length) {
     m_tail.append(text, length);
     if (m_tail.size() > 2 * kStopOutputKept)
@@ -519,6 +566,7 @@ void EncodeJob::keepTail(const char* text, std::size_t length) {
 }
 
 void EncodeJob::readRunTail(const std::string& text) {
+    noteContinueLine(text);
     const std::string_view output(contract::kOutputPrefix);
     const std::string_view note(contract::kNotePrefix);
     std::string_view rest(text);

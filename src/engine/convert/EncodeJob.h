@@ -3,6 +3,7 @@
 #pragma once
 
 #include "PlexcoreContract.h"
+#include "engine/platform/ChildProcess.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,7 +14,6 @@
 
 namespace plexavo {
 
-class ChildProcess;
 class SourceItem;
 
 // The part of a source one conversion covers, and how the core is asked for it.
@@ -82,6 +82,9 @@ class EncodeJob {
     // Its second request, shared the same way: the cores are killed at once.
     // When given, a stopping run watches it in place of killRequested.
     const std::atomic<bool>* killAll = nullptr;
+    // The next runs continue the kept file they are given as the output (a
+    // stopped conversion's, which the core checks) instead of writing anew.
+    bool resume = false;
 
     // The pump's clock in milliseconds (monotonic unless a test sets it).
     std::function<std::uint64_t()> clock;
@@ -129,19 +132,48 @@ class EncodeJob {
     const std::string& writtenPath() const { return m_writtenPath; }
     // Seconds of output the last run wrote, from its newest "time=".
     double secondsWritten() const { return m_secondsWritten; }
+    // The instant of the output a continued run went on from, as the core
+    // said it; negative when the last run continued nothing. Its percentages
+    // count only the rest.
+    double continuedFrom() const { return m_continuedFrom.load(); }
+    void clearContinuedFrom() { m_continuedFrom = -1; }
 
     // The command line of one conversion as logged, and the argv that runs
     // it; a length of 0 converts to the end of the source.
     static std::string formatCommandLine(const std::string& sourcePath,
                                          const std::string& outputFilePath,
                                          const std::string& title, const std::string& options,
-                                         std::uint64_t startSeconds, std::uint64_t length);
+                                         std::uint64_t startSeconds, std::uint64_t length,
+                                         bool resume = false);
     static std::vector<std::string>
     buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
                    const std::string& title, const std::string& options, std::uint64_t startSeconds,
-                   std::uint64_t length);
+                   std::uint64_t length, bool resume = false);
 
   private:
+    // How the core of a run ended, as the engine saw it.
+    struct RunEnd {
+        bool started = false;
+        bool stopped = false; // a stop was asked for
+        StopOutcome stop = StopOutcome::NotStopped;
+        bool exitedAlone = false;
+        bool statusKnown = true;
+        int exitCode = 0;
+        int startError = 0;
+    };
+    // The steps of run(): its state afresh, the child's set-up, running it to
+    // its end, and the verdict by how it ended.
+    void resetForRun(const SourcePart& part);
+    void prepareChild(ChildProcess& child, const std::string& outputFilePath,
+                      std::string& stopOutput);
+    RunEnd runChild(ChildProcess& child, const std::string& stopOutput,
+                    const std::string& outputFilePath);
+    int endFailed(const std::string& reason, Outcome outcome, int result);
+    int endStopped(const RunEnd& end, const std::string& outputFilePath);
+    int endExited(const RunEnd& end, const std::string& outputFilePath, const SourcePart& part);
+    // Notes the core's "Continue: from" line.
+    void noteContinueLine(std::string_view text);
+
     std::uint64_t now() const;
     bool stopAsked() const {
         return stopRequested || killRequested || (stopAll && stopAll->load()) ||
@@ -167,6 +199,7 @@ class EncodeJob {
     std::string m_failureReason;
     std::string m_writtenPath;
     double m_secondsWritten = 0;
+    std::atomic<double> m_continuedFrom{-1};
     std::string m_tail; // the end of everything the core printed this run
     Outcome m_outcome = Outcome::Finished;
     char m_buffer[kBufferSize] = {};

@@ -1,6 +1,7 @@
 #include "engine/convert/ParallelRunner.h"
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/convert/ResumeQuery.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
@@ -23,6 +24,12 @@ constexpr unsigned kStrStopped = 62009;
 constexpr unsigned kStrStoppedEmpty = 62010;
 // Every output is named with this suffix before its extension, as in the window.
 constexpr char kOutputSuffix[] = "cvt";
+
+std::string decimal(double value, const char* format = "%.1f") {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
 
 } // namespace
 
@@ -61,15 +68,63 @@ std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items
     return plan;
 }
 
+void planResume(std::vector<ConversionTask>& plan, const std::string& extension,
+                const std::string& options, const ResumeQuestion& ask) {
+    const ResumeQuestion question =
+        ask ? ask : [&options](const ConversionTask& task, const std::string& kept) {
+            const SourcePart part{task.startSeconds, task.endSeconds, task.sourceSeconds,
+                                  task.exactSeconds};
+            return askCanResume(task.source, kept, task.title, options, part);
+        };
+    std::set<std::string> claimed;
+    for (ConversionTask& task : plan) {
+        std::vector<std::string> earlier;
+        for (const std::string& path : earlierOutputs(task.folder, task.title, extension))
+            if (claimed.count(path) == 0)
+                earlier.push_back(path);
+        if (earlier.empty())
+            continue; // nothing of it was written: converted as planned
+        std::string reason;
+        for (const std::string& path : earlier) {
+            const ResumeAnswer answer = question(task, path);
+            if (answer.resumable) {
+                task.output = path;
+                task.resume = true;
+                task.keptSeconds = answer.keptSeconds;
+                claimed.insert(path);
+                break;
+            }
+            if (reason.empty())
+                reason = answer.reason;
+        }
+        if (task.resume)
+            continue;
+        // Written by the earlier run and not to be continued: finished.
+        task.output = earlier.front();
+        task.skip = true;
+        task.skipReason = reason;
+        claimed.insert(earlier.front());
+    }
+}
+
 std::string progressLine(const ConversionEvent& event) {
     char tag[64];
     std::snprintf(tag, sizeof tag, "[%zu/%zu] ", event.index + 1, event.count);
     const ConversionTask& task = *event.task;
     switch (event.kind) {
     case ConversionEvent::Kind::Started:
+        if (task.resume)
+            return tag + oneLine("Continuing " + task.source + " -> " + task.output + " from " +
+                                 decimal(task.keptSeconds) + " s");
         return tag + oneLine("Converting " + task.source + " -> " + task.output);
     case ConversionEvent::Kind::Written:
+        if (event.continuedFrom >= 0)
+            return tag + oneLine("written: " + event.written + " (continued from " +
+                                 decimal(event.continuedFrom, "%.2f") + " s)");
         return tag + oneLine("written: " + event.written);
+    case ConversionEvent::Kind::Skipped:
+        return tag + oneLine("skipped: " + task.output + " is finished" +
+                             (task.skipReason.empty() ? "" : " (" + task.skipReason + ")"));
     case ConversionEvent::Kind::Failed:
         return tag + oneLine("failed: " + task.source + ": " + event.reason);
     case ConversionEvent::Kind::Stopped:
@@ -88,6 +143,7 @@ std::string summaryLine(const RunSummary& summary) {
     const std::pair<std::size_t, const char*> counts[] = {{summary.written, "written"},
                                                           {summary.failed, "failed"},
                                                           {summary.stopped, "stopped"},
+                                                          {summary.skipped, "skipped"},
                                                           {summary.notStarted, "not started"}};
     std::string line;
     for (const auto& [count, what] : counts)
@@ -166,13 +222,17 @@ void ParallelRunner::work(EncodeJob& job) {
             started.index = index;
             started.count = m_tasks.size();
             started.task = &m_tasks[index];
-            emit(started);
+            if (!m_tasks[index].skip) // a finished file only says it is passed over
+                emit(started);
         }
         const ConversionEvent ended = convert(job, index);
         std::lock_guard lock(m_mutex);
         switch (ended.kind) {
         case ConversionEvent::Kind::Written:
             ++m_summary.written;
+            break;
+        case ConversionEvent::Kind::Skipped:
+            ++m_summary.skipped;
             break;
         case ConversionEvent::Kind::Failed:
             ++m_summary.failed;
@@ -191,6 +251,11 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
     event.index = index;
     event.count = m_tasks.size();
     event.task = &task;
+    if (task.skip) {
+        writeLog("%s is finished already; passed over.", task.output.c_str());
+        event.kind = ConversionEvent::Kind::Skipped;
+        return event;
+    }
 
     // Made again for every file: the folder may have been removed meanwhile.
     std::string folderError;
@@ -202,10 +267,16 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
             folderError = loadResString(kStrFolderNotMade, task.folder.c_str(), std::strerror(err));
         }
     }
-    writeLog("Start convert %s to %s", task.source.c_str(), task.output.c_str());
+    if (task.resume)
+        writeLog("Continue converting %s into %s, which holds %.1f s", task.source.c_str(),
+                 task.output.c_str(), task.keptSeconds);
+    else
+        writeLog("Start convert %s to %s", task.source.c_str(), task.output.c_str());
     const SourcePart part{task.startSeconds, task.endSeconds, task.sourceSeconds,
                           task.exactSeconds};
+    job.resume = task.resume;
     const int result = job.run(task.source, task.output, task.title, m_options, part);
+    event.continuedFrom = job.continuedFrom();
     if (result < 0) {
         event.kind = ConversionEvent::Kind::Failed;
         // What the engine sees says it plainer than the core could; a file

@@ -17,6 +17,7 @@
 namespace plexavo {
 
 class EncodeJob;
+struct ResumeAnswer;
 
 struct ConversionTask {
     std::string source;
@@ -29,6 +30,12 @@ struct ConversionTask {
     // a part that ends there is converted to the source's real end.
     std::uint32_t sourceSeconds = 0;
     double exactSeconds = 0;
+    // A run with --resume: the output is a stopped file to continue (resume),
+    // or a file an earlier run finished, left as it is (skip, and why).
+    bool resume = false;
+    double keptSeconds = 0;
+    bool skip = false;
+    std::string skipReason;
 };
 
 // Names every output in list order, as converting one after the other
@@ -38,8 +45,19 @@ std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items
                                             const std::string& folder,
                                             const std::string& extension);
 
+// The same files and folder run again to finish what a stopped run left:
+// each task takes the first output an earlier run left for its title (in
+// the order names are given out, none taken twice) that the core can
+// continue, and continues it; failing that, an output an earlier run left
+// is taken as finished and the task is skipped; a task with no earlier
+// output converts as planned. ask is the core's question (askCanResume).
+using ResumeQuestion =
+    std::function<ResumeAnswer(const ConversionTask& task, const std::string& keptPath)>;
+void planResume(std::vector<ConversionTask>& plan, const std::string& extension,
+                const std::string& options, const ResumeQuestion& ask = {});
+
 struct ConversionEvent {
-    enum class Kind : std::uint8_t { Started, Written, Failed, Stopped };
+    enum class Kind : std::uint8_t { Started, Written, Failed, Stopped, Skipped };
     Kind kind = Kind::Started;
     std::size_t index = 0; // in the plan, from 0
     std::size_t count = 0; // files in the plan
@@ -48,6 +66,7 @@ struct ConversionEvent {
     std::string
         reason; // Failed (for a source that ended early: the file kept, and how much it holds)
     double secondsWritten = 0;
+    double continuedFrom = -1; // Written, Stopped: the instant a continued file went on from
 };
 
 // The event as one line (no line feed): control characters in names and
@@ -64,6 +83,7 @@ struct RunSummary {
     std::size_t stopped = 0;
     std::size_t notStarted = 0;
     bool interrupted = false; // requestStop() came before the run ended
+    std::size_t skipped = 0;  // finished by an earlier run (--resume)
 };
 
 // "6 written, 1 failed": the counts that are not zero.

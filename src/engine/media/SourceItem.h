@@ -81,6 +81,13 @@ class SourceItem {
     ProbeReport report;
     // The file as the last probe found it (taken before the core read it).
     FileStamp probedStamp;
+    // The output (outputFilePath) was stopped before its end and kept: the
+    // seconds it holds of the whole it would have; 0 when none is known. A
+    // later conversion of the row may continue it from there.
+    double keptSeconds = 0;
+    double keptOfSeconds = 0;
+    // A restored list named this file, and it was not there any more.
+    bool sourceMissing = false;
 
     SourceItem() = default;
     virtual ~SourceItem() = default;

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +80,56 @@ std::string cutAtCharacter(const std::string& text, std::size_t maxBytes) {
         end += n;
     }
     return text.substr(0, end);
+}
+
+namespace {
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            errno = ENOSPC; // nothing taken: the disk has no room for it
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+                                      : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+} // namespace
+
+int replaceFileAtomically(const std::string& target, const std::string& content, unsigned mode) {
+    const std::string temp = target + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    // The first errno is the reason: the steps after it only clean up.
+    int error = 0;
+    if (fchmod(fd, static_cast<mode_t>(mode)) != 0 || !writeAll(fd, content) || fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && std::rename(temp.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    if (const int folder = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folder >= 0) {
+        fsync(folder);
+        ::close(folder);
+    }
+    return 0;
 }
 
 } // namespace plexavo

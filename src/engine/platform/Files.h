@@ -23,4 +23,10 @@ std::size_t fileNameLimit(const std::string& folder);
 // byte that is not valid UTF-8 counts as a character of its own.
 std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 
+// Puts content in place as target (with the permission bits mode): 0, or the
+// errno that stopped it. The new file is complete on disk (written to a temp
+// file beside it and synced) before it takes the old one's name, so a crash
+// at any point leaves one whole file or the other, never half of one.
+int replaceFileAtomically(const std::string& target, const std::string& content, unsigned mode);
+
 } // namespace plexavo

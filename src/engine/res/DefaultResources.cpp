@@ -216,6 +216,27 @@ const Entry kEntries[] = {
     {Kind::String, 0, 62013, 0,
      "The encoder core ended without finishing the file; how it ended is unknown."},
 
+    // A batch or list that went on after a stop or a crash (62080-62084).
+    // Conversion step of a continued file: item number, item count, source
+    // path, the second it goes on from, output path.
+    {Kind::String, 0, 62080, 0,
+     "Step %d/%d: Continuing \"%s\" \n          from second %s in \"%s\" \n          Click "
+     "\"Skip\" or \"Cancel\" to abort conversion."},
+    // Before a batch whose list holds stopped files the core can continue: how many.
+    {Kind::String, 0, 62081, 0,
+     "%d file(s) of this list were stopped before their end.\n"
+     "Continue them from where they stopped?\n\n"
+     "Yes: they go on from there, and the files converted already stay as they are.\n"
+     "No: every file is converted again from the start."},
+    // At start: the list of a run that did not end normally, its row count.
+    {Kind::String, 0, 62082, 0,
+     "The last list (%d file(s)) was not closed normally.\nRestore it?\n\n"
+     "If you answer No, it is kept for one more start."},
+    // A row's status: a stopped output that holds seconds of the whole.
+    {Kind::String, 0, 62083, 0, "Stopped: %s of %s s kept"},
+    // A row's status: a restored row whose source is no longer there.
+    {Kind::String, 0, 62084, 0, "File not found"},
+
     // A link or page that would not open (62030-62044): the head, then the
     // reason by the start result (0, 2, 3, 5, 8, 11, 26 to 32, any other).
     {Kind::String, 0, 62030, 0, "Can't open link:\n\n%s"},

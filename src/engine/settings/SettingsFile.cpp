@@ -237,39 +237,11 @@ int setAside(const std::string& path, const Loaded& loaded) {
     return EEXIST;
 }
 
-// Replaces `target` with `content`: 0, or the errno that stopped it. The new
-// file is complete on disk before it takes the old one's name, so a crash at
-// any point leaves one whole file or the other.
-int replaceFile(const std::string& target, const std::string& content, mode_t mode) {
-    const std::string temp = target + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno;
-    // The first errno is the reason: the steps after it only clean up.
-    int error = 0;
-    if (fchmod(fd, mode) != 0 || !writeAll(fd, content) || fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    if (!error && std::rename(temp.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(temp.c_str());
-        return error;
-    }
-    if (const int folder = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        folder >= 0) {
-        fsync(folder);
-        ::close(folder);
-    }
-    return 0;
-}
-
 int save(const std::string& target, GKeyFile* keys, mode_t mode) {
     gsize size = 0;
     const std::unique_ptr<gchar, decltype(&g_free)> data(g_key_file_to_data(keys, &size, nullptr),
                                                          g_free);
-    const int error = replaceFile(target, std::string(data.get(), size), mode);
+    const int error = replaceFileAtomically(target, std::string(data.get(), size), mode);
     if (error)
         writeLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(error));
     return error;

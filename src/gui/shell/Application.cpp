@@ -8,6 +8,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/ExitSignals.h"
+#include "gui/shell/ListKeeper.h"
 #include "gui/shell/MainWindow.h"
 #include "gui/view/ConversionView.h"
 #include "gui/widgets/ToolBar.h"
@@ -46,6 +47,11 @@ Application::Application() {
 }
 
 Application::~Application() {
+    // An exit the user chose ends the list; one on a signal (a logout, a
+    // kill) leaves it to be offered at the next start.
+    if (m_listKeeper && !m_exitCode)
+        m_listKeeper->markFinished();
+    m_listKeeper.reset();
     m_frame.reset();
     m_exitSignals.reset();
     if (m_exitCode)
@@ -100,14 +106,17 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(gui, &QGuiApplication::commitDataRequest, this, &Application::onCommitData);
 
-    if (!files.empty()) {
-        // Once the window is on screen, so the detection window has a parent to sit on.
-        // Not once a stop signal has come: no new work starts while closing.
-        QTimer::singleShot(0, m_frame.get(), [this, files] {
-            if (m_frame && m_frame->view() && !m_exitCode)
-                m_frame->view()->addSourcePaths(files);
-        });
-    }
+    // The list is kept on disk from here on. Once the window is on screen (so
+    // the question and the detection window have a parent to sit on): the
+    // list a crash left is offered first, then the given files are added.
+    // Not once a stop signal has come: no new work starts while closing.
+    m_listKeeper = std::make_unique<ListKeeper>(*m_frame);
+    QTimer::singleShot(0, m_frame.get(), [this, files] {
+        if (m_frame && m_frame->view() && !m_exitCode)
+            m_listKeeper->offerLeftList();
+        if (!files.empty() && m_frame && m_frame->view() && !m_exitCode)
+            m_frame->view()->addSourcePaths(files);
+    });
     return true;
 }
 

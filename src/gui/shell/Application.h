@@ -18,6 +18,7 @@ class QSessionManager;
 namespace plexavo {
 
 class ExitSignals;
+class ListKeeper;
 class MainWindow;
 
 // Keeps numbers in the "C" form. QApplication adopts the user's locale, and a
@@ -48,6 +49,8 @@ class Application : public QObject {
     static bool (*mayAskAtLogOff)(QSessionManager& manager);
 
     MainWindow* mainFrame() const { return m_frame.get(); }
+    // What keeps the list on disk; null before initInstance.
+    ListKeeper* listKeeper() const { return m_listKeeper.get(); }
     // The language state and the Language menu's commands.
     LanguageSwitch& languages() { return m_languages; }
 
@@ -66,6 +69,7 @@ class Application : public QObject {
 
     LanguageSwitch m_languages; // outlives the frame: it owns the pack the frame's texts came from
     std::unique_ptr<MainWindow> m_frame;
+    std::unique_ptr<ListKeeper> m_listKeeper;
     std::unique_ptr<ExitSignals> m_exitSignals;
     QTimer m_exitPoll;
     int m_exitCode = 0;

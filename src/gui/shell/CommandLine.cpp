@@ -117,11 +117,12 @@ void printVersion() {
 
 // The synopsis alone, for a command line that makes no sense.
 void printSynopsis(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: plexavo [FILE|FOLDER]...\n"
-                 "       plexavo --probe [--json] FILE...\n"
-                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] FILE...\n"
-                 "       plexavo --help | --version\n");
+    std::fprintf(
+        out, "usage: plexavo [FILE|FOLDER]...\n"
+             "       plexavo --probe [--json] FILE...\n"
+             "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] [--resume]\n"
+             "                         FILE...\n"
+             "       plexavo --help | --version\n");
 }
 
 int badArguments(const std::string& text) {
@@ -187,6 +188,7 @@ struct Request {
     bool convert = false;
     bool json = false;
     bool jobsGiven = false;
+    bool resume = false;
     unsigned jobs = 1;
     ConversionSettings settings;
     std::vector<std::string> files;
@@ -209,6 +211,8 @@ std::optional<int> readArguments(const std::vector<std::string>& args, Request& 
             request.files.push_back(arg);
         } else if (arg == "--json") {
             request.json = true;
+        } else if (arg == "--resume") {
+            request.resume = true;
         } else if (arg == "--h264") {
             settings.targetFormat = kTargetH264;
         } else if (arg == "--jobs") {
@@ -251,6 +255,8 @@ std::optional<int> readArguments(const std::vector<std::string>& args, Request& 
         return badArguments("--json goes with --probe, not with --convert");
     if (request.jobsGiven && !request.convert)
         return badArguments("--jobs goes with --convert");
+    if (request.resume && !request.convert)
+        return badArguments("--resume goes with --convert");
     if (request.files.empty())
         return badArguments(std::string(request.convert ? "--convert" : "--probe") +
                             " needs at least one file");
@@ -294,22 +300,14 @@ int probeAsJson(const Request& request) {
     return anyFailed ? kExitSomeFailed : kExitAllDone;
 }
 
-int runFrontEnd(const std::vector<std::string>& args) {
-    Request request;
-    if (const auto done = readArguments(args, request))
-        return *done;
-    const InterruptGuard guard;
-    if (request.json)
-        return probeAsJson(request);
-
-    ConversionSettings& settings = request.settings;
-    const std::string extension = TargetExtensions[settings.targetFormat];
+// Probes the files to convert: the convertible ones go to items, in the
+// order given; the others are printed with the reason the JSON document
+// gives. Returns how many were turned away.
+std::size_t probeForConversion(const Request& request, std::vector<SourceItem>& items) {
     std::size_t failures = 0;
-    std::vector<SourceItem> items;
     probeFiles(request.files, [&](const std::string& file, SourceItem& item, bool convertible) {
         if (!convertible) {
-            // The head once, then each file with the reason the JSON document
-            // gives on the line under it.
+            // The head once, then each file with its reason on the line under it.
             if (failures++ == 0)
                 std::printf("%s\n", loadResString(kStrFailedHead).c_str());
             std::printf("  %s\n    %s\n", oneLine(file).c_str(),
@@ -319,20 +317,11 @@ int runFrontEnd(const std::vector<std::string>& args) {
         }
         items.push_back(std::move(item));
     });
-    if (g_interrupted) {
-        // Nothing was converted: the files not yet probed are not started.
-        if (request.convert) {
-            RunSummary summary;
-            summary.failed = failures;
-            summary.notStarted = request.files.size() - failures;
-            std::printf("%s\n", summaryLine(summary).c_str());
-            std::fflush(stdout);
-        }
-        return kExitInterrupted;
-    }
-    // Every name is planned before anything is written: the listing shows
-    // the names the conversions will use, one after the other or at once.
-    const auto plan = planConversions(items, settings.outputPath, extension);
+    return failures;
+}
+
+// Each file with what the probe found and the output name it will get.
+void printListing(const std::vector<SourceItem>& items, const std::vector<ConversionTask>& plan) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         const SourceItem& item = items[i];
         const std::string& output = plan[i].output;
@@ -348,11 +337,12 @@ int runFrontEnd(const std::vector<std::string>& args) {
         std::printf("  Output: %s\n", oneLine(output.substr(output.rfind('/') + 1)).c_str());
     }
     std::fflush(stdout);
-    if (!request.convert)
-        return failures ? kExitSomeFailed : kExitAllDone;
+}
 
-    settings.equalizeSize();
-    ParallelRunner runner(plan, buildOptionText(settings), request.jobs);
+// Runs the plan; failures are the files the probe turned away.
+int convertPlan(std::vector<ConversionTask> plan, const Request& request, std::string options,
+                std::size_t failures) {
+    ParallelRunner runner(std::move(plan), std::move(options), request.jobs);
     runner.onEvent = [](const ConversionEvent& event) {
         // Called under the runner's one lock: each line leaves whole.
         const std::string line = progressLine(event) + "\n";
@@ -364,45 +354,87 @@ int runFrontEnd(const std::vector<std::string>& args) {
         const RunnerInReach inReach(runner);
         // A signal from here on stops the runner; one before, nothing starts.
         if (g_interrupted) {
-            summary.notStarted = plan.size();
+            summary.notStarted = request.files.size() - failures;
             summary.interrupted = true;
         } else {
             summary = runner.run();
         }
     }
-    summary.failed += failures; // the files the probe turned away
+    summary.failed += failures;
     std::printf("%s\n", summaryLine(summary).c_str());
     std::fflush(stdout);
     if (summary.interrupted)
         return kExitInterrupted;
-    return failures || summary.failed ? kExitSomeFailed : kExitAllDone;
+    return summary.failed ? kExitSomeFailed : kExitAllDone;
+}
+
+int runFrontEnd(const std::vector<std::string>& args) {
+    Request request;
+    if (const auto done = readArguments(args, request))
+        return *done;
+    const InterruptGuard guard;
+    if (request.json)
+        return probeAsJson(request);
+
+    ConversionSettings& settings = request.settings;
+    const std::string extension = TargetExtensions[settings.targetFormat];
+    std::vector<SourceItem> items;
+    const std::size_t failures = probeForConversion(request, items);
+    if (g_interrupted) {
+        // Nothing was converted: the files not yet probed are not started.
+        if (request.convert) {
+            RunSummary summary;
+            summary.failed = failures;
+            summary.notStarted = request.files.size() - failures;
+            std::printf("%s\n", summaryLine(summary).c_str());
+            std::fflush(stdout);
+        }
+        return kExitInterrupted;
+    }
+    // Every name is planned before anything is written: the listing shows
+    // the names the conversions will use, one after the other or at once.
+    auto plan = planConversions(items, settings.outputPath, extension);
+    settings.equalizeSize();
+    std::string options = buildOptionText(settings);
+    if (request.resume)
+        planResume(plan, extension, options);
+    printListing(items, plan);
+    if (!request.convert)
+        return failures ? kExitSomeFailed : kExitAllDone;
+    return convertPlan(std::move(plan), request, std::move(options), failures);
 }
 
 } // namespace
 
 void printUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "Plexavo: converts audio and video files for iPod, iPhone and iPad.\n\n"
-                 "usage: plexavo [FILE|FOLDER]...\n"
-                 "         opens the window; the files (and the media files directly inside\n"
-                 "         each folder) are added to the source list\n"
-                 "       plexavo --probe [--json] FILE...\n"
-                 "         probes each file and prints its duration, bit rate and streams\n"
-                 "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] FILE...\n"
-                 "         probes and converts the files into FOLDER (default %s)\n"
-                 "       plexavo --help | --version\n\n"
-                 "--probe and --convert come first. After them, an argument that names an\n"
-                 "existing file is that file, whatever it starts with. A named pipe, a device\n"
-                 "or a folder is not a file to probe or convert, and is refused.\n\n"
-                 "  --json        with --probe: one JSON document for all files (the fields\n"
-                 "                are listed in the scripting guide,\n"
-                 "                /usr/share/doc/plexavo/scripting.md)\n"
-                 "  --jobs N      with --convert: up to N conversions at once (default 1;\n"
-                 "                0 means one per processor); the outputs and their names\n"
-                 "                are the same as one after the other\n"
-                 "  --h264        H.264 instead of MPEG-4\n"
-                 "  --size N      frame size row N of the size list (0 keeps the source size):\n",
-                 defaultOutputPath().c_str());
+    std::fprintf(
+        out,
+        "Plexavo: converts audio and video files for iPod, iPhone and iPad.\n\n"
+        "usage: plexavo [FILE|FOLDER]...\n"
+        "         opens the window; the files (and the media files directly inside\n"
+        "         each folder) are added to the source list\n"
+        "       plexavo --probe [--json] FILE...\n"
+        "         probes each file and prints its duration, bit rate and streams\n"
+        "       plexavo --convert [--h264] [--size N] [--out FOLDER] [--jobs N] [--resume]\n"
+        "                         FILE...\n"
+        "         probes and converts the files into FOLDER (default %s)\n"
+        "       plexavo --help | --version\n\n"
+        "--probe and --convert come first. After them, an argument that names an\n"
+        "existing file is that file, whatever it starts with. A named pipe, a device\n"
+        "or a folder is not a file to probe or convert, and is refused.\n\n"
+        "  --json        with --probe: one JSON document for all files (the fields\n"
+        "                are listed in the scripting guide,\n"
+        "                /usr/share/doc/plexavo/scripting.md)\n"
+        "  --jobs N      with --convert: up to N conversions at once (default 1;\n"
+        "                0 means one per processor); the outputs and their names\n"
+        "                are the same as one after the other\n"
+        "  --resume      with --convert, run again with the same files, settings and\n"
+        "                FOLDER after a run was stopped or killed: each output that\n"
+        "                run stopped goes on from where it stopped, the finished\n"
+        "                ones are skipped, and the rest are converted\n"
+        "  --h264        H.264 instead of MPEG-4\n"
+        "  --size N      frame size row N of the size list (0 keeps the source size):\n",
+        defaultOutputPath().c_str());
     const auto sizes = sizeListTexts();
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         // The list's rows end in " - " where no device is named; here that

@@ -28,7 +28,33 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <cstdio>
+
 namespace plexavo {
+
+namespace {
+
+constexpr unsigned kStrKept = 62083;
+constexpr unsigned kStrSourceMissing = 62084;
+
+// A row's status as the list shows it: a stopped file says how much it holds.
+QString statusText(const SourceItem& item) {
+    const int status = item.status;
+    if (item.sourceMissing && status != kStatusWaiting)
+        return ui::str(kStrSourceMissing);
+    if (item.keptSeconds > 0 && status != kStatusWaiting && status != kStatusDone) {
+        char kept[32], whole[32];
+        std::snprintf(kept, sizeof kept, "%.1f", item.keptSeconds);
+        std::snprintf(whole, sizeof whole, "%.1f", item.keptOfSeconds);
+        return ui::str(kStrKept, kept, item.keptOfSeconds > 0 ? whole : "?");
+    }
+    const unsigned id = status >= kStatusWaiting && status <= kStatusError
+                            ? kStatusStringIds[status]
+                            : kStatusStringIds[kStatusReady];
+    return ui::str(id);
+}
+
+} // namespace
 
 ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("ctl%1").arg(kDialogId));
@@ -139,6 +165,7 @@ int ConversionView::insertRow(const std::string& text, int tag) {
         m_list->addTopLevelItem(item);
         row = m_list->topLevelItemCount() - 1;
         emit rowsChanged();
+        emit listChanged();
     });
     return row;
 }
@@ -156,11 +183,8 @@ void ConversionView::refreshRow(int row) {
         // than the whole file.
         rowWidget->setText(2, QString::fromStdString(formatSeconds(item->startSeconds) + "-" +
                                                      formatSeconds(item->endSeconds)));
-        const int status = item->status;
-        const unsigned id = status >= kStatusWaiting && status <= kStatusError
-                                ? kStatusStringIds[status]
-                                : kStatusStringIds[kStatusReady];
-        rowWidget->setText(3, ui::str(id));
+        rowWidget->setText(3, statusText(*item));
+        emit listChanged();
     });
 }
 

@@ -3,6 +3,7 @@
 // items, the conversion settings and the encode job the batches borrow.
 #pragma once
 
+#include "engine/media/ListState.h"
 #include "engine/media/SourceList.h"
 #include "engine/settings/ConversionSettings.h"
 
@@ -142,6 +143,12 @@ class ConversionView : public QWidget, public ISourceList {
     // Carries an old view's state over into this one (a language switch).
     void copyStateFrom(ConversionView& old);
 
+    // The list and the settings as the state file keeps them, and back: the
+    // rows of a restored list are added after the ones there are.
+    SavedList savedList();
+    void restoreList(const SavedList& list);
+    void applySettings(const ConversionSettings& settings);
+
     // Read access for the frame and the tests.
     QTreeWidget* sourceList() const { return m_list; }
     QString infoText() const { return m_infoText; }
@@ -170,6 +177,8 @@ class ConversionView : public QWidget, public ISourceList {
   signals:
     // The number of rows changed: the frame updates its commands.
     void rowsChanged();
+    // A row or a setting changed: the list kept on disk is written anew.
+    void listChanged();
     // The help window opens (true) or closes (false): the Tool Tips check.
     void toolTipsShown(bool shown);
 

@@ -171,6 +171,7 @@ void ConversionView::onRemove() {
             }
         }
         emit rowsChanged();
+        emit listChanged();
         if (anchor < m_list->topLevelItemCount()) {
             selectOnly(anchor);
             m_lastInfoRow = -1;
@@ -191,6 +192,7 @@ void ConversionView::onRemoveAll() {
     }
     m_sourceItems.clear();
     emit rowsChanged();
+    emit listChanged();
     m_lastInfoRow = -1;
     refreshInfo();
 }
@@ -247,6 +249,7 @@ void ConversionView::swapRows(int a, int b) {
         m_list->scrollToItem(moved);
     }
     m_list->viewport()->update();
+    emit listChanged();
 }
 
 // ---- Preview and Convert -------------------------------------------------------
@@ -257,10 +260,12 @@ void ConversionView::onPreview() {
         return;
     const int row = selected.first();
     SourceItem* item = itemAt(rowTag(row));
-    if (item && runPreview(*item))
+    if (item && runPreview(*item)) {
         setItemText(row, 2,
                     QString::fromStdString(formatSeconds(item->startSeconds) + "-" +
                                            formatSeconds(item->endSeconds)));
+        emit listChanged();
+    }
 }
 
 void ConversionView::onConvert() {

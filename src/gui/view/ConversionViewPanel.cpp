@@ -423,6 +423,15 @@ QWidget* ConversionView::buildSettingsPanel() {
         if (checked)
             m_targetFormat = id;
     });
+    // Every change of a setting reaches the list kept on disk.
+    for (QComboBox* combo :
+         {m_size, m_frameRate, m_videoBitRate, m_channels, m_audioBitRate, m_sampleRate, m_volume})
+        connect(combo, &QComboBox::currentIndexChanged, this, &ConversionView::listChanged);
+    for (QLineEdit* edit : {m_width, m_height, m_maxRate, m_minRate, m_outputPathEdit})
+        connect(edit, &QLineEdit::textChanged, this, &ConversionView::listChanged);
+    connect(m_variableBitRate, &QCheckBox::toggled, this, &ConversionView::listChanged);
+    connect(m_formatGroup, &QButtonGroup::idToggled, this, &ConversionView::listChanged);
+    connect(m_tvGroup, &QButtonGroup::idToggled, this, &ConversionView::listChanged);
     return panel;
 }
 

@@ -46,6 +46,7 @@ constexpr unsigned kStrElapsed = 61900;
 constexpr unsigned kStrLeft = 61901;
 constexpr unsigned kStrSpeed = 61902;
 constexpr unsigned kStrEstimateLine = 61903;
+constexpr unsigned kStrContinueQuestion = 62081;
 
 QString withoutColon(QString text) {
     if (text.endsWith(QLatin1Char(':')))
@@ -101,6 +102,7 @@ BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
         QMetaObject::invokeMethod(
             this, [this] { onDriverFinished(); }, Qt::QueuedConnection);
     };
+    m_driver.askContinue = [this](int count) { return askContinue(count); };
     m_skip->setFocus();
 }
 
@@ -238,8 +240,27 @@ void BatchWindow::showEvent(QShowEvent* event) {
     m_timer.start();
 }
 
+bool BatchWindow::askContinue(int count) {
+    // Asked from the driver's thread before the first row; the answer is
+    // the user's, on this one.
+    bool yes = false;
+    runOnUiThread(this, [&] {
+        yes =
+            !m_ending && MessageBox::show(this, ui::str(kStrContinueQuestion, count),
+                                          QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                                          QMessageBox::Yes) == QMessageBox::Yes;
+    });
+    return yes;
+}
+
 void BatchWindow::onTimer() {
     const int index = m_driver.currentIndex();
+    if (!m_lengthsPlanned && m_driver.planned()) {
+        // What is left of each row, now that the batch knows which go on.
+        m_estimate.setLengths(static_cast<std::uint64_t>(m_clock.elapsed()),
+                              m_driver.plannedSeconds());
+        m_lengthsPlanned = true;
+    }
     if (m_ending && !m_driver.finished())
         m_job.stopRequested = true; // a stop that raced the start of a run is asked again
     // A cancelled batch keeps its bars where they stood.

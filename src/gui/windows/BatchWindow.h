@@ -71,6 +71,8 @@ class BatchWindow : public QDialog {
     void startEstimate();
     void retranslate();
     void onTimer();
+    // The driver's question whether the stopped files go on (count of them).
+    bool askContinue(int count);
     void onDriverFinished();
     void refreshEstimate();
     void joinDriver();
@@ -83,6 +85,7 @@ class BatchWindow : public QDialog {
     QElapsedTimer m_clock;
     BatchEstimate m_estimate;
     bool m_started = false;
+    bool m_lengthsPlanned = false;
     bool m_ending = false;
     bool m_allowClose = false;
     QString m_shownSize;

@@ -46,7 +46,10 @@ struct Workspace {
     SpawnOptions options() const {
         SpawnOptions o;
         o.newSession = true;
-        o.env = {"PLEXAVO_CONFIG_DIR=" + config, "PLEXAVO_LOG=" + log};
+        // A state folder of its own: a run a signal ended leaves its list
+        // there, which the next start would offer.
+        o.env = {"PLEXAVO_CONFIG_DIR=" + config, "PLEXAVO_LOG=" + log,
+                 "XDG_STATE_HOME=" + (dir / "state")};
         return o;
     }
 

@@ -19,6 +19,8 @@
 #include "support/TestSourceList.h"
 #include "support/TextFit.h"
 
+#include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -148,6 +150,33 @@ class TestLanguageWindows : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!step->fullText().isEmpty(), 10000);
         auto* estimate = dialog.findChild<QLabel*>(QStringLiteral("estimateLine"));
         QTRY_VERIFY_WITH_TIMEOUT(!estimate->text().isEmpty(), 10000);
+        checkFits(&dialog);
+        dialog.findChild<QPushButton*>(QStringLiteral("ctl1022"))->click(); // Cancel All
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 20000);
+    }
+
+    // The step of a file that goes on from where it stopped.
+    void batchWindowContinuing_data() { addLanguages(); }
+    void batchWindowContinuing() {
+        QFETCH(int, language);
+        select(language);
+        ScriptedCore core(QStringLiteral("?:-can-resume|w:Resumable: 31.5 of 60.0\\n|x:0|/|") +
+                          kSlowConversion);
+        TestSourceList list;
+        fill(list);
+        // Every row has a stopped output the core can continue.
+        QDir().mkpath(QString::fromStdString(list.editSettings().outputPath));
+        for (const char* name : kNames)
+            QFile(QString::fromStdString(list.editSettings().outputPath + "/" + name + "-cvt.mp4"))
+                .open(QIODevice::WriteOnly);
+        list.show();
+        MessageBox::setAutoAnswer(QMessageBox::Yes);
+        BatchWindow dialog(list, &list);
+        dialog.open();
+        auto* step = dialog.findChild<PathLabel*>(QStringLiteral("ctl1030"));
+        QVERIFY(step);
+        QTRY_VERIFY_WITH_TIMEOUT(step->fullText().contains(QStringLiteral("31.5")), 10000);
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
         checkFits(&dialog);
         dialog.findChild<QPushButton*>(QStringLiteral("ctl1022"))->click(); // Cancel All
         QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 20000);
