@@ -366,9 +366,11 @@ class TestMainFrame : public QObject {
         qint64 detectionClosedAt = -1;
         view->runDetection = [&](const std::vector<std::string>&) {
             QDialog detection(app.mainFrame());
+            // Closed is when it hides, not when exec() gets round to returning.
+            QObject::connect(&detection, &QDialog::finished,
+                             [&] { detectionClosedAt = clock.elapsed(); });
             QTimer::singleShot(1600, &detection, &QDialog::accept);
             detection.exec();
-            detectionClosedAt = clock.elapsed();
         };
         qint64 tipsAt = -1;
         bool overAnotherWindow = true;
