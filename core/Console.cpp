@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 std::mutex g_outMutex;
@@ -161,7 +161,7 @@ void quietLibraryLogs() {
 }
 
 ProgressTicker::ProgressTicker(const ProgressState& state)
-    : state_(state), begin_(std::chrono::steady_clock::now()) {}
+    : m_state(state), m_begin(std::chrono::steady_clock::now()) {}
 
 ProgressTicker::~ProgressTicker() {
     try {
@@ -172,29 +172,29 @@ ProgressTicker::~ProgressTicker() {
 }
 
 void ProgressTicker::start() {
-    begin_ = std::chrono::steady_clock::now();
-    mainThread_ = pthread_self();
+    m_begin = std::chrono::steady_clock::now();
+    m_mainThread = pthread_self();
     // The signals must land on the main thread, where they interrupt blocking reads.
     sigset_t block, old;
     sigemptyset(&block);
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, plexavo::contract::kAbortSignal, SIGUSR2})
         sigaddset(&block, sig);
     pthread_sigmask(SIG_BLOCK, &block, &old);
-    thread_ = std::thread([this] { run(); });
+    m_thread = std::thread([this] { run(); });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 bool ProgressTicker::stopThread() {
     {
-        std::lock_guard lock(mutex_);
-        if (finished_)
+        std::lock_guard lock(m_mutex);
+        if (m_finished)
             return false;
-        finished_ = true;
-        quit_ = true;
+        m_finished = true;
+        m_quit = true;
     }
-    wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
     return true;
 }
 
@@ -207,35 +207,35 @@ void ProgressTicker::finish() {
 void ProgressTicker::finishSilently() {
     if (!stopThread())
         return;
-    if (printed_)
+    if (m_printed)
         printRaw(line() + "\n");
 }
 
 void ProgressTicker::run() {
-    std::unique_lock lock(mutex_);
-    while (!quit_) {
-        if (wake_.wait_for(lock, std::chrono::milliseconds(400), [this] { return quit_; }))
+    std::unique_lock lock(m_mutex);
+    while (!m_quit) {
+        if (m_wake.wait_for(lock, std::chrono::milliseconds(400), [this] { return m_quit; }))
             break;
         lock.unlock();
         // A stop signal may have landed on a codec thread while the main thread sits in a
         // read of a stalled input; wake it so the read returns and the stop is seen.
-        if (stopRequested() && state_.reading.load())
-            pthread_kill(mainThread_, SIGUSR2);
+        if (stopRequested() && m_state.reading.load())
+            pthread_kill(m_mainThread, SIGUSR2);
         printRaw(line() + "\r");
-        printed_ = true;
+        m_printed = true;
         lock.lock();
     }
 }
 
 std::string ProgressTicker::line() const {
     const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
-    const int64_t frames = state_.frames.load();
-    const int64_t bytes = state_.bytes.load();
-    const double t = static_cast<double>(state_.outUs.load()) / 1e6;
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_begin).count();
+    const int64_t frames = m_state.frames.load();
+    const int64_t bytes = m_state.bytes.load();
+    const double t = static_cast<double>(m_state.outUs.load()) / 1e6;
     // The two counters move one after the other: never a rate below zero.
-    const double newFrames = std::max(0.0, static_cast<double>(frames - state_.baseFrames.load()));
-    const double newTime = std::max(0.0, t - static_cast<double>(state_.baseUs.load()) / 1e6);
+    const double newFrames = std::max(0.0, static_cast<double>(frames - m_state.baseFrames.load()));
+    const double newTime = std::max(0.0, t - static_cast<double>(m_state.baseUs.load()) / 1e6);
     const double fps = elapsed > 0.05 ? newFrames / elapsed : 0.0;
     const double kbits = t > 0.0 ? static_cast<double>(bytes) * 8.0 / 1000.0 / t : 0.0;
     const double speed = elapsed > 0.05 ? newTime / elapsed : 0.0;
@@ -247,4 +247,4 @@ std::string ProgressTicker::line() const {
     return buf;
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-namespace plex {
+namespace plexavo::core {
 
 // One complete line per write(), so lines from the ticker and the main thread never mix.
 void printLine(const std::string& line);
@@ -72,15 +72,15 @@ class ProgressTicker {
     // Ends the ticker thread once; false when it was already ended.
     bool stopThread();
 
-    const ProgressState& state_;
-    std::chrono::steady_clock::time_point begin_;
-    std::thread thread_;
-    pthread_t mainThread_{};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool quit_ = false;
-    bool finished_ = false;
-    std::atomic<bool> printed_{false};
+    const ProgressState& m_state;
+    std::chrono::steady_clock::time_point m_begin;
+    std::thread m_thread;
+    pthread_t m_mainThread{};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_quit = false;
+    bool m_finished = false;
+    std::atomic<bool> m_printed{false};
 };
 
-} // namespace plex
+} // namespace plexavo::core

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 namespace contract = plexavo::contract;
@@ -72,4 +72,4 @@ int runCore(int argc, char** argv) noexcept {
     return runGuarded([&](Task& task) { return dispatch(argc, argv, task); });
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-namespace plex {
+namespace plexavo::core {
 
 // What a run was doing, which decides what a failure during a stop request means.
 enum class Task { Other, Conversion };
@@ -17,4 +17,4 @@ int runGuarded(const std::function<int(Task& task)>& body) noexcept;
 // The whole program: the command line without argv[0].
 int runCore(int argc, char** argv) noexcept;
 
-} // namespace plex
+} // namespace plexavo::core

@@ -8,7 +8,7 @@
 #include <memory>
 #include <sys/stat.h>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 std::string lower(std::string_view s) {
@@ -144,64 +144,64 @@ std::vector<std::string> findSideFiles(const std::string& sourcePath) {
 
 void SubtitleTimeline::emit(int64_t startUs, int64_t endUs) {
     std::string text;
-    for (const SubtitleEvent& e : active_)
+    for (const SubtitleEvent& e : m_active)
         text += (text.empty() ? "" : "\\N") + e.text;
     // The same text going on in the next span is one cue, not two.
-    if (!ready_.empty() && ready_.back().endUs == startUs && ready_.back().text == text &&
-        ready_.back().style == active_.front().style) {
-        ready_.back().endUs = endUs;
+    if (!m_ready.empty() && m_ready.back().endUs == startUs && m_ready.back().text == text &&
+        m_ready.back().style == m_active.front().style) {
+        m_ready.back().endUs = endUs;
         return;
     }
-    ready_.push_back({startUs, endUs, active_.front().style, text});
+    m_ready.push_back({startUs, endUs, m_active.front().style, text});
 }
 
 void SubtitleTimeline::advanceTo(int64_t t) {
-    while (now_ < t) {
-        if (active_.empty()) {
-            now_ = t;
+    while (m_now < t) {
+        if (m_active.empty()) {
+            m_now = t;
             return;
         }
         int64_t next = t;
-        for (const SubtitleEvent& e : active_)
+        for (const SubtitleEvent& e : m_active)
             next = std::min(next, e.endUs);
-        emit(now_, next);
-        now_ = next;
-        active_.erase(std::remove_if(active_.begin(), active_.end(),
-                                     [this](const SubtitleEvent& e) { return e.endUs <= now_; }),
-                      active_.end());
+        emit(m_now, next);
+        m_now = next;
+        m_active.erase(std::remove_if(m_active.begin(), m_active.end(),
+                                     [this](const SubtitleEvent& e) { return e.endUs <= m_now; }),
+                      m_active.end());
     }
 }
 
 void SubtitleTimeline::add(SubtitleEvent event) {
-    if (endUs_ > 0)
-        event.endUs = std::min(event.endUs, endUs_);
+    if (m_endUs > 0)
+        event.endUs = std::min(event.endUs, m_endUs);
     event.startUs = std::max<int64_t>(event.startUs, 0);
     advanceTo(event.startUs);
-    event.startUs = std::max(event.startUs, now_);
+    event.startUs = std::max(event.startUs, m_now);
     if (event.endUs > event.startUs && !event.text.empty())
-        active_.push_back(std::move(event));
+        m_active.push_back(std::move(event));
 }
 
 void SubtitleTimeline::finish(int64_t limitUs) {
-    int64_t last = now_;
-    for (const SubtitleEvent& e : active_)
+    int64_t last = m_now;
+    for (const SubtitleEvent& e : m_active)
         last = std::max(last, e.endUs);
     if (limitUs > 0)
         last = std::min(last, limitUs);
     advanceTo(last);
-    active_.clear();
+    m_active.clear();
 }
 
 std::vector<SubtitleCue> SubtitleTimeline::take() {
     // The last cue may still grow while the events that make it go on.
     std::vector<SubtitleCue> out;
-    if (ready_.empty())
+    if (m_ready.empty())
         return out;
-    const bool lastOpen = !active_.empty() && ready_.back().endUs == now_;
-    const size_t n = ready_.size() - (lastOpen ? 1 : 0);
-    out.assign(std::make_move_iterator(ready_.begin()),
-               std::make_move_iterator(ready_.begin() + static_cast<std::ptrdiff_t>(n)));
-    ready_.erase(ready_.begin(), ready_.begin() + static_cast<std::ptrdiff_t>(n));
+    const bool lastOpen = !m_active.empty() && m_ready.back().endUs == m_now;
+    const size_t n = m_ready.size() - (lastOpen ? 1 : 0);
+    out.assign(std::make_move_iterator(m_ready.begin()),
+               std::make_move_iterator(m_ready.begin() + static_cast<std::ptrdiff_t>(n)));
+    m_ready.erase(m_ready.begin(), m_ready.begin() + static_cast<std::ptrdiff_t>(n));
     return out;
 }
 
@@ -373,4 +373,4 @@ std::optional<CoverPlan> planCover(bool jpegOrPng, int width, int height) {
     return CoverPlan{false, side(width), side(height)};
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 
 // ---- Sound tracks --------------------------------------------------------------------------
 
@@ -69,7 +69,7 @@ struct SubtitleCue {
 class SubtitleTimeline {
   public:
     // Events are cut at 0 and at endUs (0: open-ended).
-    explicit SubtitleTimeline(int64_t endUs = 0) : endUs_(endUs) {}
+    explicit SubtitleTimeline(int64_t endUs = 0) : m_endUs(endUs) {}
 
     // Events arrive in the order of their starts; one that starts earlier than an event
     // already taken is shown from where the timeline stands.
@@ -83,10 +83,10 @@ class SubtitleTimeline {
     void advanceTo(int64_t t);
     void emit(int64_t startUs, int64_t endUs);
 
-    int64_t endUs_;
-    int64_t now_ = 0; // everything before this is in a cue
-    std::vector<SubtitleEvent> active_;
-    std::vector<SubtitleCue> ready_;
+    int64_t m_endUs;
+    int64_t m_now = 0; // everything before this is in a cue
+    std::vector<SubtitleEvent> m_active;
+    std::vector<SubtitleCue> m_ready;
 };
 
 // The cues that lie before limitUs, the last one cut there.
@@ -153,4 +153,4 @@ struct CoverPlan {
 // jpegOrPng: a picture the devices read as it is. Nothing for a picture of no known size.
 std::optional<CoverPlan> planCover(bool jpegOrPng, int width, int height);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -22,7 +22,7 @@ extern "C" {
 #include <stdexcept>
 #include <string>
 
-namespace plex {
+namespace plexavo::core {
 
 // A failure that ends the run; main() prints it as one "Error: " line.
 struct Failure : std::runtime_error {
@@ -71,13 +71,13 @@ class Dict {
     Dict() = default;
     Dict(const Dict&) = delete;
     Dict& operator=(const Dict&) = delete;
-    ~Dict() { av_dict_free(&d_); }
-    void set(const char* key, const std::string& value) { av_dict_set(&d_, key, value.c_str(), 0); }
-    void set(const char* key, long long value) { av_dict_set_int(&d_, key, value, 0); }
-    AVDictionary** get() { return &d_; }
+    ~Dict() { av_dict_free(&m_d); }
+    void set(const char* key, const std::string& value) { av_dict_set(&m_d, key, value.c_str(), 0); }
+    void set(const char* key, long long value) { av_dict_set_int(&m_d, key, value, 0); }
+    AVDictionary** get() { return &m_d; }
 
   private:
-    AVDictionary* d_ = nullptr;
+    AVDictionary* m_d = nullptr;
 };
 
 inline FramePtr makeFrame() {
@@ -100,4 +100,4 @@ inline std::string fileUrl(const std::string& path) {
     return "file:" + path;
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace plex {
+namespace plexavo::core {
 
 AVRational snapRate(AVRational r) {
     if (r.num <= 0 || r.den <= 0)
@@ -35,4 +35,4 @@ AVRational deviceRate(AVRational source) {
     return av_q2d(half) <= 30.01 ? half : AVRational{30, 1};
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -3,7 +3,7 @@
 
 #include "FFmpeg.h"
 
-namespace plex {
+namespace plexavo::core {
 
 // Rates near 23.976, 29.97 and 59.94 become the exact NTSC fractions the encoders and
 // muxers expect; odd fractions are reduced to a denominator of at most 1001.
@@ -17,4 +17,4 @@ AVRational deviceRate(AVRational source);
 // The source rate as the planner uses it: snapped, or 25 when unknown or absurd.
 AVRational usableRate(AVRational source);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace plex {
+namespace plexavo::core {
 
 class FilterChain {
   public:
@@ -26,7 +26,7 @@ class FilterChain {
     void configureAudio(const AVFrame* frame, AVRational timeBase, const AudioPlan& plan,
                         int frameSize, int64_t firstSample, double endSec);
 
-    bool ready() const { return graph_ != nullptr; }
+    bool ready() const { return m_graph != nullptr; }
     // Whether a frame still fits the chain's input, or the chain must be rebuilt.
     bool accepts(const AVFrame* frame) const;
 
@@ -43,16 +43,16 @@ class FilterChain {
     void build(const std::string& srcArgs, const char* srcName, const char* sinkName,
                const std::string& chain);
 
-    GraphPtr graph_;
-    AVFilterContext* src_ = nullptr;
-    AVFilterContext* sink_ = nullptr;
-    bool video_ = false;
-    int width_ = 0, height_ = 0, format_ = -1, sampleRate_ = 0;
-    AVChannelLayout layout_{};
+    GraphPtr m_graph;
+    AVFilterContext* m_src = nullptr;
+    AVFilterContext* m_sink = nullptr;
+    bool m_video = false;
+    int m_width = 0, m_height = 0, m_format = -1, m_sampleRate = 0;
+    AVChannelLayout m_layout{};
 };
 
 // Decoders may hand out "N channels" without an order; the filters want a named layout.
 // Called once on each decoded frame, where it arrives.
 void nameChannelLayout(AVFrame* frame);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace plex {
+namespace plexavo::core {
 
 SoundJoin soundJoin(const std::vector<int64_t>& packetStarts, int64_t keptEnd, int64_t latest,
                     int frameSize, int warmupFrames) {
@@ -115,4 +115,4 @@ bool toAnnexB(const uint8_t* data, std::size_t size, int lengthSize, std::vector
     return true;
 }
 
-} // namespace plex
+} // namespace plexavo::core

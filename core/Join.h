@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 
 // Where a sound track changes over, in samples of the whole output. The kept packets that
 // start before `join` are copied; the new encoder is fed from `feedFrom` and its packets
@@ -47,4 +47,4 @@ int avcLengthSize(const uint8_t* data, std::size_t size);
 // takes from the encoder; false (out unspecified) when a size runs past the end.
 bool toAnnexB(const uint8_t* data, std::size_t size, int lengthSize, std::vector<uint8_t>& out);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <utility>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 using Pair = std::pair<std::string_view, std::string_view>;
@@ -137,4 +137,4 @@ std::string quickTimeLanguage(const std::string& language) {
     return other.empty() ? language : std::string(other);
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace plex {
+namespace plexavo::core {
 
 // The ISO 639-2 code the muxers write for a language code: "en" and "eng" give "eng", "fr",
 // "fra" and "fre" give "fre" (the bibliographic form, the only one the mov muxer knows).
@@ -17,4 +17,4 @@ std::string deviceLanguage(std::string_view code);
 // of its own ("sve", "iri"). A language outside that table cannot be stated in a .mov file.
 std::string quickTimeLanguage(const std::string& language);
 
-} // namespace plex
+} // namespace plexavo::core

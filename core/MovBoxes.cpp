@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 constexpr std::uint8_t kTrackEnabled = 0x01;
@@ -426,4 +426,4 @@ CoverWrite addCover(int fd, std::string_view picture, CoverFormat format, std::s
     return CoverWrite::Added;
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 
 // Where, within a whole "moov" box, the last flag byte of the track header (tkhd) of every
 // timed-text subtitle track (handler "sbtl") lies. Empty for a box it cannot read.
@@ -42,4 +42,4 @@ enum class CoverWrite {
 // moving what follows its index to make room.
 CoverWrite addCover(int fd, std::string_view picture, CoverFormat format, std::string& why);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -10,7 +10,7 @@
 #include <functional>
 #include <map>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 // The program may put its access code first; it carries no meaning for the core.
@@ -287,4 +287,4 @@ Options parseOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 
 enum class VideoCodecChoice { Default, Xvid, H264 };
 enum class TvNorm { Guess, Ntsc, Pal, Film };
@@ -54,14 +54,14 @@ std::string canonicalSettings(const Options& o);
 // A command line the core cannot follow; what() is the one-line reason.
 class UsageError : public std::exception {
   public:
-    explicit UsageError(std::string message) : message_(std::move(message)) {}
-    const char* what() const noexcept override { return message_.c_str(); }
+    explicit UsageError(std::string message) : m_message(std::move(message)) {}
+    const char* what() const noexcept override { return m_message.c_str(); }
 
   private:
-    std::string message_;
+    std::string m_message;
 };
 
 // Throws UsageError with a one-line message for anything unknown or malformed.
 Options parseOptions(const std::vector<std::string>& args);
 
-} // namespace plex
+} // namespace plexavo::core

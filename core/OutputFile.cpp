@@ -16,7 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 constexpr char kPartialMark[] = ".partial-";
@@ -330,36 +330,36 @@ Descriptor& Descriptor::operator=(Descriptor&& o) noexcept {
 }
 
 void Descriptor::reset(int fd) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
 }
 
 PartialFile::PartialFile(const std::string& outputPath, NameRule rule,
                          std::optional<FileIdentity> kept)
-    : rule_(rule), kept_(kept) {
-    if (rule_ == NameRule::ReplaceKept && !kept_)
-        rule_ = NameRule::Claim;
+    : m_rule(rule), m_kept(kept) {
+    if (m_rule == NameRule::ReplaceKept && !m_kept)
+        m_rule = NameRule::Claim;
     const Place place = placeOf(outputPath);
-    prefix_ = place.prefix;
-    outputName_ = place.name;
-    if (outputName_.empty() || outputName_ == "." || outputName_ == "..")
+    m_prefix = place.prefix;
+    m_outputName = place.name;
+    if (m_outputName.empty() || m_outputName == "." || m_outputName == "..")
         throw Failure("the output '" + outputPath + "' names a folder, not a file");
-    folder_.reset(::open(place.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder_)
+    m_folder.reset(::open(place.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!m_folder)
         throw Failure("cannot write the output file '" + outputPath + "': " + errnoText(errno));
     // The folder's own limit: some file systems allow less than the usual 255 bytes.
-    const long max = ::fpathconf(folder_.get(), _PC_NAME_MAX);
-    nameMax_ = max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
-    if (rule_ != NameRule::Claim && outputName_.size() > nameMax_)
-        throw Failure("the output file name '" + outputName_ +
-                      "' is longer than its folder allows (" + std::to_string(nameMax_) +
+    const long max = ::fpathconf(m_folder.get(), _PC_NAME_MAX);
+    m_nameMax = max > 0 ? static_cast<std::size_t>(max) : NAME_MAX;
+    if (m_rule != NameRule::Claim && m_outputName.size() > m_nameMax)
+        throw Failure("the output file name '" + m_outputName +
+                      "' is longer than its folder allows (" + std::to_string(m_nameMax) +
                       " bytes)");
 
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = partialName(outputName_, randomTag(), nameMax_);
+        const std::string name = partialName(m_outputName, randomTag(), m_nameMax);
         // O_EXCL makes the name ours alone, also against other cores in the same folder.
-        Descriptor fd(::openat(folder_.get(), name.c_str(),
+        Descriptor fd(::openat(m_folder.get(), name.c_str(),
                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!fd) {
             if (errno == EEXIST)
@@ -371,11 +371,11 @@ PartialFile::PartialFile(const std::string& outputPath, NameRule rule,
         while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
         }
         // Another core's clean-up may have taken the file in the instant before the lock.
-        if (!stillNamed(folder_.get(), name, fd.get()))
+        if (!stillNamed(m_folder.get(), name, fd.get()))
             continue;
-        name_ = name;
-        path_ = prefix_ + name_;
-        file_ = std::move(fd);
+        m_name = name;
+        m_path = m_prefix + m_name;
+        m_file = std::move(fd);
         writeNote();
         return;
     }
@@ -385,130 +385,130 @@ PartialFile::PartialFile(const std::string& outputPath, NameRule rule,
 PartialFile::~PartialFile() {
     // Removed before the lock goes with the descriptor, and only while the name is still
     // this file's.
-    if (!claimed_ && file_ && stillNamed(folder_.get(), name_, file_.get()))
-        ::unlinkat(folder_.get(), name_.c_str(), 0);
+    if (!m_claimed && m_file && stillNamed(m_folder.get(), m_name, m_file.get()))
+        ::unlinkat(m_folder.get(), m_name.c_str(), 0);
     dropNote();
 }
 
 void PartialFile::writeNote() {
     struct stat folderSt {
     }, fileSt{};
-    if (::fstat(folder_.get(), &folderSt) != 0 || ::fstat(file_.get(), &fileSt) != 0)
+    if (::fstat(m_folder.get(), &folderSt) != 0 || ::fstat(m_file.get(), &fileSt) != 0)
         return;
     char id[64];
     std::snprintf(id, sizeof id, "%llx-%llx", static_cast<unsigned long long>(fileSt.st_dev),
                   static_cast<unsigned long long>(fileSt.st_ino));
     // No note: this file is then never taken for a leftover, which is the safe side.
-    notePath_ =
-        writeNoteFile(partialNotesFolder(), id, noteText(folderSt, file_.get(), fileSt, name_));
+    m_notePath =
+        writeNoteFile(partialNotesFolder(), id, noteText(folderSt, m_file.get(), fileSt, m_name));
 }
 
 void PartialFile::dropNote() {
-    if (!notePath_.empty())
-        ::unlink(notePath_.c_str());
-    notePath_.clear();
+    if (!m_notePath.empty())
+        ::unlink(m_notePath.c_str());
+    m_notePath.clear();
 }
 
 PartialFile::Move PartialFile::moveWithoutReplacing(const std::string& target) {
-    if (::renameat2(folder_.get(), name_.c_str(), folder_.get(), target.c_str(),
+    if (::renameat2(m_folder.get(), m_name.c_str(), m_folder.get(), target.c_str(),
                     RENAME_NOREPLACE) == 0)
         return Move::Done;
     if (errno == EEXIST)
         return Move::Taken;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        throw Failure("cannot give the output file its name '" + prefix_ + target +
+        throw Failure("cannot give the output file its name '" + m_prefix + target +
                       "': " + errnoText(errno));
     // This file system refuses the flag (NFS, some FUSE file systems). link() never replaces
     // an existing name either, so it claims the name just as atomically; the partial name
     // is then dropped. A partial name left by a failed unlink is only a second link.
-    if (::linkat(folder_.get(), name_.c_str(), folder_.get(), target.c_str(), 0) == 0) {
-        ::unlinkat(folder_.get(), name_.c_str(), 0);
+    if (::linkat(m_folder.get(), m_name.c_str(), m_folder.get(), target.c_str(), 0) == 0) {
+        ::unlinkat(m_folder.get(), m_name.c_str(), 0);
         return Move::Done;
     }
     if (errno == EEXIST)
         return Move::Taken;
-    throw Failure("cannot give the output file its name '" + prefix_ + target +
+    throw Failure("cannot give the output file its name '" + m_prefix + target +
                   "' without the risk of replacing another file: " + errnoText(errno));
 }
 
 std::string PartialFile::claim() {
-    if (rule_ == NameRule::Replace) {
-        if (::renameat(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str()) != 0)
-            throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+    if (m_rule == NameRule::Replace) {
+        if (::renameat(m_folder.get(), m_name.c_str(), m_folder.get(), m_outputName.c_str()) != 0)
+            throw Failure("cannot give the output file its name '" + m_prefix + m_outputName +
                           "': " + errnoText(errno));
-        claimed_ = true;
+        m_claimed = true;
         dropNote();
-        return prefix_ + outputName_;
+        return m_prefix + m_outputName;
     }
-    if (rule_ == NameRule::Exact) {
-        if (moveWithoutReplacing(outputName_) == Move::Taken)
-            throw Failure("the output file '" + prefix_ + outputName_ +
+    if (m_rule == NameRule::Exact) {
+        if (moveWithoutReplacing(m_outputName) == Move::Taken)
+            throw Failure("the output file '" + m_prefix + m_outputName +
                           "' appeared while converting; it was not replaced (use -y to replace "
                           "it)");
-        claimed_ = true;
+        m_claimed = true;
         dropNote();
-        return prefix_ + outputName_;
+        return m_prefix + m_outputName;
     }
-    if (rule_ == NameRule::ReplaceKept && replaceKept()) {
-        claimed_ = true;
+    if (m_rule == NameRule::ReplaceKept && replaceKept()) {
+        m_claimed = true;
         dropNote();
-        return prefix_ + outputName_;
+        return m_prefix + m_outputName;
     }
     return claimFree();
 }
 
 bool PartialFile::replaceKept() {
     const auto current = [this](const std::string& name) -> std::optional<FileIdentity> {
-        Descriptor fd(::openat(folder_.get(), name.c_str(),
+        Descriptor fd(::openat(m_folder.get(), name.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         return identityOfDescriptor(fd.get());
     };
-    if (current(outputName_) != kept_)
+    if (current(m_outputName) != m_kept)
         return false;
     // Swapped in one step, then the file that came out is looked at: only the very file that
     // was continued is removed. Whatever took its name in the instant between the look and the
     // swap is swapped back and kept.
-    if (::renameat2(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str(),
+    if (::renameat2(m_folder.get(), m_name.c_str(), m_folder.get(), m_outputName.c_str(),
                     RENAME_EXCHANGE) == 0) {
-        if (current(name_) == kept_) {
-            ::unlinkat(folder_.get(), name_.c_str(), 0);
+        if (current(m_name) == m_kept) {
+            ::unlinkat(m_folder.get(), m_name.c_str(), 0);
             return true;
         }
-        if (::renameat2(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str(),
+        if (::renameat2(m_folder.get(), m_name.c_str(), m_folder.get(), m_outputName.c_str(),
                         RENAME_EXCHANGE) != 0)
-            throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+            throw Failure("cannot give the output file its name '" + m_prefix + m_outputName +
                           "': " + errnoText(errno));
         return false;
     }
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+        throw Failure("cannot give the output file its name '" + m_prefix + m_outputName +
                       "': " + errnoText(errno));
     // A file system without the swap: the look and the rename as close together as can be.
-    if (current(outputName_) != kept_)
+    if (current(m_outputName) != m_kept)
         return false;
-    if (::renameat(folder_.get(), name_.c_str(), folder_.get(), outputName_.c_str()) != 0)
-        throw Failure("cannot give the output file its name '" + prefix_ + outputName_ +
+    if (::renameat(m_folder.get(), m_name.c_str(), m_folder.get(), m_outputName.c_str()) != 0)
+        throw Failure("cannot give the output file its name '" + m_prefix + m_outputName +
                       "': " + errnoText(errno));
     return true;
 }
 
 std::string PartialFile::claimFree() {
-    const NameParts parts = splitName(outputName_);
+    const NameParts parts = splitName(m_outputName);
     for (unsigned i = 0; i <= kClaimTries; ++i) {
         // First the asked name itself (shortened only when the folder needs it), then the
         // numbers after its own.
-        std::string target = i == 0 && outputName_.size() <= nameMax_
-                                 ? outputName_
-                                 : numberedName(parts, parts.counter + i, nameMax_);
+        std::string target = i == 0 && m_outputName.size() <= m_nameMax
+                                 ? m_outputName
+                                 : numberedName(parts, parts.counter + i, m_nameMax);
         if (target.empty())
             break;
         if (moveWithoutReplacing(target) == Move::Done) {
-            claimed_ = true;
+            m_claimed = true;
             dropNote();
-            return prefix_ + target;
+            return m_prefix + target;
         }
     }
-    throw Failure("no free name for the output file '" + prefix_ + outputName_ + "' (tried " +
+    throw Failure("no free name for the output file '" + m_prefix + m_outputName + "' (tried " +
                   std::to_string(kClaimTries) + " numbered names)");
 }
 
@@ -611,4 +611,4 @@ void removeStalePartials(const std::string& outputPath, const std::string& input
     ::closedir(dir);
 }
 
-} // namespace plex
+} // namespace plexavo::core

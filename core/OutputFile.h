@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace plex {
+namespace plexavo::core {
 
 // ---------------------------------------------------------------------------
 // Names, decided without touching a file.
@@ -70,24 +70,24 @@ std::optional<FileIdentity> identityOfDescriptor(int fd);
 class Descriptor {
   public:
     Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
+    explicit Descriptor(int fd) : m_fd(fd) {}
     ~Descriptor() { reset(); }
-    Descriptor(Descriptor&& o) noexcept : fd_(o.release()) {}
+    Descriptor(Descriptor&& o) noexcept : m_fd(o.release()) {}
     Descriptor& operator=(Descriptor&& o) noexcept;
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
 
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
     int release() {
-        const int fd = fd_;
-        fd_ = -1;
+        const int fd = m_fd;
+        m_fd = -1;
         return fd;
     }
     void reset(int fd = -1);
 
   private:
-    int fd_ = -1;
+    int m_fd = -1;
 };
 
 // $XDG_STATE_HOME/plexavo/<leaf> (~/.local/state/...), made on first use, the last two levels
@@ -124,11 +124,11 @@ class PartialFile {
     PartialFile& operator=(const PartialFile&) = delete;
 
     // The partial file's path, in the form the output path was given.
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return m_path; }
     // The note that marks it as this core's own; "" when none could be written.
-    const std::string& notePath() const { return notePath_; }
+    const std::string& notePath() const { return m_notePath; }
     // The open file, for repairs after the muxer has closed its own descriptor.
-    int descriptor() const { return file_.get(); }
+    int descriptor() const { return m_file.get(); }
     // Gives the finished file its name by the rule; returns the path written, in the form the
     // output path was given. Throws Failure (the partial file is then removed at the end).
     std::string claim();
@@ -141,17 +141,17 @@ class PartialFile {
     void writeNote();
     void dropNote();
 
-    NameRule rule_;
-    std::optional<FileIdentity> kept_;
-    Descriptor folder_;
-    Descriptor file_;
-    std::string prefix_; // the output path's folder part with its '/', "" for none
-    std::string outputName_;
-    std::string name_; // the partial file's name in the folder
-    std::string path_;
-    std::string notePath_;
-    std::size_t nameMax_ = 0;
-    bool claimed_ = false;
+    NameRule m_rule;
+    std::optional<FileIdentity> m_kept;
+    Descriptor m_folder;
+    Descriptor m_file;
+    std::string m_prefix; // the output path's folder part with its '/', "" for none
+    std::string m_outputName;
+    std::string m_name; // the partial file's name in the folder
+    std::string m_path;
+    std::string m_notePath;
+    std::size_t m_nameMax = 0;
+    bool m_claimed = false;
 };
 
 // Removes the partial files in the output's folder that a core of this user made (its note
@@ -160,4 +160,4 @@ class PartialFile {
 // someone else's and stays. Drops notes whose file is gone; never throws.
 void removeStalePartials(const std::string& outputPath, const std::string& inputPath);
 
-} // namespace plex
+} // namespace plexavo::core

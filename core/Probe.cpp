@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 extern "C" int interruptOnStop(void*) {
@@ -417,4 +417,4 @@ int runProbe(const std::string& path) {
     return 1;
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-namespace plex {
+namespace plexavo::core {
 
 // Opens and analyses a local file; throws Failure with a readable reason.
 InputPtr openInput(const std::string& path);
@@ -27,4 +27,4 @@ int64_t knownDuration(AVFormatContext* ic, std::map<int, int64_t>* bytes = nullp
 // Prints the probe report in one write and returns the exit status.
 int runProbe(const std::string& path);
 
-} // namespace plex
+} // namespace plexavo::core

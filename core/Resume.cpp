@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 namespace contract = plexavo::contract;
@@ -301,4 +301,4 @@ int runResumeQuestion(const Options& opt) {
     return contract::kExitDone;
 }
 
-} // namespace plex
+} // namespace plexavo::core

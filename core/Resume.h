@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace plex {
+namespace plexavo::core {
 
 // What a stop records about the output it kept, so that the conversion can go on from there.
 struct StoppedNote {
@@ -63,4 +63,4 @@ Resumability checkResumable(const Options& opt, const std::string& keptPath);
 // -can-resume: prints the one answer line; exit 0 for yes, 1 for no.
 int runResumeQuestion(const Options& opt);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -8,7 +8,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 Rational sampleAspect(const AVStream* st) {
@@ -101,4 +101,4 @@ bool endedEarly(double written, double promised) {
     return promised > 0.0 && shortBy > 1.0 && shortBy > promised / 100.0;
 }
 
-} // namespace plex
+} // namespace plexavo::core

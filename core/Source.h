@@ -11,7 +11,7 @@
 struct AVFormatContext;
 struct AVStream;
 
-namespace plex {
+namespace plexavo::core {
 
 enum class FieldOrder { Unknown, Progressive, TopFirst, BottomFirst };
 
@@ -54,4 +54,4 @@ double promisedSeconds(const AVFormatContext* ic, const std::vector<const AVStre
 // second and more than 1 % short of what was promised.
 bool endedEarly(double written, double promised);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <utility>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 constexpr int64_t kbps(int64_t k) {
@@ -543,4 +543,4 @@ std::string equivalentCommand(const OutputPlan& p, const Options& opt) {
     return c + " OUT";
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
@@ -106,4 +106,4 @@ std::string audioFilterChain(const AudioPlan& a, int64_t firstSample = 0, double
 // The ffmpeg tool's command line that does the same work, for comparisons.
 std::string equivalentCommand(const OutputPlan& p, const Options& opt);
 
-} // namespace plex
+} // namespace plexavo::core

@@ -1,6 +1,6 @@
 #include "Timeline.h"
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 // Distance without overflow: a damaged timestamp may sit anywhere in int64_t.
@@ -29,64 +29,64 @@ bool Timeline::confirms(int64_t raw, const Held& h) const {
     const uint64_t jump = distance(h.raw, h.expected);
     const uint64_t fromHeld = distance(raw, plus(h.raw, h.duration));
     const uint64_t fromOld = distance(raw, plus(h.expected, h.duration));
-    if (fromHeld <= static_cast<uint64_t>(limit_))
+    if (fromHeld <= static_cast<uint64_t>(m_limit))
         return true;
-    return fromHeld < fromOld && fromHeld / 4 <= jump + static_cast<uint64_t>(limit_) / 4;
+    return fromHeld < fromOld && fromHeld / 4 <= jump + static_cast<uint64_t>(m_limit) / 4;
 }
 
 Timeline::Step Timeline::arrive(int64_t raw, int64_t duration) {
     Step s;
     bool damaged = false;
-    if (raw != kNoTime && (raw < lo_ || raw > hi_)) {
+    if (raw != kNoTime && (raw < m_lo || raw > m_hi)) {
         raw = kNoTime; // placed where expected, and it cannot vouch for a held frame
         damaged = true;
     }
-    if (held_) {
-        const Held h = *held_;
-        held_.reset();
+    if (m_held) {
+        const Held h = *m_held;
+        m_held.reset();
         s.releaseHeld = true;
         if (confirms(raw, h)) {
             s.heldPts = h.raw;
         } else {
             s.heldPts = h.expected;
-            ++repairs_;
+            ++m_repairs;
         }
-        next_ = plus(s.heldPts, h.duration);
-        placedAny_ = true;
+        m_next = plus(s.heldPts, h.duration);
+        m_placedAny = true;
     }
     if (damaged)
-        ++repairs_;
+        ++m_repairs;
     if (raw == kNoTime) {
-        s.pts = next_;
-    } else if (distance(raw, next_) > static_cast<uint64_t>(limit_)) {
-        held_ = Held{raw, duration, next_};
+        s.pts = m_next;
+    } else if (distance(raw, m_next) > static_cast<uint64_t>(m_limit)) {
+        m_held = Held{raw, duration, m_next};
         s.hold = true;
         return s;
     } else {
-        s.pts = snap_ && placedAny_ ? next_ : raw;
+        s.pts = m_snap && m_placedAny ? m_next : raw;
     }
-    next_ = plus(s.pts, duration);
-    placedAny_ = true;
+    m_next = plus(s.pts, duration);
+    m_placedAny = true;
     return s;
 }
 
 std::optional<int64_t> Timeline::finish() {
-    if (!held_)
+    if (!m_held)
         return std::nullopt;
     // Nothing followed to vouch for the jump. Forward and within the container's length it
     // is taken as it is (the last slide of a slide show); otherwise, or when the length is
     // unknown, a lone stray timestamp at the end is far more often damage than a real gap.
-    const Held h = *held_;
-    held_.reset();
-    placedAny_ = true;
-    const bool bounded = lo_ != INT64_MIN || hi_ != INT64_MAX;
+    const Held h = *m_held;
+    m_held.reset();
+    m_placedAny = true;
+    const bool bounded = m_lo != INT64_MIN || m_hi != INT64_MAX;
     if (bounded && h.raw > h.expected) {
-        next_ = plus(h.raw, h.duration);
+        m_next = plus(h.raw, h.duration);
         return h.raw;
     }
-    ++repairs_;
-    next_ = plus(h.expected, h.duration);
+    ++m_repairs;
+    m_next = plus(h.expected, h.duration);
     return h.expected;
 }
 
-} // namespace plex
+} // namespace plexavo::core

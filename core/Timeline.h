@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace plex {
+namespace plexavo::core {
 
 class Timeline {
   public:
@@ -19,12 +19,12 @@ class Timeline {
     // limit: how far a timestamp may stray from the expected one before it is doubted.
     // snap: within the limit, the expected timestamp is used instead of the frame's own, so
     // coarse container clocks do not break a running sample count (after the first frame).
-    Timeline(int64_t limit, bool snap) : limit_(limit), snap_(snap) {}
+    Timeline(int64_t limit, bool snap) : m_limit(limit), m_snap(snap) {}
 
     // Timestamps below lo or above hi cannot be right (the container's length says so).
     void setBounds(int64_t lo, int64_t hi) {
-        lo_ = lo;
-        hi_ = hi;
+        m_lo = lo;
+        m_hi = hi;
     }
 
     struct Step {
@@ -44,9 +44,9 @@ class Timeline {
     // No frame follows: where a held frame goes, if one is held.
     std::optional<int64_t> finish();
 
-    bool holding() const { return held_.has_value(); }
-    int64_t repairs() const { return repairs_; } // timestamps found damaged and replaced
-    int64_t next() const { return next_; }       // where the next frame is expected
+    bool holding() const { return m_held.has_value(); }
+    int64_t repairs() const { return m_repairs; } // timestamps found damaged and replaced
+    int64_t next() const { return m_next; }       // where the next frame is expected
 
   private:
     struct Held {
@@ -54,13 +54,13 @@ class Timeline {
     };
     bool confirms(int64_t raw, const Held& h) const;
 
-    int64_t limit_;
-    bool snap_;
-    int64_t lo_ = INT64_MIN, hi_ = INT64_MAX;
-    bool placedAny_ = false;
-    int64_t next_ = 0;
-    std::optional<Held> held_;
-    int64_t repairs_ = 0;
+    int64_t m_limit;
+    bool m_snap;
+    int64_t m_lo = INT64_MIN, m_hi = INT64_MAX;
+    bool m_placedAny = false;
+    int64_t m_next = 0;
+    std::optional<Held> m_held;
+    int64_t m_repairs = 0;
 };
 
-} // namespace plex
+} // namespace plexavo::core

@@ -30,7 +30,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace plex {
+namespace plexavo::core {
 namespace {
 
 struct OutputDeleter {
@@ -205,9 +205,9 @@ class Conversion {
 
     int run();
     // The path actually written, once the file is finished; "" before.
-    const std::string& writtenPath() const { return writtenPath_; }
+    const std::string& writtenPath() const { return m_writtenPath; }
     // Why a finished file is shorter than its source promised; "" when it is not.
-    const std::string& endedEarlyReason() const { return endedEarly_; }
+    const std::string& endedEarlyReason() const { return m_endedEarly; }
 
   private:
     void checkPaths();
@@ -231,7 +231,7 @@ class Conversion {
     void addCoverToMov();
     // A language as the chosen muxer names it.
     std::string writtenLanguage(const std::string& language) const {
-        return plan_.muxer == "mov" ? quickTimeLanguage(language) : language;
+        return m_plan.muxer == "mov" ? quickTimeLanguage(language) : language;
     }
     void seekToStart();
     void readLoop();
@@ -263,44 +263,44 @@ class Conversion {
     void noteStopped();
     int keepKept();
 
-    const Options& opt_;
-    ProgressState& progress_;
-    std::string inPath_, outPath_;
+    const Options& m_opt;
+    ProgressState& m_progress;
+    std::string m_inPath, m_outPath;
     // Where FFmpeg writes: the partial file, or the output itself when that is a device or a
     // pipe (never replaced by a rename).
-    std::string writePath_;
-    std::string writtenPath_;
-    std::string endedEarly_;
-    bool inPlace_ = false;
-    std::unique_ptr<PartialFile> partial_;
-    InputPtr in_;
-    OutputPtr out_;
-    SourceInfo source_;
-    OutputPlan plan_;
-    std::vector<std::unique_ptr<Lane>> lanes_;
-    std::vector<Lane*> laneOfStream_;
+    std::string m_writePath;
+    std::string m_writtenPath;
+    std::string m_endedEarly;
+    bool m_inPlace = false;
+    std::unique_ptr<PartialFile> m_partial;
+    InputPtr m_in;
+    OutputPtr m_out;
+    SourceInfo m_source;
+    OutputPlan m_plan;
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    std::vector<Lane*> m_laneOfStream;
     // The extras the devices show (device targets only).
-    bool deviceTarget_ = true;
-    std::vector<std::unique_ptr<SubtitleTrack>> subtitles_;
-    std::vector<SubtitleTrack*> subtitleOfStream_;
-    std::vector<uint8_t> cueBuffer_;
-    PacketPtr cover_; // the cover art as it is written
-    AVCodecID coverCodec_ = AV_CODEC_ID_NONE;
-    int coverWidth_ = 0, coverHeight_ = 0;
-    AVStream* coverOut_ = nullptr;
-    FramePtr frame_ = makeFrame();
-    FramePtr filtered_ = makeFrame();
-    PacketPtr encoded_ = makePacket();
-    double endSec_ = 0.0; // relative end point, 0 = to the end
+    bool m_deviceTarget = true;
+    std::vector<std::unique_ptr<SubtitleTrack>> m_subtitles;
+    std::vector<SubtitleTrack*> m_subtitleOfStream;
+    std::vector<uint8_t> m_cueBuffer;
+    PacketPtr m_cover; // the cover art as it is written
+    AVCodecID m_coverCodec = AV_CODEC_ID_NONE;
+    int m_coverWidth = 0, m_coverHeight = 0;
+    AVStream* m_coverOut = nullptr;
+    FramePtr m_frame = makeFrame();
+    FramePtr m_filtered = makeFrame();
+    PacketPtr m_encoded = makePacket();
+    double m_endSec = 0.0; // relative end point, 0 = to the end
     // Where timestamps can lie at all, relative to the start point; both 0 when unknown.
-    int64_t earliestUs_ = 0, latestUs_ = 0;
-    int64_t originUs_ = 0; // the start point on the source's clock
-    int64_t packetsWritten_ = 0;
-    int64_t readErrors_ = 0;
-    int64_t lastErrorPos_ = -1; // where the demuxer last failed, and how often in a row
-    int stuckErrors_ = 0;
-    int64_t faultAfter_ = -1; // test hook: packets written before the injected fault
-    std::string faultKind_;
+    int64_t m_earliestUs = 0, m_latestUs = 0;
+    int64_t m_originUs = 0; // the start point on the source's clock
+    int64_t m_packetsWritten = 0;
+    int64_t m_readErrors = 0;
+    int64_t m_lastErrorPos = -1; // where the demuxer last failed, and how often in a row
+    int m_stuckErrors = 0;
+    int64_t m_faultAfter = -1; // test hook: packets written before the injected fault
+    std::string m_faultKind;
 
     // A kept file's stream on its way into the whole: its lane or subtitle track, and the
     // timestamp (its own time base; decode order for pictures) from which the new part takes
@@ -311,73 +311,73 @@ class Conversion {
         int64_t cut = INT64_MIN;
         bool passed = false;
     };
-    std::optional<StoppedNote> kept_;
-    InputPtr keptIn_;
-    std::vector<KeptStream> keptStreams_; // by the kept file's stream index
-    int keptAvcLength_ = 0;               // H.264 kept: the size of its NAL unit lengths
-    int64_t resumeUs_ = 0;                // the instant the new part takes over
+    std::optional<StoppedNote> m_kept;
+    InputPtr m_keptIn;
+    std::vector<KeptStream> m_keptStreams; // by the kept file's stream index
+    int m_keptAvcLength = 0;               // H.264 kept: the size of its NAL unit lengths
+    int64_t m_resumeUs = 0;                // the instant the new part takes over
 };
 
 Conversion::Conversion(const Options& opt, ProgressState& progress)
-    : opt_(opt), progress_(progress), inPath_(*opt.input), outPath_(*opt.output),
-      deviceTarget_(opt.disc == DiscKind::None) {
+    : m_opt(opt), m_progress(progress), m_inPath(*opt.input), m_outPath(*opt.output),
+      m_deviceTarget(opt.disc == DiscKind::None) {
     // Tests prove that nothing the conversion throws escapes the core's error handling.
     if (const char* fault = std::getenv("PLEXCORE_TEST_FAULT")) {
-        faultKind_ = fault;
-        faultAfter_ = 10;
+        m_faultKind = fault;
+        m_faultAfter = 10;
     }
 }
 
 void Conversion::injectFault() const {
-    if (faultKind_ == "exception")
+    if (m_faultKind == "exception")
         throw std::out_of_range("injected fault");
     throw 42;
 }
 
 Conversion::~Conversion() {
-    lanes_.clear();
-    out_.reset();     // closes the file before it may be removed
-    partial_.reset(); // removes an unfinished partial file; a device written in place stays
+    m_lanes.clear();
+    m_out.reset();     // closes the file before it may be removed
+    m_partial.reset(); // removes an unfinished partial file; a device written in place stays
     setUnfinishedOutput(nullptr); // only now: an abort until here still removes it
 }
 
 NameRule Conversion::nameRule() const {
-    if (kept_)
+    if (m_kept)
         return NameRule::ReplaceKept;
-    return opt_.claim ? NameRule::Claim : opt_.overwrite ? NameRule::Replace : NameRule::Exact;
+    return m_opt.claim ? NameRule::Claim : m_opt.overwrite ? NameRule::Replace : NameRule::Exact;
 }
 
 void Conversion::checkPaths() {
-    if (kept_) {
+    if (m_kept) {
         // The kept file is the output: it is meant to be there, and is replaced only at the end.
-        removeStalePartials(outPath_, inPath_);
+        removeStalePartials(m_outPath, m_inPath);
         return;
     }
     struct stat outSt {};
-    if (::stat(outPath_.c_str(), &outSt) == 0) {
+    if (::stat(m_outPath.c_str(), &outSt) == 0) {
         struct stat inSt {};
         // -claim never replaces a file, so the input cannot be harmed there.
-        if (!opt_.claim && ::stat(inPath_.c_str(), &inSt) == 0 && inSt.st_dev == outSt.st_dev &&
+        if (!m_opt.claim && ::stat(m_inPath.c_str(), &inSt) == 0 && inSt.st_dev == outSt.st_dev &&
             inSt.st_ino == outSt.st_ino)
-            throw Failure("the output file '" + outPath_ + "' is the input file");
+            throw Failure("the output file '" + m_outPath + "' is the input file");
         if (S_ISDIR(outSt.st_mode))
-            throw Failure("the output '" + outPath_ + "' is a folder");
+            throw Failure("the output '" + m_outPath + "' is a folder");
         // With -claim a taken name of any kind (a link to /dev/null planted there too) only
         // sends the finished file to the next free name.
         if (nameRule() != NameRule::Claim) {
             if (!S_ISREG(outSt.st_mode))
-                inPlace_ = true; // /dev/null, a FIFO: written to as they are
+                m_inPlace = true; // /dev/null, a FIFO: written to as they are
             else if (nameRule() == NameRule::Exact)
-                throw Failure("the output file '" + outPath_ +
+                throw Failure("the output file '" + m_outPath +
                               "' already exists (use -y to replace it)");
         }
     }
-    if (!inPlace_)
-        removeStalePartials(outPath_, inPath_);
+    if (!m_inPlace)
+        removeStalePartials(m_outPath, m_inPath);
 }
 
 void Conversion::pickStreams() {
-    AVFormatContext* ic = in_.get();
+    AVFormatContext* ic = m_in.get();
     int v = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (v >= 0 && !isRealVideo(ic->streams[v])) {
         v = -1;
@@ -393,9 +393,9 @@ void Conversion::pickStreams() {
     for (unsigned i = 0; i < ic->nb_streams; ++i)
         if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             audio.push_back(static_cast<int>(i));
-    const std::vector<int> sound = deviceTarget_ ? soundTrackOrder(audio, a) : std::vector<int>{a};
+    const std::vector<int> sound = m_deviceTarget ? soundTrackOrder(audio, a) : std::vector<int>{a};
 
-    laneOfStream_.assign(ic->nb_streams, nullptr);
+    m_laneOfStream.assign(ic->nb_streams, nullptr);
     auto open = [&](int idx, bool video) {
         if (idx < 0)
             return;
@@ -427,18 +427,18 @@ void Conversion::pickStreams() {
                  "); leaving it out");
             return;
         }
-        laneOfStream_[idx] = lane.get();
-        lanes_.push_back(std::move(lane));
+        m_laneOfStream[idx] = lane.get();
+        m_lanes.push_back(std::move(lane));
     };
     open(v, true);
     for (int idx : sound)
         open(idx, false);
-    if (lanes_.empty())
-        throw Failure("no audio or video in '" + inPath_ + "' that can be decoded");
+    if (m_lanes.empty())
+        throw Failure("no audio or video in '" + m_inPath + "' that can be decoded");
 }
 
 void Conversion::openVideoEncoder(Lane& lane) {
-    const VideoPlan& v = plan_.video;
+    const VideoPlan& v = m_plan.video;
     const AVCodec* codec = avcodec_find_encoder_by_name(v.encoder.c_str());
     if (!codec)
         throw Failure("this build has no " + v.encoder + " encoder");
@@ -469,7 +469,7 @@ void Conversion::openVideoEncoder(Lane& lane) {
     c->profile = v.profile;
     c->level = v.level;
     c->thread_count = 0;
-    if (out_->oformat->flags & AVFMT_GLOBALHEADER)
+    if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     Dict opts;
     for (const auto& [k, val] : v.codecOptions)
@@ -479,7 +479,7 @@ void Conversion::openVideoEncoder(Lane& lane) {
         throw Failure("cannot start the " + v.encoder + " encoder at " + std::to_string(v.width) +
                       "x" + std::to_string(v.height) + ": " + avErrorText(err));
 
-    lane.out = avformat_new_stream(out_.get(), nullptr);
+    lane.out = avformat_new_stream(m_out.get(), nullptr);
     if (!lane.out)
         throw Failure("out of memory");
     avcodec_parameters_from_context(lane.out->codecpar, c);
@@ -510,14 +510,14 @@ void Conversion::openAudioEncoder(Lane& lane) {
     if (a.bitrate > 0)
         c->bit_rate = a.bitrate;
     c->time_base = {1, a.sampleRate};
-    if (out_->oformat->flags & AVFMT_GLOBALHEADER)
+    if (m_out->oformat->flags & AVFMT_GLOBALHEADER)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int err = avcodec_open2(c, codec, nullptr);
     if (err < 0)
         throw Failure("cannot start the " + a.encoder + " encoder at " +
                       std::to_string(a.sampleRate) + " Hz, " + std::to_string(a.channels) +
                       " channels: " + avErrorText(err));
-    lane.out = avformat_new_stream(out_.get(), nullptr);
+    lane.out = avformat_new_stream(m_out.get(), nullptr);
     if (!lane.out)
         throw Failure("out of memory");
     avcodec_parameters_from_context(lane.out->codecpar, c);
@@ -572,9 +572,9 @@ bool Conversion::openSubtitleCodecs(SubtitleTrack& t, const char* charset) {
     t.styles = assStyleNames({reinterpret_cast<const char*>(c->subtitle_header), size});
     c->time_base = AV_TIME_BASE_Q;
     // The text box spans the picture, and font sizes scale with it.
-    if (plan_.video.enabled) {
-        c->width = plan_.video.width;
-        c->height = plan_.video.height;
+    if (m_plan.video.enabled) {
+        c->width = m_plan.video.width;
+        c->height = m_plan.video.height;
     }
     err = avcodec_open2(c, encoder, nullptr);
     if (err < 0) {
@@ -586,8 +586,8 @@ bool Conversion::openSubtitleCodecs(SubtitleTrack& t, const char* charset) {
 }
 
 void Conversion::pickSubtitles() {
-    AVFormatContext* ic = in_.get();
-    subtitleOfStream_.assign(ic->nb_streams, nullptr);
+    AVFormatContext* ic = m_in.get();
+    m_subtitleOfStream.assign(ic->nb_streams, nullptr);
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         AVStream* st = ic->streams[i];
         if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
@@ -609,14 +609,14 @@ void Conversion::pickSubtitles() {
         track->forced = st->disposition & AV_DISPOSITION_FORCED;
         if (!openSubtitleCodecs(*track, nullptr))
             continue;
-        subtitleOfStream_[i] = track.get();
-        subtitles_.push_back(std::move(track));
+        m_subtitleOfStream[i] = track.get();
+        m_subtitles.push_back(std::move(track));
     }
-    for (const std::string& path : findSideFiles(inPath_))
+    for (const std::string& path : findSideFiles(m_inPath))
         addSideFile(path);
     // One default at most: the muxer would give each of several a group of its own.
     bool seen = false;
-    for (auto& track : subtitles_) {
+    for (auto& track : m_subtitles) {
         track->isDefault = track->isDefault && !seen;
         seen = seen || track->isDefault;
     }
@@ -624,13 +624,13 @@ void Conversion::pickSubtitles() {
 
 void Conversion::addSideFile(const std::string& path) {
     const std::string name = baseName(path);
-    const std::optional<SideFileName> tags = readSideFileName(baseName(inPath_), name);
+    const std::optional<SideFileName> tags = readSideFileName(baseName(m_inPath), name);
     if (!tags)
         return;
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         throw Failure("out of memory");
-    raw->interrupt_callback = in_->interrupt_callback;
+    raw->interrupt_callback = m_in->interrupt_callback;
     if (avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, nullptr) < 0) {
         warn("cannot read the subtitle file '" + name + "'; leaving it out");
         return;
@@ -657,11 +657,11 @@ void Conversion::addSideFile(const std::string& path) {
     // Files from older tools are often in the Windows Western code page, not UTF-8.
     if (!openSubtitleCodecs(*track, readableText(path) ? nullptr : "CP1252"))
         return;
-    subtitles_.push_back(std::move(track));
+    m_subtitles.push_back(std::move(track));
 }
 
 void Conversion::chooseCover() {
-    AVFormatContext* ic = in_.get();
+    AVFormatContext* ic = m_in.get();
     std::vector<CoverCandidate> pictures;
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         const AVStream* st = ic->streams[i];
@@ -674,7 +674,7 @@ void Conversion::chooseCover() {
         return;
     // FFmpeg's mov muxer writes no cover: it is added to the finished partial file, which a
     // device or pipe written in place is not.
-    if (plan_.muxer == "mov" && inPlace_) {
+    if (m_plan.muxer == "mov" && m_inPlace) {
         printLine(plexavo::contract::kNotePrefix +
                   std::string("the cover art cannot be written into a .mov file here: left out"));
         return;
@@ -689,24 +689,24 @@ void Conversion::chooseCover() {
     }
     try {
         if (how->copy) {
-            cover_ = makePacket();
-            if (av_packet_ref(cover_.get(), &st->attached_pic) < 0)
+            m_cover = makePacket();
+            if (av_packet_ref(m_cover.get(), &st->attached_pic) < 0)
                 throw Failure("out of memory");
-            coverCodec_ = par->codec_id;
+            m_coverCodec = par->codec_id;
         } else {
-            cover_ = scaledPicture(st, how->width, how->height);
-            coverCodec_ = AV_CODEC_ID_MJPEG;
+            m_cover = scaledPicture(st, how->width, how->height);
+            m_coverCodec = AV_CODEC_ID_MJPEG;
         }
-        coverWidth_ = how->width;
-        coverHeight_ = how->height;
+        m_coverWidth = how->width;
+        m_coverHeight = how->height;
     } catch (const Failure& f) {
-        cover_.reset();
+        m_cover.reset();
         warn(std::string("cannot convert the cover art (") + f.what() + "); leaving it out");
     }
 }
 
 void Conversion::addSubtitleStream(SubtitleTrack& t) {
-    t.out = avformat_new_stream(out_.get(), nullptr);
+    t.out = avformat_new_stream(m_out.get(), nullptr);
     if (!t.out)
         throw Failure("out of memory");
     avcodec_parameters_from_context(t.out->codecpar, t.enc.get());
@@ -724,20 +724,20 @@ void Conversion::addSubtitleStream(SubtitleTrack& t) {
 }
 
 void Conversion::addCoverStream() {
-    coverOut_ = avformat_new_stream(out_.get(), nullptr);
-    if (!coverOut_)
+    m_coverOut = avformat_new_stream(m_out.get(), nullptr);
+    if (!m_coverOut)
         throw Failure("out of memory");
-    coverOut_->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-    coverOut_->codecpar->codec_id = coverCodec_;
-    coverOut_->codecpar->width = coverWidth_;
-    coverOut_->codecpar->height = coverHeight_;
+    m_coverOut->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    m_coverOut->codecpar->codec_id = m_coverCodec;
+    m_coverOut->codecpar->width = m_coverWidth;
+    m_coverOut->codecpar->height = m_coverHeight;
     // Exactly this disposition makes the muxer write it as the cover, not as a track.
-    coverOut_->disposition = AV_DISPOSITION_ATTACHED_PIC;
-    coverOut_->time_base = {1, 90000};
+    m_coverOut->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    m_coverOut->time_base = {1, 90000};
 }
 
 void Conversion::readSideFiles() {
-    for (auto& track : subtitles_) {
+    for (auto& track : m_subtitles) {
         if (!track->sideFile)
             continue;
         PacketPtr pkt = makePacket();
@@ -820,10 +820,10 @@ void Conversion::writeCue(SubtitleTrack& t, const SubtitleCue& shown) {
     sub.rects = rects;
     sub.pts = cue.startUs;
     sub.end_display_time = static_cast<uint32_t>(endMs - startMs);
-    if (cueBuffer_.empty())
-        cueBuffer_.resize(1 << 20);
-    const int size = avcodec_encode_subtitle(t.enc.get(), cueBuffer_.data(),
-                                             static_cast<int>(cueBuffer_.size()), &sub);
+    if (m_cueBuffer.empty())
+        m_cueBuffer.resize(1 << 20);
+    const int size = avcodec_encode_subtitle(t.enc.get(), m_cueBuffer.data(),
+                                             static_cast<int>(m_cueBuffer.size()), &sub);
     if (size < 0) {
         if (++t.errors == 1)
             warn("cannot write a subtitle of " + t.name + " as timed text; leaving it out");
@@ -832,18 +832,18 @@ void Conversion::writeCue(SubtitleTrack& t, const SubtitleCue& shown) {
     PacketPtr pkt = makePacket();
     if (av_new_packet(pkt.get(), size) < 0)
         throw Failure("out of memory");
-    std::memcpy(pkt->data, cueBuffer_.data(), static_cast<size_t>(size));
+    std::memcpy(pkt->data, m_cueBuffer.data(), static_cast<size_t>(size));
     pkt->pts = pkt->dts = startMs;
     pkt->duration = endMs - startMs;
     av_packet_rescale_ts(pkt.get(), {1, 1000}, t.out->time_base);
     pkt->stream_index = t.out->index;
-    checkWriteError(av_interleaved_write_frame(out_.get(), pkt.get()));
+    checkWriteError(av_interleaved_write_frame(m_out.get(), pkt.get()));
 }
 
 void Conversion::releaseSubtitles(int64_t untilUs) {
     // A cue goes to the muxer once the picture and sound have passed it, so the file stays
     // interleaved and a stop never leaves text beyond the end.
-    for (auto& track : subtitles_)
+    for (auto& track : m_subtitles)
         while (!track->cues.empty() && track->cues.front().endUs <= untilUs) {
             writeCue(*track, track->cues.front());
             track->cues.pop_front();
@@ -851,7 +851,7 @@ void Conversion::releaseSubtitles(int64_t untilUs) {
 }
 
 void Conversion::finishSubtitles(int64_t limitUs) {
-    for (auto& track : subtitles_) {
+    for (auto& track : m_subtitles) {
         track->timeline.finish(limitUs);
         std::vector<SubtitleCue> rest(std::make_move_iterator(track->cues.begin()),
                                       std::make_move_iterator(track->cues.end()));
@@ -864,11 +864,11 @@ void Conversion::finishSubtitles(int64_t limitUs) {
 }
 
 void Conversion::addChapters(int64_t endUs) {
-    AVFormatContext* ic = in_.get();
-    if (!deviceTarget_ || ic->nb_chapters == 0 || endUs <= 0)
+    AVFormatContext* ic = m_in.get();
+    if (!m_deviceTarget || ic->nb_chapters == 0 || endUs <= 0)
         return;
     const int64_t origin =
-        (ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0) + opt_.startUs.value_or(0);
+        (ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0) + m_opt.startUs.value_or(0);
     std::vector<ChapterMark> marks;
     for (unsigned i = 0; i < ic->nb_chapters; ++i) {
         const AVChapter* c = ic->chapters[i];
@@ -884,7 +884,7 @@ void Conversion::addChapters(int64_t endUs) {
     }
     // Given to the muxer only now, when the length written is known: it then makes the
     // chapter track with the index, and no chapter reaches past the end of a stopped run.
-    AVFormatContext* oc = out_.get();
+    AVFormatContext* oc = m_out.get();
     const std::vector<ChapterMark> kept = chaptersWithin(std::move(marks), endUs);
     if (kept.empty())
         return;
@@ -906,30 +906,30 @@ void Conversion::addChapters(int64_t endUs) {
 
 void Conversion::turnOffSubtitles() {
     // The muxer turns on the first track when the source turned none on.
-    if (subtitles_.empty() || !partial_)
+    if (m_subtitles.empty() || !m_partial)
         return;
-    for (const auto& track : subtitles_)
+    for (const auto& track : m_subtitles)
         if (track->isDefault)
             return;
-    if (!turnOffSubtitleTracks(partial_->descriptor()))
+    if (!turnOffSubtitleTracks(m_partial->descriptor()))
         warn("cannot mark the subtitles as off; players may show them unasked");
 }
 
 void Conversion::addCoverToMov() {
-    if (!cover_ || coverOut_ || !partial_)
+    if (!m_cover || m_coverOut || !m_partial)
         return;
-    const std::string_view picture(reinterpret_cast<const char*>(cover_->data),
-                                   static_cast<std::size_t>(cover_->size));
+    const std::string_view picture(reinterpret_cast<const char*>(m_cover->data),
+                                   static_cast<std::size_t>(m_cover->size));
     std::string why;
-    switch (addCover(partial_->descriptor(), picture,
-                     coverCodec_ == AV_CODEC_ID_PNG ? CoverFormat::Png : CoverFormat::Jpeg, why)) {
+    switch (addCover(m_partial->descriptor(), picture,
+                     m_coverCodec == AV_CODEC_ID_PNG ? CoverFormat::Png : CoverFormat::Jpeg, why)) {
     case CoverWrite::Added:
         return;
     case CoverWrite::LeftAsIs:
         warn("cannot add the cover art to the .mov file (" + why + "); left out");
         return;
     case CoverWrite::Damaged:
-        throw Failure("cannot add the cover art to '" + outPath_ + "': " + why);
+        throw Failure("cannot add the cover art to '" + m_outPath + "': " + why);
     }
 }
 
@@ -937,22 +937,22 @@ void Conversion::openOutput() {
     AVFormatContext* oc = nullptr;
     // The muxer is named, never guessed from the file name: the partial file's name says
     // nothing about the format.
-    int err = avformat_alloc_output_context2(&oc, nullptr, plan_.muxer.c_str(), nullptr);
+    int err = avformat_alloc_output_context2(&oc, nullptr, m_plan.muxer.c_str(), nullptr);
     if (err < 0 || !oc)
-        throw Failure("this build cannot write " + plan_.muxer + " files");
-    out_.reset(oc);
+        throw Failure("this build cannot write " + m_plan.muxer + " files");
+    m_out.reset(oc);
     const bool needsFile = !(oc->oformat->flags & AVFMT_NOFILE);
-    if (needsFile && !inPlace_) {
-        partial_ = std::make_unique<PartialFile>(
-            outPath_, nameRule(), kept_ ? std::optional(kept_->output) : std::nullopt);
-        setUnfinishedOutput(&partial_->path(), &partial_->notePath());
+    if (needsFile && !m_inPlace) {
+        m_partial = std::make_unique<PartialFile>(
+            m_outPath, nameRule(), m_kept ? std::optional(m_kept->output) : std::nullopt);
+        setUnfinishedOutput(&m_partial->path(), &m_partial->notePath());
     }
-    writePath_ = partial_ ? partial_->path() : outPath_;
+    m_writePath = m_partial ? m_partial->path() : m_outPath;
     // The muxer reopens the file by this name to move the index to the front.
-    oc->url = av_strdup(fileUrl(writePath_).c_str());
+    oc->url = av_strdup(fileUrl(m_writePath).c_str());
 
     std::vector<AVStream*> sound;
-    for (auto& lane : lanes_) {
+    for (auto& lane : m_lanes) {
         if (lane->video) {
             openVideoEncoder(*lane);
             continue;
@@ -960,7 +960,7 @@ void Conversion::openOutput() {
         openAudioEncoder(*lane);
         sound.push_back(lane->out);
         const std::string lang = deviceLanguage(tagOf(lane->in->metadata, "language"));
-        if (deviceTarget_ && !lang.empty() && lang != "und")
+        if (m_deviceTarget && !lang.empty() && lang != "und")
             av_dict_set(&lane->out->metadata, "language", writtenLanguage(lang).c_str(), 0);
     }
     // One track marked as the default: the devices start with it and offer the others, which
@@ -968,64 +968,64 @@ void Conversion::openOutput() {
     if (sound.size() > 1)
         for (AVStream* st : sound)
             st->disposition = st == sound.front() ? AV_DISPOSITION_DEFAULT : 0;
-    for (auto& track : subtitles_)
+    for (auto& track : m_subtitles)
         addSubtitleStream(*track);
-    if (kept_)
+    if (m_kept)
         checkKeptStreams();
-    if (cover_ && plan_.muxer != "mov")
+    if (m_cover && m_plan.muxer != "mov")
         addCoverStream();
-    if (deviceTarget_) {
-        const AVDictionary* tags = in_->metadata;
+    if (m_deviceTarget) {
+        const AVDictionary* tags = m_in->metadata;
         const auto lookup = [tags](const char* key) { return tagOf(tags, key); };
-        for (const auto& [key, value] : deviceTags(lookup, opt_.title))
+        for (const auto& [key, value] : deviceTags(lookup, m_opt.title))
             av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0);
-    } else if (opt_.title && !opt_.title->empty()) {
-        av_dict_set(&oc->metadata, "title", opt_.title->c_str(), 0);
+    } else if (m_opt.title && !m_opt.title->empty()) {
+        av_dict_set(&oc->metadata, "title", m_opt.title->c_str(), 0);
     }
 
     if (needsFile) {
-        err = avio_open(&oc->pb, fileUrl(writePath_).c_str(), AVIO_FLAG_WRITE);
+        err = avio_open(&oc->pb, fileUrl(m_writePath).c_str(), AVIO_FLAG_WRITE);
         if (err < 0)
-            throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
+            throw Failure("cannot write the output file '" + m_outPath + "': " + avErrorText(err));
     }
     Dict opts;
-    for (const auto& [k, v] : plan_.muxerOptions)
+    for (const auto& [k, v] : m_plan.muxerOptions)
         opts.set(k.c_str(), v);
     err = avformat_write_header(oc, opts.get());
     if (err < 0)
-        throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
-    if (coverOut_) {
+        throw Failure("cannot write the output file '" + m_outPath + "': " + avErrorText(err));
+    if (m_coverOut) {
         // The muxer keeps the picture for the index it writes at the end.
-        cover_->stream_index = coverOut_->index;
-        cover_->pts = cover_->dts = 0;
-        err = av_interleaved_write_frame(oc, cover_.get());
+        m_cover->stream_index = m_coverOut->index;
+        m_cover->pts = m_cover->dts = 0;
+        err = av_interleaved_write_frame(oc, m_cover.get());
         checkWriteError(err);
     }
 }
 
 void Conversion::seekToStart() {
-    AVFormatContext* ic = in_.get();
+    AVFormatContext* ic = m_in.get();
     const int64_t zero = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
-    const int64_t startUs = opt_.startUs.value_or(0);
+    const int64_t startUs = m_opt.startUs.value_or(0);
     const int64_t origin = zero + startUs;
-    originUs_ = origin;
-    if (opt_.durationUs)
-        endSec_ = static_cast<double>(*opt_.durationUs) / 1e6;
+    m_originUs = origin;
+    if (m_opt.durationUs)
+        m_endSec = static_cast<double>(*m_opt.durationUs) / 1e6;
     int64_t seekUs = INT64_MAX; // continuing: the earliest instant a lane starts from
-    for (auto& lane : lanes_) {
+    for (auto& lane : m_lanes) {
         // A continued lane starts where its new encode takes over; the end point stays where
         // it is in the whole.
         const AVRational unit =
-            lane->video ? av_inv_q(plan_.video.rate) : AVRational{1, lane->audio->sampleRate};
+            lane->video ? av_inv_q(m_plan.video.rate) : AVRational{1, lane->audio->sampleRate};
         lane->resumeUs = av_rescale_q(lane->resumeAt, unit, AV_TIME_BASE_Q);
         seekUs = std::min(seekUs, lane->resumeUs);
         lane->offset = av_rescale_q(origin, AV_TIME_BASE_Q, lane->in->time_base) +
                        av_rescale_q(lane->resumeAt, unit, lane->in->time_base);
-        if (endSec_ > 0.0)
-            lane->endSec = std::max(endSec_ - static_cast<double>(lane->resumeUs) / 1e6, 1e-6);
+        if (m_endSec > 0.0)
+            lane->endSec = std::max(m_endSec - static_cast<double>(lane->resumeUs) / 1e6, 1e-6);
         if (lane->video) {
-            AVRational r = plan_.video.rate;
-            const Rational src = source_.video ? source_.video->rate : Rational{0, 1};
+            AVRational r = m_plan.video.rate;
+            const Rational src = m_source.video ? m_source.video->rate : Rational{0, 1};
             if (src.num > 0 && src.den > 0)
                 r = {src.num, src.den};
             lane->step = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(r), lane->in->time_base));
@@ -1040,16 +1040,16 @@ void Conversion::seekToStart() {
     if (ic->duration > 0 && ic->duration != AV_NOPTS_VALUE &&
         ic->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
         const int64_t margin = 10 * int64_t{AV_TIME_BASE} + ic->duration / 10;
-        earliestUs_ = -startUs - margin;
-        latestUs_ = ic->duration - startUs + margin;
+        m_earliestUs = -startUs - margin;
+        m_latestUs = ic->duration - startUs + margin;
     }
-    for (auto& lane : lanes_)
+    for (auto& lane : m_lanes)
         if (lane->video)
             boundTimeline(*lane, lane->in->time_base);
     // A file beside the source counts from the start of play, whatever the source's own clock.
-    for (auto& track : subtitles_) {
+    for (auto& track : m_subtitles) {
         track->originUs = track->sideFile ? startUs : origin;
-        track->timeline = SubtitleTimeline(opt_.durationUs.value_or(0));
+        track->timeline = SubtitleTimeline(m_opt.durationUs.value_or(0));
     }
     if (seekUs == INT64_MAX)
         seekUs = 0;
@@ -1068,12 +1068,12 @@ void Conversion::noteDamage(Lane& lane, int err) {
         warn(std::string("skipped damaged ") + (lane.video ? "video" : "audio") + " data (" +
              avErrorText(err) + ")");
     int64_t decoded = 0, errors = 0;
-    for (auto& l : lanes_) {
+    for (auto& l : m_lanes) {
         decoded += l->decoded;
         errors += l->errors;
     }
     if (decoded == 0 && errors >= 200)
-        throw Failure("the input '" + inPath_ + "' is damaged: nothing in it could be decoded");
+        throw Failure("the input '" + m_inPath + "' is damaged: nothing in it could be decoded");
 }
 
 void Conversion::decode(Lane& lane, const AVPacket* pkt) {
@@ -1084,7 +1084,7 @@ void Conversion::decode(Lane& lane, const AVPacket* pkt) {
             return;
     }
     for (int failures = 0;;) {
-        err = avcodec_receive_frame(lane.dec.get(), frame_.get());
+        err = avcodec_receive_frame(lane.dec.get(), m_frame.get());
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
             break;
         if (err < 0) {
@@ -1095,14 +1095,14 @@ void Conversion::decode(Lane& lane, const AVPacket* pkt) {
         }
         ++lane.decoded;
         if (!lane.video)
-            nameChannelLayout(frame_.get());
+            nameChannelLayout(m_frame.get());
         if (!lane.done) {
             if (lane.video)
-                onVideoFrame(lane, frame_.get());
+                onVideoFrame(lane, m_frame.get());
             else
-                onAudioFrame(lane, frame_.get());
+                onAudioFrame(lane, m_frame.get());
         }
-        av_frame_unref(frame_.get());
+        av_frame_unref(m_frame.get());
     }
 }
 
@@ -1115,9 +1115,9 @@ void Conversion::releaseHeld(Lane& lane, int64_t pts) {
 }
 
 void Conversion::boundTimeline(Lane& lane, AVRational unit) {
-    if (latestUs_ > earliestUs_)
-        lane.timeline->setBounds(av_rescale_q(earliestUs_ - lane.resumeUs, AV_TIME_BASE_Q, unit),
-                                 av_rescale_q(latestUs_ - lane.resumeUs, AV_TIME_BASE_Q, unit));
+    if (m_latestUs > m_earliestUs)
+        lane.timeline->setBounds(av_rescale_q(m_earliestUs - lane.resumeUs, AV_TIME_BASE_Q, unit),
+                                 av_rescale_q(m_latestUs - lane.resumeUs, AV_TIME_BASE_Q, unit));
 }
 
 void Conversion::finishTimeline(Lane& lane) {
@@ -1158,7 +1158,7 @@ void Conversion::placeVideo(Lane& lane, AVFrame* f, int64_t pts) {
             drainFilter(lane);
             first = lane.nextOutFrame;
         }
-        lane.filter.configureVideo(f, lane.in->time_base, plan_.video, first);
+        lane.filter.configureVideo(f, lane.in->time_base, m_plan.video, first);
     }
     lane.filterEnd = f->pts + lane.step;
     if (lane.endSec > 0.0)
@@ -1185,10 +1185,10 @@ void Conversion::onAudioFrame(Lane& lane, AVFrame* f) {
         if (lane.done)
             return;
     }
-    const int64_t raw =
-        f->best_effort_timestamp == AV_NOPTS_VALUE ? Timeline::kNoTime
-        : kept_                                    ? resumedPosition(lane, f)
-                : av_rescale_q(f->best_effort_timestamp - lane.offset, lane.in->time_base, {1, sr});
+    const int64_t raw = f->best_effort_timestamp == AV_NOPTS_VALUE ? Timeline::kNoTime
+                        : m_kept                                   ? resumedPosition(lane, f)
+                                 : av_rescale_q(f->best_effort_timestamp - lane.offset,
+                                                lane.in->time_base, {1, sr});
     const Timeline::Step s = lane.timeline->arrive(raw, f->nb_samples);
     if (s.releaseHeld)
         releaseHeld(lane, s.heldPts);
@@ -1206,7 +1206,7 @@ int64_t Conversion::resumedPosition(const Lane& lane, const AVFrame* f) const {
     // packets, which is where the first conversion's sample count had them.
     const AVRational tb = lane.in->time_base;
     const AVRational unit{1, f->sample_rate};
-    const int64_t start = av_rescale_q(originUs_, AV_TIME_BASE_Q, unit) +
+    const int64_t start = av_rescale_q(m_originUs, AV_TIME_BASE_Q, unit) +
                           av_rescale_q(lane.resumeAt, {1, lane.audio->sampleRate}, unit);
     int64_t raw = av_rescale_q(f->best_effort_timestamp, tb, unit) - start;
     const int64_t n = f->nb_samples;
@@ -1247,9 +1247,9 @@ void Conversion::placeAudio(Lane& lane, AVFrame* f, int64_t pts) {
 }
 
 void Conversion::drainFilter(Lane& lane) {
-    while (lane.filter.pull(filtered_.get()) == 0) {
-        encode(lane, filtered_.get());
-        av_frame_unref(filtered_.get());
+    while (lane.filter.pull(m_filtered.get()) == 0) {
+        encode(lane, m_filtered.get());
+        av_frame_unref(m_filtered.get());
     }
 }
 
@@ -1261,7 +1261,7 @@ void Conversion::encode(Lane& lane, AVFrame* f) {
         if (lane.video) {
             f->pict_type = AV_PICTURE_TYPE_NONE;
             lane.nextOutFrame = f->pts + 1;
-            progress_.frames.fetch_add(1, std::memory_order_relaxed);
+            m_progress.frames.fetch_add(1, std::memory_order_relaxed);
         } else {
             lane.nextOutSample = f->pts + f->nb_samples;
         }
@@ -1271,29 +1271,29 @@ void Conversion::encode(Lane& lane, AVFrame* f) {
         throw Failure(std::string("the ") + (lane.video ? "video" : "audio") +
                       " encoder failed: " + avErrorText(err));
     for (;;) {
-        err = avcodec_receive_packet(c, encoded_.get());
+        err = avcodec_receive_packet(c, m_encoded.get());
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
             break;
         if (err < 0)
             throw Failure(std::string("the ") + (lane.video ? "video" : "audio") +
                           " encoder failed: " + avErrorText(err));
-        writePacket(lane, encoded_.get());
+        writePacket(lane, m_encoded.get());
     }
 }
 
 void Conversion::checkWriteError(int err) {
-    if (err >= 0 && !(out_->pb && out_->pb->error < 0))
+    if (err >= 0 && !(m_out->pb && m_out->pb->error < 0))
         return;
     if (err >= 0)
-        err = out_->pb->error;
-    throw Failure("cannot write the output file '" + outPath_ + "': " + avErrorText(err));
+        err = m_out->pb->error;
+    throw Failure("cannot write the output file '" + m_outPath + "': " + avErrorText(err));
 }
 
 void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
     // Encoders with a delay leave the duration out; every output picture lasts one frame.
     if (lane.video && pkt->duration <= 0)
         pkt->duration = 1;
-    if (kept_) {
+    if (m_kept) {
         // In the whole output's time; the sound encoder's warm-up before the join is dropped.
         if (pkt->pts != AV_NOPTS_VALUE)
             pkt->pts += lane.resumeAt;
@@ -1303,7 +1303,7 @@ void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
             if (pkt->pts == AV_NOPTS_VALUE || pkt->pts < lane.keepFrom)
                 return;
             if (!lane.joined && pkt->pts != lane.keepFrom)
-                throw Failure("the sound cannot be joined to the kept part of '" + outPath_ +
+                throw Failure("the sound cannot be joined to the kept part of '" + m_outPath +
                               "' (the new packets do not meet the kept ones)");
         }
         lane.joined = true;
@@ -1313,28 +1313,28 @@ void Conversion::writePacket(Lane& lane, AVPacket* pkt) {
     if (pkt->pts != AV_NOPTS_VALUE) {
         int64_t endUs = av_rescale_q(pkt->pts + std::max<int64_t>(pkt->duration, 0),
                                      lane.out->time_base, AV_TIME_BASE_Q);
-        if (endUs > progress_.outUs.load(std::memory_order_relaxed))
-            progress_.outUs.store(endUs, std::memory_order_relaxed);
+        if (endUs > m_progress.outUs.load(std::memory_order_relaxed))
+            m_progress.outUs.store(endUs, std::memory_order_relaxed);
     }
-    int err = av_interleaved_write_frame(out_.get(), pkt);
+    int err = av_interleaved_write_frame(m_out.get(), pkt);
     checkWriteError(err);
-    if (!subtitles_.empty())
-        releaseSubtitles(progress_.outUs.load(std::memory_order_relaxed));
-    if (++packetsWritten_ == faultAfter_)
+    if (!m_subtitles.empty())
+        releaseSubtitles(m_progress.outUs.load(std::memory_order_relaxed));
+    if (++m_packetsWritten == m_faultAfter)
         injectFault();
-    if (out_->pb)
-        progress_.bytes.store(avio_tell(out_->pb), std::memory_order_relaxed);
+    if (m_out->pb)
+        m_progress.bytes.store(avio_tell(m_out->pb), std::memory_order_relaxed);
 }
 
 bool Conversion::allDone() const {
-    for (const auto& lane : lanes_)
+    for (const auto& lane : m_lanes)
         if (!lane->done)
             return false;
     return true;
 }
 
 void Conversion::readLoop() {
-    AVFormatContext* ic = in_.get();
+    AVFormatContext* ic = m_in.get();
     PacketPtr pkt = makePacket();
     while (!stopRequested() && !allDone()) {
         int err = av_read_frame(ic, pkt.get());
@@ -1348,25 +1348,25 @@ void Conversion::readLoop() {
             // Demuxers resynchronise after most damage: keep reading while they move on
             // through the file, give up when they fail at the same place again and again.
             const int64_t pos = ic->pb ? avio_tell(ic->pb) : -1;
-            if (pos != lastErrorPos_) {
-                lastErrorPos_ = pos;
-                stuckErrors_ = 0;
+            if (pos != m_lastErrorPos) {
+                m_lastErrorPos = pos;
+                m_stuckErrors = 0;
             }
-            if ((ic->pb && avio_feof(ic->pb)) || ++stuckErrors_ > 50) {
+            if ((ic->pb && avio_feof(ic->pb)) || ++m_stuckErrors > 50) {
                 warn("the input could not be read to its end (" + avErrorText(err) +
                      "); the output stops there");
                 break;
             }
-            if (++readErrors_ == 1)
+            if (++m_readErrors == 1)
                 warn("skipped unreadable input data (" + avErrorText(err) + ")");
             continue;
         }
-        Lane* lane = pkt->stream_index < static_cast<int>(laneOfStream_.size())
-                         ? laneOfStream_[pkt->stream_index]
+        Lane* lane = pkt->stream_index < static_cast<int>(m_laneOfStream.size())
+                         ? m_laneOfStream[pkt->stream_index]
                          : nullptr;
         // Streams that appear later in the file have no track.
-        if (!lane && pkt->stream_index < static_cast<int>(subtitleOfStream_.size()))
-            if (SubtitleTrack* track = subtitleOfStream_[pkt->stream_index])
+        if (!lane && pkt->stream_index < static_cast<int>(m_subtitleOfStream.size()))
+            if (SubtitleTrack* track = m_subtitleOfStream[pkt->stream_index])
                 decodeSubtitle(*track, pkt.get());
         if (lane && !lane->done) {
             // Safety net for streams whose decoder never reaches the end point. One packet
@@ -1385,7 +1385,7 @@ void Conversion::readLoop() {
 }
 
 void Conversion::flushAll() {
-    for (auto& lane : lanes_) {
+    for (auto& lane : m_lanes) {
         if (!lane->done)
             decode(*lane, nullptr);
         finishTimeline(*lane);
@@ -1403,12 +1403,12 @@ void Conversion::flushAll() {
 }
 
 void Conversion::prepareResume() {
-    keptIn_ = openInput(outPath_);
-    AVFormatContext* kc = keptIn_.get();
-    keptStreams_.assign(kc->nb_streams, {});
+    m_keptIn = openInput(m_outPath);
+    AVFormatContext* kc = m_keptIn.get();
+    m_keptStreams.assign(kc->nb_streams, {});
     Lane* video = nullptr;
     std::vector<Lane*> sound;
-    for (auto& lane : lanes_)
+    for (auto& lane : m_lanes)
         (lane->video ? video : sound.emplace_back()) = lane.get();
     // The kept file holds the streams this conversion writes, in the order it writes them.
     int keptVideo = -1;
@@ -1423,18 +1423,18 @@ void Conversion::prepareResume() {
         case AVMEDIA_TYPE_VIDEO:
             fits = fits && video && keptVideo < 0;
             keptVideo = static_cast<int>(i);
-            keptStreams_[i].lane = video;
+            m_keptStreams[i].lane = video;
             break;
         case AVMEDIA_TYPE_AUDIO:
             fits = fits && keptSound.size() < sound.size();
             if (fits)
-                keptStreams_[i].lane = sound[keptSound.size()];
+                m_keptStreams[i].lane = sound[keptSound.size()];
             keptSound.push_back(static_cast<int>(i));
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            fits = fits && subtitles < subtitles_.size();
+            fits = fits && subtitles < m_subtitles.size();
             if (fits)
-                keptStreams_[i].track = subtitles_[subtitles].get();
+                m_keptStreams[i].track = m_subtitles[subtitles].get();
             ++subtitles;
             break;
         default:
@@ -1442,26 +1442,26 @@ void Conversion::prepareResume() {
         }
     }
     if (!fits || (keptVideo >= 0) != (video != nullptr) || keptSound.size() != sound.size() ||
-        subtitles != subtitles_.size())
-        throw Failure("cannot continue '" + outPath_ +
+        subtitles != m_subtitles.size())
+        throw Failure("cannot continue '" + m_outPath +
                       "': it does not hold the tracks this conversion writes");
     if (video)
         cutKeptVideo(keptVideo, *video);
     cutKeptSound(keptSound);
     for (unsigned i = 0; i < kc->nb_streams; ++i)
-        if (keptStreams_[i].track)
-            keptStreams_[i].cut =
-                av_rescale_q(resumeUs_, AV_TIME_BASE_Q, kc->streams[i]->time_base);
+        if (m_keptStreams[i].track)
+            m_keptStreams[i].cut =
+                av_rescale_q(m_resumeUs, AV_TIME_BASE_Q, kc->streams[i]->time_base);
     char line[96];
     std::snprintf(line, sizeof line, plexavo::contract::kContinueFormat,
-                  static_cast<double>(resumeUs_) / 1e6);
+                  static_cast<double>(m_resumeUs) / 1e6);
     printLine(line);
 }
 
 void Conversion::cutKeptVideo(int stream, Lane& lane) {
     // The last key frame: the new encode starts there with a key frame of its own, and what
     // comes before it in decoding order is whole without anything after it.
-    InputPtr scan = openInput(outPath_);
+    InputPtr scan = openInput(m_outPath);
     AVStream* st = scan->streams[stream];
     int64_t keyDts = AV_NOPTS_VALUE;
     for (int n = avformat_index_get_entries_count(st) - 1; n >= 0 && keyDts == AV_NOPTS_VALUE;
@@ -1490,17 +1490,17 @@ void Conversion::cutKeptVideo(int stream, Lane& lane) {
     if (pts == AV_NOPTS_VALUE && stopRequested())
         return; // the run ends at once, keeping the kept file
     if (pts == AV_NOPTS_VALUE)
-        throw Failure("cannot continue '" + outPath_ + "': its pictures have no key frame");
-    const AVRational frame = av_inv_q(plan_.video.rate);
+        throw Failure("cannot continue '" + m_outPath + "': its pictures have no key frame");
+    const AVRational frame = av_inv_q(m_plan.video.rate);
     lane.resumeAt = std::max<int64_t>(av_rescale_q(pts, st->time_base, frame), 0);
-    resumeUs_ = av_rescale_q(lane.resumeAt, frame, AV_TIME_BASE_Q);
-    keptStreams_[stream].cut = dts;
+    m_resumeUs = av_rescale_q(lane.resumeAt, frame, AV_TIME_BASE_Q);
+    m_keptStreams[stream].cut = dts;
 }
 
 void Conversion::cutKeptSound(const std::vector<int>& streams) {
     if (streams.empty())
         return;
-    InputPtr scan = openInput(outPath_);
+    InputPtr scan = openInput(m_outPath);
     struct Packets {
         std::vector<int64_t> starts;
         int64_t end = INT64_MIN;
@@ -1519,11 +1519,11 @@ void Conversion::cutKeptSound(const std::vector<int>& streams) {
         }
         av_packet_unref(pkt.get());
     }
-    const bool video = resumeUs_ > 0 || std::any_of(lanes_.begin(), lanes_.end(),
-                                                    [](const auto& l) { return l->video; });
+    const bool video = m_resumeUs > 0 || std::any_of(m_lanes.begin(), m_lanes.end(),
+                                                     [](const auto& l) { return l->video; });
     int64_t soundUs = INT64_MAX;
     for (int i : streams) {
-        Lane& lane = *keptStreams_[i].lane;
+        Lane& lane = *m_keptStreams[i].lane;
         const AVRational tb = scan->streams[i]->time_base;
         const AVRational unit{1, lane.audio->sampleRate};
         Packets& p = found[i];
@@ -1535,21 +1535,22 @@ void Conversion::cutKeptSound(const std::vector<int>& streams) {
                                   : 1024;
         const SoundJoin j = soundJoin(
             p.starts, p.end == INT64_MIN ? 0 : av_rescale_q(p.end, tb, unit),
-            video ? av_rescale_q(resumeUs_, AV_TIME_BASE_Q, unit) : INT64_MAX, frameSize, 4);
+            video ? av_rescale_q(m_resumeUs, AV_TIME_BASE_Q, unit) : INT64_MAX, frameSize, 4);
         lane.resumeAt = j.feedFrom;
         lane.keepFrom = j.join;
-        keptStreams_[i].cut = j.join == kEverythingNew ? INT64_MIN : av_rescale_q(j.join, unit, tb);
+        m_keptStreams[i].cut =
+            j.join == kEverythingNew ? INT64_MIN : av_rescale_q(j.join, unit, tb);
         soundUs =
             std::min(soundUs, av_rescale_q(std::max<int64_t>(j.join, 0), unit, AV_TIME_BASE_Q));
     }
     if (!video)
-        resumeUs_ = soundUs;
+        m_resumeUs = soundUs;
 }
 
 void Conversion::checkKeptStreams() {
-    const AVFormatContext* kc = keptIn_.get();
+    const AVFormatContext* kc = m_keptIn.get();
     for (unsigned i = 0; i < kc->nb_streams; ++i) {
-        const KeptStream& ks = keptStreams_[i];
+        const KeptStream& ks = m_keptStreams[i];
         if (!ks.lane && !ks.track)
             continue;
         const AVCodecParameters* was = kc->streams[i]->codecpar;
@@ -1561,7 +1562,7 @@ void Conversion::checkKeptStreams() {
             if (same && was->codec_id == AV_CODEC_ID_H264) {
                 // The kept file holds the MP4 form of the parameter sets, the encoder hands
                 // out start codes; the sets themselves must be the same.
-                keptAvcLength_ =
+                m_keptAvcLength =
                     avcLengthSize(was->extradata, static_cast<size_t>(was->extradata_size));
                 const auto kept =
                     avcParameterSets(was->extradata, static_cast<size_t>(was->extradata_size));
@@ -1570,7 +1571,7 @@ void Conversion::checkKeptStreams() {
                         ? avcParameterSets(now->extradata, static_cast<size_t>(now->extradata_size))
                         : std::optional(annexBParameterSets(
                               now->extradata, static_cast<size_t>(now->extradata_size)));
-                same = keptAvcLength_ > 0 && kept && made && !kept->empty() && *kept == *made;
+                same = m_keptAvcLength > 0 && kept && made && !kept->empty() && *kept == *made;
             }
         }
         if (same && ks.lane && !ks.lane->video)
@@ -1582,16 +1583,16 @@ void Conversion::checkKeptStreams() {
                     std::memcmp(was->extradata, now->extradata,
                                 static_cast<size_t>(was->extradata_size)) == 0);
         if (!same)
-            throw Failure(std::string("cannot continue '") + outPath_ + "': its " + what +
+            throw Failure(std::string("cannot continue '") + m_outPath + "': its " + what +
                           " were written with other encoder settings than the ones made now, "
                           "so the two parts would not play as one; convert it anew");
     }
 }
 
 void Conversion::copyKept() {
-    AVFormatContext* kc = keptIn_.get();
+    AVFormatContext* kc = m_keptIn.get();
     size_t open = 0;
-    for (const KeptStream& ks : keptStreams_)
+    for (const KeptStream& ks : m_keptStreams)
         open += ks.lane || ks.track;
     PacketPtr pkt = makePacket();
     PacketPtr annexB = makePacket();
@@ -1602,11 +1603,11 @@ void Conversion::copyKept() {
         if (err == AVERROR_EOF)
             break;
         if (err < 0)
-            throw Failure("cannot read '" + outPath_ + "' to continue it: " + avErrorText(err));
+            throw Failure("cannot read '" + m_outPath + "' to continue it: " + avErrorText(err));
         const std::unique_ptr<AVPacket, void (*)(AVPacket*)> unref(pkt.get(), av_packet_unref);
-        if (pkt->stream_index >= static_cast<int>(keptStreams_.size()))
+        if (pkt->stream_index >= static_cast<int>(m_keptStreams.size()))
             continue;
-        KeptStream& ks = keptStreams_[pkt->stream_index];
+        KeptStream& ks = m_keptStreams[pkt->stream_index];
         if ((!ks.lane && !ks.track) || ks.passed)
             continue;
         const bool video = ks.lane && ks.lane->video;
@@ -1629,10 +1630,10 @@ void Conversion::copyKept() {
                     std::max(ks.track->notBeforeUs,
                              av_rescale_q(pkt->pts + pkt->duration, in->time_base, AV_TIME_BASE_Q));
         }
-        if (video && keptAvcLength_ > 0) {
+        if (video && m_keptAvcLength > 0) {
             // The muxer takes H.264 in start-code form, as the encoder hands it out.
-            if (!toAnnexB(pkt->data, static_cast<size_t>(pkt->size), keptAvcLength_, units))
-                throw Failure("cannot continue '" + outPath_ + "': its picture data is damaged");
+            if (!toAnnexB(pkt->data, static_cast<size_t>(pkt->size), m_keptAvcLength, units))
+                throw Failure("cannot continue '" + m_outPath + "': its picture data is damaged");
             av_packet_unref(annexB.get());
             if (av_new_packet(annexB.get(), static_cast<int>(units.size())) < 0 ||
                 av_packet_copy_props(annexB.get(), pkt.get()) < 0)
@@ -1647,165 +1648,166 @@ void Conversion::copyKept() {
         if (p->pts != AV_NOPTS_VALUE) {
             const int64_t endUs = av_rescale_q(p->pts + std::max<int64_t>(p->duration, 0),
                                                out->time_base, AV_TIME_BASE_Q);
-            if (endUs > progress_.outUs.load(std::memory_order_relaxed)) {
-                progress_.baseUs.store(endUs, std::memory_order_relaxed);
-                progress_.outUs.store(endUs, std::memory_order_relaxed);
+            if (endUs > m_progress.outUs.load(std::memory_order_relaxed)) {
+                m_progress.baseUs.store(endUs, std::memory_order_relaxed);
+                m_progress.outUs.store(endUs, std::memory_order_relaxed);
             }
         }
         if (video) {
-            progress_.baseFrames.fetch_add(1, std::memory_order_relaxed);
-            progress_.frames.fetch_add(1, std::memory_order_relaxed);
+            m_progress.baseFrames.fetch_add(1, std::memory_order_relaxed);
+            m_progress.frames.fetch_add(1, std::memory_order_relaxed);
         }
-        checkWriteError(av_interleaved_write_frame(out_.get(), p));
-        ++packetsWritten_;
-        if (out_->pb)
-            progress_.bytes.store(avio_tell(out_->pb), std::memory_order_relaxed);
+        checkWriteError(av_interleaved_write_frame(m_out.get(), p));
+        ++m_packetsWritten;
+        if (m_out->pb)
+            m_progress.bytes.store(avio_tell(m_out->pb), std::memory_order_relaxed);
     }
-    keptIn_.reset();
+    m_keptIn.reset();
 }
 
 void Conversion::noteStopped() {
     // The MP4 family only (the disc formats cannot be joined), from a file that can be read
     // again, into a file of its own.
-    if (!deviceTarget_ || inPlace_ || !partial_)
+    if (!m_deviceTarget || m_inPlace || !m_partial)
         return;
     StoppedNote n;
-    n.outputPath = absolutePath(writtenPath_);
-    n.sourcePath = absolutePath(inPath_);
-    const auto output = identityOfDescriptor(partial_->descriptor());
-    const auto source = identityFollowing(inPath_);
+    n.outputPath = absolutePath(m_writtenPath);
+    n.sourcePath = absolutePath(m_inPath);
+    const auto output = identityOfDescriptor(m_partial->descriptor());
+    const auto source = identityFollowing(m_inPath);
     if (n.outputPath.empty() || n.sourcePath.empty() || !output || !source)
         return;
     n.output = *output;
     n.source = *source;
-    n.settings = canonicalSettings(opt_);
-    n.keptSeconds = static_cast<double>(progress_.outUs.load()) / 1e6;
+    n.settings = canonicalSettings(m_opt);
+    n.keptSeconds = static_cast<double>(m_progress.outUs.load()) / 1e6;
     std::vector<const AVStream*> streams;
-    for (const auto& lane : lanes_)
+    for (const auto& lane : m_lanes)
         streams.push_back(lane->in);
-    n.totalSeconds = promisedSeconds(in_.get(), streams, opt_.startUs.value_or(0), opt_.durationUs);
+    n.totalSeconds =
+        promisedSeconds(m_in.get(), streams, m_opt.startUs.value_or(0), m_opt.durationUs);
     writeStoppedNote(n);
 }
 
 int Conversion::keepKept() {
     // A continuation stopped early leaves the file it continues, which is the output then.
-    if (kept_)
-        writtenPath_ = outPath_;
+    if (m_kept)
+        m_writtenPath = m_outPath;
     return plexavo::contract::kExitStopped;
 }
 
 int Conversion::run() {
-    if (opt_.resume) {
+    if (m_opt.resume) {
         // Refused before anything is touched, as the question would answer.
-        const Resumability r = checkResumable(opt_, outPath_);
+        const Resumability r = checkResumable(m_opt, m_outPath);
         if (!r.ok)
-            throw Failure("cannot continue '" + outPath_ + "': " + r.reason);
-        kept_ = r.note;
+            throw Failure("cannot continue '" + m_outPath + "': " + r.reason);
+        m_kept = r.note;
     }
     checkPaths();
-    progress_.reading = true; // opening a slow input blocks too
-    in_ = openInput(inPath_);
+    m_progress.reading = true; // opening a slow input blocks too
+    m_in = openInput(m_inPath);
     if (stopRequested())
         return keepKept();
     pickStreams();
     const AVStream* v = nullptr;
     std::vector<Lane*> sound;
-    for (auto& lane : lanes_) {
+    for (auto& lane : m_lanes) {
         if (lane->video)
             v = lane->in;
         else
             sound.push_back(lane.get());
     }
-    source_ = describeSource(in_.get(), v, sound.empty() ? nullptr : sound[0]->in);
+    m_source = describeSource(m_in.get(), v, sound.empty() ? nullptr : sound[0]->in);
     // Each sound track by its place among the source's, for the plan's ffmpeg command.
     const auto trackOf = [this](const AVStream* st) {
         int n = 0;
         for (int i = 0; i < st->index; ++i)
-            n += in_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+            n += m_in->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
         return n;
     };
-    if (source_.audio)
-        source_.audio->track = trackOf(sound[0]->in);
+    if (m_source.audio)
+        m_source.audio->track = trackOf(sound[0]->in);
     for (size_t i = 1; i < sound.size(); ++i) {
         const AVCodecParameters* par = sound[i]->in->codecpar;
-        source_.moreAudio.push_back(
+        m_source.moreAudio.push_back(
             {par->ch_layout.nb_channels, par->sample_rate, trackOf(sound[i]->in)});
     }
-    plan_ = makePlan(opt_, outPath_, source_);
+    m_plan = makePlan(m_opt, m_outPath, m_source);
     for (size_t i = 0; i < sound.size(); ++i)
-        sound[i]->audio = i == 0 ? &plan_.audio : &plan_.moreAudio.at(i - 1);
-    if (deviceTarget_) {
+        sound[i]->audio = i == 0 ? &m_plan.audio : &m_plan.moreAudio.at(i - 1);
+    if (m_deviceTarget) {
         pickSubtitles();
         chooseCover();
     }
-    for (const std::string& note : plan_.notes)
+    for (const std::string& note : m_plan.notes)
         printLine(plexavo::contract::kNotePrefix + oneLine(note));
-    for (const std::string& w : plan_.warnings)
+    for (const std::string& w : m_plan.warnings)
         warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
-        printLine("Plan: " + equivalentCommand(plan_, opt_));
-    if (kept_)
+        printLine("Plan: " + equivalentCommand(m_plan, m_opt));
+    if (m_kept)
         prepareResume();
     openOutput();
     seekToStart();
     readSideFiles();
-    if (kept_)
+    if (m_kept)
         copyKept();
 
     readLoop();
-    progress_.reading = false;
+    m_progress.reading = false;
     const bool stopped = stopRequested();
     flushAll();
-    const int64_t writtenUs = progress_.outUs.load();
+    const int64_t writtenUs = m_progress.outUs.load();
     finishSubtitles(writtenUs);
     addChapters(writtenUs);
-    int err = av_write_trailer(out_.get());
+    int err = av_write_trailer(m_out.get());
     checkWriteError(err);
-    if (out_->pb) {
-        progress_.bytes.store(avio_size(out_->pb), std::memory_order_relaxed);
-        err = avio_closep(&out_->pb);
+    if (m_out->pb) {
+        m_progress.bytes.store(avio_size(m_out->pb), std::memory_order_relaxed);
+        err = avio_closep(&m_out->pb);
         checkWriteError(err);
     }
     turnOffSubtitles();
     addCoverToMov();
-    if (packetsWritten_ == 0) {
+    if (m_packetsWritten == 0) {
         if (stopped)
             return keepKept(); // stopped before anything was written: nothing worth keeping
-        if (opt_.startUs && *opt_.startUs > 0)
-            throw Failure("nothing to convert: the start point lies past the end of '" + inPath_ +
+        if (m_opt.startUs && *m_opt.startUs > 0)
+            throw Failure("nothing to convert: the start point lies past the end of '" + m_inPath +
                           "'");
-        throw Failure("nothing in '" + inPath_ + "' could be decoded");
+        throw Failure("nothing in '" + m_inPath + "' could be decoded");
     }
-    if (kept_ && stopped &&
-        writtenUs <= static_cast<int64_t>(std::llround(kept_->keptSeconds * 1e6))) {
+    if (m_kept && stopped &&
+        writtenUs <= static_cast<int64_t>(std::llround(m_kept->keptSeconds * 1e6))) {
         // Stopped before the continuation got past the kept file's end: that file stays as
         // it is, with its note, and this shorter one goes.
         return keepKept();
     }
     // Finished (also when stopped): only now may it carry a name a player would open.
-    writtenPath_ = partial_ ? partial_->claim() : outPath_;
+    m_writtenPath = m_partial ? m_partial->claim() : m_outPath;
     setUnfinishedOutput(nullptr);
-    if (kept_)
-        forgetStoppedNote(kept_->output); // replaced, or no longer what was noted
+    if (m_kept)
+        forgetStoppedNote(m_kept->output); // replaced, or no longer what was noted
     if (stopped) {
         noteStopped();
         return plexavo::contract::kExitStopped;
     }
-    if (partial_)
-        dropStaleStoppedNotes(absolutePath(writtenPath_));
+    if (m_partial)
+        dropStaleStoppedNotes(absolutePath(m_writtenPath));
     // A truncated source reads as one that simply ends: only its promise tells. The file is
     // kept (it is all there is), but the run does not count as done.
     std::vector<const AVStream*> streams;
-    for (const auto& lane : lanes_)
+    for (const auto& lane : m_lanes)
         streams.push_back(lane->in);
     const double promised =
-        promisedSeconds(in_.get(), streams, opt_.startUs.value_or(0), opt_.durationUs);
-    const double written = static_cast<double>(progress_.outUs.load()) / 1e6;
+        promisedSeconds(m_in.get(), streams, m_opt.startUs.value_or(0), m_opt.durationUs);
+    const double written = static_cast<double>(m_progress.outUs.load()) / 1e6;
     if (endedEarly(written, promised)) {
         char reason[160];
         std::snprintf(reason, sizeof reason, plexavo::contract::kIncompleteFormat, written,
                       promised);
-        endedEarly_ = reason;
+        m_endedEarly = reason;
         return plexavo::contract::kExitIncomplete;
     }
     return plexavo::contract::kExitDone;
@@ -1839,4 +1841,4 @@ bool canWrite(const std::string& target) {
     return false;
 }
 
-} // namespace plex
+} // namespace plexavo::core

@@ -3,7 +3,7 @@
 
 #include "Options.h"
 
-namespace plex {
+namespace plexavo::core {
 
 // Returns the exit status: done, or stopped by a signal (output finished and kept). Throws
 // on failure (UsageError, Failure, anything else) after removing the unfinished output.
@@ -12,4 +12,4 @@ int runConversion(const Options& opt);
 // Whether this build can write the given legacy target ("wmv" or "ogm").
 bool canWrite(const std::string& target);
 
-} // namespace plex
+} // namespace plexavo::core

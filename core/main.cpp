@@ -2,5 +2,5 @@
 #include "Entry.h"
 
 int main(int argc, char** argv) {
-    return plex::runCore(argc, argv);
+    return plexavo::core::runCore(argc, argv);
 }

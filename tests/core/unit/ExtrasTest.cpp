@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace plex;
+using namespace plexavo::core;
 using testing_support::TempDir;
 
 namespace {

@@ -16,7 +16,7 @@
 #include <system_error>
 #include <unistd.h>
 
-using namespace plex;
+using namespace plexavo::core;
 namespace contract = plexavo::contract;
 
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <unistd.h>
 
-using namespace plex;
+using namespace plexavo::core;
 using testing_support::TempDir;
 
 namespace {

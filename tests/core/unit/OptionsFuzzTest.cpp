@@ -89,9 +89,9 @@ TEST(OptionsFuzz, RandomCommandLinesAreAcceptedInRangeOrRefused) {
         const std::string why = optionsfuzz::violation(args);
         ASSERT_EQ(why, "") << "line " << i << ": " << ::testing::PrintToString(args);
         try {
-            plex::parseOptions(args);
+            plexavo::core::parseOptions(args);
             ++accepted;
-        } catch (const plex::UsageError&) {
+        } catch (const plexavo::core::UsageError&) {
             ++refused;
         }
     }

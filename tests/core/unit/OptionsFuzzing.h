@@ -13,10 +13,10 @@ namespace optionsfuzz {
 
 // "" when parsing args behaved; otherwise what went wrong.
 inline std::string violation(const std::vector<std::string>& args) {
-    plex::Options o;
+    plexavo::core::Options o;
     try {
-        o = plex::parseOptions(args);
-    } catch (const plex::UsageError& e) {
+        o = plexavo::core::parseOptions(args);
+    } catch (const plexavo::core::UsageError& e) {
         return std::string(e.what()).empty() ? "a refusal without a reason" : "";
     } catch (const std::exception& e) {
         return std::string("threw something other than a usage error: ") + e.what();

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace plex;
+using namespace plexavo::core;
 
 namespace {
 

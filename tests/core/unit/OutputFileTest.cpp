@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-using namespace plex;
+using namespace plexavo::core;
 using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::TempDir;

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-using namespace plex;
+using namespace plexavo::core;
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-using plex::Timeline;
+using plexavo::core::Timeline;
 
 namespace {
 
