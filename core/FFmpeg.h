@@ -72,7 +72,9 @@ class Dict {
     Dict(const Dict&) = delete;
     Dict& operator=(const Dict&) = delete;
     ~Dict() { av_dict_free(&m_d); }
-    void set(const char* key, const std::string& value) { av_dict_set(&m_d, key, value.c_str(), 0); }
+    void set(const char* key, const std::string& value) {
+        av_dict_set(&m_d, key, value.c_str(), 0);
+    }
     void set(const char* key, long long value) { av_dict_set_int(&m_d, key, value, 0); }
     AVDictionary** get() { return &m_d; }
 
