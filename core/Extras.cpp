@@ -167,8 +167,8 @@ void SubtitleTimeline::advanceTo(int64_t t) {
         emit(m_now, next);
         m_now = next;
         m_active.erase(std::remove_if(m_active.begin(), m_active.end(),
-                                     [this](const SubtitleEvent& e) { return e.endUs <= m_now; }),
-                      m_active.end());
+                                      [this](const SubtitleEvent& e) { return e.endUs <= m_now; }),
+                       m_active.end());
     }
 }
 
