@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QTest>
 
-using plexavo::PercentProgressBar;
+using plexavo::gui::PercentProgressBar;
 
 namespace {
 
@@ -173,3 +173,5 @@ class ProgressBarTest : public QObject {
 
 QTEST_MAIN(ProgressBarTest)
 #include "test_progress_bar.moc"
+
+using plexavo::gui::PercentProgressBar;

@@ -4,6 +4,21 @@
 
 using namespace plexavo;
 
+using plexavo::settings::audioBitRateListTexts;
+using plexavo::settings::channelListTexts;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::frameRateListTexts;
+using plexavo::settings::kTargetDv;
+using plexavo::settings::kTargetH264;
+using plexavo::settings::kTargetMpeg4;
+using plexavo::settings::kTvNtsc;
+using plexavo::settings::kTvPal;
+using plexavo::settings::sampleRateListTexts;
+using plexavo::settings::sizeListTexts;
+using plexavo::settings::TargetExtensions;
+using plexavo::settings::videoBitRateListTexts;
+using plexavo::settings::volumeListTexts;
+
 TEST(SettingsLists, EntryTextsToTheCharacter) {
     const auto sizes = sizeListTexts();
     ASSERT_EQ(sizes.size(), 15u);

@@ -2,9 +2,9 @@
 
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/EncodingOptions.h"
+#include "engine/convert/SourceList.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
 #include "engine/settings/ConversionSettings.h"
@@ -15,7 +15,28 @@
 #include <cstdio>
 #include <cstring>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using i18n::loadResString;
+using media::kStatusDone;
+using media::kStatusError;
+using media::kStatusSkip;
+using media::kStatusWaiting;
+using media::SourceItem;
+using platform::ensureFolder;
+using platform::fileExists;
+using platform::folderExists;
+using platform::writeLog;
+using settings::ConversionSettings;
+using settings::kTargetCaptions;
+using settings::kTargetDv;
+using settings::kTargetDvd;
+using settings::kTargetFormatCount;
+using settings::kTargetH264;
+using settings::kTargetMpeg4;
+using settings::kTargetSvcd;
+using settings::kTargetVcd;
+using settings::TargetExtensions;
 
 namespace {
 
@@ -365,4 +386,4 @@ std::string formatClock(std::int64_t seconds) {
     return text;
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

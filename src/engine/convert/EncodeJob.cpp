@@ -21,7 +21,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using i18n::loadResString;
+using media::coreStartFailure;
+using media::SourceItem;
+using platform::ChildProcess;
+using platform::StopOutcome;
+using platform::writeLog;
 
 namespace {
 
@@ -163,8 +170,8 @@ std::string EncodeJob::formatCommandLine(const std::string& sourcePath,
                                          std::uint64_t startSeconds, std::uint64_t length) {
     std::string line;
     line.reserve(256 + sourcePath.size() + outputFilePath.size() + title.size() + options.size());
-    line += core::kProgramName;
-    line += core::kAccessCode;
+    line += contract::kProgramName;
+    line += contract::kAccessCode;
     line += " -i \"" + sourcePath + "\" -title \"" + title + "\" " + options;
     line += " -ss " + seconds32(startSeconds) + " -t " + seconds32(length);
     line += std::string(" ") + contract::kClaimOption + " \"" + outputFilePath + "\"";
@@ -175,8 +182,8 @@ std::vector<std::string>
 EncodeJob::buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
                           const std::string& title, const std::string& options,
                           std::uint64_t startSeconds, std::uint64_t length) {
-    std::vector<std::string> args{core::programPath(), core::kAccessCode, "-i",
-                                  sourcePath,          "-title",          title};
+    std::vector<std::string> args{
+        platform::corePath(), contract::kAccessCode, "-i", sourcePath, "-title", title};
     // The option text is built from list values and digit edits only, so
     // blanks separate its words.
     std::string_view rest(options);
@@ -257,7 +264,7 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
     m_writtenPath = fileNamed(m_writtenPath, outputFilePath);
 
     if (!started) {
-        const std::string program = core::programPath();
+        const std::string program = platform::corePath();
         writeLog("Failed to start the encoder core: %s (%s)", program.c_str(),
                  std::strerror(startError));
         m_failureReason = coreStartFailure(program, startError);
@@ -563,4 +570,4 @@ void EncodeJob::noteErrorLine(std::string_view text) {
     m_errorText.assign(line.substr(0, line.find_first_of("\r\n\0")));
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -11,10 +11,14 @@
 #include <string_view>
 #include <vector>
 
-namespace plexavo {
-
+namespace plexavo::platform {
 class ChildProcess;
+}
+namespace plexavo::media {
 class SourceItem;
+}
+
+namespace plexavo::convert {
 
 // The part of a source one conversion covers, and how the core is asked for it.
 struct SourcePart {
@@ -38,7 +42,7 @@ struct SourcePart {
 };
 
 // The part of item to convert: what is marked, and the source's own length.
-SourcePart partOf(const SourceItem& item);
+SourcePart partOf(const media::SourceItem& item);
 
 class EncodeJob {
   public:
@@ -106,7 +110,7 @@ class EncodeJob {
     Outcome outcome() const { return m_outcome; }
 
     // The read loop of a started child.
-    void pumpOutput(ChildProcess& child);
+    void pumpOutput(platform::ChildProcess& child);
     // The pump's rule apart from any pipe: text arriving at time now, in
     // pieces as the pipe would deliver them. True when a look saw a stop request.
     bool pumpText(const char* text, std::size_t length, std::uint64_t now);
@@ -175,4 +179,4 @@ class EncodeJob {
     bool m_first = true;
 };
 
-} // namespace plexavo
+} // namespace plexavo::convert

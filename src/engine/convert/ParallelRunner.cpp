@@ -13,7 +13,14 @@
 #include <system_error>
 #include <thread>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using i18n::loadResString;
+using media::SourceItem;
+using platform::ensureFolder;
+using platform::fileExists;
+using platform::folderExists;
+using platform::writeLog;
 
 namespace {
 
@@ -229,4 +236,4 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
     return event;
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -12,6 +12,8 @@
 
 namespace plexavo::desktop {
 
+using platform::writeLog;
+
 namespace {
 
 struct ObjectUnref {

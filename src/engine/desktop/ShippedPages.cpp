@@ -13,6 +13,8 @@
 
 namespace plexavo::desktop {
 
+using platform::fileExists;
+
 namespace {
 
 std::string canonical(const std::string& path) {

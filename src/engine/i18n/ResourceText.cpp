@@ -8,7 +8,13 @@
 #include <cstring>
 #include <vector>
 
-namespace plexavo::res {
+namespace plexavo::i18n {
+
+using platform::writeLog;
+using res::defaultModule;
+using res::Entry;
+using res::Kind;
+using res::Module;
 
 namespace {
 std::atomic<const Module*> g_current{nullptr};
@@ -52,10 +58,7 @@ std::string conversionSignature(const char* text) {
     return sig;
 }
 
-} // namespace plexavo::res
-
 std::string loadResString(unsigned id, ...) {
-    using namespace plexavo::res;
     const Module& module = currentModule();
     const char* text = findText(module, Kind::String, 0, static_cast<int>(id));
     if (!text) {
@@ -87,3 +90,5 @@ std::string loadResString(unsigned id, ...) {
     va_end(again);
     return result;
 }
+
+} // namespace plexavo::i18n

@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::media {
+
+using i18n::loadResString;
 
 namespace {
 
@@ -343,7 +345,7 @@ std::string probeFailureReason(const ProbeReport& report) {
     if (!report.error.empty())
         return report.error;
     if (!report.answered) {
-        const std::string program = core::programPath();
+        const std::string program = platform::corePath();
         if (report.startError != 0)
             return coreStartFailure(program, report.startError);
         if (access(program.c_str(), X_OK) != 0)
@@ -367,4 +369,4 @@ std::string coreStartFailure(const std::string& program, int error) {
                          std::strerror(error != 0 ? error : EACCES));
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

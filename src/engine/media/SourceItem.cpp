@@ -18,7 +18,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::media {
+
+using platform::ChildProcess;
+using platform::cutAtCharacter;
+using platform::fileExists;
+using platform::fileNameLimit;
+using platform::writeLog;
 
 namespace {
 
@@ -142,7 +148,7 @@ void SourceItem::copyForRebuild(const SourceItem& from) {
 }
 
 std::string SourceItem::probeCommandLine(const std::string& file) {
-    return std::string(core::kProgramName) + core::kAccessCode + " -i \"" + file + "\"";
+    return std::string(contract::kProgramName) + contract::kAccessCode + " -i \"" + file + "\"";
 }
 
 int SourceItem::probe(const std::string& file) {
@@ -184,7 +190,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
 
     ChildProcess child;
     child.commandLine = probeCommandLine(file);
-    child.arguments = {core::programPath(), core::kAccessCode, "-i", file};
+    child.arguments = {platform::corePath(), contract::kAccessCode, "-i", file};
     child.flags = ChildProcess::PipeStdout;
     // A probe writes nothing worth waiting for once its answer is read.
     child.stopPolicy.silenceMs = kProbeStopMs;
@@ -353,4 +359,4 @@ bool SourceItem::assignOutputName(const std::string& folder, const std::string& 
     return true;
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-namespace plexavo {
+namespace plexavo::media {
 
 enum SourceStatus : std::int32_t {
     kStatusReady = 0,
@@ -134,4 +134,4 @@ class SourceItem {
     static std::string probeCommandLine(const std::string& path);
 };
 
-} // namespace plexavo
+} // namespace plexavo::media

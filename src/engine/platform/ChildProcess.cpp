@@ -23,7 +23,7 @@
 
 extern char** environ;
 
-namespace plexavo {
+namespace plexavo::platform {
 
 namespace {
 
@@ -471,4 +471,4 @@ void ChildProcess::close() {
     processId = 0;
 }
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -13,7 +13,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::platform {
 
 // How terminate() lets a child finish before it kills it. A converter asked
 // to stop may need long to close a large file (an index moved to the front,
@@ -129,4 +129,4 @@ class ChildProcess {
 // How many children closed while still running wait for the shared reaper.
 std::size_t pendingReaps();
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::platform {
 
 bool fileExists(const std::string& path) {
     struct stat st {};
@@ -80,4 +80,4 @@ std::string cutAtCharacter(const std::string& text, std::size_t maxBytes) {
     return text.substr(0, end);
 }
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace plexavo {
+namespace plexavo::platform {
 
 // Makes every missing level of path exist as a folder; failures are silent
 // (the caller checks folderExists afterwards when it must know).
@@ -23,4 +23,4 @@ std::size_t fileNameLimit(const std::string& folder);
 // byte that is not valid UTF-8 counts as a character of its own.
 std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -11,6 +11,8 @@
 
 namespace plexavo::player {
 
+using platform::writeLog;
+
 namespace {
 
 bool claims(const DemuxerFallback& fallback, const std::string& path) {

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace plexavo {
+namespace plexavo::settings {
+
+using i18n::loadResString;
 
 namespace {
 
@@ -146,4 +148,4 @@ std::vector<std::string> volumeListTexts() {
     return texts;
 }
 
-} // namespace plexavo
+} // namespace plexavo::settings

@@ -19,6 +19,9 @@
 
 namespace plexavo::settings {
 
+using platform::folderExists;
+using platform::writeLog;
+
 namespace {
 
 constexpr char kGroup[] = "Settings";

@@ -8,6 +8,9 @@
 
 namespace plexavo::settings {
 
+using platform::defaultOutputPath;
+using platform::folderExists;
+
 bool toolTipsHiddenThisRun = false;
 
 bool readToolTipsHidden() {

@@ -7,7 +7,9 @@
 #include <QLibraryInfo>
 #include <QLocale>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
+
+using platform::writeLog;
 
 namespace {
 
@@ -52,7 +54,7 @@ void QtTranslation::setFolder(const QString& folder) {
 }
 
 bool QtTranslation::followCurrentModule() {
-    const unsigned language = res::currentModule().language;
+    const unsigned language = i18n::currentModule().language;
     const QString locale = qtLocaleName(language);
     if (locale != m_locale) { // m_locale is set only while its translation is installed
         std::unique_ptr<QTranslator> next;
@@ -76,4 +78,4 @@ bool QtTranslation::followCurrentModule() {
     return !m_locale.isEmpty() || (language & 0x3FF) == kEnglish;
 }
 
-} // namespace plexavo::ui
+} // namespace plexavo::gui

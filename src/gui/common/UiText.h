@@ -5,7 +5,7 @@
 
 #include <QString>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 // String-table text `id`, printf-formatted like loadResString (missing: empty).
 QString str(unsigned id, ...);
@@ -18,4 +18,4 @@ QString commandTip(int command);
 // The product name: the caption of every message box.
 QString productName();
 
-} // namespace plexavo::ui
+} // namespace plexavo::gui

@@ -4,7 +4,9 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using platform::writeLog;
 
 namespace {
 constexpr unsigned kStrNotSaved = 62020;
@@ -19,9 +21,9 @@ bool reportUnsavedSetting(QWidget* parent, const settings::SaveResult& result) {
     if (g_reported)
         return false;
     g_reported = true;
-    MessageBox::show(parent, ui::str(kStrNotSaved, result.file.c_str(), reason.c_str()),
+    MessageBox::show(parent, str(kStrNotSaved, result.file.c_str(), reason.c_str()),
                      QMessageBox::Warning);
     return true;
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -6,7 +6,12 @@
 
 #include <cstdint>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
+
+using convert::formatSeconds;
+using media::probeFailureReason;
+using media::ProbeLimits;
+using media::SourceItem;
 
 namespace {
 
@@ -56,4 +61,4 @@ std::string partText(const SourceItem& item) {
     return formatSeconds(item.startSeconds) + "-" + formatSeconds(item.endSeconds);
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

@@ -26,7 +26,10 @@
 #include <cmath>
 #include <cstdint>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
+
+using convert::formatSeconds;
+using platform::logFormatted;
 
 namespace {
 
@@ -42,7 +45,7 @@ QString timeText(std::int64_t seconds) {
 }
 
 QString labelText(int control) {
-    return ui::dialogText(PreviewDialog::kDialogId, control);
+    return dialogText(PreviewDialog::kDialogId, control);
 }
 
 // "Start Time:" names the edit beside it as "Start Time".
@@ -127,7 +130,7 @@ void PreviewDialog::buildControls() {
     buildVideoArea(layout);
     m_position = new SelectionSlider(this);
     m_position->setObjectName(controlName(kPosition));
-    m_position->setAccessibleName(ui::str(61970));
+    m_position->setAccessibleName(str(61970));
     m_position->setTickPosition(QSlider::TicksBelow);
     m_position->setRange(0, 0);
     m_position->setFocusPolicy(Qt::StrongFocus);
@@ -147,7 +150,7 @@ void PreviewDialog::buildVideoArea(QLayout* layout) {
     const DialogUnits du(font());
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(controlName(kVideoArea));
-    m_videoArea->setAccessibleName(ui::str(61971));
+    m_videoArea->setAccessibleName(str(61971));
     // At least the template's size; wider when long texts widen the window,
     // so the picture always spans the window like the slider under it.
     m_videoArea->setMinimumWidth(du.x(250));
@@ -448,8 +451,8 @@ void PreviewDialog::showPlaybackError(const std::string& message) {
     // Always with a reason: a failure the player found itself (nothing it
     // could decode, no start in time) comes without GStreamer's words.
     const QString reason =
-        message.empty() ? ui::str(kNothingReadString) : QString::fromStdString(message);
-    const QString line = ui::str(kCannotPlayString) + QLatin1Char(' ') + reason;
+        message.empty() ? str(kNothingReadString) : QString::fromStdString(message);
+    const QString line = str(kCannotPlayString) + QLatin1Char(' ') + reason;
     m_errorLine->setText(line);
     // Across the area, as tall as the text needs, in the middle.
     const QRect area = m_videoArea->rect();
@@ -604,4 +607,4 @@ void PreviewDialog::teardown() {
     m_playState = kStopped;
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

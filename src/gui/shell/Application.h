@@ -15,7 +15,7 @@
 
 class QSessionManager;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ExitSignals;
 class MainWindow;
@@ -71,4 +71,4 @@ class Application : public QObject {
     int m_exitCode = 0;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -14,7 +14,7 @@ class QAction;
 class QLabel;
 class QMenu;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ToolBar;
 class ConversionView;
@@ -99,4 +99,4 @@ class MainWindow : public QMainWindow {
     bool m_exitConfirmed = false;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

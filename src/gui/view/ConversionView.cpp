@@ -28,7 +28,19 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::EncodeJob;
+using convert::formatSeconds;
+using media::kStatusError;
+using media::kStatusReady;
+using media::kStatusStringIds;
+using media::kStatusWaiting;
+using media::SourceItem;
+using platform::logFormatted;
+using settings::ConversionSettings;
+using settings::kTargetMpeg4;
+using settings::kTvNtsc;
 
 ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("ctl%1").arg(kDialogId));
@@ -38,12 +50,10 @@ ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
 
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
-    runPreview = [this](SourceItem& item) { return preview::runPreview(window(), item); };
+    runPreview = [this](SourceItem& item) { return gui::runPreview(window(), item); };
     mediaFrameworkReady = [] { return player::previewCanPlay(); };
     // True lets the batch start: the checks themselves answer "missing".
-    checkTargetCodecs = [this](int target) {
-        return preview::checkCodecsBeforeConvert(window(), target);
-    };
+    checkTargetCodecs = [this](int target) { return checkCodecsBeforeConvert(window(), target); };
 }
 
 ConversionView::~ConversionView() {
@@ -160,7 +170,7 @@ void ConversionView::refreshRow(int row) {
         const unsigned id = status >= kStatusWaiting && status <= kStatusError
                                 ? kStatusStringIds[status]
                                 : kStatusStringIds[kStatusReady];
-        rowWidget->setText(3, ui::str(id));
+        rowWidget->setText(3, str(id));
     });
 }
 
@@ -283,4 +293,4 @@ QTreeWidgetItem* ConversionView::rowItem(int row) const {
     return m_list->topLevelItem(row);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -21,10 +21,20 @@
 #include <QMimeData>
 #include <QTreeWidget>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::formatSeconds;
+using media::absoluteSourcePath;
+using media::expandSourcePaths;
+using media::kStatusWaiting;
+using media::localPathsFromUriList;
+using media::parseFilterList;
+using media::ProbeReport;
+using media::SourceItem;
+using media::subtitleSummary;
 
 QStringList ConversionView::sourceFileFilters() {
-    const auto filters = parseFilterList(ui::str(61926).toStdString());
+    const auto filters = parseFilterList(str(61926).toStdString());
     QStringList out;
     for (const auto& filter : filters) {
         QStringList patterns;
@@ -47,7 +57,7 @@ QStringList ConversionView::sourceFileFilters() {
 namespace {
 
 std::vector<std::string> mediaPatterns() {
-    const auto filters = parseFilterList(ui::str(61926).toStdString());
+    const auto filters = parseFilterList(str(61926).toStdString());
     return filters.empty() ? std::vector<std::string>{} : filters.front().patterns;
 }
 
@@ -338,7 +348,7 @@ void ConversionView::refreshInfo() {
     const SourceItem* item = itemAt(rowTag(row));
     std::string text;
     // The headings come from the current module, like every other text.
-    auto heading = [](unsigned id) { return ui::str(id).toStdString(); };
+    auto heading = [](unsigned id) { return str(id).toStdString(); };
     if (item && !item->durationText.empty()) {
         text = item->displayName() + "\r\n\r\n" + heading(61991) + item->durationText + "\r\n" +
                heading(61992) + item->bitrateText +
@@ -365,4 +375,4 @@ void ConversionView::defaultBatch() {
     dialog.exec();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

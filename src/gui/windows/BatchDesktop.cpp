@@ -1,12 +1,19 @@
 #include "gui/windows/BatchDesktop.h"
 
+#include "engine/convert/SourceList.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/UiText.h"
 #include "gui/windows/BatchWindow.h"
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::BatchDriver;
+using convert::ISourceList;
+using media::kStatusDone;
+using media::kStatusError;
+using media::kStatusSkip;
+using media::SourceItem;
 
 namespace {
 
@@ -51,8 +58,8 @@ void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegratio
             }
             const BatchDriver& driver = dialog.driver();
             const BatchTally tally = tallyBatch(statuses, driver.rowsEnded(), driver.completed());
-            target->notify(ui::str(driver.completed() ? kStrCompleted : kStrCanceled),
-                           ui::str(kStrCounts, tally.done, tally.failed, tally.skipped));
+            target->notify(str(driver.completed() ? kStrCompleted : kStrCanceled),
+                           str(kStrCounts, tally.done, tally.failed, tally.skipped));
         }
         target->hideProgress();
     });
@@ -61,4 +68,4 @@ void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegratio
     QObject::connect(&dialog, &QObject::destroyed, &desktop, [target] { target->hideProgress(); });
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -1,8 +1,8 @@
 #include "gui/windows/BatchWindow.h"
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/convert/SourceList.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/res/DialogLabels.h"
 #include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
@@ -24,7 +24,13 @@
 
 #include <sys/stat.h>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::BatchDriver;
+using convert::formatClock;
+using convert::ISourceList;
+using media::kStatusSkip;
+using media::SourceItem;
 
 namespace {
 
@@ -128,7 +134,7 @@ void BatchWindow::makeControls() {
     m_estimateLine = new QLabel(this);
     m_estimateLine->setObjectName(QStringLiteral("estimateLine"));
     // Its text arrives once the window is laid out: room for it in any language.
-    m_estimateLine->setMinimumHeight(ui::lineHeightForEveryScript(m_estimateLine->font()));
+    m_estimateLine->setMinimumHeight(lineHeightForEveryScript(m_estimateLine->font()));
 
     m_skip = new QPushButton(this);
     m_skip->setObjectName(QStringLiteral("ctl1036"));
@@ -203,12 +209,12 @@ BatchWindow::~BatchWindow() {
 }
 
 void BatchWindow::retranslate() {
-    setWindowTitle(ui::dialogText(kDialogId, 0));
-    m_overallLabel->setText(ui::dialogText(kDialogId, lp::kOverall));
-    m_currentLabel->setText(ui::dialogText(kDialogId, lp::kCurrent));
-    m_sizeLabel->setText(ui::dialogText(kDialogId, lp::kFileSize));
-    m_skip->setText(ui::dialogText(kDialogId, kCtlSkip));
-    m_cancel->setText(ui::dialogText(kDialogId, kCtlCancel));
+    setWindowTitle(dialogText(kDialogId, 0));
+    m_overallLabel->setText(dialogText(kDialogId, lp::kOverall));
+    m_currentLabel->setText(dialogText(kDialogId, lp::kCurrent));
+    m_sizeLabel->setText(dialogText(kDialogId, lp::kFileSize));
+    m_skip->setText(dialogText(kDialogId, kCtlSkip));
+    m_cancel->setText(dialogText(kDialogId, kCtlCancel));
     m_overall->setAccessibleName(withoutColon(m_overallLabel->text()));
     m_current->setAccessibleName(withoutColon(m_currentLabel->text()));
     m_size->setAccessibleName(sizeName(m_sizeLabel, m_shownSize));
@@ -216,7 +222,7 @@ void BatchWindow::retranslate() {
     m_cancel->setAccessibleName(m_cancel->text());
     m_estimateLine->setAccessibleName(m_estimateLine->text());
     if (m_step->fullText().isEmpty())
-        m_step->setAccessibleName(withoutColon(ui::dialogText(kDialogId, kCtlStep)));
+        m_step->setAccessibleName(withoutColon(dialogText(kDialogId, kCtlStep)));
 }
 
 void BatchWindow::changeEvent(QEvent* event) {
@@ -278,12 +284,12 @@ void BatchWindow::onTimer() {
 void BatchWindow::refreshEstimate() {
     if (!m_estimate.ready())
         return;
-    const QString elapsed = ui::str(kStrElapsed, formatClock(m_estimate.elapsedSeconds()).c_str());
-    const QString left = ui::str(kStrLeft, formatClock(m_estimate.leftSeconds()).c_str());
+    const QString elapsed = str(kStrElapsed, formatClock(m_estimate.elapsedSeconds()).c_str());
+    const QString left = str(kStrLeft, formatClock(m_estimate.leftSeconds()).c_str());
     const QByteArray rate = QLocale().toString(m_estimate.speed(), 'f', 1).toUtf8();
-    const QString speed = ui::str(kStrSpeed, rate.constData());
-    const QString line = ui::str(kStrEstimateLine, elapsed.toUtf8().constData(),
-                                 left.toUtf8().constData(), speed.toUtf8().constData());
+    const QString speed = str(kStrSpeed, rate.constData());
+    const QString line = str(kStrEstimateLine, elapsed.toUtf8().constData(),
+                             left.toUtf8().constData(), speed.toUtf8().constData());
     if (line != m_estimateLine->text()) {
         m_estimateLine->setText(line);
         m_estimateLine->setAccessibleName(line);
@@ -334,13 +340,13 @@ void BatchWindow::onCancelAll() {
     emit batchEnded();
 
     if (m_driver.anyFailed()) {
-        const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +
+        const QString report = str(kStrFailedHead) + QLatin1Char('\n') +
                                QString::fromUtf8(m_driver.failureReport().c_str()) +
-                               QStringLiteral("\n\n") + ui::str(kStrReasons);
+                               QStringLiteral("\n\n") + str(kStrReasons);
         MessageBox::show(this, report, QMessageBox::NoIcon);
     }
     if (m_driver.completed()) {
-        MessageBox::show(this, ui::str(kStrCompleted), QMessageBox::Information);
+        MessageBox::show(this, str(kStrCompleted), QMessageBox::Information);
     } else {
         // The row that was running and every row after it are skipped.
         for (int row = m_driver.rowsEnded(), n = m_driver.itemCount(); row < n; ++row) {
@@ -348,7 +354,7 @@ void BatchWindow::onCancelAll() {
                 item->status = kStatusSkip;
             m_list.refreshRow(row);
         }
-        MessageBox::show(this, ui::str(kStrCanceled), QMessageBox::Information);
+        MessageBox::show(this, str(kStrCanceled), QMessageBox::Information);
     }
     m_timer.stop();
     m_allowClose = true;
@@ -364,7 +370,7 @@ void BatchWindow::closeEvent(QCloseEvent* event) {
     if (m_ending || m_driver.cancelRequested())
         return;
     const auto answer =
-        MessageBox::show(this, ui::str(kStrCancelQuestion), QMessageBox::Question,
+        MessageBox::show(this, str(kStrCancelQuestion), QMessageBox::Question,
                          QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
         QMetaObject::invokeMethod(this, &BatchWindow::onCancelAll, Qt::QueuedConnection);
@@ -388,4 +394,4 @@ void BatchWindow::accept() {
         QDialog::accept();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -16,12 +16,15 @@
 class QLabel;
 class QPushButton;
 
-namespace plexavo {
-
+namespace plexavo::convert {
 class EncodeJob;
+class ISourceList;
+} // namespace plexavo::convert
+
+namespace plexavo::gui {
+
 class PathLabel;
 class PercentProgressBar;
-class ISourceList;
 
 class BatchWindow : public QDialog {
     Q_OBJECT
@@ -31,12 +34,12 @@ class BatchWindow : public QDialog {
     static constexpr int kTimerId = 101;
     static constexpr int kTimerMs = 100;
 
-    explicit BatchWindow(ISourceList& list, QWidget* parent = nullptr);
+    explicit BatchWindow(convert::ISourceList& list, QWidget* parent = nullptr);
     ~BatchWindow() override;
     Q_DISABLE_COPY_MOVE(BatchWindow)
 
     // For tests and the benchmark: the driver's state as the window sees it.
-    const BatchDriver& driver() const { return m_driver; }
+    const convert::BatchDriver& driver() const { return m_driver; }
 
   public slots:
     void onSkipCurrent();
@@ -75,13 +78,13 @@ class BatchWindow : public QDialog {
     void refreshEstimate();
     void joinDriver();
 
-    ISourceList& m_list;
-    EncodeJob& m_job;
-    BatchDriver m_driver;
+    convert::ISourceList& m_list;
+    convert::EncodeJob& m_job;
+    convert::BatchDriver m_driver;
     std::thread m_worker;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    BatchEstimate m_estimate;
+    convert::BatchEstimate m_estimate;
     bool m_started = false;
     bool m_ending = false;
     bool m_allowClose = false;
@@ -99,4 +102,4 @@ class BatchWindow : public QDialog {
     QPushButton* m_cancel = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

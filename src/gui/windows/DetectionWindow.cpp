@@ -1,9 +1,9 @@
 #include "gui/windows/DetectionWindow.h"
 
+#include "engine/convert/SourceList.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/media/ProbeInOrder.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/media/SourcePaths.h"
 #include "engine/platform/DebugLog.h"
 #include "engine/settings/ConversionSettings.h"
@@ -24,7 +24,19 @@
 #include <memory>
 #include <set>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::ISourceList;
+using i18n::loadResString;
+using media::nameLostInConversion;
+using media::probeInOrder;
+using media::ProbeLimits;
+using media::ProbeResult;
+using media::SourceItem;
+using platform::writeLog;
+using settings::ConversionSettings;
+using settings::kTargetFormatCount;
+using settings::TargetExtensions;
 
 namespace {
 
@@ -72,9 +84,9 @@ DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> pat
     layout->addWidget(m_status);
     layout->addWidget(m_bar);
 
-    setWindowTitle(ui::dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
-    m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
-    m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+    setWindowTitle(dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
+    m_status->setAccessibleName(dialogText(kDialogId, kCtlStatus));
+    m_bar->setAccessibleName(dialogText(kDialogId, kCtlStatus));
     setFixedWidth(du.x(323));
     setMinimumHeight(du.y(59));
 
@@ -224,12 +236,12 @@ void DetectionWindow::onWorkerEnded() {
     const std::string unreadable = unreadableNames();
     QString report;
     if (!failed.empty())
-        report = ui::str(kStrFailedHead) + QLatin1Char('\n') + QString::fromUtf8(failed.c_str()) +
-                 QStringLiteral("\n\n") + ui::str(kStrReasons);
+        report = str(kStrFailedHead) + QLatin1Char('\n') + QString::fromUtf8(failed.c_str()) +
+                 QStringLiteral("\n\n") + str(kStrReasons);
     // A name the file dialog could not carry: the media was never looked at.
     if (!unreadable.empty())
         report += (report.isEmpty() ? QString() : QStringLiteral("\n\n")) +
-                  ui::str(kStrUnreadableNames, unreadable.c_str());
+                  str(kStrUnreadableNames, unreadable.c_str());
     if (!report.isEmpty())
         MessageBox::show(this, report, QMessageBox::NoIcon);
     m_allowClose = true;
@@ -238,8 +250,8 @@ void DetectionWindow::onWorkerEnded() {
 
 void DetectionWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) {
-        m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
-        m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+        m_status->setAccessibleName(dialogText(kDialogId, kCtlStatus));
+        m_bar->setAccessibleName(dialogText(kDialogId, kCtlStatus));
     }
     QDialog::changeEvent(event);
 }
@@ -271,4 +283,4 @@ void DetectionWindow::accept() {
         QDialog::accept();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

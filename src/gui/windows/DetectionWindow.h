@@ -19,10 +19,13 @@
 
 class QProgressBar;
 
-namespace plexavo {
+namespace plexavo::convert {
+class ISourceList;
+}
+
+namespace plexavo::gui {
 
 class PathLabel;
-class ISourceList;
 
 class DetectionWindow : public QDialog {
     Q_OBJECT
@@ -32,7 +35,8 @@ class DetectionWindow : public QDialog {
     static constexpr int kTimerId = 101;
     static constexpr int kTimerMs = 100;
 
-    DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent = nullptr);
+    DetectionWindow(convert::ISourceList& list, std::vector<std::string> paths,
+                    QWidget* parent = nullptr);
     ~DetectionWindow() override;
     Q_DISABLE_COPY_MOVE(DetectionWindow)
 
@@ -63,14 +67,14 @@ class DetectionWindow : public QDialog {
 
   private:
     void work();
-    ProbeResult probeFile(std::size_t index);
-    void addRow(std::size_t index, ProbeResult& result, const std::string& outputFolder,
+    media::ProbeResult probeFile(std::size_t index);
+    void addRow(std::size_t index, media::ProbeResult& result, const std::string& outputFolder,
                 const std::string& extension);
     void showFirstRunning();
     void onTimer();
     void onWorkerEnded();
 
-    ISourceList& m_list;
+    convert::ISourceList& m_list;
     const std::vector<std::string> m_paths;
     std::thread m_worker;
     QTimer m_timer;
@@ -79,7 +83,7 @@ class DetectionWindow : public QDialog {
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_progress{0};
-    unsigned m_probeWorkers = probeWorkers();
+    unsigned m_probeWorkers = media::probeWorkers();
 
     mutable std::mutex m_mutex; // guards the files being probed and the texts below
     std::set<std::size_t> m_running;
@@ -91,4 +95,4 @@ class DetectionWindow : public QDialog {
     QProgressBar* m_bar = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui
