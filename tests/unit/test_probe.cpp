@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -125,7 +127,9 @@ TEST(ProbeParse, PathSplit) {
     EXPECT_EQ(root.extension, "avi");
 }
 
-TEST(SourceItem, TheRebuildCopyLeavesTheProbeTextsBehind) {
+TEST(SourceItem, TheCopyAViewRebuildMakesKeepsThePartTheStateAndTheProbeTexts) {
+    // A language switch rebuilds the main view from whole copies of its
+    // items: the information box must go on describing the file.
     SourceItem item;
     item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
     item.startSeconds = 30;
@@ -133,23 +137,20 @@ TEST(SourceItem, TheRebuildCopyLeavesTheProbeTextsBehind) {
     item.status = plexavo::media::kStatusDone;
     item.converted = true;
     item.assignOutputName("/out", "mp4", "cvt");
-    SourceItem copy;
-    copy.videoDescription = "stale";
-    copy.copyForRebuild(item);
-    EXPECT_EQ(copy.path, item.path);
-    EXPECT_EQ(copy.title, "clip");
-    EXPECT_EQ(copy.durationSeconds, 3723);
-    EXPECT_EQ(copy.startSeconds, 30u);
-    EXPECT_EQ(copy.endSeconds, 90u);
-    EXPECT_EQ(copy.status, plexavo::media::kStatusDone);
-    EXPECT_TRUE(copy.converted);
-    EXPECT_EQ(copy.outputFilePath(), "/out/clip-cvt.mp4");
-    EXPECT_EQ(copy.outputFileName(), "clip-cvt.mp4");
-    EXPECT_TRUE(copy.durationText.empty());
-    EXPECT_TRUE(copy.bitrateText.empty());
-    EXPECT_TRUE(copy.videoDescription.empty());
-    EXPECT_TRUE(copy.audioDescription.empty());
-    EXPECT_EQ(item.durationText, "01:02:03.99 (3723 s)") << "the original keeps its texts";
+    const auto copy = std::make_unique<SourceItem>(item);
+    EXPECT_EQ(copy->path, item.path);
+    EXPECT_EQ(copy->title, "clip");
+    EXPECT_EQ(copy->durationSeconds, 3723);
+    EXPECT_EQ(copy->startSeconds, 30u);
+    EXPECT_EQ(copy->endSeconds, 90u);
+    EXPECT_EQ(copy->status, plexavo::media::kStatusDone);
+    EXPECT_TRUE(copy->converted);
+    EXPECT_EQ(copy->outputFilePath(), "/out/clip-cvt.mp4");
+    EXPECT_EQ(copy->outputFileName(), "clip-cvt.mp4");
+    EXPECT_EQ(copy->durationText, "01:02:03.99 (3723 s)");
+    EXPECT_EQ(copy->bitrateText, item.bitrateText);
+    EXPECT_EQ(copy->videoDescription, item.videoDescription);
+    EXPECT_EQ(copy->audioDescription, item.audioDescription);
 }
 
 TEST(SourceItem, OrdinaryCopiesAndMovesKeepEveryField) {

@@ -139,14 +139,6 @@ bool awaitAnswer(const ChildProcess& child, const ProbeLimits& limits, const std
 
 } // namespace
 
-void SourceItem::copyForRebuild(const SourceItem& from) {
-    *this = from;
-    durationText.clear();
-    bitrateText.clear();
-    videoDescription.clear();
-    audioDescription.clear();
-}
-
 std::string SourceItem::probeCommandLine(const std::string& file) {
     return std::string(contract::kProgramName) + contract::kAccessCode + " -i \"" + file + "\"";
 }

@@ -91,14 +91,6 @@ class SourceItem {
     SourceItem& operator=(const SourceItem&) = default;
     SourceItem& operator=(SourceItem&&) noexcept = default;
 
-    // The copy made when the main view is rebuilt for another language: every
-    // field of from but the four probe texts, which stay empty until the file
-    // is probed again.
-    void copyForRebuild(const SourceItem& from);
-
-    std::string getPath() const { return path; }
-    std::string getTitle() const { return title; }
-
     std::string displayName() const { return title + "." + extension; }
     std::string outputFileName() const { return outputName + "." + outputExtension; }
     std::string outputFilePath() const { return outputFolder + outputName + "." + outputExtension; }

@@ -74,12 +74,6 @@ bool ConversionSettings::equalizeSize() {
     return true;
 }
 
-void ConversionSettings::copyForRebuild(const ConversionSettings& from) {
-    const std::string keptPath = outputPath;
-    *this = from;
-    outputPath = keptPath;
-}
-
 std::vector<std::string> sizeListTexts() {
     auto texts = withKeepOriginal();
     for (const auto& s : VideoSizes) {

@@ -121,10 +121,6 @@ struct ConversionSettings {
     // Before a batch: a zero (or empty) side makes both sides "0".
     // Returns true always; kept as a result for the callers' uniform checks.
     bool equalizeSize();
-
-    // Copies every field but the output path (which a new view reads from the
-    // stored settings), as when the main view is rebuilt.
-    void copyForRebuild(const ConversionSettings& from);
 };
 
 // The exact entry texts of each settings list, "Keep Original" first.
