@@ -18,6 +18,7 @@
 namespace plexavo::convert {
 
 using i18n::loadResString;
+using media::kOutputSuffix;
 using media::kStatusDone;
 using media::kStatusError;
 using media::kStatusSkip;
@@ -45,8 +46,6 @@ constexpr unsigned kStrSourceGone = 62005;
 constexpr unsigned kStrFolderNotMade = 62006;
 constexpr unsigned kStrEmptyPart = 62007;
 constexpr unsigned kStrNoOptionText = 62008;
-// Every output is named with this suffix before its extension.
-constexpr char kOutputSuffix[] = "cvt";
 
 // What the driver needs of a row's item, read on the list's thread.
 struct RowSnapshot {

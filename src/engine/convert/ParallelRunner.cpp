@@ -16,6 +16,7 @@
 namespace plexavo::convert {
 
 using i18n::loadResString;
+using media::kOutputSuffix;
 using media::SourceItem;
 using platform::ensureFolder;
 using platform::fileExists;
@@ -28,8 +29,6 @@ constexpr unsigned kStrSourceGone = 62005;
 constexpr unsigned kStrFolderNotMade = 62006;
 constexpr unsigned kStrStopped = 62009;
 constexpr unsigned kStrStoppedEmpty = 62010;
-// Every output is named with this suffix before its extension, as in the window.
-constexpr char kOutputSuffix[] = "cvt";
 
 } // namespace
 

@@ -26,6 +26,10 @@ inline constexpr unsigned kStatusStringIds[] = {61323, 61335, 61316, 61328, 6131
 // The probe's failure value (a negative result).
 inline constexpr int kProbeFailed = static_cast<int>(0x80040200u);
 
+// What every output's name carries between the title and the extension
+// ("clip-cvt.mp4"), in the window and on the command line alike.
+inline constexpr char kOutputSuffix[] = "cvt";
+
 // When the probe stops waiting for the core's answer. Both limits measure the
 // core's own work, not the clock on the wall: the core runs at idle priority,
 // and on a busy machine a good file may take long to get any processor time.

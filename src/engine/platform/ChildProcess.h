@@ -48,10 +48,8 @@ enum class StopOutcome : std::uint8_t {
 class ChildProcess {
   public:
     enum Flags : std::uint8_t {
-        ShowChild = 2,  // kept for the callers' sake; children have no window here
         PipeStdin = 4,  // the child's input is a new pipe; the parent writes stdinWrite
         PipeStdout = 8, // the child's output and error go to one pipe; the parent reads stdoutRead
-        StderrToStdout = 16, // without PipeStdout: the child's error goes where its output goes
         // The child leads a process group of its own, so a Ctrl+C at the
         // terminal reaches only the program, which decides whether it is a
         // stop or (a second Ctrl+C) an abort for the child.

@@ -80,7 +80,7 @@ QFrame* framed(QWidget* bar, QWidget* parent) {
 } // namespace
 
 BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
-    : QDialog(parent), m_list(list), m_job(list.job()),
+    : WorkerDialog(parent), m_list(list), m_job(list.job()),
       m_driver(list, m_job, [this](const std::function<void()>& fn) { runOnUiThread(this, fn); }) {
     setObjectName(QStringLiteral("dlg106"));
     setModal(true);
@@ -228,11 +228,11 @@ void BatchWindow::retranslate() {
 void BatchWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange)
         retranslate();
-    QDialog::changeEvent(event);
+    WorkerDialog::changeEvent(event);
 }
 
 void BatchWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
+    WorkerDialog::showEvent(event);
     if (m_started)
         return;
     m_started = true;
@@ -357,41 +357,18 @@ void BatchWindow::onCancelAll() {
         MessageBox::show(this, str(kStrCanceled), QMessageBox::Information);
     }
     m_timer.stop();
-    m_allowClose = true;
-    QDialog::accept();
+    finish();
 }
 
 void BatchWindow::closeEvent(QCloseEvent* event) {
-    if (m_allowClose) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    if (m_ending || m_driver.cancelRequested())
+    WorkerDialog::closeEvent(event);
+    if (mayClose() || m_ending || m_driver.cancelRequested())
         return;
     const auto answer =
         MessageBox::show(this, str(kStrCancelQuestion), QMessageBox::Question,
                          QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
         QMetaObject::invokeMethod(this, &BatchWindow::onCancelAll, Qt::QueuedConnection);
-}
-
-void BatchWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept(); // neither closes nor cancels
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void BatchWindow::reject() {
-    if (m_allowClose)
-        QDialog::reject();
-}
-
-void BatchWindow::accept() {
-    if (m_allowClose)
-        QDialog::accept();
 }
 
 } // namespace plexavo::gui

@@ -6,7 +6,8 @@
 
 #include "engine/convert/BatchDriver.h"
 
-#include <QDialog>
+#include "gui/windows/WorkerDialog.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -26,7 +27,7 @@ namespace plexavo::gui {
 class PathLabel;
 class PercentProgressBar;
 
-class BatchWindow : public QDialog {
+class BatchWindow : public WorkerDialog {
     Q_OBJECT
 
   public:
@@ -59,13 +60,7 @@ class BatchWindow : public QDialog {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
-
-  public:
-    // The window ends only through the end of the batch.
-    void reject() override;
-    void accept() override;
 
   private:
     void makeControls();
@@ -87,7 +82,6 @@ class BatchWindow : public QDialog {
     convert::BatchEstimate m_estimate;
     bool m_started = false;
     bool m_ending = false;
-    bool m_allowClose = false;
     QString m_shownSize;
 
     PathLabel* m_step = nullptr;

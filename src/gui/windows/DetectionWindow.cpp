@@ -28,6 +28,7 @@ namespace plexavo::gui {
 
 using convert::ISourceList;
 using i18n::loadResString;
+using media::kOutputSuffix;
 using media::nameLostInConversion;
 using media::probeInOrder;
 using media::ProbeLimits;
@@ -46,7 +47,6 @@ constexpr unsigned kStrStatus = 61212;
 constexpr unsigned kStrFailedHead = 61205;
 constexpr unsigned kStrReasons = 61222;
 constexpr unsigned kStrUnreadableNames = 62021;
-constexpr char kOutputSuffix[] = "cvt";
 
 // Verdicts of one file's probe.
 enum Verdict : int { kAdded, kFailed, kUnreadable };
@@ -54,7 +54,7 @@ enum Verdict : int { kAdded, kFailed, kUnreadable };
 } // namespace
 
 DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
-    : QDialog(parent), m_list(list), m_paths(std::move(paths)) {
+    : WorkerDialog(parent), m_list(list), m_paths(std::move(paths)) {
     setObjectName(QStringLiteral("dlg137"));
     setModal(true);
     // No caption and so no close box; the panel below draws the frame, the
@@ -121,7 +121,7 @@ std::string DetectionWindow::unreadableNames() const {
 }
 
 void DetectionWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
+    WorkerDialog::showEvent(event);
     if (m_started)
         return;
     m_started = true;
@@ -226,7 +226,7 @@ void DetectionWindow::addRow(std::size_t i, ProbeResult& result, const std::stri
 
 void DetectionWindow::onWorkerEnded() {
     emit workerEnded();
-    if (m_allowClose || m_stop)
+    if (mayClose() || m_stop)
         return;
     if (m_worker.joinable())
         m_worker.join();
@@ -244,8 +244,7 @@ void DetectionWindow::onWorkerEnded() {
                   str(kStrUnreadableNames, unreadable.c_str());
     if (!report.isEmpty())
         MessageBox::show(this, report, QMessageBox::NoIcon);
-    m_allowClose = true;
-    QDialog::accept();
+    finish();
 }
 
 void DetectionWindow::changeEvent(QEvent* event) {
@@ -253,34 +252,16 @@ void DetectionWindow::changeEvent(QEvent* event) {
         m_status->setAccessibleName(dialogText(kDialogId, kCtlStatus));
         m_bar->setAccessibleName(dialogText(kDialogId, kCtlStatus));
     }
-    QDialog::changeEvent(event);
-}
-
-void DetectionWindow::closeEvent(QCloseEvent* event) {
-    if (m_allowClose)
-        event->accept();
-    else
-        event->ignore();
+    WorkerDialog::changeEvent(event);
 }
 
 void DetectionWindow::keyPressEvent(QKeyEvent* event) {
-    // Escape and Return do not end the pass.
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-        event->key() == Qt::Key_Enter) {
+    // Return does not end the pass either.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
         return;
     }
-    QDialog::keyPressEvent(event);
-}
-
-void DetectionWindow::reject() {
-    if (m_allowClose)
-        QDialog::reject();
-}
-
-void DetectionWindow::accept() {
-    if (m_allowClose)
-        QDialog::accept();
+    WorkerDialog::keyPressEvent(event);
 }
 
 } // namespace plexavo::gui

@@ -7,7 +7,8 @@
 
 #include "engine/media/ProbeInOrder.h"
 
-#include <QDialog>
+#include "gui/windows/WorkerDialog.h"
+
 #include <QTimer>
 
 #include <atomic>
@@ -27,7 +28,7 @@ namespace plexavo::gui {
 
 class PathLabel;
 
-class DetectionWindow : public QDialog {
+class DetectionWindow : public WorkerDialog {
     Q_OBJECT
 
   public:
@@ -55,13 +56,8 @@ class DetectionWindow : public QDialog {
   signals:
     void workerEnded();
 
-  public:
-    void reject() override;
-    void accept() override;
-
   protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -79,7 +75,6 @@ class DetectionWindow : public QDialog {
     std::thread m_worker;
     QTimer m_timer;
     bool m_started = false;
-    bool m_allowClose = false;
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_progress{0};
