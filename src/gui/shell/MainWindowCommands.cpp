@@ -4,6 +4,7 @@
 
 #include "engine/desktop/OpenAddress.h"
 #include "engine/desktop/ShippedPages.h"
+#include "engine/i18n/LanguagePacks.h"
 #include "engine/i18n/ResourceText.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -204,7 +205,8 @@ void MainWindow::onCommand(int id) {
         close();
         break;
     default:
-        if (id >= cmd::kFirstLanguage && id <= cmd::kLastLanguage && onLanguageCommand)
+        if (id >= i18n::kFirstLanguageCommand && id <= i18n::kLastLanguageCommand &&
+            onLanguageCommand)
             onLanguageCommand(id);
         // The Source and Target Format entries only show their prompts.
         break;
