@@ -16,9 +16,7 @@
 namespace plexavo::convert {
 
 using i18n::loadResString;
-using media::kOutputSuffix;
 using media::SourceItem;
-using platform::ensureFolder;
 using platform::fileExists;
 using platform::folderExists;
 using platform::writeLog;
@@ -51,7 +49,7 @@ std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items
     for (const SourceItem& item : items) {
         SourceItem named;
         named.title = item.title;
-        named.assignOutputName(folder, extension, kOutputSuffix, taken);
+        named.assignOutputName(folder, extension, media::kOutputSuffix, taken);
         const SourcePart part = partOf(item);
         ConversionTask task{item.path,
                             item.title,
@@ -202,7 +200,7 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
     std::string folderError;
     if (!folderExists(task.folder)) {
         errno = 0;
-        ensureFolder(task.folder);
+        platform::ensureFolder(task.folder);
         if (!folderExists(task.folder)) {
             const int err = errno != 0 ? errno : ENOENT;
             folderError = loadResString(kStrFolderNotMade, task.folder.c_str(), std::strerror(err));

@@ -12,8 +12,6 @@
 
 namespace plexavo::desktop {
 
-using platform::writeLog;
-
 namespace {
 
 struct ObjectUnref {
@@ -126,8 +124,8 @@ OpenResult reported(bool started, GError* raw, const char* what, const std::stri
     const Error error(raw);
     if (started)
         return OpenResult::Started;
-    writeLog("%s: cannot open %s: %s", what, target.c_str(),
-             error ? error->message : "no reason given");
+    platform::writeLog("%s: cannot open %s: %s", what, target.c_str(),
+                       error ? error->message : "no reason given");
     return failureOf(error.get());
 }
 

@@ -13,8 +13,6 @@
 
 namespace plexavo::desktop {
 
-using platform::fileExists;
-
 namespace {
 
 std::string canonical(const std::string& path) {
@@ -41,7 +39,7 @@ std::string locateShipped(const std::string& programFolder, const std::string& n
     // Beside the program; or in the data folder of a PREFIX/bin or PREFIX/lib/plexavo program.
     for (const std::string& candidate : {folder + name, folder + "../share/plexavo/" + name,
                                          folder + "../../share/plexavo/" + name})
-        if (fileExists(candidate))
+        if (platform::fileExists(candidate))
             return canonical(candidate);
     return folder + name;
 }

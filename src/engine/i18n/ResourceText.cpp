@@ -12,7 +12,6 @@ namespace plexavo::i18n {
 
 using platform::writeLog;
 using res::defaultModule;
-using res::Entry;
 using res::Kind;
 using res::Module;
 
@@ -31,7 +30,7 @@ const Module& currentModule() {
 
 const char* findText(const Module& module, Kind kind, int owner, int id) {
     for (std::size_t i = 0; i < module.count; ++i) {
-        const Entry& e = module.entries[i];
+        const res::Entry& e = module.entries[i];
         if (e.kind == kind && e.owner == owner && e.id == id)
             return e.text;
     }

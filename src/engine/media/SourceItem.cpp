@@ -21,9 +21,6 @@
 namespace plexavo::media {
 
 using platform::ChildProcess;
-using platform::cutAtCharacter;
-using platform::fileExists;
-using platform::fileNameLimit;
 using platform::writeLog;
 
 namespace {
@@ -324,7 +321,7 @@ int SourceItem::parseProbeOutput(const std::string& file, const char* cText) {
 bool SourceItem::assignOutputName(const std::string& folder, const std::string& extension,
                                   const std::string& suffix) {
     return assignOutputName(folder, extension, suffix,
-                            [](const std::string& path) { return fileExists(path); });
+                            [](const std::string& path) { return platform::fileExists(path); });
 }
 
 bool SourceItem::assignOutputName(const std::string& folder, const std::string& extension,
@@ -334,7 +331,7 @@ bool SourceItem::assignOutputName(const std::string& folder, const std::string& 
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
-    const std::size_t limit = fileNameLimit(dir);
+    const std::size_t limit = platform::fileNameLimit(dir);
     // A long title is shortened, never the suffix, the counter or the
     // extension: the name must fit the file system or the core cannot write it.
     const auto nameFor = [&](int n) {
@@ -342,9 +339,10 @@ bool SourceItem::assignOutputName(const std::string& folder, const std::string& 
         if (n > 0)
             tail += "[" + std::to_string(n) + "]";
         const std::size_t fixed = tail.size() + 1 + extension.size();
-        const std::string stem = title.size() + fixed > limit
-                                     ? cutAtCharacter(title, limit > fixed ? limit - fixed : 0)
-                                     : title;
+        const std::string stem =
+            title.size() + fixed > limit
+                ? platform::cutAtCharacter(title, limit > fixed ? limit - fixed : 0)
+                : title;
         return stem + tail;
     };
     std::string stem = nameFor(0);

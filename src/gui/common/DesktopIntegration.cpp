@@ -15,8 +15,6 @@
 
 namespace plexavo::gui {
 
-using platform::writeLog;
-
 namespace {
 
 constexpr char kNotifyService[] = "org.freedesktop.Notifications";
@@ -134,8 +132,8 @@ bool DesktopIntegration::notify(const QString& summary, const QString& body) {
             [this](QDBusPendingCallWatcher* finished) {
                 const QDBusPendingReply<uint> reply = *finished;
                 if (reply.isError()) {
-                    writeLog("Desktop notification not shown: %s",
-                             reply.error().message().toUtf8().constData());
+                    platform::writeLog("Desktop notification not shown: %s",
+                                       reply.error().message().toUtf8().constData());
                 } else {
                     m_notificationId = reply.value();
                     emit notificationShown(m_notificationId);

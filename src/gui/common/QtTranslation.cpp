@@ -9,8 +9,6 @@
 
 namespace plexavo::gui {
 
-using platform::writeLog;
-
 namespace {
 
 QString g_folder;
@@ -65,8 +63,8 @@ bool QtTranslation::followCurrentModule() {
             // "zh_CN" falls back to "zh" and so on, as Qt's loader does.
             if (!next->load(QLocale(locale), QStringLiteral("qtbase"), QStringLiteral("_"),
                             folder)) {
-                writeLog("Qt has no translation for %s in %s: its buttons stay English",
-                         locale.toUtf8().constData(), folder.toUtf8().constData());
+                platform::writeLog("Qt has no translation for %s in %s: its buttons stay English",
+                                   locale.toUtf8().constData(), folder.toUtf8().constData());
                 next.reset();
             }
         }

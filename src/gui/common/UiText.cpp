@@ -9,15 +9,13 @@
 
 namespace plexavo::gui {
 
-using i18n::loadResString;
-using platform::writeLog;
 using res::Kind;
 
 QString str(unsigned id, ...) {
     const res::Module& module = i18n::currentModule();
     const char* format = i18n::findText(module, Kind::String, 0, static_cast<int>(id));
     if (!format)
-        return QString::fromStdString(loadResString(id)); // logs the missing id, yields ""
+        return QString::fromStdString(i18n::loadResString(id)); // logs the missing id, yields ""
     // As in loadResString: a pack text asking for other arguments than the
     // caller passes would read garbage, so it is shown unformatted.
     if (&module != &res::defaultModule()) {
@@ -25,7 +23,8 @@ QString str(unsigned id, ...) {
             i18n::findText(res::defaultModule(), Kind::String, 0, static_cast<int>(id));
         if (reference &&
             i18n::conversionSignature(format) != i18n::conversionSignature(reference)) {
-            writeLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
+            platform::writeLog("**Resource String %u of %s has mismatched placeholders", id,
+                               module.name);
             return QString::fromUtf8(format);
         }
     }

@@ -6,8 +6,6 @@
 
 namespace plexavo::gui {
 
-using platform::writeLog;
-
 namespace {
 constexpr unsigned kStrNotSaved = 62020;
 bool g_reported = false; // the window's thread only
@@ -17,7 +15,7 @@ bool reportUnsavedSetting(QWidget* parent, const settings::SaveResult& result) {
     if (result.ok)
         return false;
     const std::string reason = result.reason();
-    writeLog("Settings: not saved in %s (%s)", result.file.c_str(), reason.c_str());
+    platform::writeLog("Settings: not saved in %s (%s)", result.file.c_str(), reason.c_str());
     if (g_reported)
         return false;
     g_reported = true;

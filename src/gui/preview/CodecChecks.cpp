@@ -14,8 +14,6 @@
 namespace plexavo::gui {
 
 using platform::ChildProcess;
-using settings::kTargetOgm;
-using settings::kTargetWmv;
 
 namespace {
 
@@ -78,9 +76,9 @@ bool oggWriterMissing(QWidget* parent) {
 }
 
 bool checkCodecsBeforeConvert(QWidget* parent, int targetFormat) {
-    if (targetFormat == kTargetWmv)
+    if (targetFormat == settings::kTargetWmv)
         return !wmvWriterMissing(parent);
-    if (targetFormat == kTargetOgm)
+    if (targetFormat == settings::kTargetOgm)
         return !oggWriterMissing(parent);
     return true;
 }

@@ -9,8 +9,6 @@
 namespace plexavo::gui {
 
 using convert::formatSeconds;
-using media::probeFailureReason;
-using media::ProbeLimits;
 using media::SourceItem;
 
 namespace {
@@ -24,12 +22,12 @@ std::string reasonItCannotBeRead(const SourceItem& item) {
     if (!item.changedSinceProbe())
         return {};
     SourceItem fresh;
-    ProbeLimits limits;
+    media::ProbeLimits limits;
     limits.cpuMs = kRecheckLimitMs;
     limits.stallMs = kRecheckLimitMs;
     if (fresh.probe(item.path, limits) == 0)
         return {};
-    return probeFailureReason(fresh.report);
+    return media::probeFailureReason(fresh.report);
 }
 
 bool runPreview(QWidget* parent, SourceItem& item) {

@@ -28,7 +28,6 @@
 
 namespace plexavo::gui {
 
-using convert::formatSeconds;
 using platform::logFormatted;
 
 namespace {
@@ -41,7 +40,7 @@ constexpr unsigned kCannotPlayString = 62060;  // "This file can't be played her
 constexpr unsigned kNothingReadString = 62070; // the reason when GStreamer gave none
 
 QString timeText(std::int64_t seconds) {
-    return QString::fromStdString(formatSeconds(static_cast<std::uint32_t>(seconds)));
+    return QString::fromStdString(convert::formatSeconds(static_cast<std::uint32_t>(seconds)));
 }
 
 QString labelText(int control) {

@@ -32,15 +32,9 @@ namespace plexavo::gui {
 
 using convert::EncodeJob;
 using convert::formatSeconds;
-using media::kStatusError;
-using media::kStatusReady;
 using media::kStatusStringIds;
-using media::kStatusWaiting;
 using media::SourceItem;
-using platform::logFormatted;
 using settings::ConversionSettings;
-using settings::kTargetMpeg4;
-using settings::kTvNtsc;
 
 ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("ctl%1").arg(kDialogId));
@@ -79,8 +73,8 @@ void ConversionView::onInitialUpdate() {
         m_job = std::make_unique<EncodeJob>();
     fillLists();
 
-    m_targetFormat = kTargetMpeg4;
-    m_tvStandard = kTvNtsc;
+    m_targetFormat = settings::kTargetMpeg4;
+    m_tvStandard = settings::kTvNtsc;
     m_hideToolTips = true;
     if (auto* button = m_formatGroup->button(m_targetFormat))
         button->setChecked(true);
@@ -167,9 +161,9 @@ void ConversionView::refreshRow(int row) {
         rowWidget->setText(2, QString::fromStdString(formatSeconds(item->startSeconds) + "-" +
                                                      formatSeconds(item->endSeconds)));
         const int status = item->status;
-        const unsigned id = status >= kStatusWaiting && status <= kStatusError
+        const unsigned id = status >= media::kStatusWaiting && status <= media::kStatusError
                                 ? kStatusStringIds[status]
-                                : kStatusStringIds[kStatusReady];
+                                : kStatusStringIds[media::kStatusReady];
         rowWidget->setText(3, str(id));
     });
 }
@@ -260,7 +254,8 @@ void ConversionView::copyStateFrom(ConversionView& old) {
         const SourceItem* item = itemAt(tag);
         insertRow(item ? item->displayName() : old.cellText(row, 0).toStdString(), tag);
         refreshRow(row);
-        logFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
+        platform::logFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag,
+                               row);
     }
     m_list->clearSelection();
     for (int row : selected)

@@ -38,17 +38,6 @@
 
 namespace plexavo::gui {
 
-using settings::audioBitRateListTexts;
-using settings::channelListTexts;
-using settings::ConversionSettings;
-using settings::frameRateListTexts;
-using settings::kTargetFormatCount;
-using settings::kTargetShown;
-using settings::sampleRateListTexts;
-using settings::sizeListTexts;
-using settings::videoBitRateListTexts;
-using settings::volumeListTexts;
-
 namespace lm = res::label::main;
 
 namespace {
@@ -234,11 +223,11 @@ QGroupBox* ConversionView::buildConversionGroup(QList<QLabel*>& firstColumn) {
     auto* typeLabel = caption(lm::kType, nullptr);
     firstColumn.append(typeLabel);
     conversionRow->addWidget(typeLabel);
-    for (int format = 0; format < kTargetFormatCount; ++format) {
+    for (int format = 0; format < settings::kTargetFormatCount; ++format) {
         auto* button = new QRadioButton(formText(ctl::kFirstFormat + format));
         button->setObjectName(controlName(ctl::kFirstFormat + format));
         button->setAccessibleName(QString(button->text()).remove(QLatin1Char('&')));
-        button->setVisible(kTargetShown[static_cast<std::size_t>(format)]);
+        button->setVisible(settings::kTargetShown[static_cast<std::size_t>(format)]);
         m_formatGroup->addButton(button, format);
         conversionRow->addWidget(button);
     }
@@ -449,13 +438,13 @@ void ConversionView::fillList(QComboBox* combo, const std::vector<std::string>& 
 }
 
 void ConversionView::fillLists() {
-    fillList(m_size, sizeListTexts());
-    fillList(m_frameRate, frameRateListTexts());
-    fillList(m_videoBitRate, videoBitRateListTexts());
-    fillList(m_audioBitRate, audioBitRateListTexts());
-    fillList(m_channels, channelListTexts());
-    fillList(m_sampleRate, sampleRateListTexts());
-    fillList(m_volume, volumeListTexts());
+    fillList(m_size, settings::sizeListTexts());
+    fillList(m_frameRate, settings::frameRateListTexts());
+    fillList(m_videoBitRate, settings::videoBitRateListTexts());
+    fillList(m_audioBitRate, settings::audioBitRateListTexts());
+    fillList(m_channels, settings::channelListTexts());
+    fillList(m_sampleRate, settings::sampleRateListTexts());
+    fillList(m_volume, settings::volumeListTexts());
     applySizeChoice();
     applyVariableBitRate();
 }
@@ -470,7 +459,7 @@ QList<int> ConversionView::entryTags(int controlId) const {
 }
 
 void ConversionView::applySizeChoice() {
-    ConversionSettings s;
+    settings::ConversionSettings s;
     s.sizeChoice = m_size->currentIndex();
     s.applySizeChoice();
     m_width->setText(QString::fromStdString(s.width));

@@ -8,13 +8,6 @@
 
 namespace plexavo::gui {
 
-using convert::BatchDriver;
-using convert::ISourceList;
-using media::kStatusDone;
-using media::kStatusError;
-using media::kStatusSkip;
-using media::SourceItem;
-
 namespace {
 
 constexpr unsigned kStrCompleted = 61209;
@@ -31,17 +24,18 @@ BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool comp
             continue;
         if (!completed && row >= rowsEnded)
             ++tally.skipped;
-        else if (status == kStatusDone)
+        else if (status == media::kStatusDone)
             ++tally.done;
-        else if (status == kStatusError)
+        else if (status == media::kStatusError)
             ++tally.failed;
-        else if (status == kStatusSkip)
+        else if (status == media::kStatusSkip)
             ++tally.skipped;
     }
     return tally;
 }
 
-void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegration& desktop) {
+void announceOnDesktop(BatchWindow& dialog, convert::ISourceList& list,
+                       DesktopIntegration& desktop) {
     // Each connection goes with the desktop object as well as the window.
     DesktopIntegration* target = &desktop;
     QObject::connect(
@@ -53,10 +47,10 @@ void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegratio
         if (!DesktopIntegration::isActive(target->window())) {
             std::vector<int> statuses;
             for (int row = 0, n = list.rowCount(); row < n; ++row) {
-                const SourceItem* item = list.itemAt(list.rowTag(row));
+                const media::SourceItem* item = list.itemAt(list.rowTag(row));
                 statuses.push_back(item ? item->status : -1);
             }
-            const BatchDriver& driver = dialog.driver();
+            const convert::BatchDriver& driver = dialog.driver();
             const BatchTally tally = tallyBatch(statuses, driver.rowsEnded(), driver.completed());
             target->notify(str(driver.completed() ? kStrCompleted : kStrCanceled),
                            str(kStrCounts, tally.done, tally.failed, tally.skipped));

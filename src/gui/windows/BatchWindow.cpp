@@ -26,10 +26,7 @@
 
 namespace plexavo::gui {
 
-using convert::BatchDriver;
 using convert::formatClock;
-using convert::ISourceList;
-using media::kStatusSkip;
 using media::SourceItem;
 
 namespace {
@@ -79,7 +76,7 @@ QFrame* framed(QWidget* bar, QWidget* parent) {
 
 } // namespace
 
-BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
+BatchWindow::BatchWindow(convert::ISourceList& list, QWidget* parent)
     : WorkerDialog(parent), m_list(list), m_job(list.job()),
       m_driver(list, m_job, [this](const std::function<void()>& fn) { runOnUiThread(this, fn); }) {
     setObjectName(QStringLiteral("dlg106"));
@@ -253,7 +250,7 @@ void BatchWindow::onTimer() {
         // Before the first row the job still holds the previous batch's value.
         const int cur = index < 0 ? 0 : std::min(m_job.percent.load(), 100);
         m_current->setPos(cur);
-        m_overall->setPos(BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
+        m_overall->setPos(convert::BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
         if (index >= 0) {
             m_estimate.update(static_cast<std::uint64_t>(m_clock.elapsed()), index, cur);
             emit overallProgress(m_overall->pos(), m_driver.itemCount() - m_driver.rowsEnded());
@@ -351,7 +348,7 @@ void BatchWindow::onCancelAll() {
         // The row that was running and every row after it are skipped.
         for (int row = m_driver.rowsEnded(), n = m_driver.itemCount(); row < n; ++row) {
             if (SourceItem* item = m_list.itemAt(m_list.rowTag(row)))
-                item->status = kStatusSkip;
+                item->status = media::kStatusSkip;
             m_list.refreshRow(row);
         }
         MessageBox::show(this, str(kStrCanceled), QMessageBox::Information);

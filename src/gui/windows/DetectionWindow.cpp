@@ -26,14 +26,7 @@
 
 namespace plexavo::gui {
 
-using convert::ISourceList;
-using i18n::loadResString;
-using media::kOutputSuffix;
-using media::nameLostInConversion;
-using media::probeInOrder;
-using media::ProbeLimits;
 using media::ProbeResult;
-using media::SourceItem;
 using platform::writeLog;
 using settings::ConversionSettings;
 using settings::kTargetFormatCount;
@@ -53,7 +46,8 @@ enum Verdict : int { kAdded, kFailed, kUnreadable };
 
 } // namespace
 
-DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
+DetectionWindow::DetectionWindow(convert::ISourceList& list, std::vector<std::string> paths,
+                                 QWidget* parent)
     : WorkerDialog(parent), m_list(list), m_paths(std::move(paths)) {
     setObjectName(QStringLiteral("dlg137"));
     setModal(true);
@@ -147,7 +141,7 @@ void DetectionWindow::work() {
     const std::string extension = TargetExtensions[static_cast<std::size_t>(
         std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
 
-    probeInOrder(
+    media::probeInOrder(
         m_paths.size(), m_probeWorkers, &m_stop, [this](std::size_t i) { return probeFile(i); },
         [&](std::size_t i, ProbeResult& result) {
             addRow(i, result, settings.outputPath, extension);
@@ -166,7 +160,7 @@ void DetectionWindow::showFirstRunning() {
     const std::size_t first = *m_running.begin();
     const int count = static_cast<int>(m_paths.size());
     m_statusText =
-        loadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
+        i18n::loadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
     // The bar only moves on, and is set before the file is probed.
     m_progress = std::max(m_progress.load(), static_cast<int>(100 * (first + 1) / count));
 }
@@ -182,12 +176,12 @@ ProbeResult DetectionWindow::probeFile(std::size_t i) {
     }
     writeLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
     ProbeResult result;
-    if (nameLostInConversion(path)) {
+    if (media::nameLostInConversion(path)) {
         writeLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1, count);
         result.verdict = kUnreadable;
     } else {
-        result.item = std::make_unique<SourceItem>();
-        ProbeLimits limits;
+        result.item = std::make_unique<media::SourceItem>();
+        media::ProbeLimits limits;
         limits.stop = &m_stop;
         result.verdict = result.item->probe(path, limits) < 0 ? kFailed : kAdded;
     }
@@ -209,7 +203,7 @@ void DetectionWindow::addRow(std::size_t i, ProbeResult& result, const std::stri
     }
     // Named before the list owns it: from then on the window's thread
     // may paint the row at any moment.
-    result.item->assignOutputName(outputFolder, extension, kOutputSuffix);
+    result.item->assignOutputName(outputFolder, extension, media::kOutputSuffix);
     const std::string name = result.item->displayName();
     // One trip to the window's thread per file: on a busy machine each
     // trip waits for that thread's turn.
