@@ -102,8 +102,8 @@ TEST_F(LogTest, TwoProcessesWriteWholeLines) {
 
 TEST_F(LogTest, FormattedMessagesHaveNoFloatingPointAndACutAt515) {
     const std::string longText(600, 'y');
-    logFormatted(this, "%s", longText.c_str());
-    logFormatted(nullptr, "Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
+    logFormatted("%s", longText.c_str());
+    logFormatted("Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
     EXPECT_EQ(logText(),
               std::string(515, 'y') + "\nFailed in StopWhenReady!  hr=0x80004005 at %f%, 7\n");
 }

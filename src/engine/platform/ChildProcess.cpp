@@ -231,9 +231,9 @@ bool ChildProcess::sendSignal(int signal) {
 bool ChildProcess::waitForExit(int timeoutMs) {
     if (processId <= 0)
         return false;
-    const std::uint32_t begin = platform::tickCount();
+    const std::uint64_t begin = platform::monotonicMs();
     while (!reap(false)) {
-        if (static_cast<int>(platform::tickCount() - begin) >= timeoutMs)
+        if (static_cast<int>(platform::monotonicMs() - begin) >= timeoutMs)
             return false;
         usleep(5000);
     }
@@ -263,8 +263,8 @@ int ChildProcess::terminate() {
 
 void ChildProcess::waitOutStop() {
     const StopPolicy& policy = stopPolicy;
-    const std::uint32_t requested = platform::tickCount();
-    std::uint32_t lastSign = requested;
+    const std::uint64_t requested = platform::monotonicMs();
+    std::uint64_t lastSign = requested;
     std::int64_t lastSize = fileSize(policy.watchedFile);
     platform::ProcessActivity lastActivity = platform::readProcessActivity(processId);
     bool pipeOpen = stdoutRead >= 0;
@@ -275,7 +275,7 @@ void ChildProcess::waitOutStop() {
             m_stopOutcome = StopOutcome::Exited;
             return;
         }
-        const std::uint32_t now = platform::tickCount();
+        const std::uint64_t now = platform::monotonicMs();
         StopOutcome kill = StopOutcome::NotStopped;
         if (policy.killRequest && policy.killRequest->load())
             kill = StopOutcome::KilledOnRequest;
@@ -306,7 +306,7 @@ void ChildProcess::waitOutStop() {
             if (poll(&pfd, 1, kStopLookMs) > 0) {
                 const ssize_t n = read(stdoutRead, buffer, sizeof buffer);
                 if (n > 0) {
-                    lastSign = platform::tickCount();
+                    lastSign = platform::monotonicMs();
                     if (policy.onOutput)
                         policy.onOutput(buffer, static_cast<std::size_t>(n));
                 } else if (n == 0 || errno != EINTR) {
@@ -324,7 +324,7 @@ void ChildProcess::waitOutStop() {
         const platform::ProcessActivity activity = platform::readProcessActivity(processId);
         if (size != lastSize || lastActivity.progressedTo(activity) || activity.state == 'R') {
             lastSize = size;
-            lastSign = platform::tickCount();
+            lastSign = platform::monotonicMs();
         }
         lastActivity = activity;
     }

@@ -55,7 +55,7 @@ void writeLog(const char* format, ...) {
         if (std::FILE* file = std::fopen(g_logPath, "a")) {
             if (marked)
                 std::fprintf(file, "%02d:%02d:%02d (%d): %s", local.tm_hour, local.tm_min,
-                             local.tm_sec, static_cast<int>(tickCount()),
+                             local.tm_sec, static_cast<int>(monotonicMs()),
                              buffer + sizeof kLogFileLineMarker - 1);
             else
                 std::fprintf(file, "%s\n", buffer);

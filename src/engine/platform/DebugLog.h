@@ -26,11 +26,9 @@ std::string logPath();
 // not formatted (they are written as they stand) and the text is cut at 515.
 std::string formatWithoutFloat(const char* format, ...);
 
-// The calling object is not used; it keeps call sites uniform with the player.
-// Floating-point arguments are refused at compile time, as the formatter has
-// no conversion for them.
-template <typename... Args>
-void logFormatted(const void* /*object*/, const char* format, Args... args) {
+// Writes a message formatted by formatWithoutFloat. Floating-point arguments
+// are refused at compile time, as that formatter has no conversion for them.
+template <typename... Args> void logFormatted(const char* format, Args... args) {
     static_assert(((!std::is_floating_point_v<Args>)&&...),
                   "logFormatted has no floating-point conversions");
     const std::string text = formatWithoutFloat(format, args...);

@@ -342,8 +342,7 @@ void PreviewDialog::openMedia() {
         const std::string why = m_openCheck();
         QGuiApplication::restoreOverrideCursor();
         if (!why.empty()) {
-            logFormatted(this, "*** %s cannot be read any more: %s\r\n", m_filePath.c_str(),
-                         why.c_str());
+            logFormatted("*** %s cannot be read any more: %s\r\n", m_filePath.c_str(), why.c_str());
             showPlaybackError(why);
             return;
         }
@@ -360,7 +359,7 @@ bool PreviewDialog::openPlayer() {
     std::string failure;
     m_player = player::Player::create(&failure);
     if (!m_player) {
-        logFormatted(this, "Failed to initialize GStreamer!  %s\r\n", failure.c_str());
+        logFormatted("Failed to initialize GStreamer!  %s\r\n", failure.c_str());
         showPlaybackError({});
         return false;
     }
@@ -379,10 +378,10 @@ bool PreviewDialog::openPlayer() {
     QGuiApplication::restoreOverrideCursor();
     if (opened)
         return true;
-    logFormatted(this, "*** GStreamer could not open %s!\r\n", m_filePath.c_str());
+    logFormatted("*** GStreamer could not open %s!\r\n", m_filePath.c_str());
     const std::string why = m_player->errorDetails();
     if (!why.empty())
-        logFormatted(this, "    %s\r\n", why.c_str());
+        logFormatted("    %s\r\n", why.c_str());
     showPlaybackError(m_player->errorMessage());
     return false;
 }
@@ -393,7 +392,7 @@ void PreviewDialog::showOpenedFile() {
     if (!m_audioOnly) {
         m_surface->setGeometry(m_videoArea->rect());
         if (m_surface->width() <= 0 || m_surface->height() <= 0)
-            logFormatted(this, "The video area has no room for the picture!\r\n");
+            logFormatted("The video area has no room for the picture!\r\n");
         m_surface->setPlayer(m_player.get());
         m_surface->show();
         m_surface->raise();
@@ -425,7 +424,7 @@ void PreviewDialog::track() {
     if (ending == player::Player::Ending::Error) {
         const std::string why = m_player->errorDetails();
         if (!why.empty())
-            logFormatted(this, "    %s\r\n", why.c_str());
+            logFormatted("    %s\r\n", why.c_str());
         showPlaybackError(m_player->errorMessage());
     }
     if (ending != player::Player::Ending::None) {
@@ -472,7 +471,7 @@ void PreviewDialog::playAction() {
             m_playState = kRunning;
             m_errorLine->hide(); // a new try; a failure again says so again
         } else {
-            logFormatted(this, "\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted("\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, false);
@@ -491,10 +490,10 @@ void PreviewDialog::pauseToggle() {
     }
     if (m_playState == kRunning && m_player && m_playable) {
         if (m_player->pause()) {
-            logFormatted(this, "*** Media is PAUSED.\r\n");
+            logFormatted("*** Media is PAUSED.\r\n");
             m_playState = kPaused;
         } else {
-            logFormatted(this, "\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted("\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, true);
@@ -508,7 +507,7 @@ void PreviewDialog::stopAction() {
         if (m_player->stop())
             m_playState = kStopped;
         else
-            logFormatted(this, "\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted("\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
     }
     enable(kPlay, true);
     enable(kStop, false);

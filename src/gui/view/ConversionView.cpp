@@ -254,8 +254,7 @@ void ConversionView::copyStateFrom(ConversionView& old) {
         const SourceItem* item = itemAt(tag);
         insertRow(item ? item->displayName() : old.cellText(row, 0).toStdString(), tag);
         refreshRow(row);
-        platform::logFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag,
-                               row);
+        platform::logFormatted("Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
     }
     m_list->clearSelection();
     for (int row : selected)
