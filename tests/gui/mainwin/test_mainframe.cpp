@@ -378,8 +378,11 @@ class TestMainFrame : public QObject {
         view->runDetection = [&](const std::vector<std::string>&) {
             QDialog detection(app.mainFrame());
             QTimer::singleShot(1600, &detection, &QDialog::accept);
+            // Closed when it is hidden: its exec() may unwind after a timer
+            // of the view has already run.
+            QObject::connect(&detection, &QDialog::finished,
+                             [&] { detectionClosedAt = clock.elapsed(); });
             detection.exec();
-            detectionClosedAt = clock.elapsed();
         };
         qint64 tipsAt = -1;
         bool overAnotherWindow = true;
