@@ -67,4 +67,11 @@ QString productName() {
     return QStringLiteral("Plexavo");
 }
 
+QString nameFromLabel(QString text) {
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
 } // namespace plexavo::gui

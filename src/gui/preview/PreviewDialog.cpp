@@ -47,18 +47,6 @@ QString labelText(int control) {
     return dialogText(PreviewDialog::kDialogId, control);
 }
 
-// "Start Time:" names the edit beside it as "Start Time".
-QString nameFromLabel(QString text) {
-    text = text.trimmed();
-    if (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
-    return text;
-}
-
-QString controlName(int id) {
-    return QStringLiteral("ctl%1").arg(id);
-}
-
 } // namespace
 
 double gainOfVolume(int hundredthsOfDecibel) {

@@ -126,7 +126,7 @@ void MainWindow::setToolbarTexts(bool resize) {
 
 void MainWindow::createStatusBar() {
     auto* bar = statusBar();
-    bar->setObjectName(QStringLiteral("ctl%1").arg(0xE801));
+    bar->setObjectName(controlName(0xE801));
     bar->setSizeGripEnabled(false);
     bar->setContentsMargins(0, 0, 4, 0); // the last pane off the window's edge
     m_ready = new QLabel;

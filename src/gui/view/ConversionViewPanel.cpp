@@ -42,10 +42,6 @@ namespace lm = res::label::main;
 
 namespace {
 
-QString controlName(int id) {
-    return QStringLiteral("ctl%1").arg(id);
-}
-
 QString formText(int control) {
     return dialogText(ConversionView::kDialogId, control);
 }

@@ -17,12 +17,6 @@
 
 namespace plexavo::gui {
 
-namespace {
-QString controlName(int id) {
-    return QStringLiteral("ctl%1").arg(id);
-}
-} // namespace
-
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dlg%1").arg(kDialogId));
     const QByteArray product = productName().toUtf8();

@@ -50,16 +50,10 @@ constexpr unsigned kStrLeft = 61901;
 constexpr unsigned kStrSpeed = 61902;
 constexpr unsigned kStrEstimateLine = 61903;
 
-QString withoutColon(QString text) {
-    if (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
-    return text;
-}
-
 // What a screen reader calls the size: the caption with the value, which
 // grows while the file is written ("File Size: 12K").
 QString sizeName(const QLabel* caption, const QString& value) {
-    return value.isEmpty() ? withoutColon(caption->text())
+    return value.isEmpty() ? nameFromLabel(caption->text())
                            : caption->text() + QLatin1Char(' ') + value;
 }
 
@@ -109,24 +103,24 @@ BatchWindow::BatchWindow(convert::ISourceList& list, QWidget* parent)
 
 void BatchWindow::makeControls() {
     m_step = new PathLabel(this);
-    m_step->setObjectName(QStringLiteral("ctl1030"));
+    m_step->setObjectName(controlName(kCtlStep));
     m_step->setReservedLines(3);
 
     m_overallLabel = new QLabel(this);
     m_overallLabel->setObjectName(QStringLiteral("label106_overall"));
     m_overall = new PercentProgressBar(this);
-    m_overall->setObjectName(QStringLiteral("ctl1026"));
+    m_overall->setObjectName(controlName(kCtlOverall));
 
     m_currentLabel = new QLabel(this);
     m_currentLabel->setObjectName(QStringLiteral("label106_current"));
     m_sizeLabel = new QLabel(this);
     m_sizeLabel->setObjectName(QStringLiteral("label106_fileSize"));
     m_size = new QLabel(this);
-    m_size->setObjectName(QStringLiteral("ctl1028"));
+    m_size->setObjectName(controlName(kCtlSize));
     m_size->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_size->setMinimumWidth(m_size->fontMetrics().horizontalAdvance(QStringLiteral("99999999K")));
     m_current = new PercentProgressBar(this);
-    m_current->setObjectName(QStringLiteral("ctl1025"));
+    m_current->setObjectName(controlName(kCtlCurrent));
 
     m_estimateLine = new QLabel(this);
     m_estimateLine->setObjectName(QStringLiteral("estimateLine"));
@@ -134,9 +128,9 @@ void BatchWindow::makeControls() {
     m_estimateLine->setMinimumHeight(lineHeightForEveryScript(m_estimateLine->font()));
 
     m_skip = new QPushButton(this);
-    m_skip->setObjectName(QStringLiteral("ctl1036"));
+    m_skip->setObjectName(controlName(kCtlSkip));
     m_cancel = new QPushButton(this);
-    m_cancel->setObjectName(QStringLiteral("ctl1022"));
+    m_cancel->setObjectName(controlName(kCtlCancel));
     // Return must not end a conversion by accident; Space on the focused button does.
     for (QPushButton* b : {m_skip, m_cancel}) {
         b->setAutoDefault(false);
@@ -212,14 +206,14 @@ void BatchWindow::retranslate() {
     m_sizeLabel->setText(dialogText(kDialogId, lp::kFileSize));
     m_skip->setText(dialogText(kDialogId, kCtlSkip));
     m_cancel->setText(dialogText(kDialogId, kCtlCancel));
-    m_overall->setAccessibleName(withoutColon(m_overallLabel->text()));
-    m_current->setAccessibleName(withoutColon(m_currentLabel->text()));
+    m_overall->setAccessibleName(nameFromLabel(m_overallLabel->text()));
+    m_current->setAccessibleName(nameFromLabel(m_currentLabel->text()));
     m_size->setAccessibleName(sizeName(m_sizeLabel, m_shownSize));
     m_skip->setAccessibleName(m_skip->text());
     m_cancel->setAccessibleName(m_cancel->text());
     m_estimateLine->setAccessibleName(m_estimateLine->text());
     if (m_step->fullText().isEmpty())
-        m_step->setAccessibleName(withoutColon(dialogText(kDialogId, kCtlStep)));
+        m_step->setAccessibleName(nameFromLabel(dialogText(kDialogId, kCtlStep)));
 }
 
 void BatchWindow::changeEvent(QEvent* event) {

@@ -63,10 +63,10 @@ DetectionWindow::DetectionWindow(convert::ISourceList& list, std::vector<std::st
     outer->addWidget(panel);
 
     m_status = new PathLabel(panel);
-    m_status->setObjectName(QStringLiteral("ctl1030"));
+    m_status->setObjectName(controlName(kCtlStatus));
     m_status->setReservedLines(2);
     m_bar = new QProgressBar(panel);
-    m_bar->setObjectName(QStringLiteral("ctl1026"));
+    m_bar->setObjectName(controlName(kCtlProgress));
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
 

@@ -21,7 +21,7 @@ HelpTipsDialog::HelpTipsDialog(QWidget* parent) : QDialog(parent) {
     steps->setAccessibleName(steps->text());
 
     m_hide = new QCheckBox(dialogText(kDialogId, kHideBox));
-    m_hide->setObjectName(QStringLiteral("ctl%1").arg(kHideBox));
+    m_hide->setObjectName(controlName(kHideBox));
     m_hide->setAccessibleName(m_hide->text());
     // The box is the window's only way out besides Esc: ticking it is OK,
     // by mouse, Space or a screen reader's toggle action alike (the last
