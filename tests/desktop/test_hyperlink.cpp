@@ -285,6 +285,3 @@ class TestHyperLink : public QObject {
 
 QTEST_MAIN(TestHyperLink)
 #include "test_hyperlink.moc"
-
-using plexavo::gui::HyperLink;
-using plexavo::gui::MessageBox;

@@ -173,5 +173,3 @@ class ProgressBarTest : public QObject {
 
 QTEST_MAIN(ProgressBarTest)
 #include "test_progress_bar.moc"
-
-using plexavo::gui::PercentProgressBar;

@@ -17,7 +17,6 @@
 using plexavo::convert::EncodeJob;
 using namespace testing_support;
 
-using plexavo::convert::EncodeJob;
 using plexavo::convert::SourcePart;
 using Clock = std::chrono::steady_clock;
 

@@ -23,9 +23,6 @@ using plexavo::media::kProbeFailed;
 using plexavo::media::SourceItem;
 using namespace testing_support;
 
-using plexavo::media::kProbeFailed;
-using plexavo::media::SourceItem;
-
 namespace {
 
 const char kTypicalOutput[] =

@@ -429,7 +429,7 @@ bool EncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now
 }
 
 void EncodeJob::pumpOutput(ChildProcess& child) {
-    child.setPriority(1);
+    child.setIdlePriority();
     resetPump(now());
 
     for (;;) {

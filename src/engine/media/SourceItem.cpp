@@ -188,7 +188,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
 
     const bool started = child.start() == 0;
     if (started) {
-        child.setPriority(1);
+        child.setIdlePriority();
         if (awaitAnswer(child, limits, file)) {
             ssize_t n;
             do {

@@ -24,7 +24,7 @@ enum SourceStatus : std::int32_t {
 inline constexpr unsigned kStatusStringIds[] = {61323, 61335, 61316, 61328, 61317, 61313};
 
 // The probe's failure value (a negative result).
-inline constexpr int kProbeFailed = static_cast<int>(0x80040200u);
+inline constexpr int kProbeFailed = -1;
 
 // What every output's name carries between the title and the extension
 // ("clip-cvt.mp4"), in the window and on the command line alike.

@@ -13,7 +13,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sched.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -330,26 +329,12 @@ void ChildProcess::waitOutStop() {
     }
 }
 
-int ChildProcess::setPriority(int index) {
-    if (index < 0 || index > 5 || processId <= 0 || m_reaped)
+int ChildProcess::setIdlePriority() {
+    if (processId <= 0 || m_reaped)
         return -1;
-    const bool ok = forEachThread(processId, [index](pid_t tid) {
-        sched_param param{};
-        switch (index) {
-        case 0:
-        case 1:
-            return sched_setscheduler(tid, SCHED_IDLE, &param) == 0;
-        case 2:
-            return sched_setscheduler(tid, SCHED_OTHER, &param) == 0 &&
-                   setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0) == 0;
-        case 3:
-        case 4:
-            return sched_setscheduler(tid, SCHED_OTHER, &param) == 0 &&
-                   setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -5) == 0;
-        default:
-            param.sched_priority = sched_get_priority_min(SCHED_RR);
-            return sched_setscheduler(tid, SCHED_RR, &param) == 0;
-        }
+    const bool ok = forEachThread(processId, [](pid_t tid) {
+        const sched_param param{};
+        return sched_setscheduler(tid, SCHED_IDLE, &param) == 0;
     });
     return ok ? 0 : -1;
 }

@@ -90,9 +90,9 @@ class ChildProcess {
     // within 5 s is left to the shared reaper at close()). 0 when it stopped
     // it, -1 when there is no child or it had already exited on its own.
     int terminate();
-    // Priority by index: 0-1 idle, 2 normal, 3-4 high, 5 real-time. -1 when
-    // refused, out of range or without a child.
-    int setPriority(int index);
+    // Lets the child (every thread of it) run only when the processors have
+    // nothing else to do (SCHED_IDLE). -1 when refused or without a child.
+    int setIdlePriority();
     // Releases the pipe ends and forgets the child. A child still running is
     // left to run; one shared reaper collects it, so it never turns zombie.
     void close();
