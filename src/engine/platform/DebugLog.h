@@ -22,8 +22,8 @@ inline constexpr std::size_t kFormattedBufferSize = 516;
 bool setLogPath(const std::string& path);
 std::string logPath();
 
-// Formats like the window system's wvsprintf: floating-point conversions are
-// not formatted (they are written as they stand) and the text is cut at 515.
+// Formats printf-style, but writes floating-point conversions as they stand
+// instead of reading a double for them, and cuts the text at 515 bytes.
 std::string formatWithoutFloat(const char* format, ...);
 
 // Writes a message formatted by formatWithoutFloat. Floating-point arguments
