@@ -9,8 +9,8 @@
 
 namespace plexavo::bench {
 
-inline SourceItem* makeListItem(int i) {
-    auto* item = new SourceItem;
+inline media::SourceItem* makeListItem(int i) {
+    auto* item = new media::SourceItem;
     item->path = "/media/clip " + std::to_string(i) + ".mp4";
     item->title = "clip " + std::to_string(i);
     item->extension = "mp4";

@@ -28,6 +28,11 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::announceOnDesktop;
+using plexavo::gui::BatchWindow;
+using plexavo::gui::DesktopIntegration;
+using plexavo::gui::MessageBox;
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

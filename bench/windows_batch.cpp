@@ -31,6 +31,15 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::convert::EncodeJob;
+using plexavo::convert::ISourceList;
+using plexavo::gui::BatchWindow;
+using plexavo::gui::DetectionWindow;
+using plexavo::gui::MessageBox;
+using plexavo::media::SourceItem;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::kTargetH264;
+
 namespace {
 
 // Watches the window thread: the longest time between two ticks of a 10 ms timer.

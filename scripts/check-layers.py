@@ -12,8 +12,11 @@ src/ holds two trees and the program's main.cpp on top of them:
 A file may include headers of its own folder and of the folders before it in
 its tree; a gui/ file may also include any engine/ header; an engine/ file
 never includes gui/ nor Qt. Every file of src/ must sit in one of these
-folders (or be main.cpp). Prints every offending include; exits 1 on any
-problem, and on a cycle in the folder graph.
+folders (or be main.cpp). One namespace per folder: what engine/<folder>/
+declares is in plexavo::<folder>, what gui/ declares in plexavo::gui (nested
+namespaces inside those, and blocks that only forward-declare another
+folder's classes, are fine). Prints every offending include and namespace;
+exits 1 on any problem, and on a cycle in the folder graph.
 """
 import os
 import re
@@ -25,6 +28,7 @@ ORDER = {
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 QT_INCLUDE = re.compile(r"^\s*#\s*include\s*<Q", re.M)
+NAMESPACE = re.compile(r"^namespace (plexavo[\w:]*) \{\n((?:(?:class|struct) \w+;\n)+\})?", re.M)
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 
 
@@ -82,6 +86,10 @@ def main():
                 text = f.read()
             if own[0] == "engine" and QT_INCLUDE.search(text):
                 problems.append(f"{rel}: the engine includes Qt")
+            expected = "plexavo::" + (own[1] if own[0] == "engine" else "gui")
+            for name, forward_only in NAMESPACE.findall(text):
+                if not forward_only and name != expected and not name.startswith(expected + "::"):
+                    problems.append(f"{rel}: declares namespace {name}, not {expected}")
             for target in INCLUDE.findall(text):
                 if not os.path.exists(os.path.join(src, target)):
                     continue  # the contract header or a generated one

@@ -17,12 +17,12 @@ int main(int argc, char** argv) {
 
     // The whole command line is read before Qt is started: the front end,
     // --help, --version and a bad argument need no display.
-    if (auto code = plexavo::cli::runIfRequested(argc, argv))
+    if (auto code = plexavo::gui::runIfRequested(argc, argv))
         return *code;
 
     // Arguments as raw bytes, so no file name is lost to a text conversion.
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const auto parsed = plexavo::cli::parseWindowArguments(args);
+    const auto parsed = plexavo::gui::parseWindowArguments(args);
     // Qt is handed its own options only, never a file it might take for one.
     std::vector<std::string> qtArgs{argv[0]};
     qtArgs.insert(qtArgs.end(), parsed.qtOptions.begin(), parsed.qtOptions.end());
@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
     int qtArgc = static_cast<int>(qtArgs.size());
 
     QApplication application(qtArgc, qtArgv.data());
-    plexavo::initProcessLocale();
-    plexavo::Application app;
+    plexavo::gui::initProcessLocale();
+    plexavo::gui::Application app;
     if (!app.initInstance(parsed.files))
         return 1;
     return application.exec();

@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: pack_bench <folder of packs> [rounds]\n");
         return 2;
     }
-    lang::setPackFolder(argv[1]);
+    i18n::setPackFolder(argv[1]);
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 50;
 
-    lang::LanguagePacks packs;
+    i18n::LanguagePacks packs;
     packs.refreshLanguageList();
     if (packs.m_languageIds.size() < 3) {
         std::fprintf(stderr, "pack_bench: need at least two packs in %s\n", argv[1]);
@@ -68,16 +68,16 @@ int main(int argc, char** argv) {
           measure(rounds, [&] { packs.selectLanguage((flip = !flip) ? a : b); }));
     print("switch back to English", measure(rounds, [&] {
               packs.selectLanguage(a);
-              packs.selectLanguage(lang::kEnglishUs);
+              packs.selectLanguage(i18n::kEnglishUs);
           }));
 
     packs.selectLanguage(a);
-    const res::Module& m = res::currentModule();
+    const res::Module& m = i18n::currentModule();
     std::size_t found = 0;
     print("look up every text of a pack once", measure(rounds, [&] {
               for (std::size_t i = 0; i < m.count; ++i)
-                  found += res::findText(m, m.entries[i].kind, m.entries[i].owner,
-                                         m.entries[i].id) != nullptr;
+                  found += i18n::findText(m, m.entries[i].kind, m.entries[i].owner,
+                                          m.entries[i].id) != nullptr;
           }));
     std::printf("\n(%zu texts per pack)\n", m.count);
     return found ? 0 : 1;

@@ -7,9 +7,9 @@
 #include "engine/media/SourceItem.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
-#include "gui/shell/MainWindow.h"
 #include "gui/shell/Application.h"
 #include "gui/shell/LanguagePacksUi.h"
+#include "gui/shell/MainWindow.h"
 #include "gui/view/ConversionView.h"
 
 #include <QApplication>
@@ -22,6 +22,12 @@
 #include <vector>
 
 using namespace plexavo;
+
+using plexavo::gui::ConversionView;
+using plexavo::gui::initProcessLocale;
+using plexavo::gui::LanguageSwitch;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -50,8 +56,8 @@ int main(int argc, char** argv) {
     std::vector<int> commands;
     const auto& ids = languages.packs().m_languageIds;
     for (std::size_t i = 1; i < ids.size() && commands.size() < 3; ++i)
-        if (ids[i] != lang::kChineseSimplified) // the same entries as the earlier figures
-            commands.push_back(lang::kFirstLanguageCommand + static_cast<int>(i));
+        if (ids[i] != i18n::kChineseSimplified) // the same entries as the earlier figures
+            commands.push_back(i18n::kFirstLanguageCommand + static_cast<int>(i));
     if (commands.size() < 2) {
         std::fprintf(stderr,
                      "lang_switch_bench: needs two packs besides Chinese beside the program\n");

@@ -19,6 +19,8 @@
 
 using namespace plexavo;
 
+using plexavo::gui::ConversionView;
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     settings::toolTipsHiddenThisRun = true;

@@ -27,7 +27,7 @@
 #include <vector>
 
 using namespace plexavo;
-using namespace plexavo::preview;
+using namespace plexavo::gui;
 using player::ClockTime;
 using namespace std::chrono_literals;
 

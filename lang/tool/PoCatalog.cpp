@@ -416,7 +416,7 @@ std::string writeTemplate(const res::Module& english) {
             continue;
         const res::Entry& e = english.entries[i];
         out << "\n#. " << translatorNote(e) << "\n";
-        if (!res::conversionSignature(e.text).empty())
+        if (!i18n::conversionSignature(e.text).empty())
             out << "#, c-format\n";
         out << quotePo("msgctxt", keys[i]) << quotePo("msgid", e.text) << "msgstr \"\"\n";
     }
@@ -499,7 +499,7 @@ std::string syncFormatFlags(const res::Module& english, const std::string& catal
     const auto keys = keysOf(english);
     for (std::size_t i = 0; i < english.count; ++i)
         if (!keys[i].empty())
-            needsFormat[keys[i]] = !res::conversionSignature(english.entries[i].text).empty();
+            needsFormat[keys[i]] = !i18n::conversionSignature(english.entries[i].text).empty();
 
     std::vector<std::string> lines;
     std::istringstream in(catalogText);
@@ -613,8 +613,8 @@ CompileResult compile(const res::Module& english, const Catalog& catalog) {
             problem = "marked fuzzy";
         else if (it->second->id != e.text)
             problem = "translated from an older English text";
-        else if (res::conversionSignature(it->second->str.c_str()) !=
-                 res::conversionSignature(e.text))
+        else if (i18n::conversionSignature(it->second->str.c_str()) !=
+                 i18n::conversionSignature(e.text))
             problem = "its printf directives differ from the English text";
         if (problem.empty()) {
             if (hasMnemonicMarker(e.text) && !hasMnemonicMarker(it->second->str))

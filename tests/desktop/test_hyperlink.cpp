@@ -17,9 +17,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-using plexavo::HyperLink;
-using plexavo::MessageBox;
 using plexavo::desktop::OpenResult;
+using plexavo::gui::HyperLink;
+using plexavo::gui::MessageBox;
 
 class TestHyperLink : public QObject {
     Q_OBJECT

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace plexavo;
-using namespace plexavo::lang;
+using namespace plexavo::i18n;
 
 TEST(ProgramVersion, IsTheProjectsAndTheAboutBoxSaysIt) {
     // project() in CMakeLists.txt, handed to this test apart from the header.
@@ -54,7 +54,7 @@ TEST_F(PackVersionTest, APackOfAnotherVersionOrNoneIsNeverLoaded) {
     for (const char* pack : {"LanResOlderDll.so", "LanResLongerDll.so", "LanResShorterDll.so",
                              "LanResNoVersionDll.so"}) {
         EXPECT_FALSE(packs.loadLanguagePack(m_folder.add(pack))) << pack;
-        EXPECT_EQ(&res::currentModule(), &res::defaultModule()) << pack;
+        EXPECT_EQ(&i18n::currentModule(), &res::defaultModule()) << pack;
         EXPECT_EQ(packs.m_library, nullptr) << pack;
         EXPECT_EQ(loadResString(61308), "Add") << pack;
     }

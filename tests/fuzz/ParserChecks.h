@@ -25,14 +25,14 @@ inline std::string checkProbeText(const std::uint8_t* data, std::size_t size) {
     char text[plexavo::contract::kProbeReadSize] = {};
     std::memcpy(text, data, std::min(size, plexavo::contract::kProbeReportMax));
     const std::string path = "/media/clip one.mp4";
-    plexavo::SourceItem item;
+    plexavo::media::SourceItem item;
     const int result = item.parseProbeOutput(path, text);
 
     if (item.durationSeconds < 0)
         return "negative duration " + std::to_string(item.durationSeconds);
     if ((result == 0) != (item.durationSeconds > 0))
         return "result " + std::to_string(result) + " disagrees with the duration";
-    if (result != 0 && result != plexavo::kProbeFailed)
+    if (result != 0 && result != plexavo::media::kProbeFailed)
         return "unknown result " + std::to_string(result);
     if (item.startSeconds != 0 ||
         item.endSeconds != static_cast<std::uint32_t>(item.durationSeconds))
@@ -60,8 +60,8 @@ inline std::string checkProbeText(const std::uint8_t* data, std::size_t size) {
     // form is one valid document of valid UTF-8 (the text stands in for a
     // name here: any bytes at all).
     const std::string document =
-        plexavo::probeJsonDocument({{path, result == 0, item.report, item.durationSeconds},
-                                    {std::string(text), false, item.report, 0}});
+        plexavo::media::probeJsonDocument({{path, result == 0, item.report, item.durationSeconds},
+                                           {std::string(text), false, item.report, 0}});
     if (!plexavo::platform::isValidUtf8(document))
         return "the JSON document is not UTF-8";
     const auto json = nlohmann::json::parse(document, nullptr, false);
@@ -85,9 +85,9 @@ inline std::string checkProgressText(const std::uint8_t* data, std::size_t size)
     std::memcpy(&duration, data, std::min<std::size_t>(size, sizeof duration));
     const std::size_t skip = std::min<std::size_t>(size, sizeof duration);
     const char* text = reinterpret_cast<const char*>(data) + skip;
-    const std::size_t length = std::min(size - skip, plexavo::EncodeJob::kBufferSize - 1);
+    const std::size_t length = std::min(size - skip, plexavo::convert::EncodeJob::kBufferSize - 1);
 
-    plexavo::EncodeJob job;
+    plexavo::convert::EncodeJob job;
     job.duration = duration;
     const int before = 40;
     job.percent = before;

@@ -17,6 +17,13 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::BatchWindow;
+using plexavo::gui::DetectionWindow;
+using plexavo::gui::MessageBox;
+using plexavo::media::kStatusDone;
+using plexavo::media::kStatusSkip;
+using plexavo::settings::kTargetH264;
+
 class BatchCoreTest : public QObject {
     Q_OBJECT
 

@@ -3,8 +3,8 @@
 // operations run directly on the driver's thread.
 #include "engine/convert/BatchDriver.h"
 #include "engine/convert/EncodeJob.h"
+#include "engine/convert/SourceList.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "support/BatchTestSupport.h"
 
 #include <QDir>
@@ -21,6 +21,25 @@
 
 using namespace plexavo;
 using namespace plexavo::testing;
+
+using plexavo::convert::BatchDriver;
+using plexavo::convert::BatchEstimate;
+using plexavo::convert::EncodeJob;
+using plexavo::convert::formatClock;
+using plexavo::convert::ISourceList;
+using plexavo::media::kStatusDone;
+using plexavo::media::kStatusError;
+using plexavo::media::kStatusSkip;
+using plexavo::media::kStatusWaiting;
+using plexavo::media::SourceItem;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::kTargetDv;
+using plexavo::settings::kTargetDvd;
+using plexavo::settings::kTargetFormatCount;
+using plexavo::settings::kTargetH264;
+using plexavo::settings::kTargetMpeg4;
+using plexavo::settings::kTargetSvcd;
+using plexavo::settings::kTargetVcd;
 
 namespace {
 

@@ -18,6 +18,18 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::BatchWindow;
+using plexavo::gui::MessageBox;
+using plexavo::gui::PathLabel;
+using plexavo::gui::PercentProgressBar;
+using plexavo::media::kStatusDone;
+using plexavo::media::kStatusError;
+using plexavo::media::kStatusSkip;
+using plexavo::settings::kTarget3gp;
+using plexavo::settings::kTargetAvi;
+using plexavo::settings::kTargetOgm;
+using plexavo::settings::kTargetWmv;
+
 namespace {
 
 constexpr char kCompleted[] = "Conversion is completed.";
@@ -174,13 +186,13 @@ class BatchWindowTest : public QObject {
 
     void missingCoreEndsEveryItemAsError() {
         QTemporaryDir empty;
-        core::setFolder(empty.path().toStdString());
+        platform::setCoreFolder(empty.path().toStdString());
         TestLog log;
         addRows(2);
         BatchWindow dlg(*m_list, m_list);
         dlg.open();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 20000);
-        core::setFolder("");
+        platform::setCoreFolder("");
         QCOMPARE(m_list->statuses(), (std::vector<int>{kStatusError, kStatusError}));
         QCOMPARE(MessageBox::shownTexts().size(), 2);
         // Each file with its reason under it: here the core's absence.

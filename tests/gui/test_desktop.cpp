@@ -28,6 +28,17 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::announceOnDesktop;
+using plexavo::gui::BatchTally;
+using plexavo::gui::BatchWindow;
+using plexavo::gui::DesktopIntegration;
+using plexavo::gui::MessageBox;
+using plexavo::gui::tallyBatch;
+using plexavo::media::kStatusDone;
+using plexavo::media::kStatusError;
+using plexavo::media::kStatusSkip;
+using plexavo::media::kStatusWaiting;
+
 namespace {
 
 constexpr char kCompleted[] = "Conversion is completed.";
@@ -134,7 +145,7 @@ class DesktopTest : public QObject {
         m_list = nullptr;
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
         m_bus->stopNotificationService();
-        res::setCurrentModule(nullptr);
+        i18n::setCurrentModule(nullptr);
     }
 
     // ---- the counts ------------------------------------------------------------
@@ -265,7 +276,7 @@ class DesktopTest : public QObject {
                 e.text = "%d gut, %d schlecht, %d ausgelassen";
         }
         const res::Module other{"Test", 0x0407, entries.data(), entries.size()};
-        res::setCurrentModule(&other);
+        i18n::setCurrentModule(&other);
         ScriptedCore fake(kRowScript);
         DesktopIntegration* desktop = desktopOnBus();
         addRows(1);

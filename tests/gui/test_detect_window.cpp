@@ -20,6 +20,12 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::DetectionWindow;
+using plexavo::gui::MessageBox;
+using plexavo::gui::PathLabel;
+using plexavo::media::SourceItem;
+using plexavo::settings::kTargetH264;
+
 namespace {
 
 // A probe that takes its time, then describes a ten-second clip.
@@ -250,9 +256,9 @@ class DetectWindowTest : public QObject {
 
     void missingCoreRejectsEveryFile() {
         QTemporaryDir empty;
-        core::setFolder(empty.path().toStdString());
+        platform::setCoreFolder(empty.path().toStdString());
         runPass({m_clipA, m_clipB});
-        core::setFolder("");
+        platform::setCoreFolder("");
         QCOMPARE(m_list->rowCount(), 0);
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         QVERIFY(MessageBox::shownTexts().at(0).contains(m_clipA + QLatin1Char('\n') + m_clipB +

@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QTest>
 
-using plexavo::PercentProgressBar;
+using plexavo::gui::PercentProgressBar;
 
 namespace {
 

@@ -38,6 +38,13 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::Application;
+using plexavo::gui::ConversionView;
+using plexavo::gui::DesktopIntegration;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
+using plexavo::platform::ChildProcess;
+
 namespace {
 
 // A headless Weston on a socket of its own in XDG_RUNTIME_DIR, for as long
@@ -133,7 +140,7 @@ class TestWayland : public QObject {
         m_clip = m_dir.filePath(QStringLiteral("holiday clip.mp4"));
         QString error;
         QVERIFY2(makeClip(m_clip, 3, QStringLiteral("320x240"), &error), qPrintable(error));
-        core::setFolder(PLEXCORE_FOLDER);
+        platform::setCoreFolder(PLEXCORE_FOLDER);
         settings::writeToolTipsHidden();
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("out")));
         settings::writeOutputPath(m_dir.filePath(QStringLiteral("out")).toStdString());
@@ -141,7 +148,7 @@ class TestWayland : public QObject {
     }
 
     void cleanupTestCase() {
-        core::setFolder("");
+        platform::setCoreFolder("");
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
     }
 
@@ -158,11 +165,11 @@ class TestWayland : public QObject {
 
         ConversionView* view = frame->view();
         view->chooseSourceFiles = [this] { return QStringList{m_clip}; };
-        frame->action(cmd::kAdd)->trigger();
+        frame->action(gui::cmd::kAdd)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view->rowCount(), 1, 60000);
         QCOMPARE(view->cellText(0, 0), QStringLiteral("holiday clip.mp4"));
 
-        frame->action(cmd::kConvert)->trigger();
+        frame->action(gui::cmd::kConvert)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view->cellText(0, 3), QStringLiteral("Done"), 240000);
         const QString output = m_dir.filePath(QStringLiteral("out/holiday clip-cvt.mp4"));
         QVERIFY2(QFile::exists(output), qPrintable(output));
@@ -174,7 +181,7 @@ class TestWayland : public QObject {
         int painted = -1;
         bool played = false;
         QTimer::singleShot(0, frame, [&] {
-            auto* dialog = qobject_cast<preview::PreviewDialog*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<gui::PreviewDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             played =
@@ -184,7 +191,7 @@ class TestWayland : public QObject {
             painted = dialog->videoSurface()->paintedFrames();
             dialog->reject();
         });
-        frame->action(cmd::kPreview)->trigger();
+        frame->action(gui::cmd::kPreview)->trigger();
         QVERIFY2(played, qPrintable(QString::number(painted)));
 
         frame->close();

@@ -15,6 +15,18 @@
 #include <thread>
 
 using namespace plexavo;
+using plexavo::convert::buildOptionText;
+using plexavo::convert::EncodeJob;
+using plexavo::convert::partOf;
+using plexavo::media::kProbeFailed;
+using plexavo::media::SourceItem;
+using plexavo::platform::ensureFolder;
+using plexavo::platform::fileExists;
+using plexavo::platform::folderExists;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::kTargetH264;
+using plexavo::settings::kTargetMpeg4;
+using plexavo::settings::TargetExtensions;
 using testing_support::decodesCleanly;
 using testing_support::probeDuration;
 using testing_support::run;
@@ -60,8 +72,8 @@ class EngineWithCore : public ::testing::Test {
         delete s_dir;
         s_dir = nullptr;
     }
-    void SetUp() override { core::setFolder(PLEXCORE_FOLDER); }
-    void TearDown() override { core::setFolder(""); }
+    void SetUp() override { platform::setCoreFolder(PLEXCORE_FOLDER); }
+    void TearDown() override { platform::setCoreFolder(""); }
 
     static TempDir* s_dir;
     static std::string s_source;

@@ -24,11 +24,11 @@ class PackFolder {
         std::string tmpl = (fs::temp_directory_path() / "plexavo-lang-XXXXXX").string();
         m_path = mkdtemp(tmpl.data());
         m_path += '/';
-        plexavo::lang::setPackFolder(m_path);
+        plexavo::i18n::setPackFolder(m_path);
     }
     ~PackFolder() {
-        plexavo::lang::setPackFolder("");
-        plexavo::res::setCurrentModule(nullptr);
+        plexavo::i18n::setPackFolder("");
+        plexavo::i18n::setCurrentModule(nullptr);
         std::error_code ec;
         fs::remove_all(m_path, ec);
     }
@@ -54,7 +54,7 @@ class PackFolder {
 };
 
 inline std::string text(const plexavo::res::Module& m, plexavo::res::Kind kind, int owner, int id) {
-    const char* t = plexavo::res::findText(m, kind, owner, id);
+    const char* t = plexavo::i18n::findText(m, kind, owner, id);
     return t ? t : "<none>";
 }
 

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 using namespace plexavo;
-using namespace plexavo::lang;
+using namespace plexavo::i18n;
 using lang_test::PackFolder;
 using res::Kind;
 
@@ -191,7 +191,7 @@ TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
     EXPECT_NE(packs.m_library, nullptr);
     EXPECT_EQ(loadResString(61308), "Zeta Add");
     EXPECT_EQ(loadResString(61212, 2, 5, "a b.avi"), "Zeta 2/5 \"a b.avi\"");
-    EXPECT_STREQ(res::currentModule().name, "Zeta");
+    EXPECT_STREQ(i18n::currentModule().name, "Zeta");
 
     EXPECT_FALSE(packs.selectLanguage(kChineseSimplified)) << "already current: nothing to do";
     EXPECT_EQ(loadResString(61308), "Zeta Add");
@@ -199,7 +199,7 @@ TEST_F(LanguageStateTest, SelectingAPackMakesItsTextsCurrent) {
     ASSERT_TRUE(packs.selectLanguage(kEnglishUs));
     EXPECT_EQ(packs.m_currentLanguage, kEnglishUs);
     EXPECT_EQ(packs.m_library, nullptr);
-    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(&i18n::currentModule(), &res::defaultModule());
     EXPECT_EQ(loadResString(61308), "Add");
     EXPECT_FALSE(isMapped(zeta)) << "the pack is released when English takes over";
     EXPECT_TRUE(packs.selectLanguage(kEnglishUs)) << "English is selected even when current";
@@ -234,10 +234,10 @@ TEST_F(LanguageStateTest, AMissingOrBrokenPackLeavesTheLanguageAsItWas) {
     // program's own texts take over, and the language id stays.
     EXPECT_FALSE(packs.loadLanguagePack(m_folder.write("LanResJunkDll.so", "junk")));
     EXPECT_EQ(packs.m_library, nullptr);
-    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(&i18n::currentModule(), &res::defaultModule());
     EXPECT_EQ(packs.m_currentLanguage, 0x040C);
     EXPECT_FALSE(packs.loadLanguagePack(m_folder.add("LanResNoTableDll.so")));
-    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(&i18n::currentModule(), &res::defaultModule());
     EXPECT_FALSE(packs.loadLanguagePack("")) << "an empty path restores the program's own texts";
 }
 
@@ -259,7 +259,7 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
     EXPECT_FALSE(packs.selectLanguage(0x0415));
     EXPECT_EQ(packs.m_currentLanguage, kEnglishUs);
-    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(&i18n::currentModule(), &res::defaultModule());
 
     // When the previous pack is gone as well, nothing claims to be current.
     ASSERT_TRUE(packs.selectLanguage(0x040C));
@@ -267,7 +267,7 @@ TEST_F(LanguageStateTest, APackThatBreaksBeforeTheSwitchLeavesThePreviousOneCurr
     setenv("PLEXAVO_TEST_FLAKY_CALLS", "0", 1);
     EXPECT_FALSE(packs.selectLanguage(0x0415));
     EXPECT_EQ(packs.m_currentLanguage, 0);
-    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(&i18n::currentModule(), &res::defaultModule());
 }
 
 TEST_F(LanguageStateTest, AStringThePackLacksIsEmpty) {
@@ -306,7 +306,7 @@ TEST_F(LanguageStateTest, EndingTheStateRestoresTheProgramsOwnTexts) {
         ASSERT_TRUE(packs.selectLanguage(0x040C));
         EXPECT_EQ(loadResString(61308), "Beta Add");
     }
-    EXPECT_EQ(&res::currentModule(), &res::defaultModule());
+    EXPECT_EQ(&i18n::currentModule(), &res::defaultModule());
     EXPECT_EQ(loadResString(61308), "Add");
     EXPECT_FALSE(isMapped(beta));
 }

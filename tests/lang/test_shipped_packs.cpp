@@ -14,6 +14,7 @@
 #include <set>
 
 using namespace plexavo;
+using plexavo::i18n::loadResString;
 using res::Entry;
 using res::Kind;
 
@@ -33,7 +34,7 @@ struct LoadedPack {
 
 std::vector<std::unique_ptr<LoadedPack>> shippedPacks() {
     std::vector<std::string> paths;
-    lang::enumLanguagePacks(SHIPPED_PACKS_DIR, paths);
+    i18n::enumLanguagePacks(SHIPPED_PACKS_DIR, paths);
     std::vector<std::unique_ptr<LoadedPack>> packs;
     for (const auto& path : paths) {
         auto p = std::make_unique<LoadedPack>();
@@ -41,13 +42,13 @@ std::vector<std::unique_ptr<LoadedPack>> shippedPacks() {
         p->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (p->handle) {
             if (auto f =
-                    reinterpret_cast<lang::GetLanguageFn>(dlsym(p->handle, lang::kExportLanguage)))
+                    reinterpret_cast<i18n::GetLanguageFn>(dlsym(p->handle, i18n::kExportLanguage)))
                 p->language = f() & 0xFFFF;
-            if (auto f = reinterpret_cast<lang::GetLanguageNameFn>(
-                    dlsym(p->handle, lang::kExportLanguageName)))
+            if (auto f = reinterpret_cast<i18n::GetLanguageNameFn>(
+                    dlsym(p->handle, i18n::kExportLanguageName)))
                 p->name = f();
-            if (auto f = reinterpret_cast<lang::GetResourcesFn>(
-                    dlsym(p->handle, lang::kExportResources)))
+            if (auto f = reinterpret_cast<i18n::GetResourcesFn>(
+                    dlsym(p->handle, i18n::kExportResources)))
                 p->module = f();
         }
         packs.push_back(std::move(p));
@@ -134,7 +135,7 @@ TEST_F(ShippedPacks, AreTheFiveLanguagesEachComplete) {
         SCOPED_TRACE(p->path);
         ASSERT_NE(p->handle, nullptr) << dlerror();
         ASSERT_NE(p->module, nullptr) << "no resource table";
-        EXPECT_TRUE(lang::isWellFormed(p->module));
+        EXPECT_TRUE(i18n::isWellFormed(p->module));
         EXPECT_EQ(p->module->language, p->language);
         EXPECT_EQ(mnemonics(p->name).size(), 1u) << p->name;
         ++languages[p->language];
@@ -146,12 +147,12 @@ TEST_F(ShippedPacks, AreTheFiveLanguagesEachComplete) {
 TEST_F(ShippedPacks, PutChineseSimplifiedRightAfterEnglish) {
     // The shipped names keep the menu's order: English, then Chinese first.
     lang_test::PackFolder folder;
-    lang::setPackFolder(SHIPPED_PACKS_DIR);
-    lang::LanguagePacks state;
+    i18n::setPackFolder(SHIPPED_PACKS_DIR);
+    i18n::LanguagePacks state;
     state.refreshLanguageList();
     ASSERT_GE(state.m_languageIds.size(), 2u);
-    EXPECT_EQ(state.m_languageIds[0], lang::kEnglishUs);
-    EXPECT_EQ(state.m_languageIds[1], lang::kChineseSimplified);
+    EXPECT_EQ(state.m_languageIds[0], i18n::kEnglishUs);
+    EXPECT_EQ(state.m_languageIds[1], i18n::kChineseSimplified);
     // Language-menu access keys must not collide either.
     std::set<std::string> keys;
     for (const auto& name : state.m_languageNames)
@@ -174,7 +175,7 @@ TEST_F(ShippedPacks, HoldEveryEnglishTextWithItsDirectivesAndAccessKeys) {
             const std::string& tr = it->second;
             EXPECT_FALSE(tr.empty()) << "empty translation";
             differing += tr != en;
-            EXPECT_EQ(res::conversionSignature(tr.c_str()), res::conversionSignature(en.c_str()))
+            EXPECT_EQ(i18n::conversionSignature(tr.c_str()), i18n::conversionSignature(en.c_str()))
                 << tr;
             const auto enKeys = mnemonics(en), trKeys = mnemonics(tr);
             EXPECT_EQ(trKeys.size(), enKeys.size()) << "access keys in \"" << tr << "\"";
@@ -316,8 +317,8 @@ TEST_F(ShippedPacks, KeepFileDialogPatternsAsTheyAre) {
 
 TEST_F(ShippedPacks, SwitchTheProgramsTexts) {
     lang_test::PackFolder folder;
-    lang::setPackFolder(SHIPPED_PACKS_DIR);
-    lang::LanguagePacks state;
+    i18n::setPackFolder(SHIPPED_PACKS_DIR);
+    i18n::LanguagePacks state;
     for (unsigned id : {2052u, 1031u, 1036u, 3082u, 1041u}) {
         SCOPED_TRACE(id);
         ASSERT_TRUE(state.selectLanguage(id));
@@ -326,6 +327,6 @@ TEST_F(ShippedPacks, SwitchTheProgramsTexts) {
         EXPECT_NE(bye, "Thanks for using Plexavo. Sure to exit?");
         EXPECT_NE(loadResString(61212, 3, 7, "/m/x.avi").find("3/7"), std::string::npos);
     }
-    ASSERT_TRUE(state.selectLanguage(lang::kEnglishUs));
+    ASSERT_TRUE(state.selectLanguage(i18n::kEnglishUs));
     EXPECT_EQ(loadResString(61221, "Plexavo"), "Thanks for using Plexavo. Sure to exit?");
 }

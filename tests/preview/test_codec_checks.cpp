@@ -14,7 +14,11 @@
 #include <fstream>
 
 using namespace plexavo;
-using namespace plexavo::preview;
+using namespace plexavo::gui;
+
+using plexavo::settings::kTargetFormatCount;
+using plexavo::settings::kTargetOgm;
+using plexavo::settings::kTargetWmv;
 
 class CodecChecksTest : public QObject {
     Q_OBJECT
@@ -48,14 +52,14 @@ class CodecChecksTest : public QObject {
                                  "exit $(cat \"$here/answer\")\n";
         QFile::setPermissions(QString::fromStdString(script),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        core::setFolder(m_core.path().toStdString());
+        platform::setCoreFolder(m_core.path().toStdString());
         setPageOpener([this](const std::string& address) {
             m_opened.append(QString::fromStdString(address));
             return true;
         });
     }
     void cleanupTestCase() {
-        core::setFolder("");
+        platform::setCoreFolder("");
         setPageOpener(nullptr);
     }
     void init() {
@@ -88,7 +92,7 @@ class CodecChecksTest : public QObject {
         coreAnswers(contract::kExitFailed);
         MessageBox::setNextAnswer(QMessageBox::Cancel);
         QVERIFY(!checkCodecsBeforeConvert(nullptr, target));
-        QCOMPARE(MessageBox::shownTexts(), QStringList{ui::str(question)});
+        QCOMPARE(MessageBox::shownTexts(), QStringList{gui::str(question)});
         QVERIFY(m_opened.isEmpty());
     }
 
@@ -110,7 +114,7 @@ class CodecChecksTest : public QObject {
         const bool go = checkCodecsBeforeConvert(nullptr, target);
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
         QVERIFY(!go);
-        QCOMPARE(MessageBox::shownTexts(), (QStringList{ui::str(question), ui::str(notice)}));
+        QCOMPARE(MessageBox::shownTexts(), (QStringList{gui::str(question), gui::str(notice)}));
         QCOMPARE(m_opened.size(), 1);
         QVERIFY(m_opened[0].startsWith(QStringLiteral("file:///")));
         QVERIFY2(m_opened[0].endsWith(QStringLiteral("/download.html") + anchor),
@@ -129,19 +133,19 @@ class CodecChecksTest : public QObject {
     }
 
     void missingCoreCountsAsMissingComponent() {
-        core::setFolder(m_core.path().toStdString() + "/nowhere");
+        platform::setCoreFolder(m_core.path().toStdString() + "/nowhere");
         MessageBox::setNextAnswer(QMessageBox::Cancel);
         QVERIFY(oggWriterMissing(nullptr));
-        core::setFolder(m_core.path().toStdString());
+        platform::setCoreFolder(m_core.path().toStdString());
         QCOMPARE(MessageBox::shownTexts().size(), 1);
     }
 
 #ifdef PLEXCORE_FOLDER
     void theRealCoreAnswersForBothFormats() {
-        core::setFolder(PLEXCORE_FOLDER);
+        platform::setCoreFolder(PLEXCORE_FOLDER);
         const bool wmv = coreCanWrite("wmv");
         const bool ogm = coreCanWrite("ogm");
-        core::setFolder(m_core.path().toStdString());
+        platform::setCoreFolder(m_core.path().toStdString());
         // This build's core has the ASF, WMV2, Ogg, Theora and Vorbis pieces.
         QVERIFY(wmv);
         QVERIFY(ogm);

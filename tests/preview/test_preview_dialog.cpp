@@ -33,9 +33,16 @@
 #include <random>
 
 using namespace plexavo;
-using namespace plexavo::preview;
+using namespace plexavo::gui;
 using player::Player;
 using namespace std::chrono_literals;
+
+using plexavo::convert::buildOptionText;
+using plexavo::convert::EncodeJob;
+using plexavo::convert::partOf;
+using plexavo::media::probeFailureReason;
+using plexavo::media::SourceItem;
+using plexavo::settings::ConversionSettings;
 
 namespace {
 
@@ -151,10 +158,10 @@ class PreviewDialogTest : public QObject {
         m_twoTracks =
             m_clips->tracks("two tracks.mkv", 3, true, 2, preview_test::Clips::Extra::Subtitles);
         m_logPath = m_clips->path("preview.log");
-        QVERIFY(log::setLogPath(m_logPath));
+        QVERIFY(platform::setLogPath(m_logPath));
     }
 
-    void cleanupTestCase() { log::setLogPath(""); }
+    void cleanupTestCase() { platform::setLogPath(""); }
 
     void init() { std::ofstream(m_logPath, std::ios::trunc); }
 
@@ -695,7 +702,7 @@ class PreviewDialogTest : public QObject {
     }
     void aFileOverwrittenSinceItWasProbedEndsStoppedWithTheCoresReason() {
         QFETCH(bool, takenForAStream);
-        core::setFolder(PLEXCORE_FOLDER);
+        platform::setCoreFolder(PLEXCORE_FOLDER);
         const std::string path = m_clips->copy(m_mp4, "probed then overwritten.mp4");
         SourceItem item;
         QCOMPARE(item.probe(path), 0);
@@ -764,7 +771,7 @@ class PreviewDialogTest : public QObject {
         });
         runPreview(nullptr, item);
         QVERIFY(plays);
-        core::setFolder("");
+        platform::setCoreFolder("");
     }
 
     void theConversionCoversExactlyThePartMarked() {
@@ -786,13 +793,13 @@ class PreviewDialogTest : public QObject {
         });
         QVERIFY(runPreview(nullptr, item));
 
-        core::setFolder(PLEXCORE_FOLDER);
+        platform::setCoreFolder(PLEXCORE_FOLDER);
         ConversionSettings settings;
         const std::string output = m_clips->path("marked-cvt.mp4");
         EncodeJob job;
         const int result =
             job.run(item.path, output, item.title, buildOptionText(settings), partOf(item));
-        core::setFolder("");
+        platform::setCoreFolder("");
         QCOMPARE(result, 0);
         const double seconds = testing_support::probeDuration(output);
         QVERIFY2(std::abs(seconds - 4.0) < 0.25, qPrintable(QString::number(seconds)));

@@ -58,10 +58,10 @@ class OpenWithFallbacksTest : public ::testing::Test {
     }
     void SetUp() override {
         logPath = s_clips->path("log.txt");
-        plexavo::log::setLogPath(logPath);
+        plexavo::platform::setLogPath(logPath);
     }
     void TearDown() override {
-        plexavo::log::setLogPath("");
+        plexavo::platform::setLogPath("");
         std::filesystem::remove(logPath);
     }
     // A file of `size` bytes named `name`.

@@ -12,10 +12,10 @@ namespace testing_support {
 class FakeCore {
   public:
     explicit FakeCore(const std::string& script) : m_script("SCRIPTED_CHILD", script) {
-        fs::create_symlink(SCRIPTED_CHILD_PATH, m_dir / plexavo::core::kProgramName);
-        plexavo::core::setFolder(m_dir.path());
+        fs::create_symlink(SCRIPTED_CHILD_PATH, m_dir / plexavo::contract::kProgramName);
+        plexavo::platform::setCoreFolder(m_dir.path());
     }
-    ~FakeCore() { plexavo::core::setFolder(""); }
+    ~FakeCore() { plexavo::platform::setCoreFolder(""); }
     FakeCore(const FakeCore&) = delete;
     FakeCore& operator=(const FakeCore&) = delete;
 

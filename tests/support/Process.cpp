@@ -1,5 +1,7 @@
 #include "Process.h"
 
+#include "engine/platform/Spawn.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,12 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace testing_support {
 
@@ -47,56 +46,20 @@ Child::Child(const std::vector<std::string>& argv, const SpawnOptions& options) 
         closeFd(outPipe[1]);
         return;
     }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (options.stdinNull)
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, options.joinStderr ? outPipe[1] : errPipe[1], 2);
+    // The engine's own spawn: the same descriptors, signals and environment
+    // rules as the program's children.
+    plexavo::platform::SpawnRequest request;
+    request.program = argv[0];
+    request.arguments = argv;
+    request.environment = options.env;
     if (!options.cwd.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                        (options.newSession ? POSIX_SPAWN_SETSID : 0));
-
-    std::vector<std::string> copy = argv;
-    std::vector<char*> cargv;
-    for (auto& a : copy)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-
-    // The child's environment is built here, so a test never changes its own.
-    std::vector<std::string> envCopy;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const auto& extra : options.env)
-            replaced = replaced || extra.rfind(name, 0) == 0;
-        if (!replaced)
-            envCopy.push_back(entry);
-    }
-    envCopy.insert(envCopy.end(), options.env.begin(), options.env.end());
-    std::vector<char*> cenv;
-    for (auto& e : envCopy)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-
+        request.workingDirectory = options.cwd;
+    request.input = options.stdinNull ? plexavo::platform::kDevNull : plexavo::platform::kInherit;
+    request.output = outPipe[1];
+    request.error = options.joinStderr ? outPipe[1] : errPipe[1];
+    request.ownSession = options.newSession;
     pid_t pid = -1;
-    const bool hasSlash = copy[0].find('/') != std::string::npos;
-    const int rc =
-        hasSlash ? posix_spawn(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), cenv.data())
-                 : posix_spawnp(&pid, copy[0].c_str(), &actions, &attr, cargv.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int rc = plexavo::platform::spawnProcess(request, pid);
     closeFd(outPipe[1]);
     closeFd(errPipe[1]);
     if (rc != 0) {

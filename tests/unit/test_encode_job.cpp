@@ -14,8 +14,10 @@
 #include <set>
 #include <thread>
 
-using plexavo::EncodeJob;
+using plexavo::convert::EncodeJob;
 using namespace testing_support;
+
+using plexavo::convert::SourcePart;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -163,7 +165,7 @@ TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
     }
     {
         FakeCore core("x:0");
-        plexavo::core::setFolder(core.dir() / "missing");
+        plexavo::platform::setCoreFolder(core.dir() / "missing");
         EXPECT_EQ(job.run("/in.avi", "/out.mp4", "in", "", {0, 10}), -1)
             << "a core that cannot start is an error";
     }
@@ -175,9 +177,9 @@ TEST(EncodeJob, FollowsProgressAndReportsTheCoresOutcome) {
 TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
     TempDir dir;
     const std::string log = dir / "log.txt";
-    ASSERT_TRUE(plexavo::log::setLogPath(log));
+    ASSERT_TRUE(plexavo::platform::setLogPath(log));
     struct LogOff {
-        ~LogOff() { plexavo::log::setLogPath(""); }
+        ~LogOff() { plexavo::platform::setLogPath(""); }
     } logOff;
     const std::string report = dir / "report.txt";
     const EnvGuard reportTo("SCRIPTED_REPORT_FILE", report);
@@ -215,7 +217,7 @@ TEST(EncodeJob, ReadsTheWrittenNameTheNotesAndTheReasonOfARun) {
     }
     {
         FakeCore core("x:0");
-        plexavo::core::setFolder(core.dir() / "missing");
+        plexavo::platform::setCoreFolder(core.dir() / "missing");
         EXPECT_EQ(job.run("/in.avi", "/o/x.mp4", "in", "", {0, 10}), -1);
         EXPECT_NE(job.failureReason().find("missing"), std::string::npos) << job.failureReason();
     }
@@ -445,7 +447,7 @@ TEST_F(EncodeJobStop, ARequestThatComesAsTheCoreFinishesLeavesItFinished) {
 
 namespace {
 
-std::vector<std::string> argumentsOf(const plexavo::SourcePart& part) {
+std::vector<std::string> argumentsOf(const plexavo::convert::SourcePart& part) {
     const auto args = EncodeJob::buildArguments("/in.mp4", "/out.mp4", "in", "", part.startSeconds,
                                                 part.coreLength());
     const auto ss = std::find(args.begin(), args.end(), "-ss");
@@ -466,7 +468,7 @@ pid_t startedCore(const std::string& folder) {
 } // namespace
 
 TEST(ConversionPart, AWholeSourceRunsToItsEndAndAMarkedPartKeepsItsSeconds) {
-    using plexavo::SourcePart;
+    using plexavo::convert::SourcePart;
     using Args = std::vector<std::string>;
     // Nothing marked: the list shows 1 s of a 1.92 s clip, the core converts all of it.
     const SourcePart whole{0, 1, 1, 1.92};
@@ -493,7 +495,7 @@ TEST(ConversionPart, AWholeSourceRunsToItsEndAndAMarkedPartKeepsItsSeconds) {
         std::string::npos);
 
     // The item after a probe: its whole length, exactly.
-    plexavo::SourceItem item;
+    plexavo::media::SourceItem item;
     ASSERT_EQ(item.parseProbeOutput(
                   "/v/clip.mp4",
                   "Input #0, mov,mp4,m4a,3gp,3g2,mj2, from '/v/clip.mp4':\n"
@@ -501,13 +503,13 @@ TEST(ConversionPart, AWholeSourceRunsToItsEndAndAMarkedPartKeepsItsSeconds) {
                   "    Stream #0.0(und): Video: h264 (High), yuv420p, 160x120, 400 kb/s, 25 fps\n"
                   "At least one output file must be specified\n"),
               0);
-    const SourcePart probed = plexavo::partOf(item);
+    const SourcePart probed = plexavo::convert::partOf(item);
     EXPECT_EQ(probed.endSeconds, 3u) << "the list shows whole seconds";
     EXPECT_TRUE(probed.toEnd());
     EXPECT_DOUBLE_EQ(probed.expectedSeconds(), 3.96);
     item.startSeconds = 1;
     item.endSeconds = 2; // a part marked in the preview
-    EXPECT_EQ(argumentsOf(plexavo::partOf(item)), (Args{"-ss", "1", "-t", "1"}));
+    EXPECT_EQ(argumentsOf(plexavo::convert::partOf(item)), (Args{"-ss", "1", "-t", "1"}));
 }
 
 TEST(ProgressParse, APartEndingAtAFractionIsMeasuredExactlyAndNeverPassesItsEnd) {
@@ -557,9 +559,9 @@ TEST(EncodeJob, AWholeClipIsConvertedToItsEndWithTheBarRisingTo100AtTheEnd) {
 TEST(EncodeJob, ASourceThatEndsEarlyIsAFailureNamingTheKeptFile) {
     TempDir dir;
     const std::string log = dir / "log.txt";
-    ASSERT_TRUE(plexavo::log::setLogPath(log));
+    ASSERT_TRUE(plexavo::platform::setLogPath(log));
     struct LogOff {
-        ~LogOff() { plexavo::log::setLogPath(""); }
+        ~LogOff() { plexavo::platform::setLogPath(""); }
     } logOff;
     const std::string output = dir / "clip-cvt.mp4";
     EncodeJob job;
@@ -724,19 +726,20 @@ bool copyWithMissingLoader(const std::string& from, const std::string& to) {
 // never as missing: by the conversion and by the probe alike.
 TEST(EncodeJob, ACoreThatCannotRunIsNamedWithTheSystemsReason) {
     TempDir dir;
-    const std::string core = dir / plexavo::core::kProgramName;
+    const std::string core = dir / plexavo::contract::kProgramName;
     struct FolderOff {
-        ~FolderOff() { plexavo::core::setFolder(""); }
+        ~FolderOff() { plexavo::platform::setCoreFolder(""); }
     } folderOff;
-    plexavo::core::setFolder(dir.path());
+    plexavo::platform::setCoreFolder(dir.path());
     EncodeJob job;
     const auto expectReason = [&](const std::string& reason) {
         EXPECT_EQ(job.run("/in.mp4", dir / "out.mp4", "in", "", {0, 10}), -1);
         EXPECT_EQ(job.outcome(), EncodeJob::Outcome::NotStarted);
         EXPECT_EQ(job.failureReason(), reason);
-        plexavo::SourceItem item;
+        plexavo::media::SourceItem item;
         EXPECT_LT(item.probe(dir / "in.mp4"), 0);
-        EXPECT_EQ(plexavo::probeFailureReason(item.report), reason) << "the probe says the same";
+        EXPECT_EQ(plexavo::media::probeFailureReason(item.report), reason)
+            << "the probe says the same";
     };
     {
         SCOPED_TRACE("missing");

@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 using namespace plexavo;
+using namespace plexavo::media;
+using namespace plexavo::platform;
+using namespace plexavo::settings;
 using namespace testing_support;
 
 namespace {

@@ -10,12 +10,15 @@
 
 using namespace testing_support;
 
+using plexavo::platform::logFormatted;
+using plexavo::platform::writeLog;
+
 namespace {
 
 class LogTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(plexavo::log::setLogPath(m_dir / "debug.log")); }
-    void TearDown() override { plexavo::log::setLogPath(""); }
+    void SetUp() override { ASSERT_TRUE(plexavo::platform::setLogPath(m_dir / "debug.log")); }
+    void TearDown() override { plexavo::platform::setLogPath(""); }
     std::string logText() const { return readFile(m_dir / "debug.log"); }
     std::string logPath() const { return m_dir / "debug.log"; }
 
@@ -60,12 +63,12 @@ TEST_F(LogTest, MarkedMessagesAreTimeStampedWithoutALineBreak) {
 }
 
 TEST_F(LogTest, NothingIsWrittenWithoutAPath) {
-    plexavo::log::setLogPath("");
+    plexavo::platform::setLogPath("");
     writeLog("dropped");
     EXPECT_FALSE(fileExists(logPath()));
-    EXPECT_FALSE(plexavo::log::setLogPath(std::string(PATH_MAX, 'p')))
+    EXPECT_FALSE(plexavo::platform::setLogPath(std::string(PATH_MAX, 'p')))
         << "a path beyond the buffer is refused";
-    plexavo::log::setLogPath(m_dir / "missing-folder/debug.log");
+    plexavo::platform::setLogPath(m_dir / "missing-folder/debug.log");
     writeLog("dropped silently"); // the file cannot be opened
 }
 
@@ -99,8 +102,8 @@ TEST_F(LogTest, TwoProcessesWriteWholeLines) {
 
 TEST_F(LogTest, FormattedMessagesHaveNoFloatingPointAndACutAt515) {
     const std::string longText(600, 'y');
-    logFormatted(this, "%s", longText.c_str());
-    logFormatted(nullptr, "Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
+    logFormatted("%s", longText.c_str());
+    logFormatted("Failed in StopWhenReady!  hr=0x%x at %f%%, %d", 0x80004005u, 7);
     EXPECT_EQ(logText(),
               std::string(515, 'y') + "\nFailed in StopWhenReady!  hr=0x80004005 at %f%, 7\n");
 }
@@ -119,15 +122,15 @@ TEST_F(LogTest, ThePathChangesSafelyWhileOthersWrite) {
     });
     std::thread switcher([&] {
         for (int i = 0; !done; ++i) {
-            plexavo::log::setLogPath(i % 2 ? logPath() : other);
+            plexavo::platform::setLogPath(i % 2 ? logPath() : other);
             std::this_thread::yield();
         }
     });
     writer.join();
     done = true;
     switcher.join();
-    plexavo::log::setLogPath(logPath());
-    EXPECT_EQ(plexavo::log::logPath(), logPath());
+    plexavo::platform::setLogPath(logPath());
+    EXPECT_EQ(plexavo::platform::logPath(), logPath());
 
     std::vector<std::string> all = lines();
     std::stringstream ss(readFile(other));

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-using plexavo::SourceItem;
+using plexavo::media::SourceItem;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
@@ -68,7 +68,7 @@ TEST(OutputNaming, StopsAfterAThousandNumberedNames) {
 // file system takes: the title gives way, at a character boundary.
 TEST(OutputNaming, ALongTitleIsShortenedSoThatEveryNameFits) {
     TempDir dir;
-    const std::size_t limit = plexavo::fileNameLimit(dir.path());
+    const std::size_t limit = plexavo::platform::fileNameLimit(dir.path());
     ASSERT_GE(limit, 32u);
     SourceItem item = itemTitled(std::string(limit - 5, 'a'));
     item.assignOutputName(dir.path(), "mp4", "cvt");
@@ -93,39 +93,40 @@ TEST(OutputNaming, ALongTitleIsShortenedSoThatEveryNameFits) {
     EXPECT_GT(stem.size() + 3 + 8, limit) << "no more was cut than needed";
 
     // Bytes that are not UTF-8 count as characters of their own.
-    EXPECT_EQ(plexavo::cutAtCharacter("ab\xff\xe6\x97\xa5", 4), "ab\xff");
-    EXPECT_EQ(plexavo::cutAtCharacter("ab\xe6\x97", 4), "ab\xe6\x97") << "a cut sequence";
-    EXPECT_EQ(plexavo::cutAtCharacter("abc", 0), "");
+    EXPECT_EQ(plexavo::platform::cutAtCharacter("ab\xff\xe6\x97\xa5", 4), "ab\xff");
+    EXPECT_EQ(plexavo::platform::cutAtCharacter("ab\xe6\x97", 4), "ab\xe6\x97") << "a cut sequence";
+    EXPECT_EQ(plexavo::platform::cutAtCharacter("abc", 0), "");
 }
 
 // A folder that does not exist yet is asked through its nearest parent.
 TEST(OutputNaming, TheNameLimitOfAFolderStillToBeMade) {
     TempDir dir;
-    EXPECT_EQ(plexavo::fileNameLimit(dir / "not/yet/there"), plexavo::fileNameLimit(dir.path()));
+    EXPECT_EQ(plexavo::platform::fileNameLimit(dir / "not/yet/there"),
+              plexavo::platform::fileNameLimit(dir.path()));
 }
 
 TEST(OutputFolders, EnsureFolderCreatesEveryMissingLevel) {
     TempDir dir;
     const std::string deep = dir / "one/two three/été/";
-    EXPECT_FALSE(plexavo::folderExists(deep));
-    plexavo::ensureFolder(deep);
-    EXPECT_TRUE(plexavo::folderExists(deep));
-    EXPECT_TRUE(plexavo::folderExists(dir / "one"));
-    plexavo::ensureFolder(deep); // already there: nothing happens
+    EXPECT_FALSE(plexavo::platform::folderExists(deep));
+    plexavo::platform::ensureFolder(deep);
+    EXPECT_TRUE(plexavo::platform::folderExists(deep));
+    EXPECT_TRUE(plexavo::platform::folderExists(dir / "one"));
+    plexavo::platform::ensureFolder(deep); // already there: nothing happens
 
     writeFile(dir / "file", "x");
-    EXPECT_TRUE(plexavo::fileExists(dir / "file"));
-    EXPECT_FALSE(plexavo::folderExists(dir / "file"));
-    plexavo::ensureFolder(dir / "file/sub"); // blocked by a file: silently not made
-    EXPECT_FALSE(plexavo::folderExists(dir / "file/sub"));
-    EXPECT_FALSE(plexavo::fileExists(""));
-    EXPECT_FALSE(plexavo::folderExists(dir / "nothing"));
+    EXPECT_TRUE(plexavo::platform::fileExists(dir / "file"));
+    EXPECT_FALSE(plexavo::platform::folderExists(dir / "file"));
+    plexavo::platform::ensureFolder(dir / "file/sub"); // blocked by a file: silently not made
+    EXPECT_FALSE(plexavo::platform::folderExists(dir / "file/sub"));
+    EXPECT_FALSE(plexavo::platform::fileExists(""));
+    EXPECT_FALSE(plexavo::platform::folderExists(dir / "nothing"));
 }
 
 TEST(formatSeconds, ClockTextWithUnwrappedHours) {
-    EXPECT_EQ(plexavo::formatSeconds(3723), "01:02:03");
-    EXPECT_EQ(plexavo::formatSeconds(0), "00:00:00");
-    EXPECT_EQ(plexavo::formatSeconds(59), "00:00:59");
-    EXPECT_EQ(plexavo::formatSeconds(86399), "23:59:59");
-    EXPECT_EQ(plexavo::formatSeconds(360000), "100:00:00");
+    EXPECT_EQ(plexavo::convert::formatSeconds(3723), "01:02:03");
+    EXPECT_EQ(plexavo::convert::formatSeconds(0), "00:00:00");
+    EXPECT_EQ(plexavo::convert::formatSeconds(59), "00:00:59");
+    EXPECT_EQ(plexavo::convert::formatSeconds(86399), "23:59:59");
+    EXPECT_EQ(plexavo::convert::formatSeconds(360000), "100:00:00");
 }

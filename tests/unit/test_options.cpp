@@ -5,6 +5,23 @@
 
 using namespace plexavo;
 
+using plexavo::convert::buildOptionText;
+using plexavo::convert::equalizedFrameSize;
+using plexavo::convert::FrameSize;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::kTarget3gp;
+using plexavo::settings::kTargetAvi;
+using plexavo::settings::kTargetDv;
+using plexavo::settings::kTargetDvd;
+using plexavo::settings::kTargetH264;
+using plexavo::settings::kTargetOgm;
+using plexavo::settings::kTargetSvcd;
+using plexavo::settings::kTargetVcd;
+using plexavo::settings::kTargetWmv;
+using plexavo::settings::kTvNtsc;
+using plexavo::settings::kTvNtscFilm;
+using plexavo::settings::kTvPal;
+
 TEST(OptionText, KeepOriginalEverywhereGivesOnlyTheCodec) {
     ConversionSettings s;
     EXPECT_EQ(buildOptionText(s), " -vcodec xvid -pix_fmt yuv420p");

@@ -17,6 +17,17 @@
 
 using namespace plexavo;
 using namespace testing_support;
+
+using plexavo::convert::ConversionEvent;
+using plexavo::convert::ConversionTask;
+using plexavo::convert::effectiveJobs;
+using plexavo::convert::EncodeJob;
+using plexavo::convert::ParallelRunner;
+using plexavo::convert::planConversions;
+using plexavo::convert::progressLine;
+using plexavo::convert::RunSummary;
+using plexavo::convert::summaryLine;
+using plexavo::media::SourceItem;
 using Kind = ConversionEvent::Kind;
 
 namespace {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -17,8 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
-using plexavo::kProbeFailed;
-using plexavo::SourceItem;
+using plexavo::media::kProbeFailed;
+using plexavo::media::SourceItem;
 using namespace testing_support;
 
 namespace {
@@ -122,44 +124,43 @@ TEST(ProbeParse, PathSplit) {
     EXPECT_EQ(root.extension, "avi");
 }
 
-TEST(SourceItem, TheRebuildCopyLeavesTheProbeTextsBehind) {
+TEST(SourceItem, TheCopyAViewRebuildMakesKeepsThePartTheStateAndTheProbeTexts) {
+    // A language switch rebuilds the main view from whole copies of its
+    // items: the information box must go on describing the file.
     SourceItem item;
     item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
     item.startSeconds = 30;
     item.endSeconds = 90;
-    item.status = plexavo::kStatusDone;
+    item.status = plexavo::media::kStatusDone;
     item.converted = true;
     item.assignOutputName("/out", "mp4", "cvt");
-    SourceItem copy;
-    copy.videoDescription = "stale";
-    copy.copyForRebuild(item);
-    EXPECT_EQ(copy.path, item.path);
-    EXPECT_EQ(copy.title, "clip");
-    EXPECT_EQ(copy.durationSeconds, 3723);
-    EXPECT_EQ(copy.startSeconds, 30u);
-    EXPECT_EQ(copy.endSeconds, 90u);
-    EXPECT_EQ(copy.status, plexavo::kStatusDone);
-    EXPECT_TRUE(copy.converted);
-    EXPECT_EQ(copy.outputFilePath(), "/out/clip-cvt.mp4");
-    EXPECT_EQ(copy.outputFileName(), "clip-cvt.mp4");
-    EXPECT_TRUE(copy.durationText.empty());
-    EXPECT_TRUE(copy.bitrateText.empty());
-    EXPECT_TRUE(copy.videoDescription.empty());
-    EXPECT_TRUE(copy.audioDescription.empty());
-    EXPECT_EQ(item.durationText, "01:02:03.99 (3723 s)") << "the original keeps its texts";
+    const auto copy = std::make_unique<SourceItem>(item);
+    EXPECT_EQ(copy->path, item.path);
+    EXPECT_EQ(copy->title, "clip");
+    EXPECT_EQ(copy->durationSeconds, 3723);
+    EXPECT_EQ(copy->startSeconds, 30u);
+    EXPECT_EQ(copy->endSeconds, 90u);
+    EXPECT_EQ(copy->status, plexavo::media::kStatusDone);
+    EXPECT_TRUE(copy->converted);
+    EXPECT_EQ(copy->outputFilePath(), "/out/clip-cvt.mp4");
+    EXPECT_EQ(copy->outputFileName(), "clip-cvt.mp4");
+    EXPECT_EQ(copy->durationText, "01:02:03.99 (3723 s)");
+    EXPECT_EQ(copy->bitrateText, item.bitrateText);
+    EXPECT_EQ(copy->videoDescription, item.videoDescription);
+    EXPECT_EQ(copy->audioDescription, item.audioDescription);
 }
 
 TEST(SourceItem, OrdinaryCopiesAndMovesKeepEveryField) {
     static_assert(std::is_nothrow_move_constructible_v<SourceItem>);
     SourceItem item;
     item.parseProbeOutput("/media/clip.mp4", kTypicalOutput);
-    item.status = plexavo::kStatusError;
+    item.status = plexavo::media::kStatusError;
     const SourceItem copy(item);
     EXPECT_EQ(copy.durationText, item.durationText);
     EXPECT_EQ(copy.bitrateText, "512 kb/s");
     EXPECT_EQ(copy.videoDescription, item.videoDescription);
     EXPECT_EQ(copy.audioDescription, item.audioDescription);
-    EXPECT_EQ(copy.status, plexavo::kStatusError);
+    EXPECT_EQ(copy.status, plexavo::media::kStatusError);
 
     SourceItem assigned;
     assigned = item;
@@ -177,7 +178,7 @@ TEST(SourceItem, OrdinaryCopiesAndMovesKeepEveryField) {
 
 TEST(ProbeParse, ADurationBeyondTheItemsFieldIsAFailedProbe) {
     TempDir dir;
-    plexavo::log::setLogPath(dir / "log");
+    plexavo::platform::setLogPath(dir / "log");
     // 1e13 ms, as a damaged container claimed: 2777777 h 46 min 40 s.
     SourceItem huge;
     EXPECT_EQ(huge.parseProbeOutput("/m/a.flv", "  Duration: 2777777:46:40.00, start: 0.000000, "
@@ -206,7 +207,7 @@ TEST(ProbeParse, ADurationBeyondTheItemsFieldIsAFailedProbe) {
               0);
     EXPECT_EQ(largest.durationSeconds, 2147483647);
     EXPECT_EQ(largest.endSeconds, 2147483647u);
-    plexavo::log::setLogPath("");
+    plexavo::platform::setLogPath("");
     EXPECT_NE(readFile(dir / "log").find("2777777:46:40.00 of /m/a.flv is out of range"),
               std::string::npos);
 }
@@ -241,7 +242,7 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
     }
     {
         FakeCore core("x:0");
-        plexavo::core::setFolder(core.dir() / "nowhere");
+        plexavo::platform::setCoreFolder(core.dir() / "nowhere");
         SourceItem item;
         EXPECT_EQ(item.probe("/media/clip.mp4"), kProbeFailed) << "no core, no duration";
         EXPECT_EQ(item.title, "clip");
@@ -254,9 +255,9 @@ TEST(Probe, RunsTheCoreWithTheFileAsItsOnlyInput) {
 // wall clock: at idle priority on a busy machine a good file may take long.
 TEST(Probe, GivesUpOnTheCoresWorkNotOnTheWallClock) {
     TempDir dir;
-    plexavo::log::setLogPath(dir / "log");
+    plexavo::platform::setLogPath(dir / "log");
     const char* answer = "w:  Duration: 00:00:05.00, start: 0.000000, bitrate: 64 kb/s\\n";
-    plexavo::ProbeLimits limits;
+    plexavo::media::ProbeLimits limits;
     limits.cpuMs = 100;
     limits.stallMs = 5000;
     {
@@ -282,7 +283,7 @@ TEST(Probe, GivesUpOnTheCoresWorkNotOnTheWallClock) {
         SourceItem item;
         EXPECT_EQ(item.probe("/m/stuck.mp4", limits), kProbeFailed);
     }
-    plexavo::log::setLogPath("");
+    plexavo::platform::setLogPath("");
     const std::string log = readFile(dir / "log");
     EXPECT_NE(log.find("of processor time on /m/spin.mp4 without an answer"), std::string::npos)
         << log;
@@ -321,7 +322,7 @@ TEST(Probe, RefusesWhatIsNotARegularFileWithoutStartingTheCore) {
         EXPECT_EQ(item.probe(path), kProbeFailed) << path;
         EXPECT_NE(item.report.error.find(words), std::string::npos) << item.report.error;
         EXPECT_NE(item.report.error.find(path), std::string::npos) << item.report.error;
-        EXPECT_EQ(plexavo::probeFailureReason(item.report), item.report.error);
+        EXPECT_EQ(plexavo::media::probeFailureReason(item.report), item.report.error);
         EXPECT_EQ(item.durationSeconds, 0);
     }
     ::close(sock);
@@ -343,7 +344,7 @@ TEST(Probe, AStopEndsTheProbeInHand) {
     const std::string argvFile = dir / "argv";
     EnvGuard argvTarget("SCRIPTED_ARGV_FILE", argvFile);
     std::atomic<bool> stop{true};
-    plexavo::ProbeLimits limits;
+    plexavo::media::ProbeLimits limits;
     limits.stop = &stop;
     {
         FakeCore core("a|x:0");

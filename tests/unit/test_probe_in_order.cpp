@@ -15,6 +15,11 @@
 using namespace plexavo;
 using namespace std::chrono_literals;
 
+using plexavo::media::probeInOrder;
+using plexavo::media::ProbeResult;
+using plexavo::media::probeWorkers;
+using plexavo::media::SourceItem;
+
 namespace {
 
 // Stands in for probes of different lengths: later files end sooner.

@@ -10,6 +10,18 @@
 
 using namespace plexavo;
 using nlohmann::json;
+using plexavo::media::base64;
+using plexavo::media::channelsOfLayout;
+using plexavo::media::kProbeFailed;
+using plexavo::media::parseProbeReport;
+using plexavo::media::ProbedFile;
+using plexavo::media::probeFailureReason;
+using plexavo::media::probeJsonDocument;
+using plexavo::media::ProbeReport;
+using plexavo::media::ProbeStream;
+using plexavo::media::ProbeSubtitle;
+using plexavo::media::SourceItem;
+using plexavo::media::subtitleSummary;
 
 namespace {
 

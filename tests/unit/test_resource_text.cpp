@@ -8,6 +8,11 @@
 using namespace plexavo::res;
 using namespace testing_support;
 
+using plexavo::i18n::conversionSignature;
+using plexavo::i18n::currentModule;
+using plexavo::i18n::loadResString;
+using plexavo::i18n::setCurrentModule;
+
 namespace {
 
 const Entry kPackEntries[] = {
@@ -19,10 +24,10 @@ const Module kPack{"Deutsch", 0x0407, kPackEntries, std::size(kPackEntries)};
 
 class ResourceTextTest : public ::testing::Test {
   protected:
-    void SetUp() override { plexavo::log::setLogPath(m_dir / "log"); }
+    void SetUp() override { plexavo::platform::setLogPath(m_dir / "log"); }
     void TearDown() override {
         setCurrentModule(nullptr);
-        plexavo::log::setLogPath("");
+        plexavo::platform::setLogPath("");
     }
     TempDir m_dir;
 };

@@ -203,7 +203,7 @@ TEST(DefaultResources, PrintfDirectivesMatchWhatCallersPass) {
     for (const Entry& e : entries(Kind::String)) {
         SCOPED_TRACE("string " + std::to_string(e.id));
         auto it = formatted.find(e.id);
-        EXPECT_EQ(plexavo::res::conversionSignature(e.text),
+        EXPECT_EQ(plexavo::i18n::conversionSignature(e.text),
                   it == formatted.end() ? "" : it->second);
     }
     // Texts that no one formats must not look formatted either.

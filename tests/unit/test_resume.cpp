@@ -12,6 +12,10 @@
 #include <gtest/gtest.h>
 
 using namespace plexavo;
+using namespace plexavo::convert;
+using namespace plexavo::media;
+using namespace plexavo::platform;
+using namespace plexavo::settings;
 using namespace testing_support;
 
 TEST(ResumeAnswer, YesOnlyWithTheLineAndExitZero) {

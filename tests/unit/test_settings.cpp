@@ -4,6 +4,21 @@
 
 using namespace plexavo;
 
+using plexavo::settings::audioBitRateListTexts;
+using plexavo::settings::channelListTexts;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::frameRateListTexts;
+using plexavo::settings::kTargetDv;
+using plexavo::settings::kTargetH264;
+using plexavo::settings::kTargetMpeg4;
+using plexavo::settings::kTvNtsc;
+using plexavo::settings::kTvPal;
+using plexavo::settings::sampleRateListTexts;
+using plexavo::settings::sizeListTexts;
+using plexavo::settings::TargetExtensions;
+using plexavo::settings::videoBitRateListTexts;
+using plexavo::settings::volumeListTexts;
+
 TEST(SettingsLists, EntryTextsToTheCharacter) {
     const auto sizes = sizeListTexts();
     ASSERT_EQ(sizes.size(), 15u);
@@ -96,7 +111,7 @@ TEST(SettingsSize, PresetsFillTheEditsAndEqualisationClearsAHalfSize) {
     EXPECT_EQ(s.width + "x" + s.height, "720x306");
 }
 
-TEST(SettingsRecord, DefaultsAndRebuildCopy) {
+TEST(SettingsRecord, Defaults) {
     ConversionSettings s;
     EXPECT_EQ(s.targetFormat, kTargetMpeg4);
     EXPECT_EQ(s.tvStandard, kTvNtsc);
@@ -106,26 +121,4 @@ TEST(SettingsRecord, DefaultsAndRebuildCopy) {
     EXPECT_NE(s.outputPath.find("ConvertedMedia"), std::string::npos);
     EXPECT_STREQ(TargetExtensions[kTargetH264], "mov");
     EXPECT_STREQ(TargetExtensions[kTargetDv], "mpg");
-
-    ConversionSettings old;
-    old.targetFormat = kTargetH264;
-    old.tvStandard = kTvPal;
-    old.sizeChoice = 5;
-    old.width = "320";
-    old.height = "240";
-    old.variableBitRate = true;
-    old.maxRate = "900";
-    old.volumeChoice = 4;
-    old.outputPath = "/old/";
-    ConversionSettings fresh;
-    fresh.outputPath = "/stored/";
-    fresh.copyForRebuild(old);
-    EXPECT_EQ(fresh.targetFormat, kTargetH264);
-    EXPECT_EQ(fresh.tvStandard, kTvPal);
-    EXPECT_EQ(fresh.sizeChoice, 5);
-    EXPECT_EQ(fresh.width, "320");
-    EXPECT_TRUE(fresh.variableBitRate);
-    EXPECT_EQ(fresh.maxRate, "900");
-    EXPECT_EQ(fresh.volumeChoice, 4);
-    EXPECT_EQ(fresh.outputPath, "/stored/") << "the new view keeps the stored folder";
 }

@@ -3,9 +3,9 @@
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/EncodingOptions.h"
 #include "engine/convert/ResumeQuery.h"
+#include "engine/convert/SourceList.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/platform/DebugLog.h"
 #include "engine/platform/Files.h"
 #include "engine/settings/ConversionSettings.h"
@@ -16,7 +16,30 @@
 #include <cstdio>
 #include <cstring>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using i18n::loadResString;
+using media::kOutputSuffix;
+using media::kStatusDone;
+using media::kStatusError;
+using media::kStatusReady;
+using media::kStatusSkip;
+using media::kStatusWaiting;
+using media::SourceItem;
+using platform::ensureFolder;
+using platform::fileExists;
+using platform::folderExists;
+using platform::writeLog;
+using settings::ConversionSettings;
+using settings::kTargetCaptions;
+using settings::kTargetDv;
+using settings::kTargetDvd;
+using settings::kTargetFormatCount;
+using settings::kTargetH264;
+using settings::kTargetMpeg4;
+using settings::kTargetSvcd;
+using settings::kTargetVcd;
+using settings::TargetExtensions;
 
 namespace {
 
@@ -27,8 +50,6 @@ constexpr unsigned kStrEmptyPart = 62007;
 constexpr unsigned kStrNoOptionText = 62008;
 // The step of a continued file: the instant it goes on from.
 constexpr unsigned kStrContinueStep = 62080;
-// Every output is named with this suffix before its extension.
-constexpr char kOutputSuffix[] = "cvt";
 
 void logPlain(const std::string& text) {
     writeLog("%s", text.c_str());
@@ -563,4 +584,4 @@ std::string formatClock(std::int64_t seconds) {
     return text;
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::convert {
 
 class EncodeJob;
 class ISourceList;
@@ -181,4 +181,4 @@ class BatchEstimate {
 // Whole seconds as "H:MM:SS" (hours not padded, not wrapped).
 std::string formatClock(std::int64_t seconds);
 
-} // namespace plexavo
+} // namespace plexavo::convert

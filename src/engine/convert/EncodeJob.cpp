@@ -22,7 +22,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using i18n::loadResString;
+using media::coreStartFailure;
+using media::SourceItem;
+using platform::ChildProcess;
+using platform::StopOutcome;
+using platform::writeLog;
 
 namespace {
 
@@ -165,8 +172,8 @@ std::string EncodeJob::formatCommandLine(const std::string& sourcePath,
                                          bool resume) {
     std::string line;
     line.reserve(256 + sourcePath.size() + outputFilePath.size() + title.size() + options.size());
-    line += core::kProgramName;
-    line += core::kAccessCode;
+    line += contract::kProgramName;
+    line += contract::kAccessCode;
     line += " -i \"" + sourcePath + "\" -title \"" + title + "\" " + options;
     line += " -ss " + seconds32(startSeconds) + " -t " + seconds32(length);
     line += std::string(" ") + (resume ? kResumeOption : contract::kClaimOption) + " \"" +
@@ -178,8 +185,8 @@ std::vector<std::string>
 EncodeJob::buildArguments(const std::string& sourcePath, const std::string& outputFilePath,
                           const std::string& title, const std::string& options,
                           std::uint64_t startSeconds, std::uint64_t length, bool resume) {
-    std::vector<std::string> args{core::programPath(), core::kAccessCode, "-i",
-                                  sourcePath,          "-title",          title};
+    std::vector<std::string> args{
+        platform::corePath(), contract::kAccessCode, "-i", sourcePath, "-title", title};
     // The option text is built from list values and digit edits only, so
     // blanks separate its words.
     std::string_view rest(options);
@@ -219,7 +226,7 @@ int EncodeJob::run(const std::string& sourcePath, const std::string& outputFileP
     }
     const RunEnd end = runChild(child, stopOutput, outputFilePath);
     if (!end.started) {
-        const std::string program = core::programPath();
+        const std::string program = platform::corePath();
         writeLog("Failed to start the encoder core: %s (%s)", program.c_str(),
                  std::strerror(end.startError));
         m_failureReason = coreStartFailure(program, end.startError);
@@ -445,7 +452,7 @@ bool EncodeJob::pumpText(const char* text, std::size_t length, std::uint64_t now
 }
 
 void EncodeJob::pumpOutput(ChildProcess& child) {
-    child.setPriority(1);
+    child.setIdlePriority();
     resetPump(now());
 
     for (;;) {
@@ -611,4 +618,4 @@ void EncodeJob::noteErrorLine(std::string_view text) {
     m_errorText.assign(line.substr(0, line.find_first_of("\r\n\0")));
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

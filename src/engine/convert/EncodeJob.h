@@ -12,9 +12,14 @@
 #include <string_view>
 #include <vector>
 
-namespace plexavo {
-
+namespace plexavo::platform {
+class ChildProcess;
+}
+namespace plexavo::media {
 class SourceItem;
+}
+
+namespace plexavo::convert {
 
 // The part of a source one conversion covers, and how the core is asked for it.
 struct SourcePart {
@@ -38,7 +43,7 @@ struct SourcePart {
 };
 
 // The part of item to convert: what is marked, and the source's own length.
-SourcePart partOf(const SourceItem& item);
+SourcePart partOf(const media::SourceItem& item);
 
 class EncodeJob {
   public:
@@ -109,7 +114,7 @@ class EncodeJob {
     Outcome outcome() const { return m_outcome; }
 
     // The read loop of a started child.
-    void pumpOutput(ChildProcess& child);
+    void pumpOutput(platform::ChildProcess& child);
     // The pump's rule apart from any pipe: text arriving at time now, in
     // pieces as the pipe would deliver them. True when a look saw a stop request.
     bool pumpText(const char* text, std::size_t length, std::uint64_t now);
@@ -155,7 +160,7 @@ class EncodeJob {
     struct RunEnd {
         bool started = false;
         bool stopped = false; // a stop was asked for
-        StopOutcome stop = StopOutcome::NotStopped;
+        platform::StopOutcome stop = platform::StopOutcome::NotStopped;
         bool exitedAlone = false;
         bool statusKnown = true;
         int exitCode = 0;
@@ -164,9 +169,9 @@ class EncodeJob {
     // The steps of run(): its state afresh, the child's set-up, running it to
     // its end, and the verdict by how it ended.
     void resetForRun(const SourcePart& part);
-    void prepareChild(ChildProcess& child, const std::string& outputFilePath,
+    void prepareChild(platform::ChildProcess& child, const std::string& outputFilePath,
                       std::string& stopOutput);
-    RunEnd runChild(ChildProcess& child, const std::string& stopOutput,
+    RunEnd runChild(platform::ChildProcess& child, const std::string& stopOutput,
                     const std::string& outputFilePath);
     int endFailed(const std::string& reason, Outcome outcome, int result);
     int endStopped(const RunEnd& end, const std::string& outputFilePath);
@@ -208,4 +213,4 @@ class EncodeJob {
     bool m_first = true;
 };
 
-} // namespace plexavo
+} // namespace plexavo::convert

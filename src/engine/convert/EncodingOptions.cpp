@@ -4,7 +4,17 @@
 
 #include <cstdio>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using settings::ConversionSettings;
+using settings::kTargetDv;
+using settings::kTargetDvd;
+using settings::kTargetH264;
+using settings::kTargetMpeg4;
+using settings::kTargetSvcd;
+using settings::kTargetVcd;
+using settings::kTvNtscFilm;
+using settings::kTvPal;
 
 namespace {
 
@@ -77,4 +87,4 @@ std::string buildOptionText(const ConversionSettings& s) {
     }
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace plexavo {
+namespace plexavo::convert {
 
 std::string formatSeconds(std::uint64_t seconds) {
     char buffer[48];
@@ -13,4 +13,4 @@ std::string formatSeconds(std::uint64_t seconds) {
     return buffer;
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace plexavo {
+namespace plexavo::convert {
 
 // Whole seconds as "%02d:%02d:%02d", hours not wrapped at 24.
 std::string formatSeconds(std::uint64_t seconds);
 
-} // namespace plexavo
+} // namespace plexavo::convert

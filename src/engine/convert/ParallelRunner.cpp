@@ -14,7 +14,13 @@
 #include <system_error>
 #include <thread>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using i18n::loadResString;
+using media::SourceItem;
+using platform::fileExists;
+using platform::folderExists;
+using platform::writeLog;
 
 namespace {
 
@@ -22,8 +28,6 @@ constexpr unsigned kStrSourceGone = 62005;
 constexpr unsigned kStrFolderNotMade = 62006;
 constexpr unsigned kStrStopped = 62009;
 constexpr unsigned kStrStoppedEmpty = 62010;
-// Every output is named with this suffix before its extension, as in the window.
-constexpr char kOutputSuffix[] = "cvt";
 
 std::string decimal(double value, const char* format = "%.1f") {
     char text[32];
@@ -52,7 +56,7 @@ std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items
     for (const SourceItem& item : items) {
         SourceItem named;
         named.title = item.title;
-        named.assignOutputName(folder, extension, kOutputSuffix, taken);
+        named.assignOutputName(folder, extension, media::kOutputSuffix, taken);
         const SourcePart part = partOf(item);
         ConversionTask task{item.path,
                             item.title,
@@ -261,7 +265,7 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
     std::string folderError;
     if (!folderExists(task.folder)) {
         errno = 0;
-        ensureFolder(task.folder);
+        platform::ensureFolder(task.folder);
         if (!folderExists(task.folder)) {
             const int err = errno != 0 ? errno : ENOENT;
             folderError = loadResString(kStrFolderNotMade, task.folder.c_str(), std::strerror(err));
@@ -300,4 +304,4 @@ ConversionEvent ParallelRunner::convert(EncodeJob& job, std::size_t index) {
     return event;
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::convert {
 
 class EncodeJob;
 struct ResumeAnswer;
@@ -41,7 +41,7 @@ struct ConversionTask {
 // Names every output in list order, as converting one after the other
 // would: a name planned for an earlier file counts as taken, and so does
 // every file already in the folder. Looks at the disk, changes nothing.
-std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items,
+std::vector<ConversionTask> planConversions(const std::vector<media::SourceItem>& items,
                                             const std::string& folder,
                                             const std::string& extension);
 
@@ -145,4 +145,4 @@ class ParallelRunner {
     RunSummary m_summary;
 };
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -16,7 +16,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::convert {
+
+using media::kStatusDone;
+using media::kStatusReady;
+using media::kStatusSkip;
+using media::kStatusWaiting;
+using media::SavedList;
+using media::SourceItem;
+using platform::ChildProcess;
+using platform::fileExists;
+using platform::writeLog;
 
 namespace {
 
@@ -190,4 +200,4 @@ RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask) {
     return summary;
 }
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::convert {
 
 // The core's words for it (contract/PlexcoreContract.h, docs/core.md).
 inline constexpr const char* kCanResumeOption = contract::kCanResumeOption;
@@ -72,7 +72,7 @@ struct RestoreSummary {
     int ready = 0;
     int missing = 0;
 };
-using KeptQuestion = std::function<ResumeAnswer(const SourceItem& row)>;
-RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask = {});
+using KeptQuestion = std::function<ResumeAnswer(const media::SourceItem& row)>;
+RestoreSummary settleRestoredRows(media::SavedList& list, const KeptQuestion& ask = {});
 
-} // namespace plexavo
+} // namespace plexavo::convert

@@ -124,8 +124,8 @@ OpenResult reported(bool started, GError* raw, const char* what, const std::stri
     const Error error(raw);
     if (started)
         return OpenResult::Started;
-    writeLog("%s: cannot open %s: %s", what, target.c_str(),
-             error ? error->message : "no reason given");
+    platform::writeLog("%s: cannot open %s: %s", what, target.c_str(),
+                       error ? error->message : "no reason given");
     return failureOf(error.get());
 }
 

@@ -39,7 +39,7 @@ std::string locateShipped(const std::string& programFolder, const std::string& n
     // Beside the program; or in the data folder of a PREFIX/bin or PREFIX/lib/plexavo program.
     for (const std::string& candidate : {folder + name, folder + "../share/plexavo/" + name,
                                          folder + "../../share/plexavo/" + name})
-        if (fileExists(candidate))
+        if (platform::fileExists(candidate))
             return canonical(candidate);
     return folder + name;
 }

@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #include <utility>
 
-namespace plexavo::lang {
+namespace plexavo::i18n {
+
+using platform::writeLog;
 
 namespace {
 
@@ -177,13 +179,13 @@ void buildLanguageList(std::vector<std::uint16_t>& ids, std::vector<std::string>
 
 LanguagePacks::~LanguagePacks() {
     if (m_library) {
-        res::setCurrentModule(nullptr);
+        i18n::setCurrentModule(nullptr);
         dlclose(m_library);
     }
 }
 
 bool LanguagePacks::loadLanguagePack(const std::string& path) {
-    res::setCurrentModule(nullptr);
+    i18n::setCurrentModule(nullptr);
     if (m_library) {
         dlclose(m_library);
         m_library = nullptr;
@@ -208,7 +210,7 @@ bool LanguagePacks::loadLanguagePack(const std::string& path) {
     }
     m_library = lib.release();
     m_packPath = path;
-    res::setCurrentModule(module);
+    i18n::setCurrentModule(module);
     return true;
 }
 
@@ -246,4 +248,4 @@ void LanguagePacks::refreshLanguageList() {
     m_packPaths.insert(m_packPaths.begin(), std::string());
 }
 
-} // namespace plexavo::lang
+} // namespace plexavo::i18n

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo::lang {
+namespace plexavo::i18n {
 
 // The C exports of a pack. The resource accessor carries the layout version of
 // res::Entry in its name: a pack built against another layout lacks it and is
@@ -96,4 +96,4 @@ class LanguagePacks {
     std::vector<std::string> m_languageNames; // Language-menu texts
 };
 
-} // namespace plexavo::lang
+} // namespace plexavo::i18n

@@ -8,7 +8,12 @@
 #include <cstring>
 #include <vector>
 
-namespace plexavo::res {
+namespace plexavo::i18n {
+
+using platform::writeLog;
+using res::defaultModule;
+using res::Kind;
+using res::Module;
 
 namespace {
 std::atomic<const Module*> g_current{nullptr};
@@ -25,7 +30,7 @@ const Module& currentModule() {
 
 const char* findText(const Module& module, Kind kind, int owner, int id) {
     for (std::size_t i = 0; i < module.count; ++i) {
-        const Entry& e = module.entries[i];
+        const res::Entry& e = module.entries[i];
         if (e.kind == kind && e.owner == owner && e.id == id)
             return e.text;
     }
@@ -52,10 +57,7 @@ std::string conversionSignature(const char* text) {
     return sig;
 }
 
-} // namespace plexavo::res
-
 std::string loadResString(unsigned id, ...) {
-    using namespace plexavo::res;
     const Module& module = currentModule();
     const char* text = findText(module, Kind::String, 0, static_cast<int>(id));
     if (!text) {
@@ -87,3 +89,5 @@ std::string loadResString(unsigned id, ...) {
     va_end(again);
     return result;
 }
+
+} // namespace plexavo::i18n

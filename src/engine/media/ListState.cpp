@@ -19,7 +19,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::media {
+
+using platform::ensureFolder;
+using platform::fileExists;
+using platform::folderExists;
+using platform::replaceFileAtomically;
+using platform::writeLog;
+using settings::ConversionSettings;
 
 namespace {
 
@@ -527,4 +534,4 @@ std::unique_ptr<LeftList> findLeftList(const std::string& ownPath) {
     return nullptr;
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

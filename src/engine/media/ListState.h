@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::media {
 
 // What a state file holds: the settings the batch uses and every row.
 struct SavedList {
-    ConversionSettings settings;
+    settings::ConversionSettings settings;
     // Each row's item: the source, its probe's texts, the part, the output
     // name, the status and, for a stopped output, how much it holds.
     std::vector<SourceItem> rows;
@@ -98,4 +98,4 @@ class LeftList {
 // removed, and a damaged file is kept aside as NAME.damaged and logged.
 std::unique_ptr<LeftList> findLeftList(const std::string& ownPath);
 
-} // namespace plexavo
+} // namespace plexavo::media

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::media {
 
 unsigned probeWorkers() {
     cpu_set_t set;
@@ -95,4 +95,4 @@ void probeInOrder(std::size_t count, unsigned workers, const std::atomic<bool>* 
         t.join();
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

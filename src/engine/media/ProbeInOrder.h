@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-namespace plexavo {
+namespace plexavo::media {
 
 class SourceItem;
 
@@ -31,4 +31,4 @@ void probeInOrder(std::size_t count, unsigned workers, const std::atomic<bool>* 
                   const std::function<ProbeResult(std::size_t index)>& probe,
                   const std::function<void(std::size_t index, ProbeResult& result)>& deliver);
 
-} // namespace plexavo
+} // namespace plexavo::media

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-namespace plexavo {
+namespace plexavo::media {
 
 namespace {
 
@@ -136,4 +136,4 @@ std::string probeJsonDocument(const std::vector<ProbedFile>& files) {
     return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

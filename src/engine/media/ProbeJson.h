@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::media {
 
 struct ProbedFile {
     std::string path; // as named on the command line: bytes, not necessarily UTF-8
@@ -28,4 +28,4 @@ std::string probeJsonDocument(const std::vector<ProbedFile>& files);
 // Standard base64 (RFC 4648, with padding).
 std::string base64(std::string_view bytes);
 
-} // namespace plexavo
+} // namespace plexavo::media

@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::media {
+
+using i18n::loadResString;
 
 namespace {
 
@@ -142,22 +144,38 @@ void readAudio(const std::vector<std::string_view>& fields, ProbeStream& stream)
     }
 }
 
-// "Stream #0.1(eng): Audio: aac (LC), 44100 Hz, ..." after its leading blanks.
-std::optional<ProbeStream> readStreamLine(std::string_view line) {
+// "Stream #0.1(eng): ..." after its leading blanks: the number ("0.1"), the
+// language ("eng", or empty) and what follows the colon.
+struct StreamHead {
+    std::string_view number;
+    std::string language;
+    std::string_view rest;
+};
+
+std::optional<StreamHead> readStreamHead(std::string_view line) {
     line.remove_prefix(std::string_view("Stream #").size());
     const auto colon = line.find(':');
     if (colon == std::string_view::npos)
         return std::nullopt;
-    std::string_view number = line.substr(0, colon);
-    std::string_view rest = trimmed(line.substr(colon + 1));
-    ProbeStream stream;
-    if (const auto open = number.find('('); open != std::string_view::npos) {
-        const auto close = number.find(')', open);
-        stream.language = std::string(number.substr(open + 1, close - open - 1));
-        number = number.substr(0, open);
+    StreamHead head{line.substr(0, colon), {}, trimmed(line.substr(colon + 1))};
+    if (const auto open = head.number.find('('); open != std::string_view::npos) {
+        const auto close = head.number.find(')', open);
+        head.language = std::string(head.number.substr(open + 1, close - open - 1));
+        head.number = head.number.substr(0, open);
     }
-    if (const auto dot = number.find('.'); dot != std::string_view::npos)
-        stream.index = wholeNumber(number.substr(dot + 1)).value_or(-1);
+    return head;
+}
+
+// "Stream #0.1(eng): Audio: aac (LC), 44100 Hz, ..." after its leading blanks.
+std::optional<ProbeStream> readStreamLine(std::string_view line) {
+    const auto head = readStreamHead(line);
+    if (!head)
+        return std::nullopt;
+    std::string_view rest = head->rest;
+    ProbeStream stream;
+    stream.language = head->language;
+    if (const auto dot = head->number.find('.'); dot != std::string_view::npos)
+        stream.index = wholeNumber(head->number.substr(dot + 1)).value_or(-1);
     if (startsWith(rest, "Video:"))
         stream.kind = "video";
     else if (startsWith(rest, "Audio:"))
@@ -178,26 +196,17 @@ std::optional<ProbeStream> readStreamLine(std::string_view line) {
 // "Stream #1.0(fre): Subtitle: subrip (text), from film.fr.srt", after its
 // leading blanks; the file's name is the rest of the line, commas and all.
 std::optional<ProbeSubtitle> readSubtitleLine(std::string_view line) {
-    line.remove_prefix(std::string_view("Stream #").size());
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos)
+    const auto head = readStreamHead(line);
+    if (!head || !startsWith(head->rest, "Subtitle:"))
         return std::nullopt;
-    std::string_view number = line.substr(0, colon);
-    std::string_view rest = trimmed(line.substr(colon + 1));
-    if (!startsWith(rest, "Subtitle:"))
-        return std::nullopt;
-    rest = trimmed(rest.substr(9));
+    std::string_view rest = trimmed(head->rest.substr(9));
     ProbeSubtitle subtitle;
-    if (const auto open = number.find('('); open != std::string_view::npos) {
-        const auto close = number.find(')', open);
-        subtitle.language = std::string(number.substr(open + 1, close - open - 1));
-        number = number.substr(0, open);
-    }
-    const auto dot = number.find('.');
+    subtitle.language = head->language;
+    const auto dot = head->number.find('.');
     if (dot == std::string_view::npos)
         return std::nullopt;
-    const auto input = wholeNumber(number.substr(0, dot));
-    subtitle.index = wholeNumber(number.substr(dot + 1)).value_or(-1);
+    const auto input = wholeNumber(head->number.substr(0, dot));
+    subtitle.index = wholeNumber(head->number.substr(dot + 1)).value_or(-1);
     if (const auto from = rest.find(", from "); from != std::string_view::npos) {
         subtitle.file = std::string(rest.substr(from + 7));
         rest = rest.substr(0, from);
@@ -343,7 +352,7 @@ std::string probeFailureReason(const ProbeReport& report) {
     if (!report.error.empty())
         return report.error;
     if (!report.answered) {
-        const std::string program = core::programPath();
+        const std::string program = platform::corePath();
         if (report.startError != 0)
             return coreStartFailure(program, report.startError);
         if (access(program.c_str(), X_OK) != 0)
@@ -367,4 +376,4 @@ std::string coreStartFailure(const std::string& program, int error) {
                          std::strerror(error != 0 ? error : EACCES));
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

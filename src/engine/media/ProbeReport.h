@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::media {
 
 struct ProbeStream {
     int index = -1;       // N of "Stream #0.N"
@@ -81,4 +81,4 @@ std::string probeFailureReason(const ProbeReport& report);
 // with the system's reason, error (an errno value).
 std::string coreStartFailure(const std::string& program, int error);
 
-} // namespace plexavo
+} // namespace plexavo::media

@@ -18,7 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::media {
+
+using platform::ChildProcess;
+using platform::writeLog;
 
 namespace {
 
@@ -133,16 +136,8 @@ bool awaitAnswer(const ChildProcess& child, const ProbeLimits& limits, const std
 
 } // namespace
 
-void SourceItem::copyForRebuild(const SourceItem& from) {
-    *this = from;
-    durationText.clear();
-    bitrateText.clear();
-    videoDescription.clear();
-    audioDescription.clear();
-}
-
 std::string SourceItem::probeCommandLine(const std::string& file) {
-    return std::string(core::kProgramName) + core::kAccessCode + " -i \"" + file + "\"";
+    return std::string(contract::kProgramName) + contract::kAccessCode + " -i \"" + file + "\"";
 }
 
 int SourceItem::probe(const std::string& file) {
@@ -184,7 +179,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
 
     ChildProcess child;
     child.commandLine = probeCommandLine(file);
-    child.arguments = {core::programPath(), core::kAccessCode, "-i", file};
+    child.arguments = {platform::corePath(), contract::kAccessCode, "-i", file};
     child.flags = ChildProcess::PipeStdout;
     // A probe writes nothing worth waiting for once its answer is read.
     child.stopPolicy.silenceMs = kProbeStopMs;
@@ -193,7 +188,7 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
 
     const bool started = child.start() == 0;
     if (started) {
-        child.setPriority(1);
+        child.setIdlePriority();
         if (awaitAnswer(child, limits, file)) {
             ssize_t n;
             do {
@@ -211,106 +206,114 @@ int SourceItem::probe(const std::string& file, const ProbeLimits& limits) {
     return result;
 }
 
-int SourceItem::parseProbeOutput(const std::string& file, const char* cText) {
-    const std::string_view text(cText);
-    durationSeconds = 0;
+namespace {
 
-    report = parseProbeReport(text);
-
-    std::size_t scanFrom = 0;
+// The "Duration: " line: the item's length, its text and the bit rate.
+// Returns where the stream lines may begin.
+std::size_t readDurationLine(SourceItem& item, std::string_view text, const std::string& file) {
     // Only the real duration line counts, never a file name that holds one.
     const auto lineAt = durationLineAt(text);
     const auto durationAt =
         lineAt == std::string_view::npos ? lineAt : text.find("Duration: ", lineAt);
-    if (durationAt != std::string_view::npos) {
-        scanFrom = durationAt;
-        const auto restBegin = durationAt + std::strlen("Duration: ");
-        const auto lineFeed = text.find('\n', restBegin);
-        if (lineFeed != std::string_view::npos) {
-            const std::string_view rest =
-                text.substr(restBegin, std::min(lineFeed - restBegin, kLineMax));
-            const auto comma = rest.find(',');
-            const std::string_view printed = rest.substr(0, std::min(comma, kDurationMax));
+    if (durationAt == std::string_view::npos)
+        return 0;
+    const auto restBegin = durationAt + std::strlen("Duration: ");
+    const auto lineFeed = text.find('\n', restBegin);
+    if (lineFeed == std::string_view::npos)
+        return durationAt;
+    const std::string_view rest = text.substr(restBegin, std::min(lineFeed - restBegin, kLineMax));
+    const auto comma = rest.find(',');
+    const std::string_view printed = rest.substr(0, std::min(comma, kDurationMax));
 
-            // Hours, minutes and seconds must all lie in the printed duration:
-            // "N/A, start: 0.000000, bitrate: 512 kb/s" is no duration.
-            Tokenizer clock(comma == std::string_view::npos ? std::string_view{}
-                                                            : rest.substr(0, comma));
-            std::string_view h, m, s;
-            const bool parsed = clock.next(":", h) && clock.next(":", m) && clock.next(",", s);
-            const std::int64_t total =
-                parsed ? (leadingInt(h) * 60 + leadingInt(m)) * 60 + leadingInt(s) : 0;
-            if (parsed && (total < 0 || total > std::numeric_limits<std::int32_t>::max())) {
-                // A container may claim any length; one the item cannot hold
-                // is no duration at all, rather than a wrapped one.
-                writeLog("The duration %.*s of %s is out of range; the file is not added.",
-                         static_cast<int>(printed.size()), printed.data(), file.c_str());
-                durationSeconds = 0;
-                durationText = "0 (0 s)";
-                scanFrom = lineFeed + 1;
-            } else if (parsed) {
-                durationSeconds = static_cast<std::int32_t>(total);
-                char buffer[kLineMax + 32];
-                std::snprintf(buffer, sizeof buffer, "%.*s (%d s)",
-                              static_cast<int>(printed.size()), printed.data(), durationSeconds);
-                durationText = buffer;
-
-                // After the seconds: the start field's name, its value with the
-                // next field's name, then the bit rate.
-                Tokenizer fields(rest.substr(comma + 1));
-                std::string_view skipped, bitrate;
-                if (fields.next(":", skipped) && fields.next(":", skipped) &&
-                    fields.next(" ", bitrate))
-                    bitrateText = std::string(bitrate) + " kb/s";
-                scanFrom = lineFeed + 1;
-            } else {
-                durationSeconds = 0;
-                durationText = "0 (0 s)";
-            }
-        }
+    // Hours, minutes and seconds must all lie in the printed duration:
+    // "N/A, start: 0.000000, bitrate: 512 kb/s" is no duration.
+    Tokenizer clock(comma == std::string_view::npos ? std::string_view{} : rest.substr(0, comma));
+    std::string_view h, m, s;
+    const bool parsed = clock.next(":", h) && clock.next(":", m) && clock.next(",", s);
+    const std::int64_t total =
+        parsed ? (leadingInt(h) * 60 + leadingInt(m)) * 60 + leadingInt(s) : 0;
+    if (!parsed) {
+        item.durationText = "0 (0 s)";
+        return durationAt;
     }
+    if (total < 0 || total > std::numeric_limits<std::int32_t>::max()) {
+        // A container may claim any length; one the item cannot hold is no
+        // duration at all, rather than a wrapped one.
+        writeLog("The duration %.*s of %s is out of range; the file is not added.",
+                 static_cast<int>(printed.size()), printed.data(), file.c_str());
+        item.durationText = "0 (0 s)";
+        return lineFeed + 1;
+    }
+    item.durationSeconds = static_cast<std::int32_t>(total);
+    char buffer[kLineMax + 32];
+    std::snprintf(buffer, sizeof buffer, "%.*s (%d s)", static_cast<int>(printed.size()),
+                  printed.data(), item.durationSeconds);
+    item.durationText = buffer;
 
+    // After the seconds: the start field's name, its value with the next
+    // field's name, then the bit rate.
+    Tokenizer fields(rest.substr(comma + 1));
+    std::string_view skipped, bitrate;
+    if (fields.next(":", skipped) && fields.next(":", skipped) && fields.next(" ", bitrate))
+        item.bitrateText = std::string(bitrate) + " kb/s";
+    return lineFeed + 1;
+}
+
+// The first video and audio "Stream #" lines from scanFrom on, as the
+// information box shows them.
+void readStreamDescriptions(SourceItem& item, std::string_view text, std::size_t scanFrom) {
     for (;;) {
         const auto streamAt = text.find("Stream #", scanFrom);
         if (streamAt == std::string_view::npos)
-            break;
+            return;
         const auto lineBegin = streamAt + std::strlen("Stream #");
         const auto lineFeed = text.find('\n', lineBegin);
         if (lineFeed == std::string_view::npos)
-            break;
+            return;
         const std::string_view line =
             text.substr(lineBegin, std::min(lineFeed - lineBegin, kLineMax));
         std::string* target = nullptr;
         if (line.find("Video:") != std::string_view::npos)
-            target = &videoDescription;
+            target = &item.videoDescription;
         else if (line.find("Audio:") != std::string_view::npos)
-            target = &audioDescription;
+            target = &item.audioDescription;
         if (target) {
             Tokenizer parts(line);
             std::string_view number, kind;
             if (!parts.next(":", number) || !parts.next(":", kind))
-                break;
+                return;
             *target = std::string(parts.rest());
         }
         scanFrom = lineFeed + 1;
     }
+}
 
-    startSeconds = 0;
-    endSeconds = static_cast<std::uint32_t>(durationSeconds);
-
-    // Only a dot in the file name itself starts the extension: a dotted
-    // folder name says nothing about the file's type.
-    path = file;
+// The path, and the title and extension taken from its file name. Only a
+// dot in the file name itself starts the extension: a dotted folder name
+// says nothing about the file's type.
+void takeNames(SourceItem& item, const std::string& file) {
+    item.path = file;
     std::string stem = file;
     const auto slash = stem.rfind('/');
     const auto dot = stem.rfind('.');
     if (dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash)) {
-        extension = stem.substr(dot + 1);
+        item.extension = stem.substr(dot + 1);
         stem.erase(dot);
     }
     if (slash != std::string::npos && slash < stem.size())
-        title = stem.substr(slash + 1);
+        item.title = stem.substr(slash + 1);
+}
 
+} // namespace
+
+int SourceItem::parseProbeOutput(const std::string& file, const char* cText) {
+    const std::string_view text(cText);
+    durationSeconds = 0;
+    report = parseProbeReport(text);
+    readStreamDescriptions(*this, text, readDurationLine(*this, text, file));
+    startSeconds = 0;
+    endSeconds = static_cast<std::uint32_t>(durationSeconds);
+    takeNames(*this, file);
     return durationSeconds > 0 ? 0 : kProbeFailed;
 }
 
@@ -318,7 +321,7 @@ int SourceItem::parseProbeOutput(const std::string& file, const char* cText) {
 bool SourceItem::assignOutputName(const std::string& folder, const std::string& extension,
                                   const std::string& suffix) {
     return assignOutputName(folder, extension, suffix,
-                            [](const std::string& path) { return fileExists(path); });
+                            [](const std::string& path) { return platform::fileExists(path); });
 }
 
 bool SourceItem::assignOutputName(const std::string& folder, const std::string& extension,
@@ -328,7 +331,7 @@ bool SourceItem::assignOutputName(const std::string& folder, const std::string& 
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
-    const std::size_t limit = fileNameLimit(dir);
+    const std::size_t limit = platform::fileNameLimit(dir);
     // A long title is shortened, never the suffix, the counter or the
     // extension: the name must fit the file system or the core cannot write it.
     const auto nameFor = [&](int n) {
@@ -336,9 +339,10 @@ bool SourceItem::assignOutputName(const std::string& folder, const std::string& 
         if (n > 0)
             tail += "[" + std::to_string(n) + "]";
         const std::size_t fixed = tail.size() + 1 + extension.size();
-        const std::string stem = title.size() + fixed > limit
-                                     ? cutAtCharacter(title, limit > fixed ? limit - fixed : 0)
-                                     : title;
+        const std::string stem =
+            title.size() + fixed > limit
+                ? platform::cutAtCharacter(title, limit > fixed ? limit - fixed : 0)
+                : title;
         return stem + tail;
     };
     std::string stem = nameFor(0);
@@ -353,4 +357,4 @@ bool SourceItem::assignOutputName(const std::string& folder, const std::string& 
     return true;
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-namespace plexavo {
+namespace plexavo::media {
 
 enum SourceStatus : std::int32_t {
     kStatusReady = 0,
@@ -24,7 +24,11 @@ enum SourceStatus : std::int32_t {
 inline constexpr unsigned kStatusStringIds[] = {61323, 61335, 61316, 61328, 61317, 61313};
 
 // The probe's failure value (a negative result).
-inline constexpr int kProbeFailed = static_cast<int>(0x80040200u);
+inline constexpr int kProbeFailed = -1;
+
+// What every output's name carries between the title and the extension
+// ("clip-cvt.mp4"), in the window and on the command line alike.
+inline constexpr char kOutputSuffix[] = "cvt";
 
 // When the probe stops waiting for the core's answer. Both limits measure the
 // core's own work, not the clock on the wall: the core runs at idle priority,
@@ -98,14 +102,6 @@ class SourceItem {
     SourceItem& operator=(const SourceItem&) = default;
     SourceItem& operator=(SourceItem&&) noexcept = default;
 
-    // The copy made when the main view is rebuilt for another language: every
-    // field of from but the four probe texts, which stay empty until the file
-    // is probed again.
-    void copyForRebuild(const SourceItem& from);
-
-    std::string getPath() const { return path; }
-    std::string getTitle() const { return title; }
-
     std::string displayName() const { return title + "." + extension; }
     std::string outputFileName() const { return outputName + "." + outputExtension; }
     std::string outputFilePath() const { return outputFolder + outputName + "." + outputExtension; }
@@ -141,4 +137,4 @@ class SourceItem {
     static std::string probeCommandLine(const std::string& path);
 };
 
-} // namespace plexavo
+} // namespace plexavo::media

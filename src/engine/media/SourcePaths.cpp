@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::media {
 
 namespace fs = std::filesystem;
 
@@ -186,4 +186,4 @@ bool nameLostInConversion(const std::string& path) {
     return path.find(kReplacement) != std::string::npos && lstat(path.c_str(), &st) != 0;
 }
 
-} // namespace plexavo
+} // namespace plexavo::media

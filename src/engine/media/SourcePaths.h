@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::media {
 
 struct FileFilter {
     std::string description;
@@ -43,4 +43,4 @@ std::vector<std::string> localPathsFromUriList(const std::string& text);
 // text), so the name, not the media, is what failed.
 bool nameLostInConversion(const std::string& path);
 
-} // namespace plexavo
+} // namespace plexavo::media

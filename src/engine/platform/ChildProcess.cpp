@@ -1,6 +1,7 @@
 #include "engine/platform/ChildProcess.h"
 
 #include "engine/platform/Platform.h"
+#include "engine/platform/Spawn.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,18 +13,13 @@
 #include <mutex>
 #include <poll.h>
 #include <sched.h>
-#include <spawn.h>
-#include <string_view>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
-namespace plexavo {
+namespace plexavo::platform {
 
 namespace {
 
@@ -51,7 +47,7 @@ std::string resolveProgram(const std::string& name) {
     const std::string local = folder + name;
     if (!folder.empty() && access(local.c_str(), X_OK) == 0)
         return local;
-    return name; // left to posix_spawnp's PATH search
+    return name; // left to the PATH search
 }
 
 // Applies fn to every thread of the process: a policy set on the pid alone
@@ -140,45 +136,6 @@ class Reaper {
     bool m_stop = false;
 };
 
-// Every file action and attribute is checked: a spawn set up half-way could
-// hand the child the parent's descriptors or signal mask.
-class SpawnSetup {
-  public:
-    SpawnSetup() {
-        m_ok = posix_spawn_file_actions_init(&m_actions) == 0;
-        m_haveActions = m_ok;
-        m_ok = m_ok && posix_spawnattr_init(&m_attr) == 0;
-        m_haveAttr = m_ok;
-    }
-    ~SpawnSetup() {
-        if (m_haveActions)
-            posix_spawn_file_actions_destroy(&m_actions);
-        if (m_haveAttr)
-            posix_spawnattr_destroy(&m_attr);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    void check(int result) {
-        if (m_ok && result != 0)
-            m_error = result;
-        m_ok = m_ok && result == 0;
-    }
-    bool ok() const { return m_ok; }
-    // The first failing call's error number (the posix_spawn calls return it).
-    int error() const { return m_error != 0 ? m_error : EINVAL; }
-    posix_spawn_file_actions_t* actions() { return &m_actions; }
-    posix_spawnattr_t* attr() { return &m_attr; }
-
-  private:
-    posix_spawn_file_actions_t m_actions{};
-    posix_spawnattr_t m_attr{};
-    bool m_haveActions = false;
-    bool m_haveAttr = false;
-    bool m_ok = false;
-    int m_error = 0;
-};
-
 } // namespace
 
 std::size_t pendingReaps() {
@@ -194,97 +151,33 @@ int ChildProcess::start() {
         m_startError = EINVAL;
         return -1;
     }
-    m_startError = 0;
-
     int outPipe[2] = {-1, -1};
     int inPipe[2] = {-1, -1};
-    auto closeAll = [&] {
-        closeFd(outPipe[0]);
-        closeFd(outPipe[1]);
-        closeFd(inPipe[0]);
-        closeFd(inPipe[1]);
-    };
+    m_startError = 0;
     if (((flags & PipeStdout) && pipe2(outPipe, O_CLOEXEC) != 0) ||
-        ((flags & PipeStdin) && pipe2(inPipe, O_CLOEXEC) != 0)) {
+        ((flags & PipeStdin) && pipe2(inPipe, O_CLOEXEC) != 0))
         m_startError = errno;
-        closeAll();
-        return -1;
-    }
-
-    SpawnSetup setup;
-    if (flags & PipeStdin)
-        setup.check(posix_spawn_file_actions_adddup2(setup.actions(), inPipe[0], 0));
-    else
-        setup.check(posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0));
-    if (flags & PipeStdout) {
-        setup.check(posix_spawn_file_actions_adddup2(setup.actions(), outPipe[1], 1));
-        setup.check(posix_spawn_file_actions_adddup2(setup.actions(), outPipe[1], 2));
-    } else if (flags & StderrToStdout) {
-        setup.check(posix_spawn_file_actions_adddup2(setup.actions(), 1, 2));
-    }
-    // Nothing of the parent's beyond the three standard descriptors reaches the child.
-    setup.check(posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3));
-    if (workingDirectory)
-        setup.check(
-            posix_spawn_file_actions_addchdir_np(setup.actions(), workingDirectory->c_str()));
-
-    // The child starts with default signal handling and nothing blocked,
-    // whatever the calling thread had set up.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    setup.check(posix_spawnattr_setsigdefault(setup.attr(), &all));
-    setup.check(posix_spawnattr_setsigmask(setup.attr(), &none));
-    short spawnFlags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (flags & OwnProcessGroup) {
-        setup.check(posix_spawnattr_setpgroup(setup.attr(), 0)); // 0: a group named after the child
-        spawnFlags |= POSIX_SPAWN_SETPGROUP;
-    }
-    setup.check(posix_spawnattr_setflags(setup.attr(), spawnFlags));
-    if (!setup.ok()) {
-        m_startError = setup.error();
-        closeAll();
-        return -1;
-    }
-
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (auto& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string program = resolveProgram(arguments[0]);
-
-    // The child's environment: ours, with the caller's entries in place of
-    // any of the same name. Built before the spawn: nothing may allocate after.
-    std::vector<std::string> extra = environment;
-    std::vector<char*> envp;
-    for (char** e = environ; e && *e; ++e) {
-        const std::string_view entry(*e);
-        const auto name = entry.substr(0, entry.find('=') + 1);
-        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& x) {
-            return x.compare(0, name.size(), name) == 0;
-        });
-        if (!replaced)
-            envp.push_back(*e);
-    }
-    for (auto& e : extra)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
 
     pid_t pid = 0;
-    const bool hasFolder = program.find('/') != std::string::npos;
-    const int rc = hasFolder ? posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(),
-                                           argv.data(), envp.data())
-                             : posix_spawnp(&pid, program.c_str(), setup.actions(), setup.attr(),
-                                            argv.data(), envp.data());
-
+    if (m_startError == 0) {
+        SpawnRequest request;
+        request.program = resolveProgram(arguments[0]);
+        request.arguments = arguments;
+        request.environment = environment;
+        request.workingDirectory = workingDirectory;
+        if (flags & PipeStdin)
+            request.input = inPipe[0];
+        if (flags & PipeStdout)
+            request.output = request.error = outPipe[1];
+        request.ownProcessGroup = (flags & OwnProcessGroup) != 0;
+        m_startError = spawnProcess(request, pid);
+    }
     // The child's ends belong to the child alone: once it exits, reads see the end.
     closeFd(outPipe[1]);
     closeFd(inPipe[0]);
-    if (rc != 0) {
-        m_startError = rc; // posix_spawn returns the exec's errno
-        closeAll();
+    if (m_startError != 0) {
+        closeFd(outPipe[0]);
+        closeFd(inPipe[1]);
         return -1;
     }
     processId = pid;
@@ -296,10 +189,8 @@ int ChildProcess::start() {
     m_terminated = false;
     m_exitCode = 0;
     m_stopOutcome = StopOutcome::NotStopped;
-    if (flags & PipeStdout)
-        stdoutRead = outPipe[0];
-    if (flags & PipeStdin)
-        stdinWrite = inPipe[1];
+    stdoutRead = outPipe[0];
+    stdinWrite = inPipe[1];
     return 0;
 }
 
@@ -339,9 +230,9 @@ bool ChildProcess::sendSignal(int signal) {
 bool ChildProcess::waitForExit(int timeoutMs) {
     if (processId <= 0)
         return false;
-    const std::uint32_t begin = platform::tickCount();
+    const std::uint64_t begin = platform::monotonicMs();
     while (!reap(false)) {
-        if (static_cast<int>(platform::tickCount() - begin) >= timeoutMs)
+        if (static_cast<int>(platform::monotonicMs() - begin) >= timeoutMs)
             return false;
         usleep(5000);
     }
@@ -371,8 +262,8 @@ int ChildProcess::terminate() {
 
 void ChildProcess::waitOutStop() {
     const StopPolicy& policy = stopPolicy;
-    const std::uint32_t requested = platform::tickCount();
-    std::uint32_t lastSign = requested;
+    const std::uint64_t requested = platform::monotonicMs();
+    std::uint64_t lastSign = requested;
     std::int64_t lastSize = fileSize(policy.watchedFile);
     platform::ProcessActivity lastActivity = platform::readProcessActivity(processId);
     bool pipeOpen = stdoutRead >= 0;
@@ -383,7 +274,7 @@ void ChildProcess::waitOutStop() {
             m_stopOutcome = StopOutcome::Exited;
             return;
         }
-        const std::uint32_t now = platform::tickCount();
+        const std::uint64_t now = platform::monotonicMs();
         StopOutcome kill = StopOutcome::NotStopped;
         if (policy.killRequest && policy.killRequest->load())
             kill = StopOutcome::KilledOnRequest;
@@ -414,7 +305,7 @@ void ChildProcess::waitOutStop() {
             if (poll(&pfd, 1, kStopLookMs) > 0) {
                 const ssize_t n = read(stdoutRead, buffer, sizeof buffer);
                 if (n > 0) {
-                    lastSign = platform::tickCount();
+                    lastSign = platform::monotonicMs();
                     if (policy.onOutput)
                         policy.onOutput(buffer, static_cast<std::size_t>(n));
                 } else if (n == 0 || errno != EINTR) {
@@ -432,32 +323,18 @@ void ChildProcess::waitOutStop() {
         const platform::ProcessActivity activity = platform::readProcessActivity(processId);
         if (size != lastSize || lastActivity.progressedTo(activity) || activity.state == 'R') {
             lastSize = size;
-            lastSign = platform::tickCount();
+            lastSign = platform::monotonicMs();
         }
         lastActivity = activity;
     }
 }
 
-int ChildProcess::setPriority(int index) {
-    if (index < 0 || index > 5 || processId <= 0 || m_reaped)
+int ChildProcess::setIdlePriority() {
+    if (processId <= 0 || m_reaped)
         return -1;
-    const bool ok = forEachThread(processId, [index](pid_t tid) {
-        sched_param param{};
-        switch (index) {
-        case 0:
-        case 1:
-            return sched_setscheduler(tid, SCHED_IDLE, &param) == 0;
-        case 2:
-            return sched_setscheduler(tid, SCHED_OTHER, &param) == 0 &&
-                   setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0) == 0;
-        case 3:
-        case 4:
-            return sched_setscheduler(tid, SCHED_OTHER, &param) == 0 &&
-                   setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -5) == 0;
-        default:
-            param.sched_priority = sched_get_priority_min(SCHED_RR);
-            return sched_setscheduler(tid, SCHED_RR, &param) == 0;
-        }
+    const bool ok = forEachThread(processId, [](pid_t tid) {
+        const sched_param param{};
+        return sched_setscheduler(tid, SCHED_IDLE, &param) == 0;
     });
     return ok ? 0 : -1;
 }
@@ -471,4 +348,4 @@ void ChildProcess::close() {
     processId = 0;
 }
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -13,7 +13,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::platform {
 
 // How terminate() lets a child finish before it kills it. A converter asked
 // to stop may need long to close a large file (an index moved to the front,
@@ -48,10 +48,8 @@ enum class StopOutcome : std::uint8_t {
 class ChildProcess {
   public:
     enum Flags : std::uint8_t {
-        ShowChild = 2,  // kept for the callers' sake; children have no window here
         PipeStdin = 4,  // the child's input is a new pipe; the parent writes stdinWrite
         PipeStdout = 8, // the child's output and error go to one pipe; the parent reads stdoutRead
-        StderrToStdout = 16, // without PipeStdout: the child's error goes where its output goes
         // The child leads a process group of its own, so a Ctrl+C at the
         // terminal reaches only the program, which decides whether it is a
         // stop or (a second Ctrl+C) an abort for the child.
@@ -92,9 +90,9 @@ class ChildProcess {
     // within 5 s is left to the shared reaper at close()). 0 when it stopped
     // it, -1 when there is no child or it had already exited on its own.
     int terminate();
-    // Priority by index: 0-1 idle, 2 normal, 3-4 high, 5 real-time. -1 when
-    // refused, out of range or without a child.
-    int setPriority(int index);
+    // Lets the child (every thread of it) run only when the processors have
+    // nothing else to do (SCHED_IDLE). -1 when refused or without a child.
+    int setIdlePriority();
     // Releases the pipe ends and forgets the child. A child still running is
     // left to run; one shared reaper collects it, so it never turns zombie.
     void close();
@@ -129,4 +127,4 @@ class ChildProcess {
 // How many children closed while still running wait for the shared reaper.
 std::size_t pendingReaps();
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -4,29 +4,29 @@
 
 #include <mutex>
 
-namespace plexavo::core {
+namespace plexavo::platform {
 
 namespace {
 std::mutex g_mutex;
 std::string g_folder;
 } // namespace
 
-std::string folder() {
+std::string coreFolder() {
     std::lock_guard lock(g_mutex);
     // Never the current folder: a program whose own folder is unknown finds no
     // core rather than whatever "Plexcore" the user happens to stand beside.
-    return g_folder.empty() ? platform::knownProgramFolder() : g_folder;
+    return g_folder.empty() ? knownProgramFolder() : g_folder;
 }
 
-void setFolder(const std::string& dir) {
+void setCoreFolder(const std::string& dir) {
     std::lock_guard lock(g_mutex);
     g_folder = dir;
     if (!g_folder.empty() && g_folder.back() != '/')
         g_folder += '/';
 }
 
-std::string programPath() {
-    return folder() + kProgramName;
+std::string corePath() {
+    return coreFolder() + contract::kProgramName;
 }
 
-} // namespace plexavo::core
+} // namespace plexavo::platform

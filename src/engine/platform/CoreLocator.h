@@ -6,14 +6,11 @@
 
 #include <string>
 
-namespace plexavo::core {
-
-using contract::kAccessCode;
-using contract::kProgramName;
+namespace plexavo::platform {
 
 // The core's folder: the running program's own unless set (tests point it elsewhere).
-std::string folder();
-void setFolder(const std::string& folder);
-std::string programPath();
+std::string coreFolder();
+void setCoreFolder(const std::string& folder);
+std::string corePath();
 
-} // namespace plexavo::core
+} // namespace plexavo::platform

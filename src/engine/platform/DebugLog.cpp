@@ -3,18 +3,22 @@
 #include "engine/platform/NamedLock.h"
 #include "engine/platform/Platform.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-char g_logPath[PATH_MAX] = {0};
+namespace plexavo::platform {
 
 namespace {
 
-plexavo::platform::NamedLock& logLock() {
-    static plexavo::platform::NamedLock lock("RUDOREZ");
+// Read and written only under the log's lock (setLogPath, logPath).
+char g_logPath[PATH_MAX] = {0};
+
+NamedLock& logLock() {
+    static NamedLock lock("RUDOREZ");
     return lock;
 }
 
@@ -24,7 +28,7 @@ struct LogInit {
     LogInit() {
         logLock();
         if (const char* path = std::getenv("PLEXAVO_LOG"))
-            plexavo::log::setLogPath(path);
+            setLogPath(path);
     }
 } g_logInit;
 
@@ -51,7 +55,7 @@ void writeLog(const char* format, ...) {
         if (std::FILE* file = std::fopen(g_logPath, "a")) {
             if (marked)
                 std::fprintf(file, "%02d:%02d:%02d (%d): %s", local.tm_hour, local.tm_min,
-                             local.tm_sec, static_cast<int>(plexavo::platform::tickCount()),
+                             local.tm_sec, static_cast<int>(monotonicMs()),
                              buffer + sizeof kLogFileLineMarker - 1);
             else
                 std::fprintf(file, "%s\n", buffer);
@@ -60,8 +64,6 @@ void writeLog(const char* format, ...) {
     }
     lock.unlock();
 }
-
-namespace plexavo::log {
 
 bool setLogPath(const std::string& path) {
     if (path.size() >= sizeof g_logPath)
@@ -117,4 +119,4 @@ std::string formatWithoutFloat(const char* format, ...) {
     return buffer;
 }
 
-} // namespace plexavo::log
+} // namespace plexavo::platform

@@ -1,23 +1,19 @@
-// Debug log: one line per message appended to g_logPath, serialised across
+// Debug log: one line per message appended to the log path, serialised across
 // threads and running copies by the lock "RUDOREZ". Nothing is written while
 // the path is empty; PLEXAVO_LOG in the environment sets it at start.
 #pragma once
 
-#include <climits>
 #include <cstddef>
 #include <string>
 #include <type_traits>
 
-// Read and written only under the log's lock (setLogPath, logPath).
-extern char g_logPath[PATH_MAX];
+namespace plexavo::platform {
 
 // A message whose text begins with this marker is written time-stamped and
 // without an added line break.
 inline constexpr char kLogFileLineMarker[] = "#FILE_LINE#";
 
 void writeLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-namespace plexavo::log {
 
 inline constexpr std::size_t kFormattedBufferSize = 516;
 
@@ -26,19 +22,17 @@ inline constexpr std::size_t kFormattedBufferSize = 516;
 bool setLogPath(const std::string& path);
 std::string logPath();
 
-// Formats like the window system's wvsprintf: floating-point conversions are
-// not formatted (they are written as they stand) and the text is cut at 515.
+// Formats printf-style, but writes floating-point conversions as they stand
+// instead of reading a double for them, and cuts the text at 515 bytes.
 std::string formatWithoutFloat(const char* format, ...);
 
-} // namespace plexavo::log
-
-// The calling object is not used; it keeps call sites uniform with the player.
-// Floating-point arguments are refused at compile time, as the formatter has
-// no conversion for them.
-template <typename... Args>
-void logFormatted(const void* /*object*/, const char* format, Args... args) {
+// Writes a message formatted by formatWithoutFloat. Floating-point arguments
+// are refused at compile time, as that formatter has no conversion for them.
+template <typename... Args> void logFormatted(const char* format, Args... args) {
     static_assert(((!std::is_floating_point_v<Args>)&&...),
                   "logFormatted has no floating-point conversions");
-    const std::string text = plexavo::log::formatWithoutFloat(format, args...);
+    const std::string text = formatWithoutFloat(format, args...);
     writeLog("%s", text.c_str());
 }
+
+} // namespace plexavo::platform

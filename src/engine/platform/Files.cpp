@@ -8,10 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::platform {
 
 bool fileExists(const std::string& path) {
     struct stat st {};
@@ -23,16 +24,10 @@ bool folderExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void ensureFolder(const std::string& path) {
-    if (path.empty() || folderExists(path))
-        return;
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/')
-        p.pop_back();
-    const auto slash = p.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        ensureFolder(p.substr(0, slash));
-    mkdir(p.c_str(), 0777);
+int makeFolders(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return error.value();
 }
 
 std::string defaultOutputPath() {
@@ -132,4 +127,4 @@ int replaceFileAtomically(const std::string& target, const std::string& content,
     return 0;
 }
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -4,11 +4,17 @@
 #include <cstddef>
 #include <string>
 
-namespace plexavo {
+namespace plexavo::platform {
 
-// Makes every missing level of path exist as a folder; failures are silent
-// (the caller checks folderExists afterwards when it must know).
-void ensureFolder(const std::string& path);
+// Makes every missing level of path exist as a folder: 0, or the system's
+// reason (an errno value) for the level that could not be made; ENOTDIR when
+// a file stands where a folder belongs.
+int makeFolders(const std::string& path);
+// The same where a failure needs no words (the caller checks folderExists
+// afterwards when it must know).
+inline void ensureFolder(const std::string& path) {
+    makeFolders(path);
+}
 // True when something (a file or a folder) is at path.
 bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
@@ -29,4 +35,4 @@ std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 // at any point leaves one whole file or the other, never half of one.
 int replaceFileAtomically(const std::string& target, const std::string& content, unsigned mode);
 
-} // namespace plexavo
+} // namespace plexavo::platform

@@ -21,10 +21,6 @@ std::uint64_t monotonicMs() {
            static_cast<std::uint64_t>(ts.tv_nsec / 1000000);
 }
 
-std::uint32_t tickCount() {
-    return static_cast<std::uint32_t>(monotonicMs());
-}
-
 std::string folderOfLink(const char* exeLink) {
     char buf[PATH_MAX];
     const ssize_t n = readlink(exeLink, buf, sizeof buf - 1);

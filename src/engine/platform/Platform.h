@@ -7,9 +7,7 @@
 
 namespace plexavo::platform {
 
-// Milliseconds since an arbitrary start, wrapping at 2^32 like a tick counter.
-std::uint32_t tickCount();
-// Milliseconds of the monotonic clock, without the wrap.
+// Milliseconds of the monotonic clock.
 std::uint64_t monotonicMs();
 
 // Folder of the running executable, with a trailing '/'; "./" when the

@@ -42,7 +42,8 @@ template <typename Attempt> bool guarded(PipelineBuilder& builder, Attempt attem
 bool openWithFallbacks(PipelineBuilder& builder, const std::string& path) {
     struct stat status {};
     if (stat(path.c_str(), &status) == 0 && status.st_size < kMinimumMediaFileSize) {
-        writeLog("**Error: file too small to play,size=%d", static_cast<int>(status.st_size));
+        platform::writeLog("**Error: file too small to play,size=%d",
+                           static_cast<int>(status.st_size));
         return false;
     }
     auto withDemuxer = [&](const DemuxerFallback& fallback) {

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace plexavo {
+namespace plexavo::settings {
+
+using i18n::loadResString;
 
 namespace {
 
@@ -70,12 +72,6 @@ bool ConversionSettings::equalizeSize() {
         height = "0";
     }
     return true;
-}
-
-void ConversionSettings::copyForRebuild(const ConversionSettings& from) {
-    const std::string keptPath = outputPath;
-    *this = from;
-    outputPath = keptPath;
 }
 
 std::vector<std::string> sizeListTexts() {
@@ -146,4 +142,4 @@ std::vector<std::string> volumeListTexts() {
     return texts;
 }
 
-} // namespace plexavo
+} // namespace plexavo::settings

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::settings {
 
 enum TargetFormat : int {
     kTargetMpeg4 = 0,
@@ -104,7 +104,7 @@ struct ConversionSettings {
     int audioBitRateChoice = 0;
     int sampleRateChoice = 0;
     int volumeChoice = 0;
-    std::string outputPath = defaultOutputPath();
+    std::string outputPath = platform::defaultOutputPath();
 
     // The chosen value of each list: none for "Keep Original" (index 0) or an
     // index outside the table, else row index-1.
@@ -121,10 +121,6 @@ struct ConversionSettings {
     // Before a batch: a zero (or empty) side makes both sides "0".
     // Returns true always; kept as a result for the callers' uniform checks.
     bool equalizeSize();
-
-    // Copies every field but the output path (which a new view reads from the
-    // stored settings), as when the main view is rebuilt.
-    void copyForRebuild(const ConversionSettings& from);
 };
 
 // The exact entry texts of each settings list, "Keep Original" first.
@@ -136,4 +132,4 @@ std::vector<std::string> audioBitRateListTexts();
 std::vector<std::string> sampleRateListTexts();
 std::vector<std::string> volumeListTexts();
 
-} // namespace plexavo
+} // namespace plexavo::settings

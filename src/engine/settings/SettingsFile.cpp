@@ -19,6 +19,9 @@
 
 namespace plexavo::settings {
 
+using platform::makeFolders;
+using platform::writeLog;
+
 namespace {
 
 constexpr char kGroup[] = "Settings";
@@ -152,26 +155,6 @@ bool takeOldValues(GKeyFile* keys, const std::string& oldPath) {
 
 // ---------------------------------------------------------------- writing
 
-// Makes the settings folder and its missing parents: 0, or the errno of the
-// level that could not be made, which is what the user needs to hear.
-int makeFolders(const std::string& path) {
-    if (folderExists(path))
-        return 0;
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/')
-        p.pop_back();
-    const auto slash = p.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        if (const int error = makeFolders(p.substr(0, slash)))
-            return error;
-    if (mkdir(p.c_str(), 0777) == 0)
-        return 0;
-    const int error = errno;
-    if (error == EEXIST)
-        return folderExists(p) ? 0 : ENOTDIR;
-    return error;
-}
-
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".")
@@ -241,7 +224,7 @@ int save(const std::string& target, GKeyFile* keys, mode_t mode) {
     gsize size = 0;
     const std::unique_ptr<gchar, decltype(&g_free)> data(g_key_file_to_data(keys, &size, nullptr),
                                                          g_free);
-    const int error = replaceFileAtomically(target, std::string(data.get(), size), mode);
+    const int error = platform::replaceFileAtomically(target, std::string(data.get(), size), mode);
     if (error)
         writeLog("Settings: cannot write %s (%s)", target.c_str(), std::strerror(error));
     return error;

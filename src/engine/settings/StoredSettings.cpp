@@ -54,7 +54,7 @@ std::string resolveOutputPath(const std::string& stored) {
 std::string readOutputPath() {
     const std::string folder =
         resolveOutputPath(SettingsFile().readText(kOutputPath).value_or(std::string()));
-    return folderExists(folder) ? folder : defaultOutputPath();
+    return platform::folderExists(folder) ? folder : platform::defaultOutputPath();
 }
 
 SaveResult writeOutputPath(const std::string& folder) {

@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -122,9 +122,9 @@ bool DesktopIntegration::notify(const QString& summary, const QString& body) {
     QVariantMap hints;
     // Lets the desktop group it with the program and find its icon.
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopId));
-    const QStringList actions{QString::fromLatin1(kDefaultAction), ui::str(kStrShowAction)};
-    call << ui::productName() << m_notificationId << QString::fromLatin1(kDesktopId) << summary
-         << body << actions << hints << -1;
+    const QStringList actions{QString::fromLatin1(kDefaultAction), str(kStrShowAction)};
+    call << productName() << m_notificationId << QString::fromLatin1(kDesktopId) << summary << body
+         << actions << hints << -1;
     // Never waits: a desktop without a notification service answers with an
     // error, which only goes to the debug log.
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
@@ -132,8 +132,8 @@ bool DesktopIntegration::notify(const QString& summary, const QString& body) {
             [this](QDBusPendingCallWatcher* finished) {
                 const QDBusPendingReply<uint> reply = *finished;
                 if (reply.isError()) {
-                    writeLog("Desktop notification not shown: %s",
-                             reply.error().message().toUtf8().constData());
+                    platform::writeLog("Desktop notification not shown: %s",
+                                       reply.error().message().toUtf8().constData());
                 } else {
                     m_notificationId = reply.value();
                     emit notificationShown(m_notificationId);
@@ -186,4 +186,4 @@ void DesktopIntegration::raiseWindow() {
     m_window->activateWindow();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -13,7 +13,7 @@
 
 class QWidget;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class DesktopIntegration : public QObject {
     Q_OBJECT
@@ -83,4 +83,4 @@ class DesktopIntegration : public QObject {
     int m_shownCount = -1;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

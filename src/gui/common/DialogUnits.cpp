@@ -3,7 +3,7 @@
 #include <QFontMetricsF>
 #include <QtMath>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetricsF metrics(font);
@@ -20,4 +20,4 @@ int DialogUnits::y(int units) const {
     return qRound(units * m_charHeight / 8.0);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

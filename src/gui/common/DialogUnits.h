@@ -5,7 +5,7 @@
 
 #include <QFont>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class DialogUnits {
   public:
@@ -19,4 +19,4 @@ class DialogUnits {
     double m_charHeight;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

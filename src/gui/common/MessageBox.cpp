@@ -5,7 +5,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 QMutex g_mutex;
@@ -51,10 +51,10 @@ QMessageBox::StandardButton MessageBox::show(QWidget* parent, const QString& tex
         if (g_auto != QMessageBox::NoButton)
             return g_auto;
     }
-    QMessageBox box(icon, ui::productName(), text, buttons, parent);
+    QMessageBox box(icon, productName(), text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -9,7 +9,7 @@
 
 #include <optional>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class MessageBox {
   public:
@@ -31,4 +31,4 @@ class MessageBox {
     static void setClosing(bool closing);
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

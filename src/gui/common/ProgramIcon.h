@@ -3,9 +3,9 @@
 
 #include <QIcon>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 // The installed one of the icon theme, else the built-in.
 QIcon programIcon();
 
-} // namespace plexavo
+} // namespace plexavo::gui

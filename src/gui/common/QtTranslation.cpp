@@ -7,7 +7,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 namespace {
 
@@ -52,7 +52,7 @@ void QtTranslation::setFolder(const QString& folder) {
 }
 
 bool QtTranslation::followCurrentModule() {
-    const unsigned language = res::currentModule().language;
+    const unsigned language = i18n::currentModule().language;
     const QString locale = qtLocaleName(language);
     if (locale != m_locale) { // m_locale is set only while its translation is installed
         std::unique_ptr<QTranslator> next;
@@ -63,8 +63,8 @@ bool QtTranslation::followCurrentModule() {
             // "zh_CN" falls back to "zh" and so on, as Qt's loader does.
             if (!next->load(QLocale(locale), QStringLiteral("qtbase"), QStringLiteral("_"),
                             folder)) {
-                writeLog("Qt has no translation for %s in %s: its buttons stay English",
-                         locale.toUtf8().constData(), folder.toUtf8().constData());
+                platform::writeLog("Qt has no translation for %s in %s: its buttons stay English",
+                                   locale.toUtf8().constData(), folder.toUtf8().constData());
                 next.reset();
             }
         }
@@ -76,4 +76,4 @@ bool QtTranslation::followCurrentModule() {
     return !m_locale.isEmpty() || (language & 0x3FF) == kEnglish;
 }
 
-} // namespace plexavo::ui
+} // namespace plexavo::gui

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 // The locale a pack's language id stands for, as Qt names its translations
 // ("de", "zh_CN"); empty for English and for ids without one.
@@ -40,4 +40,4 @@ class QtTranslation {
     QString m_locale;
 };
 
-} // namespace plexavo::ui
+} // namespace plexavo::gui

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 QString tallScriptsSample() {
     // Å g É, 中 (Chinese), あ (kana).
@@ -24,4 +24,4 @@ int lineHeightForEveryScript(const QFont& font) {
     return std::max(metrics.lineSpacing(), needed);
 }
 
-} // namespace plexavo::ui
+} // namespace plexavo::gui

@@ -6,7 +6,7 @@
 #include <QFont>
 #include <QString>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 // A line with the tallest letters the interface languages use: accented
 // Latin capitals and a descender, Chinese, and Japanese kana. No other
@@ -18,4 +18,4 @@ QString tallScriptsSample();
 // the font's own line spacing.
 int lineHeightForEveryScript(const QFont& font);
 
-} // namespace plexavo::ui
+} // namespace plexavo::gui

@@ -7,22 +7,24 @@
 #include <cstdio>
 #include <vector>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 using res::Kind;
 
 QString str(unsigned id, ...) {
-    const res::Module& module = res::currentModule();
-    const char* format = res::findText(module, Kind::String, 0, static_cast<int>(id));
+    const res::Module& module = i18n::currentModule();
+    const char* format = i18n::findText(module, Kind::String, 0, static_cast<int>(id));
     if (!format)
-        return QString::fromStdString(loadResString(id)); // logs the missing id, yields ""
+        return QString::fromStdString(i18n::loadResString(id)); // logs the missing id, yields ""
     // As in loadResString: a pack text asking for other arguments than the
     // caller passes would read garbage, so it is shown unformatted.
     if (&module != &res::defaultModule()) {
         const char* reference =
-            res::findText(res::defaultModule(), Kind::String, 0, static_cast<int>(id));
-        if (reference && res::conversionSignature(format) != res::conversionSignature(reference)) {
-            writeLog("**Resource String %u of %s has mismatched placeholders", id, module.name);
+            i18n::findText(res::defaultModule(), Kind::String, 0, static_cast<int>(id));
+        if (reference &&
+            i18n::conversionSignature(format) != i18n::conversionSignature(reference)) {
+            platform::writeLog("**Resource String %u of %s has mismatched placeholders", id,
+                               module.name);
             return QString::fromUtf8(format);
         }
     }
@@ -40,13 +42,13 @@ QString str(unsigned id, ...) {
 }
 
 QString dialogText(int dialog, int control) {
-    return QString::fromUtf8(res::findText(res::currentModule(), Kind::Dialog, dialog, control));
+    return QString::fromUtf8(i18n::findText(i18n::currentModule(), Kind::Dialog, dialog, control));
 }
 
 namespace {
 QString promptPart(int command, bool tip) {
     const QString prompt =
-        QString::fromUtf8(res::findText(res::currentModule(), Kind::Prompt, 0, command));
+        QString::fromUtf8(i18n::findText(i18n::currentModule(), Kind::Prompt, 0, command));
     const qsizetype nl = prompt.indexOf(QLatin1Char('\n'));
     if (nl < 0)
         return tip ? QString() : prompt;
@@ -65,4 +67,11 @@ QString productName() {
     return QStringLiteral("Plexavo");
 }
 
-} // namespace plexavo::ui
+QString nameFromLabel(QString text) {
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
+} // namespace plexavo::gui

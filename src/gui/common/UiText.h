@@ -5,7 +5,7 @@
 
 #include <QString>
 
-namespace plexavo::ui {
+namespace plexavo::gui {
 
 // String-table text `id`, printf-formatted like loadResString (missing: empty).
 QString str(unsigned id, ...);
@@ -18,4 +18,14 @@ QString commandTip(int command);
 // The product name: the caption of every message box.
 QString productName();
 
-} // namespace plexavo::ui
+// A label's text as the name of the control beside it: "Start Time:" names
+// its edit "Start Time".
+QString nameFromLabel(QString text);
+
+// The object name of the control with template id `id` ("ctl1030"), by which
+// tests and trials find it.
+inline QString controlName(int id) {
+    return QStringLiteral("ctl%1").arg(id);
+}
+
+} // namespace plexavo::gui

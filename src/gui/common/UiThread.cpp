@@ -3,7 +3,7 @@
 #include <QMetaObject>
 #include <QThread>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 void runOnUiThread(QObject* receiver, const std::function<void()>& fn) {
     if (!receiver || QThread::currentThread() == receiver->thread()) {
@@ -13,4 +13,4 @@ void runOnUiThread(QObject* receiver, const std::function<void()>& fn) {
     QMetaObject::invokeMethod(receiver, fn, Qt::BlockingQueuedConnection);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

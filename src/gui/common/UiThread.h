@@ -6,11 +6,11 @@
 
 #include <functional>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 // Runs fn in receiver's thread and returns when it has run. Called from that
 // thread itself, it runs fn at once: a blocking queued call there would
 // wait on itself forever.
 void runOnUiThread(QObject* receiver, const std::function<void()>& fn);
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -4,7 +4,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 constexpr unsigned kStrNotSaved = 62020;
@@ -15,13 +15,13 @@ bool reportUnsavedSetting(QWidget* parent, const settings::SaveResult& result) {
     if (result.ok)
         return false;
     const std::string reason = result.reason();
-    writeLog("Settings: not saved in %s (%s)", result.file.c_str(), reason.c_str());
+    platform::writeLog("Settings: not saved in %s (%s)", result.file.c_str(), reason.c_str());
     if (g_reported)
         return false;
     g_reported = true;
-    MessageBox::show(parent, ui::str(kStrNotSaved, result.file.c_str(), reason.c_str()),
+    MessageBox::show(parent, str(kStrNotSaved, result.file.c_str(), reason.c_str()),
                      QMessageBox::Warning);
     return true;
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

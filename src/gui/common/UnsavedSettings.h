@@ -6,11 +6,11 @@
 
 class QWidget;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 // Shows the file and the reason once per run: after the first failure the
 // next ones (the same full disk, most likely) would only repeat it.
 // Returns true when it showed the message. Call on the window's thread.
 bool reportUnsavedSetting(QWidget* parent, const settings::SaveResult& result);
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -11,7 +11,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
+
+using platform::ChildProcess;
 
 namespace {
 
@@ -31,11 +33,11 @@ constexpr Component kOgg{"ogm", 61226, "oggcodecs", 61201};
 bool missing(QWidget* parent, const Component& component) {
     if (coreCanWrite(component.format))
         return false;
-    const auto answer = MessageBox::show(parent, ui::str(component.question), QMessageBox::Question,
+    const auto answer = MessageBox::show(parent, str(component.question), QMessageBox::Question,
                                          QMessageBox::Ok | QMessageBox::Cancel);
     if (answer == QMessageBox::Ok) {
         openDownloadPage(component.anchor);
-        MessageBox::show(parent, ui::str(component.restartNotice), QMessageBox::Information);
+        MessageBox::show(parent, str(component.restartNotice), QMessageBox::Information);
     }
     return true;
 }
@@ -44,9 +46,9 @@ bool missing(QWidget* parent, const Component& component) {
 
 bool coreCanWrite(const char* format) {
     ChildProcess child;
-    child.arguments = {core::programPath(), contract::kAccessCode, contract::kCanWriteOption,
+    child.arguments = {platform::corePath(), contract::kAccessCode, contract::kCanWriteOption,
                        format};
-    child.commandLine = core::programPath() + " " + contract::kCanWriteOption + " " + format;
+    child.commandLine = platform::corePath() + " " + contract::kCanWriteOption + " " + format;
     child.flags = ChildProcess::PipeStdout; // its one line is not for our console
     if (child.start() < 0)
         return false;
@@ -74,11 +76,11 @@ bool oggWriterMissing(QWidget* parent) {
 }
 
 bool checkCodecsBeforeConvert(QWidget* parent, int targetFormat) {
-    if (targetFormat == kTargetWmv)
+    if (targetFormat == settings::kTargetWmv)
         return !wmvWriterMissing(parent);
-    if (targetFormat == kTargetOgm)
+    if (targetFormat == settings::kTargetOgm)
         return !oggWriterMissing(parent);
     return true;
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

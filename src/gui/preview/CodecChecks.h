@@ -5,7 +5,7 @@
 
 class QWidget;
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 // Each returns true when the component is missing: the conversion must not
 // start. The user has then seen the question and, on OK, the page and the
@@ -22,4 +22,4 @@ bool checkCodecsBeforeConvert(QWidget* parent, int targetFormat);
 // missing, fails or does not answer within the time allowed cannot.
 bool coreCanWrite(const char* format);
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

@@ -3,7 +3,7 @@
 #include "engine/desktop/OpenAddress.h"
 #include "engine/desktop/ShippedPages.h"
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 namespace {
 PageOpener& opener() {
@@ -27,4 +27,4 @@ bool openDownloadPage(const char* anchor) {
     return desktop::openInBrowser(address) == desktop::OpenResult::Started;
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

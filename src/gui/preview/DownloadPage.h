@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 // The download page's address at `anchor` (without '#').
 std::string downloadPageAddress(const char* anchor);
@@ -17,4 +17,4 @@ void setPageOpener(PageOpener opener);
 // Opens the download page at the anchor; false when no browser started.
 bool openDownloadPage(const char* anchor);
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
+
+using convert::formatSeconds;
+using media::SourceItem;
 
 namespace {
 
@@ -19,12 +22,12 @@ std::string reasonItCannotBeRead(const SourceItem& item) {
     if (!item.changedSinceProbe())
         return {};
     SourceItem fresh;
-    ProbeLimits limits;
+    media::ProbeLimits limits;
     limits.cpuMs = kRecheckLimitMs;
     limits.stallMs = kRecheckLimitMs;
     if (fresh.probe(item.path, limits) == 0)
         return {};
-    return probeFailureReason(fresh.report);
+    return media::probeFailureReason(fresh.report);
 }
 
 bool runPreview(QWidget* parent, SourceItem& item) {
@@ -56,4 +59,4 @@ std::string partText(const SourceItem& item) {
     return formatSeconds(item.startSeconds) + "-" + formatSeconds(item.endSeconds);
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

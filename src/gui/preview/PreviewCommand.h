@@ -5,11 +5,11 @@
 
 class QWidget;
 
-namespace plexavo {
+namespace plexavo::media {
 class SourceItem;
 }
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 // Runs the preview on `item` (modal, owned by `parent`, the main window)
 // and stores the part marked with OK into the item. Returns true when the
@@ -17,16 +17,16 @@ namespace plexavo::preview {
 // column to partText(item). Cancel, the close box and a file that could
 // not be opened leave the item as it was. When the player cannot read the
 // file's length, an empty part (what Full gives then) is the whole file.
-bool runPreview(QWidget* parent, SourceItem& item);
+bool runPreview(QWidget* parent, media::SourceItem& item);
 
 // Why the item's file can no longer be played, or "" when nothing speaks
 // against opening it. A file changed since it was probed (its bytes
 // overwritten, another file under its name) goes to the core again, as when
 // it was added; the core's reason when it no longer reads it. Left to
 // GStreamer, such noise may be taken for some stream and "play" for seconds.
-std::string reasonItCannotBeRead(const SourceItem& item);
+std::string reasonItCannotBeRead(const media::SourceItem& item);
 
 // The part as the list shows it: "00:01:05-00:02:00".
-std::string partText(const SourceItem& item);
+std::string partText(const media::SourceItem& item);
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

@@ -26,7 +26,9 @@
 #include <cmath>
 #include <cstdint>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
+
+using platform::logFormatted;
 
 namespace {
 
@@ -38,23 +40,11 @@ constexpr unsigned kCannotPlayString = 62060;  // "This file can't be played her
 constexpr unsigned kNothingReadString = 62070; // the reason when GStreamer gave none
 
 QString timeText(std::int64_t seconds) {
-    return QString::fromStdString(formatSeconds(static_cast<std::uint32_t>(seconds)));
+    return QString::fromStdString(convert::formatSeconds(static_cast<std::uint32_t>(seconds)));
 }
 
 QString labelText(int control) {
-    return ui::dialogText(PreviewDialog::kDialogId, control);
-}
-
-// "Start Time:" names the edit beside it as "Start Time".
-QString nameFromLabel(QString text) {
-    text = text.trimmed();
-    if (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
-    return text;
-}
-
-QString controlName(int id) {
-    return QStringLiteral("ctl%1").arg(id);
+    return dialogText(PreviewDialog::kDialogId, control);
 }
 
 } // namespace
@@ -127,7 +117,7 @@ void PreviewDialog::buildControls() {
     buildVideoArea(layout);
     m_position = new SelectionSlider(this);
     m_position->setObjectName(controlName(kPosition));
-    m_position->setAccessibleName(ui::str(61970));
+    m_position->setAccessibleName(str(61970));
     m_position->setTickPosition(QSlider::TicksBelow);
     m_position->setRange(0, 0);
     m_position->setFocusPolicy(Qt::StrongFocus);
@@ -147,7 +137,7 @@ void PreviewDialog::buildVideoArea(QLayout* layout) {
     const DialogUnits du(font());
     m_videoArea = new QWidget(this);
     m_videoArea->setObjectName(controlName(kVideoArea));
-    m_videoArea->setAccessibleName(ui::str(61971));
+    m_videoArea->setAccessibleName(str(61971));
     // At least the template's size; wider when long texts widen the window,
     // so the picture always spans the window like the slider under it.
     m_videoArea->setMinimumWidth(du.x(250));
@@ -340,8 +330,7 @@ void PreviewDialog::openMedia() {
         const std::string why = m_openCheck();
         QGuiApplication::restoreOverrideCursor();
         if (!why.empty()) {
-            logFormatted(this, "*** %s cannot be read any more: %s\r\n", m_filePath.c_str(),
-                         why.c_str());
+            logFormatted("*** %s cannot be read any more: %s\r\n", m_filePath.c_str(), why.c_str());
             showPlaybackError(why);
             return;
         }
@@ -358,7 +347,7 @@ bool PreviewDialog::openPlayer() {
     std::string failure;
     m_player = player::Player::create(&failure);
     if (!m_player) {
-        logFormatted(this, "Failed to initialize GStreamer!  %s\r\n", failure.c_str());
+        logFormatted("Failed to initialize GStreamer!  %s\r\n", failure.c_str());
         showPlaybackError({});
         return false;
     }
@@ -377,10 +366,10 @@ bool PreviewDialog::openPlayer() {
     QGuiApplication::restoreOverrideCursor();
     if (opened)
         return true;
-    logFormatted(this, "*** GStreamer could not open %s!\r\n", m_filePath.c_str());
+    logFormatted("*** GStreamer could not open %s!\r\n", m_filePath.c_str());
     const std::string why = m_player->errorDetails();
     if (!why.empty())
-        logFormatted(this, "    %s\r\n", why.c_str());
+        logFormatted("    %s\r\n", why.c_str());
     showPlaybackError(m_player->errorMessage());
     return false;
 }
@@ -391,7 +380,7 @@ void PreviewDialog::showOpenedFile() {
     if (!m_audioOnly) {
         m_surface->setGeometry(m_videoArea->rect());
         if (m_surface->width() <= 0 || m_surface->height() <= 0)
-            logFormatted(this, "The video area has no room for the picture!\r\n");
+            logFormatted("The video area has no room for the picture!\r\n");
         m_surface->setPlayer(m_player.get());
         m_surface->show();
         m_surface->raise();
@@ -423,7 +412,7 @@ void PreviewDialog::track() {
     if (ending == player::Player::Ending::Error) {
         const std::string why = m_player->errorDetails();
         if (!why.empty())
-            logFormatted(this, "    %s\r\n", why.c_str());
+            logFormatted("    %s\r\n", why.c_str());
         showPlaybackError(m_player->errorMessage());
     }
     if (ending != player::Player::Ending::None) {
@@ -448,8 +437,8 @@ void PreviewDialog::showPlaybackError(const std::string& message) {
     // Always with a reason: a failure the player found itself (nothing it
     // could decode, no start in time) comes without GStreamer's words.
     const QString reason =
-        message.empty() ? ui::str(kNothingReadString) : QString::fromStdString(message);
-    const QString line = ui::str(kCannotPlayString) + QLatin1Char(' ') + reason;
+        message.empty() ? str(kNothingReadString) : QString::fromStdString(message);
+    const QString line = str(kCannotPlayString) + QLatin1Char(' ') + reason;
     m_errorLine->setText(line);
     // Across the area, as tall as the text needs, in the middle.
     const QRect area = m_videoArea->rect();
@@ -470,7 +459,7 @@ void PreviewDialog::playAction() {
             m_playState = kRunning;
             m_errorLine->hide(); // a new try; a failure again says so again
         } else {
-            logFormatted(this, "\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted("\r\n*** Failed to play: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, false);
@@ -489,10 +478,10 @@ void PreviewDialog::pauseToggle() {
     }
     if (m_playState == kRunning && m_player && m_playable) {
         if (m_player->pause()) {
-            logFormatted(this, "*** Media is PAUSED.\r\n");
+            logFormatted("*** Media is PAUSED.\r\n");
             m_playState = kPaused;
         } else {
-            logFormatted(this, "\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted("\r\n*** Failed to pause: %s\r\n", m_player->errorDetails().c_str());
         }
     }
     enable(kPlay, true);
@@ -506,7 +495,7 @@ void PreviewDialog::stopAction() {
         if (m_player->stop())
             m_playState = kStopped;
         else
-            logFormatted(this, "\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
+            logFormatted("\r\n*** Failed to stop: %s\r\n", m_player->errorDetails().c_str());
     }
     enable(kPlay, true);
     enable(kStop, false);
@@ -604,4 +593,4 @@ void PreviewDialog::teardown() {
     m_playState = kStopped;
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

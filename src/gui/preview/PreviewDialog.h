@@ -21,7 +21,7 @@ class QPushButton;
 class QSlider;
 class QWidget;
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 // The level sliders count in hundredths of a decibel: volume -10000
 // (silence) .. 0 (full); balance -10000 (left only) .. 10000 (right only),
@@ -153,4 +153,4 @@ class PreviewDialog final : public QDialog {
     QHash<int, QPushButton*> m_buttons;
 };
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

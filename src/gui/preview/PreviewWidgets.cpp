@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 SelectionSlider::SelectionSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
 
@@ -102,4 +102,4 @@ void VideoSurface::paintEvent(QPaintEvent*) {
     ++m_paintedFrames;
 }
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace plexavo::preview {
+namespace plexavo::gui {
 
 class SelectionSlider final : public QSlider {
     Q_OBJECT
@@ -59,4 +59,4 @@ class VideoSurface final : public QWidget {
     std::uint64_t m_paintedFrames = 0;
 };
 
-} // namespace plexavo::preview
+} // namespace plexavo::gui

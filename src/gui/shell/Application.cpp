@@ -24,7 +24,9 @@
 #include <cstdio>
 #include <ctime>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using platform::writeLog;
 
 namespace {
 Application* g_app = nullptr;
@@ -89,7 +91,7 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     // once instead of failing later inside the preview. The slower look for
     // the preview's decoders waits until the window is up (the view's tip).
     if (!initMediaFramework()) {
-        MessageBox::show(nullptr, ui::str(100), QMessageBox::Critical);
+        MessageBox::show(nullptr, str(100), QMessageBox::Critical);
         return false;
     }
 
@@ -203,4 +205,4 @@ void Application::onCommitData(QSessionManager& manager) {
     manager.release();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -15,7 +15,7 @@
 
 class QSessionManager;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ExitSignals;
 class ListKeeper;
@@ -57,8 +57,6 @@ class Application : public QObject {
     // SIGTERM, SIGINT or SIGHUP arrived: end as Cancel All and Exit would,
     // without a question, and leave with 128 + the signal's number.
     void onExitSignal(int signal);
-    // The exit status a signal asked for; 0 while none arrived.
-    int signalExitCode() const { return m_exitCode; }
 
   private:
     void onCommitData(QSessionManager& manager);
@@ -75,4 +73,4 @@ class Application : public QObject {
     int m_exitCode = 0;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

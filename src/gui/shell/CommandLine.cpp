@@ -20,7 +20,33 @@
 #include <string_view>
 #include <sys/stat.h>
 
-namespace plexavo::cli {
+namespace plexavo::gui {
+
+using convert::buildOptionText;
+using convert::ConversionEvent;
+using convert::ConversionTask;
+using convert::oneLine;
+using convert::ParallelRunner;
+using convert::planConversions;
+using convert::RunSummary;
+using convert::summaryLine;
+using i18n::loadResString;
+using media::absoluteSourcePath;
+using media::ProbedFile;
+using media::probeFailureReason;
+using media::probeInOrder;
+using media::probeJsonDocument;
+using media::ProbeLimits;
+using media::ProbeResult;
+using media::probeWorkers;
+using media::SourceItem;
+using media::subtitleSummary;
+using platform::defaultOutputPath;
+using settings::ConversionSettings;
+using settings::kTargetH264;
+using settings::sizeListTexts;
+using settings::TargetExtensions;
+using settings::VideoSizes;
 
 namespace {
 
@@ -508,4 +534,4 @@ WindowArguments parseWindowArguments(const std::vector<std::string>& args) {
     return result;
 }
 
-} // namespace plexavo::cli
+} // namespace plexavo::gui

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace plexavo::cli {
+namespace plexavo::gui {
 
 // Reads the whole command line; nothing here touches a window system. When
 // it asks for the front end, --help or --version, or makes no sense, does
@@ -29,4 +29,4 @@ WindowArguments parseWindowArguments(const std::vector<std::string>& args);
 
 void printUsage(std::FILE* out);
 
-} // namespace plexavo::cli
+} // namespace plexavo::gui

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -77,4 +77,4 @@ void ExitSignals::drain() {
     }
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -12,7 +12,7 @@
 
 class QSocketNotifier;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ExitSignals : public QObject {
     Q_OBJECT
@@ -44,4 +44,4 @@ class ExitSignals : public QObject {
     QSocketNotifier* m_notifier = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

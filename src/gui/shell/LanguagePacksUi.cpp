@@ -16,7 +16,7 @@
 #define PLEXAVO_TRANSLATION_CONTACT ""
 #endif
 
-namespace plexavo {
+namespace plexavo::gui {
 
 const char* translationContact() {
     return PLEXAVO_TRANSLATION_CONTACT;
@@ -50,7 +50,7 @@ void LanguageSwitch::fillMenu(QMenu* menu) {
     m_packs.refreshLanguageList();
     menu->clear();
     for (std::size_t i = 0; i < m_packs.m_languageIds.size(); ++i) {
-        const int id = lang::kFirstLanguageCommand + static_cast<int>(i);
+        const int id = i18n::kFirstLanguageCommand + static_cast<int>(i);
         QAction* action = menu->addAction(QString::fromUtf8(m_packs.m_languageNames[i].c_str()));
         action->setObjectName(QStringLiteral("cmd%1").arg(id));
         action->setData(id);
@@ -58,7 +58,7 @@ void LanguageSwitch::fillMenu(QMenu* menu) {
         const bool current = m_packs.m_languageIds[i] == m_packs.m_currentLanguage;
         action->setChecked(current);
         // Only twenty commands exist; later packs show but cannot be chosen.
-        action->setEnabled(id <= lang::kLastLanguageCommand);
+        action->setEnabled(id <= i18n::kLastLanguageCommand);
         connect(action, &QAction::triggered, this, [this, action, current, id] {
             action->setChecked(current); // the switch sets the checks, not the click
             // The switch rebuilds the menu this entry sits in: let it close first.
@@ -81,24 +81,24 @@ void LanguageSwitch::rebuildWindow() {
 }
 
 void LanguageSwitch::onLanguage(int id) {
-    const int index = id - lang::kFirstLanguageCommand;
+    const int index = id - i18n::kFirstLanguageCommand;
     if (index < 0 || index >= static_cast<int>(m_packs.m_languageIds.size()))
         return;
     const std::uint16_t langId = m_packs.m_languageIds[static_cast<std::size_t>(index)];
     if (langId == m_packs.m_currentLanguage)
         return;
-    const res::Module* before = &res::currentModule();
+    const res::Module* before = &i18n::currentModule();
     if (!m_packs.selectLanguage(langId)) {
         // A pack that broke after the menu was built: the previous language
         // stays, unless it could not be taken back either; then the window
         // follows the texts that are current.
-        if (&res::currentModule() != before)
+        if (&i18n::currentModule() != before)
             rebuildWindow();
         return;
     }
     rebuildWindow();
     reportUnsavedSetting(m_frame, settings::writeLanguage(langId));
-    if (id == lang::kFirstLanguageCommand || !m_frame)
+    if (id == i18n::kFirstLanguageCommand || !m_frame)
         return;
     // Without the letters, the notice in the new language would be boxes too.
     const QString fonts = missingFontNotice(langId);
@@ -144,7 +144,7 @@ QString missingFontNotice(std::uint16_t languageId) {
 QString translationNotice() {
     // No address at all rather than one that nobody reads.
     const char* contact = translationContact();
-    return *contact ? ui::str(kTranslationNotice, contact) : ui::str(kTranslationNoticeNoAddress);
+    return *contact ? str(kTranslationNotice, contact) : str(kTranslationNoticeNoAddress);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

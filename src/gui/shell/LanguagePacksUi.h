@@ -15,7 +15,7 @@
 
 class QMenu;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class MainWindow;
 
@@ -31,7 +31,7 @@ class LanguageSwitch : public QObject {
     explicit LanguageSwitch(QObject* parent = nullptr);
     ~LanguageSwitch() override;
 
-    lang::LanguagePacks& packs() { return m_packs; }
+    i18n::LanguagePacks& packs() { return m_packs; }
 
     // Start-up: the stored "Language" (a number; anything else counts as
     // missing) made current. Call before any window is built.
@@ -52,8 +52,8 @@ class LanguageSwitch : public QObject {
     void fillMenu(QMenu* menu);
     void rebuildWindow();
 
-    lang::LanguagePacks m_packs;
-    ui::QtTranslation m_qtTexts; // follows m_packs; goes first, leaving Qt English
+    i18n::LanguagePacks m_packs;
+    QtTranslation m_qtTexts; // follows m_packs; goes first, leaving Qt English
     QPointer<MainWindow> m_frame;
 };
 
@@ -67,4 +67,4 @@ const char* translationContact();
 // The notice in the current language, naming the address when there is one.
 QString translationNotice();
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -7,7 +7,15 @@
 #include "gui/shell/MainWindow.h"
 #include "gui/view/ConversionView.h"
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::RestoreSummary;
+using convert::settleRestoredRows;
+using media::findLeftList;
+using media::kStatusSkip;
+using media::SavedList;
+using media::SourceItem;
+using platform::writeLog;
 
 namespace {
 constexpr unsigned kStrRestoreQuestion = 62082;
@@ -59,7 +67,7 @@ bool ListKeeper::offerLeftList() {
         return false;
     const int rows = static_cast<int>(left->list().rows.size());
     const auto answer =
-        MessageBox::show(&m_frame, ui::str(kStrRestoreQuestion, rows), QMessageBox::Question,
+        MessageBox::show(&m_frame, str(kStrRestoreQuestion, rows), QMessageBox::Question,
                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
         left->decline();
@@ -82,4 +90,4 @@ bool ListKeeper::offerLeftList() {
     return true;
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

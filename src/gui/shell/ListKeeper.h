@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QTimer>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ConversionView;
 class MainWindow;
@@ -35,9 +35,9 @@ class ListKeeper : public QObject {
     void watch(ConversionView* view);
 
     MainWindow& m_frame;
-    ListStateFile m_file;
+    media::ListStateFile m_file;
     QTimer m_saveSoon;
     bool m_finished = false;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -22,7 +22,7 @@
 
 #include <dlfcn.h>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -110,23 +110,23 @@ void MainWindow::centreOnScreen() {
 }
 
 void MainWindow::updateTitle() {
-    setWindowTitle(ui::productName());
+    setWindowTitle(productName());
 }
 
 void MainWindow::setToolbarTexts(bool resize) {
     QStringList texts;
     for (unsigned id : kToolbarTexts)
-        texts.append(id ? ui::str(id) : QString());
+        texts.append(id ? str(id) : QString());
     m_toolBar->setButtonTexts(texts, resize);
-    m_toolBar->setWindowTitle(ui::str(61929));
-    m_toolBar->setAccessibleName(ui::str(61929));
+    m_toolBar->setWindowTitle(str(61929));
+    m_toolBar->setAccessibleName(str(61929));
 }
 
 // ---- Status bar ------------------------------------------------------------------
 
 void MainWindow::createStatusBar() {
     auto* bar = statusBar();
-    bar->setObjectName(QStringLiteral("ctl%1").arg(0xE801));
+    bar->setObjectName(controlName(0xE801));
     bar->setSizeGripEnabled(false);
     bar->setContentsMargins(0, 0, 4, 0); // the last pane off the window's edge
     m_ready = new QLabel;
@@ -150,14 +150,14 @@ void MainWindow::createStatusBar() {
 }
 
 void MainWindow::retextStatusBar() {
-    m_ready->setText(ui::str(kReadyText));
+    m_ready->setText(str(kReadyText));
     for (int i = 0; i < 3; ++i) {
         // Every pane is as wide as its text, shown or not, so the bar does
         // not jump when a lock key is pressed.
-        const QString text = ui::str(kIndicatorTexts[i]);
+        const QString text = str(kIndicatorTexts[i]);
         m_indicators[i]->setMinimumWidth(m_indicators[i]->fontMetrics().horizontalAdvance(text) +
                                          12);
-        m_indicators[i]->setAccessibleName(ui::str(kIndicatorNames[i]));
+        m_indicators[i]->setAccessibleName(str(kIndicatorNames[i]));
     }
     updateLockIndicators();
 }
@@ -165,7 +165,7 @@ void MainWindow::retextStatusBar() {
 void MainWindow::updateLockIndicators() {
     const unsigned state = lockIndicatorState();
     for (int i = 0; i < 3; ++i) {
-        const QString shown = (state & (1u << i)) ? ui::str(kIndicatorTexts[i]) : QString();
+        const QString shown = (state & (1u << i)) ? str(kIndicatorTexts[i]) : QString();
         m_indicators[i]->setText(shown);
         // Its name stays "Caps Lock"; what it shows is read after it.
         m_indicators[i]->setAccessibleDescription(shown);
@@ -214,9 +214,9 @@ ConversionView* MainWindow::recreateView() {
 bool MainWindow::confirmExit() {
     if (m_exitConfirmed)
         return true;
-    const auto answer = MessageBox::show(
-        this, ui::str(61221, ui::productName().toUtf8().constData()), QMessageBox::Question,
-        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    const auto answer = MessageBox::show(this, str(61221, productName().toUtf8().constData()),
+                                         QMessageBox::Question,
+                                         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
     m_exitConfirmed = answer == QMessageBox::Ok;
     return m_exitConfirmed;
 }
@@ -229,4 +229,4 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

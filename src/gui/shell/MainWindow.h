@@ -14,7 +14,7 @@ class QAction;
 class QLabel;
 class QMenu;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ToolBar;
 class ConversionView;
@@ -26,8 +26,6 @@ inline constexpr int kAbout = 57664;
 inline constexpr int kHelpContents = 32791;
 inline constexpr int kDownloadReal = 32777;
 inline constexpr int kDownloadQuickTime = 32779;
-inline constexpr int kFirstLanguage = 32750;
-inline constexpr int kLastLanguage = 32769;
 } // namespace cmd
 
 class MainWindow : public QMainWindow {
@@ -99,4 +97,4 @@ class MainWindow : public QMainWindow {
     bool m_exitConfirmed = false;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -4,6 +4,7 @@
 
 #include "engine/desktop/OpenAddress.h"
 #include "engine/desktop/ShippedPages.h"
+#include "engine/i18n/LanguagePacks.h"
 #include "engine/i18n/ResourceText.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -19,7 +20,7 @@
 #include <QMenuBar>
 #include <QTreeWidget>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -99,7 +100,7 @@ void MainWindow::rebuildMenus(bool /*reload*/) {
     qDeleteAll(m_popups);
     m_popups.clear();
 
-    const res::Module& module = res::currentModule();
+    const res::Module& module = i18n::currentModule();
     QMenu* popup = nullptr;
     bool lastWasSeparator = true;
     for (std::size_t i = 0; i < module.count; ++i) {
@@ -128,9 +129,9 @@ void MainWindow::rebuildMenus(bool /*reload*/) {
             continue; // the language packs list their own entries
         QAction* action = ensureAction(entry.id);
         action->setText(text);
-        const QString status = ui::commandStatus(entry.id);
+        const QString status = commandStatus(entry.id);
         action->setStatusTip(status);
-        const QString tip = ui::commandTip(entry.id);
+        const QString tip = commandTip(entry.id);
         action->setToolTip(tip.isEmpty() ? QString(text).remove(QLatin1Char('&')) : tip);
         popup->addAction(action);
         lastWasSeparator = false;
@@ -140,7 +141,7 @@ void MainWindow::rebuildMenus(bool /*reload*/) {
         fillLanguageMenu(m_popups[kLanguagePopup]);
     if (m_popups.size() > kHelpPopup)
         if (QAction* about = action(cmd::kAbout))
-            about->setText(ui::str(61922, ui::productName().toUtf8().constData()));
+            about->setText(str(61922, productName().toUtf8().constData()));
     retextStatusBar();
     updateCommandUi();
 }
@@ -204,7 +205,8 @@ void MainWindow::onCommand(int id) {
         close();
         break;
     default:
-        if (id >= cmd::kFirstLanguage && id <= cmd::kLastLanguage && onLanguageCommand)
+        if (id >= i18n::kFirstLanguageCommand && id <= i18n::kLastLanguageCommand &&
+            onLanguageCommand)
             onLanguageCommand(id);
         // The Source and Target Format entries only show their prompts.
         break;
@@ -215,12 +217,12 @@ void MainWindow::onHelpContents() {
     const std::string path = helpDocumentPath.empty() ? desktop::helpFilePath() : helpDocumentPath;
     if (!QFileInfo::exists(QString::fromStdString(path))) {
         // xdg-open would fail on it without a word to the user.
-        MessageBox::show(this, ui::str(61927, path.c_str()), QMessageBox::Warning);
+        MessageBox::show(this, str(61927, path.c_str()), QMessageBox::Warning);
         return;
     }
     const desktop::OpenResult result = desktop::openWithDesktop(path);
     if (result == desktop::OpenResult::FileNotFound || result == desktop::OpenResult::PathNotFound)
-        MessageBox::show(this, ui::str(61923), QMessageBox::NoIcon);
+        MessageBox::show(this, str(61923), QMessageBox::NoIcon);
 }
 
 void MainWindow::onAppAbout() {
@@ -228,4 +230,4 @@ void MainWindow::onAppAbout() {
     dialog.exec();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -30,7 +30,17 @@
 
 #include <cstdio>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::EncodeJob;
+using convert::formatSeconds;
+using media::kStatusDone;
+using media::kStatusError;
+using media::kStatusReady;
+using media::kStatusStringIds;
+using media::kStatusWaiting;
+using media::SourceItem;
+using settings::ConversionSettings;
 
 namespace {
 
@@ -41,17 +51,17 @@ constexpr unsigned kStrSourceMissing = 62084;
 QString statusText(const SourceItem& item) {
     const int status = item.status;
     if (item.sourceMissing && status != kStatusWaiting)
-        return ui::str(kStrSourceMissing);
+        return str(kStrSourceMissing);
     if (item.keptSeconds > 0 && status != kStatusWaiting && status != kStatusDone) {
         char kept[32], whole[32];
         std::snprintf(kept, sizeof kept, "%.1f", item.keptSeconds);
         std::snprintf(whole, sizeof whole, "%.1f", item.keptOfSeconds);
-        return ui::str(kStrKept, kept, item.keptOfSeconds > 0 ? whole : "?");
+        return str(kStrKept, kept, item.keptOfSeconds > 0 ? whole : "?");
     }
     const unsigned id = status >= kStatusWaiting && status <= kStatusError
                             ? kStatusStringIds[status]
                             : kStatusStringIds[kStatusReady];
-    return ui::str(id);
+    return str(id);
 }
 
 } // namespace
@@ -64,12 +74,10 @@ ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
 
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
-    runPreview = [this](SourceItem& item) { return preview::runPreview(window(), item); };
+    runPreview = [this](SourceItem& item) { return gui::runPreview(window(), item); };
     mediaFrameworkReady = [] { return player::previewCanPlay(); };
     // True lets the batch start: the checks themselves answer "missing".
-    checkTargetCodecs = [this](int target) {
-        return preview::checkCodecsBeforeConvert(window(), target);
-    };
+    checkTargetCodecs = [this](int target) { return checkCodecsBeforeConvert(window(), target); };
 }
 
 ConversionView::~ConversionView() {
@@ -95,8 +103,8 @@ void ConversionView::onInitialUpdate() {
         m_job = std::make_unique<EncodeJob>();
     fillLists();
 
-    m_targetFormat = kTargetMpeg4;
-    m_tvStandard = kTvNtsc;
+    m_targetFormat = settings::kTargetMpeg4;
+    m_tvStandard = settings::kTvNtsc;
     m_hideToolTips = true;
     if (auto* button = m_formatGroup->button(m_targetFormat))
         button->setChecked(true);
@@ -274,7 +282,7 @@ void ConversionView::copyStateFrom(ConversionView& old) {
         const SourceItem* item = itemAt(tag);
         insertRow(item ? item->displayName() : old.cellText(row, 0).toStdString(), tag);
         refreshRow(row);
-        logFormatted(this, "Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
+        platform::logFormatted("Set FileAudioFormat array index(%d) to listtime(%d).", tag, row);
     }
     m_list->clearSelection();
     for (int row : selected)
@@ -307,4 +315,4 @@ QTreeWidgetItem* ConversionView::rowItem(int row) const {
     return m_list->topLevelItem(row);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -3,8 +3,8 @@
 // items, the conversion settings and the encode job the batches borrow.
 #pragma once
 
+#include "engine/convert/SourceList.h"
 #include "engine/media/ListState.h"
-#include "engine/media/SourceList.h"
 #include "engine/settings/ConversionSettings.h"
 
 #include <QStringList>
@@ -29,10 +29,14 @@ class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-namespace plexavo {
-
-class SourceItem;
+namespace plexavo::convert {
 class EncodeJob;
+}
+namespace plexavo::media {
+class SourceItem;
+}
+
+namespace plexavo::gui {
 
 // Command ids the view answers (shared with the frame's menus and toolbar).
 namespace cmd {
@@ -75,7 +79,7 @@ inline constexpr int kInfo = 1210;
 inline constexpr int kHideToolTips = 32792;
 } // namespace ctl
 
-class ConversionView : public QWidget, public ISourceList {
+class ConversionView : public QWidget, public convert::ISourceList {
     Q_OBJECT
 
   public:
@@ -99,13 +103,13 @@ class ConversionView : public QWidget, public ISourceList {
     // ISourceList: each runs on the user-interface thread, whoever calls it.
     int rowCount() override;
     int rowTag(int row) override;
-    SourceItem* itemAt(int index) override;
-    int appendItem(SourceItem* item) override;
+    media::SourceItem* itemAt(int index) override;
+    int appendItem(media::SourceItem* item) override;
     int insertRow(const std::string& text, int tag) override;
     void refreshRow(int row) override;
-    ConversionSettings settings() override;
+    settings::ConversionSettings settings() override;
     void showFrameSize(const std::string& width, const std::string& height) override;
-    EncodeJob& job() override;
+    convert::EncodeJob& job() override;
 
     // Commands (ids in cmd::).
     bool isCommandEnabled(int id) const;
@@ -145,9 +149,9 @@ class ConversionView : public QWidget, public ISourceList {
 
     // The list and the settings as the state file keeps them, and back: the
     // rows of a restored list are added after the ones there are.
-    SavedList savedList();
-    void restoreList(const SavedList& list);
-    void applySettings(const ConversionSettings& settings);
+    media::SavedList savedList();
+    void restoreList(const media::SavedList& list);
+    void applySettings(const settings::ConversionSettings& settings);
 
     // Read access for the frame and the tests.
     QTreeWidget* sourceList() const { return m_list; }
@@ -168,7 +172,7 @@ class ConversionView : public QWidget, public ISourceList {
     std::function<void(const std::vector<std::string>& paths)> runDetection;
     std::function<void()> runBatch;
     // The preview with part selection on an item: true when its part changed.
-    std::function<bool(SourceItem& item)> runPreview;
+    std::function<bool(media::SourceItem& item)> runPreview;
     // The codec check of a target that needs one: false refuses the batch.
     std::function<bool(int targetFormat)> checkTargetCodecs;
     // Whether the preview can play here (runtime and decoders); tests replace it.
@@ -244,10 +248,10 @@ class ConversionView : public QWidget, public ISourceList {
     QString m_infoText;
 
     // Source state.
-    std::vector<std::unique_ptr<SourceItem>> m_sourceItems;
+    std::vector<std::unique_ptr<media::SourceItem>> m_sourceItems;
     int m_lastInfoRow = -1;
-    std::unique_ptr<EncodeJob> m_job;
+    std::unique_ptr<convert::EncodeJob> m_job;
     bool m_initialised = false;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -21,10 +21,15 @@
 #include <QMimeData>
 #include <QTreeWidget>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::formatSeconds;
+using media::absoluteSourcePath;
+using media::parseFilterList;
+using media::SourceItem;
 
 QStringList ConversionView::sourceFileFilters() {
-    const auto filters = parseFilterList(ui::str(61926).toStdString());
+    const auto filters = parseFilterList(str(61926).toStdString());
     QStringList out;
     for (const auto& filter : filters) {
         QStringList patterns;
@@ -47,7 +52,7 @@ QStringList ConversionView::sourceFileFilters() {
 namespace {
 
 std::vector<std::string> mediaPatterns() {
-    const auto filters = parseFilterList(ui::str(61926).toStdString());
+    const auto filters = parseFilterList(str(61926).toStdString());
     return filters.empty() ? std::vector<std::string>{} : filters.front().patterns;
 }
 
@@ -113,7 +118,7 @@ void ConversionView::addSourcePaths(const std::vector<std::string>& paths) {
     std::vector<std::string> absolute;
     for (const auto& path : paths)
         absolute.push_back(absoluteSourcePath(path));
-    const auto expanded = expandSourcePaths(absolute, mediaPatterns());
+    const auto expanded = media::expandSourcePaths(absolute, mediaPatterns());
     if (!expanded.empty())
         runDetection(expanded);
     afterDrop();
@@ -147,8 +152,8 @@ void ConversionView::dropEvent(QDropEvent* event) {
     // that is not UTF-8 into U+FFFD, and that name would name no file. Only
     // local files are taken: the core reads files, not addresses.
     const QByteArray raw = event->mimeData()->data(QStringLiteral("text/uri-list"));
-    const auto paths =
-        localPathsFromUriList(std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
+    const auto paths = media::localPathsFromUriList(
+        std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
     event->acceptProposedAction();
     if (paths.empty())
         return;
@@ -277,7 +282,7 @@ void ConversionView::onConvert() {
         return;
     for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
         if (SourceItem* item = itemAt(rowTag(row)))
-            item->status = kStatusWaiting;
+            item->status = media::kStatusWaiting;
         refreshRow(row);
     }
     runBatch();
@@ -311,14 +316,14 @@ std::string streamBlock(const char* heading, const std::string& description) {
 // The subtitle tracks, one a line, and the chapter count: shown only for
 // files that have them.
 std::string extrasBlock(const char* subtitlesHeading, const char* chaptersHeading,
-                        const ProbeReport& report) {
+                        const media::ProbeReport& report) {
     std::string block;
     if (!report.subtitles.empty()) {
         block += "\r\n";
         block += subtitlesHeading;
         block += ":";
         for (const auto& subtitle : report.subtitles)
-            block += "\r\n " + subtitleSummary(subtitle);
+            block += "\r\n " + media::subtitleSummary(subtitle);
     }
     if (report.chapters > 0)
         block += "\r\n" + std::string(chaptersHeading) + std::to_string(report.chapters);
@@ -343,7 +348,7 @@ void ConversionView::refreshInfo() {
     const SourceItem* item = itemAt(rowTag(row));
     std::string text;
     // The headings come from the current module, like every other text.
-    auto heading = [](unsigned id) { return ui::str(id).toStdString(); };
+    auto heading = [](unsigned id) { return str(id).toStdString(); };
     if (item && !item->durationText.empty()) {
         text = item->displayName() + "\r\n\r\n" + heading(61991) + item->durationText + "\r\n" +
                heading(61992) + item->bitrateText +
@@ -370,4 +375,4 @@ void ConversionView::defaultBatch() {
     dialog.exec();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -36,18 +36,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace lm = res::label::main;
 
 namespace {
 
-QString controlName(int id) {
-    return QStringLiteral("ctl%1").arg(id);
-}
-
 QString formText(int control) {
-    return ui::dialogText(ConversionView::kDialogId, control);
+    return dialogText(ConversionView::kDialogId, control);
 }
 
 // A caption without a control id of its own, named after its key.
@@ -124,7 +120,7 @@ class UniformRowDelegate final : public QStyledItemDelegate {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         QStyleOptionViewItem sample = option;
         initStyleOption(&sample, index);
-        sample.text = ui::tallScriptsSample();
+        sample.text = tallScriptsSample();
         sample.features |= QStyleOptionViewItem::HasDisplay;
         const QWidget* widget = option.widget;
         const QStyle* style = widget ? widget->style() : QApplication::style();
@@ -147,9 +143,9 @@ void ConversionView::buildForm() {
     // The source list and the information box side by side.
     m_list = new QTreeWidget;
     m_list->setObjectName(controlName(ctl::kSourceList));
-    m_list->setAccessibleName(ui::str(61924));
+    m_list->setAccessibleName(str(61924));
     m_list->setColumnCount(4);
-    m_list->setHeaderLabels({ui::str(61329), ui::str(61332), ui::str(61311), ui::str(61330)});
+    m_list->setHeaderLabels({str(61329), str(61332), str(61311), str(61330)});
     m_list->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
@@ -169,8 +165,8 @@ void ConversionView::buildForm() {
 
     m_info = new QPlainTextEdit;
     m_info->setObjectName(controlName(ctl::kInfo));
-    m_info->setAccessibleName(ui::str(62046));
-    m_info->setAccessibleDescription(ui::str(61925));
+    m_info->setAccessibleName(str(62046));
+    m_info->setAccessibleDescription(str(61925));
     m_info->viewport()->setAccessibleName(m_info->accessibleName());
     m_info->setReadOnly(true);
     m_info->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -223,11 +219,11 @@ QGroupBox* ConversionView::buildConversionGroup(QList<QLabel*>& firstColumn) {
     auto* typeLabel = caption(lm::kType, nullptr);
     firstColumn.append(typeLabel);
     conversionRow->addWidget(typeLabel);
-    for (int format = 0; format < kTargetFormatCount; ++format) {
+    for (int format = 0; format < settings::kTargetFormatCount; ++format) {
         auto* button = new QRadioButton(formText(ctl::kFirstFormat + format));
         button->setObjectName(controlName(ctl::kFirstFormat + format));
         button->setAccessibleName(QString(button->text()).remove(QLatin1Char('&')));
-        button->setVisible(kTargetShown[static_cast<std::size_t>(format)]);
+        button->setVisible(settings::kTargetShown[static_cast<std::size_t>(format)]);
         m_formatGroup->addButton(button, format);
         conversionRow->addWidget(button);
     }
@@ -447,13 +443,13 @@ void ConversionView::fillList(QComboBox* combo, const std::vector<std::string>& 
 }
 
 void ConversionView::fillLists() {
-    fillList(m_size, sizeListTexts());
-    fillList(m_frameRate, frameRateListTexts());
-    fillList(m_videoBitRate, videoBitRateListTexts());
-    fillList(m_audioBitRate, audioBitRateListTexts());
-    fillList(m_channels, channelListTexts());
-    fillList(m_sampleRate, sampleRateListTexts());
-    fillList(m_volume, volumeListTexts());
+    fillList(m_size, settings::sizeListTexts());
+    fillList(m_frameRate, settings::frameRateListTexts());
+    fillList(m_videoBitRate, settings::videoBitRateListTexts());
+    fillList(m_audioBitRate, settings::audioBitRateListTexts());
+    fillList(m_channels, settings::channelListTexts());
+    fillList(m_sampleRate, settings::sampleRateListTexts());
+    fillList(m_volume, settings::volumeListTexts());
     applySizeChoice();
     applyVariableBitRate();
 }
@@ -468,7 +464,7 @@ QList<int> ConversionView::entryTags(int controlId) const {
 }
 
 void ConversionView::applySizeChoice() {
-    ConversionSettings s;
+    settings::ConversionSettings s;
     s.sizeChoice = m_size->currentIndex();
     s.applySizeChoice();
     m_width->setText(QString::fromStdString(s.width));
@@ -485,7 +481,7 @@ bool ConversionView::captureSettings() {
     if (m_outputPath.toUtf8().size() > kOutputPathLimit) {
         // Reported, and the values after it are left as they were. The
         // limit is the system's, in bytes: the core could not open a longer path.
-        MessageBox::show(window(), ui::str(61716, kOutputPathLimit), QMessageBox::Warning);
+        MessageBox::show(window(), str(61716, kOutputPathLimit), QMessageBox::Warning);
         return false;
     }
     if (m_formatGroup->checkedId() >= 0)
@@ -521,9 +517,9 @@ void ConversionView::showBoundValues() {
 // ---- Output folder -------------------------------------------------------------
 
 void ConversionView::onBrowse() {
-    const QString chosen =
-        chooseOutputFolder ? chooseOutputFolder(m_outputPath)
-                           : QFileDialog::getExistingDirectory(this, ui::str(61242), m_outputPath);
+    const QString chosen = chooseOutputFolder
+                               ? chooseOutputFolder(m_outputPath)
+                               : QFileDialog::getExistingDirectory(this, str(61242), m_outputPath);
     if (!chosen.isEmpty())
         m_outputPath = chosen;
     if (!m_outputPath.isEmpty() && !m_outputPath.endsWith(QLatin1Char('/')))
@@ -535,12 +531,12 @@ void ConversionView::onBrowse() {
 void ConversionView::onGo() {
     if (!QFileInfo(m_outputPath).isDir()) {
         // A file manager asked for a missing folder shows nothing at all.
-        MessageBox::show(window(), ui::str(61930, m_outputPath.toUtf8().constData()));
+        MessageBox::show(window(), str(61930, m_outputPath.toUtf8().constData()));
         return;
     }
     const desktop::OpenResult result = desktop::openWithDesktop(m_outputPath.toStdString());
     if (result == desktop::OpenResult::FileNotFound || result == desktop::OpenResult::PathNotFound)
-        MessageBox::show(window(), ui::str(61923), QMessageBox::Warning);
+        MessageBox::show(window(), str(61923), QMessageBox::Warning);
 }
 
 void ConversionView::onDownload(int id) {
@@ -572,4 +568,4 @@ void ConversionView::onToolTips() {
     settings::toolTipsHiddenThisRun = true;
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

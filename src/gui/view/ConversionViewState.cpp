@@ -10,7 +10,11 @@
 #include <QLineEdit>
 #include <QTreeWidget>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using media::SavedList;
+using media::SourceItem;
+using settings::ConversionSettings;
 
 SavedList ConversionView::savedList() {
     SavedList list;
@@ -67,4 +71,4 @@ void ConversionView::restoreList(const SavedList& list) {
     emit listChanged();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -13,7 +13,7 @@
 
 #include <mutex>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 const QColor HyperLink::kLinkColor(0, 0, 255);
 const QColor HyperLink::kOpenedColor(128, 0, 128);
@@ -171,7 +171,7 @@ QString HyperLink::errorText(desktop::OpenResult result) {
         break;
     }
     constexpr unsigned kCantOpen = 62030;
-    return ui::str(kCantOpen, ui::str(reason).toUtf8().constData());
+    return str(kCantOpen, str(reason).toUtf8().constData());
 }
 
 void HyperLink::mousePressEvent(QMouseEvent* event) {
@@ -239,4 +239,4 @@ void HyperLink::changeEvent(QEvent* event) {
     QLabel::changeEvent(event);
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

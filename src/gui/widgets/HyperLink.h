@@ -7,7 +7,7 @@
 // with a "press" action.
 //
 // Usage (About box):
-//   auto* link = new HyperLink(ui::dialogText(100, 1032), dialog);
+//   auto* link = new HyperLink(dialogText(100, 1032), dialog);
 //   link->setObjectName("ctl1032");
 //   link->setTarget(QString::fromStdString(desktop::homePageUrl()));
 #pragma once
@@ -20,7 +20,7 @@
 
 #include <string>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class HyperLink : public QLabel {
     Q_OBJECT
@@ -75,4 +75,4 @@ class HyperLink : public QLabel {
     QString m_target;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

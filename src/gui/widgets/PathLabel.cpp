@@ -5,7 +5,7 @@
 #include <QFontMetrics>
 #include <QResizeEvent>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText); // a file name like "<b>.mp4" is not markup
@@ -33,7 +33,7 @@ QSize PathLabel::sizeHint() const {
         std::max<int>(m_reservedLines, static_cast<int>(m_full.count(QLatin1Char('\n'))) + 1);
     // A path may be Chinese whatever the language: room for its taller font.
     return {fontMetrics().averageCharWidth() * 20,
-            lines * ui::lineHeightForEveryScript(font()) + m.top() + m.bottom()};
+            lines * lineHeightForEveryScript(font()) + m.top() + m.bottom()};
 }
 
 QSize PathLabel::minimumSizeHint() const {
@@ -54,4 +54,4 @@ void PathLabel::refit() {
     setText(lines.join(QLatin1Char('\n')));
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -6,7 +6,7 @@
 
 #include <QLabel>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class PathLabel : public QLabel {
     Q_OBJECT
@@ -34,4 +34,4 @@ class PathLabel : public QLabel {
     int m_reservedLines = 1;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

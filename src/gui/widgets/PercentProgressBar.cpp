@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -39,7 +39,7 @@ class PercentAccessible : public QAccessibleWidget, public QAccessibleValueInter
 };
 
 QAccessibleInterface* percentAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String("plexavo::PercentProgressBar") && object &&
+    if (className == QLatin1String(PercentProgressBar::staticMetaObject.className()) && object &&
         object->isWidgetType())
         return new PercentAccessible(static_cast<PercentProgressBar*>(object));
     return nullptr;
@@ -146,4 +146,4 @@ void PercentProgressBar::resizeEvent(QResizeEvent* event) {
     m_drawnWidth = -1;
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -8,7 +8,7 @@
 #include <QColor>
 #include <QWidget>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class PercentProgressBar : public QWidget {
     Q_OBJECT
@@ -59,4 +59,4 @@ class PercentProgressBar : public QWidget {
     int m_paintCount = 0;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

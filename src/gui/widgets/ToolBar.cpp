@@ -10,7 +10,7 @@
 #include <QStyle>
 #include <QToolButton>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -203,4 +203,4 @@ QString ToolBar::inTwoLines(const QString& label, const QFontMetrics& metrics) {
     return best;
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -10,7 +10,7 @@
 class QFontMetrics;
 class QToolButton;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class ToolBar : public QToolBar {
     Q_OBJECT
@@ -44,4 +44,4 @@ class ToolBar : public QToolBar {
     static QString inTwoLines(const QString& label, const QFontMetrics& metrics);
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

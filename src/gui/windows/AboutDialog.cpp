@@ -15,18 +15,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace plexavo {
-
-namespace {
-QString controlName(int id) {
-    return QStringLiteral("ctl%1").arg(id);
-}
-} // namespace
+namespace plexavo::gui {
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dlg%1").arg(kDialogId));
-    const QByteArray product = ui::productName().toUtf8();
-    setWindowTitle(ui::str(61921, product.constData()));
+    const QByteArray product = productName().toUtf8();
+    setWindowTitle(str(61921, product.constData()));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     auto* icon = new QLabel;
@@ -34,29 +28,29 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(programIcon().pixmap(64, 64));
     icon->setFixedSize(64, 64);
 
-    m_title = new QLabel(ui::str(61928, product.constData()));
+    m_title = new QLabel(str(61928, product.constData()));
     m_title->setObjectName(controlName(kTitle));
     QFont titleFont = m_title->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
     m_title->setFont(titleFont);
 
-    m_version = new QLabel(ui::str(61920, kVersionMajor, kVersionMinor, kVersionPatch));
+    m_version = new QLabel(str(61920, kVersionMajor, kVersionMinor, kVersionPatch));
     m_version->setObjectName(controlName(kVersion));
     m_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    auto* notice = new QLabel(ui::dialogText(kDialogId, res::label::about::kNotice));
+    auto* notice = new QLabel(dialogText(kDialogId, res::label::about::kNotice));
     notice->setObjectName(QStringLiteral("labelNotice"));
     notice->setWordWrap(true);
     notice->setMinimumWidth(300);
 
-    m_link = new HyperLink(ui::dialogText(kDialogId, kLink));
+    m_link = new HyperLink(dialogText(kDialogId, kLink));
     m_link->setObjectName(controlName(kLink));
-    m_link->setAccessibleName(ui::dialogText(kDialogId, kLink));
+    m_link->setAccessibleName(dialogText(kDialogId, kLink));
     m_link->setTarget(QString::fromStdString(desktop::homePageUrl()));
 
     auto* buttons = new QDialogButtonBox;
-    auto* ok = buttons->addButton(ui::dialogText(kDialogId, 1), QDialogButtonBox::AcceptRole);
+    auto* ok = buttons->addButton(dialogText(kDialogId, 1), QDialogButtonBox::AcceptRole);
     ok->setObjectName(controlName(1));
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -89,4 +83,4 @@ QString AboutDialog::linkTarget() const {
     return m_link->target();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -7,7 +7,7 @@
 class QLabel;
 class QPushButton;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class HyperLink;
 
@@ -32,4 +32,4 @@ class AboutDialog final : public QDialog {
     HyperLink* m_link = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

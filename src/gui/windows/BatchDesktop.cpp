@@ -1,12 +1,12 @@
 #include "gui/windows/BatchDesktop.h"
 
+#include "engine/convert/SourceList.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/UiText.h"
 #include "gui/windows/BatchWindow.h"
 
-namespace plexavo {
+namespace plexavo::gui {
 
 namespace {
 
@@ -24,17 +24,18 @@ BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool comp
             continue;
         if (!completed && row >= rowsEnded)
             ++tally.skipped;
-        else if (status == kStatusDone)
+        else if (status == media::kStatusDone)
             ++tally.done;
-        else if (status == kStatusError)
+        else if (status == media::kStatusError)
             ++tally.failed;
-        else if (status == kStatusSkip)
+        else if (status == media::kStatusSkip)
             ++tally.skipped;
     }
     return tally;
 }
 
-void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegration& desktop) {
+void announceOnDesktop(BatchWindow& dialog, convert::ISourceList& list,
+                       DesktopIntegration& desktop) {
     // Each connection goes with the desktop object as well as the window.
     DesktopIntegration* target = &desktop;
     QObject::connect(
@@ -46,13 +47,13 @@ void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegratio
         if (!DesktopIntegration::isActive(target->window())) {
             std::vector<int> statuses;
             for (int row = 0, n = list.rowCount(); row < n; ++row) {
-                const SourceItem* item = list.itemAt(list.rowTag(row));
+                const media::SourceItem* item = list.itemAt(list.rowTag(row));
                 statuses.push_back(item ? item->status : -1);
             }
-            const BatchDriver& driver = dialog.driver();
+            const convert::BatchDriver& driver = dialog.driver();
             const BatchTally tally = tallyBatch(statuses, driver.rowsEnded(), driver.completed());
-            target->notify(ui::str(driver.completed() ? kStrCompleted : kStrCanceled),
-                           ui::str(kStrCounts, tally.done, tally.failed, tally.skipped));
+            target->notify(str(driver.completed() ? kStrCompleted : kStrCanceled),
+                           str(kStrCounts, tally.done, tally.failed, tally.skipped));
         }
         target->hideProgress();
     });
@@ -61,4 +62,4 @@ void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegratio
     QObject::connect(&dialog, &QObject::destroyed, &desktop, [target] { target->hideProgress(); });
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -5,11 +5,14 @@
 
 #include <vector>
 
-namespace plexavo {
+namespace plexavo::convert {
+class ISourceList;
+}
+
+namespace plexavo::gui {
 
 class BatchWindow;
 class DesktopIntegration;
-class ISourceList;
 
 struct BatchTally {
     int done = 0;
@@ -24,6 +27,7 @@ struct BatchTally {
 BatchTally tallyBatch(const std::vector<int>& statuses, int rowsEnded, bool completed);
 
 // Ties the window's progress and end to the desktop for the window's life.
-void announceOnDesktop(BatchWindow& dialog, ISourceList& list, DesktopIntegration& desktop);
+void announceOnDesktop(BatchWindow& dialog, convert::ISourceList& list,
+                       DesktopIntegration& desktop);
 
-} // namespace plexavo
+} // namespace plexavo::gui

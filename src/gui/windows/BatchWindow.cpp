@@ -1,8 +1,8 @@
 #include "gui/windows/BatchWindow.h"
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/convert/SourceList.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/res/DialogLabels.h"
 #include "gui/common/DialogUnits.h"
 #include "gui/common/MessageBox.h"
@@ -24,7 +24,10 @@
 
 #include <sys/stat.h>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using convert::formatClock;
+using media::SourceItem;
 
 namespace {
 
@@ -48,16 +51,10 @@ constexpr unsigned kStrSpeed = 61902;
 constexpr unsigned kStrEstimateLine = 61903;
 constexpr unsigned kStrContinueQuestion = 62081;
 
-QString withoutColon(QString text) {
-    if (text.endsWith(QLatin1Char(':')))
-        text.chop(1);
-    return text;
-}
-
 // What a screen reader calls the size: the caption with the value, which
 // grows while the file is written ("File Size: 12K").
 QString sizeName(const QLabel* caption, const QString& value) {
-    return value.isEmpty() ? withoutColon(caption->text())
+    return value.isEmpty() ? nameFromLabel(caption->text())
                            : caption->text() + QLatin1Char(' ') + value;
 }
 
@@ -74,8 +71,8 @@ QFrame* framed(QWidget* bar, QWidget* parent) {
 
 } // namespace
 
-BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
-    : QDialog(parent), m_list(list), m_job(list.job()),
+BatchWindow::BatchWindow(convert::ISourceList& list, QWidget* parent)
+    : WorkerDialog(parent), m_list(list), m_job(list.job()),
       m_driver(list, m_job, [this](const std::function<void()>& fn) { runOnUiThread(this, fn); }) {
     setObjectName(QStringLiteral("dlg106"));
     setModal(true);
@@ -108,34 +105,34 @@ BatchWindow::BatchWindow(ISourceList& list, QWidget* parent)
 
 void BatchWindow::makeControls() {
     m_step = new PathLabel(this);
-    m_step->setObjectName(QStringLiteral("ctl1030"));
+    m_step->setObjectName(controlName(kCtlStep));
     m_step->setReservedLines(3);
 
     m_overallLabel = new QLabel(this);
     m_overallLabel->setObjectName(QStringLiteral("label106_overall"));
     m_overall = new PercentProgressBar(this);
-    m_overall->setObjectName(QStringLiteral("ctl1026"));
+    m_overall->setObjectName(controlName(kCtlOverall));
 
     m_currentLabel = new QLabel(this);
     m_currentLabel->setObjectName(QStringLiteral("label106_current"));
     m_sizeLabel = new QLabel(this);
     m_sizeLabel->setObjectName(QStringLiteral("label106_fileSize"));
     m_size = new QLabel(this);
-    m_size->setObjectName(QStringLiteral("ctl1028"));
+    m_size->setObjectName(controlName(kCtlSize));
     m_size->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_size->setMinimumWidth(m_size->fontMetrics().horizontalAdvance(QStringLiteral("99999999K")));
     m_current = new PercentProgressBar(this);
-    m_current->setObjectName(QStringLiteral("ctl1025"));
+    m_current->setObjectName(controlName(kCtlCurrent));
 
     m_estimateLine = new QLabel(this);
     m_estimateLine->setObjectName(QStringLiteral("estimateLine"));
     // Its text arrives once the window is laid out: room for it in any language.
-    m_estimateLine->setMinimumHeight(ui::lineHeightForEveryScript(m_estimateLine->font()));
+    m_estimateLine->setMinimumHeight(lineHeightForEveryScript(m_estimateLine->font()));
 
     m_skip = new QPushButton(this);
-    m_skip->setObjectName(QStringLiteral("ctl1036"));
+    m_skip->setObjectName(controlName(kCtlSkip));
     m_cancel = new QPushButton(this);
-    m_cancel->setObjectName(QStringLiteral("ctl1022"));
+    m_cancel->setObjectName(controlName(kCtlCancel));
     // Return must not end a conversion by accident; Space on the focused button does.
     for (QPushButton* b : {m_skip, m_cancel}) {
         b->setAutoDefault(false);
@@ -205,30 +202,30 @@ BatchWindow::~BatchWindow() {
 }
 
 void BatchWindow::retranslate() {
-    setWindowTitle(ui::dialogText(kDialogId, 0));
-    m_overallLabel->setText(ui::dialogText(kDialogId, lp::kOverall));
-    m_currentLabel->setText(ui::dialogText(kDialogId, lp::kCurrent));
-    m_sizeLabel->setText(ui::dialogText(kDialogId, lp::kFileSize));
-    m_skip->setText(ui::dialogText(kDialogId, kCtlSkip));
-    m_cancel->setText(ui::dialogText(kDialogId, kCtlCancel));
-    m_overall->setAccessibleName(withoutColon(m_overallLabel->text()));
-    m_current->setAccessibleName(withoutColon(m_currentLabel->text()));
+    setWindowTitle(dialogText(kDialogId, 0));
+    m_overallLabel->setText(dialogText(kDialogId, lp::kOverall));
+    m_currentLabel->setText(dialogText(kDialogId, lp::kCurrent));
+    m_sizeLabel->setText(dialogText(kDialogId, lp::kFileSize));
+    m_skip->setText(dialogText(kDialogId, kCtlSkip));
+    m_cancel->setText(dialogText(kDialogId, kCtlCancel));
+    m_overall->setAccessibleName(nameFromLabel(m_overallLabel->text()));
+    m_current->setAccessibleName(nameFromLabel(m_currentLabel->text()));
     m_size->setAccessibleName(sizeName(m_sizeLabel, m_shownSize));
     m_skip->setAccessibleName(m_skip->text());
     m_cancel->setAccessibleName(m_cancel->text());
     m_estimateLine->setAccessibleName(m_estimateLine->text());
     if (m_step->fullText().isEmpty())
-        m_step->setAccessibleName(withoutColon(ui::dialogText(kDialogId, kCtlStep)));
+        m_step->setAccessibleName(nameFromLabel(dialogText(kDialogId, kCtlStep)));
 }
 
 void BatchWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange)
         retranslate();
-    QDialog::changeEvent(event);
+    WorkerDialog::changeEvent(event);
 }
 
 void BatchWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
+    WorkerDialog::showEvent(event);
     if (m_started)
         return;
     m_started = true;
@@ -246,7 +243,7 @@ bool BatchWindow::askContinue(int count) {
     bool yes = false;
     runOnUiThread(this, [&] {
         yes =
-            !m_ending && MessageBox::show(this, ui::str(kStrContinueQuestion, count),
+            !m_ending && MessageBox::show(this, str(kStrContinueQuestion, count),
                                           QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                                           QMessageBox::Yes) == QMessageBox::Yes;
     });
@@ -268,7 +265,7 @@ void BatchWindow::onTimer() {
         // Before the first row the job still holds the previous batch's value.
         const int cur = index < 0 ? 0 : std::min(m_job.percent.load(), 100);
         m_current->setPos(cur);
-        m_overall->setPos(BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
+        m_overall->setPos(convert::BatchDriver::overallPercent(cur, index, m_driver.itemCount()));
         if (index >= 0) {
             m_estimate.update(static_cast<std::uint64_t>(m_clock.elapsed()), index, cur);
             emit overallProgress(m_overall->pos(), m_driver.itemCount() - m_driver.rowsEnded());
@@ -299,12 +296,12 @@ void BatchWindow::onTimer() {
 void BatchWindow::refreshEstimate() {
     if (!m_estimate.ready())
         return;
-    const QString elapsed = ui::str(kStrElapsed, formatClock(m_estimate.elapsedSeconds()).c_str());
-    const QString left = ui::str(kStrLeft, formatClock(m_estimate.leftSeconds()).c_str());
+    const QString elapsed = str(kStrElapsed, formatClock(m_estimate.elapsedSeconds()).c_str());
+    const QString left = str(kStrLeft, formatClock(m_estimate.leftSeconds()).c_str());
     const QByteArray rate = QLocale().toString(m_estimate.speed(), 'f', 1).toUtf8();
-    const QString speed = ui::str(kStrSpeed, rate.constData());
-    const QString line = ui::str(kStrEstimateLine, elapsed.toUtf8().constData(),
-                                 left.toUtf8().constData(), speed.toUtf8().constData());
+    const QString speed = str(kStrSpeed, rate.constData());
+    const QString line = str(kStrEstimateLine, elapsed.toUtf8().constData(),
+                             left.toUtf8().constData(), speed.toUtf8().constData());
     if (line != m_estimateLine->text()) {
         m_estimateLine->setText(line);
         m_estimateLine->setAccessibleName(line);
@@ -355,58 +352,35 @@ void BatchWindow::onCancelAll() {
     emit batchEnded();
 
     if (m_driver.anyFailed()) {
-        const QString report = ui::str(kStrFailedHead) + QLatin1Char('\n') +
+        const QString report = str(kStrFailedHead) + QLatin1Char('\n') +
                                QString::fromUtf8(m_driver.failureReport().c_str()) +
-                               QStringLiteral("\n\n") + ui::str(kStrReasons);
+                               QStringLiteral("\n\n") + str(kStrReasons);
         MessageBox::show(this, report, QMessageBox::NoIcon);
     }
     if (m_driver.completed()) {
-        MessageBox::show(this, ui::str(kStrCompleted), QMessageBox::Information);
+        MessageBox::show(this, str(kStrCompleted), QMessageBox::Information);
     } else {
         // The row that was running and every row after it are skipped.
         for (int row = m_driver.rowsEnded(), n = m_driver.itemCount(); row < n; ++row) {
             if (SourceItem* item = m_list.itemAt(m_list.rowTag(row)))
-                item->status = kStatusSkip;
+                item->status = media::kStatusSkip;
             m_list.refreshRow(row);
         }
-        MessageBox::show(this, ui::str(kStrCanceled), QMessageBox::Information);
+        MessageBox::show(this, str(kStrCanceled), QMessageBox::Information);
     }
     m_timer.stop();
-    m_allowClose = true;
-    QDialog::accept();
+    finish();
 }
 
 void BatchWindow::closeEvent(QCloseEvent* event) {
-    if (m_allowClose) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    if (m_ending || m_driver.cancelRequested())
+    WorkerDialog::closeEvent(event);
+    if (mayClose() || m_ending || m_driver.cancelRequested())
         return;
     const auto answer =
-        MessageBox::show(this, ui::str(kStrCancelQuestion), QMessageBox::Question,
+        MessageBox::show(this, str(kStrCancelQuestion), QMessageBox::Question,
                          QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (answer == QMessageBox::Ok)
         QMetaObject::invokeMethod(this, &BatchWindow::onCancelAll, Qt::QueuedConnection);
 }
 
-void BatchWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept(); // neither closes nor cancels
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void BatchWindow::reject() {
-    if (m_allowClose)
-        QDialog::reject();
-}
-
-void BatchWindow::accept() {
-    if (m_allowClose)
-        QDialog::accept();
-}
-
-} // namespace plexavo
+} // namespace plexavo::gui

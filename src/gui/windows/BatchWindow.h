@@ -6,7 +6,8 @@
 
 #include "engine/convert/BatchDriver.h"
 
-#include <QDialog>
+#include "gui/windows/WorkerDialog.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -16,14 +17,17 @@
 class QLabel;
 class QPushButton;
 
-namespace plexavo {
-
+namespace plexavo::convert {
 class EncodeJob;
+class ISourceList;
+} // namespace plexavo::convert
+
+namespace plexavo::gui {
+
 class PathLabel;
 class PercentProgressBar;
-class ISourceList;
 
-class BatchWindow : public QDialog {
+class BatchWindow : public WorkerDialog {
     Q_OBJECT
 
   public:
@@ -31,12 +35,12 @@ class BatchWindow : public QDialog {
     static constexpr int kTimerId = 101;
     static constexpr int kTimerMs = 100;
 
-    explicit BatchWindow(ISourceList& list, QWidget* parent = nullptr);
+    explicit BatchWindow(convert::ISourceList& list, QWidget* parent = nullptr);
     ~BatchWindow() override;
     Q_DISABLE_COPY_MOVE(BatchWindow)
 
     // For tests and the benchmark: the driver's state as the window sees it.
-    const BatchDriver& driver() const { return m_driver; }
+    const convert::BatchDriver& driver() const { return m_driver; }
 
   public slots:
     void onSkipCurrent();
@@ -56,13 +60,7 @@ class BatchWindow : public QDialog {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
-
-  public:
-    // The window ends only through the end of the batch.
-    void reject() override;
-    void accept() override;
 
   private:
     void makeControls();
@@ -77,17 +75,16 @@ class BatchWindow : public QDialog {
     void refreshEstimate();
     void joinDriver();
 
-    ISourceList& m_list;
-    EncodeJob& m_job;
-    BatchDriver m_driver;
+    convert::ISourceList& m_list;
+    convert::EncodeJob& m_job;
+    convert::BatchDriver m_driver;
     std::thread m_worker;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    BatchEstimate m_estimate;
+    convert::BatchEstimate m_estimate;
     bool m_started = false;
     bool m_lengthsPlanned = false;
     bool m_ending = false;
-    bool m_allowClose = false;
     QString m_shownSize;
 
     PathLabel* m_step = nullptr;
@@ -102,4 +99,4 @@ class BatchWindow : public QDialog {
     QPushButton* m_cancel = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

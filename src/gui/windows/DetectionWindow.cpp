@@ -1,9 +1,9 @@
 #include "gui/windows/DetectionWindow.h"
 
+#include "engine/convert/SourceList.h"
 #include "engine/i18n/ResourceText.h"
 #include "engine/media/ProbeInOrder.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/media/SourcePaths.h"
 #include "engine/platform/DebugLog.h"
 #include "engine/settings/ConversionSettings.h"
@@ -24,7 +24,13 @@
 #include <memory>
 #include <set>
 
-namespace plexavo {
+namespace plexavo::gui {
+
+using media::ProbeResult;
+using platform::writeLog;
+using settings::ConversionSettings;
+using settings::kTargetFormatCount;
+using settings::TargetExtensions;
 
 namespace {
 
@@ -34,15 +40,15 @@ constexpr unsigned kStrStatus = 61212;
 constexpr unsigned kStrFailedHead = 61205;
 constexpr unsigned kStrReasons = 61222;
 constexpr unsigned kStrUnreadableNames = 62021;
-constexpr char kOutputSuffix[] = "cvt";
 
 // Verdicts of one file's probe.
 enum Verdict : int { kAdded, kFailed, kUnreadable };
 
 } // namespace
 
-DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent)
-    : QDialog(parent), m_list(list), m_paths(std::move(paths)) {
+DetectionWindow::DetectionWindow(convert::ISourceList& list, std::vector<std::string> paths,
+                                 QWidget* parent)
+    : WorkerDialog(parent), m_list(list), m_paths(std::move(paths)) {
     setObjectName(QStringLiteral("dlg137"));
     setModal(true);
     // No caption and so no close box; the panel below draws the frame, the
@@ -57,10 +63,10 @@ DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> pat
     outer->addWidget(panel);
 
     m_status = new PathLabel(panel);
-    m_status->setObjectName(QStringLiteral("ctl1030"));
+    m_status->setObjectName(controlName(kCtlStatus));
     m_status->setReservedLines(2);
     m_bar = new QProgressBar(panel);
-    m_bar->setObjectName(QStringLiteral("ctl1026"));
+    m_bar->setObjectName(controlName(kCtlProgress));
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
 
@@ -72,9 +78,9 @@ DetectionWindow::DetectionWindow(ISourceList& list, std::vector<std::string> pat
     layout->addWidget(m_status);
     layout->addWidget(m_bar);
 
-    setWindowTitle(ui::dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
-    m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
-    m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+    setWindowTitle(dialogText(kDialogId, kCtlStatus)); // for the task list and screen readers
+    m_status->setAccessibleName(dialogText(kDialogId, kCtlStatus));
+    m_bar->setAccessibleName(dialogText(kDialogId, kCtlStatus));
     setFixedWidth(du.x(323));
     setMinimumHeight(du.y(59));
 
@@ -109,7 +115,7 @@ std::string DetectionWindow::unreadableNames() const {
 }
 
 void DetectionWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
+    WorkerDialog::showEvent(event);
     if (m_started)
         return;
     m_started = true;
@@ -135,7 +141,7 @@ void DetectionWindow::work() {
     const std::string extension = TargetExtensions[static_cast<std::size_t>(
         std::clamp(settings.targetFormat, 0, static_cast<int>(kTargetFormatCount) - 1))];
 
-    probeInOrder(
+    media::probeInOrder(
         m_paths.size(), m_probeWorkers, &m_stop, [this](std::size_t i) { return probeFile(i); },
         [&](std::size_t i, ProbeResult& result) {
             addRow(i, result, settings.outputPath, extension);
@@ -154,7 +160,7 @@ void DetectionWindow::showFirstRunning() {
     const std::size_t first = *m_running.begin();
     const int count = static_cast<int>(m_paths.size());
     m_statusText =
-        loadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
+        i18n::loadResString(kStrStatus, static_cast<int>(first) + 1, count, m_paths[first].c_str());
     // The bar only moves on, and is set before the file is probed.
     m_progress = std::max(m_progress.load(), static_cast<int>(100 * (first + 1) / count));
 }
@@ -170,12 +176,12 @@ ProbeResult DetectionWindow::probeFile(std::size_t i) {
     }
     writeLog("load %d/%d:%s", static_cast<int>(i) + 1, count, path.c_str());
     ProbeResult result;
-    if (nameLostInConversion(path)) {
+    if (media::nameLostInConversion(path)) {
         writeLog("load %d/%d: the name does not survive as text", static_cast<int>(i) + 1, count);
         result.verdict = kUnreadable;
     } else {
-        result.item = std::make_unique<SourceItem>();
-        ProbeLimits limits;
+        result.item = std::make_unique<media::SourceItem>();
+        media::ProbeLimits limits;
         limits.stop = &m_stop;
         result.verdict = result.item->probe(path, limits) < 0 ? kFailed : kAdded;
     }
@@ -197,7 +203,7 @@ void DetectionWindow::addRow(std::size_t i, ProbeResult& result, const std::stri
     }
     // Named before the list owns it: from then on the window's thread
     // may paint the row at any moment.
-    result.item->assignOutputName(outputFolder, extension, kOutputSuffix);
+    result.item->assignOutputName(outputFolder, extension, media::kOutputSuffix);
     const std::string name = result.item->displayName();
     // One trip to the window's thread per file: on a busy machine each
     // trip waits for that thread's turn.
@@ -214,7 +220,7 @@ void DetectionWindow::addRow(std::size_t i, ProbeResult& result, const std::stri
 
 void DetectionWindow::onWorkerEnded() {
     emit workerEnded();
-    if (m_allowClose || m_stop)
+    if (mayClose() || m_stop)
         return;
     if (m_worker.joinable())
         m_worker.join();
@@ -224,51 +230,32 @@ void DetectionWindow::onWorkerEnded() {
     const std::string unreadable = unreadableNames();
     QString report;
     if (!failed.empty())
-        report = ui::str(kStrFailedHead) + QLatin1Char('\n') + QString::fromUtf8(failed.c_str()) +
-                 QStringLiteral("\n\n") + ui::str(kStrReasons);
+        report = str(kStrFailedHead) + QLatin1Char('\n') + QString::fromUtf8(failed.c_str()) +
+                 QStringLiteral("\n\n") + str(kStrReasons);
     // A name the file dialog could not carry: the media was never looked at.
     if (!unreadable.empty())
         report += (report.isEmpty() ? QString() : QStringLiteral("\n\n")) +
-                  ui::str(kStrUnreadableNames, unreadable.c_str());
+                  str(kStrUnreadableNames, unreadable.c_str());
     if (!report.isEmpty())
         MessageBox::show(this, report, QMessageBox::NoIcon);
-    m_allowClose = true;
-    QDialog::accept();
+    finish();
 }
 
 void DetectionWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) {
-        m_status->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
-        m_bar->setAccessibleName(ui::dialogText(kDialogId, kCtlStatus));
+        m_status->setAccessibleName(dialogText(kDialogId, kCtlStatus));
+        m_bar->setAccessibleName(dialogText(kDialogId, kCtlStatus));
     }
-    QDialog::changeEvent(event);
-}
-
-void DetectionWindow::closeEvent(QCloseEvent* event) {
-    if (m_allowClose)
-        event->accept();
-    else
-        event->ignore();
+    WorkerDialog::changeEvent(event);
 }
 
 void DetectionWindow::keyPressEvent(QKeyEvent* event) {
-    // Escape and Return do not end the pass.
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-        event->key() == Qt::Key_Enter) {
+    // Return does not end the pass either.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
         return;
     }
-    QDialog::keyPressEvent(event);
+    WorkerDialog::keyPressEvent(event);
 }
 
-void DetectionWindow::reject() {
-    if (m_allowClose)
-        QDialog::reject();
-}
-
-void DetectionWindow::accept() {
-    if (m_allowClose)
-        QDialog::accept();
-}
-
-} // namespace plexavo
+} // namespace plexavo::gui

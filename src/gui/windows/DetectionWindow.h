@@ -7,7 +7,8 @@
 
 #include "engine/media/ProbeInOrder.h"
 
-#include <QDialog>
+#include "gui/windows/WorkerDialog.h"
+
 #include <QTimer>
 
 #include <atomic>
@@ -19,12 +20,15 @@
 
 class QProgressBar;
 
-namespace plexavo {
+namespace plexavo::convert {
+class ISourceList;
+}
+
+namespace plexavo::gui {
 
 class PathLabel;
-class ISourceList;
 
-class DetectionWindow : public QDialog {
+class DetectionWindow : public WorkerDialog {
     Q_OBJECT
 
   public:
@@ -32,7 +36,8 @@ class DetectionWindow : public QDialog {
     static constexpr int kTimerId = 101;
     static constexpr int kTimerMs = 100;
 
-    DetectionWindow(ISourceList& list, std::vector<std::string> paths, QWidget* parent = nullptr);
+    DetectionWindow(convert::ISourceList& list, std::vector<std::string> paths,
+                    QWidget* parent = nullptr);
     ~DetectionWindow() override;
     Q_DISABLE_COPY_MOVE(DetectionWindow)
 
@@ -51,35 +56,29 @@ class DetectionWindow : public QDialog {
   signals:
     void workerEnded();
 
-  public:
-    void reject() override;
-    void accept() override;
-
   protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
     void work();
-    ProbeResult probeFile(std::size_t index);
-    void addRow(std::size_t index, ProbeResult& result, const std::string& outputFolder,
+    media::ProbeResult probeFile(std::size_t index);
+    void addRow(std::size_t index, media::ProbeResult& result, const std::string& outputFolder,
                 const std::string& extension);
     void showFirstRunning();
     void onTimer();
     void onWorkerEnded();
 
-    ISourceList& m_list;
+    convert::ISourceList& m_list;
     const std::vector<std::string> m_paths;
     std::thread m_worker;
     QTimer m_timer;
     bool m_started = false;
-    bool m_allowClose = false;
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_progress{0};
-    unsigned m_probeWorkers = probeWorkers();
+    unsigned m_probeWorkers = media::probeWorkers();
 
     mutable std::mutex m_mutex; // guards the files being probed and the texts below
     std::set<std::size_t> m_running;
@@ -91,4 +90,4 @@ class DetectionWindow : public QDialog {
     QProgressBar* m_bar = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

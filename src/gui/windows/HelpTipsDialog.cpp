@@ -7,21 +7,21 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace plexavo {
+namespace plexavo::gui {
 
 HelpTipsDialog::HelpTipsDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dlg%1").arg(kDialogId));
-    setWindowTitle(ui::dialogText(kDialogId, 0));
+    setWindowTitle(dialogText(kDialogId, 0));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-    auto* steps = new QLabel(ui::dialogText(kDialogId, res::label::tips::kSteps));
+    auto* steps = new QLabel(dialogText(kDialogId, res::label::tips::kSteps));
     steps->setObjectName(QStringLiteral("labelSteps"));
     steps->setTextFormat(Qt::PlainText);
     // Read by a screen reader when the window opens.
     steps->setAccessibleName(steps->text());
 
-    m_hide = new QCheckBox(ui::dialogText(kDialogId, kHideBox));
-    m_hide->setObjectName(QStringLiteral("ctl%1").arg(kHideBox));
+    m_hide = new QCheckBox(dialogText(kDialogId, kHideBox));
+    m_hide->setObjectName(controlName(kHideBox));
     m_hide->setAccessibleName(m_hide->text());
     // The box is the window's only way out besides Esc: ticking it is OK,
     // by mouse, Space or a screen reader's toggle action alike (the last
@@ -37,4 +37,4 @@ HelpTipsDialog::HelpTipsDialog(QWidget* parent) : QDialog(parent) {
     m_hide->setFocus();
 }
 
-} // namespace plexavo
+} // namespace plexavo::gui

@@ -6,7 +6,7 @@
 
 class QCheckBox;
 
-namespace plexavo {
+namespace plexavo::gui {
 
 class HelpTipsDialog final : public QDialog {
     Q_OBJECT
@@ -24,4 +24,4 @@ class HelpTipsDialog final : public QDialog {
     QCheckBox* m_hide = nullptr;
 };
 
-} // namespace plexavo
+} // namespace plexavo::gui

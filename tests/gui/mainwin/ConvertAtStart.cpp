@@ -18,12 +18,16 @@
 
 using namespace plexavo;
 
+using plexavo::gui::Application;
+using plexavo::gui::initProcessLocale;
+using plexavo::gui::MainWindow;
+
 int main(int argc, char** argv) {
     platform::resetInheritedSignals();
     QApplication application(argc, argv);
     initProcessLocale();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const auto parsed = cli::parseWindowArguments(args);
+    const auto parsed = gui::parseWindowArguments(args);
     if (!parsed.error.empty() || parsed.files.empty()) {
         std::fprintf(stderr, "usage: plexavo_convert_at_start FILE...\n");
         return 2;
@@ -43,7 +47,7 @@ int main(int argc, char** argv) {
         convertOnce.stop();
         std::printf("converting\n");
         std::fflush(stdout);
-        frame->action(cmd::kConvert)->trigger();
+        frame->action(gui::cmd::kConvert)->trigger();
     });
     convertOnce.start();
     return application.exec();

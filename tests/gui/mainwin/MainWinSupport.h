@@ -14,11 +14,11 @@
 
 namespace mainwin_test {
 
-inline plexavo::SourceItem*
+inline plexavo::media::SourceItem*
 makeItem(const std::string& title, int seconds = 60,
          const std::string& video = "h264 (High), yuv420p, 320x240, 25 fps",
          const std::string& audio = "aac, 44100 Hz, stereo, fltp, 128 kb/s") {
-    auto* item = new plexavo::SourceItem;
+    auto* item = new plexavo::media::SourceItem;
     item->path = "/media/" + title + ".mp4";
     item->title = title;
     item->extension = "mp4";
@@ -36,7 +36,7 @@ makeItem(const std::string& title, int seconds = 60,
 }
 
 // Appends an item and its row as the detection pass does; returns the row.
-inline int addRow(plexavo::ConversionView& view, plexavo::SourceItem* item) {
+inline int addRow(plexavo::gui::ConversionView& view, plexavo::media::SourceItem* item) {
     const std::string name = item->displayName();
     const int tag = view.appendItem(item);
     const int row = view.insertRow(name, tag);
@@ -44,13 +44,13 @@ inline int addRow(plexavo::ConversionView& view, plexavo::SourceItem* item) {
     return row;
 }
 
-inline void addRows(plexavo::ConversionView& view, int count) {
+inline void addRows(plexavo::gui::ConversionView& view, int count) {
     for (int i = 0; i < count; ++i)
         addRow(view, makeItem("clip" + std::to_string(i)));
 }
 
 // The titles of the rows in display order, found through each row's tag.
-inline QStringList rowTitles(plexavo::ConversionView& view) {
+inline QStringList rowTitles(plexavo::gui::ConversionView& view) {
     QStringList titles;
     for (int row = 0; row < view.rowCount(); ++row) {
         auto* item = view.itemAt(view.rowTag(row));
@@ -59,7 +59,7 @@ inline QStringList rowTitles(plexavo::ConversionView& view) {
     return titles;
 }
 
-inline void select(plexavo::ConversionView& view, const QList<int>& rows) {
+inline void select(plexavo::gui::ConversionView& view, const QList<int>& rows) {
     auto* list = view.sourceList();
     list->clearSelection();
     for (int row : rows)

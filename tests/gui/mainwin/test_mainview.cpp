@@ -30,6 +30,19 @@
 using namespace plexavo;
 using namespace mainwin_test;
 
+using plexavo::gui::ConversionView;
+using plexavo::gui::MessageBox;
+using plexavo::media::kStatusDone;
+using plexavo::media::kStatusReady;
+using plexavo::media::kStatusWaiting;
+using plexavo::media::parseProbeReport;
+using plexavo::media::SourceItem;
+using plexavo::platform::defaultOutputPath;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::kTargetH264;
+using plexavo::settings::kTargetOgm;
+using plexavo::settings::kTargetWmv;
+
 namespace {
 
 // Every message Qt writes to standard error while a check runs.
@@ -118,33 +131,36 @@ class TestMainView : public QObject {
     // ---- The settings lists ----------------------------------------------------
 
     void listsHoldTheTableTextsWithTags() {
-        auto* size = control<QComboBox>(ctl::kSize);
+        auto* size = control<QComboBox>(gui::ctl::kSize);
         QCOMPARE(size->count(), 15);
         QCOMPARE(size->itemText(0), QStringLiteral("Keep Original"));
         QCOMPARE(size->itemText(9), QStringLiteral("640x480 - iPhone4 (Recommended)"));
         QCOMPARE(size->itemText(1), QStringLiteral("160x120 - "));
-        QCOMPARE(control<QComboBox>(ctl::kFrameRate)->itemText(3), QStringLiteral("29.970 fps"));
-        QCOMPARE(control<QComboBox>(ctl::kVideoBitRate)->itemText(7),
+        QCOMPARE(control<QComboBox>(gui::ctl::kFrameRate)->itemText(3),
+                 QStringLiteral("29.970 fps"));
+        QCOMPARE(control<QComboBox>(gui::ctl::kVideoBitRate)->itemText(7),
                  QStringLiteral("768 kbps - Recommended"));
-        QCOMPARE(control<QComboBox>(ctl::kAudioBitRate)->itemText(3),
+        QCOMPARE(control<QComboBox>(gui::ctl::kAudioBitRate)->itemText(3),
                  QStringLiteral("64 kbps - Better than FM (Recommended)"));
-        QCOMPARE(control<QComboBox>(ctl::kChannels)->itemText(1),
+        QCOMPARE(control<QComboBox>(gui::ctl::kChannels)->itemText(1),
                  QStringLiteral("1 Channel, Mono"));
-        QCOMPARE(control<QComboBox>(ctl::kSampleRate)->itemText(2), QStringLiteral("44100 HZ"));
-        QCOMPARE(control<QComboBox>(ctl::kVolume)->itemText(1),
+        QCOMPARE(control<QComboBox>(gui::ctl::kSampleRate)->itemText(2),
+                 QStringLiteral("44100 HZ"));
+        QCOMPARE(control<QComboBox>(gui::ctl::kVolume)->itemText(1),
                  QStringLiteral("0% - Disable Audio"));
 
-        const QList<int> tags = m_view->entryTags(ctl::kSize);
+        const QList<int> tags = m_view->entryTags(gui::ctl::kSize);
         QCOMPARE(tags.size(), 15);
         QCOMPARE(tags.first(), -1);
         for (int i = 1; i < tags.size(); ++i)
             QCOMPARE(tags[i], i - 1);
-        QCOMPARE(m_view->entryTags(ctl::kSampleRate), (QList<int>{-1, 0, 1, 2}));
+        QCOMPARE(m_view->entryTags(gui::ctl::kSampleRate), (QList<int>{-1, 0, 1, 2}));
 
         // Every list starts at "Keep Original", and its drop-down shows the
         // widest entry whole.
-        for (int id : {ctl::kSize, ctl::kFrameRate, ctl::kVideoBitRate, ctl::kChannels,
-                       ctl::kAudioBitRate, ctl::kSampleRate, ctl::kVolume}) {
+        for (int id :
+             {gui::ctl::kSize, gui::ctl::kFrameRate, gui::ctl::kVideoBitRate, gui::ctl::kChannels,
+              gui::ctl::kAudioBitRate, gui::ctl::kSampleRate, gui::ctl::kVolume}) {
             auto* combo = control<QComboBox>(id);
             QCOMPARE(combo->currentIndex(), 0);
             int widest = 0;
@@ -153,15 +169,15 @@ class TestMainView : public QObject {
                     widest, combo->view()->fontMetrics().horizontalAdvance(combo->itemText(i)));
             QVERIFY2(combo->view()->minimumWidth() >= widest, qPrintable(QString::number(id)));
         }
-        QVERIFY(control<QComboBox>(ctl::kVolume)->isHidden());
+        QVERIFY(control<QComboBox>(gui::ctl::kVolume)->isHidden());
         QVERIFY(!control<QRadioButton>(1006)->isVisibleTo(m_view.get()));
         QVERIFY(control<QRadioButton>(1005)->isVisibleTo(m_view.get()));
     }
 
     void sizePresetFillsTheEditsAndEditsDoNotMoveTheList() {
-        auto* size = control<QComboBox>(ctl::kSize);
-        auto* width = control<QLineEdit>(ctl::kWidth);
-        auto* height = control<QLineEdit>(ctl::kHeight);
+        auto* size = control<QComboBox>(gui::ctl::kSize);
+        auto* width = control<QLineEdit>(gui::ctl::kWidth);
+        auto* height = control<QLineEdit>(gui::ctl::kHeight);
         QCOMPARE(width->text(), QStringLiteral("0"));
         size->setCurrentIndex(9);
         QCOMPARE(width->text(), QStringLiteral("640"));
@@ -176,15 +192,15 @@ class TestMainView : public QObject {
     }
 
     void settingsAreReadFromTheControlsAndTheSizeIsShownBack() {
-        control<QComboBox>(ctl::kSize)->setCurrentIndex(13);
-        control<QLineEdit>(ctl::kHeight)->setText(QStringLiteral("0"));
-        control<QComboBox>(ctl::kFrameRate)->setCurrentIndex(3);
-        control<QComboBox>(ctl::kVideoBitRate)->setCurrentIndex(7);
-        control<QCheckBox>(ctl::kVariableBitRate)->setChecked(true);
-        control<QLineEdit>(ctl::kMaxRate)->setText(QStringLiteral("1000"));
-        control<QComboBox>(ctl::kChannels)->setCurrentIndex(2);
-        control<QComboBox>(ctl::kAudioBitRate)->setCurrentIndex(3);
-        control<QComboBox>(ctl::kSampleRate)->setCurrentIndex(2);
+        control<QComboBox>(gui::ctl::kSize)->setCurrentIndex(13);
+        control<QLineEdit>(gui::ctl::kHeight)->setText(QStringLiteral("0"));
+        control<QComboBox>(gui::ctl::kFrameRate)->setCurrentIndex(3);
+        control<QComboBox>(gui::ctl::kVideoBitRate)->setCurrentIndex(7);
+        control<QCheckBox>(gui::ctl::kVariableBitRate)->setChecked(true);
+        control<QLineEdit>(gui::ctl::kMaxRate)->setText(QStringLiteral("1000"));
+        control<QComboBox>(gui::ctl::kChannels)->setCurrentIndex(2);
+        control<QComboBox>(gui::ctl::kAudioBitRate)->setCurrentIndex(3);
+        control<QComboBox>(gui::ctl::kSampleRate)->setCurrentIndex(2);
         control<QRadioButton>(1005)->click();
 
         ConversionSettings s = m_view->settings();
@@ -204,14 +220,14 @@ class TestMainView : public QObject {
         // The batch equalises a half-zero size and shows the result.
         s.equalizeSize();
         m_view->showFrameSize(s.width, s.height);
-        QCOMPARE(control<QLineEdit>(ctl::kWidth)->text(), QStringLiteral("0"));
+        QCOMPARE(control<QLineEdit>(gui::ctl::kWidth)->text(), QStringLiteral("0"));
         QCOMPARE(m_view->settings().width, std::string("0"));
     }
 
     void variableBitRateEnablesMaxAndMinAndKeepsTheirTexts() {
-        auto* box = control<QCheckBox>(ctl::kVariableBitRate);
-        auto* max = control<QLineEdit>(ctl::kMaxRate);
-        auto* min = control<QLineEdit>(ctl::kMinRate);
+        auto* box = control<QCheckBox>(gui::ctl::kVariableBitRate);
+        auto* max = control<QLineEdit>(gui::ctl::kMaxRate);
+        auto* min = control<QLineEdit>(gui::ctl::kMinRate);
         QVERIFY(!max->isEnabled() && !min->isEnabled());
         box->click();
         QVERIFY(max->isEnabled() && min->isEnabled());
@@ -276,20 +292,20 @@ class TestMainView : public QObject {
 
     void commandsAreEnabledByTheRowCountAlone() {
         QSignalSpy changed(m_view.get(), &ConversionView::rowsChanged);
-        for (int id : {cmd::kRemove, cmd::kRemoveAll, cmd::kPreview, cmd::kConvert, cmd::kMoveUp,
-                       cmd::kMoveDown})
+        for (int id : {gui::cmd::kRemove, gui::cmd::kRemoveAll, gui::cmd::kPreview,
+                       gui::cmd::kConvert, gui::cmd::kMoveUp, gui::cmd::kMoveDown})
             QVERIFY(!m_view->isCommandEnabled(id));
-        QVERIFY(m_view->isCommandEnabled(cmd::kAdd));
+        QVERIFY(m_view->isCommandEnabled(gui::cmd::kAdd));
         addRows(*m_view, 1);
         QVERIFY(!changed.isEmpty());
-        QVERIFY(m_view->isCommandEnabled(cmd::kRemove));
-        QVERIFY(m_view->isCommandEnabled(cmd::kConvert));
-        QVERIFY(m_view->isCommandEnabled(cmd::kPreview));
-        QVERIFY(!m_view->isCommandEnabled(cmd::kMoveUp));
+        QVERIFY(m_view->isCommandEnabled(gui::cmd::kRemove));
+        QVERIFY(m_view->isCommandEnabled(gui::cmd::kConvert));
+        QVERIFY(m_view->isCommandEnabled(gui::cmd::kPreview));
+        QVERIFY(!m_view->isCommandEnabled(gui::cmd::kMoveUp));
         addRows(*m_view, 1);
         m_view->sourceList()->clearSelection(); // the selection plays no part
-        QVERIFY(m_view->isCommandEnabled(cmd::kMoveUp));
-        QVERIFY(m_view->isCommandEnabled(cmd::kMoveDown));
+        QVERIFY(m_view->isCommandEnabled(gui::cmd::kMoveUp));
+        QVERIFY(m_view->isCommandEnabled(gui::cmd::kMoveDown));
     }
 
     void moveUpMovesEachSelectedBlockByOneRow() {
@@ -530,7 +546,7 @@ class TestMainView : public QObject {
         QFETCH(int, target);
         QFETCH(unsigned, question);
         QTemporaryDir coreDir;
-        core::setFolder(coreDir.path().toStdString());
+        platform::setCoreFolder(coreDir.path().toStdString());
         auto coreAnswers = [&](int code) {
             QFile script(coreDir.filePath(QString::fromLatin1(contract::kProgramName)));
             QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -538,7 +554,7 @@ class TestMainView : public QObject {
             script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         };
         addRows(*m_view, 1);
-        control<QRadioButton>(ctl::kFirstFormat + target)->setChecked(true);
+        control<QRadioButton>(gui::ctl::kFirstFormat + target)->setChecked(true);
         coreAnswers(contract::kExitDone); // it can write it: no question, the batch runs
         m_view->onConvert();
         QCOMPARE(m_batches, 1);
@@ -549,9 +565,9 @@ class TestMainView : public QObject {
         coreAnswers(contract::kExitFailed); // it cannot: asked, and nothing starts
         MessageBox::setNextAnswer(QMessageBox::Cancel);
         m_view->onConvert();
-        core::setFolder("");
+        platform::setCoreFolder("");
         QCOMPARE(m_batches, 1);
-        QCOMPARE(MessageBox::shownTexts(), QStringList{ui::str(question)});
+        QCOMPARE(MessageBox::shownTexts(), QStringList{gui::str(question)});
         QCOMPARE(m_view->cellText(0, 3), QStringLiteral("Ready"));
     }
 
@@ -631,7 +647,7 @@ class TestMainView : public QObject {
     // ---- Help toggle and output folder -----------------------------------------
 
     void toolTipsToggleOpensTheWindowOnceAndRemembers() {
-        auto* box = control<QCheckBox>(ctl::kHideToolTips);
+        auto* box = control<QCheckBox>(gui::ctl::kHideToolTips);
         QVERIFY(box->isChecked());
         QSignalSpy shown(m_view.get(), &ConversionView::toolTipsShown);
         bool hiddenWhileOpen = true;
@@ -724,11 +740,11 @@ class TestMainView : public QObject {
         select(*m_view, {0, 2});
         m_view->onMoveDown();
         control<QRadioButton>(1005)->click();
-        control<QComboBox>(ctl::kSize)->setCurrentIndex(5);
-        control<QLineEdit>(ctl::kWidth)->setText(QStringLiteral("333"));
-        control<QComboBox>(ctl::kAudioBitRate)->setCurrentIndex(4);
-        control<QCheckBox>(ctl::kVariableBitRate)->setChecked(true);
-        control<QLineEdit>(ctl::kMinRate)->setText(QStringLiteral("100"));
+        control<QComboBox>(gui::ctl::kSize)->setCurrentIndex(5);
+        control<QLineEdit>(gui::ctl::kWidth)->setText(QStringLiteral("333"));
+        control<QComboBox>(gui::ctl::kAudioBitRate)->setCurrentIndex(4);
+        control<QCheckBox>(gui::ctl::kVariableBitRate)->setChecked(true);
+        control<QLineEdit>(gui::ctl::kMinRate)->setText(QStringLiteral("100"));
         const QStringList order = rowTitles(*m_view);
         const QList<int> selection = m_view->selectedRows();
         QList<int> tags;

@@ -18,6 +18,11 @@
 
 using namespace plexavo;
 
+using plexavo::gui::Application;
+using plexavo::gui::ConversionView;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
+
 namespace {
 
 QString run(const QString& program, const QStringList& args, int* code = nullptr) {
@@ -72,7 +77,7 @@ class TestMainWinEndToEnd : public QObject {
                   &code);
         QVERIFY2(code == 0, qPrintable(log));
         m_sources = {plain, hostile};
-        core::setFolder(PLEXCORE_FOLDER);
+        platform::setCoreFolder(PLEXCORE_FOLDER);
         settings::writeToolTipsHidden();
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("out")));
         settings::writeOutputPath(m_dir.filePath(QStringLiteral("out")).toStdString());
@@ -87,7 +92,7 @@ class TestMainWinEndToEnd : public QObject {
         QCOMPARE(view->outputPath(), m_dir.filePath(QStringLiteral("out")));
 
         view->chooseSourceFiles = [this] { return m_sources; };
-        frame->action(cmd::kAdd)->trigger();
+        frame->action(gui::cmd::kAdd)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view->rowCount(), 2, 60000);
         QCOMPARE(view->cellText(1, 0), QStringLiteral("-été \"it's\" $x; ü.mov"));
         QCOMPARE(view->cellText(0, 3), QStringLiteral("Ready"));
@@ -97,7 +102,7 @@ class TestMainWinEndToEnd : public QObject {
         view->findChild<QRadioButton*>(QStringLiteral("ctl1005"))->click();
         view->findChild<QComboBox*>(QStringLiteral("ctl1103"))->setCurrentIndex(6);
         view->findChild<QComboBox*>(QStringLiteral("ctl1106"))->setCurrentIndex(3);
-        frame->action(cmd::kConvert)->trigger();
+        frame->action(gui::cmd::kConvert)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view->cellText(0, 3), QStringLiteral("Done"), 240000);
         QTRY_COMPARE_WITH_TIMEOUT(view->cellText(1, 3), QStringLiteral("Done"), 240000);
         QVERIFY(MessageBox::shownTexts().contains(QStringLiteral("Conversion is completed.")));

@@ -16,6 +16,13 @@
 
 using namespace plexavo;
 
+using plexavo::convert::buildOptionText;
+using plexavo::gui::Application;
+using plexavo::gui::initProcessLocale;
+using plexavo::gui::MessageBox;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::frameRateListTexts;
+
 namespace {
 std::string printed(double value) {
     char buffer[32];

@@ -14,6 +14,13 @@
 
 using namespace plexavo;
 
+using plexavo::gui::ConversionView;
+using plexavo::media::expandSourcePaths;
+using plexavo::media::localPathsFromUriList;
+using plexavo::media::matchesAnyPattern;
+using plexavo::media::nameLostInConversion;
+using plexavo::media::parseFilterList;
+
 namespace {
 void touch(const QString& path) {
     QFile file(path);
@@ -26,7 +33,7 @@ class TestMainWinPaths : public QObject {
 
   private slots:
     void filterListReadsAsTheAddDialogShowsIt() {
-        const auto filters = parseFilterList(ui::str(61926).toStdString());
+        const auto filters = parseFilterList(gui::str(61926).toStdString());
         QCOMPARE(filters.size(), std::size_t(7));
         QCOMPARE(filters[0].description, std::string("All Media Files"));
         QCOMPARE(filters[0].patterns.size(), std::size_t(47));
@@ -112,7 +119,7 @@ class TestMainWinPaths : public QObject {
         touch(dir.filePath("-dash.mp4"));
         const QString saved = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        auto parsed = cli::parseWindowArguments({"clip.mp4", "-dash.mp4", "--", "--weird", ""});
+        auto parsed = gui::parseWindowArguments({"clip.mp4", "-dash.mp4", "--", "--weird", ""});
         QDir::setCurrent(saved);
         QVERIFY2(parsed.error.empty(), parsed.error.c_str());
         const std::string base = QDir(dir.path()).canonicalPath().toStdString();
@@ -123,7 +130,7 @@ class TestMainWinPaths : public QObject {
         QVERIFY(parsed.files[1].front() == '/' && parsed.files[1].ends_with("/-dash.mp4"));
         QVERIFY(parsed.files[2].front() == '/' && parsed.files[2].ends_with("/--weird"));
 
-        parsed = cli::parseWindowArguments({"a.mp4", "--frobnicate", "b.mp4"});
+        parsed = gui::parseWindowArguments({"a.mp4", "--frobnicate", "b.mp4"});
         QCOMPARE(parsed.error, std::string("--frobnicate"));
     }
 
@@ -131,7 +138,7 @@ class TestMainWinPaths : public QObject {
     // else reaches Qt, and a Qt option's value is never a file.
     void qtOptionsAreSetApartFromTheFiles() {
         auto parsed =
-            cli::parseWindowArguments({"-platform", "offscreen", "/m/a.mp4", "--style=fusion",
+            gui::parseWindowArguments({"-platform", "offscreen", "/m/a.mp4", "--style=fusion",
                                        "-reverse", "-style", "/m/b.mp4", "--", "-platform", "x"});
         QVERIFY2(parsed.error.empty(), parsed.error.c_str());
         QCOMPARE(parsed.qtOptions,
@@ -141,10 +148,10 @@ class TestMainWinPaths : public QObject {
         QCOMPARE(parsed.files.front(), std::string("/m/a.mp4"));
         QVERIFY(parsed.files[1].ends_with("/-platform") && parsed.files[2].ends_with("/x"));
         // A Qt option that lacks its value makes no sense.
-        QCOMPARE(cli::parseWindowArguments({"a.mp4", "-platform"}).error, std::string("-platform"));
-        parsed = cli::parseWindowArguments({"a.mp4", "-h"});
+        QCOMPARE(gui::parseWindowArguments({"a.mp4", "-platform"}).error, std::string("-platform"));
+        parsed = gui::parseWindowArguments({"a.mp4", "-h"});
         QVERIFY(parsed.help && parsed.error.empty());
-        QVERIFY(cli::parseWindowArguments({"--version"}).version);
+        QVERIFY(gui::parseWindowArguments({"--version"}).version);
     }
 
     void frontEndRunsOnlyWhenAskedFor() {
@@ -153,7 +160,7 @@ class TestMainWinPaths : public QObject {
             std::vector<char*> argv;
             for (auto& a : args)
                 argv.push_back(a.data());
-            return cli::runIfRequested(static_cast<int>(argv.size()), argv.data());
+            return gui::runIfRequested(static_cast<int>(argv.size()), argv.data());
         };
         QVERIFY(!run({"clip.mp4"}).has_value());
         QVERIFY(!run({"--", "--probe"}).has_value()); // a file called "--probe"

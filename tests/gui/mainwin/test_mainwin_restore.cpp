@@ -28,6 +28,11 @@
 #include <memory>
 
 using namespace plexavo;
+using namespace plexavo::convert;
+using namespace plexavo::gui;
+using namespace plexavo::media;
+using namespace plexavo::platform;
+using namespace plexavo::settings;
 using namespace testing_support;
 
 namespace {
@@ -286,7 +291,7 @@ class TestMainWinRestore : public QObject {
         QVERIFY(testing_support::fileExists(out + "/long-cvt.mp4"));
 
         // The next start, in this process, with the real core.
-        plexavo::core::setFolder(PLEXAVO_BIN_FOLDER);
+        plexavo::platform::setCoreFolder(PLEXAVO_BIN_FOLDER);
         EnvGuard env("PLEXAVO_CONFIG_DIR", config);
         Window w;
         MessageBox::setNextAnswer(QMessageBox::Yes);
@@ -324,7 +329,7 @@ class TestMainWinRestore : public QObject {
                  qPrintable(QStringLiteral("%1 against %2").arg(whole).arg(reference)));
         std::string complaints;
         QVERIFY2(decodesCleanly(out + "/long-cvt.mp4", &complaints), complaints.c_str());
-        plexavo::core::setFolder("");
+        plexavo::platform::setCoreFolder("");
     }
 };
 

@@ -30,6 +30,12 @@ using namespace plexavo;
 using namespace plexavo::testing;
 using namespace testing_support;
 
+using plexavo::gui::Application;
+using plexavo::gui::ConversionView;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
+using plexavo::media::SourceItem;
+
 namespace {
 
 const QString kReasonsStart = QStringLiteral("Please note the following reasons:");
@@ -113,7 +119,7 @@ class TestMainWinUserData : public QObject {
     // source's very bytes.
     void convertsToAPlayableFile(MainWindow& frame) {
         ConversionView& view = *frame.view();
-        frame.action(cmd::kConvert)->trigger();
+        frame.action(gui::cmd::kConvert)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(view.cellText(0, 3), QStringLiteral("Done"), 120000);
         const std::string output = itemOfRow(view, 0)->outputFilePath();
         QVERIFY2(output.find("clip-\xff\xfe") != std::string::npos, output.c_str());
@@ -185,7 +191,7 @@ class TestMainWinUserData : public QObject {
         view.chooseSourceFiles = [&] {
             return QStringList{dialogName, QString::fromStdString(junk)};
         };
-        app.mainFrame()->action(cmd::kAdd)->trigger();
+        app.mainFrame()->action(gui::cmd::kAdd)->trigger();
         QCOMPARE(view.rowCount(), 0);
         QCOMPARE(MessageBox::shownTexts().size(), 1);
         const QString report = MessageBox::shownTexts().first();
@@ -200,7 +206,7 @@ class TestMainWinUserData : public QObject {
         // Only the lost name: no word of bad media.
         MessageBox::shownTexts().clear();
         view.chooseSourceFiles = [&] { return QStringList{dialogName}; };
-        app.mainFrame()->action(cmd::kAdd)->trigger();
+        app.mainFrame()->action(gui::cmd::kAdd)->trigger();
         QCOMPARE(MessageBox::shownTexts(),
                  QStringList{QStringLiteral("The names of these files cannot be read, so they "
                                             "were not added:\n") +

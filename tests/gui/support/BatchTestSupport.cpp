@@ -10,18 +10,18 @@
 namespace plexavo::testing {
 
 RealCore::RealCore() {
-    core::setFolder(PLEXCORE_FOLDER);
+    platform::setCoreFolder(PLEXCORE_FOLDER);
 }
 RealCore::~RealCore() {
-    core::setFolder("");
+    platform::setCoreFolder("");
 }
 
 TestLog::TestLog() : m_path(m_dir.filePath(QStringLiteral("plexavo.log"))) {
-    log::setLogPath(m_path.toStdString());
+    platform::setLogPath(m_path.toStdString());
 }
 
 TestLog::~TestLog() {
-    log::setLogPath("");
+    platform::setLogPath("");
 }
 
 QString TestLog::text() const {

@@ -8,6 +8,16 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+using plexavo::convert::EncodeJob;
+using plexavo::convert::formatSeconds;
+using plexavo::media::kStatusError;
+using plexavo::media::kStatusReady;
+using plexavo::media::kStatusStringIds;
+using plexavo::media::kStatusWaiting;
+using plexavo::media::SourceItem;
+using plexavo::settings::ConversionSettings;
+using plexavo::settings::TargetExtensions;
+
 namespace plexavo::testing {
 
 namespace {
@@ -83,7 +93,7 @@ void TestSourceList::refreshRow(int row) {
                QString::fromStdString(formatSeconds(item->endSeconds - item->startSeconds)));
     const int status =
         item->status >= 0 && item->status <= kStatusError ? item->status : kStatusReady;
-    r->setText(kStatus, ui::str(kStatusStringIds[status]));
+    r->setText(kStatus, gui::str(kStatusStringIds[status]));
 }
 
 ConversionSettings TestSourceList::settings() {

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "engine/convert/EncodeJob.h"
+#include "engine/convert/SourceList.h"
 #include "engine/media/SourceItem.h"
-#include "engine/media/SourceList.h"
 #include "engine/settings/ConversionSettings.h"
 
 #include <QWidget>
@@ -21,7 +21,7 @@ class QTreeWidget;
 
 namespace plexavo::testing {
 
-class TestSourceList : public QWidget, public ISourceList {
+class TestSourceList : public QWidget, public convert::ISourceList {
     Q_OBJECT
 
   public:
@@ -31,13 +31,13 @@ class TestSourceList : public QWidget, public ISourceList {
     // ISourceList
     int rowCount() override;
     int rowTag(int row) override;
-    SourceItem* itemAt(int index) override;
-    int appendItem(SourceItem* item) override;
+    media::SourceItem* itemAt(int index) override;
+    int appendItem(media::SourceItem* item) override;
     int insertRow(const std::string& text, int tag) override;
     void refreshRow(int row) override;
-    ConversionSettings settings() override;
+    settings::ConversionSettings settings() override;
     void showFrameSize(const std::string& width, const std::string& height) override;
-    EncodeJob& job() override;
+    convert::EncodeJob& job() override;
 
     // Test helpers (window thread).
     // An item with the given part, its row, and an output name in the
@@ -47,13 +47,13 @@ class TestSourceList : public QWidget, public ISourceList {
     void markAllWaiting();
     // Removes a row and deletes its item; the slot stays empty.
     void removeRow(int row);
-    SourceItem* itemOfRow(int row);
+    media::SourceItem* itemOfRow(int row);
     int statusOfRow(int row);
     std::vector<int> statuses();
     // The texts of a row as the list shows them.
     QString cellText(int row, int column) const;
 
-    ConversionSettings& editSettings() { return m_settings; }
+    settings::ConversionSettings& editSettings() { return m_settings; }
     // Frame sizes the batch showed back, in order.
     const std::vector<std::pair<std::string, std::string>>& shownFrameSizes() const {
         return m_shownSizes;
@@ -68,9 +68,9 @@ class TestSourceList : public QWidget, public ISourceList {
     void note();
 
     QTreeWidget* m_tree = nullptr;
-    std::vector<std::unique_ptr<SourceItem>> m_items;
-    ConversionSettings m_settings;
-    EncodeJob m_job;
+    std::vector<std::unique_ptr<media::SourceItem>> m_items;
+    settings::ConversionSettings m_settings;
+    convert::EncodeJob m_job;
     std::vector<std::pair<std::string, std::string>> m_shownSizes;
     std::atomic<int> m_offThread{0};
     std::atomic<int> m_calls{0};

@@ -27,6 +27,10 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::BatchWindow;
+using plexavo::gui::DetectionWindow;
+using plexavo::gui::MessageBox;
+
 namespace {
 
 QString g_grabDir;
@@ -51,7 +55,7 @@ void detect(TestSourceList& list, const QStringList& files) {
     dlg.exec();
 }
 
-void convert(TestSourceList& list) {
+void convertAll(TestSourceList& list) {
     list.markAllWaiting();
     BatchWindow dlg(list, &list);
     grabLater(&dlg, QStringLiteral("convert"), 2500);
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
 
     // Outlives every window: the texts on screen point into its pack.
-    lang::LanguagePacks packs;
+    i18n::LanguagePacks packs;
     QStringList add;
     bool convertAtStart = false;
     bool quit = false;
@@ -98,13 +102,13 @@ int main(int argc, char** argv) {
     QObject::connect(addButton, &QPushButton::clicked, &list, [&list] {
         detect(list, QFileDialog::getOpenFileNames(&list, QStringLiteral("Add files")));
     });
-    QObject::connect(convertButton, &QPushButton::clicked, &list, [&list] { convert(list); });
+    QObject::connect(convertButton, &QPushButton::clicked, &list, [&list] { convertAll(list); });
     list.show();
 
     QTimer::singleShot(0, &list, [&] {
         detect(list, add);
         if (convertAtStart)
-            convert(list);
+            convertAll(list);
         if (!g_grabDir.isEmpty())
             list.grab().save(QDir(g_grabDir).filePath(QStringLiteral("list.png")));
         if (quit)

@@ -19,6 +19,12 @@
 
 using namespace plexavo;
 
+using plexavo::gui::LanguageSwitch;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
+using plexavo::gui::missingFontNotice;
+using plexavo::gui::translationNotice;
+
 class TestLanguageFonts : public QObject {
     Q_OBJECT
 
@@ -44,7 +50,7 @@ class TestLanguageFonts : public QObject {
         for (const char* pack : {"LanResChsDll.so", "LanResJpnDll.so", "LanResDeuDll.so"})
             QVERIFY(
                 QFile::copy(QStringLiteral(SHIPPED_PACKS_DIR "/") + pack, m_packs.filePath(pack)));
-        lang::setPackFolder(m_packs.path().toStdString());
+        i18n::setPackFolder(m_packs.path().toStdString());
         settings::writeToolTipsHidden();
         settings::toolTipsHiddenThisRun = true;
         // The premise: this process sees no font for these scripts.
@@ -53,7 +59,7 @@ class TestLanguageFonts : public QObject {
         QVERIFY(QFontDatabase::families(QFontDatabase::Japanese).isEmpty());
     }
 
-    void cleanupTestCase() { lang::setPackFolder(""); }
+    void cleanupTestCase() { i18n::setPackFolder(""); }
 
     void init() {
         MessageBox::shownTexts().clear();
@@ -67,7 +73,7 @@ class TestLanguageFonts : public QObject {
     void cleanup() {
         m_frame.reset();
         m_switch.reset(); // unloads the pack: English again
-        QCOMPARE(&res::currentModule(), &res::defaultModule());
+        QCOMPARE(&i18n::currentModule(), &res::defaultModule());
     }
 
     void theNoticeNamesThePackageToInstall_data() {

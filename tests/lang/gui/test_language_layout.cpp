@@ -21,14 +21,17 @@
 
 using namespace plexavo;
 
+using plexavo::gui::MainWindow;
+using plexavo::gui::ToolBar;
+
 class TestLanguageLayout : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<lang::LanguagePacks> m_packs;
+    std::unique_ptr<i18n::LanguagePacks> m_packs;
 
     // The frame built in `language`, shown.
     std::unique_ptr<MainWindow> frameIn(int language) {
-        m_packs = std::make_unique<lang::LanguagePacks>();
+        m_packs = std::make_unique<i18n::LanguagePacks>();
         [&] { QVERIFY(m_packs->selectLanguage(static_cast<unsigned>(language))); }();
         auto frame = std::make_unique<MainWindow>();
         frame->view()->mediaFrameworkReady = [] { return true; };
@@ -51,16 +54,16 @@ class TestLanguageLayout : public QObject {
     void initTestCase() {
         settings::writeToolTipsHidden();
         settings::toolTipsHiddenThisRun = true;
-        lang::setPackFolder(SHIPPED_PACKS_DIR);
+        i18n::setPackFolder(SHIPPED_PACKS_DIR);
     }
     void cleanup() { m_packs.reset(); }
-    void cleanupTestCase() { lang::setPackFolder(""); }
+    void cleanupTestCase() { i18n::setPackFolder(""); }
 
     void everyListOpensWideEnoughForItsLongestEntry_data() { addLanguages(); }
     void everyListOpensWideEnoughForItsLongestEntry() {
         QFETCH(int, language);
         auto frame = frameIn(language);
-        QCOMPARE(res::currentModule().language, language);
+        QCOMPARE(i18n::currentModule().language, language);
         const QList<QComboBox*> lists = frame->view()->findChildren<QComboBox*>();
         int checked = 0;
         for (QComboBox* list : lists) {

@@ -18,6 +18,9 @@
 
 using namespace plexavo;
 
+using plexavo::gui::Application;
+using plexavo::gui::MainWindow;
+
 namespace {
 
 void writeBytes(const QString& path, const QByteArray& bytes) {
@@ -68,10 +71,10 @@ class TestLanguageStartup : public QObject {
         for (const char* pack : {"LanResChsDll.so", "LanResDeuDll.so"})
             QVERIFY(
                 QFile::copy(QStringLiteral(SHIPPED_PACKS_DIR "/") + pack, m_packs.filePath(pack)));
-        lang::setPackFolder(m_packs.path().toStdString());
+        i18n::setPackFolder(m_packs.path().toStdString());
         QDir().mkpath(QString::fromStdString(settings::SettingsFile::folder()));
     }
-    void cleanupTestCase() { lang::setPackFolder(""); }
+    void cleanupTestCase() { i18n::setPackFolder(""); }
 
     void startsInTheStoredLanguage_data() {
         QTest::addColumn<QString>("stored");

@@ -34,6 +34,14 @@
 using namespace plexavo;
 using namespace mainwin_test;
 
+using plexavo::gui::ConversionView;
+using plexavo::gui::LanguageSwitch;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
+using plexavo::gui::translationContact;
+using plexavo::gui::translationNotice;
+using plexavo::settings::ConversionSettings;
+
 namespace {
 
 const QString kAlpha = QStringLiteral("&Alpha");
@@ -93,13 +101,13 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(copyPack(shipped + "LanResChsDll.so", m_packs.filePath("LanResChsDll.so")));
         // "&Alpha" sorts before the Chinese pack, so it holds the second entry.
         QVERIFY(copyPack(test + "LanResAlphaDll.so", m_packs.filePath("LanResAlphaDll.so")));
-        lang::setPackFolder(m_packs.path().toStdString());
+        i18n::setPackFolder(m_packs.path().toStdString());
 
         settings::writeToolTipsHidden();
         settings::toolTipsHiddenThisRun = true;
     }
 
-    void cleanupTestCase() { lang::setPackFolder(""); }
+    void cleanupTestCase() { i18n::setPackFolder(""); }
 
     void init() {
         MessageBox::shownTexts().clear();
@@ -113,7 +121,7 @@ class TestLanguageSwitch : public QObject {
     void cleanup() {
         m_frame.reset();
         m_switch.reset();
-        QCOMPARE(&res::currentModule(), &res::defaultModule());
+        QCOMPARE(&i18n::currentModule(), &res::defaultModule());
     }
 
     void theMenuListsEnglishThenThePacksByName() {
@@ -144,7 +152,7 @@ class TestLanguageSwitch : public QObject {
         const QPointer<ConversionView> before = m_frame->view();
         choose(32751); // the "&Alpha" entry, before Chinese
         QCOMPARE(m_switch->packs().m_currentLanguage, kAlphaId);
-        QCOMPARE(res::currentModule().language, kAlphaId);
+        QCOMPARE(i18n::currentModule().language, kAlphaId);
         QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
         QVERIFY(before.isNull()); // the view was rebuilt
         QCOMPARE(checks(), (QList<bool>{false, true, false, false}));
@@ -154,7 +162,7 @@ class TestLanguageSwitch : public QObject {
         choose(32751);
         QVERIFY(!second.isNull());
         choose(32752); // the Chinese entry is Chinese
-        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kChineseSimplified);
+        QCOMPARE(m_switch->packs().m_currentLanguage, i18n::kChineseSimplified);
         QCOMPARE(settings::readLanguage(), std::optional<int>(2052));
         QVERIFY(second.isNull());
         QCOMPARE(m_frame->popups().first()->title(),
@@ -171,7 +179,7 @@ class TestLanguageSwitch : public QObject {
         choose(32751);
         QFile::rename(m_packs.filePath("away.so"), m_packs.filePath("LanResChsDll.so"));
         QCOMPARE(settings::readLanguage(), std::optional<int>(kAlphaId));
-        QCOMPARE(res::currentModule().language, kAlphaId);
+        QCOMPARE(i18n::currentModule().language, kAlphaId);
         QCOMPARE(checks(), (QList<bool>{false, true, false}));
     }
 
@@ -192,14 +200,15 @@ class TestLanguageSwitch : public QObject {
 
         // The window speaks German: menus, title, toolbar, view.
         QCOMPARE(m_frame->windowTitle(), QStringLiteral("Plexavo"));
-        QCOMPARE(m_frame->action(cmd::kAdd)->text(), QString::fromUtf8("&Hinzuf\xC3\xBCgen..."));
-        QCOMPARE(m_frame->action(cmd::kAbout)->text(), QString::fromUtf8("\xC3\x9C&"
-                                                                         "ber Plexavo..."));
+        QCOMPARE(m_frame->action(gui::cmd::kAdd)->text(),
+                 QString::fromUtf8("&Hinzuf\xC3\xBCgen..."));
+        QCOMPARE(m_frame->action(gui::cmd::kAbout)->text(), QString::fromUtf8("\xC3\x9C&"
+                                                                              "ber Plexavo..."));
         auto* addButton = qobject_cast<QToolButton*>(
-            m_frame->toolBar()->widgetForAction(m_frame->action(cmd::kAdd)));
+            m_frame->toolBar()->widgetForAction(m_frame->action(gui::cmd::kAdd)));
         QVERIFY(addButton);
         QCOMPARE(addButton->text(), QString::fromUtf8("Hinzuf\xC3\xBCgen"));
-        QCOMPARE(control<QPushButton>(ctl::kBrowse)->text(), QStringLiteral("Durchsuchen..."));
+        QCOMPARE(control<QPushButton>(gui::ctl::kBrowse)->text(), QStringLiteral("Durchsuchen..."));
 
         // The checked entry again: nothing happens.
         const QPointer<ConversionView> view = m_frame->view();
@@ -209,10 +218,10 @@ class TestLanguageSwitch : public QObject {
 
         // Back to English through the first entry: no notice.
         choose(32750);
-        QCOMPARE(m_switch->packs().m_currentLanguage, lang::kEnglishUs);
+        QCOMPARE(m_switch->packs().m_currentLanguage, i18n::kEnglishUs);
         QCOMPARE(settings::readLanguage(), std::optional<int>(1033));
         QCOMPARE(MessageBox::shownTexts().size(), 1);
-        QCOMPARE(m_frame->action(cmd::kAdd)->text(), QStringLiteral("&Add..."));
+        QCOMPARE(m_frame->action(gui::cmd::kAdd)->text(), QStringLiteral("&Add..."));
         QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
     }
 
@@ -268,14 +277,14 @@ class TestLanguageSwitch : public QObject {
         select(*view, {0, 2});
         view->onMoveDown();
         control<QRadioButton>(1005)->click();
-        control<QComboBox>(ctl::kSize)->setCurrentIndex(4);
-        control<QLineEdit>(ctl::kWidth)->setText(QStringLiteral("352"));
-        control<QComboBox>(ctl::kFrameRate)->setCurrentIndex(2);
-        control<QComboBox>(ctl::kChannels)->setCurrentIndex(1);
-        control<QComboBox>(ctl::kSampleRate)->setCurrentIndex(3);
-        control<QCheckBox>(ctl::kVariableBitRate)->setChecked(true);
-        control<QLineEdit>(ctl::kMaxRate)->setText(QStringLiteral("900"));
-        control<QLineEdit>(ctl::kMinRate)->setText(QStringLiteral("300"));
+        control<QComboBox>(gui::ctl::kSize)->setCurrentIndex(4);
+        control<QLineEdit>(gui::ctl::kWidth)->setText(QStringLiteral("352"));
+        control<QComboBox>(gui::ctl::kFrameRate)->setCurrentIndex(2);
+        control<QComboBox>(gui::ctl::kChannels)->setCurrentIndex(1);
+        control<QComboBox>(gui::ctl::kSampleRate)->setCurrentIndex(3);
+        control<QCheckBox>(gui::ctl::kVariableBitRate)->setChecked(true);
+        control<QLineEdit>(gui::ctl::kMaxRate)->setText(QStringLiteral("900"));
+        control<QLineEdit>(gui::ctl::kMinRate)->setText(QStringLiteral("300"));
         const QStringList order = rowTitles(*view);
         const QList<int> selection = view->selectedRows();
         QList<int> tags;
@@ -307,7 +316,7 @@ class TestLanguageSwitch : public QObject {
         QVERIFY(after.variableBitRate);
         QCOMPARE(after.maxRate, std::string("900"));
         QCOMPARE(after.minRate, std::string("300"));
-        QVERIFY(control<QLineEdit>(ctl::kMaxRate)->isEnabled());
+        QVERIFY(control<QLineEdit>(gui::ctl::kMaxRate)->isEnabled());
         QCOMPARE(fresh->outputPath(), out.path() + "/");
         // The probe details survive: the box still describes the file, in German.
         QVERIFY2(fresh->infoText().contains(QStringLiteral("Dauer:00:01:00.00")),
@@ -324,7 +333,7 @@ class TestLanguageSwitch : public QObject {
         QStatusBar* bar = m_frame->statusBar();
         auto* ready = bar->findChild<QLabel*>(QStringLiteral("statusReady"));
         QVERIFY(ready);
-        QAction* removeAll = m_frame->action(cmd::kRemoveAll);
+        QAction* removeAll = m_frame->action(gui::cmd::kRemoveAll);
         QWidget* button = m_frame->toolBar()->widgetForAction(removeAll);
         QTest::mouseMove(button, button->rect().center());
         QTRY_COMPARE(bar->currentMessage(), removeAll->statusTip());
@@ -361,7 +370,7 @@ class TestLanguageSwitch : public QObject {
         QFile::remove(m_packs.filePath("LanResFlakyDll.so"));
         QVERIFY(!view.isNull()); // no rebuild
         QCOMPARE(m_switch->packs().m_currentLanguage, 1031);
-        QCOMPARE(res::currentModule().language, 1031);
+        QCOMPARE(i18n::currentModule().language, 1031);
         QCOMPARE(settings::readLanguage(), std::optional<int>(1031));
         QVERIFY(MessageBox::shownTexts().isEmpty());
     }

@@ -30,6 +30,14 @@
 using namespace plexavo;
 using namespace plexavo::testing;
 
+using plexavo::gui::AboutDialog;
+using plexavo::gui::BatchWindow;
+using plexavo::gui::DetectionWindow;
+using plexavo::gui::HelpTipsDialog;
+using plexavo::gui::MainWindow;
+using plexavo::gui::MessageBox;
+using plexavo::gui::PathLabel;
+
 namespace {
 
 // A conversion that reports progress for a few seconds.
@@ -51,13 +59,13 @@ const char* const kNames[] = {"\xE5\xA4\x8F\xE5\xA4\xA9\xE7\x9A\x84\xE6\x97\x85\
 class TestLanguageWindows : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<lang::LanguagePacks> m_packs;
+    std::unique_ptr<i18n::LanguagePacks> m_packs;
     std::unique_ptr<QTemporaryDir> m_out;
 
     void select(int language) {
-        m_packs = std::make_unique<lang::LanguagePacks>();
+        m_packs = std::make_unique<i18n::LanguagePacks>();
         QVERIFY(m_packs->selectLanguage(static_cast<unsigned>(language)));
-        QCOMPARE(int(res::currentModule().language), language);
+        QCOMPARE(int(i18n::currentModule().language), language);
     }
 
     static void addLanguages() {
@@ -88,7 +96,7 @@ class TestLanguageWindows : public QObject {
     void initTestCase() {
         settings::writeToolTipsHidden();
         settings::toolTipsHiddenThisRun = true;
-        lang::setPackFolder(SHIPPED_PACKS_DIR);
+        i18n::setPackFolder(SHIPPED_PACKS_DIR);
         MessageBox::setAutoAnswer(QMessageBox::Ok);
     }
     void init() { m_out = std::make_unique<QTemporaryDir>(); }
@@ -97,7 +105,7 @@ class TestLanguageWindows : public QObject {
         m_out.reset();
     }
     void cleanupTestCase() {
-        lang::setPackFolder("");
+        i18n::setPackFolder("");
         MessageBox::setAutoAnswer(QMessageBox::NoButton);
     }
 
@@ -208,8 +216,8 @@ class TestLanguageWindows : public QObject {
         QFETCH(int, language);
         select(language);
         std::int32_t start = 0, end = 10;
-        preview::PreviewDialog dialog(m_out->path().toStdString() + "/" + kNames[1] + ".mp4", start,
-                                      end);
+        gui::PreviewDialog dialog(m_out->path().toStdString() + "/" + kNames[1] + ".mp4", start,
+                                  end);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QTRY_VERIFY_WITH_TIMEOUT(dialog.opened(), 15000);

@@ -33,29 +33,29 @@ QString qtCancelText() {
 class UiTextTest : public QObject {
     Q_OBJECT
   private slots:
-    void cleanup() { res::setCurrentModule(nullptr); }
+    void cleanup() { i18n::setCurrentModule(nullptr); }
 
     void packTextsAreFormattedAndDecoded() {
-        res::setCurrentModule(&kModule);
-        QCOMPARE(ui::str(61212, 2, 9, "/m/\xC3\xA4.avi"),
+        i18n::setCurrentModule(&kModule);
+        QCOMPARE(gui::str(61212, 2, 9, "/m/\xC3\xA4.avi"),
                  QString::fromUtf8("Pr\xC3\xBC"
                                    "fe.\nNr. 2/9: \"/m/\xC3\xA4.avi\""));
-        QCOMPARE(ui::dialogText(101, 1002), QStringLiteral("Durchsuchen..."));
-        QCOMPARE(ui::commandStatus(32801), QString::fromUtf8("F\xC3\xBCgt hinzu"));
-        QCOMPARE(ui::commandTip(32801), QString::fromUtf8("Hinzuf\xC3\xBCgen"));
+        QCOMPARE(gui::dialogText(101, 1002), QStringLiteral("Durchsuchen..."));
+        QCOMPARE(gui::commandStatus(32801), QString::fromUtf8("F\xC3\xBCgt hinzu"));
+        QCOMPARE(gui::commandTip(32801), QString::fromUtf8("Hinzuf\xC3\xBCgen"));
     }
 
     void aPackTextWithOtherDirectivesIsShownUnformatted() {
-        res::setCurrentModule(&kModule);
-        QCOMPARE(ui::str(61221, "Plexavo"), QStringLiteral("Danke %d %s %s"));
+        i18n::setCurrentModule(&kModule);
+        QCOMPARE(gui::str(61221, "Plexavo"), QStringLiteral("Danke %d %s %s"));
     }
 
     void aTextThePackLacksIsEmpty() {
-        res::setCurrentModule(&kModule);
-        QVERIFY(ui::str(61308).isEmpty());
-        QVERIFY(ui::dialogText(101, 1003).isEmpty());
-        res::setCurrentModule(nullptr);
-        QCOMPARE(ui::str(61308), QStringLiteral("Add"));
+        i18n::setCurrentModule(&kModule);
+        QVERIFY(gui::str(61308).isEmpty());
+        QVERIFY(gui::dialogText(101, 1003).isEmpty());
+        i18n::setCurrentModule(nullptr);
+        QCOMPARE(gui::str(61308), QStringLiteral("Add"));
     }
 
     // Qt's own texts for every language the program ships, from Qt's
@@ -78,15 +78,15 @@ class UiTextTest : public QObject {
         QFETCH(int, language);
         QFETCH(QString, locale);
         QFETCH(QString, cancel);
-        QCOMPARE(ui::qtLocaleName(static_cast<unsigned>(language)), locale);
+        QCOMPARE(gui::qtLocaleName(static_cast<unsigned>(language)), locale);
         if (!locale.isEmpty() && !QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
                                                 QStringLiteral("/qtbase_") + locale + ".qm"))
             QSKIP("Qt's translations are not installed (scripts/install-deps.sh)");
         const res::Module module{"Test", static_cast<std::uint16_t>(language), kPack,
                                  std::size(kPack)};
-        res::setCurrentModule(&module);
+        i18n::setCurrentModule(&module);
         {
-            ui::QtTranslation translation;
+            gui::QtTranslation translation;
             QVERIFY(translation.followCurrentModule());
             QCOMPARE(translation.installedLocale(), locale);
             QCOMPARE(qtCancelText(), cancel);
@@ -101,19 +101,19 @@ class UiTextTest : public QObject {
         const res::Module german{"Test", 0x0407, kPack, std::size(kPack)};
         const res::Module afrikaans{"Test", 0x0436, kPack, std::size(kPack)};
         QTemporaryDir empty;
-        ui::QtTranslation translation;
-        res::setCurrentModule(&german);
-        ui::QtTranslation::setFolder(empty.path());
+        gui::QtTranslation translation;
+        i18n::setCurrentModule(&german);
+        gui::QtTranslation::setFolder(empty.path());
         QVERIFY(!translation.followCurrentModule());
         QVERIFY(translation.installedLocale().isEmpty());
         QCOMPARE(qtCancelText(), QStringLiteral("Cancel"));
-        ui::QtTranslation::setFolder(QString());
+        gui::QtTranslation::setFolder(QString());
         if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
                            QStringLiteral("/qtbase_de.qm")))
             QSKIP("Qt's translations are not installed (scripts/install-deps.sh)");
         QVERIFY(translation.followCurrentModule());
         QCOMPARE(qtCancelText(), QStringLiteral("Abbrechen"));
-        res::setCurrentModule(&afrikaans);
+        i18n::setCurrentModule(&afrikaans);
         QVERIFY(!translation.followCurrentModule());
         QCOMPARE(qtCancelText(), QStringLiteral("Cancel"));
     }
