@@ -243,6 +243,106 @@ bool writeFully(int fd, const char* data, std::uint64_t n, std::uint64_t at) {
     return true;
 }
 
+std::nullopt_t failed(std::string& why, std::string reason) {
+    why = std::move(reason);
+    return std::nullopt;
+}
+
+bool refuse(std::string& why, std::string reason) {
+    why = std::move(reason);
+    return false;
+}
+
+// Where the cover goes into an index: the bytes added, the offset they go in at, and the
+// boxes that hold them (each grows by their size).
+struct CoverPlace {
+    std::string added;
+    std::size_t insertAt = 0;
+    std::vector<Box> enclosing;
+    bool alreadyThere = false;
+};
+
+// Into an existing metadata box: its tag list, or a new list of its own.
+bool placeInMeta(std::string_view moov, const Box& meta, const std::string& item, CoverPlace& place,
+                 std::string& why) {
+    place.enclosing.push_back(meta);
+    // An ISO full box opens with its version and flags (all 0); a QuickTime atom
+    // directly with its children.
+    const std::size_t first = meta.end - meta.body >= 4 && bigEndian(moov.substr(meta.body, 4)) == 0
+                                  ? meta.body + 4
+                                  : meta.body;
+    const auto inMeta = exactChildren(moov, first, meta.end, &place.insertAt);
+    std::optional<Box> hdlr, ilst;
+    if (!inMeta || !atMostOne(*inMeta, "hdlr", hdlr) || !atMostOne(*inMeta, "ilst", ilst) ||
+        !hdlr || hdlr->end - hdlr->body < 12)
+        return refuse(why, "the metadata box cannot be read");
+    // Version and flags, pre_defined, then the handler type.
+    const std::string_view handler = moov.substr(hdlr->body + 8, 4);
+    if (handler != "mdir")
+        return refuse(why, "the tags are kept in a form that holds no cover (handler '" +
+                               printable(handler) + "')");
+    if (!ilst) {
+        place.added = makeBox("ilst", item);
+        return true;
+    }
+    place.enclosing.push_back(*ilst);
+    const auto items = exactChildren(moov, ilst->body, ilst->end, &place.insertAt);
+    if (!items)
+        return refuse(why, "the tag list cannot be read");
+    for (const Box& b : *items)
+        if (b.type == "covr") {
+            place.alreadyThere = true;
+            return true;
+        }
+    place.added = item;
+    return true;
+}
+
+// The boxes a cover needs that the index lacks are made around it: user data, metadata, list.
+bool placeCover(std::string_view moov, const std::vector<Box>& inMoov, const std::string& item,
+                CoverPlace& place, std::string& why) {
+    std::optional<Box> udta;
+    if (!atMostOne(inMoov, "udta", udta))
+        return refuse(why, "the index has more than one user data box");
+    if (!udta) {
+        place.added = makeBox("udta", itunesMeta(makeBox("ilst", item)));
+        return true;
+    }
+    place.enclosing.push_back(*udta);
+    const auto inUdta = exactChildren(moov, udta->body, udta->end, &place.insertAt);
+    std::optional<Box> meta;
+    if (!inUdta || !atMostOne(*inUdta, "meta", meta))
+        return refuse(why, "the user data cannot be read");
+    if (!meta) {
+        place.added = itunesMeta(makeBox("ilst", item));
+        return true;
+    }
+    return placeInMeta(moov, *meta, item, place, why);
+}
+
+std::optional<std::string> grownIndex(std::string_view moov, std::uint64_t moovAt,
+                                      const std::vector<Box>& inMoov, const CoverPlace& place,
+                                      std::string& why) {
+    std::string out(moov);
+    const std::uint64_t moovEnd = moovAt + moov.size();
+    const std::size_t grows = place.added.size();
+    for (const Box& trak : inMoov)
+        if (trak.type == "trak" && !moveChunkOffsets(out, trak, moovAt, moovEnd, grows, why))
+            return std::nullopt;
+    // Every enclosing box begins before the new one, so its size field stays where it is.
+    for (const Box& b : place.enclosing) {
+        const std::uint64_t size = b.end - b.start + grows;
+        if (b.body - b.start == 16)
+            putBigEndian(out, b.start + 8, size, 8);
+        else if (size <= kMax32)
+            putBigEndian(out, b.start, size, 4);
+        else
+            return failed(why, "the index would outgrow its 32-bit size");
+    }
+    out.insert(place.insertAt, place.added);
+    return out;
+}
+
 } // namespace
 
 std::vector<std::size_t> subtitleTrackFlags(std::string_view moov) {
@@ -291,88 +391,22 @@ bool turnOffSubtitleTracks(int fd) {
 std::optional<std::string> moovWithCover(std::string_view moov, std::uint64_t moovAt,
                                          std::string_view picture, CoverFormat format,
                                          std::string& why) {
-    const auto fail = [&why](std::string reason) {
-        why = std::move(reason);
-        return std::optional<std::string>{};
-    };
     if (picture.empty() || moov.size() + picture.size() > kMaxIndexBytes)
-        return fail("the picture is too large for the index");
+        return failed(why, "the picture is too large for the index");
     const auto top = exactChildren(moov, 0, moov.size());
     if (!top || top->size() != 1 || top->front().type != "moov")
-        return fail("the index cannot be read");
+        return failed(why, "the index cannot be read");
     const Box root = top->front();
-    std::size_t insertAt = 0;
-    const auto inMoov = exactChildren(moov, root.body, root.end, &insertAt);
+    CoverPlace place;
+    place.enclosing.push_back(root);
+    const auto inMoov = exactChildren(moov, root.body, root.end, &place.insertAt);
     if (!inMoov)
-        return fail("the index cannot be read");
-
-    // The boxes that hold the new one: each grows by its size.
-    std::vector<Box> enclosing{root};
-    const std::string item = coverItem(picture, format);
-    std::string added;
-    std::optional<Box> udta;
-    if (!atMostOne(*inMoov, "udta", udta))
-        return fail("the index has more than one user data box");
-    if (!udta) {
-        added = makeBox("udta", itunesMeta(makeBox("ilst", item)));
-    } else {
-        enclosing.push_back(*udta);
-        const auto inUdta = exactChildren(moov, udta->body, udta->end, &insertAt);
-        std::optional<Box> meta;
-        if (!inUdta || !atMostOne(*inUdta, "meta", meta))
-            return fail("the user data cannot be read");
-        if (!meta) {
-            added = itunesMeta(makeBox("ilst", item));
-        } else {
-            enclosing.push_back(*meta);
-            // An ISO full box opens with its version and flags (all 0); a QuickTime atom
-            // directly with its children.
-            const std::size_t first =
-                meta->end - meta->body >= 4 && bigEndian(moov.substr(meta->body, 4)) == 0
-                    ? meta->body + 4
-                    : meta->body;
-            const auto inMeta = exactChildren(moov, first, meta->end, &insertAt);
-            std::optional<Box> hdlr, ilst;
-            if (!inMeta || !atMostOne(*inMeta, "hdlr", hdlr) || !atMostOne(*inMeta, "ilst", ilst) ||
-                !hdlr || hdlr->end - hdlr->body < 12)
-                return fail("the metadata box cannot be read");
-            // Version and flags, pre_defined, then the handler type.
-            const std::string_view handler = moov.substr(hdlr->body + 8, 4);
-            if (handler != "mdir")
-                return fail("the tags are kept in a form that holds no cover (handler '" +
-                            printable(handler) + "')");
-            if (!ilst) {
-                added = makeBox("ilst", item);
-            } else {
-                enclosing.push_back(*ilst);
-                const auto items = exactChildren(moov, ilst->body, ilst->end, &insertAt);
-                if (!items)
-                    return fail("the tag list cannot be read");
-                for (const Box& b : *items)
-                    if (b.type == "covr")
-                        return std::string(moov); // the muxer wrote one after all
-                added = item;
-            }
-        }
-    }
-
-    std::string out(moov);
-    const std::uint64_t moovEnd = moovAt + moov.size();
-    for (const Box& trak : *inMoov)
-        if (trak.type == "trak" && !moveChunkOffsets(out, trak, moovAt, moovEnd, added.size(), why))
-            return std::nullopt;
-    // Every enclosing box begins before the new one, so its size field stays where it is.
-    for (const Box& b : enclosing) {
-        const std::uint64_t size = b.end - b.start + added.size();
-        if (b.body - b.start == 16)
-            putBigEndian(out, b.start + 8, size, 8);
-        else if (size <= kMax32)
-            putBigEndian(out, b.start, size, 4);
-        else
-            return fail("the index would outgrow its 32-bit size");
-    }
-    out.insert(insertAt, added);
-    return out;
+        return failed(why, "the index cannot be read");
+    if (!placeCover(moov, *inMoov, coverItem(picture, format), place, why))
+        return std::nullopt;
+    if (place.alreadyThere)
+        return std::string(moov); // the muxer wrote one after all
+    return grownIndex(moov, moovAt, *inMoov, place, why);
 }
 
 CoverWrite addCover(int fd, std::string_view picture, CoverFormat format, std::string& why) {

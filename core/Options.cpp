@@ -105,6 +105,146 @@ void parseTarget(const std::string& v, Options& o) {
             "' (use ntsc-, pal- or film- followed by dvd, vcd, svcd or dv)");
 }
 
+// The options read so far; -resume names the output, settled only once all are read.
+struct Parsing {
+    Options o;
+    std::optional<std::string> resumed;
+};
+
+void takeVideoCodec(Parsing& p, const std::string& opt, const std::string& v) {
+    if (v == "xvid" || v == "mpeg4")
+        p.o.vcodec = VideoCodecChoice::Xvid;
+    else if (v == "h264" || v == "libx264")
+        p.o.vcodec = VideoCodecChoice::H264;
+    else
+        bad("option " + opt + ": unknown codec '" + v + "' (use xvid or h264)");
+}
+
+void takePixelFormat(Parsing& p, const std::string& opt, const std::string& v) {
+    if (av_get_pix_fmt(v.c_str()) == AV_PIX_FMT_NONE)
+        bad("option " + opt + ": unknown pixel format '" + v + "'");
+    p.o.pixFmt = v;
+}
+
+void takeSize(Parsing& p, const std::string& opt, const std::string& v) {
+    int w = 0, h = 0;
+    if (av_parse_video_size(&w, &h, v.c_str()) < 0 || w < 16 || h < 16 || w > 4096 || h > 4096)
+        bad("option " + opt + ": '" + v + "' is not a size like 640x480");
+    p.o.width = w;
+    p.o.height = h;
+}
+
+void takeFrameRate(Parsing& p, const std::string& opt, const std::string& v) {
+    AVRational r{0, 1};
+    if (av_parse_video_rate(&r, v.c_str()) < 0 || av_q2d(r) < 1.0 || av_q2d(r) > 120.0)
+        bad("option " + opt + ": '" + v + "' is not a frame rate from 1 to 120");
+    // Typed decimals (29.97) become the exact NTSC fractions the codecs expect.
+    const AVRational snapped = snapRate(r);
+    p.o.frameRate = Rational{snapped.num, snapped.den};
+}
+
+void takeDuration(Parsing& p, const std::string& opt, const std::string& v) {
+    const int64_t t = parseTime(opt, v);
+    if (t > 0)
+        p.o.durationUs = t;
+    else
+        p.o.durationUs.reset();
+}
+
+std::string fileNameOf(const std::string& opt, const std::string& v) {
+    if (v.empty())
+        bad("option " + opt + " needs a file name");
+    return v;
+}
+
+void takeCapabilityQuestion(Parsing& p, const std::string& opt, const std::string& v) {
+    if (v != "wmv" && v != "ogm")
+        bad("option " + opt + ": unknown target '" + v + "' (use wmv or ogm)");
+    p.o.askedForCapability = true;
+    p.o.capability = v;
+}
+
+using Handler = std::function<void(Parsing& p, const std::string& opt, const std::string& v)>;
+
+// The options that take a value, each with what it does with it.
+const std::map<std::string, Handler>& valueOptions() {
+    static const std::map<std::string, Handler> table = {
+        {"-i", [](auto& p, auto&, auto& v) { p.o.input = v; }},
+        {"-title", [](auto& p, auto&, auto& v) { p.o.title = v; }},
+        {"-vcodec", takeVideoCodec},
+        {"-pix_fmt", takePixelFormat},
+        {"-s", takeSize},
+        {"-r", takeFrameRate},
+        {"-b", [](auto& p, auto& opt, auto& v) { p.o.videoBitrate = parseOptionalRate(opt, v); }},
+        {"-bt", [](auto& p, auto& opt, auto& v) { p.o.varBitrate = parseOptionalRate(opt, v); }},
+        {"-maxrate", [](auto& p, auto& opt, auto& v) { p.o.maxRate = parseOptionalRate(opt, v); }},
+        {"-minrate", [](auto& p, auto& opt, auto& v) { p.o.minRate = parseOptionalRate(opt, v); }},
+        {"-ab", [](auto& p, auto& opt, auto& v) { p.o.audioBitrate = parseOptionalRate(opt, v); }},
+        {"-ac", [](auto& p, auto& opt, auto& v) { p.o.channels = parseInt(opt, v, 1, 8); }},
+        {"-ar",
+         [](auto& p, auto& opt, auto& v) { p.o.sampleRate = parseInt(opt, v, 8000, 96000); }},
+        {"-ss", [](auto& p, auto& opt, auto& v) { p.o.startUs = parseTime(opt, v); }},
+        {"-t", takeDuration},
+        {"-target", [](auto& p, auto&, auto& v) { parseTarget(v, p.o); }},
+        {plexavo::contract::kCanResumeOption,
+         [](auto& p, auto& opt, auto& v) { p.o.canResume = fileNameOf(opt, v); }},
+        {plexavo::contract::kResumeOption,
+         [](auto& p, auto& opt, auto& v) { p.resumed = fileNameOf(opt, v); }},
+        {plexavo::contract::kCanWriteOption, takeCapabilityQuestion},
+    };
+    return table;
+}
+
+void readArguments(Parsing& p, const std::vector<std::string>& args, size_t first) {
+    const auto& withValue = valueOptions();
+    for (size_t i = first; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool last = i + 1 == args.size();
+        auto it = withValue.find(a);
+        if (it != withValue.end()) {
+            if (last)
+                bad("option " + a + " needs a value");
+            it->second(p, a, args[++i]);
+            continue;
+        }
+        if (a == "-y") {
+            p.o.overwrite = true;
+            continue;
+        }
+        if (a == plexavo::contract::kClaimOption) {
+            p.o.claim = true;
+            continue;
+        }
+        // The output path is always the last argument and may itself begin with '-'.
+        if (last && !a.empty()) {
+            p.o.output = a;
+            continue;
+        }
+        if (!a.empty() && a[0] == '-')
+            bad("unknown option '" + a + "'");
+        bad("unexpected argument '" + a + "' (the output file must come last)");
+    }
+}
+
+// What no single option can check: the ones that exclude or need each other.
+void settleOptions(Parsing& p) {
+    Options& o = p.o;
+    if (o.canResume && p.resumed)
+        bad("options -can-resume and -resume do not go together");
+    if ((o.canResume || p.resumed) && o.output)
+        bad("unexpected argument '" + *o.output + "' (-can-resume and -resume name the output)");
+    if (p.resumed) {
+        o.resume = true;
+        o.output = p.resumed;
+    }
+    if (!o.input)
+        bad("no input file given (use -i FILE)");
+    if (o.input->empty())
+        bad("the input file name is empty");
+    if (o.maxRate && o.minRate && *o.minRate > *o.maxRate)
+        bad("option -minrate must not be above -maxrate");
+}
+
 // Bytes that would break the one-line form, and the escape itself, as %XX.
 std::string escaped(const std::string& text) {
     std::string out;
@@ -159,132 +299,12 @@ std::string canonicalSettings(const Options& o) {
 }
 
 Options parseOptions(const std::vector<std::string>& args) {
-    Options o;
-    std::optional<std::string> resumed;
-    size_t i = 0;
-    if (!args.empty() && isAccessCode(args[0]))
-        i = 1;
-
-    using Handler = std::function<void(const std::string& opt, const std::string& v)>;
-    const std::map<std::string, Handler> withValue = {
-        {"-i", [&](auto&, auto& v) { o.input = v; }},
-        {"-title", [&](auto&, auto& v) { o.title = v; }},
-        {"-vcodec",
-         [&](auto& opt, auto& v) {
-             if (v == "xvid" || v == "mpeg4")
-                 o.vcodec = VideoCodecChoice::Xvid;
-             else if (v == "h264" || v == "libx264")
-                 o.vcodec = VideoCodecChoice::H264;
-             else
-                 bad("option " + opt + ": unknown codec '" + v + "' (use xvid or h264)");
-         }},
-        {"-pix_fmt",
-         [&](auto& opt, auto& v) {
-             if (av_get_pix_fmt(v.c_str()) == AV_PIX_FMT_NONE)
-                 bad("option " + opt + ": unknown pixel format '" + v + "'");
-             o.pixFmt = v;
-         }},
-        {"-s",
-         [&](auto& opt, auto& v) {
-             int w = 0, h = 0;
-             if (av_parse_video_size(&w, &h, v.c_str()) < 0 || w < 16 || h < 16 || w > 4096 ||
-                 h > 4096)
-                 bad("option " + opt + ": '" + v + "' is not a size like 640x480");
-             o.width = w;
-             o.height = h;
-         }},
-        {"-r",
-         [&](auto& opt, auto& v) {
-             AVRational r{0, 1};
-             if (av_parse_video_rate(&r, v.c_str()) < 0 || av_q2d(r) < 1.0 || av_q2d(r) > 120.0)
-                 bad("option " + opt + ": '" + v + "' is not a frame rate from 1 to 120");
-             // Typed decimals (29.97) become the exact NTSC fractions the codecs expect.
-             const AVRational snapped = snapRate(r);
-             o.frameRate = Rational{snapped.num, snapped.den};
-         }},
-        {"-b", [&](auto& opt, auto& v) { o.videoBitrate = parseOptionalRate(opt, v); }},
-        {"-bt", [&](auto& opt, auto& v) { o.varBitrate = parseOptionalRate(opt, v); }},
-        {"-maxrate", [&](auto& opt, auto& v) { o.maxRate = parseOptionalRate(opt, v); }},
-        {"-minrate", [&](auto& opt, auto& v) { o.minRate = parseOptionalRate(opt, v); }},
-        {"-ab", [&](auto& opt, auto& v) { o.audioBitrate = parseOptionalRate(opt, v); }},
-        {"-ac", [&](auto& opt, auto& v) { o.channels = parseInt(opt, v, 1, 8); }},
-        {"-ar", [&](auto& opt, auto& v) { o.sampleRate = parseInt(opt, v, 8000, 96000); }},
-        {"-ss", [&](auto& opt, auto& v) { o.startUs = parseTime(opt, v); }},
-        {"-t",
-         [&](auto& opt, auto& v) {
-             int64_t t = parseTime(opt, v);
-             if (t > 0)
-                 o.durationUs = t;
-             else
-                 o.durationUs.reset();
-         }},
-        {"-target", [&](auto&, auto& v) { parseTarget(v, o); }},
-        {plexavo::contract::kCanResumeOption,
-         [&](auto& opt, auto& v) {
-             if (v.empty())
-                 bad("option " + opt + " needs a file name");
-             o.canResume = v;
-         }},
-        {plexavo::contract::kResumeOption,
-         [&](auto& opt, auto& v) {
-             if (v.empty())
-                 bad("option " + opt + " needs a file name");
-             resumed = v;
-         }},
-        {plexavo::contract::kCanWriteOption,
-         [&](auto& opt, auto& v) {
-             if (v != "wmv" && v != "ogm")
-                 bad("option " + opt + ": unknown target '" + v + "' (use wmv or ogm)");
-             o.askedForCapability = true;
-             o.capability = v;
-         }},
-    };
-
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool last = i + 1 == args.size();
-        auto it = withValue.find(a);
-        if (it != withValue.end()) {
-            if (last)
-                bad("option " + a + " needs a value");
-            it->second(a, args[++i]);
-            continue;
-        }
-        if (a == "-y") {
-            o.overwrite = true;
-            continue;
-        }
-        if (a == plexavo::contract::kClaimOption) {
-            o.claim = true;
-            continue;
-        }
-        // The output path is always the last argument and may itself begin with '-'.
-        if (last && !a.empty()) {
-            o.output = a;
-            continue;
-        }
-        if (!a.empty() && a[0] == '-')
-            bad("unknown option '" + a + "'");
-        bad("unexpected argument '" + a + "' (the output file must come last)");
-    }
-
-    if (o.askedForCapability)
-        return o;
-    if (o.canResume && resumed)
-        bad("options -can-resume and -resume do not go together");
-    if ((o.canResume || resumed) && o.output)
-        bad("unexpected argument '" + *o.output + "' (-can-resume and -resume name the output)");
-    if (resumed) {
-        o.resume = true;
-        o.output = resumed;
-    }
-    if (!o.input)
-        bad("no input file given (use -i FILE)");
-    if (o.input->empty())
-        bad("the input file name is empty");
-    if (o.maxRate && o.minRate && *o.minRate > *o.maxRate)
-        bad("option -minrate must not be above -maxrate");
-    return o;
+    Parsing p;
+    readArguments(p, args, !args.empty() && isAccessCode(args[0]) ? 1 : 0);
+    if (p.o.askedForCapability)
+        return p.o;
+    settleOptions(p);
+    return p.o;
 }
 
 } // namespace plexavo::core

@@ -314,45 +314,54 @@ int64_t knownDuration(AVFormatContext* ic, std::map<int, int64_t>* bytes) {
     return AV_NOPTS_VALUE;
 }
 
-int runProbe(const std::string& path) {
-    InputPtr in = openInput(path);
-    AVFormatContext* ic = in.get();
+namespace {
 
-    // Stream descriptions first: measuring the duration may move the read position.
-    std::vector<int> shown;
+// The streams the report lists, with what their own headers tell of their bit rates.
+struct ShownStreams {
+    std::vector<int> indices;
     int64_t sumKnown = 0;
     int unknown = -1, unknownCount = 0;
+};
+
+ShownStreams shownStreams(const AVFormatContext* ic) {
+    ShownStreams s;
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         const AVStream* st = ic->streams[i];
         const int type = st->codecpar->codec_type;
         if (type != AVMEDIA_TYPE_AUDIO && !(type == AVMEDIA_TYPE_VIDEO && isRealVideo(st)))
             continue;
-        shown.push_back(static_cast<int>(i));
+        s.indices.push_back(static_cast<int>(i));
         int64_t br = knownBitrate(st);
         if (br > 0)
-            sumKnown += br;
+            s.sumKnown += br;
         else {
-            unknown = static_cast<int>(i);
-            ++unknownCount;
+            s.unknown = static_cast<int>(i);
+            ++s.unknownCount;
         }
     }
+    return s;
+}
 
-    std::map<int, int64_t> scannedBytes;
-    const int64_t duration = knownDuration(ic, &scannedBytes);
+int64_t totalBitrate(AVFormatContext* ic, int64_t duration) {
     int64_t total = ic->bit_rate;
     if (total <= 0 && duration != AV_NOPTS_VALUE && duration > 0 && ic->pb) {
         int64_t size = avio_size(ic->pb);
         if (size > 0)
             total = av_rescale(size * 8, AV_TIME_BASE, duration);
     }
+    return total;
+}
 
-    std::vector<std::string> streamLines;
-    for (int idx : shown) {
+std::vector<std::string> streamLines(const AVFormatContext* ic, const ShownStreams& shown,
+                                     int64_t total, int64_t duration,
+                                     std::map<int, int64_t>& scannedBytes) {
+    std::vector<std::string> lines;
+    for (int idx : shown.indices) {
         const AVStream* st = ic->streams[idx];
         int64_t br = knownBitrate(st);
         // Containers such as Matroska give only the total; one unknown stream gets the rest.
-        if (br <= 0 && unknownCount == 1 && idx == unknown && total > sumKnown)
-            br = total - sumKnown;
+        if (br <= 0 && shown.unknownCount == 1 && idx == shown.unknown && total > shown.sumKnown)
+            br = total - shown.sumKnown;
         if (br <= 0 && duration > 0 && scannedBytes.count(idx))
             br = av_rescale(scannedBytes[idx] * 8, AV_TIME_BASE, duration);
         std::string desc = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
@@ -361,28 +370,33 @@ int runProbe(const std::string& path) {
         if (desc.size() > 200)
             desc.resize(200);
         std::string lang = languageOf(st);
-        streamLines.push_back("    Stream #0." + std::to_string(idx) +
-                              (lang.empty() ? "" : "(" + lang + ")") + ": " + desc + "\n");
+        lines.push_back("    Stream #0." + std::to_string(idx) +
+                        (lang.empty() ? "" : "(" + lang + ")") + ": " + desc + "\n");
     }
+    return lines;
+}
 
-    // Subtitles and chapters after the sound tracks: lines older readers pass over.
-    std::vector<std::string> subtitleLines;
+// The subtitle streams inside the file, then those in files beside it.
+std::vector<std::string> subtitleLines(const AVFormatContext* ic, const std::string& path) {
+    std::vector<std::string> lines;
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         const AVStream* st = ic->streams[i];
         if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
             continue;
         const std::string lang = languageOf(st);
-        subtitleLines.push_back(
+        lines.push_back(
             "    Stream #0." + std::to_string(i) + (lang.empty() ? "" : "(" + lang + ")") + ": " +
             subtitleDescription(st->codecpar->codec_id, st->disposition & AV_DISPOSITION_DEFAULT,
                                 st->disposition & AV_DISPOSITION_FORCED) +
             "\n");
     }
     for (std::string& line : sideFileLines(path))
-        subtitleLines.push_back(std::move(line));
-    const std::string chapterLine =
-        ic->nb_chapters > 0 ? "  Chapters: " + std::to_string(ic->nb_chapters) + "\n" : "";
+        lines.push_back(std::move(line));
+    return lines;
+}
 
+std::string reportHead(const AVFormatContext* ic, const std::string& path, int64_t duration,
+                       int64_t total) {
     std::string shownPath = path;
     if (shownPath.size() > 600)
         shownPath = shownPath.substr(0, 597) + "...";
@@ -396,24 +410,48 @@ int runProbe(const std::string& path) {
                   static_cast<long long>(std::llabs(st) % AV_TIME_BASE));
     head += "  Duration: " + durationText(duration) + ", start: " + startBuf + ", bitrate: " +
             (total > 0 ? std::to_string(total / 1000) + " kb/s" : std::string("N/A")) + "\n";
-    const std::string tail = "At least one output file must be specified\n";
+    return head;
+}
 
-    // The program reads a single write: whole lines only, within its buffer.
+// The program reads a single write: whole lines only, within its buffer.
+std::string fittedReport(const std::string& head, const std::vector<std::string>& streams,
+                         const std::vector<std::string>& subtitles,
+                         const std::string& chapterLine) {
+    const std::string tail = "At least one output file must be specified\n";
     const size_t limit = plexavo::contract::kProbeReportMax;
     std::string out = head;
-    for (const auto& l : streamLines)
+    for (const auto& l : streams)
         if (out.size() + l.size() + tail.size() <= limit)
             out += l;
     // The chapter count is short and comes before the subtitle lines in what is kept.
     const size_t chapters =
         out.size() + chapterLine.size() + tail.size() <= limit ? chapterLine.size() : 0;
-    for (const auto& l : subtitleLines)
+    for (const auto& l : subtitles)
         if (out.size() + l.size() + chapters + tail.size() <= limit)
             out += l;
     if (chapters > 0)
         out += chapterLine;
     out += tail;
-    printRaw(out);
+    return out;
+}
+
+} // namespace
+
+int runProbe(const std::string& path) {
+    InputPtr in = openInput(path);
+    AVFormatContext* ic = in.get();
+
+    // Stream descriptions first: measuring the duration may move the read position.
+    const ShownStreams shown = shownStreams(ic);
+    std::map<int, int64_t> scannedBytes;
+    const int64_t duration = knownDuration(ic, &scannedBytes);
+    const int64_t total = totalBitrate(ic, duration);
+    const std::vector<std::string> streams = streamLines(ic, shown, total, duration, scannedBytes);
+    // Subtitles and chapters after the sound tracks: lines older readers pass over.
+    const std::vector<std::string> subtitles = subtitleLines(ic, path);
+    const std::string chapterLine =
+        ic->nb_chapters > 0 ? "  Chapters: " + std::to_string(ic->nb_chapters) + "\n" : "";
+    printRaw(fittedReport(reportHead(ic, path, duration, total), streams, subtitles, chapterLine));
     return 1;
 }
 

@@ -245,111 +245,119 @@ OutputPlan planApple(const Options& opt, const std::string& out, const SourceInf
     return p;
 }
 
-OutputPlan planDisc(const Options& opt, const SourceInfo& src) {
-    OutputPlan p;
-    p.appleTarget = false;
-    TvNorm norm = opt.norm;
-    if (norm == TvNorm::Guess) {
+// What every disc kind's frame follows from: the TV norm and the source's shape.
+struct DiscShape {
+    TvNorm norm = TvNorm::Ntsc;
+    bool pal = false;
+    bool wide = false; // the source nearer to 16:9 than to 4:3
+    int gop = 18;
+    AVRational rate{30000, 1001};
+    AVRational frameDar{4, 3};
+};
+
+DiscShape discShape(TvNorm asked, const SourceInfo& src) {
+    DiscShape d;
+    d.norm = asked;
+    if (d.norm == TvNorm::Guess) {
         // Like the common transcoders: 25 and 50 Hz sources go to PAL, the rest to NTSC.
         const double r = src.video ? av_q2d(usableRate(av(src.video->rate))) : 0.0;
-        norm =
+        d.norm =
             (std::fabs(r - 25.0) < 0.01 || std::fabs(r - 50.0) < 0.01) ? TvNorm::Pal : TvNorm::Ntsc;
     }
-    const bool pal = norm == TvNorm::Pal;
-    AVRational rate = pal                    ? AVRational{25, 1}
-                      : norm == TvNorm::Film ? AVRational{24000, 1001}
-                                             : AVRational{30000, 1001};
-    const int gop = pal ? 15 : 18;
+    d.pal = d.norm == TvNorm::Pal;
+    d.rate = d.pal                    ? AVRational{25, 1}
+             : d.norm == TvNorm::Film ? AVRational{24000, 1001}
+                                      : AVRational{30000, 1001};
+    d.gop = d.pal ? 15 : 18;
     const double srcDar = src.video ? displayAspect(*src.video) : 4.0 / 3.0;
-    const bool wide = srcDar > 1.54; // nearer to 16:9 than to 4:3
+    d.wide = srcDar > 1.54;
+    return d;
+}
 
+void planVcd(OutputPlan& p, const DiscShape& d) {
     VideoPlan& v = p.video;
     AudioPlan& a = p.audio;
-    AVRational frameDar{4, 3};
-    switch (opt.disc) {
-    case DiscKind::Vcd:
-        p.muxer = "vcd";
-        p.muxerOptions = {{"packetsize", "2324"}, {"muxrate", "1411200"}, {"preload", "440000"}};
-        v.encoder = "mpeg1video";
-        v.width = 352;
-        v.height = pal ? 288 : 240;
-        v.gop = gop;
-        v.bitrate = v.maxRate = v.minRate = kbps(1150);
-        v.bufSize = 327680;
-        a.encoder = "mp2";
-        a.bitrate = kbps(224);
-        a.sampleRate = 44100;
-        a.channels = 2;
-        break;
-    case DiscKind::Svcd:
-        p.muxer = "svcd";
-        p.muxerOptions = {{"packetsize", "2324"}};
-        v.encoder = "mpeg2video";
-        v.width = 480;
-        v.height = pal ? 576 : 480;
-        v.gop = gop;
-        v.bitrate = kbps(2040);
-        v.maxRate = kbps(2516);
-        v.bufSize = 1835008;
-        v.codecOptions.push_back({"scan_offset", "1"});
-        if (wide)
-            frameDar = {16, 9};
-        a.encoder = "mp2";
-        a.bitrate = kbps(224);
-        a.sampleRate = 44100;
-        break;
-    case DiscKind::Dvd:
-        p.muxer = "dvd";
-        p.muxerOptions = {{"packetsize", "2048"}, {"muxrate", "10080000"}};
-        v.encoder = "mpeg2video";
-        v.width = 720;
-        v.height = pal ? 576 : 480;
-        v.gop = gop;
-        v.bitrate = kbps(6000);
-        v.maxRate = kbps(9000);
-        v.bufSize = 1835008;
-        if (wide)
-            frameDar = {16, 9};
-        a.encoder = "ac3";
-        a.bitrate = kbps(448);
-        a.sampleRate = 48000;
-        break;
-    case DiscKind::Dv:
-        p.muxer = "dv";
-        v.encoder = "dvvideo";
-        v.width = 720;
-        v.height = pal ? 576 : 480;
-        v.pixFmt = pal ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P;
-        // DV has no 24p frame structure; film material goes out at the NTSC rate.
-        if (norm == TvNorm::Film)
-            rate = {30000, 1001};
-        if (wide)
-            frameDar = {16, 9};
-        a.encoder = "pcm_s16le";
-        a.sampleRate = 48000;
-        a.channels = 2;
-        break;
-    case DiscKind::None:
-        break;
-    }
-    // The MPEG program stream muxers schedule packs against this delay, as ffmpeg sets it.
-    if (p.muxer != "dv")
-        p.muxerOptions.push_back({"max_delay", "700000"});
-    v.rate = rate;
-    av_reduce(&v.sar.num, &v.sar.den, static_cast<int64_t>(frameDar.num) * v.height,
-              static_cast<int64_t>(frameDar.den) * v.width, 255);
+    p.muxer = "vcd";
+    p.muxerOptions = {{"packetsize", "2324"}, {"muxrate", "1411200"}, {"preload", "440000"}};
+    v.encoder = "mpeg1video";
+    v.width = 352;
+    v.height = d.pal ? 288 : 240;
+    v.gop = d.gop;
+    v.bitrate = v.maxRate = v.minRate = kbps(1150);
+    v.bufSize = 327680;
+    a.encoder = "mp2";
+    a.bitrate = kbps(224);
+    a.sampleRate = 44100;
+    a.channels = 2;
+}
 
-    // Only the video bit rate may be lowered or raised inside the standard's ceiling.
-    if (opt.videoBitrate && (opt.disc == DiscKind::Dvd || opt.disc == DiscKind::Svcd))
-        v.bitrate = std::min(*opt.videoBitrate, v.maxRate);
+void planSvcd(OutputPlan& p, DiscShape& d) {
+    VideoPlan& v = p.video;
+    AudioPlan& a = p.audio;
+    p.muxer = "svcd";
+    p.muxerOptions = {{"packetsize", "2324"}};
+    v.encoder = "mpeg2video";
+    v.width = 480;
+    v.height = d.pal ? 576 : 480;
+    v.gop = d.gop;
+    v.bitrate = kbps(2040);
+    v.maxRate = kbps(2516);
+    v.bufSize = 1835008;
+    v.codecOptions.push_back({"scan_offset", "1"});
+    if (d.wide)
+        d.frameDar = {16, 9};
+    a.encoder = "mp2";
+    a.bitrate = kbps(224);
+    a.sampleRate = 44100;
+}
 
+void planDvd(OutputPlan& p, DiscShape& d) {
+    VideoPlan& v = p.video;
+    AudioPlan& a = p.audio;
+    p.muxer = "dvd";
+    p.muxerOptions = {{"packetsize", "2048"}, {"muxrate", "10080000"}};
+    v.encoder = "mpeg2video";
+    v.width = 720;
+    v.height = d.pal ? 576 : 480;
+    v.gop = d.gop;
+    v.bitrate = kbps(6000);
+    v.maxRate = kbps(9000);
+    v.bufSize = 1835008;
+    if (d.wide)
+        d.frameDar = {16, 9};
+    a.encoder = "ac3";
+    a.bitrate = kbps(448);
+    a.sampleRate = 48000;
+}
+
+void planDv(OutputPlan& p, DiscShape& d) {
+    VideoPlan& v = p.video;
+    AudioPlan& a = p.audio;
+    p.muxer = "dv";
+    v.encoder = "dvvideo";
+    v.width = 720;
+    v.height = d.pal ? 576 : 480;
+    v.pixFmt = d.pal ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P;
+    // DV has no 24p frame structure; film material goes out at the NTSC rate.
+    if (d.norm == TvNorm::Film)
+        d.rate = {30000, 1001};
+    if (d.wide)
+        d.frameDar = {16, 9};
+    a.encoder = "pcm_s16le";
+    a.sampleRate = 48000;
+    a.channels = 2;
+}
+
+// The streams the source has, and the sound's channels as far as the disc kind allows them.
+void takeDiscStreams(OutputPlan& p, const Options& opt, const SourceInfo& src) {
     if (src.video) {
-        v.enabled = true;
-        letterbox(v, *src.video);
+        p.video.enabled = true;
+        letterbox(p.video, *src.video);
     } else if (opt.disc == DiscKind::Dv) {
         throw Failure("a DV file needs a picture, and the input has none");
     }
     if (src.audio) {
+        AudioPlan& a = p.audio;
         a.enabled = true;
         const int srcCh = sourceChannels(*src.audio);
         if (opt.disc == DiscKind::Svcd)
@@ -357,6 +365,40 @@ OutputPlan planDisc(const Options& opt, const SourceInfo& src) {
         if (opt.disc == DiscKind::Dvd)
             a.channels = srcCh >= 6 ? 6 : std::min(srcCh, 2);
     }
+}
+
+OutputPlan planDisc(const Options& opt, const SourceInfo& src) {
+    OutputPlan p;
+    p.appleTarget = false;
+    DiscShape d = discShape(opt.norm, src);
+    switch (opt.disc) {
+    case DiscKind::Vcd:
+        planVcd(p, d);
+        break;
+    case DiscKind::Svcd:
+        planSvcd(p, d);
+        break;
+    case DiscKind::Dvd:
+        planDvd(p, d);
+        break;
+    case DiscKind::Dv:
+        planDv(p, d);
+        break;
+    case DiscKind::None:
+        break;
+    }
+    // The MPEG program stream muxers schedule packs against this delay, as ffmpeg sets it.
+    if (p.muxer != "dv")
+        p.muxerOptions.push_back({"max_delay", "700000"});
+    VideoPlan& v = p.video;
+    v.rate = d.rate;
+    av_reduce(&v.sar.num, &v.sar.den, static_cast<int64_t>(d.frameDar.num) * v.height,
+              static_cast<int64_t>(d.frameDar.den) * v.width, 255);
+
+    // Only the video bit rate may be lowered or raised inside the standard's ceiling.
+    if (opt.videoBitrate && (opt.disc == DiscKind::Dvd || opt.disc == DiscKind::Svcd))
+        v.bitrate = std::min(*opt.videoBitrate, v.maxRate);
+    takeDiscStreams(p, opt, src);
     return p;
 }
 

@@ -262,6 +262,14 @@ class Conversion {
     void copyKept();
     void noteStopped();
     int keepKept();
+    // run()'s steps: the plan from what the source holds, the notes it prints, the finished
+    // file closed, and what the run amounts to (its exit status and the name it ends under).
+    void planConversion();
+    void announcePlan() const;
+    void closeOutput(int64_t writtenUs);
+    int settle(bool stopped, int64_t writtenUs);
+    // Seconds the source promises for the part converted.
+    double promisedLength() const;
 
     const Options& m_opt;
     ProgressState& m_progress;
@@ -1681,11 +1689,7 @@ void Conversion::noteStopped() {
     n.source = *source;
     n.settings = canonicalSettings(m_opt);
     n.keptSeconds = static_cast<double>(m_progress.outUs.load()) / 1e6;
-    std::vector<const AVStream*> streams;
-    for (const auto& lane : m_lanes)
-        streams.push_back(lane->in);
-    n.totalSeconds =
-        promisedSeconds(m_in.get(), streams, m_opt.startUs.value_or(0), m_opt.durationUs);
+    n.totalSeconds = promisedLength();
     writeStoppedNote(n);
 }
 
@@ -1696,20 +1700,7 @@ int Conversion::keepKept() {
     return plexavo::contract::kExitStopped;
 }
 
-int Conversion::run() {
-    if (m_opt.resume) {
-        // Refused before anything is touched, as the question would answer.
-        const Resumability r = checkResumable(m_opt, m_outPath);
-        if (!r.ok)
-            throw Failure("cannot continue '" + m_outPath + "': " + r.reason);
-        m_kept = r.note;
-    }
-    checkPaths();
-    m_progress.reading = true; // opening a slow input blocks too
-    m_in = openInput(m_inPath);
-    if (stopRequested())
-        return keepKept();
-    pickStreams();
+void Conversion::planConversion() {
     const AVStream* v = nullptr;
     std::vector<Lane*> sound;
     for (auto& lane : m_lanes) {
@@ -1740,25 +1731,18 @@ int Conversion::run() {
         pickSubtitles();
         chooseCover();
     }
+}
+
+void Conversion::announcePlan() const {
     for (const std::string& note : m_plan.notes)
         printLine(plexavo::contract::kNotePrefix + oneLine(note));
     for (const std::string& w : m_plan.warnings)
         warn(w);
     if (std::getenv("PLEXCORE_PLAN"))
         printLine("Plan: " + equivalentCommand(m_plan, m_opt));
-    if (m_kept)
-        prepareResume();
-    openOutput();
-    seekToStart();
-    readSideFiles();
-    if (m_kept)
-        copyKept();
+}
 
-    readLoop();
-    m_progress.reading = false;
-    const bool stopped = stopRequested();
-    flushAll();
-    const int64_t writtenUs = m_progress.outUs.load();
+void Conversion::closeOutput(int64_t writtenUs) {
     finishSubtitles(writtenUs);
     addChapters(writtenUs);
     int err = av_write_trailer(m_out.get());
@@ -1768,8 +1752,12 @@ int Conversion::run() {
         err = avio_closep(&m_out->pb);
         checkWriteError(err);
     }
+    // Both rewrite the closed file in place, so they come after the trailer.
     turnOffSubtitles();
     addCoverToMov();
+}
+
+int Conversion::settle(bool stopped, int64_t writtenUs) {
     if (m_packetsWritten == 0) {
         if (stopped)
             return keepKept(); // stopped before anything was written: nothing worth keeping
@@ -1797,11 +1785,7 @@ int Conversion::run() {
         dropStaleStoppedNotes(absolutePath(m_writtenPath));
     // A truncated source reads as one that simply ends: only its promise tells. The file is
     // kept (it is all there is), but the run does not count as done.
-    std::vector<const AVStream*> streams;
-    for (const auto& lane : m_lanes)
-        streams.push_back(lane->in);
-    const double promised =
-        promisedSeconds(m_in.get(), streams, m_opt.startUs.value_or(0), m_opt.durationUs);
+    const double promised = promisedLength();
     const double written = static_cast<double>(m_progress.outUs.load()) / 1e6;
     if (endedEarly(written, promised)) {
         char reason[160];
@@ -1811,6 +1795,46 @@ int Conversion::run() {
         return plexavo::contract::kExitIncomplete;
     }
     return plexavo::contract::kExitDone;
+}
+
+double Conversion::promisedLength() const {
+    std::vector<const AVStream*> streams;
+    for (const auto& lane : m_lanes)
+        streams.push_back(lane->in);
+    return promisedSeconds(m_in.get(), streams, m_opt.startUs.value_or(0), m_opt.durationUs);
+}
+
+int Conversion::run() {
+    if (m_opt.resume) {
+        // Refused before anything is touched, as the question would answer.
+        const Resumability r = checkResumable(m_opt, m_outPath);
+        if (!r.ok)
+            throw Failure("cannot continue '" + m_outPath + "': " + r.reason);
+        m_kept = r.note;
+    }
+    checkPaths();
+    m_progress.reading = true; // opening a slow input blocks too
+    m_in = openInput(m_inPath);
+    if (stopRequested())
+        return keepKept();
+    pickStreams();
+    planConversion();
+    announcePlan();
+    if (m_kept)
+        prepareResume();
+    openOutput();
+    seekToStart();
+    readSideFiles();
+    if (m_kept)
+        copyKept();
+
+    readLoop();
+    m_progress.reading = false;
+    const bool stopped = stopRequested();
+    flushAll();
+    const int64_t writtenUs = m_progress.outUs.load();
+    closeOutput(writtenUs);
+    return settle(stopped, writtenUs);
 }
 
 } // namespace
