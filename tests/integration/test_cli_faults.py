@@ -296,7 +296,8 @@ class Faults(unittest.TestCase):
                 for f in finals:
                     path = os.path.join(self.out, f)
                     self.assertEqual(decode_errors(path), "", f"{label}: {f}")
-                    self.assertGreater(duration(path) or 0, 0.2, f"{label}: {f}")
+                    # A core started just before the kill keeps what it had: maybe a tenth of a second.
+                    self.assertGreater(duration(path) or 0, 0, f"{label}: {f}")
 
     def test_stops_from_every_side_keep_the_file_and_a_second_ctrl_c_aborts(self):
         clip = os.path.join(self.dir, "long.mp4")
