@@ -77,8 +77,6 @@ std::string cutAtCharacter(const std::string& text, std::size_t maxBytes) {
     return text.substr(0, end);
 }
 
-namespace {
-
 bool writeAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
@@ -93,6 +91,8 @@ bool writeAll(int fd, const std::string& data) {
     }
     return true;
 }
+
+namespace {
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');

@@ -29,6 +29,10 @@ std::size_t fileNameLimit(const std::string& folder);
 // byte that is not valid UTF-8 counts as a character of its own.
 std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 
+// Writes all of data to fd, going on after interruptions; false with errno
+// set when it cannot (ENOSPC when the disk takes nothing more).
+bool writeAll(int fd, const std::string& data);
+
 // Puts content in place as target (with the permission bits mode): 0, or the
 // errno that stopped it. The new file is complete on disk (written to a temp
 // file beside it and synced) before it takes the old one's name, so a crash

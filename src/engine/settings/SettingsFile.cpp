@@ -175,21 +175,6 @@ std::string writeTarget(const std::string& path) {
     return path;
 }
 
-bool writeAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            errno = ENOSPC; // nothing taken: the disk has no room for it
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Keeps a damaged file under a name of its own before a fresh one replaces
 // it: 0 when kept, else the errno that stopped it.
 int setAside(const std::string& path, const Loaded& loaded) {
@@ -210,7 +195,7 @@ int setAside(const std::string& path, const Loaded& loaded) {
             continue;
         if (fd < 0)
             return errno;
-        const bool ok = writeAll(fd, loaded.text) && fsync(fd) == 0;
+        const bool ok = platform::writeAll(fd, loaded.text) && fsync(fd) == 0;
         const int error = ok ? 0 : errno;
         ::close(fd);
         if (ok)
