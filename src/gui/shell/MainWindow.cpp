@@ -26,6 +26,9 @@ namespace plexavo {
 
 namespace {
 
+// How often a view rebuild waiting for a modal window looks whether it closed.
+constexpr int kPendingViewPollMs = 50;
+
 // Toolbar slots: command ids with 0 for a separator.
 constexpr int kToolbarCommands[] = {
     cmd::kAdd, cmd::kRemove,  cmd::kRemoveAll, 0, cmd::kMoveUp, cmd::kMoveDown,
@@ -91,6 +94,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     updateTitle();
     centreOnScreen();
     qApp->installEventFilter(this);
+
+    m_pendingView.setInterval(kPendingViewPollMs);
+    m_pendingView.callOnTimeout(this, [this] {
+        if (QApplication::activeModalWidget())
+            return;
+        m_pendingView.stop();
+        recreateView();
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -207,6 +218,15 @@ ConversionView* MainWindow::recreateView() {
     attachView(fresh); // deletes the old central widget
     setToolbarTexts(false);
     return fresh;
+}
+
+void MainWindow::recreateViewWhenFree() {
+    if (!QApplication::activeModalWidget()) {
+        m_pendingView.stop();
+        recreateView();
+        return;
+    }
+    m_pendingView.start();
 }
 
 // ---- Closing ---------------------------------------------------------------------

@@ -504,22 +504,6 @@ class TestMainFrame : public QObject {
         QCOMPARE(fresh->rowCount(), 0);
     }
 
-    void aMediaFrameworkThatDoesNotStartEndsTheProgramWithItsMessage() {
-        const auto realInit = Application::initMediaFramework;
-        Application::initMediaFramework = [] { return false; };
-        MessageBox::shownTexts().clear();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
-        Application app;
-        const bool started = app.initInstance();
-        Application::initMediaFramework = realInit;
-        QVERIFY(!started);
-        QVERIFY(app.mainFrame() == nullptr);
-        QCOMPARE(
-            MessageBox::shownTexts(),
-            QStringList{QStringLiteral("Media framework initialization failed.  Make sure "
-                                       "that the GStreamer libraries are the correct version.")});
-    }
-
     void filesOnTheCommandLineGoThroughDetectionOnceShown() {
         QTemporaryDir dir;
         touch(dir.filePath(QStringLiteral("b.mp4")));
