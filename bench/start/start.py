@@ -1,0 +1,287 @@
+#!/usr/bin/env python3
+"""Start and memory of the window against an empty Qt 6 window.
+
+Both programs report their window's first expose (the moment it is mapped)
+the same way, when PLEXAVO_REPORT_SHOWN is set: "shown <realtime ns>
+<monotonic ns>". The floor is bench_empty_window (QApplication + QMainWindow
+of the main window's size), built by the same build as the program.
+
+start   launch to window mapped, rounds interleaved (empty, program, program
+        on an empty cache, empty on an empty cache); warm starts share one
+        XDG_CACHE_HOME, cold ones get a new empty one each (GStreamer's
+        registry, fontconfig's and Qt's caches live there). Medians of the
+        wall times, and of the processor time of each start (user + system,
+        which a machine busy with other work disturbs far less).
+memory  RSS and PSS 5 s after the window maps: the empty window, the
+        program with no file and with one file in the list, each run
+        several times (medians); then where the program's memory goes
+        beyond the empty window's, from /proc/PID/smaps.
+
+Prints the figures and the targets; sets no exit status on a missed target.
+"""
+import argparse
+import collections
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+TARGET_WARM = 1.4  # program warm / empty window warm
+TARGET_COLD = 1.3  # program cold / program warm
+TARGET_MEMORY = 1.2  # program / empty window, RSS and PSS
+SETTLE_S = 5.0
+
+
+class Display:
+    """A private virtual X screen (Xvfb picks a free display number)."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            number += chunk
+        os.close(read)
+        self.name = ":" + number.decode().strip()
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+class Workspace:
+    def __init__(self, display):
+        self.root = tempfile.mkdtemp(prefix="plexavo-start-")
+        runtime = os.path.join(self.root, "runtime")
+        os.mkdir(runtime, 0o700)
+        config = os.path.join(self.root, "config")
+        os.mkdir(config)
+        # Not a first start: the help window would open a second later.
+        with open(os.path.join(config, "plexavo.conf"), "w") as f:
+            f.write("[Settings]\nHiddenToolTips=true\n")
+        self.warm_cache = os.path.join(self.root, "cache")
+        os.mkdir(self.warm_cache)
+        self.env = dict(os.environ, DISPLAY=display.name, XDG_RUNTIME_DIR=runtime,
+                        PLEXAVO_CONFIG_DIR=config, QT_QPA_PLATFORM="xcb")
+        self.env.pop("WAYLAND_DISPLAY", None)
+
+    def cold_cache(self):
+        return tempfile.mkdtemp(prefix="cache-", dir=self.root)
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def launch(argv, env, keep=False):
+    """Starts argv and waits for its report; returns (process, ms to mapped)."""
+    env = dict(env, PLEXAVO_REPORT_SHOWN="keep" if keep else "1")
+    begin = time.monotonic_ns()
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            stdin=subprocess.DEVNULL)
+    for line in proc.stdout:
+        fields = line.split()
+        if len(fields) == 3 and fields[0] == b"shown":
+            return proc, (int(fields[2]) - begin) / 1e6
+    proc.wait()
+    raise RuntimeError(f"{argv[0]} ended without showing its window")
+
+
+def timed_start(argv, env):
+    """One start to the report; the program leaves by itself. (ms, cpu ms)."""
+    proc, ms = launch(argv, env)
+    proc.stdout.read()
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return ms, (usage.ru_utime + usage.ru_stime) * 1000
+
+
+def bench_start(args, ws, programs):
+    names = ["empty window", "program", "program, empty cache", "empty window, empty cache"]
+    wall = collections.defaultdict(list)
+    cpu = collections.defaultdict(list)
+    # One start of each before measuring, so both meet warm system caches.
+    for argv in programs.values():
+        timed_start(argv, dict(ws.env, XDG_CACHE_HOME=ws.warm_cache))
+    for _ in range(args.rounds):
+        for name in names:
+            argv = programs["program" if name.startswith("program") else "empty"]
+            cache = ws.cold_cache() if "empty cache" in name else ws.warm_cache
+            ms, cpu_ms = timed_start(argv, dict(ws.env, XDG_CACHE_HOME=cache))
+            wall[name].append(ms)
+            cpu[name].append(cpu_ms)
+    med = {n: statistics.median(wall[n]) for n in names}
+    cmed = {n: statistics.median(cpu[n]) for n in names}
+    print(f"== launch to window mapped (Xvfb), {args.rounds} interleaved rounds")
+    for n in names:
+        runs = " ".join(f"{v:.0f}" for v in wall[n])
+        print(f"  {n:28s} median {med[n]:6.1f} ms, processor {cmed[n]:6.1f} ms  (runs: {runs})")
+    warm = med["program"] / med["empty window"]
+    cold = med["program, empty cache"] / med["program"]
+    print(f"  program / empty window, warm: {warm:.2f} x (target <= {TARGET_WARM}) "
+          f"{'met' if warm <= TARGET_WARM else 'MISSED'}; processor time "
+          f"{cmed['program'] / cmed['empty window']:.2f} x")
+    print(f"  program empty cache / warm:   {cold:.2f} x (target <= {TARGET_COLD}) "
+          f"{'met' if cold <= TARGET_COLD else 'MISSED'}; against the empty window on an "
+          f"empty cache {med['program, empty cache'] / med['empty window, empty cache']:.2f} x")
+
+
+def smaps(pid):
+    """{mapping: (rss kB, pss kB)} from /proc/PID/smaps."""
+    sizes = collections.defaultdict(lambda: [0, 0])
+    current = None
+    header = re.compile(r"^[0-9a-f]+-[0-9a-f]+ ")
+    with open(f"/proc/{pid}/smaps") as f:
+        for line in f:
+            if header.match(line):
+                parts = line.split(None, 5)
+                current = parts[5].strip() if len(parts) > 5 else "[anonymous]"
+            elif line.startswith("Rss:"):
+                sizes[current][0] += int(line.split()[1])
+            elif line.startswith("Pss:"):
+                sizes[current][1] += int(line.split()[1])
+    return sizes
+
+
+def rollup(pid):
+    values = {}
+    with open(f"/proc/{pid}/smaps_rollup") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) >= 2 and fields[0].endswith(":") and fields[1].isdigit():
+                values[fields[0][:-1]] = int(fields[1])
+    return values
+
+
+def settled(argv, env):
+    """Rollup and smaps 5 s after the window maps; then stops the program."""
+    proc, _ = launch(argv, env, keep=True)
+    time.sleep(SETTLE_S)
+    values, maps = rollup(proc.pid), smaps(proc.pid)
+    proc.send_signal(signal.SIGTERM)
+    proc.stdout.read()
+    proc.wait()
+    return values, maps
+
+
+def category(mapping, build_bin):
+    name = os.path.basename(mapping)
+    if mapping in ("[heap]", "[anonymous]") or mapping.startswith("[anon"):
+        return "heap and anonymous"
+    if mapping.startswith("[") or mapping.startswith("/memfd:") or mapping.startswith("/SYSV"):
+        return "stack, vdso, shared with the X server"
+    if re.search(r"\.(ttf|otf|ttc|pcf(\.gz)?)$", name) or "/fontconfig/" in mapping:
+        return "fonts and font caches"
+    if "/icons/" in mapping or "imageformats" in mapping or "iconengines" in mapping:
+        return "icons, icon caches and image plugins"
+    if re.match(r"(?i)lanres.*dll\.so$", name):
+        return "language packs"
+    if mapping.startswith(build_bin) or "/plexavo/" in mapping:
+        return "the program and its own libraries"
+    if "libQt6" in name or "/qt6/plugins/" in mapping:
+        return "Qt libraries and plugins"
+    if "/locale/" in mapping:
+        return "locale data"
+    return "other libraries"
+
+
+def bench_memory(args, ws, programs, clip):
+    cases = [("empty window", programs["empty"]), ("program, no file", programs["program"]),
+             ("program, one file", programs["program"] + [clip])]
+    env = dict(ws.env, XDG_CACHE_HOME=ws.warm_cache)
+    results = collections.defaultdict(list)
+    maps = {}
+    for _ in range(args.memory_rounds):
+        for name, argv in cases:
+            values, m = settled(argv, env)
+            results[name].append(values)
+            maps.setdefault(name, m)
+    print(f"== memory {SETTLE_S:.0f} s after the window maps, median of {args.memory_rounds}"
+          " (PSS shares each library among the processes mapping it: it moves with what"
+          " else runs)")
+    med = {}
+    for name, _ in cases:
+        med[name] = {k: statistics.median(v[k] for v in results[name])
+                     for k in ("Rss", "Pss", "Pss_Anon", "Pss_File", "Anonymous")}
+        m = med[name]
+        print(f"  {name:18s} RSS {m['Rss'] / 1024:5.1f} MiB, PSS {m['Pss'] / 1024:5.1f} MiB "
+              f"(anonymous {m['Anonymous'] / 1024:4.1f}, files {m['Pss_File'] / 1024:4.1f})")
+    base = med["empty window"]
+    for name, _ in cases[1:]:
+        rss, pss = med[name]["Rss"] / base["Rss"], med[name]["Pss"] / base["Pss"]
+        ok = rss <= TARGET_MEMORY and pss <= TARGET_MEMORY
+        print(f"  {name} / empty window: RSS {rss:.2f} x, PSS {pss:.2f} x "
+              f"(target <= {TARGET_MEMORY}) {'met' if ok else 'MISSED'}")
+
+    build_bin = os.path.dirname(programs["program"][0]) + "/"
+    program, empty = maps["program, no file"], maps["empty window"]
+    print("  where the program's RSS goes beyond the empty window's (kB, no file):")
+    extra = collections.defaultdict(int)
+    for mapping in set(program) | set(empty):
+        extra[category(mapping, build_bin)] += program.get(mapping, (0, 0))[0] - \
+            empty.get(mapping, (0, 0))[0]
+    for cat, kb in sorted(extra.items(), key=lambda x: -x[1]):
+        if kb:
+            print(f"    {kb:+7d}  {cat}")
+    print("  the biggest mappings the program has beyond the empty window's (RSS kB):")
+    diffs = sorted(((program.get(k, (0, 0))[0] - empty.get(k, (0, 0))[0], k)
+                    for k in set(program) | set(empty)), reverse=True)
+    for kb, mapping in diffs[:args.top]:
+        if kb > 0:
+            print(f"    {kb:+7d}  {mapping}")
+    only = sorted(k for k in program if k not in empty and k.startswith("/"))
+    print(f"  mapped by the program only: {len(only)} files")
+    for mapping in only:
+        print(f"    {program[mapping][0]:7d}  {mapping}")
+
+
+def make_clip(folder):
+    clip = os.path.join(folder, "one clip.mp4")
+    if not os.path.exists(clip):
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                        "testsrc=size=320x240:rate=25:duration=5", "-f", "lavfi", "-i",
+                        "sine=frequency=440:duration=5", "-c:v", "libx264", "-pix_fmt",
+                        "yuv420p", "-c:a", "aac", "-shortest", clip + ".part.mp4"], check=True)
+        os.rename(clip + ".part.mp4", clip)
+    return clip
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bin", required=True, help="the build's bin folder")
+    parser.add_argument("--work", required=True, help="where the clip is kept")
+    parser.add_argument("--rounds", type=int, default=11)
+    parser.add_argument("--memory-rounds", type=int, default=3)
+    parser.add_argument("--top", type=int, default=25)
+    parser.add_argument("--only", choices=["start", "memory"])
+    args = parser.parse_args()
+    programs = {"empty": [os.path.join(args.bin, "bench_empty_window")],
+                "program": [os.path.join(args.bin, "plexavo")]}
+    for argv in programs.values():
+        if not os.access(argv[0], os.X_OK):
+            sys.exit(f"start: {argv[0]} not found; build it first")
+    display = Display()
+    ws = Workspace(display)
+    try:
+        if args.only != "memory":
+            bench_start(args, ws, programs)
+        if args.only != "start":
+            bench_memory(args, ws, programs, make_clip(args.work))
+    finally:
+        ws.close()
+        display.close()
+
+
+if __name__ == "__main__":
+    main()
