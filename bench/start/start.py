@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Start and memory of the window against an empty Qt 6 window.
+"""Start, memory and first preview of the window against an empty Qt 6 window.
 
 Both programs report their window's first expose (the moment it is mapped)
 the same way, when PLEXAVO_REPORT_SHOWN is set: "shown <realtime ns>
@@ -16,6 +16,12 @@ memory  RSS and PSS 5 s after the window maps: the empty window, the
         program with no file and with one file in the list, each run
         several times (medians); then where the program's memory goes
         beyond the empty window's, from /proc/PID/smaps.
+preview the first preview of a process (bench/preview's preview_bench first:
+        the player's module loaded and GStreamer started on the way), open
+        to first frame painted on a 720p H.264 clip: warm, on an empty cache
+        (GStreamer builds its registry first), and on an empty cache once
+        the window's preview check has run (as when the preview is opened
+        after the window has been up for a moment).
 
 Prints the figures and the targets; sets no exit status on a missed target.
 """
@@ -34,6 +40,8 @@ import time
 TARGET_WARM = 1.4  # program warm / empty window warm
 TARGET_COLD = 1.3  # program cold / program warm
 TARGET_MEMORY = 1.2  # program / empty window, RSS and PSS
+TARGET_PREVIEW_WARM = 300  # ms, first frame of the first preview
+TARGET_PREVIEW_COLD = 700  # ms, the same on an empty cache
 SETTLE_S = 5.0
 
 
@@ -245,6 +253,54 @@ def bench_memory(args, ws, programs, clip):
         print(f"    {program[mapping][0]:7d}  {mapping}")
 
 
+def first_preview(preview, clip, env):
+    out = subprocess.run([preview, "first", clip], env=env, capture_output=True, text=True)
+    for line in out.stdout.splitlines():
+        if line.startswith("first "):
+            return float(line.split()[1])
+    raise RuntimeError(f"preview_bench first failed: {out.stderr.strip()}")
+
+
+def bench_preview(args, ws, clip):
+    preview = os.path.join(args.bin, "preview_bench")
+    check = [os.path.join(args.bin, "plexavo"), "--check-preview"]
+    # No sound device here: a silent clocked sink either way.
+    env = dict(ws.env, PLEXAVO_AUDIO_SINK="fake")
+    warm = dict(env, XDG_CACHE_HOME=ws.warm_cache)
+    first_preview(preview, clip, warm)
+    times = collections.defaultdict(list)
+    for _ in range(args.preview_rounds):
+        times["warm"].append(first_preview(preview, clip, warm))
+        times["empty cache"].append(
+            first_preview(preview, clip, dict(env, XDG_CACHE_HOME=ws.cold_cache())))
+        after = dict(env, XDG_CACHE_HOME=ws.cold_cache())
+        subprocess.run(check, env=after, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times["empty cache, after the check"].append(first_preview(preview, clip, after))
+    print(f"== the first preview of a process: open to first frame painted (720p H.264, "
+          f"includes the preview's 100 ms tick before it opens the file), median of "
+          f"{args.preview_rounds}")
+    targets = {"warm": TARGET_PREVIEW_WARM, "empty cache": TARGET_PREVIEW_COLD,
+               "empty cache, after the check": TARGET_PREVIEW_COLD}
+    for name, values in times.items():
+        m = statistics.median(values)
+        runs = " ".join(f"{v:.0f}" for v in values)
+        print(f"  {name:30s} median {m:6.0f} ms (target <= {targets[name]} ms) "
+              f"{'met' if m <= targets[name] else 'MISSED'}  (runs: {runs})")
+
+
+def make_preview_clip(folder):
+    clip = os.path.join(folder, "h264-720p.mp4")
+    if not os.path.exists(clip):
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                        "testsrc2=size=1280x720:rate=30:duration=10", "-f", "lavfi", "-i",
+                        "sine=frequency=440:duration=10", "-c:v", "libx264", "-preset",
+                        "veryfast", "-pix_fmt", "yuv420p", "-g", "30", "-c:a", "aac",
+                        "-movflags", "+faststart", clip + ".part.mp4"], check=True)
+        os.rename(clip + ".part.mp4", clip)
+    return clip
+
+
 def make_clip(folder):
     clip = os.path.join(folder, "one clip.mp4")
     if not os.path.exists(clip):
@@ -263,8 +319,9 @@ def main():
     parser.add_argument("--work", required=True, help="where the clip is kept")
     parser.add_argument("--rounds", type=int, default=11)
     parser.add_argument("--memory-rounds", type=int, default=3)
+    parser.add_argument("--preview-rounds", type=int, default=5)
     parser.add_argument("--top", type=int, default=25)
-    parser.add_argument("--only", choices=["start", "memory"])
+    parser.add_argument("--only", choices=["start", "memory", "preview"])
     args = parser.parse_args()
     programs = {"empty": [os.path.join(args.bin, "bench_empty_window")],
                 "program": [os.path.join(args.bin, "plexavo")]}
@@ -274,10 +331,12 @@ def main():
     display = Display()
     ws = Workspace(display)
     try:
-        if args.only != "memory":
+        if args.only in (None, "start"):
             bench_start(args, ws, programs)
-        if args.only != "start":
+        if args.only in (None, "memory"):
             bench_memory(args, ws, programs, make_clip(args.work))
+        if args.only in (None, "preview"):
+            bench_preview(args, ws, make_preview_clip(args.work))
     finally:
         ws.close()
         display.close()
