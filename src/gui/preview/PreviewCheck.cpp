@@ -19,6 +19,8 @@ namespace {
 constexpr int kPlays = 0;
 constexpr int kPartsMissing = 1;
 constexpr int kCannotStart = 3;
+// ChildProcess's status for a child ended by a signal: 128 + the signal.
+constexpr int kFirstSignalStatus = 128;
 
 constexpr int kPollMs = 25;
 // The answer is a few short lines; more is not an answer.
@@ -131,11 +133,14 @@ void PreviewCheck::poll() {
         finish(Answer::PartsMissing);
     } else if (status == kCannotStart) {
         finish(Answer::CannotStart);
-    } else {
+    } else if (status >= kFirstSignalStatus) {
         // A fault inside GStreamer or a plugin: the preview would meet the
         // same, so the tip says what to install.
         writeLog("**Error: the preview check ended with status %d", status);
         finish(Answer::PartsMissing);
+    } else {
+        writeLog("**Error: the preview check answered %d, not an answer of it", status);
+        finish(Answer::Unknown);
     }
 }
 

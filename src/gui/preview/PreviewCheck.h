@@ -32,7 +32,8 @@ class PreviewCheck : public QObject {
 
   public:
     enum class Answer {
-        Unknown,      // not asked, still running, or the child gave no answer
+        Unknown,      // not asked, still running, or no answer (the child did not start,
+                      // took too long or said something else)
         Plays,        // GStreamer recent enough, with every part the preview needs
         PartsMissing, // GStreamer starts, but too old or without some part
         CannotStart,  // GStreamer (or the player's module) does not start
@@ -62,7 +63,7 @@ class PreviewCheck : public QObject {
     int limitMs = 120000;
 
   signals:
-    // The answer is in (it may still be Unknown: the child failed or took too long).
+    // The check has ended (the answer may still be Unknown).
     void answered();
 
   private:
