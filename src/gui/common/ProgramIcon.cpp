@@ -6,7 +6,7 @@
 
 namespace plexavo {
 
-QIcon programIcon() {
+QIcon builtInProgramIcon() {
     // The sizes drawn at build time where there are any, else the SVG
     // itself: it would be parsed and drawn in four sizes, through the SVG
     // icon plugin, before the window shows.
@@ -21,7 +21,11 @@ QIcon programIcon() {
     }
     if (builtIn.isNull())
         builtIn = QIcon(QStringLiteral(":/plexavo/com.vantrel.Plexavo.svg"));
-    return QIcon::fromTheme(QStringLiteral("com.vantrel.Plexavo"), builtIn);
+    return builtIn;
+}
+
+QIcon programIcon() {
+    return QIcon::fromTheme(QStringLiteral("com.vantrel.Plexavo"), builtInProgramIcon());
 }
 
 } // namespace plexavo

@@ -98,7 +98,11 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     m_frame->updateTitle();
     m_frame->show();
     reportWhenShown();
-    whenFirstExposed([this] { m_previewCheck->start(); });
+    whenFirstExposed([this] {
+        m_previewCheck->start();
+        // After the first paint: the icon theme's look takes milliseconds.
+        QTimer::singleShot(0, m_frame.get(), [this] { m_frame->setWindowIcon(programIcon()); });
+    });
     QTimer::singleShot(kCheckFallbackMs, m_previewCheck.get(), &preview::PreviewCheck::start);
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))

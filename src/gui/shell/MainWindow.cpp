@@ -2,6 +2,7 @@
 #include "gui/shell/MainWindow.h"
 
 #include "gui/common/MessageBox.h"
+#include "gui/common/ProgramIcon.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/Application.h"
 #include "gui/view/ConversionView.h"
@@ -72,7 +73,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
-    setWindowIcon(programIcon());
+    setWindowIcon(builtInProgramIcon()); // the theme's, if any, once the window is up
 
     m_toolBar = new ToolBar(this);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
