@@ -31,7 +31,9 @@ if [ "$missing" = 1 ]; then
   bash "$root/scripts/install-deps.sh" --bench
 fi
 
-# The main window's figures first (start-up, adding rows); they take seconds.
+# The main window's figures first (start-up against an empty Qt window,
+# memory, the first preview, adding rows); they take seconds.
+bash "$here/start/run.sh" "$build" || echo "bench: the start and memory benchmark failed"
 bash "$here/mainwin/run.sh" "$build" || echo "bench: the main-window benchmark failed"
 bash "$here/preview/run.sh" "$build" || echo "bench: the preview benchmark failed"
 bash "$here/windows_batch.sh" "$build" || echo "bench: the worker-window benchmark failed"

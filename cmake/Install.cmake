@@ -60,6 +60,8 @@ add_custom_target(plexavo_icons ALL DEPENDS ${_plexavo_icon_outputs})
 set(PLEXAVO_INSTALL_DIR lib/plexavo)
 
 install(TARGETS plexavo RUNTIME DESTINATION ${PLEXAVO_INSTALL_DIR})
+# The preview's player with GStreamer, loaded from beside the program.
+install(TARGETS plexavo-player LIBRARY DESTINATION ${PLEXAVO_INSTALL_DIR})
 if(TARGET Plexcore)
   install(TARGETS Plexcore RUNTIME DESTINATION ${PLEXAVO_INSTALL_DIR})
 endif()

@@ -1,11 +1,13 @@
 // Plexavo: the window, or with --probe / --convert the command-line front end
 // for scripts.
 #include "engine/platform/Platform.h"
+#include "gui/preview/PreviewCheck.h"
 #include "gui/shell/Application.h"
 #include "gui/shell/CommandLine.h"
 
 #include <QApplication>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,10 @@ int main(int argc, char** argv) {
     // ignored or signals blocked; the cores' exit statuses and the stop
     // requests of both front ends depend on the defaults.
     plexavo::platform::resetInheritedSignals();
+
+    // The window's check of the preview, run in a child of its own.
+    if (argc == 2 && std::strcmp(argv[1], plexavo::gui::kCheckOption) == 0)
+        return plexavo::gui::runCheckInChild();
 
     // The whole command line is read before Qt is started: the front end,
     // --help, --version and a bad argument need no display.

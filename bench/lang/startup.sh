@@ -21,7 +21,7 @@ write_settings "$work/Chinese" 'Language=2052'
 # One start before measuring, so every language meets the same warm caches.
 DISPLAY=$display PLEXAVO_CONFIG_DIR="$work/English" PLEXAVO_REPORT_SHOWN=1 "$program" >/dev/null
 
-# Wall time to the first paint, and the processor time of the whole start
+# Wall time to the first expose (mapped), and the processor time of the whole start
 # (GNU time), which a machine busy with other work disturbs far less.
 timer=()
 [ -x /usr/bin/time ] && timer=(/usr/bin/time -f "%U %S" -o "$work/cpu")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Start to main window shown: runs the program N times (default 5) on a fresh
-# virtual X display, each time from exec to the first paint of the window, and
+# virtual X display, each time from exec to the window's first expose (mapped), and
 # prints every time and the median in milliseconds. Target: at most 400 ms.
 # Usage: bash bench/mainwin/startup.sh <builddir> [runs]
 set -euo pipefail

@@ -32,7 +32,8 @@ lib="$root/lib/plexavo"
 for f in plexavo Plexcore; do
   check "$f is installed and runnable" test -x "$lib/$f"
 done
-for f in Plexavo.html index.html download.html plexavo.css plexavo.svg LanResFrenchDll.so lanresGermanDLL.SO; do
+for f in Plexavo.html index.html download.html plexavo.css plexavo.svg LanResFrenchDll.so lanresGermanDLL.SO \
+  libplexavo-player.so; do
   check "$f beside the program" test -f "$lib/$f"
 done
 check "a folder named like a pack is not installed" test ! -e "$lib/LanResDirDll.so"
@@ -81,6 +82,10 @@ clip="$work/clip one.mp4"
 if ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc=duration=2:size=160x120:rate=10 \
      -f lavfi -i sine=duration=2 -shortest -c:v mpeg4 -c:a aac "$clip"; then
   check "the installed program probes a clip" "$prefix/bin/plexavo" "${probe[@]}" "$clip"
+  # 3 would be "GStreamer cannot start": the player module not found beside it.
+  status=0
+  "$prefix/bin/plexavo" --check-preview >/dev/null 2>&1 || status=$?
+  check "the installed program loads its player module" test "$status" -ne 3
   mv "$prefix/lib/plexavo/Plexcore" "$prefix/lib/plexavo/Plexcore.away"
   if "$prefix/bin/plexavo" "${probe[@]}" "$clip" >/dev/null 2>&1; then
     fail "without its core the installed program still probed: it used another core"

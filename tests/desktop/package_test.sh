@@ -90,6 +90,8 @@ for f in plexavo Plexcore; do
   check "$f is in /usr/lib/plexavo and runnable" test -x "$lib/$f"
   check "$f is stripped" bash -c "file -L '$lib/$f' | grep -q ', stripped'"
 done
+check "the player module is in /usr/lib/plexavo, stripped" \
+  bash -c "file -L '$lib/libplexavo-player.so' | grep -q ', stripped'"
 for f in Plexavo.html index.html download.html plexavo.css plexavo.svg \
   LanResChsDll.so LanResDeuDll.so LanResFraDll.so LanResEspDll.so LanResJpnDll.so; do
   check "$f beside the program" test -f "$lib/$f"
@@ -152,6 +154,10 @@ if ffmpeg -hide_banner -loglevel error -f lavfi -i testsrc=duration=2:size=160x1
     echo "$out"
     fail "the unpacked program probes a clip"
   fi
+  # 3 would be "GStreamer cannot start": the player module not found beside it.
+  status=0
+  "$root/usr/bin/plexavo" --check-preview >/dev/null 2>&1 || status=$?
+  check "the unpacked program loads its player module" test "$status" -ne 3
   mv "$lib/Plexcore" "$lib/Plexcore.away"
   if "$root/usr/bin/plexavo" --probe "$clip" >/dev/null 2>&1; then
     fail "without its core the unpacked program still probed: it used another core"

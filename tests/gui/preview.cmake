@@ -46,4 +46,20 @@ if(TARGET Plexcore)
 endif()
 set_property(TEST preview_codec_check_tests APPEND PROPERTY LABELS preview)
 
+# The start-up check's answers, with the scripted child in the program's place.
+plexavo_add_gui_test(preview_check_tests ${PLEXAVO_PREVIEW_TESTS}/test_preview_check.cpp)
+target_link_libraries(preview_check_tests PRIVATE plexavo_test_support)
+add_dependencies(preview_check_tests scripted_child)
+set_property(TEST preview_check_tests APPEND PROPERTY LABELS preview)
+
+# Where GStreamer starts: not at the window's start, but in the preview check's
+# child (this build's plexavo) and at the preview's first opening.
+plexavo_add_gui_test(preview_first_use_tests ${PLEXAVO_PREVIEW_TESTS}/test_first_use.cpp)
+target_include_directories(preview_first_use_tests PRIVATE ${PLEXAVO_PREVIEW_TESTS}
+  ${PROJECT_SOURCE_DIR}/tests/gui/mainwin)
+target_link_libraries(preview_first_use_tests PRIVATE plexavo_test_support)
+add_dependencies(preview_first_use_tests plexavo ${PLEXAVO_PACK_TARGETS})
+set_property(TEST preview_first_use_tests APPEND PROPERTY ENVIRONMENT "PLEXAVO_AUDIO_SINK=fake")
+set_property(TEST preview_first_use_tests APPEND PROPERTY LABELS preview)
+
 include(${PROJECT_SOURCE_DIR}/bench/preview/preview.cmake)

@@ -1,9 +1,10 @@
 // The preview's player on real files made by ffmpeg: which attempt builds
 // the pipeline, durations and positions, accurate seeking, the end of
 // playback (also with tracks it does not play), sound settings, and that
-// closing lets go of everything.
+// closing lets go of everything; GStreamer started by the first use, not before.
 #include "PreviewClips.h"
 #include "engine/player/GStreamerRuntime.h"
+#include "engine/player/PlayerModule.h"
 #include "engine/player/PreviewRules.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 using namespace plexavo::player;
@@ -422,4 +424,51 @@ TEST(GStreamerRuntime, ThisMachineHasWhatThePreviewNeeds) {
         missing += part + " ";
     EXPECT_TRUE(missing.empty()) << missing;
     EXPECT_TRUE(previewCanPlay());
+}
+
+// Each in a process of its own (the death tests' "threadsafe" style runs the
+// test program again for just that test), so that nothing before it has
+// loaded the module or started GStreamer.
+class GStreamerFirstUse : public ::testing::Test {
+  protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(GStreamerFirstUse, TheCodecCheckStartsItWhenFirstAsked) {
+    EXPECT_EXIT(
+        {
+            const bool before = playerModuleLoaded() || gstreamerStarted();
+            const bool plays = previewCanPlay();
+            std::exit(!before && plays && gstreamerStarted() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(GStreamerFirstUse, APlayerStartsItWhenFirstMade) {
+    EXPECT_EXIT(
+        {
+            const bool before = playerModuleLoaded() || gstreamerStarted();
+            std::string error;
+            const bool made = Player::create(&error) != nullptr;
+            std::exit(!before && made && gstreamerStarted() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(GStreamerFirstUse, WithoutItsModuleNothingPlaysAndTheReasonIsGiven) {
+    EXPECT_EXIT(
+        {
+            setenv("PLEXAVO_PLAYER_MODULE", "/nonexistent/libplexavo-player.so", 1);
+            std::string error;
+            const bool made = Player::create(&error) != nullptr;
+            std::string started;
+            const bool ok = initializeGStreamer(&started);
+            const bool named = error.find("/nonexistent/") != std::string::npos &&
+                               started.find("/nonexistent/") != std::string::npos;
+            std::exit(!made && !ok && named && !previewCanPlay() &&
+                              missingPreviewParts() == std::vector<std::string>{"gstreamer"}
+                          ? 0
+                          : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

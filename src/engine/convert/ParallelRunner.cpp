@@ -58,14 +58,14 @@ std::vector<ConversionTask> planConversions(const std::vector<SourceItem>& items
         named.title = item.title;
         named.assignOutputName(folder, extension, media::kOutputSuffix, taken);
         const SourcePart part = partOf(item);
-        ConversionTask task{item.path,
-                            item.title,
-                            named.outputFolder,
-                            named.outputFilePath(),
-                            item.startSeconds,
-                            item.endSeconds,
-                            static_cast<std::uint32_t>(part.sourceSeconds),
-                            part.exactSeconds};
+        ConversionTask task{.source = item.path,
+                            .title = item.title,
+                            .folder = named.outputFolder,
+                            .output = named.outputFilePath(),
+                            .startSeconds = item.startSeconds,
+                            .endSeconds = item.endSeconds,
+                            .sourceSeconds = static_cast<std::uint32_t>(part.sourceSeconds),
+                            .exactSeconds = part.exactSeconds};
         planned.insert(task.output);
         plan.push_back(std::move(task));
     }

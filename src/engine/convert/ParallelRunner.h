@@ -35,7 +35,7 @@ struct ConversionTask {
     bool resume = false;
     double keptSeconds = 0;
     bool skip = false;
-    std::string skipReason;
+    std::string skipReason{};
 };
 
 // Names every output in list order, as converting one after the other

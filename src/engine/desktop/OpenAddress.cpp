@@ -5,17 +5,69 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include <dlfcn.h>
+
 #include <csignal>
 #include <memory>
 #include <sys/syscall.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace plexavo::desktop {
 
 namespace {
 
+// GIO (and GObject, libmount, libselinux behind it), loaded the first time
+// an address is opened: the window starts without them. GLib itself is
+// linked; Qt's event loop has it loaded anyway.
+struct Gio {
+    decltype(&g_object_unref) objectUnref = nullptr;
+    decltype(&g_type_check_instance_is_a) instanceIsA = nullptr;
+    decltype(&g_desktop_app_info_get_type) desktopAppInfoType = nullptr;
+    decltype(&g_io_error_quark) ioErrorQuark = nullptr;
+    decltype(&g_app_info_get_default_for_uri_scheme) defaultForUriScheme = nullptr;
+    decltype(&g_app_info_get_default_for_type) defaultForType = nullptr;
+    decltype(&g_desktop_app_info_launch_uris_as_manager) launchUrisAsManager = nullptr;
+    decltype(&g_app_info_launch_uris) launchUris = nullptr;
+    decltype(&g_app_info_launch_default_for_uri) launchDefaultForUri = nullptr;
+};
+
+// nullptr when GIO cannot be loaded (the log says why). Loaded once, kept.
+const Gio* gio() {
+    static const Gio* const loaded = []() -> const Gio* {
+        void* handle = dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!handle) {
+            const char* why = dlerror();
+            platform::writeLog("**Error: GIO cannot be loaded: %s", why ? why : "no reason given");
+            return nullptr;
+        }
+        static Gio table;
+        bool complete = true;
+        auto bind = [&](auto& function, const char* name) {
+            function =
+                reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+            complete = complete && function;
+        };
+        bind(table.objectUnref, "g_object_unref");
+        bind(table.instanceIsA, "g_type_check_instance_is_a");
+        bind(table.desktopAppInfoType, "g_desktop_app_info_get_type");
+        bind(table.ioErrorQuark, "g_io_error_quark");
+        bind(table.defaultForUriScheme, "g_app_info_get_default_for_uri_scheme");
+        bind(table.defaultForType, "g_app_info_get_default_for_type");
+        bind(table.launchUrisAsManager, "g_desktop_app_info_launch_uris_as_manager");
+        bind(table.launchUris, "g_app_info_launch_uris");
+        bind(table.launchDefaultForUri, "g_app_info_launch_default_for_uri");
+        if (!complete) {
+            platform::writeLog("**Error: GIO lacks a function the program calls");
+            return nullptr;
+        }
+        return &table;
+    }();
+    return loaded;
+}
+
 struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
+    void operator()(gpointer object) const { gio()->objectUnref(object); }
 };
 struct ErrorFree {
     void operator()(GError* error) const { g_error_free(error); }
@@ -74,7 +126,7 @@ OpenResult failureOf(const GError* error) {
         return OpenResult::OutOfResources;
     if (error->domain == G_SPAWN_ERROR)
         return spawnFailure(error->code);
-    if (error->domain == G_IO_ERROR)
+    if (gio() && error->domain == gio()->ioErrorQuark())
         return ioFailure(error->code);
     if (error->domain == G_SHELL_ERROR) // an Exec line that does not split
         return OpenResult::BadHandler;
@@ -104,20 +156,21 @@ void detach(gpointer) {
 
 // The desktop's browser for an address: the handler of its scheme, else the
 // handler of web pages (the program's own pages are file:// addresses).
-AppInfo browserFor(const std::string& address) {
+AppInfo browserFor(const Gio& gio, const std::string& address) {
     if (Text scheme{g_uri_parse_scheme(address.c_str())})
-        if (AppInfo app{g_app_info_get_default_for_uri_scheme(scheme.get())})
+        if (AppInfo app{gio.defaultForUriScheme(scheme.get())})
             return app;
-    return AppInfo(g_app_info_get_default_for_type("text/html", FALSE));
+    return AppInfo(gio.defaultForType("text/html", FALSE));
 }
 
-bool launch(GAppInfo* app, const std::string& address, GError** error) {
+bool launch(const Gio& gio, GAppInfo* app, const std::string& address, GError** error) {
     GList uris{const_cast<char*>(address.c_str()), nullptr, nullptr};
-    if (G_IS_DESKTOP_APP_INFO(app))
-        return g_desktop_app_info_launch_uris_as_manager(G_DESKTOP_APP_INFO(app), &uris, nullptr,
-                                                         G_SPAWN_SEARCH_PATH, detach, nullptr,
-                                                         nullptr, nullptr, error);
-    return g_app_info_launch_uris(app, &uris, nullptr, error);
+    // G_IS_DESKTOP_APP_INFO, through the loaded library.
+    if (gio.instanceIsA(reinterpret_cast<GTypeInstance*>(app), gio.desktopAppInfoType()))
+        return gio.launchUrisAsManager(reinterpret_cast<GDesktopAppInfo*>(app), &uris, nullptr,
+                                       G_SPAWN_SEARCH_PATH, detach, nullptr, nullptr, nullptr,
+                                       error);
+    return gio.launchUris(app, &uris, nullptr, error);
 }
 
 OpenResult reported(bool started, GError* raw, const char* what, const std::string& target) {
@@ -132,12 +185,17 @@ OpenResult reported(bool started, GError* raw, const char* what, const std::stri
 } // namespace
 
 OpenResult openInBrowser(const std::string& address) {
+    const Gio* loaded = gio();
+    if (!loaded) {
+        platform::writeLog("Browser: cannot open %s without GIO", address.c_str());
+        return OpenResult::NoHandler;
+    }
     GError* error = nullptr;
     bool started = false;
-    if (const AppInfo app = browserFor(address))
-        started = launch(app.get(), address, &error);
+    if (const AppInfo app = browserFor(*loaded, address))
+        started = launch(*loaded, app.get(), address, &error);
     else // what the desktop opens this kind of file with; in a sandbox, its portal
-        started = g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error);
+        started = loaded->launchDefaultForUri(address.c_str(), nullptr, &error);
     return reported(started, error, "Browser", address);
 }
 

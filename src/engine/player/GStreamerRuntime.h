@@ -17,17 +17,25 @@ struct GStreamerVersion {
 // The oldest GStreamer the player is written against.
 inline constexpr GStreamerVersion kMinimumGStreamer{1, 16, 0};
 
-// Starts GStreamer once per process; false (and GStreamer's message) when it
-// cannot start. Whatever needs GStreamer calls it first.
+// Starts GStreamer once per process, loading the player's module first
+// (PlayerModule.h); false (and the reason) when either cannot start.
+// Whatever needs GStreamer calls it first.
 bool initializeGStreamer(std::string* error = nullptr);
 
-// The version of the GStreamer library loaded; needs no gst_init.
+// Whether this process has started GStreamer; starts nothing.
+bool gstreamerStarted();
+
+// The version of the GStreamer library; loads the module, needs no start.
+// 0.0.0 when the module cannot be loaded.
 GStreamerVersion gstreamerVersion();
 bool versionIsEnough(const GStreamerVersion& version);
 
 // What the preview needs and this machine lacks: element names ("appsink")
 // and, for decoders, the media type no installed decoder takes
-// ("video/x-h264"). Empty when all is there. Starts GStreamer.
+// ("video/x-h264"); "gstreamer" alone when it cannot start. Empty when all
+// is there. Starts GStreamer: the window asks a child run of the program
+// instead (PreviewCheck), so that its own process starts GStreamer only
+// for the preview.
 std::vector<std::string> missingPreviewParts();
 
 // GStreamer 1.16 or later with everything above. Computed once and kept.

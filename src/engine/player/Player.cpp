@@ -1,42 +1,14 @@
 // The player's pipeline and how it is built: one attempt at a time, each in
 // a bin of its own, prerolled until the first frame is ready.
-#include "engine/player/GStreamerRuntime.h"
+#include "engine/player/GstRuntime.h"
 #include "engine/player/PlayerInternal.h"
-#include "engine/player/PreviewRules.h"
-
-#include <atomic>
 
 namespace plexavo::player {
 
-namespace {
-std::atomic<int> g_defaultAudio{-1};
-} // namespace
-
-// ---------------------------------------------------------------------------
-
-void Player::setDefaultAudioOutput(AudioOutput output) {
-    g_defaultAudio = static_cast<int>(output);
-}
-
-Player::AudioOutput Player::defaultAudioOutput() {
-    int value = g_defaultAudio.load();
-    if (value < 0) {
-        const char* env = std::getenv("PLEXAVO_AUDIO_SINK");
-        value = static_cast<int>(env && std::strcmp(env, "fake") == 0 ? AudioOutput::Silent
-                                                                      : AudioOutput::Automatic);
-        int expected = -1;
-        g_defaultAudio.compare_exchange_strong(expected, value);
-        value = g_defaultAudio.load();
-    }
-    return static_cast<AudioOutput>(value);
-}
-
-Player::Player() : m_audioOutput(defaultAudioOutput()) {}
-
-std::unique_ptr<Player> Player::create(std::string* error) {
-    if (!initializeGStreamer(error))
+std::unique_ptr<GstPlayer> GstPlayer::create(AudioOutput output, std::string* error) {
+    if (!gst::initialize(error))
         return nullptr;
-    std::unique_ptr<Player> made(new Player());
+    std::unique_ptr<GstPlayer> made(new GstPlayer(output));
     made->m_pipeline = gst_pipeline_new("preview");
     if (!made->m_pipeline) {
         if (error)
@@ -50,7 +22,7 @@ std::unique_ptr<Player> Player::create(std::string* error) {
     return made;
 }
 
-Player::~Player() {
+GstPlayer::~GstPlayer() {
     {
         std::lock_guard lock(m_frameMutex);
         m_frameListener = nullptr;
@@ -71,17 +43,12 @@ Player::~Player() {
 // ---------------------------------------------------------------------------
 // Building
 
-bool Player::open(const std::string& path) {
-    clear();
-    return openWithFallbacks(*this, path);
-}
-
-std::string Player::openedWith() const {
+std::string GstPlayer::openedWith() const {
     std::lock_guard lock(m_mutex);
     return m_attempt ? m_attempt->kind : std::string();
 }
 
-void Player::clear() {
+void GstPlayer::clear() {
     if (!m_attempt)
         return;
     gst_element_set_state(m_attempt->bin, GST_STATE_NULL);
@@ -100,7 +67,8 @@ void Player::clear() {
 
 // Puts the source and the splitter into a new bin in the empty pipeline.
 // Takes the two elements in either case.
-Player::Attempt* Player::startAttempt(std::string kind, GstElement* source, GstElement* splitter) {
+GstPlayer::Attempt* GstPlayer::startAttempt(std::string kind, GstElement* source,
+                                            GstElement* splitter) {
     GstElement* bin = gst_bin_new(nullptr);
     if (!bin) {
         discard({source, splitter});
@@ -129,7 +97,7 @@ Player::Attempt* Player::startAttempt(std::string kind, GstElement* source, GstE
     return m_attempt.get();
 }
 
-bool Player::buildAutomatic(const std::string& path) {
+bool GstPlayer::buildAutomatic(const std::string& path) {
     if (!m_pipeline)
         return false;
     clear();
@@ -148,7 +116,7 @@ bool Player::buildAutomatic(const std::string& path) {
     return false;
 }
 
-bool Player::buildWithDemuxer(const std::string& path, const std::string& demuxer) {
+bool GstPlayer::buildWithDemuxer(const std::string& path, const std::string& demuxer) {
     if (!m_pipeline)
         return false;
     clear();
@@ -178,7 +146,7 @@ bool Player::buildWithDemuxer(const std::string& path, const std::string& demuxe
     return playing;
 }
 
-void Player::noteNoMorePads(Attempt& attempt, GstElement* element) {
+void GstPlayer::noteNoMorePads(Attempt& attempt, GstElement* element) {
     std::lock_guard lock(m_mutex);
     if (!attempt.automatic && element == attempt.splitter)
         attempt.splitterDone = true;
@@ -188,7 +156,7 @@ void Player::noteNoMorePads(Attempt& attempt, GstElement* element) {
 
 // Pauses the pipeline and waits until every stream the attempt found has
 // its first data at a sink (the first frame ready), or it has failed.
-bool Player::preroll(Attempt& attempt) {
+bool GstPlayer::preroll(Attempt& attempt) {
     GstBus* bus = gst_element_get_bus(m_pipeline);
     gst_bus_set_flushing(bus, TRUE); // stale messages of earlier attempts
     gst_bus_set_flushing(bus, FALSE);
@@ -241,7 +209,7 @@ bool Player::preroll(Attempt& attempt) {
 
 // Ready when every sink has its first data; failed when every stream has
 // been announced and none of them is sound or picture.
-Player::Preroll Player::prerollProgress(Attempt& attempt, bool asyncDone) {
+GstPlayer::Preroll GstPlayer::prerollProgress(Attempt& attempt, bool asyncDone) {
     std::lock_guard lock(m_mutex);
     const bool allPads =
         (attempt.automatic || attempt.splitterDone) && attempt.pendingDecoders == 0;
@@ -263,7 +231,7 @@ Player::Preroll Player::prerollProgress(Attempt& attempt, bool asyncDone) {
     return Preroll::Ready;
 }
 
-void Player::onDemuxedPad(Attempt& attempt, void* padPtr) {
+void GstPlayer::onDemuxedPad(Attempt& attempt, void* padPtr) {
     auto* pad = static_cast<GstPad*>(padPtr);
     // Each stream gets its own queue so one sink waiting for its first data
     // never holds up the demuxer's other streams.
@@ -287,7 +255,7 @@ void Player::onDemuxedPad(Attempt& attempt, void* padPtr) {
     gst_object_unref(sinkPad);
 }
 
-void Player::onDecodedPad(Attempt& attempt, void* padPtr) {
+void GstPlayer::onDecodedPad(Attempt& attempt, void* padPtr) {
     auto* pad = static_cast<GstPad*>(padPtr);
     std::lock_guard lock(m_mutex);
     if (attempt.automatic)
@@ -328,7 +296,7 @@ bool addChain(GstElement* bin, GstPad* pad, std::initializer_list<GstElement*> c
 
 } // namespace
 
-void Player::linkVideo(Attempt& attempt, void* padPtr) {
+void GstPlayer::linkVideo(Attempt& attempt, void* padPtr) {
     auto* pad = static_cast<GstPad*>(padPtr);
     // Scale before converting: the colour conversion then runs on the small
     // picture, not on every pixel of a 1080p frame.
@@ -359,7 +327,7 @@ void Player::linkVideo(Attempt& attempt, void* padPtr) {
         attempt.videoSink = sink;
 }
 
-void Player::linkAudio(Attempt& attempt, void* padPtr) {
+void GstPlayer::linkAudio(Attempt& attempt, void* padPtr) {
     auto* pad = static_cast<GstPad*>(padPtr);
     GstElement* sink = nullptr;
     // Probing every sound output takes a while; a machine that had none for
@@ -399,7 +367,7 @@ void Player::linkAudio(Attempt& attempt, void* padPtr) {
     }
 }
 
-void Player::linkDiscard(Attempt& attempt, void* padPtr) {
+void GstPlayer::linkDiscard(Attempt& attempt, void* padPtr) {
     // A stream we do not show (subtitles, a second track) must not hold up
     // the preroll: its sink neither waits for data nor syncs.
     GstElement* sink = make("fakesink");
@@ -417,7 +385,7 @@ void Player::linkDiscard(Attempt& attempt, void* padPtr) {
 // ---------------------------------------------------------------------------
 // Positions
 
-bool Player::seek(ClockTime position) {
+bool GstPlayer::seek(ClockTime position) {
     if (!m_attempt)
         return false;
     // Accurate: a key-unit seek can land seconds early on sparse key frames,
@@ -427,14 +395,14 @@ bool Player::seek(ClockTime position) {
                                    std::max<gint64>(0, position.count()));
 }
 
-std::optional<ClockTime> Player::position() const {
+std::optional<ClockTime> GstPlayer::position() const {
     gint64 value = 0;
     if (!m_attempt || !gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &value) || value < 0)
         return std::nullopt;
     return ClockTime(value);
 }
 
-std::optional<ClockTime> Player::duration() const {
+std::optional<ClockTime> GstPlayer::duration() const {
     gint64 value = 0;
     if (!m_attempt || !gst_element_query_duration(m_pipeline, GST_FORMAT_TIME, &value) || value < 0)
         return std::nullopt;
@@ -444,7 +412,7 @@ std::optional<ClockTime> Player::duration() const {
 // ---------------------------------------------------------------------------
 // Sound
 
-void Player::applyAudioSettings() {
+void GstPlayer::applyAudioSettings() {
     std::lock_guard lock(m_mutex);
     if (!m_attempt)
         return;
@@ -454,7 +422,7 @@ void Player::applyAudioSettings() {
         g_object_set(m_attempt->panorama, "panorama", static_cast<gfloat>(m_balance), nullptr);
 }
 
-bool Player::setVolume(double gain) {
+bool GstPlayer::setVolume(double gain) {
     if (!(gain >= 0.0 && gain <= 1.0))
         return false;
     m_volume = gain;
@@ -462,7 +430,7 @@ bool Player::setVolume(double gain) {
     return true;
 }
 
-bool Player::setBalance(double panorama) {
+bool GstPlayer::setBalance(double panorama) {
     if (!(panorama >= -1.0 && panorama <= 1.0))
         return false;
     m_balance = panorama;
@@ -470,7 +438,7 @@ bool Player::setBalance(double panorama) {
     return true;
 }
 
-bool Player::audioLevels(double& gain, double& panorama) const {
+bool GstPlayer::audioLevels(double& gain, double& panorama) const {
     std::lock_guard lock(m_mutex);
     if (!m_attempt || !m_attempt->volume || !m_attempt->panorama)
         return false;

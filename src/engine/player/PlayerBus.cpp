@@ -11,7 +11,7 @@ constexpr std::chrono::milliseconds kStopSettleTime{500};
 // ---------------------------------------------------------------------------
 // Transport
 
-bool Player::setPipelineState(int state) {
+bool GstPlayer::setPipelineState(int state) {
     if (!m_pipeline || !m_attempt)
         return false;
     if (gst_element_set_state(m_pipeline, static_cast<GstState>(state)) != GST_STATE_CHANGE_FAILURE)
@@ -25,21 +25,21 @@ bool Player::setPipelineState(int state) {
     return false;
 }
 
-bool Player::play() {
+bool GstPlayer::play() {
     if (!setPipelineState(GST_STATE_PLAYING))
         return false;
     m_state = State::Playing;
     return true;
 }
 
-bool Player::pause() {
+bool GstPlayer::pause() {
     if (!setPipelineState(GST_STATE_PAUSED))
         return false;
     m_state = State::Paused;
     return true;
 }
 
-bool Player::stop() {
+bool GstPlayer::stop() {
     if (!setPipelineState(GST_STATE_PAUSED))
         return false;
     m_state = State::Stopped;
@@ -50,7 +50,7 @@ bool Player::stop() {
     return true;
 }
 
-bool Player::waitUntilSettled(std::chrono::milliseconds timeout) {
+bool GstPlayer::waitUntilSettled(std::chrono::milliseconds timeout) {
     if (!m_pipeline || !m_attempt)
         return false;
     GstState current = GST_STATE_VOID_PENDING;
@@ -61,7 +61,7 @@ bool Player::waitUntilSettled(std::chrono::milliseconds timeout) {
     return ret == GST_STATE_CHANGE_SUCCESS || ret == GST_STATE_CHANGE_NO_PREROLL;
 }
 
-Player::Ending Player::waitForEnd(std::chrono::milliseconds timeout) {
+Player::Ending GstPlayer::waitForEnd(std::chrono::milliseconds timeout) {
     if (!m_pipeline)
         return Ending::None;
     GstBus* bus = gst_element_get_bus(m_pipeline);
@@ -83,7 +83,7 @@ Player::Ending Player::waitForEnd(std::chrono::milliseconds timeout) {
 // ---------------------------------------------------------------------------
 // Errors
 
-void Player::noteError(GstMessage* message) {
+void GstPlayer::noteError(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
@@ -94,7 +94,7 @@ void Player::noteError(GstMessage* message) {
     g_free(debug);
 }
 
-void Player::noteMissingPart(GstMessage* message) {
+void GstPlayer::noteMissingPart(GstMessage* message) {
     // The decoders post this before their error, which says only that "a
     // plug-in" is missing; the description names it.
     if (!gst_is_missing_plugin_message(message))
@@ -107,7 +107,7 @@ void Player::noteMissingPart(GstMessage* message) {
     g_free(description);
 }
 
-std::string Player::errorMessage() const {
+std::string GstPlayer::errorMessage() const {
     if (m_missingParts.empty())
         return m_errorText;
     std::string text = m_errorText.empty() ? "" : m_errorText + " ";

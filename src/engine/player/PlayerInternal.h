@@ -1,6 +1,6 @@
-// What the three parts of the player share (the pipeline and its building,
-// the bus, the frame sink): the GStreamer helpers, one attempt at building
-// the pipeline and the callbacks GStreamer calls. Included by Player*.cpp only.
+// Inside the player's module. What the three parts of the player share (the pipeline and its
+// building, the bus, the frame sink): the GStreamer helpers, one attempt at building the pipeline
+// and the callbacks GStreamer calls. Included by Player*.cpp only.
 #pragma once
 
 #include "engine/player/Player.h"
@@ -12,12 +12,14 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 
 namespace plexavo::player {
@@ -26,6 +28,92 @@ namespace plexavo::player {
 // source that waits for data that never comes.
 inline constexpr int kPrerollTimeoutMs = 10000;
 inline constexpr GstClockTime kPrerollPollNs = 5 * GST_MSECOND;
+
+// The player over one GStreamer pipeline: what the module's factory makes.
+class GstPlayer final : public Player {
+  public:
+    // A player with an empty pipeline, or nullptr (and GStreamer's message)
+    // when GStreamer does not start.
+    static std::unique_ptr<GstPlayer> create(AudioOutput output, std::string* error);
+    ~GstPlayer() override;
+
+    void setVideoSize(int width, int height) override;
+    void setFrameListener(std::function<void()> listener) override;
+    bool latestFrame(VideoFrame& frame) const override;
+
+    bool buildAutomatic(const std::string& path) override;
+    bool buildWithDemuxer(const std::string& path, const std::string& demuxer) override;
+    void clear() override;
+    std::string openedWith() const override;
+
+    bool play() override;
+    bool pause() override;
+    bool stop() override;
+    State state() const override { return m_state; }
+    bool waitUntilSettled(std::chrono::milliseconds timeout) override;
+    Ending waitForEnd(std::chrono::milliseconds timeout) override;
+
+    bool seek(ClockTime position) override;
+    std::optional<ClockTime> position() const override;
+    std::optional<ClockTime> duration() const override;
+
+    bool setVolume(double gain) override;
+    bool setBalance(double panorama) override;
+    double volume() const override { return m_volume; }
+    double balance() const override { return m_balance; }
+    bool audioLevels(double& gain, double& panorama) const override;
+
+    bool hasVideo() const override;
+    bool hasAudio() const override;
+    bool audioIsSilent() const override;
+    std::uint64_t framesRendered() const override;
+    std::uint64_t framesDropped() const override;
+
+    std::string errorDetails() const override { return m_errorDetails; }
+    std::string errorMessage() const override;
+    std::vector<std::string> missingParts() const override { return m_missingParts; }
+
+  private:
+    struct Attempt;
+    struct Callbacks; // the C callbacks GStreamer calls, with access to the player
+    explicit GstPlayer(AudioOutput output) : m_audioOutput(output) {}
+
+    enum class Preroll { Waiting, Ready, Failed };
+
+    Attempt* startAttempt(std::string kind, GstElement* source, GstElement* splitter);
+    bool preroll(Attempt& attempt);
+    Preroll prerollProgress(Attempt& attempt, bool asyncDone);
+    void onDecodedPad(Attempt& attempt, void* pad);
+    void onDemuxedPad(Attempt& attempt, void* pad);
+    void linkVideo(Attempt& attempt, void* pad);
+    void linkAudio(Attempt& attempt, void* pad);
+    void linkDiscard(Attempt& attempt, void* pad);
+    void noteNoMorePads(Attempt& attempt, GstElement* element);
+    void takeSample(void* sample);
+    void noteError(GstMessage* message);
+    void noteMissingPart(GstMessage* message);
+    void applyAudioSettings();
+    bool setPipelineState(int state);
+
+    GstElement* m_pipeline = nullptr;
+    std::unique_ptr<Attempt> m_attempt;
+    State m_state = State::Stopped;
+    int m_videoWidth = 0;
+    int m_videoHeight = 0;
+    double m_volume = 1.0;
+    double m_balance = 0.0;
+    AudioOutput m_audioOutput;
+    std::atomic<bool> m_passAsyncDone{false};
+
+    mutable std::mutex m_mutex; // the attempt's chains, built on streaming threads
+    mutable std::mutex m_frameMutex;
+    VideoFrame m_frame;
+    bool m_haveFrame = false;
+    std::function<void()> m_frameListener;
+    std::string m_errorDetails;
+    std::string m_errorText;
+    std::vector<std::string> m_missingParts;
+};
 
 inline std::string errorText(GError* error, const gchar* debug) {
     std::string text = error && error->message ? error->message : "unknown error";
@@ -112,8 +200,8 @@ inline bool autoSinkIsSilent(GstElement* sink) {
 // One attempt at building the pipeline: its own bin holding the source, the
 // demuxer or decodebin and the output chains, so that a failed attempt leaves
 // nothing behind that could fail the next one.
-struct Player::Attempt {
-    Player* owner = nullptr;
+struct GstPlayer::Attempt {
+    GstPlayer* owner = nullptr;
     std::string kind; // "decodebin" or the demuxer's name
     bool automatic = false;
     GstElement* bin = nullptr; // our own reference
@@ -136,11 +224,11 @@ struct Player::Attempt {
     }
 };
 
-struct Player::Callbacks {
+struct GstPlayer::Callbacks {
     // Runs on whichever thread posts: it only filters, so nothing piles up on
     // a bus that nobody reads while the preview is paused.
     static GstBusSyncReply busSync(GstBus*, GstMessage* message, gpointer self) {
-        auto* player = static_cast<Player*>(self);
+        auto* player = static_cast<GstPlayer*>(self);
         const auto type = GST_MESSAGE_TYPE(message);
         if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS ||
             (type == GST_MESSAGE_ASYNC_DONE && player->m_passAsyncDone) ||
@@ -165,12 +253,12 @@ struct Player::Callbacks {
     }
 
     static GstFlowReturn newSample(GstAppSink* sink, gpointer self) {
-        static_cast<Player*>(self)->takeSample(gst_app_sink_pull_sample(sink));
+        static_cast<GstPlayer*>(self)->takeSample(gst_app_sink_pull_sample(sink));
         return GST_FLOW_OK;
     }
 
     static GstFlowReturn newPreroll(GstAppSink* sink, gpointer self) {
-        static_cast<Player*>(self)->takeSample(gst_app_sink_pull_preroll(sink));
+        static_cast<GstPlayer*>(self)->takeSample(gst_app_sink_pull_preroll(sink));
         return GST_FLOW_OK;
     }
 };

@@ -3,17 +3,17 @@
 
 namespace plexavo::player {
 
-void Player::setVideoSize(int width, int height) {
+void GstPlayer::setVideoSize(int width, int height) {
     m_videoWidth = std::max(0, width);
     m_videoHeight = std::max(0, height);
 }
 
-void Player::setFrameListener(std::function<void()> listener) {
+void GstPlayer::setFrameListener(std::function<void()> listener) {
     std::lock_guard lock(m_frameMutex);
     m_frameListener = std::move(listener);
 }
 
-bool Player::latestFrame(VideoFrame& frame) const {
+bool GstPlayer::latestFrame(VideoFrame& frame) const {
     std::lock_guard lock(m_frameMutex);
     if (!m_haveFrame)
         return false;
@@ -25,7 +25,7 @@ bool Player::latestFrame(VideoFrame& frame) const {
     return true;
 }
 
-void Player::takeSample(void* samplePtr) {
+void GstPlayer::takeSample(void* samplePtr) {
     auto* sample = static_cast<GstSample*>(samplePtr);
     if (!sample)
         return;
@@ -77,17 +77,17 @@ void Player::takeSample(void* samplePtr) {
 // ---------------------------------------------------------------------------
 // Facts
 
-bool Player::hasVideo() const {
+bool GstPlayer::hasVideo() const {
     std::lock_guard lock(m_mutex);
     return m_attempt && m_attempt->videoSink;
 }
 
-bool Player::hasAudio() const {
+bool GstPlayer::hasAudio() const {
     std::lock_guard lock(m_mutex);
     return m_attempt && m_attempt->audioSink;
 }
 
-bool Player::audioIsSilent() const {
+bool GstPlayer::audioIsSilent() const {
     std::lock_guard lock(m_mutex);
     return m_attempt && m_attempt->audioSink && m_attempt->silentAudio;
 }
@@ -107,12 +107,12 @@ guint64 sinkStat(GstElement* sink, const char* field) {
 }
 } // namespace
 
-std::uint64_t Player::framesRendered() const {
+std::uint64_t GstPlayer::framesRendered() const {
     std::lock_guard lock(m_mutex);
     return m_attempt ? sinkStat(m_attempt->videoSink, "rendered") : 0;
 }
 
-std::uint64_t Player::framesDropped() const {
+std::uint64_t GstPlayer::framesDropped() const {
     std::lock_guard lock(m_mutex);
     return m_attempt ? sinkStat(m_attempt->videoSink, "dropped") : 0;
 }

@@ -58,6 +58,11 @@ bool openWithFallbacks(PipelineBuilder& builder, const std::string& path) {
            withDemuxer(kQuickTimeFallback);
 }
 
+bool Player::open(const std::string& path) {
+    clear();
+    return openWithFallbacks(*this, path);
+}
+
 std::int32_t previewDurationSeconds(std::optional<ClockTime> duration, std::int32_t probedSeconds) {
     const std::int64_t seconds =
         duration && duration->count() > 0

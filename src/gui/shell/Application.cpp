@@ -2,11 +2,11 @@
 
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/DebugLog.h"
-#include "engine/player/GStreamerRuntime.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
+#include "gui/preview/PreviewCheck.h"
 #include "gui/shell/ExitSignals.h"
 #include "gui/shell/ListKeeper.h"
 #include "gui/shell/MainWindow.h"
@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QSessionManager>
 #include <QTimer>
+#include <QWindow>
 
 #include <clocale>
 #include <cstdio>
@@ -32,13 +33,15 @@ namespace {
 Application* g_app = nullptr;
 // How often the program looks whether the work it stopped has ended.
 constexpr int kExitPollMs = 50;
+// The status the program ends with when GStreamer cannot start.
+constexpr int kExitMediaFramework = 1;
+// Should the window never be reported exposed, the preview check still runs.
+constexpr int kCheckFallbackMs = 2000;
 } // namespace
 
 void initProcessLocale() {
     std::setlocale(LC_NUMERIC, "C");
 }
-
-bool (*Application::initMediaFramework)() = [] { return player::initializeGStreamer(nullptr); };
 
 bool (*Application::mayAskAtLogOff)(QSessionManager&) = [](QSessionManager& manager) {
     return manager.allowsInteraction();
@@ -55,6 +58,7 @@ Application::~Application() {
         m_listKeeper->markFinished();
     m_listKeeper.reset();
     m_frame.reset();
+    m_previewCheck.reset();
     m_exitSignals.reset();
     if (m_exitCode)
         MessageBox::setClosing(false);
@@ -87,13 +91,10 @@ bool Application::initInstance(const std::vector<std::string>& files) {
 
     settings::toolTipsHiddenThisRun = settings::readToolTipsHidden();
 
-    // Started here, before any window, so a broken installation says so at
-    // once instead of failing later inside the preview. The slower look for
-    // the preview's decoders waits until the window is up (the view's tip).
-    if (!initMediaFramework()) {
-        MessageBox::show(nullptr, str(100), QMessageBox::Critical);
-        return false;
-    }
+    // Made before the view, which shows the answer in its tip line; run
+    // once the window is up, so that nothing of GStreamer's delays it.
+    m_previewCheck = std::make_unique<PreviewCheck>();
+    connect(m_previewCheck.get(), &PreviewCheck::answered, this, &Application::onPreviewChecked);
 
     // Before any window: every menu, view and dialog is built from its texts.
     m_languages.applyStoredLanguage();
@@ -104,6 +105,12 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     m_frame->updateTitle();
     m_frame->show();
     reportWhenShown();
+    whenFirstExposed([this] {
+        m_previewCheck->start();
+        // After the first paint: the icon theme's look takes milliseconds.
+        QTimer::singleShot(0, m_frame.get(), [this] { m_frame->setWindowIcon(programIcon()); });
+    });
+    QTimer::singleShot(kCheckFallbackMs, m_previewCheck.get(), &PreviewCheck::start);
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(gui, &QGuiApplication::commitDataRequest, this, &Application::onCommitData);
@@ -127,8 +134,22 @@ void Application::onExitSignal(int signal) {
         writeLog("Signal %d while closing: the stop already asked for goes on", signal);
         return;
     }
-    m_exitCode = 128 + signal;
     writeLog("Signal %d: stopping the work as Cancel All does, then closing", signal);
+    endWhenIdle(128 + signal);
+}
+
+void Application::onPreviewChecked() {
+    if (m_previewCheck->answer() != PreviewCheck::Answer::CannotStart || m_exitCode)
+        return;
+    writeLog("**Error: GStreamer does not start: %s",
+             m_previewCheck->details().toUtf8().constData());
+    MessageBox::show(m_frame.get(), str(100), QMessageBox::Critical);
+    if (!m_exitCode) // a signal during the box has its own status
+        endWhenIdle(kExitMediaFramework);
+}
+
+void Application::endWhenIdle(int status) {
+    m_exitCode = status;
     // Nobody is there to answer: a question shown now would keep the
     // program alive, so none is shown from here on. A box already up ends
     // with the event loops when the program leaves.
@@ -164,36 +185,60 @@ void Application::exitWhenIdle() {
     if (workStillRunning())
         return;
     m_exitPoll.stop();
-    writeLog("Closing on signal: exit status %d", m_exitCode);
+    writeLog("Closing: exit status %d", m_exitCode);
     // Ends every event loop, the modal ones too, so no window holds the exit up.
     QCoreApplication::exit(m_exitCode);
 }
 
-void Application::reportWhenShown() {
-    // The start-up benchmark: print the wall clock once the window has been
-    // painted, then leave. Only when asked for.
-    if (!qEnvironmentVariableIsSet("PLEXAVO_REPORT_SHOWN"))
-        return;
-    class FirstPaint : public QObject {
-      public:
-        using QObject::QObject;
-        bool eventFilter(QObject* watched, QEvent* event) override {
-            if (event->type() == QEvent::Paint && !m_done) {
-                m_done = true;
-                timespec now{};
-                clock_gettime(CLOCK_REALTIME, &now);
-                std::printf("shown %lld\n",
-                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
-                std::fflush(stdout);
-                QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
-            }
-            return QObject::eventFilter(watched, event);
-        }
+namespace {
 
-      private:
-        bool m_done = false;
-    };
-    m_frame->installEventFilter(new FirstPaint(m_frame.get()));
+// Runs an action once, at the first expose of the window it watches.
+class FirstExpose : public QObject {
+  public:
+    FirstExpose(QObject* parent, std::function<void()> action)
+        : QObject(parent), m_action(std::move(action)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose && m_action &&
+            static_cast<QWindow*>(watched)->isExposed()) {
+            auto action = std::move(m_action);
+            m_action = nullptr;
+            action();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> m_action;
+};
+
+long long clockNs(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+} // namespace
+
+void Application::whenFirstExposed(std::function<void()> action) {
+    m_frame->winId(); // the native window, whose expose is watched
+    m_frame->windowHandle()->installEventFilter(new FirstExpose(m_frame.get(), std::move(action)));
+}
+
+void Application::reportWhenShown() {
+    // The start benchmarks: "shown <realtime ns> <monotonic ns>" once the
+    // window is first exposed (mapped), the moment bench/start's empty Qt
+    // window reports too; then leave, unless the value is "keep" (the
+    // memory figures). Only when asked for.
+    const QByteArray report = qgetenv("PLEXAVO_REPORT_SHOWN");
+    if (report.isEmpty())
+        return;
+    const bool leave = report != "keep";
+    whenFirstExposed([leave] {
+        std::printf("shown %lld %lld\n", clockNs(CLOCK_REALTIME), clockNs(CLOCK_MONOTONIC));
+        std::fflush(stdout);
+        if (leave)
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    });
 }
 
 void Application::onCommitData(QSessionManager& manager) {

@@ -76,7 +76,7 @@ void LanguageSwitch::rebuildWindow() {
         return;
     m_frame->rebuildMenus(true);
     m_frame->updateTitle();
-    m_frame->recreateView(); // re-texts the toolbar too
+    m_frame->recreateViewWhenFree(); // re-texts the toolbar too
     emit switched();
 }
 

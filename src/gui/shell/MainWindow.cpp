@@ -2,6 +2,7 @@
 #include "gui/shell/MainWindow.h"
 
 #include "gui/common/MessageBox.h"
+#include "gui/common/ProgramIcon.h"
 #include "gui/common/UiText.h"
 #include "gui/shell/Application.h"
 #include "gui/view/ConversionView.h"
@@ -25,6 +26,9 @@
 namespace plexavo::gui {
 
 namespace {
+
+// How often a view rebuild waiting for a modal window looks whether it closed.
+constexpr int kPendingViewPollMs = 50;
 
 // Toolbar slots: command ids with 0 for a separator.
 constexpr int kToolbarCommands[] = {
@@ -69,7 +73,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
-    setWindowIcon(programIcon());
+    setWindowIcon(builtInProgramIcon()); // the theme's, if any, once the window is up
 
     m_toolBar = new ToolBar(this);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
@@ -91,6 +95,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     updateTitle();
     centreOnScreen();
     qApp->installEventFilter(this);
+
+    m_pendingView.setInterval(kPendingViewPollMs);
+    m_pendingView.callOnTimeout(this, [this] {
+        if (QApplication::activeModalWidget())
+            return;
+        m_pendingView.stop();
+        recreateView();
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -207,6 +219,15 @@ ConversionView* MainWindow::recreateView() {
     attachView(fresh); // deletes the old central widget
     setToolbarTexts(false);
     return fresh;
+}
+
+void MainWindow::recreateViewWhenFree() {
+    if (!QApplication::activeModalWidget()) {
+        m_pendingView.stop();
+        recreateView();
+        return;
+    }
+    m_pendingView.start();
 }
 
 // ---- Closing ---------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QTimer>
 
 #include <functional>
 #include <string>
@@ -54,6 +55,10 @@ class MainWindow : public QMainWindow {
     void setToolbarTexts(bool resize);
     // A new view from the current module with the old one's state.
     ConversionView* recreateView();
+    // The same once no modal window is up: a modal window (the preview, the
+    // detection pass, a question) runs inside a command of the view it came
+    // from, which must outlive it and whose results the new view takes over.
+    void recreateViewWhenFree();
 
     // Runs a command as its menu entry would.
     void onCommand(int id);
@@ -95,6 +100,7 @@ class MainWindow : public QMainWindow {
     QHash<int, QAction*> m_actions;
     QList<QMenu*> m_popups;
     bool m_exitConfirmed = false;
+    QTimer m_pendingView; // recreateViewWhenFree() waiting for the modal windows to close
 };
 
 } // namespace plexavo::gui

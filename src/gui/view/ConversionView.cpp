@@ -6,11 +6,11 @@
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
 #include "engine/platform/DebugLog.h"
-#include "engine/player/GStreamerRuntime.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/UiText.h"
 #include "gui/common/UiThread.h"
 #include "gui/preview/CodecChecks.h"
+#include "gui/preview/PreviewCheck.h"
 #include "gui/preview/PreviewCommand.h"
 
 #include <QAbstractItemView>
@@ -75,7 +75,14 @@ ConversionView::ConversionView(QWidget* parent) : QWidget(parent) {
     runDetection = [this](const std::vector<std::string>& paths) { defaultDetection(paths); };
     runBatch = [this] { defaultBatch(); };
     runPreview = [this](SourceItem& item) { return gui::runPreview(window(), item); };
-    mediaFrameworkReady = [] { return player::previewCanPlay(); };
+    // The application's check, answered by a child once the window is up;
+    // until then (and without one) the tip stays hidden.
+    mediaFrameworkReady = [] {
+        using Answer = PreviewCheck::Answer;
+        const auto* check = PreviewCheck::current();
+        const Answer answer = check ? check->answer() : Answer::Unknown;
+        return answer == Answer::Plays || answer == Answer::Unknown;
+    };
     // True lets the batch start: the checks themselves answer "missing".
     checkTargetCodecs = [this](int target) { return checkCodecsBeforeConvert(window(), target); };
 }
@@ -95,9 +102,12 @@ void ConversionView::readOutputPath() {
 }
 
 void ConversionView::onInitialUpdate() {
-    // Asked once the window is up: it means starting the media framework.
+    // Asked once the window is up, and again when the check answers.
     m_mediaTip->setVisible(false);
     QTimer::singleShot(0, this, [this] { m_mediaTip->setVisible(!mediaFrameworkReady()); });
+    if (auto* check = PreviewCheck::current())
+        connect(check, &PreviewCheck::answered, this,
+                [this] { m_mediaTip->setVisible(!mediaFrameworkReady()); });
 
     if (!m_job)
         m_job = std::make_unique<EncodeJob>();

@@ -175,7 +175,8 @@ class ConversionView : public QWidget, public convert::ISourceList {
     std::function<bool(media::SourceItem& item)> runPreview;
     // The codec check of a target that needs one: false refuses the batch.
     std::function<bool(int targetFormat)> checkTargetCodecs;
-    // Whether the preview can play here (runtime and decoders); tests replace it.
+    // Whether the preview can play here (runtime and decoders), as the
+    // application's PreviewCheck last said; tests replace it.
     std::function<bool()> mediaFrameworkReady;
 
   signals:

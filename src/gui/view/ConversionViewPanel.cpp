@@ -30,11 +30,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QValidator>
 
 namespace plexavo::gui {
 
@@ -98,12 +98,29 @@ void fitPopup(QComboBox* combo) {
     view->setMinimumWidth(width);
 }
 
+// Digits 0-9 only, as many as an int holds: the core reads them as numbers.
+// Checked by hand: a regular expression would start the expression compiler
+// (and its memory) for four edits before the window shows.
+class DigitsValidator final : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*position*/) const override {
+        if (input.size() > kMaxDigits)
+            return Invalid;
+        for (const QChar c : input)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return Invalid;
+        return Acceptable;
+    }
+
+  private:
+    static constexpr int kMaxDigits = 9;
+};
+
 QLineEdit* makeDigitsEdit(int id, int width) {
     auto* edit = new QLineEdit;
     edit->setObjectName(controlName(id));
-    // Digits only, as many as an int holds: the core reads them as numbers.
-    edit->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), edit));
+    edit->setValidator(new DigitsValidator(edit));
     edit->setFixedWidth(width);
     return edit;
 }

@@ -381,10 +381,6 @@ class TestMainFrame : public QObject {
             QObject::connect(&detection, &QDialog::finished,
                              [&] { detectionClosedAt = clock.elapsed(); });
             QTimer::singleShot(1600, &detection, &QDialog::accept);
-            // Closed when it is hidden: its exec() may unwind after a timer
-            // of the view has already run.
-            QObject::connect(&detection, &QDialog::finished,
-                             [&] { detectionClosedAt = clock.elapsed(); });
             detection.exec();
         };
         qint64 tipsAt = -1;
@@ -519,22 +515,6 @@ class TestMainFrame : public QObject {
         // The kept actions still run the new view's commands.
         m_frame->action(32804)->trigger();
         QCOMPARE(fresh->rowCount(), 0);
-    }
-
-    void aMediaFrameworkThatDoesNotStartEndsTheProgramWithItsMessage() {
-        const auto realInit = Application::initMediaFramework;
-        Application::initMediaFramework = [] { return false; };
-        MessageBox::shownTexts().clear();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
-        Application app;
-        const bool started = app.initInstance();
-        Application::initMediaFramework = realInit;
-        QVERIFY(!started);
-        QVERIFY(app.mainFrame() == nullptr);
-        QCOMPARE(
-            MessageBox::shownTexts(),
-            QStringList{QStringLiteral("Media framework initialization failed.  Make sure "
-                                       "that the GStreamer libraries are the correct version.")});
     }
 
     void filesOnTheCommandLineGoThroughDetectionOnceShown() {

@@ -24,6 +24,7 @@
 #include <QTextLayout>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QValidator>
 
 #include <thread>
 
@@ -185,6 +186,13 @@ class TestMainView : public QObject {
         width->clear();
         QTest::keyClicks(width, QStringLiteral("7x2"));
         QCOMPARE(width->text(), QStringLiteral("72")); // digits only
+        // No sign, no other script's digits, no more than an int holds.
+        QTest::keyClicks(width, QStringLiteral("-+ 3456789012"));
+        QCOMPARE(width->text(), QStringLiteral("723456789"));
+        QString arabicThree = QStringLiteral("\u0663");
+        int at = 0;
+        QCOMPARE(width->validator()->validate(arabicThree, at), QValidator::Invalid);
+        width->setText(QStringLiteral("72"));
         QCOMPARE(size->currentIndex(), 9);
         size->setCurrentIndex(0);
         QCOMPARE(width->text(), QStringLiteral("0"));

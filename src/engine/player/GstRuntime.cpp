@@ -1,11 +1,11 @@
-#include "engine/player/GStreamerRuntime.h"
+#include "engine/player/GstRuntime.h"
 
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
 #include <mutex>
 
-namespace plexavo::player {
+namespace plexavo::player::gst {
 
 namespace {
 
@@ -41,7 +41,7 @@ bool decoderExists(const char* typeText) {
 
 } // namespace
 
-bool initializeGStreamer(std::string* error) {
+bool initialize(std::string* error) {
     static std::once_flag once;
     static bool ok = false;
     static std::string failure;
@@ -60,25 +60,19 @@ bool initializeGStreamer(std::string* error) {
     return ok;
 }
 
-GStreamerVersion gstreamerVersion() {
-    GStreamerVersion version;
-    guint major = 0, minor = 0, micro = 0, nano = 0;
-    gst_version(&major, &minor, &micro, &nano);
-    version.major = major;
-    version.minor = minor;
-    version.micro = micro;
-    return version;
+bool started() {
+    return gst_is_initialized();
 }
 
-bool versionIsEnough(const GStreamerVersion& version) {
-    if (version.major != kMinimumGStreamer.major)
-        return version.major > kMinimumGStreamer.major;
-    return version.minor >= kMinimumGStreamer.minor;
+GStreamerVersion version() {
+    guint major = 0, minor = 0, micro = 0, nano = 0;
+    gst_version(&major, &minor, &micro, &nano);
+    return {major, minor, micro};
 }
 
 std::vector<std::string> missingPreviewParts() {
     std::vector<std::string> missing;
-    if (!initializeGStreamer())
+    if (!initialize(nullptr))
         return {"gstreamer"};
     for (const char* name : kElements) {
         GstElementFactory* factory = gst_element_factory_find(name);
@@ -96,10 +90,4 @@ std::vector<std::string> missingPreviewParts() {
     return missing;
 }
 
-bool previewCanPlay() {
-    static const bool present =
-        versionIsEnough(gstreamerVersion()) && missingPreviewParts().empty();
-    return present;
-}
-
-} // namespace plexavo::player
+} // namespace plexavo::player::gst
