@@ -16,6 +16,7 @@
 #include "gui/windows/DetectionWindow.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QIcon>
 #include <QSessionManager>
 #include <QTimer>
@@ -60,6 +61,8 @@ Application::~Application() {
     m_frame.reset();
     m_previewCheck.reset();
     m_exitSignals.reset();
+    if (m_fontWarmUp.joinable())
+        m_fontWarmUp.join();
     if (m_exitCode)
         MessageBox::setClosing(false);
     if (g_app == this)
@@ -86,6 +89,13 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     connect(m_exitSignals.get(), &ExitSignals::received, this, &Application::onExitSignal);
     m_exitPoll.setInterval(kExitPollMs);
     connect(&m_exitPoll, &QTimer::timeout, this, &Application::exitWhenIdle);
+
+    // Qt fills its font database from fontconfig at the first text it
+    // measures, several milliseconds of the start on the window's thread;
+    // filled here on a second one (the database is thread-safe) while the
+    // window's thread loads the icon theme and builds the tool bar.
+    if (!m_fontWarmUp.joinable())
+        m_fontWarmUp = std::thread([] { QFontDatabase::families(); });
 
     ToolBar::prepareIconThemes();
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QSessionManager;
@@ -81,6 +82,7 @@ class Application : public QObject {
     std::unique_ptr<ExitSignals> m_exitSignals;
     std::unique_ptr<PreviewCheck> m_previewCheck;
     QTimer m_exitPoll;
+    std::thread m_fontWarmUp;
     int m_exitCode = 0;
 };
 
