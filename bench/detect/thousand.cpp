@@ -27,6 +27,10 @@
 #include <vector>
 
 using namespace plexavo;
+using namespace plexavo::gui;
+using plexavo::media::SourceItem;
+using plexavo::media::kStatusReady;
+using plexavo::media::probeWorkers;
 
 namespace {
 
