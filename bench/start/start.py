@@ -80,8 +80,14 @@ class Workspace:
             f.write("[Settings]\nHiddenToolTips=true\n")
         self.warm_cache = os.path.join(self.root, "cache")
         os.mkdir(self.warm_cache)
+        # The kept lists live under XDG_STATE_HOME: the memory runs end on
+        # SIGTERM, which keeps a list to offer at the next start, so each
+        # gets a state folder of its own (see settled()).
+        self.state = os.path.join(self.root, "state")
+        os.mkdir(self.state)
         self.env = dict(os.environ, DISPLAY=display.name, XDG_RUNTIME_DIR=runtime,
-                        PLEXAVO_CONFIG_DIR=config, QT_QPA_PLATFORM="xcb")
+                        PLEXAVO_CONFIG_DIR=config, QT_QPA_PLATFORM="xcb",
+                        XDG_STATE_HOME=self.state)
         self.env.pop("WAYLAND_DISPLAY", None)
 
     def cold_cache(self):
@@ -181,6 +187,8 @@ def rollup(pid):
 
 def settled(argv, env):
     """Rollup and smaps 5 s after the window maps; then stops the program."""
+    # A fresh state folder: no list an earlier run kept is offered.
+    env = dict(env, XDG_STATE_HOME=tempfile.mkdtemp(prefix="state-", dir=env["XDG_STATE_HOME"]))
     proc, _ = launch(argv, env, keep=True)
     time.sleep(SETTLE_S)
     values, maps = rollup(proc.pid), smaps(proc.pid)
