@@ -126,11 +126,15 @@ bool Application::initInstance(const std::vector<std::string>& files) {
         connect(gui, &QGuiApplication::commitDataRequest, this, &Application::onCommitData);
 
     // The list is kept on disk from here on. Once the window is on screen (so
-    // the question and the detection window have a parent to sit on): the
-    // list a crash left is offered first, then the given files are added.
+    // the question and the detection window have a parent to sit on): a
+    // language whose letters no font has is said first (in English, so it
+    // can be read), then the list a crash left is offered, then the given
+    // files are added.
     // Not once a stop signal has come: no new work starts while closing.
     m_listKeeper = std::make_unique<ListKeeper>(*m_frame);
     QTimer::singleShot(0, m_frame.get(), [this, files] {
+        if (m_frame && !m_exitCode)
+            m_languages.noticeMissingFont(m_frame.get());
         if (m_frame && m_frame->view() && !m_exitCode)
             m_listKeeper->offerLeftList();
         if (!files.empty() && m_frame && m_frame->view() && !m_exitCode)

@@ -101,14 +101,19 @@ void LanguageSwitch::onLanguage(int id) {
     if (id == i18n::kFirstLanguageCommand || !m_frame)
         return;
     // Without the letters, the notice in the new language would be boxes too.
-    const QString fonts = missingFontNotice(langId);
-    if (!fonts.isEmpty()) {
-        MessageBox::show(m_frame, fonts, QMessageBox::Warning);
+    if (noticeMissingFont(m_frame))
         return;
-    }
     const QString notice = translationNotice();
     if (!notice.isEmpty()) // a pack without the text has nothing to say
         MessageBox::show(m_frame, notice, QMessageBox::Information);
+}
+
+bool LanguageSwitch::noticeMissingFont(QWidget* parent) {
+    const QString fonts = missingFontNotice(m_packs.m_currentLanguage);
+    if (fonts.isEmpty())
+        return false;
+    MessageBox::show(parent, fonts, QMessageBox::Warning);
+    return true;
 }
 
 QString missingFontNotice(std::uint16_t languageId) {

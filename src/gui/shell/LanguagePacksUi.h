@@ -40,6 +40,11 @@ class LanguageSwitch : public QObject {
     // Takes over the frame's Language menu and its commands.
     void attach(MainWindow* frame);
 
+    // Says so (missingFontNotice) when no installed font has the current
+    // language's letters; true when it did. A start in such a language needs
+    // it as much as a switch to it: every text would be empty boxes.
+    bool noticeMissingFont(QWidget* parent);
+
     // Commands 32750..32769: the entry's language, when it is not current
     // and its pack loads; the translation notice after any entry but English.
     void onLanguage(int id);

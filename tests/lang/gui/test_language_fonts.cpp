@@ -4,6 +4,7 @@
 #include "engine/i18n/ResourceText.h"
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
+#include "gui/shell/Application.h"
 #include "gui/shell/LanguagePacksUi.h"
 #include "gui/shell/MainWindow.h"
 
@@ -19,6 +20,7 @@
 
 using namespace plexavo;
 
+using plexavo::gui::Application;
 using plexavo::gui::LanguageSwitch;
 using plexavo::gui::MainWindow;
 using plexavo::gui::MessageBox;
@@ -100,6 +102,32 @@ class TestLanguageFonts : public QObject {
         QVERIFY(text.contains(script));
         for (const QChar c : text)
             QVERIFY2(c.unicode() < 0x80, qPrintable(text));
+    }
+
+    void aStartInSuchALanguageSaysSoOnceTheWindowIsUp() {
+        m_frame.reset();
+        m_switch.reset();
+        settings::writeLanguage(2052);
+        {
+            Application app;
+            QVERIFY(app.initInstance({}));
+            // Said once the window is there to carry it, before anything else.
+            QVERIFY(MessageBox::shownTexts().isEmpty());
+            QTRY_COMPARE(MessageBox::shownTexts().size(), 1);
+            QCOMPARE(MessageBox::shownTexts().first(), missingFontNotice(2052));
+            QVERIFY(app.mainFrame()->isVisible());
+            QCOMPARE(int(app.languages().packs().m_currentLanguage), 2052);
+        }
+        // Where the letters are there (German), a start says nothing.
+        settings::writeLanguage(1031);
+        MessageBox::shownTexts().clear();
+        {
+            Application app;
+            QVERIFY(app.initInstance({}));
+            QTest::qWait(300);
+            QCOMPARE(MessageBox::shownTexts(), QStringList());
+        }
+        settings::writeLanguage(1033);
     }
 
     void latinLanguagesNeedNoMoreFonts() {
