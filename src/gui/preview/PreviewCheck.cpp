@@ -4,8 +4,6 @@
 #include "engine/platform/Platform.h"
 #include "engine/player/GStreamerRuntime.h"
 
-#include <QDateTime>
-
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -93,7 +91,7 @@ void PreviewCheck::start() {
     }
     // Read as it comes, so a full pipe can never hold the child.
     fcntl(m_child->stdoutRead, F_SETFL, fcntl(m_child->stdoutRead, F_GETFL) | O_NONBLOCK);
-    m_startedAtMs = QDateTime::currentMSecsSinceEpoch();
+    m_running.start();
     m_poll.start();
 }
 
@@ -115,7 +113,7 @@ void PreviewCheck::drain() {
 void PreviewCheck::poll() {
     drain();
     if (!m_child->waitForExit(0)) {
-        if (QDateTime::currentMSecsSinceEpoch() - m_startedAtMs <= limitMs)
+        if (m_running.elapsed() <= limitMs)
             return;
         m_child->stopPolicy.silenceMs = 500;
         m_child->stopPolicy.limitMs = 1000;

@@ -9,6 +9,7 @@
 
 #include "engine/platform/ChildProcess.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -73,7 +74,7 @@ class PreviewCheck : public QObject {
 
     std::unique_ptr<platform::ChildProcess> m_child;
     QTimer m_poll;
-    qint64 m_startedAtMs = 0;
+    QElapsedTimer m_running; // monotonic: a clock set back must not stretch the limit
     std::string m_output;
     Answer m_answer = Answer::Unknown;
     QString m_details;
