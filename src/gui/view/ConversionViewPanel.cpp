@@ -240,9 +240,11 @@ QGroupBox* ConversionView::buildConversionGroup(QList<QLabel*>& firstColumn) {
         auto* button = new QRadioButton(formText(ctl::kFirstFormat + format));
         button->setObjectName(controlName(ctl::kFirstFormat + format));
         button->setAccessibleName(QString(button->text()).remove(QLatin1Char('&')));
-        button->setVisible(settings::kTargetShown[static_cast<std::size_t>(format)]);
         m_formatGroup->addButton(button, format);
         conversionRow->addWidget(button);
+        // Only once it has a parent: shown without one, it would open as a
+        // window of its own for a moment.
+        button->setVisible(settings::kTargetShown[static_cast<std::size_t>(format)]);
     }
     auto* formatLabel = new QLabel(formText(ctl::kFormatLabel));
     formatLabel->setObjectName(controlName(ctl::kFormatLabel));

@@ -169,6 +169,27 @@ class TestMainFrame : public QObject {
                                         screen.y() + (screen.height() - MainWindow::kHeight) / 2));
     }
 
+    // A control shown before it has a parent opens as a window of its own,
+    // a flash on the desktop at every start.
+    void buildingTheWindowOpensNoOtherWindow() {
+        struct ShownWindows : QObject {
+            QStringList names;
+            bool eventFilter(QObject* watched, QEvent* event) override {
+                auto* widget = qobject_cast<QWidget*>(watched);
+                if (event->type() == QEvent::Show && widget && widget->isWindow())
+                    names.append(QString::fromLatin1(widget->metaObject()->className()) +
+                                 QLatin1Char(' ') + widget->objectName());
+                return false;
+            }
+        } shown;
+        m_frame.reset();
+        qApp->installEventFilter(&shown);
+        m_frame = std::make_unique<MainWindow>();
+        m_frame->recreateView();
+        qApp->removeEventFilter(&shown);
+        QVERIFY2(shown.names.isEmpty(), qPrintable(shown.names.join(QLatin1String(", "))));
+    }
+
     void theFixedWindowHoldsItsControlsAtLargerFonts() {
         // A desktop may use 10 or 11 point fonts; nothing may be squeezed
         // below the size it needs to show its text (the media tip shows, as
