@@ -29,8 +29,8 @@
 #include <QWindow>
 
 #include <chrono>
-#include <dlfcn.h>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
