@@ -110,9 +110,7 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     m_languages.applyStoredLanguage();
 
     m_frame = std::make_unique<MainWindow>();
-    m_languages.attach(m_frame.get());
-    m_frame->rebuildMenus(false);
-    m_frame->updateTitle();
+    m_languages.attach(m_frame.get()); // the packs' entries in the language menu
     m_frame->show();
     reportWhenShown();
     whenFirstExposed([this] {

@@ -44,6 +44,7 @@ void LanguageSwitch::attach(MainWindow* frame) {
     // Every entry, the second one too, selects the pack it names: a pack
     // whose name sorts before Chinese must not send its users to Chinese.
     frame->onLanguageCommand = [this](int id) { onLanguage(id); };
+    frame->refillLanguageMenu();
 }
 
 void LanguageSwitch::fillMenu(QMenu* menu) {

@@ -50,6 +50,8 @@ class MainWindow : public QMainWindow {
     // commands this program offers), re-texting the kept actions. The one
     // path for the first build and for a language switch.
     void rebuildMenus(bool reload);
+    // The language menu alone, from fillLanguageMenu.
+    void refillLanguageMenu();
     void updateTitle();
     // The toolbar's button texts from the current module.
     void setToolbarTexts(bool resize);

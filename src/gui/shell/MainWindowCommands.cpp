@@ -18,6 +18,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTreeWidget>
 
 namespace plexavo::gui {
@@ -96,6 +97,13 @@ QAction* MainWindow::ensureAction(int id) {
 void MainWindow::rebuildMenus(bool /*reload*/) {
     // Old popups go; the actions stay, so the toolbar and every shortcut keep
     // working through a language switch.
+    // A command's tip in the bar (the pointer on its button) follows into
+    // the new language: Qt shows a tip again only when the pointer moves.
+    int tipShown = 0;
+    if (const QString message = statusBar()->currentMessage(); !message.isEmpty())
+        for (auto it = m_actions.cbegin(); it != m_actions.cend() && !tipShown; ++it)
+            if (it.value()->statusTip() == message)
+                tipShown = it.key();
     menuBar()->clear();
     qDeleteAll(m_popups);
     m_popups.clear();
@@ -137,13 +145,19 @@ void MainWindow::rebuildMenus(bool /*reload*/) {
         lastWasSeparator = false;
     }
 
-    if (m_popups.size() > kLanguagePopup && fillLanguageMenu)
-        fillLanguageMenu(m_popups[kLanguagePopup]);
+    refillLanguageMenu();
     if (m_popups.size() > kHelpPopup)
         if (QAction* about = action(cmd::kAbout))
             about->setText(str(61922, productName().toUtf8().constData()));
     retextStatusBar();
     updateCommandUi();
+    if (QAction* shown = tipShown ? action(tipShown) : nullptr)
+        statusBar()->showMessage(shown->statusTip());
+}
+
+void MainWindow::refillLanguageMenu() {
+    if (m_popups.size() > kLanguagePopup && fillLanguageMenu)
+        fillLanguageMenu(m_popups[kLanguagePopup]);
 }
 
 void MainWindow::updateCommandUi() {
