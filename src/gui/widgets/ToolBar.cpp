@@ -87,9 +87,13 @@ void ToolBar::prepareIconThemes() {
     if (changed)
         QIcon::setThemeSearchPaths(paths);
     // The desktop's theme first, Adwaita for what it lacks; with no desktop
-    // theme at all (Qt then asks no fallback) Adwaita is the theme.
+    // theme at all (Qt then asks no fallback) Adwaita is the theme. Nor is
+    // hicolor, what Qt names without a desktop, a theme of its own: it is
+    // the base every theme inherits, and looked in first it costs the start
+    // the parse of its 650 folders (5.6 ms against 1.1 for Adwaita) before
+    // any icon is found in Adwaita anyway.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-    if (QIcon::themeName().isEmpty())
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
         QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 

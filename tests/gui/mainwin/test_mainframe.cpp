@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -295,6 +296,20 @@ class TestMainFrame : public QObject {
         bool unknown = true;
         QVERIFY(!ToolBar::themeIcon(QStringLiteral("no-such-icon-here"), &unknown).isNull());
         QVERIFY(!unknown);
+    }
+
+    // hicolor, Qt's name when no desktop names a theme, is only the base of
+    // every theme; a desktop's own theme stays first.
+    void withoutADesktopThemeTheIconsComeFromAdwaita() {
+        const QString before = QIcon::themeName();
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+        ToolBar::prepareIconThemes();
+        QCOMPARE(QIcon::themeName(), QStringLiteral("Adwaita"));
+        QCOMPARE(QIcon::fallbackThemeName(), QStringLiteral("Adwaita"));
+        QIcon::setThemeName(QStringLiteral("breeze"));
+        ToolBar::prepareIconThemes();
+        QCOMPARE(QIcon::themeName(), QStringLiteral("breeze"));
+        QIcon::setThemeName(before);
     }
 
     void statusBarShowsReadyAndThreeIndicators() {
