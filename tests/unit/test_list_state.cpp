@@ -6,7 +6,10 @@
 #include "TestSupport.h"
 
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -287,6 +290,51 @@ TEST(ListStateFiles, AKilledCopysListIsFoundByTheNextStart) {
     EXPECT_EQ(left->list().rows.size(), 2u);
     close(ready[0]);
     close(ready[1]);
+}
+
+// A copy with nothing in its list (ended by a signal, say) writes no list;
+// its lock file must not stay behind either, one more for every such start.
+TEST(ListStateFiles, ACopyThatNeverWroteAListLeavesNoFile) {
+    StateHome home;
+    { ListStateFile copy; }
+    EXPECT_TRUE(home.files().empty());
+    {
+        ListStateFile copy;
+        copy.save(sampleList());
+    }
+    EXPECT_EQ(home.files().size(), 2u) << "a written list is kept with its lock";
+}
+
+// Killed before it wrote its list, a copy leaves its lock file: the next
+// start clears it once it is old enough not to be a copy starting now, and
+// never one a running copy holds.
+TEST(ListStateFiles, LocksOfCopiesKilledBeforeTheirListAreClearedAway) {
+    StateHome home;
+    ListStateFile own;
+    ListStateFile running; // another copy, nothing in its list yet
+    const auto age = [](const std::string& path, int seconds) {
+        timespec times[2]{};
+        clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec -= seconds;
+        times[1] = times[0];
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    const std::string runningLock = running.path().substr(0, running.path().size() - 5) + ".lock";
+    age(runningLock, 3600);
+    const std::string dead = home.lists() + "/4242-1.lock";
+    writeFile(dead, "");
+    age(dead, 120);
+    const std::string starting = home.lists() + "/4243-2.lock";
+    writeFile(starting, "");
+    const std::string stranger = home.lists() + "/notes.txt";
+    writeFile(stranger, "mine");
+    age(stranger, 3600);
+
+    EXPECT_EQ(findLeftList(own.path()), nullptr);
+    EXPECT_FALSE(testing_support::fileExists(dead));
+    EXPECT_TRUE(testing_support::fileExists(starting)) << "may be a copy starting this instant";
+    EXPECT_TRUE(testing_support::fileExists(runningLock)) << "its copy still runs";
+    EXPECT_EQ(readFile(stranger), "mine");
 }
 
 TEST(ListStateFiles, WithoutAStateFolderNothingIsKeptAndNothingBreaks) {

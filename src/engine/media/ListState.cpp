@@ -35,6 +35,9 @@ constexpr char kListGroup[] = "List";
 constexpr char kSettingsGroup[] = "Settings";
 constexpr char kListSuffix[] = ".list";
 constexpr char kLockSuffix[] = ".lock";
+// A lock file without its list is cleared away only when it is older than
+// this: a copy starting this instant makes its lock a moment before it locks it.
+constexpr std::int64_t kOrphanLockAgeNs = 60LL * 1000000000LL;
 // Far beyond any list a person builds; a bigger file is not ours.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 
@@ -312,6 +315,44 @@ struct Candidate {
     std::int64_t modifiedNs = 0;
 };
 
+// Lock files whose copy died before it ever wrote its list (killed at its
+// start): nothing offers or removes them otherwise, and one would be left
+// for every such start.
+void clearOrphanLocks(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    std::vector<std::string> orphans;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() <= std::strlen(kLockSuffix) || !name.ends_with(kLockSuffix))
+            continue;
+        const std::string lock = folder + "/" + name;
+        const std::string list =
+            lock.substr(0, lock.size() - std::strlen(kLockSuffix)) + kListSuffix;
+        struct stat st {};
+        if (lstat(lock.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const std::int64_t modifiedNs =
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+        struct stat listSt {};
+        if (nowNs - modifiedNs >= kOrphanLockAgeNs && lstat(list.c_str(), &listSt) != 0 &&
+            errno == ENOENT)
+            orphans.push_back(lock);
+    }
+    closedir(dir);
+    for (const std::string& lock : orphans) {
+        const int fd = takeLock(lock);
+        if (fd < 0)
+            continue; // its copy runs, with nothing in its list yet
+        ::unlink(lock.c_str());
+        ::close(fd);
+    }
+}
+
 std::vector<Candidate> listFiles(const std::string& folder) {
     std::vector<Candidate> found;
     DIR* dir = opendir(folder.c_str());
@@ -440,8 +481,14 @@ ListStateFile::ListStateFile() {
 }
 
 ListStateFile::~ListStateFile() {
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
+    if (m_lockFd < 0)
+        return;
+    // No list was ever written (nothing was in it): its lock has nothing to
+    // guard and would be left behind for good.
+    struct stat st {};
+    if (lstat(m_path.c_str(), &st) != 0 && errno == ENOENT)
+        ::unlink(lockPathOf(m_path).c_str());
+    ::close(m_lockFd);
 }
 
 int ListStateFile::save(const SavedList& list) {
@@ -502,6 +549,7 @@ std::unique_ptr<LeftList> findLeftList(const std::string& ownPath) {
     const std::string dir = ListStateFile::folder();
     if (dir.empty())
         return nullptr;
+    clearOrphanLocks(dir);
     for (const Candidate& candidate : listFiles(dir)) {
         if (candidate.path == ownPath)
             continue;
