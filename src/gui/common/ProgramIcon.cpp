@@ -24,7 +24,13 @@ QIcon builtInProgramIcon() {
     return builtIn;
 }
 
+bool themeMayDrawProgramIcon() {
+    return QIcon::themeName() != QLatin1String("Adwaita");
+}
+
 QIcon programIcon() {
+    if (!themeMayDrawProgramIcon())
+        return builtInProgramIcon();
     return QIcon::fromTheme(QStringLiteral("com.vantrel.Plexavo"), builtInProgramIcon());
 }
 

@@ -5,6 +5,7 @@
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/ProgramIcon.h"
 #include "gui/common/UiText.h"
 #include "gui/preview/PreviewCheck.h"
 #include "gui/shell/ExitSignals.h"
@@ -116,7 +117,8 @@ bool Application::initInstance(const std::vector<std::string>& files) {
     whenFirstExposed([this] {
         m_previewCheck->start();
         // After the first paint: the icon theme's look takes milliseconds.
-        QTimer::singleShot(0, m_frame.get(), [this] { m_frame->setWindowIcon(programIcon()); });
+        if (themeMayDrawProgramIcon())
+            QTimer::singleShot(0, m_frame.get(), [this] { m_frame->setWindowIcon(programIcon()); });
     });
     QTimer::singleShot(kCheckFallbackMs, m_previewCheck.get(), &PreviewCheck::start);
 

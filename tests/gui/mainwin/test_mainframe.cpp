@@ -8,6 +8,7 @@
 
 #include "engine/settings/StoredSettings.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/ProgramIcon.h"
 #include "gui/shell/Application.h"
 #include "gui/shell/ExitSignals.h"
 #include "gui/shell/MainWindow.h"
@@ -306,9 +307,14 @@ class TestMainFrame : public QObject {
         ToolBar::prepareIconThemes();
         QCOMPARE(QIcon::themeName(), QStringLiteral("Adwaita"));
         QCOMPARE(QIcon::fallbackThemeName(), QStringLiteral("Adwaita"));
+        // Adwaita draws no other program: the window keeps the built-in icon
+        // without a look through hicolor.
+        QVERIFY(!gui::themeMayDrawProgramIcon());
+        QCOMPARE(gui::programIcon().availableSizes(), gui::builtInProgramIcon().availableSizes());
         QIcon::setThemeName(QStringLiteral("breeze"));
         ToolBar::prepareIconThemes();
         QCOMPARE(QIcon::themeName(), QStringLiteral("breeze"));
+        QVERIFY(gui::themeMayDrawProgramIcon());
         QIcon::setThemeName(before);
     }
 
