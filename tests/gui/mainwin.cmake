@@ -52,3 +52,6 @@ if(TARGET Plexcore)
   add_dependencies(test_mainwin_userdata Plexcore)
   set_property(TEST test_mainwin_userdata APPEND PROPERTY LABELS integration)
 endif()
+
+# Room for every script without keeping the fallback fonts loaded.
+plexavo_add_gui_test(test_script_heights test_script_heights.cpp)

@@ -13,9 +13,14 @@ namespace plexavo::gui {
 // script: measuring one that no installed font shapes costs a warning per
 // font on every start.
 QString tallScriptsSample();
+// Its first part, the letters the window's own font draws.
+QString ownLettersSample();
 
 // The height one line of `font` takes when it holds any of them: at least
 // the font's own line spacing.
 int lineHeightForEveryScript(const QFont& font);
+// How much taller a line of `font` holding any of them is than one of
+// ownLettersSample(): what a layout measured with the latter must add.
+int extraHeightForEveryScript(const QFont& font);
 
 } // namespace plexavo::gui

@@ -137,13 +137,17 @@ class UniformRowDelegate final : public QStyledItemDelegate {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         QStyleOptionViewItem sample = option;
         initStyleOption(&sample, index);
-        sample.text = tallScriptsSample();
+        // Measured with the font's own letters, and what the tallest of the
+        // other scripts adds measured apart: laid out here, they would keep
+        // their fallback fonts loaded for good (ScriptHeights).
+        sample.text = ownLettersSample();
         sample.features |= QStyleOptionViewItem::HasDisplay;
         const QWidget* widget = option.widget;
         const QStyle* style = widget ? widget->style() : QApplication::style();
         const QSize tallest =
             style->sizeFromContents(QStyle::CT_ItemViewItem, &sample, QSize(), widget);
-        size.setHeight(std::max(size.height(), tallest.height()));
+        size.setHeight(
+            std::max(size.height(), tallest.height() + extraHeightForEveryScript(sample.font)));
         return size;
     }
 };
