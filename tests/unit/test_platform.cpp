@@ -3,6 +3,11 @@
 #include "TestSupport.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <vector>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,4 +94,41 @@ TEST(InheritedSignals, AreSetBackToWhatTheProgramReliesOn) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
         pthread_sigmask(SIG_SETMASK, &old, nullptr);
     }
+}
+
+// Pages a finished worker thread freed stay with its arena until they are
+// handed back; kept allocations between them (as a list's rows would be)
+// stop the allocator from doing it by itself.
+TEST(FreeMemory, WhatAWorkerThreadFreedGoesBackToTheSystem) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's own allocator holds the memory";
+#else
+    const auto residentBytes = [] {
+        std::ifstream statm("/proc/self/statm");
+        long size = 0, resident = 0;
+        statm >> size >> resident;
+        return resident * sysconf(_SC_PAGESIZE);
+    };
+    constexpr std::size_t kBlocks = 32768, kBlock = 1024; // 32 MiB in small blocks
+    std::vector<char*> kept;
+    std::thread([&] {
+        std::vector<char*> blocks(kBlocks);
+        for (char*& block : blocks) {
+            block = static_cast<char*>(std::malloc(kBlock));
+            std::memset(block, 1, kBlock);
+        }
+        for (std::size_t i = 0; i < kBlocks; ++i) {
+            if (i % 64 == 0)
+                kept.push_back(blocks[i]);
+            else
+                std::free(blocks[i]);
+        }
+    }).join();
+    const long before = residentBytes();
+    plexavo::platform::releaseFreeMemory();
+    const long after = residentBytes();
+    for (char* block : kept)
+        std::free(block);
+    EXPECT_GT(before - after, 16L << 20) << before << " -> " << after;
+#endif
 }

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,6 +107,12 @@ ProcessActivity readProcessActivity(pid_t pid) {
 
 long cpuTicksPerSecond() {
     return std::max(1L, sysconf(_SC_CLK_TCK));
+}
+
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 std::string runtimeFolder() {

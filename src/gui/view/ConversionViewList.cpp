@@ -7,6 +7,7 @@
 #include "engine/convert/OutputNaming.h"
 #include "engine/media/SourceItem.h"
 #include "engine/media/SourcePaths.h"
+#include "engine/platform/Platform.h"
 #include "gui/common/DesktopIntegration.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/UiText.h"
@@ -365,14 +366,21 @@ void ConversionView::refreshInfo() {
 // ---- The long work ------------------------------------------------------------
 
 void ConversionView::defaultDetection(const std::vector<std::string>& paths) {
-    DetectionWindow dialog(*this, paths, window());
-    dialog.exec();
+    {
+        DetectionWindow dialog(*this, paths, window());
+        dialog.exec();
+    }
+    // The probes' threads freed what they read; their arenas would keep it.
+    platform::releaseFreeMemory();
 }
 
 void ConversionView::defaultBatch() {
-    BatchWindow dialog(*this, window());
-    announceOnDesktop(dialog, *this, *DesktopIntegration::of(window()));
-    dialog.exec();
+    {
+        BatchWindow dialog(*this, window());
+        announceOnDesktop(dialog, *this, *DesktopIntegration::of(window()));
+        dialog.exec();
+    }
+    platform::releaseFreeMemory(); // what the batch's threads freed
 }
 
 } // namespace plexavo::gui
