@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <thread>
-#include <vector>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using plexavo::platform::absolutePath;
 using namespace testing_support;
