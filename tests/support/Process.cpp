@@ -233,6 +233,32 @@ std::vector<std::string> procEntries(const char* folder) {
     return names;
 }
 
+} // namespace
+
+std::string readProcFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            text.clear(); // half a file is no answer
+        break;
+    }
+    ::close(fd);
+    return text;
+}
+
+namespace {
+
 std::string linkTarget(const std::string& link) {
     char target[4096];
     const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
@@ -262,8 +288,7 @@ std::vector<ChildState> childProcesses() {
         const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
         if (pid <= 0)
             continue;
-        std::ifstream in("/proc/" + name + "/stat");
-        const std::string stat{std::istreambuf_iterator<char>(in), {}};
+        const std::string stat = readProcFile("/proc/" + name + "/stat");
         // "pid (name) state ppid ...": the name may hold blanks and brackets.
         const auto close = stat.rfind(')');
         if (close == std::string::npos)
@@ -282,8 +307,7 @@ std::vector<SessionProcess> processesInSession(pid_t session) {
         const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
         if (pid <= 0)
             continue;
-        std::ifstream in("/proc/" + name + "/stat");
-        const std::string stat{std::istreambuf_iterator<char>(in), {}};
+        const std::string stat = readProcFile("/proc/" + name + "/stat");
         const auto open = stat.find('(');
         const auto close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close < open)

@@ -101,6 +101,11 @@ RunResult run(const std::vector<std::string>& argv, double timeoutSec = 120,
 // Splits text into lines at '\n' or '\r', dropping the terminators and empty pieces.
 std::vector<std::string> splitLines(const std::string& text);
 
+// A /proc file's text; "" when it cannot be read, as when its process has
+// just ended (a read of it then fails, which std::ifstream turns into an
+// exception).
+std::string readProcFile(const std::string& path);
+
 // What this process holds, read from /proc: for tests that nothing leaks.
 // Open descriptors (not counting the one the count itself uses).
 int openDescriptorCount();

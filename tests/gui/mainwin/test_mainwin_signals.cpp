@@ -17,6 +17,7 @@
 #include <csignal>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using namespace plexavo;
@@ -81,7 +82,7 @@ template <typename Ready> bool waitFor(Child& child, int timeoutMs, Ready ready)
 // The signals a process catches, from /proc: the program is ready for a stop
 // signal once it catches all three.
 bool catchesStopSignals(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::istringstream in(readProcFile("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind("SigCgt:", 0) != 0)
@@ -96,7 +97,7 @@ bool catchesStopSignals(pid_t pid) {
 
 // The ignored and blocked signal sets of a process, from /proc.
 unsigned long long signalSet(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::istringstream in(readProcFile("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(in, line))
         if (line.rfind(name + ":", 0) == 0)
