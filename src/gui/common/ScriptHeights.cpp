@@ -35,11 +35,15 @@ const Heights& heightsOf(const QFont& font) {
     static QHash<QFont, Heights> measured; // the window's thread alone
     if (const auto it = measured.constFind(font); it != measured.constEnd())
         return it.value();
+    // A copy with data of its own (the same value set again detaches it): the
+    // thread's font cache attaches its engines to that, not to the caller's.
+    QFont own = font;
+    own.setStyleStrategy(font.styleStrategy());
     Heights heights;
     std::thread([&] {
-        heights.leading = QFontMetrics(font).leading();
-        heights.ownLetters = static_cast<int>(std::ceil(lineHeight(ownLettersSample(), font)));
-        heights.everyScript = static_cast<int>(std::ceil(lineHeight(tallScriptsSample(), font)));
+        heights.leading = QFontMetrics(own).leading();
+        heights.ownLetters = static_cast<int>(std::ceil(lineHeight(ownLettersSample(), own)));
+        heights.everyScript = static_cast<int>(std::ceil(lineHeight(tallScriptsSample(), own)));
     }).join();
     return *measured.insert(font, heights);
 }
