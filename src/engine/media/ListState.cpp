@@ -310,6 +310,16 @@ void setAsideDamaged(const std::string& path) {
     }
 }
 
+std::int64_t nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// Known not to be there (not merely unreadable).
+bool absent(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
 struct Candidate {
     std::string path;
     std::int64_t modifiedNs = 0;
@@ -324,7 +334,7 @@ void clearOrphanLocks(const std::string& folder) {
         return;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    const std::int64_t nowNs = nanoseconds(now);
     std::vector<std::string> orphans;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
@@ -336,11 +346,7 @@ void clearOrphanLocks(const std::string& folder) {
         struct stat st {};
         if (lstat(lock.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        const std::int64_t modifiedNs =
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-        struct stat listSt {};
-        if (nowNs - modifiedNs >= kOrphanLockAgeNs && lstat(list.c_str(), &listSt) != 0 &&
-            errno == ENOENT)
+        if (nowNs - nanoseconds(st.st_mtim) >= kOrphanLockAgeNs && absent(list))
             orphans.push_back(lock);
     }
     closedir(dir);
@@ -366,8 +372,7 @@ std::vector<Candidate> listFiles(const std::string& folder) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        found.push_back({path, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL +
-                                   st.st_mtim.tv_nsec});
+        found.push_back({path, nanoseconds(st.st_mtim)});
     }
     closedir(dir);
     // Newest first: the list a user just lost is the one to offer.
@@ -472,8 +477,7 @@ ListStateFile::ListStateFile() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const std::string id =
-        std::to_string(getpid()) + "-" +
-        std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+        std::to_string(getpid()) + "-" + std::to_string(static_cast<long long>(nanoseconds(now)));
     m_path = dir + "/" + id + kListSuffix;
     m_lockFd = takeLock(lockPathOf(m_path));
     if (m_lockFd < 0)
@@ -485,8 +489,7 @@ ListStateFile::~ListStateFile() {
         return;
     // No list was ever written (nothing was in it): its lock has nothing to
     // guard and would be left behind for good.
-    struct stat st {};
-    if (lstat(m_path.c_str(), &st) != 0 && errno == ENOENT)
+    if (absent(m_path))
         ::unlink(lockPathOf(m_path).c_str());
     ::close(m_lockFd);
 }

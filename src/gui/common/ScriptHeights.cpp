@@ -21,7 +21,6 @@ qreal lineHeight(const QString& text, const QFont& font) {
 }
 
 struct Heights {
-    int leading = 0;     // the font's, between the lines of a label
     int ownLetters = 0;  // a line of ownLettersSample(), rounded up
     int everyScript = 0; // a line of tallScriptsSample(), rounded up
 };
@@ -41,7 +40,6 @@ const Heights& heightsOf(const QFont& font) {
     own.setStyleStrategy(font.styleStrategy());
     Heights heights;
     std::thread([&] {
-        heights.leading = QFontMetrics(own).leading();
         heights.ownLetters = static_cast<int>(std::ceil(lineHeight(ownLettersSample(), own)));
         heights.everyScript = static_cast<int>(std::ceil(lineHeight(tallScriptsSample(), own)));
     }).join();
@@ -61,9 +59,9 @@ QString tallScriptsSample() {
 }
 
 int lineHeightForEveryScript(const QFont& font) {
-    const Heights& heights = heightsOf(font);
+    const QFontMetrics metrics(font);
     // Lines of a label are stacked the font's leading apart.
-    return std::max(QFontMetrics(font).lineSpacing(), heights.leading + heights.everyScript);
+    return std::max(metrics.lineSpacing(), metrics.leading() + heightsOf(font).everyScript);
 }
 
 int extraHeightForEveryScript(const QFont& font) {
