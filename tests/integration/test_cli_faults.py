@@ -172,7 +172,9 @@ class Faults(unittest.TestCase):
         self.addCleanup(self.tmp.cleanup)
         self.dir = self.tmp.name
         self.out = os.path.join(self.dir, "out")
-        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        # The core's notes in a state folder of the test's own, not the user's.
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                        XDG_STATE_HOME=os.path.join(self.dir, "state"))
 
     def convert(self, *files, out=None, wait=True):
         proc = subprocess.Popen(plexavo("--convert", "--out", out or self.out, *files),
