@@ -31,10 +31,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QStyleOption>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValidator>
+#include <QtMath>
 
 namespace plexavo::gui {
 
@@ -56,21 +58,6 @@ QLabel* caption(int key, QWidget* buddy) {
             QString(label->text()).remove(QLatin1Char('&')).remove(QLatin1Char(':')).trimmed());
     }
     return label;
-}
-
-QComboBox* makeList(int id) {
-    auto* combo = new QComboBox;
-    combo->setObjectName(controlName(id));
-    // Small at least, as wide as the row allows at most: the window has a
-    // fixed size and a desktop with a large font must still fit; the
-    // drop-down always shows the entries whole.
-    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    combo->setMinimumContentsLength(8);
-    combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    // The closed box may cut its entry short; its tooltip never does.
-    QObject::connect(combo, &QComboBox::currentIndexChanged, combo,
-                     [combo] { combo->setToolTip(combo->currentText()); });
-    return combo;
 }
 
 // The drop-down as wide as its widest entry needs, with the frame and, for a
@@ -96,6 +83,46 @@ void fitPopup(QComboBox* combo) {
         view->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
         width += view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
     view->setMinimumWidth(width);
+}
+
+// A settings list whose drop-down is built when it first opens: built with
+// the window, the seven popups (a top-level frame, a list view and two
+// scrollers each) would stay in memory for sessions that never open one.
+class SettingList final : public QComboBox {
+  public:
+    explicit SettingList(int id) {
+        setObjectName(controlName(id));
+        setMinimumContentsLength(8);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        // The closed box may cut its entry short; its tooltip never does.
+        connect(this, &QComboBox::currentIndexChanged, this, [this] { setToolTip(currentText()); });
+    }
+
+    // Small at least, as wide as the row allows at most: the window has a
+    // fixed size and a desktop with a large font must still fit. This is
+    // QComboBox's own hint under AdjustToMinimumContentsLengthWithIcon,
+    // which cannot be set without building the drop-down there and then.
+    QSize minimumSizeHint() const override {
+        const QFontMetrics& metrics = fontMetrics();
+        QSize contents(minimumContentsLength() * metrics.horizontalAdvance(QLatin1Char('X')) +
+                           iconSize().width() + 4,
+                       std::max(qCeil(QFontMetricsF(metrics).height()), 14) + 2);
+        contents.setHeight(std::max(contents.height(), iconSize().height() + 2));
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        return style()->sizeFromContents(QStyle::CT_ComboBox, &option, contents, this);
+    }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+
+    // The drop-down always shows the entries whole.
+    void showPopup() override {
+        fitPopup(this);
+        QComboBox::showPopup();
+    }
+};
+
+QComboBox* makeList(int id) {
+    return new SettingList(id);
 }
 
 // Digits 0-9 only, as many as an int holds: the core reads them as numbers.
@@ -152,6 +179,28 @@ class UniformRowDelegate final : public QStyledItemDelegate {
     }
 };
 
+// The source list's header, measured in the list's own font. QHeaderView
+// measures every caption bold, for sections it draws bold when highlighted;
+// this list never highlights them, and the bold face would be loaded (and
+// kept, about 0.3 MiB) for that measure alone.
+class ListHeader final : public QHeaderView {
+  public:
+    // Aligned as the header a tree view makes for itself.
+    ListHeader() : QHeaderView(Qt::Horizontal) {
+        setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+  protected:
+    QSize sectionSizeFromContents(int logicalIndex) const override {
+        QStyleOptionHeaderV2 option;
+        initStyleOption(&option);
+        option.section = logicalIndex;
+        option.fontMetrics = fontMetrics();
+        option.text = model()->headerData(logicalIndex, orientation()).toString();
+        return style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), this);
+    }
+};
+
 QGroupBox* makeGroup(int key) {
     auto* group = new QGroupBox(formText(key));
     group->setObjectName(QStringLiteral("group%1").arg(-key));
@@ -165,6 +214,7 @@ void ConversionView::buildForm() {
     m_list = new QTreeWidget;
     m_list->setObjectName(controlName(ctl::kSourceList));
     m_list->setAccessibleName(str(61924));
+    m_list->setHeader(new ListHeader);
     m_list->setColumnCount(4);
     m_list->setHeaderLabels({str(61329), str(61332), str(61311), str(61330)});
     m_list->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
@@ -461,7 +511,6 @@ void ConversionView::fillList(QComboBox* combo, const std::vector<std::string>& 
         combo->addItem(QString::fromStdString(texts[i]), static_cast<int>(i) - 1);
     combo->setCurrentIndex(0);
     combo->setToolTip(combo->currentText());
-    fitPopup(combo);
     combo->setEnabled(true);
 }
 

@@ -11,9 +11,12 @@
 #include "gui/common/UiText.h"
 #include "gui/view/ConversionView.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -129,6 +132,48 @@ class TestMainView : public QObject {
                      qPrintable(message));
     }
 
+    // Early, while no check has opened a dialog: at rest the view keeps
+    // only what it shows. The header's captions are measured in the list's
+    // font (a bold face loaded for the measure alone would stay), and no
+    // settings list has built its drop-down; each is as wide and tall as a
+    // box Qt sizes to its minimum contents length.
+    void atRestTheViewKeepsNoBoldFaceAndNoDropDown() {
+        const auto boldFaces = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            QStringList found;
+            if (maps.open(QIODevice::ReadOnly))
+                for (const QByteArray& line : maps.readAll().split('\n'))
+                    if (line.contains("/fonts/") && line.contains("Bold"))
+                        found << QString::fromUtf8(line.mid(line.indexOf('/')));
+            return found;
+        };
+        m_view->resize(700, 420);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_view->grab();
+        QVERIFY2(boldFaces().isEmpty(), qPrintable(boldFaces().join(QLatin1String(", "))));
+        QTreeWidget plain;
+        plain.setHeaderLabels({m_view->sourceList()->headerItem()->text(0)});
+        QCOMPARE(m_view->sourceList()->header()->sizeHint().height(),
+                 plain.header()->sizeHint().height());
+
+        for (int id :
+             {gui::ctl::kSize, gui::ctl::kFrameRate, gui::ctl::kVideoBitRate, gui::ctl::kChannels,
+              gui::ctl::kAudioBitRate, gui::ctl::kSampleRate, gui::ctl::kVolume}) {
+            auto* combo = control<QComboBox>(id);
+            QVERIFY2(combo->findChildren<QAbstractItemView*>().isEmpty(),
+                     qPrintable(QString::number(id)));
+            QComboBox sized;
+            sized.setFont(combo->font());
+            sized.setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            sized.setMinimumContentsLength(combo->minimumContentsLength());
+            for (int i = 0; i < combo->count(); ++i)
+                sized.addItem(combo->itemText(i));
+            QCOMPARE(combo->sizeHint(), sized.sizeHint());
+            QCOMPARE(combo->minimumSizeHint(), sized.minimumSizeHint());
+        }
+    }
+
     // ---- The settings lists ----------------------------------------------------
 
     void listsHoldTheTableTextsWithTags() {
@@ -164,11 +209,13 @@ class TestMainView : public QObject {
               gui::ctl::kAudioBitRate, gui::ctl::kSampleRate, gui::ctl::kVolume}) {
             auto* combo = control<QComboBox>(id);
             QCOMPARE(combo->currentIndex(), 0);
+            combo->showPopup();
             int widest = 0;
             for (int i = 0; i < combo->count(); ++i)
                 widest = std::max(
                     widest, combo->view()->fontMetrics().horizontalAdvance(combo->itemText(i)));
             QVERIFY2(combo->view()->minimumWidth() >= widest, qPrintable(QString::number(id)));
+            combo->hidePopup();
         }
         QVERIFY(control<QComboBox>(gui::ctl::kVolume)->isHidden());
         QVERIFY(!control<QRadioButton>(1006)->isVisibleTo(m_view.get()));
