@@ -15,7 +15,10 @@ start   launch to window mapped, rounds interleaved (empty, program, program
 memory  RSS and PSS 5 s after the window maps: the empty window, the
         program with no file and with one file in the list, each run
         several times (medians); then where the program's memory goes
-        beyond the empty window's, from /proc/PID/smaps.
+        beyond the empty window's, from /proc/PID/smaps. Two more floors tell
+        what Qt itself costs: the empty window with one label (any text:
+        the font database, the first font) and with the program's widgets,
+        kind for kind, laid out alike, with no program behind them.
 preview the first preview of a process (bench/preview's preview_bench first:
         the player's module loaded and GStreamer started on the way), open
         to first frame painted on a 720p H.264 clip: warm, on an empty cache
@@ -222,7 +225,8 @@ def category(mapping, build_bin):
 def bench_memory(args, ws, programs, clip):
     cases = [("empty window", programs["empty"]), ("program, no file", programs["program"]),
              ("program, one file", programs["program"] + [clip]),
-             ("window with one label", programs["empty"] + ["--label"])]
+             ("window with one label", programs["empty"] + ["--label"]),
+             ("Qt, the same widgets", programs["empty"] + ["--widgets"])]
     env = dict(ws.env, XDG_CACHE_HOME=ws.warm_cache)
     results = collections.defaultdict(list)
     maps = {}
@@ -252,6 +256,12 @@ def bench_memory(args, ws, programs, clip):
     print(f"  (one word of text costs the empty window RSS {label['Rss'] / base['Rss']:.2f} x; "
           f"the program, no file, against that window RSS "
           f"{med['program, no file']['Rss'] / label['Rss']:.2f} x)")
+    widgets = med["Qt, the same widgets"]
+    print(f"  (the window's widgets alone, in a Qt window with nothing behind them, cost the "
+          f"empty window RSS {widgets['Rss'] / base['Rss']:.2f} x, PSS "
+          f"{widgets['Pss'] / base['Pss']:.2f} x; the program, no file, against that window "
+          f"RSS {med['program, no file']['Rss'] / widgets['Rss']:.2f} x, PSS "
+          f"{med['program, no file']['Pss'] / widgets['Pss']:.2f} x)")
     build_bin = os.path.dirname(programs["program"][0]) + "/"
     program, empty = maps["program, no file"], maps["empty window"]
     print("  where the program's RSS goes beyond the empty window's (kB, no file):")
