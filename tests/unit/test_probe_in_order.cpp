@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -101,4 +102,37 @@ TEST(ProbeInOrder, AStopStartsNothingMoreAndHandsNothingMoreOver) {
     for (std::size_t i = 0; i < order.size(); ++i)
         EXPECT_EQ(order[i], i) << "a row skipped or out of order";
     EXPECT_GE(probeWorkers(), 1u);
+}
+
+// A file whose probe hangs (until the probe's own time limit ends it) holds up
+// no other probe: the other workers go through the rest of the list meanwhile,
+// and the rows still fill in list order once it ends.
+TEST(ProbeInOrder, AProbeThatHangsHoldsUpNoOtherProbe) {
+    constexpr std::size_t kCount = 8;
+    std::mutex mutex;
+    std::condition_variable probed;
+    std::size_t others = 0;
+    bool othersWhileHung = false;
+    std::vector<std::size_t> order;
+    probeInOrder(
+        kCount, 2, nullptr,
+        [&](std::size_t i) {
+            std::unique_lock lock(mutex);
+            if (i == 0) {
+                othersWhileHung = probed.wait_for(lock, 10s, [&] { return others == kCount - 1; });
+            } else {
+                ++others;
+                probed.notify_all();
+            }
+            ProbeResult r;
+            r.item = std::make_unique<SourceItem>();
+            return r;
+        },
+        [&](std::size_t i, ProbeResult&) { order.push_back(i); });
+    EXPECT_TRUE(othersWhileHung) << others << " of " << kCount - 1
+                                 << " other files probed while the first hung";
+    std::vector<std::size_t> expected(kCount);
+    for (std::size_t i = 0; i < kCount; ++i)
+        expected[i] = i;
+    EXPECT_EQ(order, expected);
 }
