@@ -1,6 +1,7 @@
 # The main window: the view's rules, the frame, the numbers under a German
 # locale, and one run from adding files to converted output with the real core.
 plexavo_add_gui_test(test_mainview mainwin/test_mainview.cpp mainwin/MainWinSupport.h)
+target_link_libraries(test_mainview PRIVATE plexavo_test_support)
 plexavo_add_gui_test(test_mainwin_paths mainwin/test_mainwin_paths.cpp)
 plexavo_add_gui_test(test_mainframe mainwin/test_mainframe.cpp mainwin/MainWinSupport.h)
 target_link_libraries(test_mainframe PRIVATE plexavo_test_support PkgConfig::PLEXAVO_GIO)
@@ -55,3 +56,4 @@ endif()
 
 # Room for every script without keeping the fallback fonts loaded.
 plexavo_add_gui_test(test_script_heights test_script_heights.cpp)
+target_link_libraries(test_script_heights PRIVATE plexavo_test_support)

@@ -2,12 +2,11 @@
 // fallback fonts of those scripts loaded: the heights are those a layout of
 // the tallest letters gives, in a label and in a list row, and measuring
 // them maps no font file into the window's thread beyond the font's own.
+#include "Process.h"
 #include "gui/common/ScriptHeights.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFontDatabase>
-#include <QSet>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTest>
@@ -17,25 +16,9 @@
 #include <cmath>
 
 using namespace plexavo::gui;
+using testing_support::mappedFiles;
 
 namespace {
-
-// The font files mapped into this process now.
-QSet<QString> mappedFonts() {
-    QSet<QString> fonts;
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        return fonts;
-    for (const QByteArray& line : maps.readAll().split('\n')) {
-        const int slash = line.indexOf('/');
-        if (slash < 0)
-            continue;
-        const QString path = QString::fromUtf8(line.mid(slash));
-        if (path.contains(QLatin1String("/fonts/")))
-            fonts.insert(path);
-    }
-    return fonts;
-}
 
 qreal layoutHeight(const QString& text, const QFont& font) {
     QTextLayout layout(text, font);
@@ -58,12 +41,14 @@ class TestScriptHeights : public QObject {
         QFont font = QApplication::font();
         font.setPointSize(font.pointSize() + 1); // one no other test here measured
         layoutHeight(ownLettersSample(), font);  // the font's own file
-        const QSet<QString> before = mappedFonts();
+        const std::set<std::string> before = mappedFiles("/fonts/");
         QVERIFY(lineHeightForEveryScript(font) > 0);
         QVERIFY(extraHeightForEveryScript(font) >= 0);
-        const QSet<QString> added = mappedFonts() - before;
-        QVERIFY2(added.isEmpty(),
-                 qPrintable(QStringList(added.values()).join(QLatin1String(", "))));
+        std::string added;
+        for (const std::string& file : mappedFiles("/fonts/"))
+            if (!before.contains(file))
+                added += file + " ";
+        QVERIFY2(added.empty(), added.c_str());
     }
 
     void aLabelLineHoldsTheTallestLetters() {

@@ -22,7 +22,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -48,10 +47,7 @@ constexpr int kOpenTimeoutMs = 15000;
 
 // Whether a library whose file name contains `name` is mapped into this process.
 bool mapped(const char* name) {
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        return false;
-    return maps.readAll().contains(name);
+    return !testing_support::mappedFiles(name).empty();
 }
 
 // The open preview, once its file has opened.

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -255,6 +256,17 @@ std::string readProcFile(const std::string& path) {
     }
     ::close(fd);
     return text;
+}
+
+std::set<std::string> mappedFiles(const std::string& part) {
+    std::set<std::string> files;
+    std::istringstream maps(readProcFile("/proc/self/maps"));
+    for (std::string line; std::getline(maps, line);) {
+        const auto slash = line.find('/'); // the addresses and fields hold none
+        if (slash != std::string::npos && line.find(part, slash) != std::string::npos)
+            files.insert(line.substr(slash));
+    }
+    return files;
 }
 
 namespace {

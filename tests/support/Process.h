@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -105,6 +106,9 @@ std::vector<std::string> splitLines(const std::string& text);
 // just ended (a read of it then fails, which std::ifstream turns into an
 // exception).
 std::string readProcFile(const std::string& path);
+
+// The files mapped into this process whose path contains `part`.
+std::set<std::string> mappedFiles(const std::string& part);
 
 // What this process holds, read from /proc: for tests that nothing leaks.
 // Open descriptors (not counting the one the count itself uses).
