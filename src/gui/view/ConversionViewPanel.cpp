@@ -121,10 +121,6 @@ class SettingList final : public QComboBox {
     }
 };
 
-QComboBox* makeList(int id) {
-    return new SettingList(id);
-}
-
 // Digits 0-9 only, as many as an int holds: the core reads them as numbers.
 // Checked by hand: a regular expression would start the expression compiler
 // (and its memory) for four edits before the window shows.
@@ -325,11 +321,11 @@ QGroupBox* ConversionView::buildVideoGroup(QList<QLabel*>& firstColumn) {
     videoGrid->setContentsMargins(8, 2, 8, 4);
     videoGrid->setHorizontalSpacing(6);
     videoGrid->setVerticalSpacing(4);
-    m_size = makeList(ctl::kSize);
+    m_size = new SettingList(ctl::kSize);
     m_width = makeDigitsEdit(ctl::kWidth, 52);
     m_height = makeDigitsEdit(ctl::kHeight, 52);
-    m_frameRate = makeList(ctl::kFrameRate);
-    m_videoBitRate = makeList(ctl::kVideoBitRate);
+    m_frameRate = new SettingList(ctl::kFrameRate);
+    m_videoBitRate = new SettingList(ctl::kVideoBitRate);
     m_variableBitRate = new QCheckBox(formText(ctl::kVariableBitRate));
     m_variableBitRate->setObjectName(controlName(ctl::kVariableBitRate));
     m_variableBitRate->setAccessibleName(m_variableBitRate->text());
@@ -388,10 +384,10 @@ QGroupBox* ConversionView::buildAudioGroup(QList<QLabel*>& firstColumn) {
     auto* audioRow = new QHBoxLayout(audio);
     audioRow->setContentsMargins(8, 2, 8, 4);
     audioRow->setSpacing(6);
-    m_channels = makeList(ctl::kChannels);
-    m_audioBitRate = makeList(ctl::kAudioBitRate);
-    m_sampleRate = makeList(ctl::kSampleRate);
-    m_volume = makeList(ctl::kVolume);
+    m_channels = new SettingList(ctl::kChannels);
+    m_audioBitRate = new SettingList(ctl::kAudioBitRate);
+    m_sampleRate = new SettingList(ctl::kSampleRate);
+    m_volume = new SettingList(ctl::kVolume);
     auto* channelsLabel = caption(lm::kChannels, m_channels);
     firstColumn.append(channelsLabel);
     audioRow->addWidget(channelsLabel);
