@@ -182,7 +182,23 @@ struct SubtitleTrack {
     std::deque<SubtitleCue> cues; // finished, waiting for the picture and sound to pass them
     int64_t errors = 0;
     int64_t notBeforeUs = INT64_MIN; // continuing: the copied cues show until here
+    // Starting within the source: the last packet the look back took (the source's clock);
+    // the main read leaves out what it took.
+    int64_t lookedBackUntilUs = INT64_MIN;
 };
+
+// A packet's time on the source's clock; nothing when it has none.
+std::optional<int64_t> packetUs(const AVPacket& pkt, AVRational timeBase) {
+    const int64_t ts = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
+    if (ts == AV_NOPTS_VALUE)
+        return std::nullopt;
+    return av_rescale_q(ts, timeBase, AV_TIME_BASE_Q);
+}
+
+bool lookedBack(const SubtitleTrack& t, const AVPacket& pkt) {
+    const auto at = packetUs(pkt, t.in->time_base);
+    return at && *at <= t.lookedBackUntilUs;
+}
 
 // The same header FFmpeg's text decoders give, for a decoder that gives none: the timed-text
 // encoder reads its styles from it.
@@ -197,6 +213,12 @@ constexpr char kDefaultAssHeader[] =
 
 // How long an event whose end the source does not give is shown.
 constexpr int64_t kUnknownSubtitleUs = 5 * int64_t{AV_TIME_BASE};
+
+// How far before a start within the source its subtitles are read again for the events still
+// on screen there: longer than nearly every line, short enough to cost little reading.
+constexpr int64_t kCueLookBackUs = 30 * int64_t{AV_TIME_BASE};
+// Files interleave their streams loosely; past this, no earlier event can follow.
+constexpr int64_t kInterleaveSlackUs = 2 * int64_t{AV_TIME_BASE};
 
 class Conversion {
   public:
@@ -234,6 +256,7 @@ class Conversion {
         return m_plan.muxer == "mov" ? quickTimeLanguage(language) : language;
     }
     void seekToStart();
+    void lookBackForCues(int64_t targetUs);
     void readLoop();
     void flushAll();
     void decode(Lane& lane, const AVPacket* pkt);
@@ -1067,6 +1090,55 @@ void Conversion::seekToStart() {
         int err = avformat_seek_file(ic, -1, INT64_MIN, target, target, 0);
         if (err < 0)
             warn("cannot seek in the input; reading from its beginning instead");
+        else
+            lookBackForCues(target);
+    }
+}
+
+void Conversion::lookBackForCues(int64_t targetUs) {
+    // The read lands on the key frame before the start, and a line that began before that
+    // frame is still on screen at the start (or at the join of a continuation). Its packet
+    // lies behind the read, so the subtitles alone are read once more from a little earlier.
+    std::vector<SubtitleTrack*> embedded;
+    for (auto& track : m_subtitles)
+        if (!track->sideFile && track->in)
+            embedded.push_back(track.get());
+    struct stat sb {};
+    // A pipe or a device cannot be read twice.
+    if (embedded.empty() || ::stat(m_inPath.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
+        return;
+    InputPtr again;
+    try {
+        again = openInput(m_inPath);
+    } catch (const Failure&) {
+        return; // the main read goes on; only the lines before the start are missing
+    }
+    AVFormatContext* ic = again.get();
+    const int64_t zero = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+    const int64_t from = std::max(zero, targetUs - kCueLookBackUs);
+    if (from > zero && avformat_seek_file(ic, -1, INT64_MIN, from, from, 0) < 0)
+        return;
+    std::vector<SubtitleTrack*> trackOf(ic->nb_streams, nullptr);
+    for (SubtitleTrack* track : embedded)
+        if (track->in->index < static_cast<int>(trackOf.size()))
+            trackOf[track->in->index] = track;
+    // Every stream is read, without decoding: the pictures' and sound's times tell where the
+    // read has passed the start, however sparse the subtitles are.
+    PacketPtr pkt = makePacket();
+    while (!stopRequested() && av_read_frame(ic, pkt.get()) >= 0) {
+        const std::unique_ptr<AVPacket, void (*)(AVPacket*)> unref(pkt.get(), av_packet_unref);
+        if (pkt->stream_index >= static_cast<int>(trackOf.size()))
+            continue;
+        const auto at = packetUs(*pkt, ic->streams[pkt->stream_index]->time_base);
+        if (!at)
+            continue;
+        if (*at >= targetUs + kInterleaveSlackUs)
+            break;
+        SubtitleTrack* track = trackOf[pkt->stream_index];
+        if (track && *at < targetUs) {
+            decodeSubtitle(*track, pkt.get());
+            track->lookedBackUntilUs = std::max(track->lookedBackUntilUs, *at);
+        }
     }
 }
 
@@ -1374,7 +1446,8 @@ void Conversion::readLoop() {
                          : nullptr;
         // Streams that appear later in the file have no track.
         if (!lane && pkt->stream_index < static_cast<int>(m_subtitleOfStream.size()))
-            if (SubtitleTrack* track = m_subtitleOfStream[pkt->stream_index])
+            if (SubtitleTrack* track = m_subtitleOfStream[pkt->stream_index];
+                track && !lookedBack(*track, *pkt))
                 decodeSubtitle(*track, pkt.get());
         if (lane && !lane->done) {
             // Safety net for streams whose decoder never reaches the end point. One packet

@@ -117,6 +117,28 @@ std::pair<double, double> resumable(const RunResult& r) {
     return {kept, total};
 }
 
+// The subtitles of two files read the same on screen. A cue on screen at the join may be two
+// samples with the same text; on screen it is one.
+void expectSameCuesShown(const std::string& joined, const std::string& straight) {
+    const auto shown = [](std::vector<Cue> cues) {
+        std::vector<Cue> merged;
+        for (Cue& c : cues)
+            if (!merged.empty() && merged.back().text == c.text &&
+                std::fabs(merged.back().end - c.start) < 0.002)
+                merged.back().end = c.end;
+            else
+                merged.push_back(std::move(c));
+        return merged;
+    };
+    const auto cuesNow = shown(subtitleCues(joined)), cuesThen = shown(subtitleCues(straight));
+    ASSERT_EQ(cuesNow.size(), cuesThen.size());
+    for (std::size_t i = 0; i < cuesNow.size(); ++i) {
+        EXPECT_EQ(cuesNow[i].text, cuesThen[i].text);
+        EXPECT_NEAR(cuesNow[i].start, cuesThen[i].start, 0.002) << cuesNow[i].text;
+        EXPECT_NEAR(cuesNow[i].end, cuesThen[i].end, 0.002) << cuesNow[i].text;
+    }
+}
+
 std::string notResumable(const RunResult& r) {
     const auto lines = linesStartingWith(r.out, contract::kNotResumablePrefix);
     return r.exitCode == 1 && lines.size() == 1
@@ -319,25 +341,7 @@ TEST(Continue, KeepsWhatTheDevicesShowBesides) {
         EXPECT_NEAR(mine[i].end, theirs[i].end, 0.01);
         EXPECT_EQ(mine[i].title, theirs[i].title);
     }
-    // A cue on screen at the join may be two samples with the same text; on screen it is one.
-    const auto shown = [](std::vector<Cue> cues) {
-        std::vector<Cue> merged;
-        for (Cue& c : cues)
-            if (!merged.empty() && merged.back().text == c.text &&
-                std::fabs(merged.back().end - c.start) < 0.002)
-                merged.back().end = c.end;
-            else
-                merged.push_back(std::move(c));
-        return merged;
-    };
-    const auto cuesNow = shown(subtitleCues(job.output)),
-               cuesThen = shown(subtitleCues(straight.output));
-    ASSERT_EQ(cuesNow.size(), cuesThen.size());
-    for (std::size_t i = 0; i < cuesNow.size(); ++i) {
-        EXPECT_EQ(cuesNow[i].text, cuesThen[i].text);
-        EXPECT_NEAR(cuesNow[i].start, cuesThen[i].start, 0.002) << cuesNow[i].text;
-        EXPECT_NEAR(cuesNow[i].end, cuesThen[i].end, 0.002) << cuesNow[i].text;
-    }
+    expectSameCuesShown(job.output, straight.output);
     EXPECT_EQ(tagBoxes(job.output), tagBoxes(straight.output));
     const auto tags = tagBoxes(job.output);
     EXPECT_NE(std::find(tags.begin(), tags.end(), "covr"), tags.end()) << "no cover";
@@ -349,6 +353,32 @@ TEST(Continue, KeepsWhatTheDevicesShowBesides) {
         EXPECT_EQ(tracksNow[i].alternateGroup, tracksThen[i].alternateGroup);
     }
     expectJoinedLikeStraight(job.output, straight.output, join, 2);
+}
+
+// A line on screen at the join began before the key frame the source is read again from: it
+// still shows to its own end, not only to where the kept part stopped.
+TEST(Continue, ALineOnScreenAtTheJoinShowsToItsEnd) {
+    TempDir dir, state;
+    EnvGuard stateHome("XDG_STATE_HOME", state.path());
+    const std::string source = fixture("minute-film");
+    // At 24 frames a second the output's key frames (every 250 frames) fall between the
+    // source's (every 2 s): the join at 20.8 s is read again from the source's key frame at
+    // 20 s, after line 10 began (18.5 s) and before line 11 (20.5 s).
+    Job straight = minuteJob(source, dir / "straight.m4v", "h264");
+    straight.rate = "24";
+    straight.length = "30";
+    ASSERT_EQ(straight.run().exitCode, 0);
+    Job job = straight;
+    job.output = dir / "film.m4v";
+    // Stopped while line 10 is still on screen: it ends at 22.5 s.
+    const RunResult stopped = runStoppedAt(job.argv(), 21.0);
+    ASSERT_EQ(stopped.exitCode, contract::kExitStopped) << describe(stopped);
+    const RunResult resumed = resume(job);
+    ASSERT_EQ(resumed.exitCode, 0) << describe(resumed);
+    const double join = continuedFrom(resumed.out);
+    ASSERT_GT(join, 20.6) << "the join no longer falls between lines 11 and 10 ending";
+    ASSERT_LT(join, 22.3) << "the join no longer falls between lines 11 and 10 ending";
+    expectSameCuesShown(job.output, straight.output);
 }
 
 // What the question answers for each way the files can differ; asking touches nothing, and a

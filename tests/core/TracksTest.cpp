@@ -365,6 +365,25 @@ TEST(MarkedPart, KeepsTheTagsAndWhatFallsWithinIt) {
     EXPECT_NEAR(ProbeInfo::of(shorter.output).formatNum("duration").value_or(0), 2.5, 0.1);
 }
 
+// The read of a marked part lands on the key frame before its start (20 s here), after line 10
+// began (18.5 s): the line still shows from the part's first instant.
+TEST(MarkedPart, ALineOnScreenAtTheStartIsShown) {
+    TempDir dir;
+    const std::string src = fixture("minute-film");
+    Job whole = deviceJob(src, dir / "whole.mp4", "xvid");
+    whole.length = "30";
+    ASSERT_EQ(whole.run().exitCode, 0);
+    Job part = deviceJob(src, dir / "part.mp4", "xvid");
+    part.start = "21";
+    part.length = "4";
+    const RunResult r = part.run();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const auto cues = subtitleCues(part.output);
+    ASSERT_FALSE(cues.empty());
+    EXPECT_EQ(cues.front().text, "Line 10\nLine 11");
+    expectCues(cues, subtitleCues(whole.output), 21.0, 4.0);
+}
+
 TEST(Cover, AMatroskaAttachmentIsScaledIntoTheDevicesLimits) {
     TempDir dir;
     Job job = deviceJob(fixture("attached-cover"), dir / "out.mp4", "h264");
