@@ -1828,6 +1828,10 @@ void Conversion::closeOutput(int64_t writtenUs) {
     // Both rewrite the closed file in place, so they come after the trailer.
     turnOffSubtitles();
     addCoverToMov();
+    // The size the last progress line gives is the finished file's, with what they added.
+    struct stat sb {};
+    if (m_partial && ::fstat(m_partial->descriptor(), &sb) == 0)
+        m_progress.bytes.store(sb.st_size, std::memory_order_relaxed);
 }
 
 int Conversion::settle(bool stopped, int64_t writtenUs) {

@@ -456,6 +456,12 @@ TEST(Cover, AQuickTimeFilmWithItsIndexFirstKeepsItsFramesTagsAndTracks) {
     EXPECT_EQ(item->dataType, 14u) << "PNG";
     EXPECT_EQ(item->bytes, readFile(png)) << "small enough: kept as it is";
     EXPECT_FALSE(coverItem(without.output));
+    // The last progress line gives the finished file's size, the cover added after the muxer
+    // closed it included.
+    const auto sizeAt = r.out.rfind("size=");
+    ASSERT_NE(sizeAt, std::string::npos) << r.out;
+    EXPECT_EQ(std::stoll(r.out.substr(sizeAt + 5)),
+              static_cast<long long>(std::filesystem::file_size(with.output) / 1024));
     const ProbeInfo p = ProbeInfo::of(with.output);
     const int cover = p.find("video", 1);
     ASSERT_GE(cover, 0);
