@@ -6,10 +6,15 @@
 #include "engine/convert/EncodeJob.h"
 #include "engine/convert/ParallelRunner.h"
 #include "engine/convert/ResumeQuery.h"
+#include "engine/media/ProbeInOrder.h"
 
 #include "FakeCore.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 using namespace plexavo;
 using namespace plexavo::convert;
@@ -112,7 +117,9 @@ TEST(RestoredRows, ConvertedStayStoppedShowWhatIsKeptTheRestAreReady) {
     writeFile(dir / "running-cvt.mp4", "kept");
     fs::remove(dir / "gone.avi");
     std::vector<std::string> asked;
+    std::mutex askedLock;
     const auto summary = settleRestoredRows(list, [&](const SourceItem& r) {
+        const std::lock_guard lock(askedLock);
         asked.push_back(r.outputFilePath());
         ResumeAnswer a;
         a.resumable = true;
@@ -152,6 +159,61 @@ TEST(RestoredRows, AKeptFileTheCoreRefusesLeavesTheRowReady) {
     settleRestoredRows(list, [](const SourceItem&) { return ResumeAnswer{}; });
     EXPECT_EQ(list.rows[0].status, kStatusReady);
     EXPECT_EQ(list.rows[0].keptSeconds, 0);
+}
+
+// A list with many stopped rows: the questions run side by side, each answer lands on its own
+// row. Each question waits for another to be asked while it runs, which only questions asked
+// side by side can see.
+TEST(RestoredRows, ManyStoppedRowsAreAskedAboutSideBySide) {
+    if (probeWorkers() < 2)
+        GTEST_SKIP() << "one processor: the questions run one after another";
+    TempDir dir;
+    SavedList list;
+    for (int i = 0; i < 6; ++i) {
+        SourceItem item;
+        item.path = dir / ("s" + std::to_string(i) + ".avi");
+        writeFile(item.path, "source");
+        item.outputFolder = dir.path() + "/";
+        item.outputName = "s" + std::to_string(i) + "-cvt";
+        item.outputExtension = "mp4";
+        item.status = kStatusSkip;
+        item.keptSeconds = 10;
+        list.rows.push_back(item);
+        // The fourth row's kept file is gone: it is not asked about.
+        if (i != 3)
+            writeFile(dir / (item.outputName + ".mp4"), "kept");
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    int running = 0, asked = 0, sawAnother = 0;
+    const auto summary = settleRestoredRows(list, [&](const SourceItem& r) {
+        std::unique_lock held(lock);
+        ++running;
+        ++asked;
+        changed.notify_all();
+        if (changed.wait_for(held, std::chrono::seconds(5),
+                             [&] { return running > 1 || asked == 5; }) &&
+            running > 1)
+            ++sawAnother;
+        --running;
+        ResumeAnswer a;
+        // Odd rows can go on, each from its own number of seconds.
+        const int n = std::stoi(r.outputName.substr(1));
+        a.resumable = n % 2 == 1;
+        a.keptSeconds = n;
+        a.totalSeconds = 60;
+        return a;
+    });
+    EXPECT_EQ(asked, 5);
+    EXPECT_GE(sawAnother, 1) << "the questions were asked one after another";
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const bool goesOn = i % 2 == 1 && i != 3;
+        EXPECT_EQ(list.rows[i].status, goesOn ? kStatusSkip : kStatusReady);
+        EXPECT_DOUBLE_EQ(list.rows[i].keptSeconds, goesOn ? i : 0);
+    }
+    EXPECT_EQ(summary.stopped, 2);
+    EXPECT_EQ(summary.ready, 4);
 }
 
 TEST(ResumePlan, ContinuesWhatCanGoOnSkipsWhatIsFinishedConvertsTheRest) {

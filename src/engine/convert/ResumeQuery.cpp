@@ -1,6 +1,7 @@
 #include "engine/convert/ResumeQuery.h"
 
 #include "engine/convert/EncodingOptions.h"
+#include "engine/media/ProbeInOrder.h"
 #include "engine/media/SourceItem.h"
 #include "engine/platform/ChildProcess.h"
 #include "engine/platform/CoreLocator.h"
@@ -8,13 +9,17 @@
 #include "engine/platform/Files.h"
 #include "engine/platform/Platform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace plexavo::convert {
 
@@ -172,31 +177,52 @@ RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask) {
         return askCanResume(row.path, row.outputFilePath(), row.title, options, partOf(row));
     };
     RestoreSummary summary;
-    for (SourceItem& row : list.rows) {
+    std::vector<std::size_t> asked;
+    for (std::size_t i = 0; i < list.rows.size(); ++i) {
+        SourceItem& row = list.rows[i];
         row.sourceMissing = !fileExists(row.path);
         summary.missing += row.sourceMissing ? 1 : 0;
-        if (row.status == kStatusDone && row.converted) {
-            ++summary.converted;
+        if (row.status == kStatusDone && row.converted)
             continue;
-        }
         // Being converted when the program died (its core then stopped and
         // kept the file), or stopped earlier: the core knows what is there.
         const bool mayBeKept = row.status == kStatusWaiting || row.keptSeconds > 0;
+        if (mayBeKept && !row.sourceMissing && isRegular(row.outputFilePath()))
+            asked.push_back(i);
         row.status = kStatusReady;
         row.keptSeconds = 0;
-        if (mayBeKept && !row.sourceMissing && isRegular(row.outputFilePath())) {
-            const ResumeAnswer answer = question(row);
-            if (answer.resumable) {
-                row.status = kStatusSkip;
-                row.keptSeconds = answer.keptSeconds;
-                row.keptOfSeconds = answer.totalSeconds;
-                ++summary.stopped;
-                continue;
-            }
-        }
         row.keptOfSeconds = 0;
-        ++summary.ready;
     }
+    // Each question is a core reading two files: a list of stopped rows is
+    // answered in the time of a few, while the window waits for it.
+    std::vector<ResumeAnswer> answers(asked.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t k; (k = next++) < asked.size();)
+            answers[k] = question(list.rows[asked[k]]);
+    };
+    {
+        std::vector<std::jthread> workers;
+        const std::size_t count = std::min<std::size_t>(media::probeWorkers(), asked.size());
+        for (std::size_t w = 1; w < count; ++w)
+            workers.emplace_back(work);
+        work();
+    }
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+        SourceItem& row = list.rows[asked[k]];
+        if (answers[k].resumable) {
+            row.status = kStatusSkip;
+            row.keptSeconds = answers[k].keptSeconds;
+            row.keptOfSeconds = answers[k].totalSeconds;
+        }
+    }
+    for (const SourceItem& row : list.rows)
+        if (row.status == kStatusDone && row.converted)
+            ++summary.converted;
+        else if (row.status == kStatusSkip)
+            ++summary.stopped;
+        else
+            ++summary.ready;
     return summary;
 }
 

@@ -65,7 +65,9 @@ KeptOutput findKeptOutput(const std::vector<std::string>& candidates, const std:
 // stopped, holds what the core says its kept output can be continued from
 // (Skip, with the seconds), or is Ready; every other row is Ready; a row
 // whose source is gone is marked so. ask is the core's question for a row's
-// output (askCanResume with the list's settings when not given).
+// output (askCanResume with the list's settings when not given); the rows are
+// asked about side by side, up to one question per processor, so ask is called
+// from several threads at once.
 struct RestoreSummary {
     int converted = 0;
     int stopped = 0;

@@ -7,6 +7,9 @@
 #include "gui/shell/MainWindow.h"
 #include "gui/view/ConversionView.h"
 
+#include <QGuiApplication>
+#include <QScopeGuard>
+
 namespace plexavo::gui {
 
 using convert::RestoreSummary;
@@ -74,7 +77,13 @@ bool ListKeeper::offerLeftList() {
         return false;
     }
     SavedList list = left->list();
-    const RestoreSummary summary = settleRestoredRows(list);
+    RestoreSummary summary;
+    {
+        // The core is asked about each kept file, a few at a time.
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        const auto restoreCursor = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+        summary = settleRestoredRows(list);
+    }
     writeLog("Restored the list of %s: %d file(s), %d converted, %d stopped with a kept file, "
              "%d ready, %d no longer there",
              left->path().c_str(), rows, summary.converted, summary.stopped, summary.ready,
