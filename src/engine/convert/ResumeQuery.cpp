@@ -182,8 +182,10 @@ RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask) {
         SourceItem& row = list.rows[i];
         row.sourceMissing = !fileExists(row.path);
         summary.missing += row.sourceMissing ? 1 : 0;
-        if (row.status == kStatusDone && row.converted)
+        if (row.status == kStatusDone && row.converted) {
+            ++summary.converted;
             continue;
+        }
         // Being converted when the program died (its core then stopped and
         // kept the file), or stopped earlier: the core knows what is there.
         const bool mayBeKept = row.status == kStatusWaiting || row.keptSeconds > 0;
@@ -209,20 +211,15 @@ RestoreSummary settleRestoredRows(SavedList& list, const KeptQuestion& ask) {
         work();
     }
     for (std::size_t k = 0; k < asked.size(); ++k) {
+        if (!answers[k].resumable)
+            continue;
         SourceItem& row = list.rows[asked[k]];
-        if (answers[k].resumable) {
-            row.status = kStatusSkip;
-            row.keptSeconds = answers[k].keptSeconds;
-            row.keptOfSeconds = answers[k].totalSeconds;
-        }
+        row.status = kStatusSkip;
+        row.keptSeconds = answers[k].keptSeconds;
+        row.keptOfSeconds = answers[k].totalSeconds;
+        ++summary.stopped;
     }
-    for (const SourceItem& row : list.rows)
-        if (row.status == kStatusDone && row.converted)
-            ++summary.converted;
-        else if (row.status == kStatusSkip)
-            ++summary.stopped;
-        else
-            ++summary.ready;
+    summary.ready = static_cast<int>(list.rows.size()) - summary.converted - summary.stopped;
     return summary;
 }
 
