@@ -202,6 +202,11 @@ void ConversionView::refreshRow(int row) {
         rowWidget->setText(2, QString::fromStdString(formatSeconds(item->startSeconds) + "-" +
                                                      formatSeconds(item->endSeconds)));
         rowWidget->setText(3, statusText(*item));
+        // The columns are narrow and cut long texts short in the middle
+        // ("Stop...kept"); pointing at a cell gives it whole, with its folder.
+        rowWidget->setToolTip(0, QString::fromStdString(item->path));
+        rowWidget->setToolTip(1, QString::fromStdString(item->outputFilePath()));
+        rowWidget->setToolTip(3, rowWidget->text(3));
         emit listChanged();
     });
 }

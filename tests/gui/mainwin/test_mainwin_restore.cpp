@@ -22,6 +22,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <csignal>
 #include <cstdlib>
@@ -159,6 +160,8 @@ class TestMainWinRestore : public QObject {
         QCOMPARE(mainwin_test::rowTitles(v), QStringList({"done", "running", "waiting", "gone"}));
         QCOMPARE(v.cellText(0, 3), QStringLiteral("Done"));
         QCOMPARE(v.cellText(1, 3), QStringLiteral("Stopped: 29.5 of 60.0 s kept"));
+        // The column cuts that short; pointing at it gives it whole.
+        QCOMPARE(v.sourceList()->topLevelItem(1)->toolTip(3), v.cellText(1, 3));
         QCOMPARE(v.cellText(2, 3), QStringLiteral("Ready"));
         QCOMPARE(v.cellText(3, 3), QStringLiteral("File not found"));
         QCOMPARE(v.cellText(1, 1), QStringLiteral("running-cvt.mp4"));
